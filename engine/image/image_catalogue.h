@@ -1,0 +1,38 @@
+// Recognition of an image file: its sector format and its track table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tracks/track_record.h"
+
+namespace qorvex {
+
+// Detects the sector format of a file whose sector 0 lies at `base` and that holds `shift` sectors
+// before it; answers kFormatUnknown (20) when nothing matches.
+int32_t DetectFormat(const std::string &path, int64_t base, int32_t shift);
+
+// The file finder's length of a file: -1 when it is not found.
+struct CFileFindEx {
+    static int64_t GetLength(const std::string &path);
+};
+
+class ImageCatalogue {
+public:
+    bool Probe(const std::string &path);
+    int32_t TrackCount() const { return static_cast<int32_t>(tracks_.size()); }
+    TrackRecord GetTrack(int32_t i) const { return tracks_[static_cast<size_t>(i)]; }
+    const std::vector<SessionRecord> &Sessions() const { return sessions_; }
+    const std::string &Folder() const { return folder_; }
+
+private:
+    void Reset();
+
+    std::string path_;
+    std::string folder_;
+    std::vector<TrackRecord> tracks_;
+    std::vector<SessionRecord> sessions_;
+};
+
+}  // namespace qorvex

@@ -1,0 +1,75 @@
+#include "image/sector_format.h"
+
+#include <array>
+
+namespace qorvex {
+
+namespace {
+// Format 13 keeps the user size of a Form 1 sector (2048) until a file system sets its block size: a read
+// then never runs past the 2336-byte stored sector, and a file system of 2048-byte blocks reads as it is.
+constexpr std::array<SectorFormat, kFormatCount> kFormats = {{
+    {"AUDIO", 2352, 0, 2352, 2352, false, 0, EdcCheck::kNone},
+    {"DATA", 2352, 16, 2048, 2352, true, 1, EdcCheck::kNone},
+    {"MODE0", 2352, 16, 2336, 2352, true, 0, EdcCheck::kNone},
+    {"MODE1/2352", 2352, 16, 2048, 2352, true, 1, EdcCheck::kMode1},
+    {"MODE2", 2352, 16, 2336, 2352, true, 2, EdcCheck::kNone},
+    {"MODE2/2352", 2352, 16, 2336, 2352, true, 2, EdcCheck::kNone},
+    {"MODE2FORM1/2352", 2352, 24, 2048, 2352, true, 2, EdcCheck::kForm1},
+    {"MODE2FORM2/2352", 2352, 24, 2324, 2352, true, 2, EdcCheck::kNone},
+    {"MODE0/2336", 2336, 0, 2336, 2336, true, 0, EdcCheck::kNone},
+    {"MODE1/2048", 2048, 0, 2048, 2048, true, 1, EdcCheck::kNone},
+    {"MODE2/2336", 2336, 0, 2336, 2336, true, 2, EdcCheck::kNone},
+    {"MODE2/2048", 2048, 0, 2048, 2048, true, 2, EdcCheck::kNone},
+    {"MODE2/2324", 2324, 0, 2324, 2324, true, 2, EdcCheck::kNone},
+    {"MODE2/2336", 2336, 8, 2048, 2336, true, 2, EdcCheck::kForm1In2336},
+    {"AUDIO/2448", 2448, 0, 2352, 2352, false, 0, EdcCheck::kNone},
+    {"MODE1/2448", 2448, 16, 2048, 2352, true, 1, EdcCheck::kMode1},
+    {"MODE2/2448", 2448, 16, 2336, 2352, true, 2, EdcCheck::kNone},
+    {"MODE2FORM1/2448", 2448, 24, 2048, 2352, true, 2, EdcCheck::kForm1},
+    {"MODE2FORM2/2448", 2448, 24, 2324, 2352, true, 2, EdcCheck::kNone},
+    {"DVD", 2048, 0, 2048, 2048, true, 0, EdcCheck::kNone},
+    {"UNKNOWN", 2048, 0, 0, 2048, false, 0, EdcCheck::kNone},
+}};
+
+// Table of the reflected EDC polynomial (x^16 + x^15 + x^2 + 1)(x^16 + x^2 + x + 1), built once at load.
+struct EdcTable {
+    std::array<uint32_t, 256> entries{};
+    EdcTable() {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t edc = i;
+            for (int bit = 0; bit < 8; ++bit) edc = (edc >> 1) ^ ((edc & 1) ? 0xD8018001u : 0u);
+            entries[i] = edc;
+        }
+    }
+};
+const EdcTable kEdcTable;
+
+uint32_t StoredEdc(const uint8_t *p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+}  // namespace
+
+const SectorFormat &GetSectorFormat(int32_t code) {
+    if (code < 0 || code >= kFormatCount) return kFormats[kFormatUnknown];
+    return kFormats[static_cast<size_t>(code)];
+}
+
+uint32_t ComputeEdc(const uint8_t *data, size_t n) {
+    uint32_t edc = 0;
+    for (size_t i = 0; i < n; ++i) edc = (edc >> 8) ^ kEdcTable.entries[(edc ^ data[i]) & 0xFF];
+    return edc;
+}
+
+bool CheckSectorEdc(EdcCheck check, const uint8_t *sector) {
+    switch (check) {
+        case EdcCheck::kNone: return true;
+        case EdcCheck::kMode1: return ComputeEdc(sector, 2064) == StoredEdc(sector + 2064);
+        case EdcCheck::kForm1: return ComputeEdc(sector + 16, 2056) == StoredEdc(sector + 2072);
+        case EdcCheck::kForm1In2336:
+            if (sector[2] & 0x20) return true;  // a Form 2 sector carries no Form 1 EDC here
+            return ComputeEdc(sector, 2056) == StoredEdc(sector + 2056);
+    }
+    return true;
+}
+
+}  // namespace qorvex

@@ -1,0 +1,37 @@
+// The table of stored sector formats and the CD-ROM EDC.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qorvex {
+
+enum class EdcCheck : uint8_t { kNone, kMode1, kForm1, kForm1In2336 };
+
+struct SectorFormat {
+    const char *name;
+    int32_t stored;       // bytes per sector in the file
+    int32_t user_offset;  // where a read's user data starts in the stored sector
+    int32_t user_size;    // bytes of user data a read delivers
+    int32_t raw_output;   // bytes per sector written by a raw track extraction
+    bool data;            // a data track
+    uint8_t disc_kind;    // 1 Mode 1, 2 Mode 2, 0 other
+    EdcCheck edc;
+};
+
+constexpr int32_t kFormatAudio = 0;
+constexpr int32_t kFormatMode1_2048 = 9;
+constexpr int32_t kFormatMode2_2336Xa = 13;
+constexpr int32_t kFormatUnknown = 20;
+constexpr int32_t kFormatCount = 21;
+constexpr int32_t kMaxStoredSize = 2448;
+
+// Any code outside 0..20 is answered with the entry of 20.
+const SectorFormat &GetSectorFormat(int32_t code);
+
+// The 32-bit CD-ROM EDC of ECMA-130 over n bytes (initial value 0, no final inversion).
+uint32_t ComputeEdc(const uint8_t *data, size_t n);
+// Applies the format's EDC check to one stored sector; true when it passes or needs no check.
+bool CheckSectorEdc(EdcCheck check, const uint8_t *sector);
+
+}  // namespace qorvex

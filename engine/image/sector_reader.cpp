@@ -1,0 +1,222 @@
+#include "image/sector_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qorvex {
+
+namespace {
+constexpr int64_t kCacheBytes = 512 * 1024;
+
+int Bcd(uint8_t b) {
+    return (b >> 4) * 10 + (b & 0x0F);
+}
+
+// The address in a raw sector's header, as a sector number + 150.
+int64_t HeaderAddress(const uint8_t *sector) {
+    return int64_t(Bcd(sector[12])) * 60 * 75 + int64_t(Bcd(sector[13])) * 75 + Bcd(sector[14]);
+}
+}  // namespace
+
+SectorReader::~SectorReader() {
+    Close();
+}
+
+void SectorReader::Reset() {
+    Close();
+    edc_error_ = false;
+    record_ = TrackRecord{};
+    stored_size_ = 2048;
+    user_offset_ = 0;
+    user_size_ = 0;
+    base_ = 0;
+    position_check_ = 0;
+    edc_check_ = false;
+    files_.clear();
+    lengths_.clear();
+    current_file_ = -1;
+    position_ = -1;
+    expected_ = -1;
+}
+
+bool SectorReader::SetUp(const TrackRecord &record, uint32_t position_check) {
+    Reset();
+    record_ = record;
+    const SectorFormat &format = GetSectorFormat(record.format);
+    stored_size_ = format.stored;
+    user_offset_ = format.user_offset;
+    user_size_ = format.user_size;
+    base_ = record.file_offset + record.stored_pregap;
+    position_check_ = position_check;
+    for (const std::string &name : record.files) {
+        files_.push_back(std::make_unique<platform::File>());
+        int64_t length = platform::FindFileLength(name);
+        lengths_.push_back(length);
+        if (length < 0) return false;
+    }
+    return true;
+}
+
+void SectorReader::SetUserSize(int32_t n) {
+    user_size_ = std::clamp(n, 0, MaxUserSize());
+}
+
+void SectorReader::CopyFrom(const SectorReader &other) {
+    Reset();
+    record_ = other.record_;
+    stored_size_ = other.stored_size_;
+    user_offset_ = other.user_offset_;
+    user_size_ = other.user_size_;
+    base_ = other.base_;
+    position_check_ = other.position_check_;
+    edc_check_ = other.edc_check_;
+    for (size_t i = 0; i < other.files_.size(); ++i) files_.push_back(std::make_unique<platform::File>());
+    lengths_ = other.lengths_;
+}
+
+bool SectorReader::Open() {
+    if (files_.empty()) return false;
+    for (auto &file : files_) {
+        if (!file->OpenRead(record_.files[static_cast<size_t>(&file - files_.data())])) {
+            for (auto &f : files_) f->Close();
+            return false;
+        }
+    }
+    current_file_ = 0;
+    position_ = 0;
+    expected_ = 0;
+    open_ = true;
+    cache_file_ = -1;
+    cache_length_ = 0;
+    return true;
+}
+
+bool SectorReader::Close() {
+    bool ok = true;
+    for (auto &file : files_)
+        if (!file->Close()) ok = false;
+    current_file_ = -1;
+    position_ = -1;
+    expected_ = -1;
+    open_ = false;
+    cache_file_ = -1;
+    cache_length_ = 0;
+    cache_.clear();
+    cache_.shrink_to_fit();
+    return ok;
+}
+
+bool SectorReader::PlainSeek(int64_t relative) {
+    if (!open_) return false;
+    int64_t p = base_ + relative * stored_size_;
+    if (p < 0) return false;
+    size_t index = 0;
+    while (index < lengths_.size() && p >= lengths_[index]) {
+        p -= lengths_[index];
+        ++index;
+    }
+    if (index >= lengths_.size()) return false;
+    current_file_ = static_cast<int32_t>(index);
+    position_ = p;
+    return true;
+}
+
+bool SectorReader::SeekRelative(int32_t r) {
+    if (!open_) return false;
+    expected_ = r;
+    if (!PlainSeek(r)) return false;
+    if (!ChecksAddresses()) return true;
+    const int64_t wanted = int64_t(record_.start) + r + 150;
+    int64_t count = 0;
+    for (;;) {
+        if (!ReadStored(sector_.data())) return false;
+        if (HeaderAddress(sector_.data()) == wanted) break;
+        ++count;
+    }
+    return PlainSeek(int64_t(r) + count);
+}
+
+bool SectorReader::SeekSector(int32_t s) {
+    int64_t r = int64_t(s) - record_.start;
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    return SeekRelative(static_cast<int32_t>(r));
+}
+
+bool SectorReader::SeekFromEnd(int32_t a) {
+    int64_t r = int64_t(record_.end) - record_.start + a;
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    return SeekRelative(static_cast<int32_t>(r));
+}
+
+int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
+    const size_t index = static_cast<size_t>(current_file_);
+    const int64_t length = lengths_[index];
+    if (cache_file_ != current_file_ || position_ < cache_start_ || position_ >= cache_start_ + cache_length_) {
+        if (position_ >= length) return 0;
+        if (cache_.size() < static_cast<size_t>(kCacheBytes)) cache_.resize(static_cast<size_t>(kCacheBytes));
+        int64_t want = std::min<int64_t>(kCacheBytes, length - position_);
+        if (!files_[index]->Seek(position_)) return -1;
+        int64_t got = files_[index]->Read(cache_.data(), want);
+        if (got < 0) return -1;
+        cache_file_ = current_file_;
+        cache_start_ = position_;
+        cache_length_ = got;
+        if (got == 0) return 0;
+    }
+    int64_t available = cache_start_ + cache_length_ - position_;
+    int64_t take = std::min(n, available);
+    std::memcpy(destination, cache_.data() + (position_ - cache_start_), static_cast<size_t>(take));
+    position_ += take;
+    return take;
+}
+
+bool SectorReader::ReadStored(uint8_t *destination) {
+    if (!open_ || current_file_ < 0) return false;
+    int64_t done = 0;
+    while (done < stored_size_) {
+        if (static_cast<size_t>(current_file_) >= files_.size()) return false;
+        int64_t got = ReadCached(destination + done, stored_size_ - done);
+        if (got < 0) return false;
+        done += got;
+        if (done < stored_size_ && got == 0) {
+            // The file ends inside the sector: go on with the next file of the track from its start.
+            if (static_cast<size_t>(current_file_) + 1 >= files_.size()) return false;
+            ++current_file_;
+            position_ = 0;
+        }
+    }
+    if (edc_check_ && !CheckSectorEdc(GetSectorFormat(record_.format).edc, destination)) {
+        edc_error_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool SectorReader::ReadNextChecked(uint8_t *destination) {
+    if (ChecksAddresses()) {
+        const int64_t wanted = int64_t(record_.start) + expected_ + 150;
+        do {
+            if (!ReadStored(destination)) return false;
+        } while (HeaderAddress(destination) != wanted);
+        ++expected_;
+        return true;
+    }
+    ++expected_;
+    return ReadStored(destination);
+}
+
+int64_t SectorReader::ReadSectors(void *destination, int32_t n) {
+    if (n <= 0) return 0;
+    auto *out = static_cast<uint8_t *>(destination);
+    for (int32_t i = 0; i < n; ++i) {
+        if (!ReadNextChecked(sector_.data())) return 0;
+        std::memcpy(out + int64_t(i) * user_size_, sector_.data() + user_offset_, static_cast<size_t>(user_size_));
+    }
+    return int64_t(n) * stored_size_;
+}
+
+bool SectorReader::ReadRawSector(uint8_t *destination) {
+    return ReadNextChecked(destination);
+}
+
+}  // namespace qorvex

@@ -1,0 +1,84 @@
+// Reads the sectors of one track from its image files.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/sector_format.h"
+#include "platform/file.h"
+#include "tracks/track_record.h"
+
+namespace qorvex {
+
+class SectorReader {
+public:
+    SectorReader() = default;
+    ~SectorReader();
+    SectorReader(const SectorReader &) = delete;
+    SectorReader &operator=(const SectorReader &) = delete;
+
+    void Reset();
+    bool SetUp(const TrackRecord &record, uint32_t position_check);
+    void SetEdcCheck(bool on) { edc_check_ = on; }
+    // Replaces the user-data size; bounded to what a stored sector holds past the user offset.
+    void SetUserSize(int32_t n);
+    void CopyFrom(const SectorReader &other);
+
+    bool IsDataTrack() const { return GetSectorFormat(record_.format).data; }
+    bool IsOpen() const { return open_; }
+    bool Open();
+    bool Close();
+
+    bool SeekRelative(int32_t r);
+    bool SeekSector(int32_t s);
+    bool SeekFromEnd(int32_t a);
+    int32_t TrackEnd() const { return record_.end; }
+
+    // Reads the next n stored sectors and copies n x UserSize() bytes of user data to destination.
+    // Returns the stored bytes read, or 0 when any of the sectors fails (nothing partial is reported).
+    int64_t ReadSectors(void *destination, int32_t n);
+    // Reads the next whole stored sector (with the address check) into destination (StoredSize() bytes).
+    bool ReadRawSector(uint8_t *destination);
+
+    bool EdcError() const { return edc_error_; }
+    int32_t StoredSize() const { return stored_size_; }
+    int32_t UserOffset() const { return user_offset_; }
+    int32_t UserSize() const { return user_size_; }
+    // The largest user size a stored sector of this track can deliver.
+    int32_t MaxUserSize() const { return stored_size_ - user_offset_; }
+    const TrackRecord &Record() const { return record_; }
+
+private:
+    bool PlainSeek(int64_t relative);
+    bool ReadStored(uint8_t *destination);
+    bool ReadNextChecked(uint8_t *destination);
+    bool ChecksAddresses() const { return position_check_ != 0 && user_offset_ >= 16; }
+    int64_t ReadCached(uint8_t *destination, int64_t n);
+
+    bool edc_error_ = false;
+    TrackRecord record_;
+    int32_t stored_size_ = 2048;
+    int32_t user_offset_ = 0;
+    int32_t user_size_ = 0;
+    int64_t base_ = 0;
+    uint32_t position_check_ = 0;
+    bool edc_check_ = false;
+    std::vector<std::unique_ptr<platform::File>> files_;
+    std::vector<int64_t> lengths_;
+    int32_t current_file_ = -1;
+    int64_t position_ = -1;
+    int64_t expected_ = -1;
+    bool open_ = false;
+
+    // Read-ahead window over the current file: many stored sectors per platform read.
+    std::vector<uint8_t> cache_;
+    int32_t cache_file_ = -1;
+    int64_t cache_start_ = 0;
+    int64_t cache_length_ = 0;
+    std::array<uint8_t, 2452> sector_{};
+};
+
+}  // namespace qorvex

@@ -1,0 +1,52 @@
+// File services of the engine: the small set of operations the readers and extractors need, with every
+// platform error turned into a false or negative result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace qorvex::platform {
+
+// A file opened for reading (regular files only, so FIFOs and devices never block a read) or created
+// for writing. Writes are buffered; the buffer is flushed before seeks, length changes and close.
+class File {
+public:
+    File() = default;
+    ~File();
+    File(const File &) = delete;
+    File &operator=(const File &) = delete;
+
+    bool OpenRead(const std::string &path);
+    bool Create(const std::string &path);  // create or truncate, write only
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Close();  // false when flushing or closing fails
+
+    bool Seek(int64_t position);
+    // Reads up to n bytes; returns the count read (short at end of file) or -1 on an error.
+    int64_t Read(void *destination, int64_t n);
+    bool Write(const void *data, size_t n);
+    bool Flush();
+    bool SetLength(int64_t length);
+    bool SetModificationTime(int64_t seconds_since_1970);
+
+private:
+    int fd_ = -1;
+    bool writing_ = false;
+    std::vector<unsigned char> pending_;
+};
+
+// Length of a file found by name; -1 when nothing is found.
+int64_t FindFileLength(const std::string &path);
+bool IsDirectory(const std::string &path);
+bool CreateFolder(const std::string &path);
+// Applies the attribute bits that have a meaning on this platform (none on POSIX: the hidden bit is a
+// naming convention there, and a name from an image is never rewritten to carry it).
+bool SetFileAttributes(const std::string &path, int32_t attributes);
+
+// Folder separator of output paths handed in by a host.
+constexpr char kPathSeparator = '/';
+
+}  // namespace qorvex::platform

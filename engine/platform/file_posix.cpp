@@ -1,0 +1,153 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+namespace qorvex::platform {
+
+namespace {
+constexpr size_t kWriteBuffer = 1 << 20;
+
+bool WriteAll(int fd, const unsigned char *data, size_t n) {
+    while (n > 0) {
+        ssize_t done = ::write(fd, data, n);
+        if (done < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (done == 0) return false;
+        data += done;
+        n -= static_cast<size_t>(done);
+    }
+    return true;
+}
+}  // namespace
+
+File::~File() {
+    Close();
+}
+
+bool File::OpenRead(const std::string &path) {
+    Close();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    fd_ = fd;
+    writing_ = false;
+    return true;
+}
+
+bool File::Create(const std::string &path) {
+    Close();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    fd_ = fd;
+    writing_ = true;
+    pending_.clear();
+    pending_.reserve(kWriteBuffer);
+    return true;
+}
+
+bool File::Flush() {
+    if (pending_.empty()) return true;
+    bool ok = fd_ >= 0 && WriteAll(fd_, pending_.data(), pending_.size());
+    pending_.clear();
+    return ok;
+}
+
+bool File::Close() {
+    if (fd_ < 0) return true;
+    bool ok = Flush();
+    if (::close(fd_) != 0) ok = false;
+    fd_ = -1;
+    writing_ = false;
+    pending_.clear();
+    pending_.shrink_to_fit();
+    return ok;
+}
+
+bool File::Seek(int64_t position) {
+    if (fd_ < 0 || position < 0 || !Flush()) return false;
+    return ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+}
+
+int64_t File::Read(void *destination, int64_t n) {
+    if (fd_ < 0 || n < 0) return -1;
+    auto *out = static_cast<unsigned char *>(destination);
+    int64_t total = 0;
+    while (total < n) {
+        ssize_t got = ::read(fd_, out + total, static_cast<size_t>(n - total));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+bool File::Write(const void *data, size_t n) {
+    if (fd_ < 0 || !writing_) return false;
+    const auto *bytes = static_cast<const unsigned char *>(data);
+    if (pending_.size() + n > kWriteBuffer) {
+        if (!Flush()) return false;
+        if (n >= kWriteBuffer) return WriteAll(fd_, bytes, n);
+    }
+    pending_.insert(pending_.end(), bytes, bytes + n);
+    return true;
+}
+
+bool File::SetLength(int64_t length) {
+    if (fd_ < 0 || length < 0 || !Flush()) return false;
+    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+}
+
+bool File::SetModificationTime(int64_t seconds) {
+    if (fd_ < 0 || !Flush()) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // access time stays as it is
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = 0;
+    return ::futimens(fd_, times) == 0;
+}
+
+int64_t FindFileLength(const std::string &path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) return -1;
+    if (S_ISDIR(st.st_mode)) return 0;
+    if (!S_ISREG(st.st_mode)) return 0;  // FIFOs and devices have no length worth reading
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool IsDirectory(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateFolder(const std::string &path) {
+    return ::mkdir(path.c_str(), 0755) == 0;
+}
+
+bool SetFileAttributes(const std::string &, int32_t) {
+    return true;
+}
+
+}  // namespace qorvex::platform

@@ -1,0 +1,163 @@
+#include "tracks/track_extract.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace qorvex {
+
+namespace {
+void Put32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void Put16(uint8_t *p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+int32_t ReadFailure(const SectorReader &reader) {
+    return reader.EdcError() ? ENGINE_EDC_MISMATCH : ENGINE_READ_FAILED;
+}
+
+int32_t ExtractRaw(SectorReader &reader, const Progress &progress, platform::File *out, uint32_t flags) {
+    TrackInfo info{};
+    FillTrackInfo(reader, &info);
+    const int32_t r = GetSectorFormat(info.format).raw_output;
+    const int32_t first = (flags & TRACK_PREGAP) ? info.first_held : info.start;
+    const int64_t n = (int64_t(info.end_held) - first) * r;
+    bool stop_remembered = false;
+    if (out) {
+        if (!out->SetLength(n + ((flags & TRACK_WAV) ? 44 : 0)) || !out->Seek(0)) return ENGINE_WRITE_FAILED;
+    }
+    if (flags & TRACK_WAV) {
+        uint8_t header[44];
+        BuildWavHeader(header, static_cast<uint64_t>(n));
+        if (out && !out->Write(header, sizeof header)) return ENGINE_WRITE_FAILED;
+        if (!progress.Deliver(header, sizeof header)) stop_remembered = true;
+    }
+    if (!reader.SeekSector(first)) return ENGINE_SEEK_FAILED;
+    std::vector<uint8_t> sector(kMaxStoredSize + 4);
+    for (int64_t s = first; s < info.end_held; ++s) {
+        if (!reader.ReadRawSector(sector.data())) return ReadFailure(reader);
+        if (out && !out->Write(sector.data(), static_cast<size_t>(r))) return ENGINE_WRITE_FAILED;
+        if (!progress.Deliver(sector.data(), r)) return ENGINE_ABORTED;
+    }
+    if (out && !out->Flush()) return ENGINE_WRITE_FAILED;
+    return stop_remembered ? ENGINE_ABORTED : 0;
+}
+
+int32_t ExtractUserData(SectorReader &reader, const Progress &progress, platform::File *out) {
+    TrackInfo info{};
+    FillTrackInfo(reader, &info);
+    const int32_t u = info.user_size;
+    if (u == 0) return ExtractRaw(reader, progress, out, TRACK_RAW);
+    if (out) {
+        if (!out->SetLength((int64_t(info.end_held) - info.start) * u) || !out->Seek(0)) return ENGINE_WRITE_FAILED;
+    }
+    if (!reader.SeekSector(info.start)) return ENGINE_SEEK_FAILED;
+    // Sectors are read in runs; each sector is still written and reported on its own.
+    constexpr int32_t kRun = 64;
+    std::vector<uint8_t> data(static_cast<size_t>(kRun) * static_cast<size_t>(u));
+    int64_t s = info.start;
+    const int64_t end = info.end_held;
+    while (s < end) {
+        const int32_t run = static_cast<int32_t>(std::min<int64_t>(kRun, end - s));
+        int32_t good = run;
+        if (reader.ReadSectors(data.data(), run) == 0) good = -1;
+        if (good < 0) {
+            // Redo the run sector by sector so that every good sector before the failing one is delivered.
+            if (!reader.SeekSector(static_cast<int32_t>(s))) return ENGINE_SEEK_FAILED;
+            for (int32_t i = 0; i < run; ++i) {
+                if (reader.ReadSectors(data.data(), 1) == 0) return ReadFailure(reader);
+                if (out && !out->Write(data.data(), static_cast<size_t>(u))) return ENGINE_WRITE_FAILED;
+                if (!progress.Deliver(data.data(), u)) return ENGINE_ABORTED;
+            }
+            s += run;
+            continue;
+        }
+        for (int32_t i = 0; i < run; ++i) {
+            const uint8_t *block = data.data() + static_cast<size_t>(i) * static_cast<size_t>(u);
+            if (out && !out->Write(block, static_cast<size_t>(u))) return ENGINE_WRITE_FAILED;
+            if (!progress.Deliver(block, u)) return ENGINE_ABORTED;
+        }
+        s += run;
+    }
+    if (out && !out->Flush()) return ENGINE_WRITE_FAILED;
+    return 0;
+}
+}  // namespace
+
+void BuildWavHeader(uint8_t header[44], uint64_t data_length) {
+    const uint32_t length = static_cast<uint32_t>(data_length);
+    std::memcpy(header, "RIFF", 4);
+    Put32(header + 4, length + 36);
+    std::memcpy(header + 8, "WAVE", 4);
+    std::memcpy(header + 12, "fmt ", 4);
+    Put32(header + 16, 16);
+    Put16(header + 20, 1);
+    Put16(header + 22, 2);
+    Put32(header + 24, 44100);
+    Put32(header + 28, 176400);
+    Put16(header + 32, 4);
+    Put16(header + 34, 16);
+    std::memcpy(header + 36, "data", 4);
+    Put32(header + 40, length);
+}
+
+void FillTrackInfo(const SectorReader &reader, TrackInfo *info) {
+    const TrackRecord &t = reader.Record();
+    std::memset(info, 0, sizeof *info);
+    info->format = t.format;
+    info->first_held = t.FirstHeld();
+    info->start = t.start;
+    info->end_held = t.EndHeld();
+    info->user_size = reader.UserSize();
+    info->session = t.session;
+    info->track = t.track;
+    std::memcpy(info->reserved1, t.reserved_a, 2);
+    std::memcpy(info->reserved1 + 2, t.reserved_d, 2);
+    info->reserved2[0] = t.reserved_b;
+    info->reserved2[1] = t.reserved_c[0];
+    info->reserved2[2] = t.reserved_c[1];
+}
+
+bool MakeOutputFolders(const std::string &path) {
+    const size_t last = path.find_last_of(platform::kPathSeparator);
+    if (last == std::string::npos || last == 0) return false;
+    // Walk the folders from the outermost, creating each one that is missing.
+    bool made = false;
+    for (size_t k = path.find(platform::kPathSeparator, 1); k != std::string::npos && k <= last;
+         k = path.find(platform::kPathSeparator, k + 1)) {
+        const std::string folder = path.substr(0, k);
+        if (folder.empty() || folder.back() == platform::kPathSeparator) continue;
+        if (platform::IsDirectory(folder)) continue;
+        made = platform::CreateFolder(folder);
+        if (!made) return false;
+    }
+    return made;
+}
+
+int32_t ExtractTrack(SectorReader &reader, const Progress &progress, const char *path, uint32_t flags) {
+    if (!reader.IsOpen() && !reader.Open()) return ENGINE_IMAGE_OPEN_FAILED;
+    std::unique_ptr<platform::File> out;
+    if (path) {
+        MakeOutputFolders(path);
+        out = std::make_unique<platform::File>();
+        if (!out->Create(path)) {
+            reader.Close();
+            return ENGINE_OUTPUT_OPEN_FAILED;
+        }
+    }
+    int32_t result = (reader.IsDataTrack() && !(flags & TRACK_RAW)) ? ExtractUserData(reader, progress, out.get())
+                                                                    : ExtractRaw(reader, progress, out.get(), flags);
+    if (out && !out->Close()) {
+        reader.Close();
+        return ENGINE_OUTPUT_CLOSE_FAILED;
+    }
+    if (!reader.Close()) return ENGINE_IMAGE_CLOSE_FAILED;
+    return result;
+}
+
+}  // namespace qorvex

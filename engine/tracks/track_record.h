@@ -1,0 +1,51 @@
+// CD track and session records of an image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qorvex {
+
+struct TrackRecord {
+    uint8_t session = 1;
+    uint8_t track = 1;
+    uint8_t reserved_a[2] = {0, 0};
+    int32_t format = 20;
+    int32_t reserved_b = 0;
+    int32_t pregap_start = -150;  // logical sector of index 0
+    int32_t start = 0;            // logical sector of index 1
+    int32_t end = 0;              // logical sector just after the last one
+    std::vector<std::string> files;
+    int64_t file_offset = 0;      // byte position of the first stored sector in the files
+    int64_t stored_length = 0;    // bytes of the track held by the files
+    int64_t stored_pregap = 0;    // bytes of pregap held before index 1
+    int32_t absent_pregap = 0;    // pregap sectors before the first stored sector
+    int32_t absent_trailing = 0;  // sectors at the end that the files do not hold
+    int32_t reserved_c[3] = {0, 0, 0};
+    uint8_t reserved_d[2] = {0, 0};
+
+    int32_t FirstHeld() const { return pregap_start + absent_pregap; }
+    int32_t EndHeld() const { return end - absent_trailing; }
+};
+
+struct SessionRecord {
+    uint8_t disc_kind = 0;
+    int32_t session_start = 0;
+    int32_t first_pregap = 0;
+    int32_t first_start = 0;
+    int32_t end = 0;
+    int32_t lead_out_end = 0;
+    uint8_t session = 0;
+    uint8_t first_track = 0;
+    uint8_t last_track = 0;
+};
+
+// Builds the session list from the track list.
+std::vector<SessionRecord> BuildSessionList(const std::vector<TrackRecord> &tracks);
+// The layout check an image must pass to be opened; file lengths come from the platform.
+bool CheckTrackLayout(const std::vector<TrackRecord> &tracks, const std::vector<SessionRecord> &sessions);
+// The single track of a probed image of format `format`, shift `shift` sectors and `length` bytes.
+TrackRecord MakeProbedTrack(const std::string &path, int32_t format, int32_t shift, int64_t length);
+
+}  // namespace qorvex
