@@ -1,0 +1,52 @@
+// Run-time binding of the engine library by file name and export name.
+#pragma once
+
+#include <string>
+
+#include "qorvex.h"
+
+namespace lumast {
+
+struct EngineTable {
+    int32_t(QORVEX_CALL *Qorvex)(int32_t, int32_t) = nullptr;
+    QorvexHandle(QORVEX_CALL *Open)(const char *, uint32_t, int32_t *) = nullptr;
+    int32_t(QORVEX_CALL *Close)(QorvexHandle) = nullptr;
+    int32_t(QORVEX_CALL *SetCallback)(QorvexHandle, ProgressCallback, void *) = nullptr;
+    int32_t(QORVEX_CALL *GetFileCount)(QorvexHandle, int32_t, int32_t) = nullptr;
+    int32_t(QORVEX_CALL *GetFileStart)(QorvexHandle, int32_t, int32_t) = nullptr;
+    int32_t(QORVEX_CALL *GetNextFile)(QorvexHandle, EntryInfo *) = nullptr;
+    int32_t(QORVEX_CALL *ExtractCurrentFile2)(QorvexHandle, const char *, int32_t) = nullptr;
+    int32_t(QORVEX_CALL *GetDllVersion)() = nullptr;
+    int32_t(QORVEX_CALL *GetImageInformation)(QorvexHandle, int32_t, int32_t, char *, int32_t *, int64_t *) = nullptr;
+    int32_t(QORVEX_CALL *GetModuleStart)(QorvexHandle, int32_t, int32_t) = nullptr;
+    int32_t(QORVEX_CALL *GetNextModule)(QorvexHandle, EntryInfo *) = nullptr;
+    int32_t(QORVEX_CALL *ExtractCurrentModule)(QorvexHandle, const char *) = nullptr;
+    int32_t(QORVEX_CALL *GetTrackCount)(QorvexHandle) = nullptr;
+    int32_t(QORVEX_CALL *GetTrackInfo)(QorvexHandle, int32_t, TrackInfo *) = nullptr;
+    int32_t(QORVEX_CALL *ExtractTrack)(QorvexHandle, int32_t, const char *, uint32_t) = nullptr;
+};
+
+inline constexpr int32_t kMinimumEngineVersion = 40;
+
+class EngineBinding {
+public:
+    EngineBinding() = default;
+    ~EngineBinding() { Unload(); }
+    EngineBinding(const EngineBinding &) = delete;
+    EngineBinding &operator=(const EngineBinding &) = delete;
+
+    // Loads the library: `path` when given, else libqorvex.so from the program's folder, then the standard
+    // search. A library that is too old or lacks an export is released again. True when bound.
+    bool Load(const std::string &path = {});
+    void Unload();
+    bool Loaded() const { return module_ != nullptr; }
+    const EngineTable &Table() const { return table_; }
+
+private:
+    bool Bind(void *module);
+
+    void *module_ = nullptr;
+    EngineTable table_;
+};
+
+}  // namespace lumast

@@ -1,0 +1,39 @@
+// The program's string table: every user-visible text by its resource number.
+#pragma once
+
+#include <string>
+
+namespace lumast {
+
+// Returns the text stored under `id`, or an empty string when there is none.
+const char *LoadString(int id);
+
+// The program's name, the title of every message box.
+inline constexpr const char *kProgramName = "ぽてりこ";
+
+// Frequently used ids.
+enum StringId : int {
+    IDS_COLUMN_NAME = 3300,
+    IDS_VERB_OPEN = 3307,
+    IDS_VERB_EDIT = 3308,
+    IDS_VERB_PLAY = 3310,
+    IDS_TRACK_COLUMN_SESSION = 3362,
+    IDS_CHOOSE_FOLDER = 3425,
+    IDS_TRACK_NAME = 3426,
+    IDS_SUMMARY_AUDIO = 3427,
+    IDS_SAVE_TRACK_TITLE = 3428,
+    IDS_EXT_BIN = 3429,
+    IDS_EXT_WAV = 3430,
+    IDS_TRACK_FILTER = 3431,
+    IDS_OPEN_FILTER = 3441,
+    IDS_OPEN_TITLE = 3445,
+    IDS_OVERWRITE_QUESTION = 3446,
+    IDS_SUMMARY_NONE = 3448,
+    IDS_SUMMARY = 3449,
+    IDS_DEST_DOCUMENTS = 3477,
+    IDS_DEST_IMAGE_FOLDER = 3478,
+    IDS_DEST_APPOINTED = 3479,
+    IDS_IDLE_PROMPT = 57345,
+};
+
+}  // namespace lumast
