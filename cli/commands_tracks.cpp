@@ -1,0 +1,122 @@
+// tracks, extract-track and info.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "commands.h"
+#include "image.h"
+#include "output.h"
+
+namespace cli {
+
+int32_t ParseTrackNumber(const std::string &text) {
+    if (text.empty() || text.size() > 4) return -1;
+    int32_t n = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+int RunTracks(const Args &args) {
+    Image image;
+    if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
+    std::printf("%-7s %-5s %-16s %9s %9s %9s\n", "SESSION", "TRACK", "TYPE", "PRE", "START", "LENGTH");
+    for (int32_t t = 0; t < image.TrackCount(); ++t) {
+        TrackInfo info{};
+        if (int32_t r = QorvexGetTrackInfo(image.handle(), t, &info); r != 0) {
+            ReportEngineError("track " + std::to_string(t + 1), r);
+            return kExitFailed;
+        }
+        std::printf("%7u %5u %-16s %9s %9s %9s\n", info.session, info.track, FormatName(info.format),
+                    FormatMsf(info.first_held).c_str(), FormatMsf(info.start).c_str(),
+                    FormatMsf(static_cast<int64_t>(info.end_held) - info.start).c_str());
+    }
+    return kExitOk;
+}
+
+int RunExtractTrack(const Args &args) {
+    const std::string output = args.Value("-o");
+    if (output.empty()) {
+        std::fprintf(stderr, "qorvex: extract-track needs -o FILE\n");
+        return kExitUsage;
+    }
+    int32_t number = ParseTrackNumber(args.positional[1]);
+    if (number < 0) {
+        std::fprintf(stderr, "qorvex: \"%s\" is not a track number\n", args.positional[1].c_str());
+        return kExitUsage;
+    }
+    Image image;
+    if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
+    if (number < 1 || number > image.TrackCount()) {
+        std::fprintf(stderr, "qorvex: there is no track %d (the image has %d)\n", number, image.TrackCount());
+        return kExitFailed;
+    }
+    const int32_t track = number - 1;
+    uint32_t flags = 0;
+    if (args.Has("--raw")) flags |= TRACK_RAW;
+    if (args.Has("--wav")) flags |= TRACK_WAV | TRACK_RAW;
+    if (args.Has("--pregap")) flags |= TRACK_PREGAP | TRACK_RAW;
+
+    TrackInfo info{};
+    QorvexGetTrackInfo(image.handle(), track, &info);
+    // Only for the progress line: raw sectors are at most 2352 bytes.
+    int32_t first = (flags & TRACK_PREGAP) ? info.first_held : info.start;
+    uint64_t total = static_cast<uint64_t>(info.end_held > first ? info.end_held - first : 0) *
+                     static_cast<uint64_t>((flags & TRACK_RAW) || info.user_size == 0 ? 2352 : info.user_size);
+
+    Progress progress(output == "-" ? 0 : total);
+    Sink sink;
+    sink.progress = output == "-" ? nullptr : &progress;
+    if (output == "-") sink.fd = STDOUT_FILENO;
+    QorvexSetCallback(image.handle(), SinkCallback, &sink);
+    int32_t result = QorvexExtractTrack(image.handle(), track, output == "-" ? nullptr : output.c_str(), flags);
+    QorvexSetCallback(image.handle(), nullptr, nullptr);
+    progress.Finish();
+    if (sink.write_error) {
+        std::fprintf(stderr, "qorvex: writing %s failed: %s\n", output.c_str(), std::strerror(sink.write_error));
+        return kExitFailed;
+    }
+    if (result != 0) {
+        ReportEngineError("extracting track " + std::to_string(number) + " to " + output, result);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+int RunInfo(const Args &args) {
+    Image image;
+    if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
+    for (int32_t t = 0; t < image.TrackCount(); ++t) {
+        TrackInfo track{};
+        QorvexGetTrackInfo(image.handle(), t, &track);
+        char label[33] = {};
+        int32_t sectors = 0;
+        int64_t bytes = 0;
+        int32_t preferred = QorvexGetImageInformation(image.handle(), t, KIND_AUTO, label, &sectors, &bytes);
+        std::printf("Track %u (session %u): %s, %" PRId32 " sectors, %" PRId64 " bytes\n", track.track, track.session,
+                    FormatName(track.format), sectors, bytes);
+        bool any = false;
+        for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
+            int32_t files = QorvexGetFileCount(image.handle(), t, kind);
+            int32_t parts = image.PartCount(t, kind);
+            if (files == 0 && parts == 0) continue;
+            any = true;
+            char kind_label[33] = {};
+            int32_t s = 0;
+            int64_t b = 0;
+            QorvexGetImageInformation(image.handle(), t, kind, kind_label, &s, &b);
+            std::printf("  %-9s label \"%s\", %" PRId32 " files, %" PRId32 " system parts%s\n", KindName(kind),
+                        DisplayName(kind_label).c_str(), files, parts, kind == preferred ? " (shown by default)" : "");
+        }
+        if (!any) std::printf("  no file system\n");
+    }
+    return kExitOk;
+}
+
+}  // namespace cli

@@ -1,0 +1,139 @@
+#include "image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace cli {
+
+Image::~Image() {
+    if (handle_) QorvexClose(handle_);
+}
+
+bool Image::Open(const std::string &path, uint32_t options) {
+    // Checked here so that a folder, a FIFO or a device gives a plain message and never blocks the open.
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "qorvex: %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "qorvex: %s: is a folder, not an image file\n", path.c_str());
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "qorvex: %s: not a regular file\n", path.c_str());
+        return false;
+    }
+    if (access(path.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "qorvex: %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    int32_t error = 0;
+    handle_ = QorvexOpen(path.c_str(), options, &error);
+    if (!handle_) {
+        ReportEngineError("cannot open " + path, error ? error : ENGINE_UNKNOWN_FORMAT);
+        return false;
+    }
+    return true;
+}
+
+int32_t Image::TrackCount() const {
+    return QorvexGetTrackCount(handle_);
+}
+
+Entry ToEntry(const EntryInfo &info) {
+    Entry e;
+    e.kind = info.kind;
+    e.size = (static_cast<uint64_t>(info.size_high) << 32) | info.size_low;
+    e.start = info.start;
+    e.sectors = info.sectors;
+    e.offset = info.offset;
+    e.extent_count = info.extent_count;
+    e.extent_index = info.extent_index;
+    e.attributes = info.attributes;
+    e.time = info.time;
+    e.name.assign(info.name, strnlen(info.name, sizeof info.name));
+    return e;
+}
+
+void Image::Walk(int32_t track, int32_t kind, bool parts, const std::function<void(size_t)> &visit) const {
+    int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
+    for (int32_t i = 0; i < count; ++i) {
+        EntryInfo info{};
+        if (parts)
+            QorvexGetNextModule(handle_, &info);
+        else
+            QorvexGetNextFile(handle_, &info);
+        visit(static_cast<size_t>(i));
+    }
+}
+
+std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts) const {
+    std::vector<Entry> entries;
+    int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
+    for (int32_t i = 0; i < count; ++i) {
+        EntryInfo info{};
+        int32_t left = parts ? QorvexGetNextModule(handle_, &info) : QorvexGetNextFile(handle_, &info);
+        entries.push_back(ToEntry(info));
+        if (left == 0) break;
+    }
+    return entries;
+}
+
+int32_t Image::PartCount(int32_t track, int32_t kind) const {
+    return QorvexGetModuleStart(handle_, track, kind);
+}
+
+int32_t Image::DefaultTrack() const {
+    for (int32_t t = 0; t < TrackCount(); ++t)
+        for (int32_t kind : kKindOrder)
+            if (QorvexGetFileCount(handle_, t, kind) > 0 || PartCount(t, kind) > 0) return t;
+    return 0;
+}
+
+int32_t Image::ChooseKind(int32_t track, int32_t requested) const {
+    if (requested != KIND_AUTO) return requested;
+    for (int32_t kind : kKindOrder)
+        if (QorvexGetFileCount(handle_, track, kind) > 0) return kind;
+    for (int32_t kind : kKindOrder)
+        if (PartCount(track, kind) > 0) return kind;
+    return KIND_ISO9660;
+}
+
+int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int32_t length) {
+    auto *sink = static_cast<Sink *>(user);
+    if (kind != CALLBACK_DATA || length <= 0) return 1;
+    if (sink->write_error) return 0;
+    if (sink->fd >= 0) {
+        auto *bytes = static_cast<const char *>(data);
+        size_t left = static_cast<size_t>(length);
+        while (left > 0) {
+            ssize_t n = write(sink->fd, bytes, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                sink->write_error = errno;
+                return 0;
+            }
+            bytes += n;
+            left -= static_cast<size_t>(n);
+        }
+    }
+    if (sink->progress) sink->progress->Advance(static_cast<uint64_t>(length));
+    return 1;
+}
+
+const char *KindName(int32_t kind) {
+    switch (kind) {
+        case KIND_ISO9660: return "ISO 9660";
+        case KIND_JOLIET: return "Joliet";
+        case KIND_UDF: return "UDF";
+        default: return "?";
+    }
+}
+
+}  // namespace cli

@@ -1,0 +1,69 @@
+// The open image and the walks over its catalogues, through the engine's public interface only.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "qorvex.h"
+
+namespace cli {
+
+// One catalogue entry as delivered by a walk.
+struct Entry {
+    int32_t kind = 0;
+    uint64_t size = 0;
+    int32_t start = 0;
+    int32_t sectors = 0;
+    int32_t offset = 0;
+    uint16_t extent_count = 0;
+    uint16_t extent_index = 0;
+    int32_t attributes = 0;
+    int32_t time = 0;
+    std::string name;
+};
+
+class Image {
+public:
+    Image() = default;
+    ~Image();
+    Image(const Image &) = delete;
+    Image &operator=(const Image &) = delete;
+
+    // Checks the path and opens it; reports every failure on stderr.
+    bool Open(const std::string &path, uint32_t options);
+    QorvexHandle handle() const { return handle_; }
+    int32_t TrackCount() const;
+
+    // The files (system parts with parts = true) of one kind of one track, in catalogue order.
+    std::vector<Entry> List(int32_t track, int32_t kind, bool parts) const;
+    // Walks the same catalogue again, with the engine's cursor on entry i while visit(i) runs.
+    void Walk(int32_t track, int32_t kind, bool parts, const std::function<void(size_t)> &visit) const;
+    int32_t PartCount(int32_t track, int32_t kind) const;
+
+    // The first track that carries any file system; 0 when none does.
+    int32_t DefaultTrack() const;
+    // "auto": Joliet, else UDF, else ISO 9660 by their file counts (then by their system parts).
+    int32_t ChooseKind(int32_t track, int32_t requested) const;
+
+private:
+    QorvexHandle handle_ = nullptr;
+};
+
+// The data sink behind the engine's progress callback: writes each block to fd (when >= 0) and advances the
+// progress line. A failed write stops the engine by returning 0.
+struct Sink {
+    int fd = -1;
+    Progress *progress = nullptr;
+    int write_error = 0;
+};
+int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int32_t length);
+
+Entry ToEntry(const EntryInfo &info);
+
+const char *KindName(int32_t kind);
+constexpr int32_t kKindOrder[] = {KIND_JOLIET, KIND_UDF, KIND_ISO9660};
+
+}  // namespace cli

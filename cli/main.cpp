@@ -1,0 +1,210 @@
+// qorvex: list and extract the tracks, files and system parts of CD and DVD disc images.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "qorvex.h"
+
+namespace {
+
+using cli::Args;
+
+struct Command {
+    const char *name;
+    int (*run)(const Args &);
+    int min_positional;
+    int max_positional;  // -1: no limit
+    std::vector<std::string> flags;
+    std::vector<std::string> values;
+    const char *help;
+};
+
+const char kGlobalHelp[] =
+    "Global options (accepted by every command):\n"
+    "  --check-edc       check the error detection code (EDC) of every raw sector read\n"
+    "  --check-position  check the address in each raw sector's header and skip to the matching sector\n"
+    "  -h, --help        show help\n";
+
+const std::vector<Command> &Commands() {
+    static const std::vector<Command> commands = {
+        {"tracks",
+         cli::RunTracks,
+         1,
+         1,
+         {},
+         {},
+         "Usage: qorvex tracks IMAGE\n"
+         "List the CD tracks of IMAGE: session, track number, sector format, pregap position, start and\n"
+         "length, as MM:SS:FF (75 frames a second; a leading \"-\" marks a position before sector 0).\n"},
+        {"extract-track",
+         cli::RunExtractTrack,
+         2,
+         2,
+         {"--raw", "--wav", "--pregap"},
+         {"-o"},
+         "Usage: qorvex extract-track IMAGE N -o FILE [--raw] [--wav] [--pregap]\n"
+         "Write track N (the 1-based track number shown by \"qorvex tracks\") to FILE (\"-\" for standard\n"
+         "output). A data track gives its user data unless --raw is given; an audio track is always raw.\n"
+         "  --raw     whole stored sectors (subchannel data dropped)\n"
+         "  --wav     a 44-byte WAV header in front of the sectors (implies --raw)\n"
+         "  --pregap  begin with the first pregap sector the image holds (implies --raw)\n"},
+        {"info",
+         cli::RunInfo,
+         1,
+         1,
+         {},
+         {},
+         "Usage: qorvex info IMAGE\n"
+         "Show, for every track, the file systems present with their labels, file and system-part counts,\n"
+         "and the track's size in sectors and bytes.\n"},
+        {"ls",
+         cli::RunList,
+         1,
+         1,
+         {"--system", "--long", "--json"},
+         {"--fs", "--track"},
+         "Usage: qorvex ls IMAGE [--fs auto|iso|joliet|udf] [--track N] [--system] [--long] [--json]\n"
+         "List the files of one file system of a track (default: the first track that has one).\n"
+         "  --fs KIND   auto (default: Joliet, else UDF, else ISO 9660), iso, joliet or udf\n"
+         "  --track N   the track, as numbered by \"qorvex tracks\"\n"
+         "  --system    list the system parts (descriptors, path tables, folders ...) instead of files\n"
+         "  --long      also size, date (UTC), start sector, sectors and extent index/count\n"
+         "  --json      a JSON array of objects with every field\n"},
+        {"extract",
+         cli::RunExtract,
+         1,
+         -1,
+         {"--overwrite"},
+         {"-o", "--fs", "--track"},
+         "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|iso|joliet|udf] [--track N] [--overwrite] [PATH ...]\n"
+         "Extract all files, or the named image paths (a folder path takes everything below it), into DIR\n"
+         "(default: the current folder). Paths match as listed, with or without the \";1\" version suffix,\n"
+         "with \"\\\" or \"/\" separators. Files recorded in several extents are joined. Names that would leave\n"
+         "DIR are kept inside it, and symbolic links inside DIR are never followed.\n"
+         "  --overwrite  replace existing files (otherwise each is refused and reported)\n"},
+        {"extract-part",
+         cli::RunExtractPart,
+         2,
+         2,
+         {},
+         {"-o", "--fs", "--track"},
+         "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|iso|joliet|udf] [--track N]\n"
+         "Write the system part with exactly the name NAME (as \"qorvex ls --system\" lists it) to FILE\n"
+         "(\"-\" for standard output). With --fs auto the chosen file system is searched first, then the others.\n"},
+    };
+    return commands;
+}
+
+void PrintProgramHelp(FILE *out) {
+    std::fprintf(out,
+                 "Usage: qorvex [global options] COMMAND [options] IMAGE ...\n"
+                 "List and extract the tracks, files and system parts of CD and DVD disc images\n"
+                 "(ISO 9660, Joliet and UDF; 2048-, 2324-, 2336-, 2352- and 2448-byte sectors).\n\n"
+                 "Commands:\n"
+                 "  tracks         list the CD tracks\n"
+                 "  extract-track  write one track to a file (user data, raw or WAV)\n"
+                 "  info           file systems, labels and sizes of every track\n"
+                 "  ls             list files or system parts\n"
+                 "  extract        extract files into a folder\n"
+                 "  extract-part   write one system part to a file\n\n"
+                 "%s\n"
+                 "\"qorvex COMMAND --help\" describes a command. Exit status: 0 on success, 1 when an operation\n"
+                 "failed or a file was refused, 2 for a command-line error.\n",
+                 kGlobalHelp);
+}
+
+const Command *FindCommand(const std::string &name) {
+    for (const auto &c : Commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+bool Contains(const std::vector<std::string> &list, const std::string &item) {
+    for (const auto &s : list)
+        if (s == item) return true;
+    return false;
+}
+
+int Usage(const char *command, const std::string &message) {
+    std::fprintf(stderr, "qorvex: %s\n", message.c_str());
+    std::fprintf(stderr, "Try \"qorvex %s%s--help\".\n", command ? command : "", command ? " " : "");
+    return cli::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::vector<std::string> words(argv + 1, argv + argc);
+    Args args;
+    const Command *command = nullptr;
+    bool help = false;
+    bool options_done = false;
+
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string &w = words[i];
+        if (!options_done && w == "--") {
+            options_done = true;
+        } else if (!options_done && w.size() > 1 && w[0] == '-') {
+            std::string name = w, value;
+            bool has_value = false;
+            if (size_t eq = w.find('='); w.rfind("--", 0) == 0 && eq != std::string::npos) {
+                name = w.substr(0, eq), value = w.substr(eq + 1), has_value = true;
+            }
+            if (name == "-h" || name == "--help") {
+                help = true;
+            } else if (name == "--check-edc") {
+                args.open_options |= OPEN_CHECK_EDC;
+            } else if (name == "--check-position") {
+                args.open_options |= OPEN_CHECK_POSITION;
+            } else if (name == "--version") {
+                std::printf("qorvex 0.1.0 (engine version %d)\n", static_cast<int>(QorvexGetDllVersion()));
+                return cli::kExitOk;
+            } else if (command && Contains(command->flags, name) && !has_value) {
+                args.flags.insert(name);
+            } else if (command && Contains(command->values, name)) {
+                if (!has_value) {
+                    if (i + 1 >= words.size()) return Usage(command->name, "option " + name + " needs a value");
+                    value = words[++i];
+                }
+                args.values[name] = value;
+            } else {
+                return Usage(command ? command->name : nullptr, "unknown option " + w);
+            }
+        } else if (!command) {
+            if (w == "help") {
+                if (i + 1 < words.size() && (command = FindCommand(words[i + 1]))) {
+                    std::fputs(command->help, stdout);
+                    std::printf("\n%s", kGlobalHelp);
+                } else {
+                    PrintProgramHelp(stdout);
+                }
+                return cli::kExitOk;
+            }
+            command = FindCommand(w);
+            if (!command) return Usage(nullptr, "unknown command \"" + w + "\"");
+        } else {
+            args.positional.push_back(w);
+        }
+    }
+
+    if (help) {
+        if (command) {
+            std::fputs(command->help, stdout);
+            std::printf("\n%s", kGlobalHelp);
+        } else {
+            PrintProgramHelp(stdout);
+        }
+        return cli::kExitOk;
+    }
+    if (!command) {
+        PrintProgramHelp(stderr);
+        return cli::kExitUsage;
+    }
+    int n = static_cast<int>(args.positional.size());
+    if (n < command->min_positional) return Usage(command->name, "missing argument");
+    if (command->max_positional >= 0 && n > command->max_positional)
+        return Usage(command->name, "unexpected argument \"" + args.positional[command->max_positional] + "\"");
+    return command->run(args);
+}

@@ -1,0 +1,213 @@
+#include "output.h"
+
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+#include "qorvex.h"
+
+namespace cli {
+
+namespace {
+
+struct ResultText {
+    int32_t code;
+    const char *name;
+    const char *meaning;
+};
+
+constexpr ResultText kResults[] = {
+    {ENGINE_ABORTED, "ENGINE_ABORTED", "the operation was stopped"},
+    {ENGINE_IMAGE_OPEN_FAILED, "ENGINE_IMAGE_OPEN_FAILED", "an image file could not be found or opened for reading"},
+    {ENGINE_IMAGE_CLOSE_FAILED, "ENGINE_IMAGE_CLOSE_FAILED", "an image file could not be closed"},
+    {ENGINE_SEEK_FAILED, "ENGINE_SEEK_FAILED",
+     "positioning on a sector failed (outside the image, or no sector with the wanted address)"},
+    {ENGINE_READ_FAILED, "ENGINE_READ_FAILED", "reading a sector failed"},
+    {ENGINE_OUTPUT_OPEN_FAILED, "ENGINE_OUTPUT_OPEN_FAILED", "the output file could not be created"},
+    {ENGINE_OUTPUT_CLOSE_FAILED, "ENGINE_OUTPUT_CLOSE_FAILED", "the output file could not be closed"},
+    {ENGINE_WRITE_FAILED, "ENGINE_WRITE_FAILED", "writing the output file failed"},
+    {ENGINE_NO_CURRENT_ENTRY, "ENGINE_NO_CURRENT_ENTRY", "there is no current entry"},
+    {ENGINE_BAD_KIND, "ENGINE_BAD_KIND", "the selected file system is not ISO 9660, Joliet or UDF"},
+    {ENGINE_UNKNOWN_FORMAT, "ENGINE_UNKNOWN_FORMAT",
+     "the file is not a disc image that can be read, or a data track carries no readable file system"},
+    {ENGINE_EDC_MISMATCH, "ENGINE_EDC_MISMATCH", "a sector failed its error detection code (EDC) check"},
+    {ENGINE_NO_DATA_TRACK, "ENGINE_NO_DATA_TRACK", "the image has no data track"},
+    {ENGINE_BAD_TRACK, "ENGINE_BAD_TRACK", "there is no track with that number"},
+};
+
+constexpr const char *kFormatNames[] = {
+    "AUDIO",           "DATA",
+    "MODE0",           "MODE1/2352",
+    "MODE2",           "MODE2/2352",
+    "MODE2FORM1/2352", "MODE2FORM2/2352",
+    "MODE0/2336",      "MODE1/2048",
+    "MODE2/2336",      "MODE2/2048",
+    "MODE2/2324",      "MODE2/2336",
+    "AUDIO/2448",      "MODE1/2448",
+    "MODE2/2448",      "MODE2FORM1/2448",
+    "MODE2FORM2/2448", "DVD",
+    "UNKNOWN",
+};
+
+// Length of the valid UTF-8 sequence at text[i], or 0.
+size_t Utf8Sequence(std::string_view text, size_t i) {
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char c = byte(i);
+    if (c < 0x80) return 1;
+    size_t n;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4, cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not valid.
+    if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return n;
+}
+
+}  // namespace
+
+std::string DescribeResult(int32_t code) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%04" PRIX32, static_cast<uint32_t>(code));
+    for (const auto &r : kResults)
+        if (r.code == code) return std::string(hex) + " " + r.name + ": " + r.meaning;
+    return std::string(hex) + ": unknown result code";
+}
+
+void ReportEngineError(const std::string &what, int32_t code) {
+    std::fprintf(stderr, "qorvex: %s: %s\n", what.c_str(), DescribeResult(code).c_str());
+}
+
+const char *FormatName(int32_t format) {
+    if (format < 0 || format >= static_cast<int32_t>(std::size(kFormatNames))) return "UNKNOWN";
+    return kFormatNames[format];
+}
+
+std::string FormatMsf(int64_t sectors) {
+    bool negative = sectors < 0;
+    uint64_t a = negative ? static_cast<uint64_t>(-sectors) : static_cast<uint64_t>(sectors);
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, negative ? "-" : "", a / 4500,
+                  a / 75 % 60, a % 75);
+    return text;
+}
+
+std::string FormatDate(int32_t time) {
+    if (time == 0) return "-";
+    time_t t = time;
+    struct tm fields {};
+    if (!gmtime_r(&t, &fields)) return "-";
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &fields);
+    return text;
+}
+
+std::string DisplayName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        out += (u < 0x20 || u == 0x7F) ? '?' : c;
+    }
+    return out;
+}
+
+std::string JsonString(std::string_view text, bool *lossy) {
+    std::string out = "\"";
+    if (lossy) *lossy = false;
+    for (size_t i = 0; i < text.size();) {
+        auto c = static_cast<unsigned char>(text[i]);
+        size_t n = Utf8Sequence(text, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD
+            if (lossy) *lossy = true;
+            ++i;
+            continue;
+        }
+        if (n == 1) {
+            switch (c) {
+                case '"': out += "\\\""; break;
+                case '\\': out += "\\\\"; break;
+                case '\b': out += "\\b"; break;
+                case '\f': out += "\\f"; break;
+                case '\n': out += "\\n"; break;
+                case '\r': out += "\\r"; break;
+                case '\t': out += "\\t"; break;
+                default:
+                    if (c < 0x20 || c == 0x7F) {
+                        char esc[8];
+                        std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                        out += esc;
+                    } else {
+                        out += static_cast<char>(c);
+                    }
+            }
+        } else {
+            out.append(text.substr(i, n));
+        }
+        i += n;
+    }
+    out += '"';
+    return out;
+}
+
+std::string HexBytes(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (char c : bytes) {
+        auto u = static_cast<unsigned char>(c);
+        out += digits[u >> 4];
+        out += digits[u & 15];
+    }
+    return out;
+}
+
+Progress::Progress(uint64_t total)
+    : enabled_(isatty(STDERR_FILENO) == 1), total_(total), start_(std::chrono::steady_clock::now()), last_(start_) {}
+
+Progress::~Progress() {
+    Finish();
+}
+
+void Progress::Advance(uint64_t bytes) {
+    done_ += bytes;
+    Draw(false);
+}
+
+void Progress::Finish() {
+    if (!enabled_) return;
+    if (drawn_) {
+        Draw(true);
+        std::fputc('\n', stderr);
+    }
+    enabled_ = false;
+}
+
+void Progress::Draw(bool force) {
+    if (!enabled_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    double seconds = std::chrono::duration<double>(now - start_).count();
+    double speed = seconds > 0 ? static_cast<double>(done_) / seconds / (1024.0 * 1024.0) : 0.0;
+    double percent = total_ ? 100.0 * static_cast<double>(done_) / static_cast<double>(total_) : 100.0;
+    if (percent > 100.0) percent = 100.0;
+    std::fprintf(stderr, "\r%5.1f%%  %8.1f MiB/s", percent, speed);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+}  // namespace cli

@@ -1,0 +1,52 @@
+// Text the host prints: result codes, sector positions, dates, names, JSON and the progress line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace cli {
+
+// "0x8123 (the file is not a disc image that can be read, ...)"
+std::string DescribeResult(int32_t code);
+
+// Prints "qorvex: <what>: <DescribeResult(code)>" on stderr.
+void ReportEngineError(const std::string &what, int32_t code);
+
+// Name of a sector format code; "UNKNOWN" outside the table.
+const char *FormatName(int32_t format);
+
+// A sector position or length as MM:SS:FF (75 frames a second), with a leading "-" when negative.
+std::string FormatMsf(int64_t sectors);
+
+// Seconds since 1970 (UTC) as ISO 8601 "YYYY-MM-DDTHH:MM:SSZ"; "-" for 0, which means no date.
+std::string FormatDate(int32_t time);
+
+// A name from an image made safe for a terminal: control characters shown as "?".
+std::string DisplayName(std::string_view name);
+
+// A JSON string literal (with quotes). Bytes that are not valid UTF-8 become U+FFFD; *lossy tells whether any did.
+std::string JsonString(std::string_view text, bool *lossy = nullptr);
+
+std::string HexBytes(std::string_view bytes);
+
+// Percentage and speed on stderr, only when stderr is a terminal.
+class Progress {
+public:
+    explicit Progress(uint64_t total);
+    ~Progress();
+    void Advance(uint64_t bytes);
+    void Finish();
+
+private:
+    void Draw(bool force);
+    bool enabled_;
+    bool drawn_ = false;
+    uint64_t total_;
+    uint64_t done_ = 0;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace cli
