@@ -1,0 +1,69 @@
+#include "engine_binding.h"
+
+#include "platform.h"
+
+namespace lumast {
+namespace {
+
+constexpr const char *kLibraryName = "libqorvex.so";
+
+template <typename F>
+bool Resolve(void *module, const char *name, F *slot) {
+    *slot = reinterpret_cast<F>(platform::FindSymbol(module, name));
+    return *slot != nullptr;
+}
+
+}  // namespace
+
+bool EngineBinding::Load(const std::string &path) {
+    if (module_) return true;
+    void *module = nullptr;
+    if (!path.empty()) {
+        module = platform::LoadLibrary(path);
+    } else {
+        const std::string beside = platform::ProgramFolder();
+        if (!beside.empty()) module = platform::LoadLibrary(beside + kLibraryName);
+        if (!module) module = platform::LoadLibrary(kLibraryName);
+    }
+    if (!module) return false;
+    if (!Bind(module)) {
+        table_ = EngineTable{};
+        platform::FreeLibrary(module);
+        return false;
+    }
+    module_ = module;
+    return true;
+}
+
+bool EngineBinding::Bind(void *module) {
+    EngineTable &t = table_;
+    if (!Resolve(module, "QorvexGetDllVersion", &t.GetDllVersion)) return false;
+    if (t.GetDllVersion() < kMinimumEngineVersion) return false;
+    // Every name is tried, also after a missing one.
+    bool ok = true;
+    ok &= Resolve(module, "Qorvex", &t.Qorvex);
+    ok &= Resolve(module, "QorvexOpen", &t.Open);
+    ok &= Resolve(module, "QorvexClose", &t.Close);
+    ok &= Resolve(module, "QorvexSetCallback", &t.SetCallback);
+    ok &= Resolve(module, "QorvexGetFileCount", &t.GetFileCount);
+    ok &= Resolve(module, "QorvexGetFileStart", &t.GetFileStart);
+    ok &= Resolve(module, "QorvexGetNextFile", &t.GetNextFile);
+    ok &= Resolve(module, "QorvexExtractCurrentFile2", &t.ExtractCurrentFile2);
+    ok &= Resolve(module, "QorvexGetImageInformation", &t.GetImageInformation);
+    ok &= Resolve(module, "QorvexGetModuleStart", &t.GetModuleStart);
+    ok &= Resolve(module, "QorvexGetNextModule", &t.GetNextModule);
+    ok &= Resolve(module, "QorvexExtractCurrentModule", &t.ExtractCurrentModule);
+    ok &= Resolve(module, "QorvexGetTrackCount", &t.GetTrackCount);
+    ok &= Resolve(module, "QorvexGetTrackInfo", &t.GetTrackInfo);
+    ok &= Resolve(module, "QorvexExtractTrack", &t.ExtractTrack);
+    return ok;
+}
+
+void EngineBinding::Unload() {
+    if (!module_) return;
+    platform::FreeLibrary(module_);
+    module_ = nullptr;
+    table_ = EngineTable{};
+}
+
+}  // namespace lumast
