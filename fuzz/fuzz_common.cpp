@@ -1,0 +1,72 @@
+#include "fuzz_common.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cstdio>
+
+#include "qorvex.h"
+
+namespace fuzz {
+
+namespace {
+int32_t Sink(int32_t kind, void *user, const void *data, int32_t length) {
+    // Touch the delivered bytes so that a block pointing outside its buffer is caught by the sanitizer.
+    auto *sum = static_cast<uint32_t *>(user);
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    if (length > 0) *sum += bytes[0] + bytes[length - 1] + static_cast<uint32_t>(kind);
+    return 1;
+}
+}  // namespace
+
+std::string WriteImage(const uint8_t *data, size_t size) {
+    static const std::string path = "/tmp/qorvex-fuzz-" + std::to_string(::getpid()) + ".img";
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return path;
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    return path;
+}
+
+void ExerciseImage(const std::string &path, uint32_t options) {
+    int32_t error = 0;
+    QorvexHandle h = QorvexOpen(path.c_str(), options, &error);
+    if (!h) return;
+    uint32_t sum = 0;
+    QorvexSetCallback(h, Sink, &sum);
+    const int32_t tracks = QorvexGetTrackCount(h);
+    for (int32_t t = 0; t < tracks; ++t) {
+        TrackInfo info;
+        QorvexGetTrackInfo(h, t, &info);
+        char label[33] = {0};
+        int32_t sectors = 0;
+        int64_t bytes = 0;
+        for (int32_t kind : {0, 1, 2, 4}) QorvexGetImageInformation(h, t, kind, label, &sectors, &bytes);
+        for (int32_t kind : {1, 2, 4}) {
+            EntryInfo entry;
+            if (QorvexGetFileStart(h, t, kind))
+                for (;;) {
+                    const int32_t left = QorvexGetNextFile(h, &entry);
+                    QorvexExtractCurrentFile2(h, nullptr, 1);
+                    if (entry.extent_count > 1) QorvexExtractCurrentFile2(h, nullptr, 0);
+                    if (!left) break;
+                }
+            if (QorvexGetModuleStart(h, t, kind))
+                for (;;) {
+                    const int32_t left = QorvexGetNextModule(h, &entry);
+                    QorvexExtractCurrentModule(h, nullptr);
+                    if (!left) break;
+                }
+        }
+        for (uint32_t flags :
+             {0u, TRACK_RAW, TRACK_RAW | TRACK_WAV, TRACK_RAW | TRACK_PREGAP, TRACK_RAW | TRACK_WAV | TRACK_PREGAP})
+            QorvexExtractTrack(h, t, nullptr, flags);
+    }
+    QorvexClose(h);
+}
+
+}  // namespace fuzz

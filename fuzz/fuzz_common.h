@@ -1,0 +1,18 @@
+// Shared driver of the fuzz targets and of the replay test: turn bytes into an image file and exercise
+// every export on it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fuzz {
+
+// Writes the bytes to this process's scratch image file and returns its path.
+std::string WriteImage(const uint8_t *data, size_t size);
+// Opens the image with `options`, walks every catalogue of every track, extracts every entry (single and
+// joined) and every system part through the callback only, and every track with each flag combination.
+void ExerciseImage(const std::string &path, uint32_t options);
+
+}  // namespace fuzz
