@@ -135,7 +135,7 @@ int RunWithRatios(int argc, char **argv, const std::string &baseline) {
     std::cout << "\nTime relative to " << baseline << " (below 1.0 is faster):\n";
     double base = 0;
     for (const auto &[name, s] : reporter.seconds_)
-        if (name.rfind(baseline, 0) == 0) base = s;
+        if (name == baseline || name.rfind(baseline + "/", 0) == 0) base = s;
     for (const auto &[name, s] : reporter.seconds_) {
         if (base > 0)
             std::printf("  %-60s %8.3f s  %6.2fx\n", name.c_str(), s, s / base);
