@@ -1,0 +1,72 @@
+// Small helpers over the public interface shared by the engine tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qorvex.h"
+
+namespace qorvex::test {
+
+struct Listed {
+    EntryInfo info{};
+    std::string name() const { return info.name; }
+    uint64_t size() const { return uint64_t(info.size_low) | (uint64_t(info.size_high) << 32); }
+};
+
+// Walks the file (or system-part) catalogue of a kind through the exports, exactly as a host does.
+inline std::vector<Listed> ListEntries(QorvexHandle h, int32_t track, int32_t kind, bool parts = false) {
+    std::vector<Listed> out;
+    int32_t left = parts ? QorvexGetModuleStart(h, track, kind) : QorvexGetFileStart(h, track, kind);
+    while (left != 0) {
+        Listed e;
+        left = parts ? QorvexGetNextModule(h, &e.info) : QorvexGetNextFile(h, &e.info);
+        out.push_back(e);
+        if (out.size() > 1000000) break;
+    }
+    return out;
+}
+
+inline std::vector<std::string> Names(const std::vector<Listed> &list) {
+    std::vector<std::string> names;
+    for (const Listed &e : list) names.push_back(e.name());
+    return names;
+}
+
+// Opens an image and closes it at the end of the scope.
+class Opened {
+public:
+    explicit Opened(const std::string &path, uint32_t options = 0) {
+        handle_ = QorvexOpen(path.c_str(), options, &error_);
+    }
+    ~Opened() { QorvexClose(handle_); }
+    Opened(const Opened &) = delete;
+    Opened &operator=(const Opened &) = delete;
+    QorvexHandle get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+    int32_t error() const { return error_; }
+
+private:
+    QorvexHandle handle_ = nullptr;
+    int32_t error_ = 0;
+};
+
+// Collects every block handed to the progress callback.
+struct Collector {
+    std::vector<std::vector<uint8_t>> blocks;
+    int stop_at = -1;  // 0-based call that answers 0; -1 never
+    static int32_t QORVEX_CALL Callback(int32_t kind, void *user, const void *data, int32_t length) {
+        auto *self = static_cast<Collector *>(user);
+        if (kind != CALLBACK_DATA) return 0;
+        const auto *p = static_cast<const uint8_t *>(data);
+        self->blocks.emplace_back(p, p + length);
+        return static_cast<int>(self->blocks.size()) - 1 == self->stop_at ? 0 : 1;
+    }
+    std::vector<uint8_t> Joined() const {
+        std::vector<uint8_t> all;
+        for (const auto &b : blocks) all.insert(all.end(), b.begin(), b.end());
+        return all;
+    }
+};
+
+}  // namespace qorvex::test
