@@ -1,0 +1,116 @@
+// qorvex tracks / extract-track on plain 2048-byte images and on MODE1/2352 images with and without pregap.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "cli_harness.h"
+
+namespace cli_test {
+namespace {
+
+class TracksTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Shell("mkdir -p " + Quote(dir / "src/DOCS"));
+        WriteText(dir / "src/DOCS/readme.txt", std::string(5000, 'r'));
+        WriteText(dir / "src/one.txt", "one\n");
+        iso = MakeIso(dir / "plain.iso", "-V TRACKS", dir / "src");
+        ASSERT_EQ(iso.size() % 2048, 0u);
+        sectors = static_cast<int>(iso.size() / 2048);
+    }
+    // The MM:SS:FF text of a sector count.
+    static std::string Msf(int n) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%s%02d:%02d:%02d", n < 0 ? "-" : "", std::abs(n) / 4500,
+                      std::abs(n) / 75 % 60, std::abs(n) % 75);
+        return text;
+    }
+    static std::string TrackLine(const std::string &out) {
+        size_t eol = out.find('\n');
+        return eol == std::string::npos ? "" : out.substr(eol + 1);
+    }
+    Scratch dir;
+    std::vector<uint8_t> iso;
+    int sectors = 0;
+};
+
+TEST_F(TracksTest, ListsPlainAndRawImagesWithTheirPositions) {
+    Result plain = Qorvex({"tracks", dir / "plain.iso"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    std::istringstream line(TrackLine(plain.out));
+    std::string session, track, type, pre, start, length;
+    line >> session >> track >> type >> pre >> start >> length;
+    EXPECT_EQ(session + track + type, "11MODE1/2048");
+    EXPECT_EQ(pre, "00:00:00");
+    EXPECT_EQ(start, "00:00:00");
+    EXPECT_EQ(length, Msf(sectors));
+
+    WriteBytes(dir / "pregap.bin", WrapMode1(iso, true));
+    Result raw = Qorvex({"tracks", dir / "pregap.bin"});
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    std::istringstream raw_line(TrackLine(raw.out));
+    raw_line >> session >> track >> type >> pre >> start >> length;
+    EXPECT_EQ(type, "MODE1/2352");
+    EXPECT_EQ(pre, "-00:02:00");  // the 150 pregap sectors the file holds
+    EXPECT_EQ(start, "00:00:00");
+    EXPECT_EQ(length, Msf(sectors));
+}
+
+TEST_F(TracksTest, ExtractsUserDataRawPregapAndWav) {
+    WriteBytes(dir / "pregap.bin", WrapMode1(iso, true));
+    const std::string image = dir / "pregap.bin";
+
+    Result user = Qorvex({"--check-edc", "extract-track", image, "1", "-o", dir / "user.iso"});
+    ASSERT_EQ(user.status, 0) << user.err;
+    EXPECT_TRUE(ReadBytes(dir / "user.iso") == iso);
+    EXPECT_TRUE(user.err.empty()) << "progress must stay off when stderr is not a terminal: " << user.err;
+
+    ASSERT_EQ(Qorvex({"extract-track", image, "1", "-o", dir / "raw.bin", "--raw"}).status, 0);
+    std::vector<uint8_t> wrapped = ReadBytes(image);
+    std::vector<uint8_t> raw = ReadBytes(dir / "raw.bin");
+    ASSERT_EQ(raw.size(), static_cast<size_t>(sectors) * 2352);
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), wrapped.begin() + 150 * 2352));
+
+    ASSERT_EQ(Qorvex({"extract-track", image, "1", "-o", dir / "all.bin", "--pregap"}).status, 0);
+    EXPECT_TRUE(ReadBytes(dir / "all.bin") == wrapped);
+
+    ASSERT_EQ(Qorvex({"extract-track", image, "1", "-o", dir / "track.wav", "--wav"}).status, 0);
+    std::vector<uint8_t> wav = ReadBytes(dir / "track.wav");
+    ASSERT_EQ(wav.size(), raw.size() + 44);
+    EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
+    uint32_t riff = 0, data = 0;
+    std::memcpy(&riff, wav.data() + 4, 4);
+    std::memcpy(&data, wav.data() + 40, 4);
+    EXPECT_EQ(data, raw.size());
+    EXPECT_EQ(riff, raw.size() + 36);
+    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), wav.begin() + 44));
+
+    // "-" sends the data to standard output.
+    Result piped = Qorvex({"extract-track", dir / "plain.iso", "1", "-o", "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(std::vector<uint8_t>(piped.out.begin(), piped.out.end()) == iso);
+}
+
+TEST_F(TracksTest, EdcMismatchAndBadTrackNumbersFailWithAMessage) {
+    std::vector<uint8_t> raw = WrapMode1(iso, false);
+    raw[static_cast<size_t>(sectors - 1) * 2352 + 2064] ^= 0x01;  // the EDC of the last sector
+    WriteBytes(dir / "bad-edc.bin", raw);
+
+    Result unchecked = Qorvex({"extract-track", dir / "bad-edc.bin", "1", "-o", dir / "a.iso"});
+    EXPECT_EQ(unchecked.status, 0) << unchecked.err;
+    Result checked = Qorvex({"--check-edc", "extract-track", dir / "bad-edc.bin", "1", "-o", dir / "b.iso"});
+    EXPECT_EQ(checked.status, 1);
+    EXPECT_NE(checked.err.find("0x8124"), std::string::npos) << checked.err;
+    EXPECT_NE(checked.err.find("EDC"), std::string::npos) << checked.err;
+
+    for (const char *n : {"0", "2", "x"}) {
+        Result r = Qorvex({"extract-track", dir / "plain.iso", n, "-o", dir / "t.bin"});
+        EXPECT_NE(r.status, 0) << n;
+        EXPECT_NE(r.err.find("track"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Qorvex({"extract-track", dir / "plain.iso", "1"}).status, 2);  // no -o
+}
+
+}  // namespace
+}  // namespace cli_test
