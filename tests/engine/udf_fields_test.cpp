@@ -1,0 +1,101 @@
+// Descriptor tags and CRC, CS0 names and timestamps.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "platform/text.h"
+#include "udf/udf_fields.h"
+#include "udf/udf_tag.h"
+
+namespace qorvex::udf {
+namespace {
+
+TEST(UdfTag, CrcIsCcittWithZeroStart) {
+    const char *text = "123456789";
+    EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t *>(text), 9), 0x31C3);
+    EXPECT_EQ(Crc16(nullptr, 0), 0);
+}
+
+TEST(UdfTag, DescriptorTestUsesOnlyTheCrc) {
+    std::array<uint8_t, 512> d{};
+    EXPECT_TRUE(DescriptorCrcOk(d.data(), d.size()));  // a zero block: length 0, CRC 0
+    d[0] = 1;
+    d[16] = 0xAB;
+    d[100] = 0x5C;
+    d[10] = 0xF0;  // CRC length 496
+    d[11] = 0x01;
+    const uint16_t crc = Crc16(d.data() + 16, 496);
+    d[8] = static_cast<uint8_t>(crc);
+    d[9] = static_cast<uint8_t>(crc >> 8);
+    d[4] = 0x77;   // wrong checksum
+    d[12] = 0x99;  // tag location unrelated to where it lies
+    EXPECT_TRUE(DescriptorCrcOk(d.data(), d.size()));
+    d[200] ^= 1;
+    EXPECT_FALSE(DescriptorCrcOk(d.data(), d.size()));
+    d[200] ^= 1;
+    // A CRC range past the bytes read is refused, not read beyond.
+    EXPECT_FALSE(DescriptorCrcOk(d.data(), 300));
+    EXPECT_FALSE(DescriptorCrcOk(d.data(), 15));
+}
+
+TEST(UdfCs0, DecodesBothWidthsByTheirRules) {
+    std::array<char16_t, 256> out{};
+    const uint8_t only_id[] = {8};
+    EXPECT_EQ(Cs0Decode(1, only_id, out.data(), out.size()), 0);
+    const uint8_t narrow[] = {8, 'A', 0xE9, 'z'};
+    ASSERT_EQ(Cs0Decode(4, narrow, out.data(), out.size()), 3);
+    EXPECT_EQ(out[1], 0xE9);
+    EXPECT_EQ(UnitsToText(out.data(), 3), "A\xC3\xA9z");
+    // 16-bit units are big-endian; an odd number of data bytes leaves a last unit with only its high byte.
+    const uint8_t wide[] = {16, 0x30, 0x42, 0x00, 0x41, 0x12};
+    ASSERT_EQ(Cs0Decode(6, wide, out.data(), out.size()), 3);
+    EXPECT_EQ(out[0], 0x3042);
+    EXPECT_EQ(out[1], 0x0041);
+    EXPECT_EQ(out[2], 0x1200);
+    const uint8_t bad0[] = {0, 'A'}, bad254[] = {254, 'A'};
+    EXPECT_EQ(Cs0Decode(2, bad0, out.data(), out.size()), -1);
+    EXPECT_EQ(Cs0Decode(2, bad254, out.data(), out.size()), -1);
+    EXPECT_EQ(Cs0Decode(0, narrow, out.data(), out.size()), -1);
+    // Never more units than the destination holds.
+    std::array<uint8_t, 300> long_name{};
+    long_name[0] = 8;
+    std::memset(long_name.data() + 1, 'x', 299);
+    EXPECT_EQ(Cs0Decode(long_name.size(), long_name.data(), out.data(), 10), 10);
+    const char16_t with_zero[] = {u'a', 0, u'b'};
+    EXPECT_EQ(UnitsToText(with_zero, 3), "a");
+}
+
+std::array<uint8_t, 12> Stamp(int zone, int year, int month, int day, int hour, int minute, int second) {
+    std::array<uint8_t, 12> t{};
+    const uint16_t first = static_cast<uint16_t>(0x1000 | (zone & 0x0FFF));
+    t[0] = static_cast<uint8_t>(first);
+    t[1] = static_cast<uint8_t>(first >> 8);
+    t[2] = static_cast<uint8_t>(year);
+    t[3] = static_cast<uint8_t>(year >> 8);
+    t[4] = static_cast<uint8_t>(month);
+    t[5] = static_cast<uint8_t>(day);
+    t[6] = static_cast<uint8_t>(hour);
+    t[7] = static_cast<uint8_t>(minute);
+    t[8] = static_cast<uint8_t>(second);
+    t[9] = 99;  // centiseconds: dropped
+    return t;
+}
+
+TEST(UdfTimestamp, GivesTrueUtcInstants) {
+    const int32_t utc = 1588748889;  // 2020-05-06 07:08:09 UTC
+    EXPECT_EQ(TimestampToUnix(Stamp(0, 2020, 5, 6, 7, 8, 9).data()), utc);
+    EXPECT_EQ(TimestampToUnix(Stamp(540, 2020, 5, 6, 7, 8, 9).data()), utc - 540 * 60);
+    auto minus60 = Stamp(-60, 2020, 5, 6, 7, 8, 9);
+    EXPECT_EQ(((minus60[1] << 8) | minus60[0]) & 0x0FFF, 0xFC4);
+    EXPECT_EQ(TimestampToUnix(minus60.data()), utc + 3600);
+    EXPECT_EQ(TimestampToUnix(Stamp(-2047, 2020, 5, 6, 7, 8, 9).data()), utc);  // no zone: UTC
+    EXPECT_EQ(TimestampToUnix(Stamp(0, 0, 5, 6, 7, 8, 9).data()), 0);
+    EXPECT_EQ(TimestampToUnix(Stamp(0, 2020, 13, 6, 7, 8, 9).data()), 0);
+    EXPECT_EQ(TimestampToUnix(Stamp(0, 2020, 5, 0, 7, 8, 9).data()), 0);
+    EXPECT_EQ(TimestampToUnix(Stamp(0, 2020, 5, 6, 24, 8, 9).data()), 0);
+    EXPECT_EQ(TimestampToUnix(Stamp(0, 2200, 1, 1, 0, 0, 0).data()), 0);  // beyond 32-bit seconds
+}
+
+}  // namespace
+}  // namespace qorvex::udf
