@@ -143,13 +143,7 @@ int CLumastDoc::BuildTrackList() {
             if (e.GetTrackInfo(handle_, i, &info) != 0) break;
             tracks_.push_back(info);
         }
-        initial = 0;
-        for (size_t i = 0; i < tracks_.size(); ++i) {
-            if (IsDataTrackType(tracks_[i].format)) {
-                initial = static_cast<int>(i);
-                break;
-            }
-        }
+        initial = InitialTrack(tracks_);
     }
     ui_.TrackListFilled(tracks_, initial);
     // The list's selection of the initial row comes back as a track selection.

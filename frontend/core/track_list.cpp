@@ -42,6 +42,12 @@ bool IsAudioTrackType(int32_t format) {
     return format == 0 || format == 14;
 }
 
+int InitialTrack(const std::vector<TrackInfo> &tracks) {
+    for (size_t i = 0; i < tracks.size(); ++i)
+        if (IsDataTrackType(tracks[i].format)) return static_cast<int>(i);
+    return 0;
+}
+
 std::string SectorTime(int32_t sectors) {
     const int64_t v = std::llabs(static_cast<int64_t>(sectors));
     return Format(sectors < 0 ? "-%02lld:%02lld:%02lld" : "%02lld:%02lld:%02lld", static_cast<long long>(v / 4500),

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "qorvex.h"
 
@@ -12,6 +13,9 @@ namespace lumast {
 const char *TrackTypeName(int32_t format);
 bool IsDataTrackType(int32_t format);   // 1..13, 15..19
 bool IsAudioTrackType(int32_t format);  // 0, 14
+
+// The track an opened image starts on: the first data track, else track 0 (also for an empty list).
+int InitialTrack(const std::vector<TrackInfo> &tracks);
 
 // Sector position (1/75 s) as "MM:SS:FF", with a leading "-" when negative.
 std::string SectorTime(int32_t sectors);

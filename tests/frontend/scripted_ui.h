@@ -1,0 +1,120 @@
+// A UiServices that records every call and answers from a script.
+#pragma once
+
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "file_list_model.h"
+#include "ui_services.h"
+
+namespace lumast::test {
+
+class ScriptedUi : public UiServices {
+public:
+    // Script.
+    std::deque<int> overwrite_answers;  // empty: "はい(&Y)"
+    bool folder_ok = true;
+    std::string folder_answer;          // empty: the proposed folder
+    std::string track_file_answer;
+    int abort_after_advances = -1;      // abort flag raised once this many advances were made
+    ShellResult shell_result = ShellResult::Ok;
+    FileTypeVerbs verbs;
+    std::string documents = "/home/user/Documents";
+    bool saver_active = true;
+
+    // Records.
+    std::vector<std::string> log;
+    std::vector<std::string> messages;
+    std::vector<std::string> asked;  // overwrite prompts
+    std::vector<std::string> begun;  // progress begin-file descriptions
+    std::vector<std::string> folder_initials;
+    std::vector<TrackSaveRequest> track_requests;
+    std::vector<std::pair<std::string, std::string>> shell;  // path, verb ("<open with>" for the chooser)
+    std::string summary;
+    std::vector<TrackInfo> tracks;
+    int track_select = -2;
+    int publishes = 0;
+    int advances = 0;
+    uint64_t advanced_bytes = 0;
+    int closes = 0;
+
+    struct ResultBox {
+        std::string text;
+        Beep beep;
+        BoxIcon icon;
+    };
+
+    void ShowMessage(const std::string &text, Beep beep, BoxIcon icon) override {
+        messages.push_back(text);
+        boxes_.push_back({text, beep, icon});
+        log.push_back("message " + text);
+    }
+    int AskOverwrite(const std::string &path) override {
+        asked.push_back(path);
+        if (overwrite_answers.empty()) return OVERWRITE_YES;
+        const int a = overwrite_answers.front();
+        overwrite_answers.pop_front();
+        return a;
+    }
+    void RunOperation(const std::function<void()> &body) override {
+        log.push_back("run");
+        body();
+    }
+    void ProgressBeginFile(const std::string &d, uint64_t, uint64_t) override { begun.push_back(d); }
+    int ProgressAdvance(uint64_t bytes) override {
+        ++advances;
+        advanced_bytes += bytes;
+        return abort_after_advances >= 0 && advances >= abort_after_advances ? 1 : 0;
+    }
+    void ProgressClose() override { ++closes; }
+    bool ChooseFolder(const std::string &title, const std::string &initial, std::string *chosen) override {
+        log.push_back("choose-folder " + title);
+        folder_initials.push_back(initial);
+        if (!folder_ok) return false;
+        *chosen = folder_answer.empty() ? initial : folder_answer;
+        return true;
+    }
+    bool ChooseTrackFile(const TrackSaveRequest &r, std::string *chosen) override {
+        track_requests.push_back(r);
+        if (track_file_answer.empty()) return false;
+        *chosen = track_file_answer;
+        return true;
+    }
+    ShellResult ShellExecute(const std::string &path, const std::string &verb) override {
+        shell.emplace_back(path, verb);
+        return shell_result;
+    }
+    ShellResult ShellOpenWith(const std::string &path) override {
+        shell.emplace_back(path, "<open with>");
+        return ShellResult::Ok;
+    }
+    FileTypeVerbs VerbsOfFileType(const std::string &) override { return verbs; }
+    std::string DocumentsFolder() override { return documents; }
+    bool ScreenSaverActive() override { return saver_active; }
+    void SetScreenSaverActive(bool active) override {
+        log.push_back(active ? "saver on" : "saver off");
+        saver_active = active;
+    }
+    std::string InterfaceFontFace() override { return "Noto Sans CJK JP"; }
+    void SetWaitCursor(bool) override {}
+    void FileListPublished(const FileListModel &) override { ++publishes; }
+    void TrackListFilled(const std::vector<TrackInfo> &t, int select) override {
+        tracks = t;
+        track_select = select;
+    }
+    void SummaryChanged(const std::string &text) override { summary = text; }
+
+    const std::vector<ResultBox> &Boxes() const { return boxes_; }
+
+private:
+    std::vector<ResultBox> boxes_;
+};
+
+inline std::string EngineLibrary() {
+    const char *path = std::getenv("QORVEX_LIBRARY");
+    return path ? path : "";
+}
+
+}  // namespace lumast::test
