@@ -1,0 +1,370 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <gtest/gtest.h>
+
+#include "document.h"
+#include "name_shaping.h"
+#include "result.h"
+#include "scripted_ui.h"
+#include "support/iso_builder.h"
+#include "support/temp_dir.h"
+#include "support/udf_builder.h"
+#include "view.h"
+
+namespace lumast::test {
+namespace {
+
+namespace fs = std::filesystem;
+using qorvex::test::BuildIso;
+using qorvex::test::Dir;
+using qorvex::test::File;
+using qorvex::test::IsoNode;
+using qorvex::test::IsoOptions;
+using qorvex::test::ReadFile;
+using qorvex::test::TempDir;
+using qorvex::test::WriteFile;
+
+// A document and its view over a fresh settings file, temporary root and image folder.
+struct Session {
+    TempDir dir;
+    ScriptedUi ui;
+    IniProfile ini{dir / "lumast.INI"};
+    std::unique_ptr<CLumastDoc> doc;
+    std::unique_ptr<CLumastView> view;
+
+    Session() {
+        fs::create_directories(dir / "tmp");
+        Start();
+    }
+    void Start() {
+        DocumentOptions options;
+        options.library_path = EngineLibrary();
+        options.temp_root = dir / "tmp";
+        doc = std::make_unique<CLumastDoc>(ui, &ini, options);
+        view = std::make_unique<CLumastView>(*doc, ui);
+    }
+    void Restart() {
+        view.reset();
+        doc.reset();
+        Start();
+    }
+    std::string Image(const std::string &name, const std::vector<uint8_t> &bytes) {
+        WriteFile(dir / name, bytes);
+        return dir / name;
+    }
+    std::vector<std::string> Names() {
+        std::vector<std::string> names;
+        for (const FileRow &r : view->Model().Rows()) names.push_back(r.name);
+        return names;
+    }
+    int Find(const std::string &name) {
+        const auto &rows = view->Model().Rows();
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].name == name) return static_cast<int>(i);
+        return -1;
+    }
+};
+
+std::vector<IsoNode> SampleTree() {
+    return {File("README.TXT;1", "read me\n"),
+            Dir("DOCS", {File("README.TXT;1", "docs read me\n"), File("GUIDE.TXT;1", std::string(5000, 'g'))}),
+            File("SETUP.EXE;1", "MZ"), File("INSTALL.BAT;1", "@echo off\n")};
+}
+
+std::string Text(const std::string &path) {
+    const auto bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(Document, FreshStartListsJolietFilesAndProposesTheImageFolder) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    const std::string image = s.Image("sample.iso", BuildIso(SampleTree(), o).bytes);
+    ASSERT_TRUE(s.doc->OnOpenDocument(image));
+    EXPECT_EQ(s.doc->CurrentTrack(), 0);
+    EXPECT_TRUE(s.doc->DataTrack());
+    ASSERT_FALSE(s.view->Model().Rows().empty());
+    for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_JOLIET_FILES) << r.name;
+    EXPECT_GE(s.Find("\\DOCS\\GUIDE.TXT"), 0);
+    EXPECT_EQ(s.ui.summary.rfind(" ボリュームラベル：Qorvex    ", 0), 0u) << s.ui.summary;
+    EXPECT_NE(s.ui.summary.find(" ファイル"), std::string::npos);
+
+    std::string proposed;
+    EXPECT_FALSE(s.doc->GetProposedDestination(&proposed));
+    EXPECT_EQ(proposed, s.dir.path() + "/");
+
+    // Extract all through the view: the chooser is shown at the image folder; its answer is remembered.
+    fs::create_directories(s.dir / "out");
+    s.ui.folder_answer = s.dir / "out";
+    s.view->OnCommand(ID_EXTRACT_ALL);
+    ASSERT_EQ(s.ui.folder_initials.size(), 1u);
+    EXPECT_EQ(s.ui.folder_initials[0], s.dir.path() + "/");
+    EXPECT_EQ(s.ui.messages.back(), "解凍が終了しました。");
+    EXPECT_EQ(Text(s.dir / "out/DOCS/README.TXT"), "docs read me\n");
+    EXPECT_EQ(Text(s.dir / "out/README.TXT"), "read me\n");
+    EXPECT_EQ(s.doc->RememberedDestination(), s.dir / "out");
+    // The screen saver was switched off for the run and back on.
+    EXPECT_NE(std::find(s.ui.log.begin(), s.ui.log.end(), "saver off"), s.ui.log.end());
+    EXPECT_TRUE(s.ui.saver_active);
+}
+
+TEST(Document, ShowCommandsListSystemPartsBeforeFilesInFixedOrder) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    const int publishes = s.ui.publishes;
+    for (int id : {ID_SHOW_ISO_FILES, ID_SHOW_ISO_SYSTEM, ID_SHOW_JOLIET_SYSTEM}) s.doc->OnCommand(id);
+    EXPECT_EQ(s.ui.publishes, publishes + 3);
+    std::vector<int32_t> kinds;
+    for (const FileRow &r : s.view->Model().Rows())
+        if (kinds.empty() || kinds.back() != r.list_kind) kinds.push_back(r.list_kind);
+    EXPECT_EQ(kinds, (std::vector<int32_t>{LIST_ISO_SYSTEM, LIST_JOLIET_SYSTEM, LIST_ISO_FILES, LIST_JOLIET_FILES}));
+    for (size_t i = 0; i < s.view->Model().RowCount(); ++i) EXPECT_EQ(s.view->Model().Row(i).id, int32_t(i));
+    EXPECT_TRUE(s.doc->IsChecked(ID_SHOW_ISO_SYSTEM));
+    EXPECT_FALSE(s.doc->IsChecked(ID_SHOW_UDF_SYSTEM));
+    EXPECT_EQ(s.doc->GetPresentFileSystems(), 3);
+}
+
+TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    o.creation_date = "2021010203040500";
+    o.creation_offset = -20;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    const auto iso = s.doc->FillVolumeInfo(KIND_ISO9660);
+    ASSERT_EQ(iso.size(), 18u);
+    EXPECT_EQ(iso[1].name, "ボリュームラベル：");
+    EXPECT_EQ(iso[1].data, "QORVEX");
+    EXPECT_EQ(iso[5].name, "セクタあたりのバイト数：");
+    EXPECT_EQ(iso[5].data, "2,048");
+    EXPECT_EQ(iso[13].name, "作成日時：");
+    EXPECT_EQ(iso[13].data, "2021/01/02 03:04:05.00 -05:00");
+    const auto joliet = s.doc->FillVolumeInfo(KIND_JOLIET);
+    ASSERT_EQ(joliet.size(), 18u);
+    EXPECT_EQ(joliet[1].data, "Qorvex");
+    EXPECT_EQ(joliet[2].data, iso[2].data);
+    EXPECT_TRUE(s.doc->FillVolumeInfo(KIND_UDF).empty());
+}
+
+TEST(Extraction, OverwriteAllHoldsForOneOperationOnly) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    const std::string out = s.dir / "out";
+    ASSERT_EQ(s.doc->ExtractAll(out), RESULT_FINISHED);
+    EXPECT_TRUE(s.ui.asked.empty());
+    s.ui.overwrite_answers = {OVERWRITE_ALL};
+    ASSERT_EQ(s.doc->ExtractAll(out), RESULT_FINISHED);
+    EXPECT_EQ(s.ui.asked.size(), 1u);
+    s.ui.overwrite_answers = {OVERWRITE_SKIP, OVERWRITE_ABORT};
+    EXPECT_EQ(s.doc->ExtractAll(out), RESULT_CANCELLED);
+    EXPECT_EQ(s.ui.asked.size(), 3u);
+}
+
+TEST(Extraction, RowsWithAndWithoutIncludePathAndASkippedLastRow) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    FileListModel &m = s.view->Model();
+    m.SetSelected(static_cast<size_t>(s.Find("\\README.TXT")), true);
+    m.SetSelected(static_cast<size_t>(s.Find("\\DOCS\\README.TXT")), true);
+    fs::create_directories(s.dir / "flat");
+    s.ui.folder_answer = s.dir / "flat";
+    // Both meet at one name: the second raises the prompt; skipping it, the last row, ends as "中止します。".
+    s.ui.overwrite_answers = {OVERWRITE_SKIP};
+    s.view->OnCommand(ID_EXTRACT_SELECTED);
+    EXPECT_EQ(s.ui.asked.size(), 1u);
+    EXPECT_EQ(s.ui.messages.back(), "中止します。");
+    EXPECT_TRUE(fs::exists(s.dir / "flat/README.TXT"));
+    EXPECT_FALSE(fs::exists(s.dir / "flat/DOCS"));
+
+    s.doc->OnCommand(ID_INCLUDE_PATH);
+    std::vector<FileRow> rows;
+    for (size_t i : m.SelectedRows()) rows.push_back(m.Row(i));
+    ASSERT_EQ(s.doc->ExtractRows(s.dir / "tree/", rows), RESULT_FINISHED);
+    EXPECT_EQ(Text(s.dir / "tree/DOCS/README.TXT"), "docs read me\n");
+    EXPECT_EQ(Text(s.dir / "tree/README.TXT"), "read me\n");
+
+    FileRow audio;
+    audio.list_kind = LIST_AUDIO;
+    EXPECT_EQ(s.doc->ExtractRows(s.dir / "tree/", {audio}), RESULT_BAD_KIND);
+    FileRow missing = rows[0];
+    missing.name = "\\NOPE.TXT";
+    EXPECT_EQ(s.doc->ExtractRows(s.dir / "tree/", {missing}), RESULT_NOT_FOUND);
+}
+
+TEST(Extraction, SystemPartNamesBecomeOneFileWithTheYenSign) {
+    Session s;
+    IsoOptions o;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    s.doc->OnCommand(ID_SHOW_ISO_SYSTEM);
+    const FileRow *part = nullptr;
+    for (const FileRow &r : s.view->Model().Rows())
+        if (r.list_kind == LIST_ISO_SYSTEM && r.name.find('\\') != std::string::npos) part = &r;
+    ASSERT_NE(part, nullptr);
+    std::string expected;
+    for (char c : part->name) expected += c == '\\' ? std::string("\xEF\xBF\xA5") : std::string(1, c);
+    ASSERT_EQ(s.doc->ExtractRows(s.dir / "parts/", {*part}), RESULT_FINISHED);
+    EXPECT_TRUE(fs::is_regular_file(s.dir / ("parts/" + expected))) << expected;
+    EXPECT_EQ(fs::file_size(s.dir / ("parts/" + expected)), part->size);
+}
+
+TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
+    Session s;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+    ASSERT_GE(s.Find("\\SETUP.EXE;1"), 0) << "ISO 9660 names when there is no Joliet";
+    s.view->OnDoubleClick(s.Find("\\SETUP.EXE;1"));
+    EXPECT_EQ(s.ui.messages.back(), "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。");
+    EXPECT_TRUE(s.ui.shell.empty());
+    EXPECT_TRUE(s.view->OnRightClick(s.Find("\\SETUP.EXE;1")).verbs.empty());
+
+    s.view->OnDoubleClick(s.Find("\\INSTALL.BAT;1"));
+    ASSERT_EQ(s.ui.shell.size(), 1u);
+    EXPECT_EQ(s.ui.shell[0].second, "edit");
+    EXPECT_EQ(Text(s.ui.shell[0].first), "@echo off\n");
+    struct stat st {};
+    ASSERT_EQ(stat(s.ui.shell[0].first.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(s.doc->TempFolder().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    // A copy still present from before (it could not be deleted) makes the next one NAME[1].EXT.
+    const std::string first = s.doc->TempFolder() + "/README.TXT";
+    WriteFile(first, std::string("in use"));
+    s.view->SetCurrentRow(s.Find("\\README.TXT;1"));
+    s.view->Model().SetSelected(0, true);
+    s.view->OnCommand(ID_OPEN_THIS);
+    ASSERT_EQ(s.ui.shell.size(), 2u);
+    EXPECT_EQ(s.ui.shell[1].first, s.doc->TempFolder() + "/README[1].TXT");
+    EXPECT_EQ(s.ui.shell[1].second, "");
+    EXPECT_EQ(s.ui.messages.size(), 1u) << "a successful open shows no message";
+
+    // No application for the type: the chooser is offered.
+    s.ui.shell_result = ShellResult::NoAssociation;
+    s.view->OnDoubleClick(s.Find("\\DOCS\\GUIDE.TXT;1"));
+    ASSERT_EQ(s.ui.shell.size(), 4u);
+    EXPECT_EQ(s.ui.shell[3].second, "<open with>");
+
+    const std::string temp = s.doc->TempFolder();
+    s.Restart();
+    EXPECT_FALSE(fs::exists(temp)) << "the temporary folder is removed at the end";
+    EXPECT_EQ(s.ini.GetString("Temp", "OldFolder", "x"), "");
+}
+
+TEST(Extraction, HostileNamesStayInsideTheDestination) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    IsoNode up = Dir("UP", {File("EVIL.TXT;1", "evil")});
+    up.joliet = u"..";
+    IsoNode slash = File("SLASH.TXT;1", "slash");
+    slash.joliet = u"../../escape.txt";
+    IsoNode dots = File("DOTS.TXT;1", "dots");
+    dots.joliet = u"..";
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("h.iso", BuildIso({up, slash, File("OK.TXT;1", "ok")}, o).bytes)));
+    fs::create_directories(s.dir / "dest/inner");
+    s.doc->GetSettings().include_path = 1;
+    std::vector<FileRow> rows = s.view->Model().Rows();
+    for (const FileRow &r : rows) s.doc->ExtractRows(s.dir / "dest/inner/", {r});
+    s.doc->ExtractAll(s.dir / "dest/inner");
+    // Nothing appeared beside the destination.
+    std::vector<std::string> top;
+    for (const auto &e : fs::directory_iterator(s.dir / "dest")) top.push_back(e.path().filename());
+    EXPECT_EQ(top, std::vector<std::string>{"inner"});
+    std::set<std::string> outside;
+    for (const auto &e : fs::directory_iterator(s.dir.path())) outside.insert(e.path().filename());
+    EXPECT_EQ(outside, (std::set<std::string>{"dest", "h.iso", "lumast.INI", "tmp"}));
+    EXPECT_TRUE(fs::exists(s.dir / "dest/inner/OK.TXT"));
+    EXPECT_TRUE(fs::exists(s.dir / "dest/inner/EVIL.TXT"));
+}
+
+TEST(Extraction, VolumeLabelFolderAndDestinationSettings) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    s.doc->ApplyDestinationSettings({2, s.dir / "fixed", 1, 1});
+    s.view->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_TRUE(s.ui.folder_initials.empty()) << "a fixed destination asks nothing";
+    EXPECT_EQ(Text(s.dir / "fixed/Qorvex/README.TXT"), "read me\n");
+    EXPECT_EQ(WithLabelFolder("/", "LABEL"), "/LABEL");
+    EXPECT_EQ(WithLabelFolder("/out", "LABEL"), "/out/LABEL");
+    EXPECT_EQ(WithLabelFolder("/out", ""), "/out");
+    EXPECT_EQ(WithLabelFolder("/out", ".."), "/out");
+    EXPECT_EQ(WithLabelFolder("/out", "a/b"), "/out/a_b");
+
+    // Settings survive a restart.
+    s.doc->OnCommand(ID_CHECK_POSITION);
+    s.Restart();
+    EXPECT_EQ(s.doc->GetSettings().initial_path_type, 2);
+    EXPECT_EQ(s.doc->GetSettings().appoint_path, s.dir / "fixed");
+    EXPECT_EQ(s.doc->GetSettings().options, OPEN_CHECK_POSITION);
+    EXPECT_EQ(s.ini.GetString("Option", "options"), "-2147483648");
+}
+
+TEST(Extraction, MultiExtentFileAsRowsAndAsAWhole) {
+    Session s;
+    qorvex::test::UdfOptions o;
+    qorvex::test::UdfNode movie = qorvex::test::UdfFileNode("MOVIE.VOB", std::string(3 * 2048, 'a') + "tail");
+    movie.extents = 3;
+    o.root = qorvex::test::UdfDirNode("", {movie, qorvex::test::UdfFileNode("SMALL.TXT", "small")});
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("u.img", qorvex::test::BuildUdf(o).bytes)));
+    EXPECT_TRUE(s.doc->IsChecked(ID_SHOW_UDF_FILES)) << "UDF files are shown when nothing else is there";
+    std::vector<FileRow> rows;
+    for (const FileRow &r : s.view->Model().Rows())
+        if (r.name == "\\MOVIE.VOB") rows.push_back(r);
+    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_EQ(s.doc->ExtractRows(s.dir / "rows/", rows), RESULT_FINISHED);
+    uint64_t sum = 0;
+    for (const char *n : {"MOVIE.VOB_1_3", "MOVIE.VOB_2_3", "MOVIE.VOB_3_3"}) {
+        ASSERT_TRUE(fs::exists(s.dir / ("rows/" + std::string(n)))) << n;
+        sum += fs::file_size(s.dir / ("rows/" + std::string(n)));
+    }
+    EXPECT_EQ(sum, 3 * 2048 + 4u);
+
+    s.view->SetCurrentRow(s.Find("\\MOVIE.VOB"));
+    s.view->Model().SetSelected(0, true);
+    s.ui.folder_answer = s.dir / "whole";
+    fs::create_directories(s.dir / "whole");
+    s.view->OnCommand(ID_EXTRACT_THIS);
+    EXPECT_EQ(Text(s.dir / "whole/MOVIE.VOB"), std::string(3 * 2048, 'a') + "tail");
+
+    ASSERT_EQ(s.doc->ExtractAll(s.dir / "all"), RESULT_FINISHED);
+    EXPECT_EQ(Text(s.dir / "all/MOVIE.VOB"), std::string(3 * 2048, 'a') + "tail");
+    EXPECT_EQ(s.ui.begun.back(), s.dir / "all/SMALL.TXT");
+}
+
+TEST(Document, PreferUdfChoosesTheUdfCatalogue) {
+    Session s;
+    if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+    fs::create_directories(s.dir / "src/sub");
+    WriteFile(s.dir / "src/Long Name File.txt", std::string("hello"));
+    WriteFile(s.dir / "src/sub/b.txt", std::string("bee"));
+    ASSERT_EQ(qorvex::test::RunCommand("genisoimage -quiet -J -udf -V BRIDGE -o '" + (s.dir / "b.iso") + "' '" +
+                                       (s.dir / "src") + "'"),
+              0);
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.dir / "b.iso"));
+    ASSERT_EQ(s.doc->GetPresentFileSystems() & 6, 6) << "Joliet and UDF present";
+    for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_JOLIET_FILES);
+    ASSERT_EQ(s.doc->ExtractAll(s.dir / "j"), RESULT_FINISHED);
+
+    s.doc->OnCommand(ID_PREFER_UDF);
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.dir / "b.iso"));
+    ASSERT_FALSE(s.view->Model().Rows().empty());
+    for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_UDF_FILES);
+    s.ui.begun.clear();
+    ASSERT_EQ(s.doc->ExtractAll(s.dir / "u"), RESULT_FINISHED);
+    EXPECT_EQ(Text(s.dir / "u/Long Name File.txt"), "hello");
+    EXPECT_EQ(Text(s.dir / "u/sub/b.txt"), "bee");
+}
+
+}  // namespace
+}  // namespace lumast::test
