@@ -1,0 +1,299 @@
+// Recognition, anchors, descriptor sequences and damaged or hostile structures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "catalogue/volume_scanner.h"
+#include "image/sector_format.h"
+#include "qorvex.h"
+#include "support/temp_dir.h"
+#include "support/udf_builder.h"
+#include "tracks/track_record.h"
+#include "udf/udf_reader.h"
+#include "udf/udf_state.h"
+#include "udf_listing.h"
+
+namespace qorvex::test {
+namespace {
+
+void Put32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+class UdfStructure : public ::testing::Test {
+protected:
+    UdfStructure() { o.root.children = {UdfFileNode("A.TXT", "hello"), UdfDirNode("DOCS", {UdfFileNode("B", "b")})}; }
+
+    // Runs the UDF reading alone over the image; the scanner keeps what was read.
+    int32_t ReadOnly(const UdfImage &image) {
+        WriteFile(dir / "u.img", image.bytes);
+        scanner = std::make_unique<VolumeScanner>();
+        const TrackRecord track =
+            MakeProbedTrack(dir / "u.img", kFormatMode1_2048, 0, static_cast<int64_t>(image.bytes.size()));
+        EXPECT_TRUE(scanner->reader.SetUp(track, 0));
+        EXPECT_TRUE(scanner->reader.Open());
+        return udf::ReadUdf(*scanner);
+    }
+    UdfListing List(const UdfImage &image) {
+        WriteFile(dir / "u.img", image.bytes);
+        return ListUdf(dir / "u.img");
+    }
+    udf::UdfState &State() { return *scanner->udf; }
+    uint8_t *Fid(UdfImage &image, const std::string &path) {
+        return image.bytes.data() + image.layout.files.at(path).fid_offset;
+    }
+
+    TempDir dir;
+    UdfOptions o;
+    std::unique_ptr<VolumeScanner> scanner;
+};
+
+TEST_F(UdfStructure, RecognitionSequence) {
+    // A plain ISO 9660 track: the walk stops at the first other identifier, with no code left.
+    UdfImage iso = BuildUdf(o);
+    for (uint32_t s : {16u, 17u}) std::memcpy(iso.At(s) + 1, "CD001", 5);
+    std::memcpy(iso.At(18) + 1, "XYZ01", 5);
+    EXPECT_EQ(ReadOnly(iso), 0);
+    EXPECT_EQ(scanner->error, 0);
+    EXPECT_EQ(State().nsr02, 0u);
+
+    // CD001 before BEA01 is passed over; the walk stops right after TEA01.
+    o.iso_prefix = true;
+    UdfImage bridge = BuildUdf(o);
+    std::memcpy(bridge.At(20) + 1, "NSR03", 5);
+    EXPECT_EQ(ReadOnly(bridge), 4);
+    EXPECT_EQ(State().bea01, 17u);
+    EXPECT_EQ(State().tea01, 19u);
+    EXPECT_EQ(State().nsr03, 0u);
+
+    // NSR02 alone is enough.
+    o.iso_prefix = false;
+    o.bea01 = o.tea01 = false;
+    o.nsr = "NSR03";
+    EXPECT_EQ(ReadOnly(BuildUdf(o)), 4) << scanner->error;
+    o.iso_prefix = true;  // image detection looks for CD001 or BEA01 at sector 16
+    UdfListing l = List(BuildUdf(o));
+    ASSERT_EQ(l.open_error, 0);
+    EXPECT_EQ(l.PartNames().front(), "NSR03");
+    EXPECT_EQ(l.parts.front().start, 17);
+    EXPECT_EQ(l.files.size(), 2u);
+}
+
+TEST_F(UdfStructure, AnchorPositions) {
+    o.anchor_first = o.anchor_last256 = false;
+    UdfListing last_only = List(BuildUdf(o));
+    ASSERT_EQ(last_only.open_error, 0);
+    EXPECT_EQ(last_only.files.size(), 2u);
+
+    // A damaged anchor at 256 adds nothing; the one at the last sector is used.
+    o.anchor_first = true;
+    UdfImage bad = BuildUdf(o);
+    bad.At(256)[20] ^= 1;
+    UdfListing l = List(bad);
+    ASSERT_EQ(l.open_error, 0);
+    EXPECT_EQ(l.Part("AVDP (256)"), nullptr);
+    EXPECT_NE(l.Part("AVDP (" + std::to_string(bad.layout.anchor_last) + ")"), nullptr);
+
+    o.anchor_last = false;
+    UdfImage none = BuildUdf(o);
+    none.At(256)[20] ^= 1;
+    EXPECT_EQ(ReadOnly(none), 0);
+    EXPECT_EQ(scanner->error, 0);
+    EXPECT_EQ(List(none).open_error, ENGINE_UNKNOWN_FORMAT);
+
+    // A track too short for the anchor at 256: no UDF, the seek's code is left.
+    UdfImage short_image = BuildUdf(UdfOptions{});
+    short_image.bytes.resize(200 * 2048);
+    EXPECT_EQ(ReadOnly(short_image), 0);
+    EXPECT_TRUE(scanner->error == ENGINE_SEEK_FAILED || scanner->error == ENGINE_READ_FAILED);
+}
+
+TEST_F(UdfStructure, ReserveSequenceNames) {
+    UdfImage image = BuildUdf(o);
+    // A second PVD in the main sequence, after its terminator: the walk goes on past a TD.
+    WritePvd(image.At(38), 38, "SECOND", UdfTimestamp{});
+    UdfListing l = List(image);
+    ASSERT_EQ(l.open_error, 0);
+    EXPECT_EQ(l.label, "UDFVOLUME");
+    std::vector<std::string> names = l.PartNames();
+    auto has = [&](const std::string &n) { return std::count(names.begin(), names.end(), n); };
+    // Each record is named by the sequence it came from, not by its position in the list.
+    EXPECT_EQ(has("PVD  (main)"), 2);
+    EXPECT_EQ(has("PVD  (reserve)"), 1);
+    for (const char *n : {"IUVD", "PD", "USD", "LVD"}) {
+        EXPECT_EQ(has(std::string(n) + "  (main)"), 1) << n;
+        EXPECT_EQ(has(std::string(n) + "  (reserve)"), 1) << n;
+    }
+    EXPECT_EQ(has("VDP"), 0);
+    EXPECT_EQ(has("LVID"), 1);  // the reserve logical volume gives its LVD only
+    EXPECT_EQ(has("udf entry  \\"), 1);
+    EXPECT_EQ(l.Part("LVD  (reserve)")->start, 51);
+
+    // A reserve extent equal to the main one is not read again.
+    o.reserve_same = true;
+    EXPECT_EQ(ReadOnly(BuildUdf(o)), 4);
+    EXPECT_FALSE(State().reserve_read);
+    EXPECT_EQ(State().primaries.size(), 1u);
+    EXPECT_EQ(State().volumes.size(), 1u);
+}
+
+TEST_F(UdfStructure, PointerContinuation) {
+    o.reserve = false;
+    UdfImage image = BuildUdf(o);
+    // The anchors name USD and TD only; the TD becomes a VDP back to the PVD, IUVD, PD and LVD.
+    for (uint32_t a : {256u, image.layout.anchor_last, image.layout.anchor_last256})
+        WriteAvdp(image.At(a), a, {2 * 2048, 36}, {0, 0});
+    std::memset(image.At(37), 0, 2048);
+    WriteVdp(image.At(37), 37, 4 * 2048, 32);
+    EXPECT_EQ(ReadOnly(image), 4);
+    EXPECT_EQ(State().primaries.size(), 1u);
+    EXPECT_EQ(State().pointers.size(), 1u);
+
+    // A VDP into the extent being walked is not followed.
+    for (uint32_t a : {256u, image.layout.anchor_last, image.layout.anchor_last256})
+        WriteAvdp(image.At(a), a, {16 * 2048, 32}, {0, 0});
+    WriteVdp(image.At(37), 37, 2048, 32);
+    EXPECT_EQ(ReadOnly(image), 4);
+    EXPECT_EQ(State().primaries.size(), 1u);
+
+    // Chains that come back are walked once.
+    WriteVdp(image.At(37), 37, 2048, 80);
+    WriteVdp(image.At(80), 80, 16 * 2048, 32);
+    EXPECT_EQ(ReadOnly(image), 4);
+    EXPECT_EQ(State().primaries.size(), 1u);
+    EXPECT_EQ(State().pointers.size(), 2u);
+    EXPECT_EQ(List(image).Part("VDP")->start, 37);
+}
+
+TEST_F(UdfStructure, DescriptorVariants) {
+    o.reserve = false;
+    o.free_extents = {};
+    o.type2_map = true;
+    o.file_sets = 2;
+    o.space_bitmap = o.space_entry = true;
+    UdfImage image = BuildUdf(o);
+    // The file set terminator in a partition at 262 with tag location 33 is listed at 295.
+    Put32(image.At(264) + 12, 33);
+    RecomputeCrc(image.At(264));
+    UdfListing l = List(image);
+    ASSERT_EQ(l.open_error, 0);
+    EXPECT_EQ(l.Part("USD")->size_low, 24u);
+    EXPECT_EQ(l.Part("udf free sector"), nullptr);
+    EXPECT_EQ(l.Part("LVD")->size_low, 440u + 6 + 64);
+    ASSERT_NE(l.Part("TD   (295)"), nullptr);
+    EXPECT_EQ(l.Part("TD   (295)")->start, 295);
+    const auto names = l.PartNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "FSD"), 2);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "udf entry  \\"), 2);
+    EXPECT_EQ(l.files.size(), 4u);  // two walks of the same tree
+    const EntryInfo *sbd = l.Part("SBD");
+    ASSERT_NE(sbd, nullptr);
+    EXPECT_EQ(static_cast<uint32_t>(sbd->start), image.layout.space_bitmap);
+    const EntryInfo *use = l.Part("USE");
+    ASSERT_NE(use, nullptr);
+    EXPECT_EQ(use->size_low, 48u);
+    EXPECT_EQ(names.back(), "SBD");
+
+    // Extended File Entries refuse the volume.
+    o.root.extended_entry = true;
+    EXPECT_EQ(List(BuildUdf(o)).open_error, ENGINE_UNKNOWN_FORMAT);
+}
+
+TEST_F(UdfStructure, EntryVariants) {
+    UdfNode past = UdfFileNode("PAST", "data beyond the first sector", UdfAd::Embedded);
+    past.ea_length = 2000;
+    UdfNode deleted = UdfFileNode("GONE", "x");
+    deleted.deleted = true;
+    UdfNode damaged = UdfFileNode("BAD", "y");
+    damaged.bad_fid_crc = true;
+    UdfNode dir = UdfDirNode("EMBDIR", {UdfFileNode("IN", "z")});
+    dir.ad = UdfAd::Embedded;
+    o.root.children = {past, deleted, damaged, dir, UdfFileNode("LAST", "w")};
+    UdfImage image = BuildUdf(o);
+    // A deleted identifier may leave its ICB empty.
+    std::memset(Fid(image, "\\GONE") + 20, 0, 16);
+    RecomputeCrc(Fid(image, "\\GONE"));
+    UdfListing l = List(image);
+    ASSERT_EQ(l.open_error, 0);
+    EXPECT_EQ(l.FileNames(), (std::vector<std::string>{"\\PAST", "\\EMBDIR\\IN", "\\LAST"}));
+    const EntryInfo &e = l.files[0];
+    EXPECT_EQ(static_cast<uint32_t>(e.start), image.layout.files["\\PAST"].fe_sector + 1);
+    EXPECT_EQ(e.offset, (176 + 2000) % 2048);
+    EXPECT_EQ(e.size_low, 28u);
+    EXPECT_EQ(e.sectors, 1);
+}
+
+TEST_F(UdfStructure, HostileStructuresEndCleanly) {
+    // A folder whose identifier leads back to the root.
+    {
+        UdfImage image = BuildUdf(o);
+        uint8_t *fid = Fid(image, "\\DOCS\\");
+        Put32(fid + 24, image.layout.files["\\"].fe_sector - image.layout.partition_start);
+        RecomputeCrc(fid);
+        UdfListing l = List(image);
+        ASSERT_EQ(l.open_error, 0);
+        EXPECT_EQ(l.FileNames(), (std::vector<std::string>{"\\A.TXT"}));
+        EXPECT_NE(l.Part("udf entry  \\DOCS\\"), nullptr);
+    }
+    // Counts past the descriptor: bounded by the bytes read.
+    {
+        UdfImage image = BuildUdf(o);
+        Put32(image.At(36) + 20, 0xFFFFFFFF);
+        Put32(image.At(35) + 268, 0xFFFFFFFF);
+        RecomputeCrc(image.At(36));
+        RecomputeCrc(image.At(35));
+        EXPECT_EQ(ReadOnly(image), 4);
+        EXPECT_LE(State().free_extents.size(), 16u * 2048 / 8);  // the sequence's extent
+        EXPECT_LE(State().volumes[0]->maps.size(), 16u * 2048 / 6);
+    }
+    // References and lengths that cannot be met refuse the volume without a crash.
+    auto refused = [&](const std::function<void(UdfImage &)> &damage) {
+        UdfImage image = BuildUdf(o);
+        damage(image);
+        return ReadOnly(image) == 0;
+    };
+    const uint32_t fsd = 262;
+    EXPECT_TRUE(refused([&](UdfImage &i) {  // root ICB of a huge length
+        Put32(i.At(fsd) + 400, 0x3FFFFFFE);
+        RecomputeCrc(i.At(fsd));
+    }));
+    EXPECT_TRUE(refused([&](UdfImage &i) {  // partition reference outside the maps
+        uint8_t *fid = Fid(i, "\\A.TXT");
+        fid[28] = 7;
+        RecomputeCrc(fid);
+    }));
+    EXPECT_TRUE(refused([&](UdfImage &i) {  // no integrity sequence
+        Put32(i.At(35) + 432, 0);
+        RecomputeCrc(i.At(35));
+    }));
+    EXPECT_TRUE(refused([&](UdfImage &i) {  // partition number without a PD
+        i.At(35)[444] = 9;
+        RecomputeCrc(i.At(35));
+    }));
+    // Chains of file sets and integrity descriptors that loop are walked once.
+    UdfImage loops = BuildUdf(o);
+    Put32(loops.At(fsd) + 448, 2048);
+    Put32(loops.At(fsd) + 452, 40);  // a second file set at block 40 that points back to block 0
+    WriteFsd(loops.At(fsd + 40), 40, {2048, loops.layout.files["\\"].fe_sector - fsd, 0}, {2048, 0, 0});
+    RecomputeCrc(loops.At(fsd));
+    Put32(loops.At(64) + 32, 2048);
+    Put32(loops.At(64) + 36, 70);
+    RecomputeCrc(loops.At(64));
+    WriteLvid(loops.At(70), 70, {2048, 64});
+    EXPECT_EQ(ReadOnly(loops), 4);
+    EXPECT_EQ(State().volumes[0]->file_sets.size(), 2u);
+    EXPECT_EQ(State().volumes[0]->integrity.size(), 2u);
+    // A zero-length space table with a position is an empty table, not a failed read.
+    UdfImage table = BuildUdf(o);
+    Put32(table.At(34) + 60, 5);
+    RecomputeCrc(table.At(34));
+    EXPECT_EQ(ReadOnly(table), 4);
+    EXPECT_EQ(scanner->error, 0);
+}
+
+}  // namespace
+}  // namespace qorvex::test
