@@ -20,7 +20,6 @@ int32_t RawClass(const uint8_t *s) {
     if (std::memcmp(s, kSync, sizeof kSync) != 0) return 0;
     const uint8_t mode = s[15];
     if ((mode & 1) && SignatureAt(s, 16)) return 3;
-    if (mode & 1) return 0;
     if (mode & 2) {
         if (std::memcmp(s + 16, s + 20, 4) == 0 && SignatureAt(s, 24)) return (s[18] & 0x20) ? 7 : 6;
         if (SignatureAt(s, 16)) return 5;

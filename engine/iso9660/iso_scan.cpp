@@ -166,7 +166,9 @@ void IsoScan::ReadPathTable(const Side &side) {
 
 bool IsoScan::ParseRecords(const Side &side, const std::vector<uint8_t> &data, std::string parent,
                            const std::function<bool(const DirectoryRecord &, bool)> &take) {
-    for (size_t i = 0; i + 34 < data.size();) {
+    // A record needs its 33-byte header and at least one identifier byte; one that ends exactly at the end of
+    // the data is still a record.
+    for (size_t i = 0; i + 34 <= data.size();) {
         const uint8_t length = data[i];
         if (length == 0) {
             ++i;
@@ -316,7 +318,19 @@ bool IsoScan::Fallback(const Side *iso, const Side *joliet) {
         found = false;
         const Side &side = f.kind == 12 ? *joliet : *iso;
         std::vector<uint8_t> data;
-        if (!ReadRun(f.extent, uint64_t(f.sectors) * static_cast<uint64_t>(block_), data)) return false;
+        uint64_t n = uint64_t(f.sectors) * static_cast<uint64_t>(block_);
+        // The gap to the next listed extent may hold file data as well: a folder whose own "." record gives a
+        // shorter length is read only that far, so file contents are never taken for directory records.
+        if (n > 0) {
+            if (!ReadRun(f.extent, std::min<uint64_t>(n, static_cast<uint64_t>(block_)), data)) return false;
+            if (data.size() >= 34 && data[0] >= 34 && (data[kFlags] & kFlagDirectory) && data[kIdLength] == 1 &&
+                data[kId] == 0) {
+                const uint64_t own = CeilDiv(Le32(data.data() + kDataLength), static_cast<uint64_t>(block_)) *
+                                     static_cast<uint64_t>(block_);
+                if (own > 0) n = std::min(n, own);
+            }
+        }
+        if (!ReadRun(f.extent, n, data)) return false;
         return ParseRecords(side, data, f.name, [&](const DirectoryRecord &record, bool directory) {
             side.directory->push_back(record);
             const uint32_t extent = Le32(record.bytes.data() + kExtent);

@@ -1,0 +1,406 @@
+// Image files: format detection, the sector reader's address and EDC checks, the track table and track
+// extraction.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "api_helpers.h"
+#include "image/image_catalogue.h"
+#include "image/sector_format.h"
+#include "image/sector_reader.h"
+#include "support/iso_builder.h"
+#include "support/raw_sectors.h"
+#include "support/temp_dir.h"
+#include "tracks/track_extract.h"
+#include "tracks/track_record.h"
+
+namespace qorvex::test {
+namespace {
+
+// An ISO volume of exactly `sectors` sectors holding one file of patterned data.
+IsoImage VolumeOf(uint32_t sectors, std::vector<uint8_t> *contents = nullptr) {
+    std::vector<uint8_t> data = Pattern(10 * 2048 + 77, 3);
+    if (contents) *contents = data;
+    IsoOptions options;
+    options.trailing_sectors = 0;
+    IsoImage image = BuildIso({File("DATA.BIN;1", data)}, options);
+    const uint32_t have = image.Sectors();
+    image.bytes.resize(size_t(sectors) * 2048, 0);  // a short volume only serves detection
+    // Give every trailing sector a distinct first byte pair so that shifted reads are visible.
+    for (uint32_t s = have; s < sectors; ++s) {
+        image.bytes[size_t(s) * 2048] = uint8_t(s);
+        image.bytes[size_t(s) * 2048 + 1] = uint8_t(s >> 8);
+    }
+    return image;
+}
+
+std::vector<uint8_t> UserSector(const std::vector<uint8_t> &image, int32_t s) {
+    return std::vector<uint8_t>(image.begin() + s * 2048, image.begin() + (s + 1) * 2048);
+}
+
+class ImageTest : public ::testing::Test {
+protected:
+    TempDir dir_;
+};
+
+TEST_F(ImageTest, DetectsEveryProbedFormatWithAndWithoutPregapAndReadsTheSameFiles) {
+    std::vector<uint8_t> contents;
+    const IsoImage image = VolumeOf(200, &contents);
+    for (int32_t format : {3, 5, 6, 7, 9, 10, 12, 13, 15, 16, 17, 18}) {
+        for (bool pregap : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "format " << format << (pregap ? " with pregap" : ""));
+            RawOptions raw;
+            raw.pregap = pregap;
+            const std::string path = dir_ / "f.img";
+            WriteFile(path, WrapSectors(image.bytes, format, raw));
+            EXPECT_EQ(DetectFormat(path, 0, pregap ? 150 : 0), format);
+            if (pregap) {
+                EXPECT_EQ(DetectFormat(path, 0, 0), kFormatUnknown);
+            }
+
+            Opened h(path);
+            ASSERT_TRUE(h) << std::hex << h.error();
+            TrackInfo info{};
+            ASSERT_EQ(QorvexGetTrackInfo(h.get(), 0, &info), 0);
+            EXPECT_EQ(info.format, format);
+            EXPECT_EQ(info.first_held, pregap ? -150 : 0);
+            EXPECT_EQ(info.start, 0);
+            EXPECT_EQ(info.end_held, 200);
+            EXPECT_EQ(info.user_size, 2048);  // the volume's block size
+            ASSERT_EQ(QorvexGetFileStart(h.get(), 0, KIND_ISO9660), 1);
+            EntryInfo e{};
+            QorvexGetNextFile(h.get(), &e);
+            const std::string out = dir_ / "out.bin";
+            ASSERT_EQ(QorvexExtractCurrentFile(h.get(), out.c_str()), 0);
+            EXPECT_EQ(ReadFile(out), contents);
+        }
+    }
+}
+
+TEST_F(ImageTest, DetectionNeedsTwentyOneSectorsAndAcceptsUdfRecognition) {
+    IsoImage image = VolumeOf(21);
+    const std::string path = dir_ / "min.iso";
+    WriteFile(path, image.bytes);
+    EXPECT_EQ(DetectFormat(path, 0, 0), 9);
+    image.bytes.resize(21 * 2048 - 1);
+    WriteFile(path, image.bytes);
+    EXPECT_EQ(DetectFormat(path, 0, 0), kFormatUnknown);
+
+    image = VolumeOf(40);
+    std::memcpy(&image.bytes[16 * 2048 + 1], "BEA01", 5);
+    WriteFile(path, image.bytes);
+    EXPECT_EQ(DetectFormat(path, 0, 0), 9);
+    // Recognised, but neither ISO 9660 nor UDF is found there.
+    Opened h(path);
+    EXPECT_FALSE(h);
+    EXPECT_EQ(h.error(), ENGINE_UNKNOWN_FORMAT);
+}
+
+TEST_F(ImageTest, RawClassOfMode2Samples) {
+    const IsoImage image = VolumeOf(40);
+    const std::string path = dir_ / "raw.bin";
+    // Form 1 and Form 2 subheaders decide 6 and 7; a mode byte with both bits set and the signature behind a
+    // subheader is still Mode 2.
+    for (int32_t format : {6, 7}) {
+        WriteFile(path, WrapSectors(image.bytes, format));
+        EXPECT_EQ(DetectFormat(path, 0, 0), format);
+    }
+    std::vector<uint8_t> raw = WrapSectors(image.bytes, 6);
+    raw[16 * 2352 + 15] = 3;
+    WriteFile(path, raw);
+    EXPECT_EQ(DetectFormat(path, 0, 0), 6);
+}
+
+TEST_F(ImageTest, TrackTableOfPlainAndPregapImages) {
+    const IsoImage image = VolumeOf(1000);
+    for (bool pregap : {false, true}) {
+        SCOPED_TRACE(pregap ? "pregap" : "plain");
+        std::vector<uint8_t> bytes = image.bytes;
+        if (pregap) bytes.insert(bytes.begin(), size_t(150) * 2048, 0);
+        const std::string path = dir_ / "t.iso";
+        WriteFile(path, bytes);
+        ImageCatalogue catalogue;
+        ASSERT_TRUE(catalogue.Probe(path));
+        ASSERT_EQ(catalogue.TrackCount(), 1);
+        const TrackRecord t = catalogue.GetTrack(0);
+        EXPECT_EQ(t.pregap_start, -150);
+        EXPECT_EQ(t.FirstHeld(), pregap ? -150 : 0);
+        EXPECT_EQ(t.start, 0);
+        EXPECT_EQ(t.end, 1000);
+        ASSERT_EQ(catalogue.Sessions().size(), 1u);
+        EXPECT_EQ(catalogue.Sessions()[0].session_start, -150);
+        EXPECT_EQ(catalogue.Sessions()[0].lead_out_end, 7750);
+        EXPECT_EQ(catalogue.Sessions()[0].disc_kind, 1);
+
+        Opened h(path);
+        ASSERT_TRUE(h);
+        EXPECT_EQ(QorvexGetTrackCount(h.get()), 1);
+        char label[33] = {};
+        int32_t sectors = 0;
+        int64_t bytes_held = 0;
+        QorvexGetImageInformation(h.get(), 0, 0, label, &sectors, &bytes_held);
+        EXPECT_EQ(sectors, 1000);
+        EXPECT_EQ(bytes_held, 2048000);
+    }
+}
+
+TEST_F(ImageTest, FilesThatAreNotWholeSectorsAreRefused) {
+    const IsoImage image = VolumeOf(100);
+    for (int64_t adjust : {100, -100}) {
+        RawOptions raw;
+        raw.tail_adjust = adjust;
+        const std::string path = dir_ / "odd.bin";
+        WriteFile(path, WrapSectors(image.bytes, 3, raw));
+        Opened h(path);
+        EXPECT_FALSE(h);
+        EXPECT_EQ(h.error(), ENGINE_UNKNOWN_FORMAT) << adjust;
+    }
+}
+
+// A reader set up directly on a probed track.
+class ReaderTest : public ImageTest {
+protected:
+    void Make(int32_t format, const RawOptions &raw, uint32_t sectors = 200) {
+        image_ = VolumeOf(sectors);
+        path_ = dir_ / "r.img";
+        WriteFile(path_, WrapSectors(image_.bytes, format, raw));
+        const int64_t length = CFileFindEx::GetLength(path_);
+        record_ = MakeProbedTrack(path_, format, raw.pregap ? 150 : 0, length);
+    }
+    IsoImage image_;
+    std::string path_;
+    TrackRecord record_;
+};
+
+TEST_F(ReaderTest, PositionCheckSkipsAnInsertedDuplicateSector) {
+    RawOptions raw;
+    raw.duplicate_sector = 99;
+    Make(3, raw);
+    std::vector<uint8_t> user(2048);
+    {
+        SectorReader reader;
+        ASSERT_TRUE(reader.SetUp(record_, OPEN_CHECK_POSITION));
+        ASSERT_TRUE(reader.Open());
+        ASSERT_TRUE(reader.SeekSector(100));
+        ASSERT_GT(reader.ReadSectors(user.data(), 1), 0);
+        EXPECT_EQ(user, UserSector(image_.bytes, 100));
+        ASSERT_TRUE(reader.SeekSector(98));
+        for (int32_t s = 98; s <= 101; ++s) {
+            ASSERT_GT(reader.ReadSectors(user.data(), 1), 0);
+            EXPECT_EQ(user, UserSector(image_.bytes, s)) << s;
+        }
+    }
+    {
+        SectorReader reader;
+        ASSERT_TRUE(reader.SetUp(record_, 0));
+        ASSERT_TRUE(reader.Open());
+        ASSERT_TRUE(reader.SeekSector(100));
+        ASSERT_GT(reader.ReadSectors(user.data(), 1), 0);
+        EXPECT_EQ(user, UserSector(image_.bytes, 99));  // the inserted copy
+    }
+    // Through the exports: with the check on, the track's user data is the original volume; the track counts
+    // the extra stored sector, for which no sector with the wanted address remains at the end.
+    Opened h(path_, OPEN_CHECK_POSITION);
+    ASSERT_TRUE(h);
+    const std::string out = dir_ / "track.iso";
+    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), ENGINE_READ_FAILED);
+    std::vector<uint8_t> extracted = ReadFile(out);
+    ASSERT_EQ(extracted.size(), image_.bytes.size() + 2048);
+    extracted.resize(image_.bytes.size());
+    EXPECT_EQ(extracted, image_.bytes);
+}
+
+TEST_F(ReaderTest, EdcMismatchFailsTheReadAndTheFlagStaysSet) {
+    RawOptions raw;
+    raw.corrupt_edc_sector = 120;
+    for (int32_t format : {3, 6, 13, 15, 17}) {
+        SCOPED_TRACE(format);
+        Make(format, raw);
+        SectorReader reader;
+        ASSERT_TRUE(reader.SetUp(record_, 0));
+        reader.SetEdcCheck(true);
+        ASSERT_TRUE(reader.Open());
+        std::vector<uint8_t> user(size_t(reader.UserSize()) * 2);
+        ASSERT_TRUE(reader.SeekSector(118));
+        EXPECT_GT(reader.ReadSectors(user.data(), 2), 0);
+        EXPECT_FALSE(reader.EdcError());
+        EXPECT_EQ(reader.ReadSectors(user.data(), 2), 0);  // 120 fails, so the pair fails as a whole
+        EXPECT_TRUE(reader.EdcError());
+        ASSERT_TRUE(reader.SeekSector(150));
+        EXPECT_GT(reader.ReadSectors(user.data(), 1), 0);
+        EXPECT_TRUE(reader.EdcError());
+
+        SectorReader unchecked;
+        ASSERT_TRUE(unchecked.SetUp(record_, 0));
+        ASSERT_TRUE(unchecked.Open());
+        ASSERT_TRUE(unchecked.SeekSector(120));
+        EXPECT_GT(unchecked.ReadSectors(user.data(), 1), 0);
+    }
+
+    Make(3, raw);
+    Opened h(path_, OPEN_CHECK_EDC);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, 0), ENGINE_EDC_MISMATCH);
+    Opened off(path_);
+    EXPECT_EQ(QorvexExtractTrack(off.get(), 0, nullptr, 0), 0);
+}
+
+TEST_F(ReaderTest, Form2SectorsOfXaImagesAndPlainSectorsAreNotChecked) {
+    RawOptions raw;
+    raw.form2_sector = 120;
+    Make(13, raw);
+    // Spoil the Form 1 EDC position of the Form 2 sector: it must not matter.
+    std::vector<uint8_t> bytes = ReadFile(path_);
+    bytes[size_t(120) * 2336 + 2056] ^= 0xFF;
+    WriteFile(path_, bytes);
+    SectorReader reader;
+    ASSERT_TRUE(reader.SetUp(record_, 0));
+    reader.SetEdcCheck(true);
+    ASSERT_TRUE(reader.Open());
+    std::vector<uint8_t> user(2048);
+    ASSERT_TRUE(reader.SeekSector(120));
+    EXPECT_GT(reader.ReadSectors(user.data(), 1), 0);
+    EXPECT_FALSE(reader.EdcError());
+
+    // Format 9 carries no EDC at all.
+    Make(9, {});
+    bytes = ReadFile(path_);
+    bytes[size_t(120) * 2048 + 2047] ^= 0xFF;
+    WriteFile(path_, bytes);
+    Opened h(path_, OPEN_CHECK_EDC);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, 0), 0);
+}
+
+TEST(EdcTest, TableMatchesBitwiseReference) {
+    const std::vector<uint8_t> data = Pattern(2336, 9);
+    for (size_t n : {size_t(0), size_t(1), size_t(2056), size_t(2064), size_t(2336)})
+        EXPECT_EQ(ComputeEdc(data.data(), n), ReferenceEdc(data.data(), n)) << n;
+    for (int32_t code = 0; code < kFormatCount; ++code) EXPECT_NE(GetSectorFormat(code).name, nullptr);
+    EXPECT_STREQ(GetSectorFormat(13).name, "MODE2/2336");
+    EXPECT_STREQ(GetSectorFormat(20).name, "UNKNOWN");
+    EXPECT_STREQ(GetSectorFormat(99).name, "UNKNOWN");
+}
+
+class TrackExtractTest : public ImageTest {
+protected:
+    std::string MakeImage(int32_t format, bool pregap, uint32_t sectors = 40) {
+        image_ = VolumeOf(sectors);
+        RawOptions raw;
+        raw.pregap = pregap;
+        stored_ = WrapSectors(image_.bytes, format, raw);
+        const std::string path = dir_ / "x.img";
+        WriteFile(path, stored_);
+        return path;
+    }
+    IsoImage image_;
+    std::vector<uint8_t> stored_;
+};
+
+TEST_F(TrackExtractTest, UserDataAndRawOfA2048Track) {
+    Opened h(MakeImage(9, false));
+    ASSERT_TRUE(h);
+    const std::string out = dir_ / "u.iso";
+    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), 0);
+    EXPECT_EQ(ReadFile(out), image_.bytes);
+    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW), 0);
+    EXPECT_EQ(ReadFile(out), image_.bytes);
+}
+
+TEST_F(TrackExtractTest, RawWavOf2448SectorsDropsSubchannel) {
+    Opened h(MakeImage(15, false));
+    ASSERT_TRUE(h);
+    const std::string out = dir_ / "t.wav";
+    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW | TRACK_WAV), 0);
+    const std::vector<uint8_t> wav = ReadFile(out);
+    const uint32_t data_length = 40 * 2352;
+    ASSERT_EQ(wav.size(), 44u + data_length);
+    auto le32 = [&](size_t at) { return uint32_t(wav[at]) | wav[at + 1] << 8 | wav[at + 2] << 16 | wav[at + 3] << 24; };
+    auto le16 = [&](size_t at) { return uint32_t(wav[at]) | wav[at + 1] << 8; };
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(le32(4), data_length + 36);
+    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(le32(16), 16u);
+    EXPECT_EQ(le16(20), 1u);
+    EXPECT_EQ(le16(22), 2u);
+    EXPECT_EQ(le32(24), 44100u);
+    EXPECT_EQ(le32(28), 176400u);
+    EXPECT_EQ(le16(32), 4u);
+    EXPECT_EQ(le16(34), 16u);
+    EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data");
+    EXPECT_EQ(le32(40), data_length);
+    for (size_t s = 0; s < 40; ++s)
+        ASSERT_TRUE(
+            std::equal(wav.begin() + 44 + s * 2352, wav.begin() + 44 + (s + 1) * 2352, stored_.begin() + s * 2448))
+            << s;
+}
+
+TEST_F(TrackExtractTest, PregapFlagStartsAtTheFirstHeldSector) {
+    for (bool pregap : {false, true}) {
+        Opened h(MakeImage(3, pregap));
+        ASSERT_TRUE(h);
+        const std::string out = dir_ / "p.bin";
+        ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW | TRACK_PREGAP), 0);
+        EXPECT_EQ(ReadFile(out), stored_) << pregap;
+        ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW), 0);
+        const std::vector<uint8_t> from_start(stored_.end() - 40 * 2352, stored_.end());
+        EXPECT_EQ(ReadFile(out), from_start) << pregap;
+    }
+}
+
+TEST_F(TrackExtractTest, CallbackReceivesEverythingAndStopsWithFullPresetLength) {
+    Opened h(MakeImage(3, false));
+    ASSERT_TRUE(h);
+    Collector all;
+    QorvexSetCallback(h.get(), &Collector::Callback, &all);
+    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, 0), 0);
+    EXPECT_EQ(all.blocks.size(), 40u);
+    EXPECT_EQ(all.Joined(), image_.bytes);
+
+    Collector wav;
+    QorvexSetCallback(h.get(), &Collector::Callback, &wav);
+    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, TRACK_RAW | TRACK_WAV), 0);
+    ASSERT_EQ(wav.blocks.size(), 41u);
+    EXPECT_EQ(wav.blocks[0].size(), 44u);
+    EXPECT_EQ(wav.blocks[1].size(), 2352u);
+
+    // A stop on the header is remembered: every sector is still delivered.
+    Collector header_stop;
+    header_stop.stop_at = 0;
+    QorvexSetCallback(h.get(), &Collector::Callback, &header_stop);
+    const std::string out = dir_ / "h.wav";
+    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW | TRACK_WAV), ENGINE_ABORTED);
+    EXPECT_EQ(header_stop.blocks.size(), 41u);
+
+    Collector third;
+    third.stop_at = 2;
+    QorvexSetCallback(h.get(), &Collector::Callback, &third);
+    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), ENGINE_ABORTED);
+    EXPECT_EQ(third.blocks.size(), 3u);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 40 * 2048);
+    QorvexSetCallback(h.get(), nullptr, nullptr);
+}
+
+TEST_F(TrackExtractTest, OutputFoldersAreMadeAndBadIndexesRefused) {
+    Opened h(MakeImage(9, false));
+    ASSERT_TRUE(h);
+    const std::string out = dir_ / "one/two/track.iso";
+    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), 0);
+    EXPECT_EQ(ReadFile(out), image_.bytes);
+    TrackInfo info{};
+    EXPECT_EQ(QorvexGetTrackInfo(h.get(), -1, &info), ENGINE_BAD_TRACK);
+    EXPECT_EQ(QorvexGetTrackInfo(h.get(), 1, &info), ENGINE_BAD_TRACK);
+    EXPECT_EQ(QorvexExtractTrack(h.get(), -1, out.c_str(), 0), ENGINE_BAD_TRACK);
+    // A file where a folder is needed: the output cannot be created.
+    WriteFile(dir_ / "blocker", std::string("x"));
+    const std::string blocked = dir_ / "blocker/track.iso";
+    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, blocked.c_str(), 0), ENGINE_OUTPUT_OPEN_FAILED);
+    // The reader is usable again afterwards.
+    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, 0), 0);
+}
+
+}  // namespace
+}  // namespace qorvex::test
