@@ -1,0 +1,203 @@
+// qorvex extract: whole trees against the source and 7-Zip, named paths, overwrite refusal, joined extents,
+// names that try to leave the destination, and bad input.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "cli_harness.h"
+
+namespace cli_test {
+namespace {
+
+time_t ModificationTime(const std::string &path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+// Runs the program with TZ set, so that dates are shown to be independent of the local zone.
+Result QorvexInZone(const char *zone, const std::vector<std::string> &args) {
+    const char *old = std::getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", zone, 1);
+    Result r = Qorvex(args);
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    return r;
+}
+
+class ExtractTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        src = dir / "src";
+        Shell("mkdir -p " + Quote(src + "/DOCS/deep/deeper") + " " + Quote(src + "/写真"));
+        WriteText(src + "/a.txt", "alpha\n");
+        WriteText(src + "/empty.dat", "");
+        for (int n : {2047, 2048, 2049}) WriteText(src + "/size" + std::to_string(n) + ".bin", std::string(n, 'z'));
+        WriteText(src + "/DOCS/readme.txt", std::string(70000, 'r'));
+        WriteText(src + "/DOCS/deep/deeper/leaf.txt", "leaf");
+        WriteText(src + "/写真/夏.jpg", "not really a picture");
+        Shell("touch -d '1999-12-31 23:59:58 UTC' " + Quote(src + "/a.txt"));
+        Shell("touch -d '2024-02-29 23:30:00 UTC' " + Quote(src + "/DOCS/readme.txt"));
+        image = dir / "tree.iso";
+        MakeIso(image, "-J -input-charset utf-8", src);
+    }
+    Scratch dir;
+    std::string src, image;
+};
+
+TEST_F(ExtractTest, WholeTreeMatchesSourceAndSevenZipInAnyZone) {
+    const char *zones[] = {"UTC", "Asia/Tokyo", "America/New_York"};
+    for (int z = 0; z < 3; ++z) {
+        const char *zone = zones[z];
+        SCOPED_TRACE(zone);
+        std::string out = dir / ("out" + std::to_string(z));
+        Result r = QorvexInZone(zone, {"extract", image, "-o", out});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        std::vector<std::string> files = FilesBelow(out);
+        ASSERT_EQ(files, FilesBelow(src));
+        for (const auto &f : files) {
+            EXPECT_TRUE(ReadBytes(out + "/" + f) == ReadBytes(src + "/" + f)) << f;
+            EXPECT_EQ(ModificationTime(out + "/" + f), ModificationTime(src + "/" + f)) << f;
+        }
+    }
+    ASSERT_EQ(Shell("7z x -y -o" + Quote(dir / "seven") + " " + Quote(image) + " >/dev/null"), 0);
+    std::vector<std::string> seven = FilesBelow(dir / "seven");
+    ASSERT_EQ(seven, FilesBelow(dir / "out0"));
+    for (const auto &f : seven) EXPECT_TRUE(ReadBytes(dir / "seven/" + f) == ReadBytes(dir / "out0/" + f)) << f;
+}
+
+TEST_F(ExtractTest, NamedPathsMatchInEveryWrittenForm) {
+    const std::string out = dir / "named";
+    Result r = Qorvex({"extract", image, "--fs", "iso", "-o", out, "DOCS/README.TXT", "\\SIZE2049.BIN;1",
+                       "/docs/deep"});  // names are compared exactly: "docs" is not "DOCS"
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("/docs/deep: not found"), std::string::npos) << r.err;
+    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"DOCS/README.TXT", "SIZE2049.BIN"}));
+
+    // A folder takes everything below it; Joliet names keep their case.
+    const std::string out2 = dir / "folder";
+    ASSERT_EQ(Qorvex({"extract", image, "-o", out2, "\\DOCS\\deep\\"}).status, 0);
+    EXPECT_EQ(FilesBelow(out2), (std::vector<std::string>{"DOCS/deep/deeper/leaf.txt"}));
+    EXPECT_EQ(ReadText(out2 + "/DOCS/deep/deeper/leaf.txt"), "leaf");
+}
+
+TEST_F(ExtractTest, ExistingFilesAreRefusedUnlessOverwriteAndLinksAreReplacedNotFollowed) {
+    const std::string out = dir / "again";
+    ASSERT_EQ(Qorvex({"extract", image, "-o", out, "a.txt", "size2047.bin"}).status, 0);
+    WriteText(out + "/a.txt", "changed");
+
+    Result refused = Qorvex({"extract", image, "-o", out, "a.txt", "size2047.bin"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("a.txt: exists"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("size2047.bin: exists"), std::string::npos) << refused.err;
+    EXPECT_EQ(ReadText(out + "/a.txt"), "changed");
+
+    // A link planted where a file goes: replaced by the file, its target untouched.
+    WriteText(dir / "victim", "keep me");
+    ASSERT_EQ(unlink((out + "/size2047.bin").c_str()), 0);
+    ASSERT_EQ(symlink((dir / "victim").c_str(), (out + "/size2047.bin").c_str()), 0);
+    Result replaced = Qorvex({"extract", image, "-o", out, "--overwrite", "a.txt", "size2047.bin"});
+    EXPECT_EQ(replaced.status, 0) << replaced.err;
+    EXPECT_EQ(ReadText(out + "/a.txt"), "alpha\n");
+    EXPECT_EQ(ReadText(out + "/size2047.bin"), std::string(2047, 'z'));
+    EXPECT_EQ(ReadText(dir / "victim"), "keep me");
+}
+
+TEST(ExtractJoin, IsoFileInSeveralExtentsIsJoined) {
+    Scratch dir;
+    Shell("mkdir -p " + Quote(dir / "src"));
+    WriteText(dir / "src/PARTA.BIN", std::string(3000, 'a'));
+    WriteText(dir / "src/PARTB.BIN", std::string(5000, 'b'));
+    WriteText(dir / "src/PARTC.BIN", "c");
+    std::vector<uint8_t> image = MakeIso(dir / "x.iso", "", dir / "src");
+    // Two consecutive records of one name: the two extents of one file.
+    ASSERT_EQ(Patch(&image, "PARTB.BIN;1", "PARTA.BIN;1"), 1);
+    WriteBytes(dir / "multi.iso", image);
+
+    Result list = Qorvex({"ls", dir / "multi.iso", "--long"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    Result r = Qorvex({"extract", dir / "multi.iso", "-o", dir / "out"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FilesBelow(dir / "out"), (std::vector<std::string>{"PARTA.BIN", "PARTC.BIN"}));
+    EXPECT_EQ(ReadText(dir / "out/PARTA.BIN"), std::string(3000, 'a') + std::string(5000, 'b'));
+    EXPECT_EQ(ReadText(dir / "out/PARTC.BIN"), "c");
+}
+
+TEST(ExtractHostile, NamesThatTryToLeaveTheDestinationStayInside) {
+    Scratch dir;
+    Shell("mkdir -p " + Quote(dir / "src/ZQ") + " " + Quote(dir / "src/LINK") + " " + Quote(dir / "a/b"));
+    WriteText(dir / "src/FFFFFFFFFFFFFFFF", "one");
+    WriteText(dir / "src/GGGGGGGGGGGGGGGG", "two");
+    WriteText(dir / "src/ZQ/inner.txt", "three");
+    WriteText(dir / "src/LINK/f.txt", "four");
+    std::vector<uint8_t> image = MakeIso(dir / "plain.iso", "-iso-level 4", dir / "src");
+    ASSERT_EQ(Patch(&image, "FFFFFFFFFFFFFFFF", "..\\..\\..\\evil.tx"), 1);
+    ASSERT_EQ(Patch(&image, "GGGGGGGGGGGGGGGG", "/../../evil2.txt"), 1);
+    ASSERT_GE(Patch(&image, "ZQ", ".."), 1);
+    Shell("rm -rf " + Quote(dir / "src"));
+    WriteBytes(dir / "hostile.iso", image);
+
+    const std::string out = dir / "a/b/out";
+    Result r = Qorvex({"extract", dir / "hostile.iso", "-o", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"LINK/f.txt", "_.._.._evil2.txt", "evil.tx", "inner.txt"}));
+    EXPECT_EQ(ReadText(out + "/evil.tx"), "one");
+    EXPECT_EQ(ReadText(out + "/inner.txt"), "three");
+    std::vector<std::string> everything = FilesBelow(dir.path());
+    EXPECT_EQ(everything, (std::vector<std::string>{"a/b/out/LINK/f.txt", "a/b/out/_.._.._evil2.txt", "a/b/out/evil.tx",
+                                                    "a/b/out/inner.txt", "hostile.iso", "plain.iso"}));
+
+    // A folder link planted inside the destination is not followed out of it.
+    const std::string out2 = dir / "out2";
+    Shell("mkdir -p " + Quote(out2) + " " + Quote(dir / "outside"));
+    ASSERT_EQ(symlink((dir / "outside").c_str(), (out2 + "/LINK").c_str()), 0);
+    Result planted = Qorvex({"extract", dir / "hostile.iso", "-o", out2});
+    EXPECT_EQ(planted.status, 1);
+    EXPECT_NE(planted.err.find("LINK"), std::string::npos) << planted.err;
+    EXPECT_TRUE(FilesBelow(dir / "outside").empty());
+    EXPECT_TRUE(Exists(out2 + "/evil.tx"));
+}
+
+TEST(ExtractBadInput, EveryBadImageGivesAClearMessage) {
+    Scratch dir;
+    WriteText(dir / "notes.txt", "just some text, not a disc image\n");
+    WriteText(dir / "empty.iso", "");
+    Shell("mkdir -p " + Quote(dir / "folder.iso") + " " + Quote(dir / "src"));
+    ASSERT_EQ(mkfifo((dir / "pipe.iso").c_str(), 0600), 0);
+    WriteText(dir / "src/file.txt", std::string(100000, 'f'));
+    std::vector<uint8_t> image = MakeIso(dir / "full.iso", "", dir / "src");
+    image.resize(18 * 2048);  // descriptors kept, directories and data cut off
+    WriteBytes(dir / "truncated.iso", image);
+
+    struct Case {
+        const char *file;
+        const char *message;
+    } cases[] = {
+        {"missing.iso", "No such file"}, {"folder.iso", "is a folder"}, {"pipe.iso", "not a regular file"},
+        {"notes.txt", "0x8123"},         {"empty.iso", "0x8123"},       {"truncated.iso", "qorvex: "},
+    };
+    for (const auto &c : cases) {
+        for (const char *command : {"ls", "info", "tracks"}) {
+            Result r = Qorvex({command, dir / c.file});
+            SCOPED_TRACE(std::string(command) + " " + c.file);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        }
+    }
+    Result bad = Qorvex({"ls", dir / "full.iso", "--fs", "hfs"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(Qorvex({"frobnicate"}).status, 2);
+    for (const char *command : {"tracks", "extract-track", "info", "ls", "extract", "extract-part"}) {
+        Result help = Qorvex({command, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find(std::string("Usage: qorvex ") + command), std::string::npos) << help.out;
+    }
+}
+
+}  // namespace
+}  // namespace cli_test
