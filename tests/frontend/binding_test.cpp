@@ -15,12 +15,12 @@ TEST(EngineBinding, AcceptsTheRealEngineAndVersionFortyRejectsOthers) {
         const char *path;
         bool accepted;
     } cases[] = {
-        {nullptr, true},                             // the built engine
-        {STUB_VERSION40, true},                      // the lowest version accepted
-        {STUB_VERSION39, false},                     // too old
-        {STUB_NO_QORVEX, false},                     // the bare export is required although never called
-        {STUB_NO_TRACK_INFO, false},                 // any of the sixteen names missing
-        {STUB_NO_EXTRACT_CURRENT_FILE, true},        // not part of the table
+        {nullptr, true},                       // the built engine
+        {STUB_VERSION40, true},                // the lowest version accepted
+        {STUB_VERSION39, false},               // too old
+        {STUB_NO_QORVEX, false},               // the bare export is required although never called
+        {STUB_NO_TRACK_INFO, false},           // any of the sixteen names missing
+        {STUB_NO_EXTRACT_CURRENT_FILE, true},  // not part of the table
         {"/nonexistent/libqorvex.so", false},
     };
     for (const Case &c : cases) {
@@ -37,14 +37,30 @@ TEST(ReportResult, EveryCodeHasItsMessageSoundAndIcon) {
         int32_t code;
         int id;
     } cases[] = {
-        {RESULT_FINISHED, 10041},          {ENGINE_ABORTED, 10042},         {RESULT_CANCELLED, 10042},
-        {RESULT_SKIPPED, 10042},           {RESULT_NO_ENGINE, 10044},       {RESULT_NOT_FOUND, 10046},
-        {RESULT_PART_NOT_FOUND, 10047},    {ENGINE_IMAGE_OPEN_FAILED, 10048}, {ENGINE_IMAGE_CLOSE_FAILED, 10049},
-        {ENGINE_SEEK_FAILED, 10050},       {ENGINE_NO_CURRENT_ENTRY, 10050}, {ENGINE_BAD_KIND, 10050},
-        {ENGINE_READ_FAILED, 10051},       {ENGINE_OUTPUT_OPEN_FAILED, 10052}, {ENGINE_OUTPUT_CLOSE_FAILED, 10053},
-        {ENGINE_WRITE_FAILED, 10054},      {ENGINE_UNKNOWN_FORMAT, 10056},  {RESULT_BAD_KIND, 10056},
-        {RESULT_REFUSED_EXECUTABLE, 10058}, {ENGINE_NO_DATA_TRACK, 10059},  {ENGINE_EDC_MISMATCH, 10060},
-        {ENGINE_BAD_TRACK, 10055},         {0, 10055},                      {0x1234, 10055},
+        {RESULT_FINISHED, 10041},
+        {ENGINE_ABORTED, 10042},
+        {RESULT_CANCELLED, 10042},
+        {RESULT_SKIPPED, 10042},
+        {RESULT_NO_ENGINE, 10044},
+        {RESULT_NOT_FOUND, 10046},
+        {RESULT_PART_NOT_FOUND, 10047},
+        {ENGINE_IMAGE_OPEN_FAILED, 10048},
+        {ENGINE_IMAGE_CLOSE_FAILED, 10049},
+        {ENGINE_SEEK_FAILED, 10050},
+        {ENGINE_NO_CURRENT_ENTRY, 10050},
+        {ENGINE_BAD_KIND, 10050},
+        {ENGINE_READ_FAILED, 10051},
+        {ENGINE_OUTPUT_OPEN_FAILED, 10052},
+        {ENGINE_OUTPUT_CLOSE_FAILED, 10053},
+        {ENGINE_WRITE_FAILED, 10054},
+        {ENGINE_UNKNOWN_FORMAT, 10056},
+        {RESULT_BAD_KIND, 10056},
+        {RESULT_REFUSED_EXECUTABLE, 10058},
+        {ENGINE_NO_DATA_TRACK, 10059},
+        {ENGINE_EDC_MISMATCH, 10060},
+        {ENGINE_BAD_TRACK, 10055},
+        {0, 10055},
+        {0x1234, 10055},
     };
     for (const Case &c : cases) {
         const ResultMessage m = MessageForResult(c.code);

@@ -1,9 +1,9 @@
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
 #include <algorithm>
 #include <filesystem>
 #include <set>
-#include <gtest/gtest.h>
 
 #include "document.h"
 #include "name_shaping.h"

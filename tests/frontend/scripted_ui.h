@@ -16,9 +16,9 @@ public:
     // Script.
     std::deque<int> overwrite_answers;  // empty: "はい(&Y)"
     bool folder_ok = true;
-    std::string folder_answer;          // empty: the proposed folder
+    std::string folder_answer;  // empty: the proposed folder
     std::string track_file_answer;
-    int abort_after_advances = -1;      // abort flag raised once this many advances were made
+    int abort_after_advances = -1;  // abort flag raised once this many advances were made
     ShellResult shell_result = ShellResult::Ok;
     FileTypeVerbs verbs;
     std::string documents = "/home/user/Documents";

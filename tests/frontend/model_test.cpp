@@ -1,0 +1,171 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <filesystem>
+
+#include "document.h"
+#include "file_list_model.h"
+#include "ini_profile.h"
+#include "progress_state.h"
+#include "scripted_ui.h"
+#include "settings.h"
+#include "support/temp_dir.h"
+#include "track_list.h"
+
+namespace lumast::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(FileListModel, CellTextAndSortingTwiceWithSelectionKeptById) {
+    FileListModel m;
+    int32_t id = 0;
+    id = m.AddRow(id, "B", 1, 1234, 10, 0, 1234567, 1, 0, 0);
+    id = m.AddRow(id, "a", 1, 20, 2, 5000, 999, 1, 0, 0);
+    id = m.AddRow(id, "C", 4, 300, 1, 0, 0, 1, 0, 0);
+    EXPECT_EQ(id, 3);
+    EXPECT_EQ(m.CellText(0, 2), "1,234");
+    EXPECT_EQ(m.CellText(1, 2), "20 (+5,000 byte)");
+    EXPECT_EQ(m.CellText(0, 3), "1,244");
+    EXPECT_EQ(m.CellText(0, 5), "1,234,567");
+    EXPECT_EQ(m.CellText(1, 5), "999");
+    EXPECT_EQ(m.CellText(0, 6), "----/--/-- --:--:--");
+    EXPECT_EQ(m.CellText(2, 1), "joliet system");
+    EXPECT_EQ(m.CellText(3, 0), "");
+
+    m.SetSelected(0, true);  // "B", id 0
+    m.SetFocused(0);
+    m.SortByColumn(0);  // byte order: "B" < "C" < "a"
+    EXPECT_EQ(m.Row(0).name, "B");
+    EXPECT_EQ(m.Row(2).name, "a");
+    m.SortByColumn(0);
+    EXPECT_EQ(m.Row(0).name, "a");
+    EXPECT_EQ(m.Row(2).name, "B");
+    EXPECT_EQ(m.SelectedRows(), std::vector<size_t>{2});
+    EXPECT_EQ(m.Focused(), -1);
+    m.SortByColumn(5);  // by size, independent direction
+    EXPECT_EQ(m.Row(0).name, "C");
+    EXPECT_EQ(m.SortDirection(5), 0);
+    EXPECT_EQ(m.SortDirection(0), 1);
+    m.Clear();
+    EXPECT_EQ(m.SortDirection(0), -1);
+}
+
+TEST(ProgressState, RefreshEvery512CallsAndPercentagesNeverGoDown) {
+    ProgressState p(200);
+    p.Open();
+    ProgressDisplay d = p.BeginFile("/out/a", 1000000, 2000000);
+    EXPECT_EQ(d.bytes, "0 / 1,000,000 BYTE");
+    EXPECT_EQ(d.total_percent, "0%");
+    for (int i = 0; i < 511; ++i) EXPECT_FALSE(p.Advance(1, &d));
+    ASSERT_TRUE(p.Advance(1, &d));
+    EXPECT_EQ(d.bytes, "512 / 1,000,000 BYTE");
+    EXPECT_FALSE(d.file_percent_changed) << "0% is not above the highest shown";
+    ASSERT_TRUE(p.Advance(1000000 - 512, &d)) << "the end of the file refreshes";
+    EXPECT_EQ(d.file_percent, "100%");
+    EXPECT_EQ(d.total_percent, "50%");
+    EXPECT_EQ(d.file_bar, 200);
+    EXPECT_EQ(d.total_bar, 100);
+
+    d = p.BeginFile("/out/empty", 0, 2000000);
+    EXPECT_EQ(d.total_percent, "50%") << "the overall progress runs across files";
+    ASSERT_TRUE(p.Advance(0, &d));
+    EXPECT_EQ(d.file_percent, "100%");
+    EXPECT_EQ(d.file_bar, 200);
+
+    EXPECT_EQ(p.AbortFlag(), 0);
+    p.Abort();
+    EXPECT_EQ(p.AbortFlag(), 1);
+    EXPECT_FALSE(p.MayClose());
+    p.MarkClosing();
+    EXPECT_TRUE(p.MayClose());
+}
+
+TEST(TrackList, TimesTypesAndTheInitialTrack) {
+    EXPECT_EQ(SectorTime(0), "00:00:00");
+    EXPECT_EQ(SectorTime(-150), "-00:02:00");
+    EXPECT_EQ(SectorTime(4500 * 120 + 75 * 3 + 4), "120:03:04");
+    EXPECT_STREQ(TrackTypeName(13), "MODE2/2336");
+    EXPECT_STREQ(TrackTypeName(99), "UNKNOWN");
+    TrackInfo audio{}, data{};
+    audio.format = 0;
+    data.format = 9;
+    EXPECT_EQ(InitialTrack({audio, data}), 1);
+    EXPECT_EQ(InitialTrack({audio, audio}), 0);
+    EXPECT_EQ(InitialTrack({}), 0);
+    audio.user_size = 2352;
+    audio.first_held = -150;
+    audio.start = 0;
+    audio.end_held = 100;
+    EXPECT_EQ(CLumastDoc::TrackByteSize(audio, 0), 100u * 2352);
+    EXPECT_EQ(CLumastDoc::TrackByteSize(audio, TRACK_PREGAP | TRACK_WAV), 250u * 2352 + 44);
+    EXPECT_EQ(TrackCellText(audio, 4), "-00:02:00");
+}
+
+TEST(IniProfile, PrivateProfileSemantics) {
+    EXPECT_EQ(IniProfile::ParseInt("  42xyz"), 42);
+    EXPECT_EQ(IniProfile::ParseInt("-2147483648"), INT32_MIN);
+    EXPECT_EQ(IniProfile::ParseInt("2147483648"), INT32_MIN);
+    EXPECT_EQ(IniProfile::ParseInt("0x10"), 16);
+    EXPECT_EQ(IniProfile::ParseInt("abc"), 0);
+
+    qorvex::test::TempDir dir;
+    IniProfile missing(dir / "none.INI");
+    Settings defaults;
+    defaults.Read(missing);
+    EXPECT_EQ(defaults.show_joliet_files, 1);
+    EXPECT_EQ(defaults.initial_path_type, 1);
+    EXPECT_EQ(defaults.show_iso_files, 0);
+
+    qorvex::test::WriteFile(dir / "a.INI", std::string("; note\r\n[showlist]\r\nJOLIET = 0\r\n[Other]\r\nx=1\r\n"));
+    IniProfile ini(dir / "a.INI");
+    EXPECT_EQ(ini.GetInt("ShowList", "joliet", 1), 0);
+    EXPECT_EQ(ini.GetInt("ShowList", "udf", 7), 7);
+    ASSERT_TRUE(ini.WriteString("ShowList", "udf", "1"));
+    ASSERT_TRUE(ini.WriteString("Folder", "AppointPath", "\"/data/out\""));
+    EXPECT_EQ(ini.GetInt("ShowList", "udf", 0), 1);
+    EXPECT_EQ(ini.GetString("Folder", "AppointPath"), "/data/out");
+    EXPECT_EQ(ini.GetInt("Other", "x", 0), 1);
+
+    fs::create_directories(dir / "my.tools");
+    EXPECT_EQ(IniLocation(dir / "my.tools/lumast"), dir / "my.tools/lumast.INI") << "no cut inside a folder name";
+    EXPECT_EQ(IniLocation(dir / "my.tools/lumast.bin"), dir / "my.tools/lumast.INI");
+}
+
+TEST(TempFolder, PrivateFolderAndTheOldFolderRule) {
+    qorvex::test::TempDir dir;
+    const std::string root = dir / "tmp";
+    fs::create_directories(root);
+    fs::create_directories(root + "/1A2B/sub");
+    qorvex::test::WriteFile(root + "/1A2B/sub/f", std::string("x"));
+    fs::create_directories(dir / "victim");
+    qorvex::test::WriteFile(dir / "victim/keep", std::string("keep"));
+    fs::create_symlink(dir / "victim", root + "/3C4D");
+    fs::create_directories(root + "/notours");
+
+    ScriptedUi ui;
+    IniProfile ini(dir / "l.INI");
+    DocumentOptions options;
+    options.temp_root = root;
+    options.library_path = EngineLibrary();
+    for (const std::string old : {root + "/1A2B", root + "/3C4D", root + "/notours", std::string("/")}) {
+        ini.WriteString("Temp", "OldFolder", old);
+        CLumastDoc doc(ui, &ini, options);
+        struct stat st {};
+        ASSERT_EQ(lstat(doc.TempFolder().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_EQ(doc.TempFolder().rfind(root + "/", 0), 0u);
+    }
+    EXPECT_FALSE(fs::exists(root + "/1A2B")) << "ours: removed with its contents";
+    EXPECT_TRUE(fs::exists(dir / "victim/keep")) << "a link is never followed";
+    EXPECT_TRUE(fs::exists(root + "/notours"));
+    // Every run removed its own folder at the end.
+    std::vector<std::string> left;
+    for (const auto &e : fs::directory_iterator(root)) left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"3C4D", "notours"}));
+}
+
+}  // namespace
+}  // namespace lumast::test
