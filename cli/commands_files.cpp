@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "commands.h"
@@ -173,6 +174,19 @@ int RunExtract(const Args &args) {
             groups.push_back({{i}, false, e.size});
         }
     }
+    // UDF lists a file without allocation descriptors (an empty file) only among its system parts, as
+    // "udf entry  " with its path; such files are made empty so that a whole extraction is complete.
+    std::vector<std::string> empty_files;
+    if (kind == KIND_UDF) {
+        std::unordered_set<std::string> listed;
+        for (const Entry &e : entries) listed.insert(e.name);
+        const std::string prefix = "udf entry  ";
+        for (const Entry &part : s.image.List(s.track, kind, true)) {
+            if (part.name.compare(0, prefix.size(), prefix) != 0) continue;
+            std::string path = part.name.substr(prefix.size());
+            if (!path.empty() && path.back() != '\\' && !listed.count(path)) empty_files.push_back(path);
+        }
+    }
     std::vector<int> group_of(entries.size(), -1);
     uint64_t total = 0;
     for (size_t g = 0; g < groups.size(); ++g) {
@@ -186,6 +200,15 @@ int RunExtract(const Args &args) {
         if (!selected) continue;
         for (size_t i : groups[g].entries) group_of[i] = static_cast<int>(g);
         total += groups[g].size;
+    }
+
+    std::vector<std::string> selected_empty;
+    for (const std::string &path : empty_files) {
+        bool selected = patterns.empty();
+        std::string normal = NormalPath(path);
+        for (size_t p = 0; p < patterns.size(); ++p)
+            if (Matches(normal, patterns[p])) selected = true, pattern_used[p] = true;
+        if (selected) selected_empty.push_back(path);
     }
 
     bool failed = false;
@@ -210,7 +233,7 @@ int RunExtract(const Args &args) {
     QorvexSetCallback(s.image.handle(), SinkCallback, &sink);
     Target target;
     bool skipping = false;  // the current group was refused or failed
-    size_t refused = 0, extracted = 0;
+    size_t refused = 0;
     auto fail = [&](const std::string &name, const std::string &why) {
         progress.Finish();
         std::fprintf(stderr, "qorvex: %s: %s\n", DisplayName(name).c_str(), why.c_str());
@@ -247,14 +270,18 @@ int RunExtract(const Args &args) {
             return;
         }
         if (i == group.entries.back()) {
-            if (!FinishTarget(&target, first.time, &error))
-                fail(first.name, error);
-            else
-                ++extracted;
+            if (!FinishTarget(&target, first.time, &error)) fail(first.name, error);
         }
     });
     QorvexSetCallback(s.image.handle(), nullptr, nullptr);
     progress.Finish();
+    for (const std::string &path : selected_empty) {
+        std::vector<std::string> components = TargetComponents(path, false);
+        CreateResult created = destination.Create(components, overwrite, &target, &error);
+        if (created == CreateResult::kCreated && FinishTarget(&target, 0, &error)) continue;
+        if (created == CreateResult::kExists) ++refused;
+        fail(components.empty() ? path : JoinComponents(components), error);
+    }
     if (refused) std::fprintf(stderr, "qorvex: %zu existing file(s) refused\n", refused);
     return failed ? kExitFailed : kExitOk;
 }
