@@ -149,7 +149,7 @@ TEST(TempFolder, PrivateFolderAndTheOldFolderRule) {
     DocumentOptions options;
     options.temp_root = root;
     options.library_path = EngineLibrary();
-    for (const std::string old : {root + "/1A2B", root + "/3C4D", root + "/notours", std::string("/")}) {
+    for (const std::string &old : {root + "/1A2B", root + "/3C4D", root + "/notours", std::string("/")}) {
         ini.WriteString("Temp", "OldFolder", old);
         CLumastDoc doc(ui, &ini, options);
         struct stat st {};
