@@ -1,0 +1,279 @@
+// Images made by genisoimage and xorriso, listed and extracted by the engine and by 7-Zip: names, sizes,
+// bytes and modification times must agree, whatever the machine's time zone.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <sstream>
+
+#include "qorvex.h"
+#include "support/iso_builder.h"
+#include "support/temp_dir.h"
+
+namespace qorvex::test {
+namespace {
+
+struct Item {
+    uint64_t size = 0;
+    int64_t time = 0;
+    bool folder = false;
+};
+
+// "\DIR\FILE.TXT;1" -> "DIR/FILE.TXT".
+std::string PortablePath(std::string name) {
+    const size_t semicolon = name.rfind(';');
+    if (semicolon != std::string::npos && semicolon + 1 < name.size() &&
+        name.find_first_not_of("0123456789", semicolon + 1) == std::string::npos)
+        name.resize(semicolon);
+    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
+    for (char &c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
+std::string Quote(const std::string &s) {
+    return "'" + s + "'";
+}
+
+// 7-Zip's technical listing, read with its clock at UTC so that times can be compared as instants.
+std::map<std::string, Item> SevenZipList(const std::string &image) {
+    std::map<std::string, Item> items;
+    int status = 0;
+    std::istringstream out(CaptureCommand("TZ=UTC 7z l -slt " + Quote(image) + " 2>/dev/null", &status));
+    EXPECT_EQ(status, 0);
+    std::string line, path;
+    bool body = false;
+    Item item;
+    auto flush = [&] {
+        if (!path.empty()) items[path] = item;
+        path.clear();
+        item = Item{};
+    };
+    while (std::getline(out, line)) {
+        if (line.rfind("----------", 0) == 0) {
+            body = true;
+            continue;
+        }
+        if (!body) continue;
+        if (line.empty()) {
+            flush();
+        } else if (line.rfind("Path = ", 0) == 0) {
+            path = line.substr(7);
+        } else if (line.rfind("Folder = ", 0) == 0) {
+            item.folder = line.substr(9) == "+";
+        } else if (line.rfind("Size = ", 0) == 0 && line.size() > 7) {
+            item.size = std::stoull(line.substr(7));
+        } else if (line.rfind("Modified = ", 0) == 0 && line.size() >= 30) {
+            std::tm tm{};
+            if (strptime(line.c_str() + 11, "%Y-%m-%d %H:%M:%S", &tm)) item.time = timegm(&tm);
+        }
+    }
+    flush();
+    return items;
+}
+
+std::map<std::string, Item> EngineList(QorvexHandle h, int32_t kind) {
+    std::map<std::string, Item> items;
+    int32_t left = QorvexGetFileStart(h, 0, kind);
+    while (left != 0) {
+        EntryInfo e{};
+        left = QorvexGetNextFile(h, &e);
+        Item item;
+        item.size = uint64_t(e.size_low) | (uint64_t(e.size_high) << 32);
+        item.time = e.time;
+        items[PortablePath(e.name)] = item;
+    }
+    return items;
+}
+
+// The source tree every image is made from.
+struct Source {
+    std::map<std::string, std::vector<uint8_t>> files;  // relative path -> contents
+    std::map<std::string, int64_t> times;
+};
+
+Source MakeSource(const std::string &root) {
+    Source s;
+    auto add = [&](const std::string &rel, std::vector<uint8_t> data, const char *when) {
+        const std::string full = root + "/" + rel;
+        RunCommand("mkdir -p " + Quote(full.substr(0, full.rfind('/'))));
+        WriteFile(full, data);
+        if (when) {
+            EXPECT_EQ(RunCommand("TZ=UTC touch -d " + Quote(when) + " " + Quote(full)), 0);
+        }
+        struct stat st {};
+        ::stat(full.c_str(), &st);
+        s.files[rel] = std::move(data);
+        s.times[rel] = st.st_mtime;
+    };
+    add("empty.dat", {}, "2001-09-09 01:46:40");
+    add("f2047.bin", Pattern(2047, 1), "1985-06-15 12:34:56");
+    add("f2048.bin", Pattern(2048, 2), "2024-02-29 23:59:59");
+    add("f2049.bin", Pattern(2049, 3), "1999-12-31 23:59:59");
+    add("big.bin", Pattern(300000, 4), nullptr);
+    add("docs/readme.txt", Pattern(100, 5), "2010-01-01 00:00:00");
+    add("\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab.txt", Pattern(10, 6),
+        "2015-05-05 05:05:05");
+    add("\xc3\x9cmlaut \xc3\xa9t\xc3\xa9.txt", Pattern(11, 7), "2016-06-06 06:06:06");
+    add("a/b/c/d/e/f/g/h/i/deep.txt", Pattern(12, 8), "2017-07-07 07:07:07");
+    return s;
+}
+
+struct Variant {
+    const char *name;
+    const char *command;  // {out} and {src} are replaced
+    int32_t kind;         // the file system 7-Zip reads from it
+};
+
+const Variant kVariants[] = {
+    {"genisoimage level 1", "genisoimage -quiet -input-charset utf-8 -iso-level 1 -D -o {out} {src}", KIND_ISO9660},
+    {"genisoimage level 3 Joliet", "genisoimage -quiet -input-charset utf-8 -iso-level 3 -D -J -o {out} {src}",
+     KIND_JOLIET},
+    {"genisoimage Joliet long",
+     "genisoimage -quiet -input-charset utf-8 -iso-level 3 -D -J -joliet-long -o {out} {src}", KIND_JOLIET},
+    {"xorriso level 3 Joliet long",
+     "xorriso -as mkisofs -quiet -iso-level 3 -J -joliet-long -o {out} {src} 2>/dev/null", KIND_JOLIET},
+    {"xorriso level 1", "xorriso -as mkisofs -quiet --norock -iso-level 1 -o {out} {src} 2>/dev/null", KIND_ISO9660},
+};
+
+std::string Replace(std::string text, const std::string &key, const std::string &value) {
+    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+        text.replace(at, key.size(), value);
+    return text;
+}
+
+class InteropTest : public ::testing::TestWithParam<const char *> {
+protected:
+    void SetUp() override {
+        if (!HaveProgram("7z") || !HaveProgram("genisoimage") || !HaveProgram("xorriso"))
+            GTEST_SKIP() << "7z, genisoimage and xorriso are needed";
+        const char *saved = std::getenv("TZ");
+        had_tz_ = saved != nullptr;
+        if (saved) old_tz_ = saved;
+        ::setenv("TZ", GetParam(), 1);
+        ::tzset();
+    }
+    void TearDown() override {
+        if (had_tz_)
+            ::setenv("TZ", old_tz_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+    bool had_tz_ = false;
+    std::string old_tz_;
+};
+
+TEST_P(InteropTest, EngineAgreesWithSevenZip) {
+    TempDir dir;
+    const std::string src = dir / "src";
+    const Source source = MakeSource(src);
+    for (const Variant &variant : kVariants) {
+        SCOPED_TRACE(variant.name);
+        const std::string image = dir / "image.iso";
+        ASSERT_EQ(RunCommand(Replace(Replace(variant.command, "{out}", Quote(image)), "{src}", Quote(src))), 0);
+
+        const std::map<std::string, Item> theirs = SevenZipList(image);
+        int32_t error = 0;
+        QorvexHandle h = QorvexOpen(image.c_str(), OPEN_CHECK_EDC | OPEN_CHECK_POSITION, &error);
+        ASSERT_NE(h, nullptr) << std::hex << error;
+        const std::map<std::string, Item> ours = EngineList(h, variant.kind);
+        std::map<std::string, Item> their_files;
+        for (const auto &[path, item] : theirs)
+            if (!item.folder) their_files[path] = item;
+        ASSERT_EQ(ours.size(), their_files.size());
+        for (const auto &[path, item] : their_files) {
+            auto it = ours.find(path);
+            ASSERT_NE(it, ours.end()) << path;
+            EXPECT_EQ(it->second.size, item.size) << path;
+            EXPECT_EQ(it->second.time, item.time) << path;
+        }
+        if (variant.kind == KIND_JOLIET) {
+            // Joliet keeps the source names: the times are the source files' own.
+            for (const auto &[rel, time] : source.times) {
+                auto it = ours.find(rel);
+                ASSERT_NE(it, ours.end()) << rel;
+                EXPECT_EQ(it->second.time, time) << rel;
+                EXPECT_EQ(it->second.size, source.files.at(rel).size()) << rel;
+            }
+        }
+
+        // Extraction: every file's bytes and modification time equal 7-Zip's extraction.
+        const std::string seven = dir / "seven";
+        const std::string mine = dir / "mine";
+        RemoveTree(seven);
+        RemoveTree(mine);
+        ASSERT_EQ(RunCommand("7z x -y -o" + Quote(seven) + " " + Quote(image) + " >/dev/null 2>&1"), 0);
+        int32_t left = QorvexGetFileStart(h, 0, variant.kind);
+        while (left != 0) {
+            EntryInfo e{};
+            left = QorvexGetNextFile(h, &e);
+            const std::string rel = PortablePath(e.name);
+            const std::string out = mine + "/" + rel;
+            ASSERT_EQ(QorvexExtractCurrentFile2(h, out.c_str(), 0), 0) << rel;
+            EXPECT_EQ(ReadFile(out), ReadFile(seven + "/" + rel)) << rel;
+            struct stat a {
+            }, b{};
+            ASSERT_EQ(::stat(out.c_str(), &a), 0);
+            ASSERT_EQ(::stat((seven + "/" + rel).c_str(), &b), 0) << rel;
+            EXPECT_EQ(a.st_mtime, b.st_mtime) << rel;
+        }
+        QorvexClose(h);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, InteropTest, ::testing::Values("UTC", "Asia/Tokyo", "America/New_York"),
+                         [](const auto &info) {
+                             std::string name = info.param;
+                             for (char &c : name)
+                                 if (c == '/') c = '_';
+                             return name;
+                         });
+
+TEST(MultiExtentTest, EachExtentIsListedAndSevenZipSeesOneFile) {
+    if (!HaveProgram("7z")) GTEST_SKIP() << "7z is needed";
+    TempDir dir;
+    IsoNode split = File("SPLIT.BIN;1", Pattern(5 * 2048 + 300, 21));
+    split.extent_size = 2 * 2048;
+    IsoOptions options;
+    options.joliet = true;
+    const std::string image = dir / "multi.iso";
+    WriteFile(image, BuildIso({split, File("AFTER.TXT;1", "after")}, options).bytes);
+
+    QorvexHandle h = QorvexOpen(image.c_str(), 0, nullptr);
+    ASSERT_NE(h, nullptr);
+    for (int32_t kind : {KIND_ISO9660, KIND_JOLIET}) {
+        std::vector<EntryInfo> parts;
+        std::vector<uint8_t> joined;
+        int32_t left = QorvexGetFileStart(h, 0, kind);
+        while (left != 0) {
+            EntryInfo e{};
+            left = QorvexGetNextFile(h, &e);
+            if (PortablePath(e.name) != "SPLIT.BIN") continue;
+            parts.push_back(e);
+            const std::string out = dir / "part";
+            ASSERT_EQ(QorvexExtractCurrentFile2(h, out.c_str(), 0), 0);
+            const std::vector<uint8_t> bytes = ReadFile(out);
+            joined.insert(joined.end(), bytes.begin(), bytes.end());
+        }
+        // One entry per extent, each a file in one piece of its own, in recorded order.
+        ASSERT_EQ(parts.size(), 3u) << kind;
+        EXPECT_EQ(parts[0].size_low, 4096u);
+        EXPECT_EQ(parts[1].size_low, 4096u);
+        EXPECT_EQ(parts[2].size_low, 2348u);
+        for (const EntryInfo &e : parts) {
+            EXPECT_EQ(e.extent_count, 1);
+            EXPECT_EQ(e.extent_index, 0);
+        }
+        EXPECT_EQ(joined, split.data);
+    }
+    QorvexClose(h);
+    const auto theirs = SevenZipList(image);
+    ASSERT_TRUE(theirs.count("SPLIT.BIN"));
+    EXPECT_EQ(theirs.at("SPLIT.BIN").size, split.data.size());
+}
+
+}  // namespace
+}  // namespace qorvex::test
