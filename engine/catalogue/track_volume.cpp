@@ -26,8 +26,16 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     record->time = entry.date;
 
     size_t n = std::min<size_t>(entry.name.size(), sizeof record->name - 1);
-    if (n < entry.name.size() && platform::CodePage() == "UTF-8")
+    if (n < entry.name.size() && platform::CodePage() == "UTF-8") {
         while (n > 0 && (static_cast<unsigned char>(entry.name[n]) & 0xC0) == 0x80) --n;  // whole characters only
+    } else if (n < entry.name.size() && n > 0) {
+        // A double-byte code page: do not keep a lone lead byte at the cut.
+        auto broken_end = [&](size_t m) {
+            const std::u16string w = platform::MultiByteToUtf16(std::string_view(entry.name.data(), m));
+            return !w.empty() && w.back() == u'\uFFFD';
+        };
+        if (broken_end(n) && !broken_end(n - 1)) --n;
+    }
     std::memcpy(record->name, entry.name.data(), n);
     record->name[n] = '\0';
 
@@ -182,7 +190,10 @@ int32_t TrackVolume::ExtractSingle(const CatalogueEntry &entry, const char *path
     platform::File out;
     if (path) {
         MakeOutputFolders(path);
-        if (!out.Create(path)) return ENGINE_OUTPUT_OPEN_FAILED;
+        if (!out.Create(path)) {
+            reader_.Close();  // between calls no image file stays open
+            return ENGINE_OUTPUT_OPEN_FAILED;
+        }
         if (!out.SetLength(static_cast<int64_t>(std::min<uint64_t>(entry.size, INT64_MAX))) || !out.Seek(0)) {
             out.Close();
             reader_.Close();
@@ -220,7 +231,10 @@ int32_t TrackVolume::ExtractJoined(const CatalogueEntry &entry, const char *path
     platform::File out;
     if (path) {
         MakeOutputFolders(path);
-        if (!out.Create(path)) return ENGINE_OUTPUT_OPEN_FAILED;
+        if (!out.Create(path)) {
+            reader_.Close();  // between calls no image file stays open
+            return ENGINE_OUTPUT_OPEN_FAILED;
+        }
         if (!out.SetLength(static_cast<int64_t>(std::min<uint64_t>(total, INT64_MAX))) || !out.Seek(0)) {
             out.Close();
             reader_.Close();

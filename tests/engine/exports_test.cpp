@@ -323,6 +323,24 @@ TEST(NamesTest, JolietNamesOutsideTheCodePageAndOverlongPaths) {
         EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_JOLIET, label, nullptr, nullptr), 2);
         EXPECT_STREQ(label, "\x83\x89\x83\x78\x83\x8b");
     }
+
+    // Paths beyond 1023 bytes are cut before a double-byte character, not inside it.
+    IsoNode sjis = File("END.TXT;1", "e");
+    for (int i = 0; i < 9; ++i) {
+        sjis = Dir("S" + std::to_string(i), {sjis});
+        sjis.joliet = u"x" + std::u16string(60, u'\u65e5');
+    }
+    WriteFile(path, BuildIso({sjis}, options).bytes);
+    {
+        Opened h(path);
+        ASSERT_TRUE(h);
+        auto files = ListEntries(h.get(), 0, KIND_JOLIET);
+        ASSERT_EQ(files.size(), 1u);
+        const std::u16string wide = platform::MultiByteToUtf16(files[0].name());
+        EXPECT_GT(files[0].name().size(), 1020u);
+        EXPECT_EQ(wide.find(u'\uFFFD'), std::u16string::npos);
+        EXPECT_EQ(std::u16string(files[0].info.wname), wide);
+    }
     ASSERT_TRUE(platform::SetCodePage("UTF-8"));
 
     // Paths beyond 1023 bytes are cut at a character boundary in both name fields.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "api_helpers.h"
+#include "catalogue/track_volume.h"
 #include "image/image_catalogue.h"
 #include "image/sector_format.h"
 #include "image/sector_reader.h"
@@ -281,6 +282,28 @@ TEST(EdcTest, TableMatchesBitwiseReference) {
     EXPECT_STREQ(GetSectorFormat(13).name, "MODE2/2336");
     EXPECT_STREQ(GetSectorFormat(20).name, "UNKNOWN");
     EXPECT_STREQ(GetSectorFormat(99).name, "UNKNOWN");
+}
+
+TEST_F(ImageTest, AudioTrackScansEmptyAndExtractsRaw) {
+    // Forty sectors of 2352-byte audio with a distinct pattern.
+    const std::vector<uint8_t> audio = Pattern(40 * 2352, 5);
+    const std::string path = dir_ / "audio.bin";
+    WriteFile(path, audio);
+    const TrackRecord record = MakeProbedTrack(path, kFormatAudio, 0, int64_t(audio.size()));
+    EXPECT_TRUE(CheckTrackLayout({record}, BuildSessionList({record})));
+    TrackVolume volume;
+    ASSERT_EQ(volume.Scan(record, OPEN_CHECK_EDC | OPEN_CHECK_POSITION), 0);
+    for (int32_t kind : {1, 2, 4}) {
+        EXPECT_EQ(volume.FileStart(kind), 0);
+        EXPECT_EQ(volume.PartStart(kind), 0);
+        EXPECT_TRUE(volume.Label(kind)->empty());
+    }
+    // A track that is not data is extracted raw even without the raw flag; the header leads with the WAV flag.
+    const std::string out = dir_ / "audio.wav";
+    ASSERT_EQ(ExtractTrack(volume.Reader(), Progress{}, out.c_str(), TRACK_WAV), 0);
+    const std::vector<uint8_t> wav = ReadFile(out);
+    ASSERT_EQ(wav.size(), 44 + audio.size());
+    EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));
 }
 
 class TrackExtractTest : public ImageTest {
