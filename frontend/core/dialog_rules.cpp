@@ -1,0 +1,53 @@
+#include "dialog_rules.h"
+
+#include <algorithm>
+
+#include "text_format.h"
+
+namespace lumast {
+
+DestinationField DestinationKindRule(int kind, const std::string &folder, const std::string &documents) {
+    switch (kind) {
+        case 0: return {false, documents};
+        case 2: return {true, folder.empty() ? documents : folder};
+        default: return {false, {}};  // the image's folder is taken when extracting
+    }
+}
+
+int InitialVolumeKind(int present) {
+    if (present & 2) return 2;
+    if (present & 4) return 4;
+    return 1;
+}
+
+namespace {
+constexpr const char *kRecentSection = "Recent File List";
+}
+
+void RecentFileList::Read(const IniProfile &ini) {
+    paths_.clear();
+    for (int i = 1; i <= kSize; ++i) {
+        const std::string path = ini.GetString(kRecentSection, Format("File%d", i));
+        if (!path.empty() && std::find(paths_.begin(), paths_.end(), path) == paths_.end()) paths_.push_back(path);
+    }
+}
+
+void RecentFileList::Write(IniProfile &ini) const {
+    for (int i = 1; i <= kSize; ++i) {
+        const size_t index = static_cast<size_t>(i - 1);
+        ini.WriteString(kRecentSection, Format("File%d", i), index < paths_.size() ? paths_[index] : std::string());
+    }
+}
+
+void RecentFileList::Add(const std::string &path) {
+    if (path.empty()) return;
+    paths_.erase(std::remove(paths_.begin(), paths_.end(), path), paths_.end());
+    paths_.insert(paths_.begin(), path);
+    if (paths_.size() > kSize) paths_.resize(kSize);
+}
+
+void RecentFileList::Remove(size_t index) {
+    if (index < paths_.size()) paths_.erase(paths_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+}  // namespace lumast
