@@ -1,0 +1,179 @@
+#include "file_list_view.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+
+#include "resources.h"
+#include "string_table.h"
+
+namespace lumast::qt {
+namespace {
+
+Qt::Alignment AlignmentOf(ColumnSpec::Align align) {
+    switch (align) {
+        case ColumnSpec::Centre: return Qt::AlignHCenter | Qt::AlignVCenter;
+        case ColumnSpec::Right: return Qt::AlignRight | Qt::AlignVCenter;
+        default: return Qt::AlignLeft | Qt::AlignVCenter;
+    }
+}
+
+}  // namespace
+
+int FileTableModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.RowCount());
+}
+
+int FileTableModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : kFileColumns;
+}
+
+QVariant FileTableModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid()) return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromStdString(rows_.CellText(static_cast<size_t>(index.row()), index.column()));
+    if (role == Qt::TextAlignmentRole && index.column() < kFileColumns)
+        return QVariant::fromValue(AlignmentOf(kFileColumnSpecs[index.column()].align));
+    return {};
+}
+
+QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kFileColumns) return {};
+    if (role == Qt::DisplayRole) return QString::fromUtf8(LoadString(kFileColumnSpecs[section].header_string));
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(AlignmentOf(kFileColumnSpecs[section].align));
+    return {};
+}
+
+void FileTableModel::Reset() {
+    beginResetModel();
+    endResetModel();
+}
+
+FileListView::FileListView(CLumastView &view, IniProfile &ini, QWidget *parent)
+    : QTreeView(parent), view_(view), ini_(ini) {
+    setObjectName("fileList");
+    model_ = new FileTableModel(view_.Model(), this);
+    setModel(model_);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);  // full-row selection
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSortingEnabled(false);
+    header()->setSectionsClickable(true);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    for (int c = 0; c < kFileColumns; ++c) {
+        const ColumnSpec &spec = kFileColumnSpecs[c];
+        setColumnWidth(c, std::max(0, ini_.GetInt("Column", spec.key, spec.default_width)));
+    }
+    connect(header(), &QHeaderView::sectionClicked, this, &FileListView::SortColumn);
+    connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
+        if (index.isValid()) view_.OnDoubleClick(index.row());
+    });
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, &FileListView::ShowContextMenu);
+}
+
+void FileListView::Published() {
+    syncing_ = true;
+    model_->Reset();
+    selectionModel()->clear();
+    syncing_ = false;
+    emit stateChanged();
+}
+
+void FileListView::SortColumn(int column) {
+    view_.Model().SortByColumn(column);
+    syncing_ = true;
+    model_->Reset();
+    syncing_ = false;
+    SyncSelectionFromCore();
+    viewport()->update();
+}
+
+void FileListView::SyncSelectionFromCore() {
+    const FileListModel &rows = view_.Model();
+    QItemSelection selection;
+    int first = -1;
+    for (size_t i = 0; i <= rows.RowCount(); ++i) {
+        const bool selected = i < rows.RowCount() && rows.IsSelected(i);
+        if (selected && first < 0) first = static_cast<int>(i);
+        if (!selected && first >= 0) {
+            selection.select(model_->index(first, 0), model_->index(static_cast<int>(i) - 1, kFileColumns - 1));
+            first = -1;
+        }
+    }
+    syncing_ = true;
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    syncing_ = false;
+    emit stateChanged();
+}
+
+void FileListView::selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) {
+    QTreeView::selectionChanged(selected, deselected);
+    if (syncing_) return;
+    FileListModel &rows = view_.Model();
+    for (const QItemSelectionRange &r : deselected)
+        for (int i = r.top(); i <= r.bottom(); ++i) rows.SetSelected(static_cast<size_t>(i), false);
+    for (const QItemSelectionRange &r : selected)
+        for (int i = r.top(); i <= r.bottom(); ++i) rows.SetSelected(static_cast<size_t>(i), true);
+    emit stateChanged();
+}
+
+void FileListView::currentChanged(const QModelIndex &current, const QModelIndex &previous) {
+    QTreeView::currentChanged(current, previous);
+    if (syncing_) return;
+    view_.Model().SetFocused(current.isValid() ? current.row() : -1);
+    emit stateChanged();
+}
+
+void FileListView::keyPressEvent(QKeyEvent *event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        view_.OnEnterKey();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+QMenu *FileListView::BuildContextMenu(int row) {
+    const ContextMenu choice = view_.OnRightClick(row);
+    if (choice.menu == 0) return nullptr;
+    auto *menu = new QMenu(this);
+    for (const MenuItem &item : ContextMenuItems(choice.menu)) {
+        if (item.id == 0) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction *action = menu->addAction(QString::fromUtf8(item.text));
+        action->setData(item.id);
+    }
+    // The file type's verbs go in at position index + 3, before "アプリケーションから開く".
+    for (size_t n = 0; n < choice.verbs.size(); ++n) {
+        const QList<QAction *> actions = menu->actions();
+        const int position = static_cast<int>(n) + 3;
+        QAction *before = position < actions.size() ? actions[position] : nullptr;
+        auto *action = new QAction(QString::fromStdString(choice.verbs[n].text), menu);
+        action->setData(ID_SHELL_VERB_FIRST + static_cast<int>(n));
+        menu->insertAction(before, action);
+    }
+    return menu;
+}
+
+void FileListView::ShowContextMenu(const QPoint &pos) {
+    const QModelIndex index = indexAt(pos);
+    QMenu *menu = BuildContextMenu(index.isValid() ? index.row() : -1);
+    if (!menu) return;
+    QAction *chosen = menu->exec(viewport()->mapToGlobal(pos));
+    const int id = chosen ? chosen->data().toInt() : 0;
+    menu->deleteLater();
+    if (id != 0) emit commandRequested(id);
+}
+
+void FileListView::SaveColumnWidths() {
+    for (int c = 0; c < kFileColumns; ++c) ini_.WriteInt("Column", kFileColumnSpecs[c].key, columnWidth(c));
+}
+
+}  // namespace lumast::qt
