@@ -1,0 +1,124 @@
+// Real windows for the widget tests: the program's application, frame and Qt services over a fresh settings
+// file, and a watcher that answers the modal dialogs the program opens, as a user would.
+#pragma once
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "dialogs.h"
+#include "main_frame.h"
+#include "qt_ui.h"
+#include "support/temp_dir.h"
+
+namespace lumast::qt::test {
+
+inline std::string EngineLibrary() {
+    const char *path = std::getenv("QORVEX_LIBRARY");
+    return path ? path : "";
+}
+
+// Answers every modal dialog that comes up: message boxes are read and closed, overwrite questions get the
+// scripted answers (then "はい(&Y)"), folder choosers get `folder`.
+class DialogWatcher : public QObject {
+public:
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    std::deque<int> overwrite_answers;
+    std::string folder;  // empty: folder choosers are cancelled
+    int progress_dialogs = 0;
+
+    DialogWatcher() {
+        connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+        timer_.start(5);
+    }
+
+private:
+    void Poll() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || handled_.contains(modal)) return;
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            handled_ << modal;
+            messages.push_back(box->text().toStdString());
+            box->accept();
+        } else if (auto *question = dynamic_cast<OverwriteDialog *>(modal)) {
+            handled_ << modal;
+            questions.push_back(question->Message().toStdString());
+            int answer = OVERWRITE_YES;
+            if (!overwrite_answers.empty()) {
+                answer = overwrite_answers.front();
+                overwrite_answers.pop_front();
+            }
+            question->Button(answer)->click();
+        } else if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
+            handled_ << modal;
+            if (folder.empty()) {
+                chooser->reject();
+            } else {
+                chooser->setDirectory(QString::fromStdString(folder));
+                chooser->selectFile(QString::fromStdString(folder));
+                static_cast<QDialog *>(chooser)->accept();
+            }
+        } else if (dynamic_cast<ProgressDialog *>(modal)) {
+            handled_ << modal;
+            ++progress_dialogs;
+        }
+    }
+
+    QTimer timer_;
+    QList<QPointer<QWidget>> handled_;
+};
+
+// The program's objects as main() makes them, over a private folder.
+struct Program {
+    qorvex::test::TempDir dir;
+    QtUi ui;
+    std::unique_ptr<CLumastApp> app;
+    std::unique_ptr<CMainFrame> frame;
+    std::string library = EngineLibrary();
+
+    Program() {
+        std::filesystem::create_directories(dir / "tmp");
+        Start();
+    }
+    ~Program() { Stop(); }
+
+    void Start() {
+        app = std::make_unique<CLumastApp>(ui, dir / "lumast.INI");
+        ui.SetFontFace(app->FontFace());
+        DocumentOptions options;
+        options.library_path = library;
+        options.temp_root = dir / "tmp";
+        app->InitInstance(options);
+        frame = std::make_unique<CMainFrame>(*app, ui);
+        frame->resize(900, 640);
+        frame->ShowInitially();
+        QApplication::processEvents();
+    }
+    void Stop() {
+        if (frame) frame->close();
+        frame.reset();
+        if (app) app->ExitInstance();
+        app.reset();
+    }
+    void Restart() {
+        Stop();
+        Start();
+    }
+    CLumastDoc &Doc() { return *app->Document(); }
+    CLumastView &View() { return *app->View(); }
+    // Texts of one column of the file list as the widget shows them.
+    std::vector<std::string> Column(int column) const;
+    std::string Title() const { return frame->windowTitle().toStdString(); }
+};
+
+}  // namespace lumast::qt::test

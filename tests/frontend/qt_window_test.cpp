@@ -1,0 +1,460 @@
+// The main window with real widgets: opening, the list, sorting, context menus, extraction and settings.
+#include <gtest/gtest.h>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QUrl>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "file_list_view.h"
+#include "qt_harness.h"
+#include "resources.h"
+#include "string_table.h"
+#include "support/iso_builder.h"
+#include "track_list_bar.h"
+
+namespace lumast::qt::test {
+
+std::vector<std::string> Program::Column(int column) const {
+    std::vector<std::string> texts;
+    QAbstractItemModel *model = frame->FileList()->model();
+    for (int r = 0; r < model->rowCount(); ++r)
+        texts.push_back(model->index(r, column).data().toString().toStdString());
+    return texts;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+using qorvex::test::ReadFile;
+using qorvex::test::WriteFile;
+
+std::string Text(const std::string &path) {
+    const auto bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Source files of the test image, relative path -> contents.
+const std::vector<std::pair<std::string, std::string>> &SourceFiles() {
+    static const std::vector<std::pair<std::string, std::string>> files = {
+        {"README.TXT", "read me\n"}, {"Docs/Guide.txt", std::string(5000, 'g')}, {"Docs/notes.txt", "notes\n"},
+        {"SETUP.EXE", "MZ"},         {"big.bin", std::string(600000, 'b')},
+    };
+    return files;
+}
+
+// An ISO 9660 + Joliet (+ UDF with `udf`) image made by genisoimage from SourceFiles().
+std::string MakeImage(const qorvex::test::TempDir &dir, const std::string &name, bool udf = false) {
+    const std::string source = dir / ("src-" + name);
+    for (const auto &[path, text] : SourceFiles()) {
+        fs::create_directories(fs::path(source + "/" + path).parent_path());
+        WriteFile(source + "/" + path, text);
+    }
+    const std::string image = dir / name;
+    const std::string command =
+        std::string("genisoimage -quiet -J ") + (udf ? "-udf " : "") + "-V QTEST -o '" + image + "' '" + source + "'";
+    EXPECT_EQ(qorvex::test::RunCommand(command), 0);
+    return image;
+}
+
+// "\Docs\Guide.txt" as the Joliet list names it.
+std::string JolietName(const std::string &path) {
+    std::string name = "\\" + path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+int RowOf(Program &p, const std::string &name) {
+    const auto names = p.Column(0);
+    const auto it = std::find(names.begin(), names.end(), name);
+    return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+}
+
+void Drop(CMainFrame &frame, const QStringList &paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths) urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&frame, &drop);
+    QApplication::processEvents();
+}
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+    }
+};
+
+TEST_F(Window, CommandLineOpenShowsJolietFilesTracksSummaryAndRecentList) {
+    Program p;
+    DialogWatcher watcher;
+    const std::string image = MakeImage(p.dir, "sample.iso");
+    EXPECT_EQ(p.Title(), "無題 - ぽてりこ");
+    EXPECT_EQ(p.frame->InfoText()->text().toStdString(), " イメージが選択されていません。");
+    EXPECT_FALSE(p.frame->Action(ID_EXTRACT_ALL)->isEnabled());
+
+    ASSERT_TRUE(p.app->ProcessCommandLine({image}));
+    p.frame->AfterOpen(true);
+    EXPECT_EQ(p.Title(), "sample.iso - ぽてりこ");
+
+    std::set<std::string> expected;
+    for (const auto &[path, text] : SourceFiles()) expected.insert(JolietName(path));
+    const auto names = p.Column(0);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
+    for (const std::string &system : p.Column(1)) EXPECT_EQ(system, "joliet file");
+    EXPECT_EQ(p.Column(5)[static_cast<size_t>(RowOf(p, "\\big.bin"))], "600,000");
+    EXPECT_EQ(p.Column(5)[static_cast<size_t>(RowOf(p, "\\Docs\\Guide.txt"))], "5,000");
+
+    QTreeWidget *tracks = p.frame->TrackBar()->List();
+    ASSERT_EQ(tracks->topLevelItemCount(), 1);
+    EXPECT_EQ(tracks->topLevelItem(0)->text(3).toStdString(), "MODE1/2048");
+    EXPECT_EQ(tracks->topLevelItem(0)->text(4).toStdString(), "00:00:00");
+    EXPECT_TRUE(tracks->topLevelItem(0)->isSelected());
+    EXPECT_NE(p.frame->InfoText()->text().toStdString().find("ボリュームラベル：QTEST"), std::string::npos);
+    EXPECT_EQ(p.frame->statusBar()->currentMessage().toStdString(), "さて、どうする");
+
+    EXPECT_TRUE(p.frame->Action(ID_EXTRACT_ALL)->isEnabled());
+    EXPECT_FALSE(p.frame->Action(ID_EXTRACT_SELECTED)->isEnabled());
+    EXPECT_TRUE(p.frame->Action(ID_SHOW_JOLIET_FILES)->isChecked());
+    EXPECT_FALSE(p.frame->Action(ID_SHOW_ISO_FILES)->isChecked());
+    ASSERT_FALSE(p.frame->Recent().Paths().empty());
+    EXPECT_EQ(p.frame->Recent().Paths()[0], image);
+    EXPECT_TRUE(watcher.messages.empty());
+
+    // Showing the ISO 9660 files beside them adds their rows and the check mark.
+    p.frame->Action(ID_SHOW_ISO_FILES)->trigger();
+    EXPECT_TRUE(p.frame->Action(ID_SHOW_ISO_FILES)->isChecked());
+    EXPECT_EQ(p.Column(0).size(), 2 * SourceFiles().size());
+}
+
+TEST_F(Window, DropOpensOnlyTheFirstFileAndBadDropsAreReported) {
+    Program p;
+    DialogWatcher watcher;
+    const std::string first = MakeImage(p.dir, "first.iso");
+    const std::string second = MakeImage(p.dir, "second.iso");
+    Drop(*p.frame, {QString::fromStdString(first), QString::fromStdString(second), QString::fromStdString(second)});
+    EXPECT_EQ(p.Title(), "first.iso - ぽてりこ");
+    EXPECT_EQ(p.frame->Recent().Paths().size(), 1u);
+    EXPECT_TRUE(watcher.messages.empty());
+
+    // A folder and a file that is no image: each says what happened; the window goes on untitled.
+    Drop(*p.frame, {QString::fromStdString(p.dir.path())});
+    WriteFile(p.dir / "notes.txt", std::string(70000, 'x'));
+    Drop(*p.frame, {QString::fromStdString(p.dir / "notes.txt")});
+    ASSERT_EQ(watcher.messages.size(), 2u);
+    EXPECT_EQ(watcher.messages[1], "読み取れない形式のファイルです。");
+    EXPECT_FALSE(watcher.messages[0].empty());
+    EXPECT_EQ(p.Title(), "無題 - ぽてりこ");
+    EXPECT_EQ(p.Column(0).size(), 0u);
+    EXPECT_EQ(p.frame->TrackBar()->List()->topLevelItemCount(), 0);
+
+    // The window still works afterwards.
+    Drop(*p.frame, {QString::fromStdString(second)});
+    EXPECT_EQ(p.Title(), "second.iso - ぽてりこ");
+    EXPECT_EQ(p.frame->Recent().Paths()[0], second);
+}
+
+TEST_F(Window, WithoutEngineEveryOpenSaysSo) {
+    Program p;
+    DialogWatcher watcher;
+    const std::string image = MakeImage(p.dir, "sample.iso");
+    p.Stop();
+    p.library = p.dir / "missing/libqorvex.so";
+    p.Start();
+    EXPECT_FALSE(p.frame->OpenDocument(QString::fromStdString(image)));
+    ASSERT_EQ(watcher.messages.size(), 1u);
+    EXPECT_EQ(watcher.messages[0], "qorvex.dllが見つかりません。");
+    EXPECT_EQ(p.Title(), "無題 - ぽてりこ");
+}
+
+TEST_F(Window, HeaderClicksSortBothWaysAndKeepTheSelection) {
+    Program p;
+    DialogWatcher watcher;
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    FileListView *list = p.frame->FileList();
+    // The user picks two rows with Ctrl+click.
+    const std::set<std::string> picked{"\\README.TXT", "\\big.bin"};
+    for (const std::string &name : picked) {
+        const QModelIndex index = list->model()->index(RowOf(p, name), 0);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, list->visualRect(index).center());
+    }
+    EXPECT_TRUE(p.frame->Action(ID_EXTRACT_SELECTED)->isEnabled());
+
+    auto click_header = [&](int column) {
+        QHeaderView *header = list->header();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    };
+    auto selected = [&] {
+        std::set<std::string> names;
+        for (const QModelIndex &index : list->selectionModel()->selectedRows())
+            names.insert(index.data().toString().toStdString());
+        for (size_t row : p.View().Model().SelectedRows())
+            EXPECT_TRUE(names.count(p.View().Model().Row(row).name)) << p.View().Model().Row(row).name;
+        return names;
+    };
+
+    click_header(0);
+    auto ascending = p.Column(0);
+    EXPECT_TRUE(std::is_sorted(ascending.begin(), ascending.end()));
+    EXPECT_EQ(selected(), picked);
+    EXPECT_FALSE(list->currentIndex().isValid());
+
+    click_header(0);
+    auto descending = p.Column(0);
+    std::reverse(ascending.begin(), ascending.end());
+    EXPECT_EQ(descending, ascending);
+    EXPECT_EQ(selected(), picked);
+
+    // By size: the largest file comes last, then first.
+    click_header(5);
+    EXPECT_EQ(p.Column(0).back(), "\\big.bin");
+    click_header(5);
+    EXPECT_EQ(p.Column(0).front(), "\\big.bin");
+    EXPECT_EQ(selected(), picked);
+
+    // Ctrl+A selects every row.
+    p.frame->OnCommand(ID_SELECT_ALL);
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), static_cast<int>(SourceFiles().size()));
+    EXPECT_EQ(p.View().Model().SelectedRows().size(), SourceFiles().size());
+}
+
+// Desktop entries of two applications for text/plain in private XDG folders.
+struct FakeDesktop {
+    qorvex::test::TempDir dir;
+    QByteArray old_data, old_config;
+
+    FakeDesktop() {
+        old_data = qgetenv("XDG_DATA_HOME");
+        old_config = qgetenv("XDG_CONFIG_HOME");
+        fs::create_directories(dir / "data/applications");
+        fs::create_directories(dir / "config");
+        WriteFile(dir / "record.sh", "#!/bin/sh\nprintf '%s\\n%s\\n' \"$1\" \"$2\" > '" + (dir / "launched.tmp") +
+                                         "'\nmv '" + (dir / "launched.tmp") + "' '" + (dir / "launched") + "'\n");
+        fs::permissions(dir / "record.sh", fs::perms::owner_all);
+        for (const char *app : {"viewer", "editor"}) {
+            WriteFile(dir / "data/applications/lumast-test-" + app + ".desktop",
+                      std::string("[Desktop Entry]\nType=Application\nName=Test ") +
+                          (app[0] == 'v' ? "Viewer" : "Editor") + "\nExec=" + (dir / "record.sh") + " " + app +
+                          " %f\nMimeType=text/plain;\n");
+        }
+        WriteFile(dir / "config/mimeapps.list", "[Default Applications]\ntext/plain=lumast-test-viewer.desktop;\n");
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir / "data"));
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir / "config"));
+    }
+    ~FakeDesktop() {
+        qputenv("XDG_DATA_HOME", old_data);
+        qputenv("XDG_CONFIG_HOME", old_config);
+    }
+};
+
+std::vector<std::pair<std::string, int>> Items(QMenu *menu) {
+    std::vector<std::pair<std::string, int>> items;
+    for (QAction *a : menu->actions()) items.push_back({a->text().toStdString(), a->data().toInt()});
+    return items;
+}
+
+TEST_F(Window, ContextMenuOffersTheFileTypesApplicationsAndRunsThem) {
+    FakeDesktop desktop;
+    Program p;
+    DialogWatcher watcher;
+    watcher.folder = p.dir / "out";
+    fs::create_directories(p.dir / "out");
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    FileListView *list = p.frame->FileList();
+
+    const int readme = RowOf(p, "\\README.TXT");
+    std::unique_ptr<QMenu> menu(list->BuildContextMenu(readme));
+    ASSERT_TRUE(menu);
+    const std::vector<std::pair<std::string, int>> expected = {{"このファイルを解凍(&E)", 32773},
+                                                               {"選択されたファイルを解凍(&S)", 32771},
+                                                               {"", 0},
+                                                               {"開く(&O)", 57872},
+                                                               {"編集(&E)", 57873},
+                                                               {"Test Editor", 57874}};
+    // Applications the machine itself registers for text files follow the test's own.
+    auto items = Items(menu.get());
+    ASSERT_GE(items.size(), expected.size() + 1);
+    EXPECT_EQ(items.back(), std::make_pair(std::string("アプリケーションから開く(&H)..."), 32775));
+    items.resize(expected.size());
+    EXPECT_EQ(items, expected);
+
+    // The third verb starts that application on a temporary copy of the file.
+    p.frame->OnCommand(57874);
+    QTRY_VERIFY_WITH_TIMEOUT(fs::exists(desktop.dir / "launched"), 20000);
+    const std::string launched = Text(desktop.dir / "launched");
+    const size_t newline = launched.find('\n');
+    EXPECT_EQ(launched.substr(0, newline), "editor");
+    const std::string copy = launched.substr(newline + 1, launched.size() - newline - 2);
+    EXPECT_EQ(fs::path(copy).filename(), "README.TXT");
+    EXPECT_EQ(copy.rfind(p.Doc().TempFolder(), 0), 0u);
+    EXPECT_EQ(Text(copy), "read me\n");
+    EXPECT_TRUE(watcher.messages.empty());
+
+    // An executable gets no verbs and is never opened.
+    const int setup = RowOf(p, "\\SETUP.EXE");
+    menu.reset(list->BuildContextMenu(setup));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(menu->actions().size(), 4);
+    const QModelIndex index = list->model()->index(setup, 0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+    ASSERT_EQ(watcher.messages.size(), 1u);
+    EXPECT_EQ(watcher.messages[0], "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。");
+
+    // Empty space: no menu, no current row; "extract this file" then finds nothing.
+    EXPECT_EQ(list->BuildContextMenu(-1), nullptr);
+    EXPECT_EQ(p.View().CurrentRow(), -1);
+    p.frame->OnCommand(ID_EXTRACT_THIS);
+    ASSERT_EQ(watcher.messages.size(), 2u);
+    EXPECT_EQ(watcher.messages[1], "イメージ内に指定のファイルが見つかりません。");
+}
+
+TEST_F(Window, ExtractAllThroughTheFolderChooserEndsFinished) {
+    Program p;
+    DialogWatcher watcher;
+    const std::string out = p.dir / "out";
+    fs::create_directories(out);
+    watcher.folder = out;
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
+    ASSERT_EQ(watcher.messages.size(), 1u);
+    EXPECT_EQ(watcher.messages[0], "解凍が終了しました。");
+    EXPECT_EQ(watcher.progress_dialogs, 1);
+    EXPECT_EQ(p.ui.Progress(), nullptr);
+    for (const auto &[path, text] : SourceFiles()) EXPECT_EQ(Text(out + "/" + path), text) << path;
+
+    // Cancelling the chooser abandons the operation without a word.
+    watcher.folder.clear();
+    p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
+    EXPECT_EQ(watcher.messages.size(), 1u);
+}
+
+TEST_F(Window, OverwriteAnswersDecideWhatIsReplaced) {
+    Program p;
+    DialogWatcher watcher;
+    const std::string out = p.dir / "out";
+    fs::create_directories(out);
+    p.Doc().ApplyDestinationSettings({2, out, 1, 0});  // always this folder, no chooser
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    const size_t files = SourceFiles().size();
+
+    p.frame->OnCommand(ID_EXTRACT_ALL);
+    ASSERT_EQ(watcher.messages.size(), 1u);
+    EXPECT_TRUE(watcher.questions.empty());
+
+    // Skip every file: nothing is replaced.
+    WriteFile(out + "/README.TXT", "changed");
+    watcher.overwrite_answers.assign(files, OVERWRITE_SKIP);
+    p.frame->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(watcher.questions.size(), files);
+    EXPECT_EQ(Text(out + "/README.TXT"), "changed");
+    const std::string question = watcher.questions[0];
+    EXPECT_EQ(question.rfind("ファイル\n\n\"" + out + "/", 0), 0u) << question;
+    EXPECT_NE(question.find("\"\n\nは既に存在します。上書きしますか？"), std::string::npos);
+
+    // "全て上書き" answers once for every later file.
+    watcher.questions.clear();
+    watcher.overwrite_answers = {OVERWRITE_ALL};
+    p.frame->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(watcher.questions.size(), 1u);
+    EXPECT_EQ(Text(out + "/README.TXT"), "read me\n");
+    EXPECT_EQ(watcher.messages.back(), "解凍が終了しました。");
+
+    // "全中止" stops at the first question.
+    watcher.questions.clear();
+    watcher.overwrite_answers = {OVERWRITE_ABORT};
+    p.frame->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(watcher.questions.size(), 1u);
+    EXPECT_EQ(watcher.messages.back(), "中止します。");
+}
+
+TEST_F(Window, SettingsLayoutAndWidthsSurviveARestart) {
+    Program p;
+    DialogWatcher watcher;
+    const std::string image = MakeImage(p.dir, "sample.iso");
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(image)));
+    p.frame->OnCommand(ID_VIEW_TRACK_BAR);
+    p.frame->OnCommand(ID_VIEW_STATUS_BAR);
+    EXPECT_FALSE(p.frame->Action(ID_VIEW_TRACK_BAR)->isChecked());
+    p.frame->FileList()->setColumnWidth(0, 260);
+    p.frame->TrackBar()->List()->setColumnWidth(3, 130);
+    p.frame->OnCommand(ID_SHOW_UDF_SYSTEM);
+    p.frame->move(40, 50);
+    p.Restart();
+
+    EXPECT_TRUE(p.frame->TrackBar()->isHidden());
+    EXPECT_FALSE(p.frame->Action(ID_VIEW_TRACK_BAR)->isChecked());
+    EXPECT_TRUE(p.frame->statusBar()->isHidden());
+    EXPECT_FALSE(p.frame->ExtractBar()->isHidden());
+    EXPECT_TRUE(p.frame->Action(ID_VIEW_EXTRACT_BAR)->isChecked());
+    EXPECT_EQ(p.frame->FileList()->columnWidth(0), 260);
+    EXPECT_EQ(p.frame->FileList()->columnWidth(1), 100);
+    EXPECT_EQ(p.frame->TrackBar()->List()->columnWidth(3), 130);
+    EXPECT_TRUE(p.frame->Action(ID_SHOW_UDF_SYSTEM)->isChecked());
+    ASSERT_FALSE(p.frame->Recent().Paths().empty());
+    EXPECT_EQ(p.frame->Recent().Paths()[0], image);
+
+    IniProfile ini(p.dir / "lumast.INI");
+    WindowPlacement placement;
+    ASSERT_TRUE(ParseWindowPos(ini.GetString("Settings", "WindowPos"), &placement));
+    EXPECT_EQ(placement.show, 1u);
+    EXPECT_EQ(placement.right - placement.left, 900);
+    EXPECT_EQ(placement.bottom - placement.top, 640);
+
+    // Toggling the bar back shows it; a stored show state of 3 starts maximised.
+    p.frame->OnCommand(ID_VIEW_TRACK_BAR);
+    EXPECT_FALSE(p.frame->TrackBar()->isHidden());
+    p.Stop();
+    placement.show = 3;
+    ini.WriteString("Settings", "WindowPos", FormatWindowPos(placement));
+    p.Start();
+    EXPECT_TRUE(p.frame->isMaximized());
+    EXPECT_FALSE(p.frame->TrackBar()->isHidden());
+    // A malformed placement is ignored.
+    p.Stop();
+    ini.WriteString("Settings", "WindowPos", "1,2,3");
+    p.Start();
+    EXPECT_FALSE(p.frame->isMaximized());
+}
+
+TEST_F(Window, MenusCarryTheirPromptsAndAccelerators) {
+    Program p;
+    const QMenu *settings = p.frame->MenuNamed("設定(&O)");
+    ASSERT_NE(settings, nullptr);
+    std::vector<std::string> texts;
+    for (QAction *a : settings->actions()) texts.push_back(a->text().toStdString());
+    const std::vector<std::string> expected = {
+        "選択解凍時にパス構造を含める(&P)",       "CRCを確認する(&C)",           "位置を確認する(&A)",
+        "音楽トラックにプレギャップを加える(&W)", "全解凍時にUDFを優先する(&U)", "",
+        "解凍先フォルダの初期設定...(&D)"};
+    EXPECT_EQ(texts, expected);
+    EXPECT_EQ(p.frame->Action(ID_FILE_OPEN)->shortcut(), QKeySequence("Ctrl+O"));
+    EXPECT_EQ(p.frame->Action(ID_FILE_OPEN)->statusTip().toStdString(), "イメージファイルを開く");
+    EXPECT_EQ(p.frame->Action(ID_FILE_OPEN)->toolTip().toStdString(), "開く");
+    // Stored with a backslash: all of it is the prompt.
+    EXPECT_EQ(p.frame->Action(ID_INCLUDE_PATH)->statusTip().toStdString(),
+              "選択解凍時にフォルダ構造を含める\\パス付解凍");
+    EXPECT_EQ(p.frame->ToolBar()->actions().size(), 1);
+    // Flipping CRC without an image changes only the check mark.
+    p.frame->Action(ID_CHECK_CRC)->trigger();
+    EXPECT_TRUE(p.frame->Action(ID_CHECK_CRC)->isChecked());
+    EXPECT_EQ(p.Title(), "無題 - ぽてりこ");
+}
+
+}  // namespace
+}  // namespace lumast::qt::test
