@@ -1,0 +1,251 @@
+// The dialogs and the track list bar as real widgets.
+#include <gtest/gtest.h>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QTest>
+#include <QThread>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "qt_harness.h"
+#include "support/iso_builder.h"
+#include "track_list_bar.h"
+
+namespace lumast::qt::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string LabelText(const ProgressDialog &dialog, int id) {
+    return dialog.Label(id)->text().toStdString();
+}
+
+TEST(ProgressDialogTest, RefreshesEvery512CallsOrAtTheEndAndNeverGoesBack) {
+    ProgressDialog dialog({}, "Sans", nullptr);
+    dialog.show();
+    const int width = dialog.BarWidth();
+    ASSERT_GT(width, 0);
+    EXPECT_EQ(dialog.Bar(1008)->maximum(), width);
+    EXPECT_EQ(LabelText(dialog, 1009), "");  // empty until the first file begins
+
+    dialog.BeginFile("DOCS/GUIDE.TXT", 1000000, 4000000);
+    QApplication::processEvents();
+    EXPECT_EQ(LabelText(dialog, 1009), "DOCS/GUIDE.TXT");
+    EXPECT_EQ(LabelText(dialog, 1011), "0 / 1,000,000 BYTE");
+    EXPECT_EQ(LabelText(dialog, 1013), "0%");
+    EXPECT_EQ(LabelText(dialog, 1014), "0%");
+
+    for (int i = 0; i < 511; ++i) dialog.Advance(1000);
+    QApplication::processEvents();
+    EXPECT_EQ(LabelText(dialog, 1011), "0 / 1,000,000 BYTE");
+    EXPECT_EQ(dialog.Bar(1008)->value(), 0);
+    dialog.Advance(1000);
+    QApplication::processEvents();
+    EXPECT_EQ(LabelText(dialog, 1011), "512,000 / 1,000,000 BYTE");
+    EXPECT_EQ(LabelText(dialog, 1013), "51%");
+    EXPECT_EQ(LabelText(dialog, 1014), "12%");
+    EXPECT_EQ(dialog.Bar(1008)->value(), static_cast<int>(int64_t(width) * 512000 / 1000000));
+
+    // The file's last bytes refresh at once; the overall bar runs on across files.
+    dialog.Advance(488000);
+    QApplication::processEvents();
+    EXPECT_EQ(LabelText(dialog, 1013), "100%");
+    EXPECT_EQ(dialog.Bar(1008)->value(), width);
+    dialog.BeginFile("EMPTY.TXT", 0, 4000000);
+    QApplication::processEvents();
+    EXPECT_EQ(LabelText(dialog, 1014), "25%");
+    // A zero-byte file is complete at its first refresh.
+    dialog.Advance(0);
+    QApplication::processEvents();
+    EXPECT_EQ(LabelText(dialog, 1013), "100%");
+    EXPECT_EQ(dialog.Bar(1008)->value(), width);
+    EXPECT_EQ(LabelText(dialog, 1014), "25%");
+}
+
+TEST(ProgressDialogTest, AbortOnlyRaisesTheFlagAndOnlyTheWorkerCloses) {
+    ProgressDialog dialog({}, "Sans", nullptr);
+    dialog.show();
+    dialog.BeginFile("A", 100, 100);
+    EXPECT_EQ(dialog.Advance(1), 0);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QTest::keyClick(&dialog, Qt::Key_Enter);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.AbortFlag(), 0);
+    dialog.AbortButton()->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.Advance(1), 1);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    dialog.close();
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.CloseFromWorker();
+    QApplication::processEvents();
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(ProgressDialogTest, WorkerRunsBehindTheModalDialogUntilItClosesIt) {
+    QtUi ui;
+    std::atomic<int> seen_abort{-1};
+    bool worker_on_gui = true;
+    ui.RunOperation([&] {
+        worker_on_gui = QThread::currentThread() == qApp->thread();
+        ui.ProgressBeginFile("X", 10, 10);
+        seen_abort = ui.ProgressAdvance(10);
+        ui.ProgressClose();
+    });
+    EXPECT_FALSE(worker_on_gui);
+    EXPECT_EQ(seen_abort, 0);
+    EXPECT_EQ(ui.Progress(), nullptr);
+    // Outside an operation the relays do nothing.
+    EXPECT_EQ(ui.ProgressAdvance(5), 0);
+}
+
+TEST(OverwriteDialogTest, MessageButtonsDefaultAndEscape) {
+    OverwriteDialog dialog("/tmp/out/README.TXT", "Sans", nullptr);
+    EXPECT_EQ(dialog.Message().toStdString(),
+              "ファイル\n\n\"/tmp/out/README.TXT\"\n\nは既に存在します。上書きしますか？");
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "既存のファイルを置き換えますか?");
+    EXPECT_TRUE(dialog.Button(OVERWRITE_SKIP)->isDefault());
+    EXPECT_EQ(dialog.Button(OVERWRITE_YES)->text().toStdString(), "はい(&Y)");
+    EXPECT_EQ(dialog.Button(OVERWRITE_ALL)->text().toStdString(), "全て上書き(&A)");
+    EXPECT_EQ(dialog.Button(OVERWRITE_ABORT)->text().toStdString(), "全中止(&E)");
+    QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Escape); });
+    EXPECT_EQ(dialog.exec(), OVERWRITE_ABORT);
+    QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(&dialog, Qt::Key_Return); });
+    EXPECT_EQ(dialog.exec(), OVERWRITE_SKIP);
+}
+
+TEST(VolumeInfoDialogTest, RadioButtonsFollowThePresentFileSystems) {
+    Program p;
+    DialogWatcher watcher;
+    // ISO 9660 only.
+    qorvex::test::WriteFile(p.dir / "iso.iso", qorvex::test::BuildIso({qorvex::test::File("A.TXT;1", "a")}).bytes);
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(p.dir / "iso.iso")));
+    {
+        VolumeInfoDialog dialog(&p.Doc(), p.app->FontFace(), nullptr);
+        EXPECT_TRUE(dialog.Radio(1)->isChecked());
+        EXPECT_TRUE(dialog.Radio(1)->isEnabled());
+        EXPECT_FALSE(dialog.Radio(2)->isEnabled());
+        EXPECT_FALSE(dialog.Radio(4)->isEnabled());
+        ASSERT_GT(dialog.List()->topLevelItemCount(), 0);
+        EXPECT_EQ(dialog.List()->topLevelItem(1)->text(1).toStdString(), "QORVEX");
+        EXPECT_EQ(dialog.List()->columnWidth(0), 160);
+    }
+    if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+    fs::create_directories(p.dir / "src");
+    qorvex::test::WriteFile(p.dir / "src/a.txt", "a");
+    ASSERT_EQ(qorvex::test::RunCommand("genisoimage -quiet -J -udf -V BRIDGE -o '" + (p.dir / "b.iso") + "' '" +
+                                       (p.dir / "src") + "'"),
+              0);
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(p.dir / "b.iso")));
+    VolumeInfoDialog dialog(&p.Doc(), p.app->FontFace(), nullptr);
+    dialog.show();
+    EXPECT_TRUE(dialog.Radio(2)->isChecked());
+    for (int kind : {1, 2, 4}) EXPECT_TRUE(dialog.Radio(kind)->isEnabled());
+    auto has = [&](const std::string &name) {
+        for (int i = 0; i < dialog.List()->topLevelItemCount(); ++i)
+            if (dialog.List()->topLevelItem(i)->text(0).toStdString() == name) return true;
+        return false;
+    };
+    EXPECT_FALSE(has("作成システム名："));
+    QTest::mouseClick(dialog.Radio(4), Qt::LeftButton);
+    EXPECT_EQ(dialog.Shown(), 4);
+    EXPECT_TRUE(has("作成システム名："));
+
+    // Without a document nothing is offered.
+    VolumeInfoDialog empty(nullptr, p.app->FontFace(), nullptr);
+    EXPECT_EQ(empty.List()->topLevelItemCount(), 0);
+    for (int kind : {1, 2, 4}) EXPECT_FALSE(empty.Radio(kind)->isEnabled());
+}
+
+TEST(DestinationDialogTest, KindRuleBrowseAndStoredValues) {
+    Program p;
+    DialogWatcher watcher;
+    const std::string documents = p.ui.DocumentsFolder();
+    DestinationDialog dialog({2, "/data/out", 0, 1}, p.ui, p.app->FontFace(), nullptr);
+    dialog.show();
+    EXPECT_EQ(dialog.Folder()->text().toStdString(), "/data/out");
+    EXPECT_TRUE(dialog.Folder()->isEnabled());
+    EXPECT_TRUE(dialog.VolumeFolder()->isChecked());
+
+    // Up to "イメージファイルと同じ場所": emptied and disabled.
+    QTest::keyClick(dialog.Combo(), Qt::Key_Up);
+    EXPECT_EQ(dialog.Combo()->currentData().toInt(), 1);
+    EXPECT_EQ(dialog.Folder()->text().toStdString(), "");
+    EXPECT_FALSE(dialog.Folder()->isEnabled());
+    EXPECT_FALSE(dialog.Browse()->isEnabled());
+    // Back to "下に指定したフォルダ": the documents folder fills the empty field.
+    QTest::keyClick(dialog.Combo(), Qt::Key_Down);
+    EXPECT_EQ(dialog.Folder()->text().toStdString(), documents);
+    EXPECT_TRUE(dialog.Browse()->isEnabled());
+
+    // Browse puts the chosen folder in the field.
+    watcher.folder = p.dir.path();
+    dialog.Browse()->click();
+    EXPECT_EQ(fs::path(dialog.Folder()->text().toStdString()), fs::path(p.dir.path()));
+    dialog.Always()->setChecked(true);
+    const DestinationSettings v = dialog.Values();
+    EXPECT_EQ(v.initial_path_type, 2);
+    EXPECT_EQ(fs::path(v.appoint_path), fs::path(p.dir.path()));
+    EXPECT_EQ(v.no_select_dialog, 1);
+    EXPECT_EQ(v.add_volume_label, 1);
+
+    // "My Directory": the documents folder, not editable.
+    QTest::keyClick(dialog.Combo(), Qt::Key_Home);
+    EXPECT_EQ(dialog.Combo()->currentText().toStdString(), "My Directory");
+    EXPECT_EQ(dialog.Folder()->text().toStdString(), documents);
+    EXPECT_FALSE(dialog.Folder()->isEnabled());
+}
+
+TEST(TrackListBarTest, SignedTimesSelectionAndEmptyClicks) {
+    Program p;
+    TrackInfo data{};
+    data.format = 9;  // MODE1/2048
+    data.first_held = -150;
+    data.start = 0;
+    data.end_held = 4500 * 75 + 1;
+    data.session = 1;
+    data.track = 1;
+    TrackInfo audio = data;
+    audio.format = 0;
+    audio.track = 2;
+    audio.first_held = 10;
+    audio.start = 160;
+    TrackListBar &bar = *p.frame->TrackBar();
+    bar.Fill({data, audio}, 1);
+    QTreeWidget *list = bar.List();
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(0)->text(4).toStdString(), "-00:02:00");
+    EXPECT_EQ(list->topLevelItem(0)->text(6).toStdString(), "75:00:01");
+    EXPECT_EQ(list->topLevelItem(1)->text(3).toStdString(), "AUDIO");
+    EXPECT_EQ(list->topLevelItem(1)->text(1).toStdString(), "01");
+    EXPECT_TRUE(list->topLevelItem(1)->isSelected());
+    // Filling does not move the document's track.
+    EXPECT_EQ(p.Doc().CurrentTrack(), -1);
+    bar.Fill({data, audio}, -1);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    EXPECT_EQ(bar.BuildContextMenu(-1), nullptr);
+    std::unique_ptr<QMenu> menu(bar.BuildContextMenu(0));
+    ASSERT_TRUE(menu);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text().toStdString(), "このトラックを解凍(&E)");
+    EXPECT_EQ(menu->actions()[0]->data().toInt(), ID_EXTRACT_TRACK);
+}
+
+TEST(AboutDialogTest, NameAndVersion) {
+    AboutDialog dialog("Sans", nullptr);
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "ぽてりこについて");
+    std::vector<std::string> texts;
+    for (QLabel *label : dialog.findChildren<QLabel *>()) texts.push_back(label->text().toStdString());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "ぽてりこ"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Version 0.100"), texts.end());
+    EXPECT_EQ(dialog.font().family().toStdString(), "Sans");
+}
+
+}  // namespace
+}  // namespace lumast::qt::test
