@@ -285,7 +285,7 @@ VolumeInfoDialog::VolumeInfoDialog(CLumastDoc *doc, const std::string &face, QWi
     list_->setHeaderLabels({"name", "data"});
     list_->setColumnWidth(0, 160);
     list_->setColumnWidth(1, 244);
-    list_->setMinimumSize(160 + 244 + 24, 300);
+    list_->setMinimumSize(160 + 244 + 120, 400);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setAllColumnsShowFocus(true);
 

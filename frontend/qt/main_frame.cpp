@@ -284,7 +284,9 @@ void CMainFrame::CreateBars() {
 
 void CMainFrame::RestoreLayout() {
     const QByteArray state = QByteArray::fromHex(QByteArray::fromStdString(ini_.GetString(kLayoutSection, "Layout")));
-    if (!state.isEmpty()) restoreState(state);
+    // The first layout gives the track list a few rows and leaves the rest to the file list.
+    if (state.isEmpty() || !restoreState(state))
+        resizeDocks({track_bar_}, {track_bar_->fontMetrics().height() * 7}, Qt::Vertical);
     statusBar()->setVisible(ini_.GetInt(kLayoutSection, "StatusBar", 1) != 0);
 }
 

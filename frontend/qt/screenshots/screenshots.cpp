@@ -41,7 +41,11 @@ int main(int argc, char **argv) {
     QTemporaryDir scratch;
     using namespace lumast;
     qt::QtUi ui;
-    CLumastApp app(ui, scratch.filePath("lumast.INI").toStdString());
+    const std::string ini = scratch.filePath("lumast.INI").toStdString();
+    // Column widths as a user keeps them for this font, so that no cell is cut short.
+    IniProfile(ini).WriteInt("Column", "system", 120);
+    IniProfile(ini).WriteInt("Column", "name", 230);
+    CLumastApp app(ui, ini);
     ui.SetFontFace(app.FontFace());
     DocumentOptions options;
     options.temp_root = scratch.path().toStdString();
