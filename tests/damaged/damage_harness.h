@@ -1,0 +1,75 @@
+// Shared pieces of the damaged-image suite: real images made at test time, what the engine lists from an
+// intact image, and a bounded run of the engine on a damaged copy in a child process whose peak memory is
+// measured and which a watchdog stops if it hangs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "qorvex.h"
+
+namespace damaged {
+
+// Growth of the child's peak resident set that any damaged image may cause. The images are at most a few
+// MiB, so anything near this bound means a length or count from the image sized an allocation.
+constexpr long kPeakBoundKib = 64 * 1024;
+// A case that has not ended after this long is stopped and reported as a hang.
+constexpr unsigned kWatchdogSeconds = 60;
+
+// One entry of a catalogue, as the exports report it.
+struct Entry {
+    std::string name;
+    int32_t kind = 0;
+    uint64_t size = 0;
+    int64_t start = 0;
+    int64_t sectors = 0;
+};
+
+// The three file lists and system-part lists of track 0 of an image that opens, with the bytes of every file.
+struct Listing {
+    std::map<int32_t, std::vector<Entry>> files, parts;    // by kind 1, 2, 4
+    std::map<std::string, std::vector<uint8_t>> contents;  // "<kind>:<name>" -> whole file
+    const Entry &Part(int32_t kind, const std::string &name) const;
+    const Entry &File(int32_t kind, const std::string &name) const;
+};
+Listing ListImage(const std::string &path, uint32_t options = 0);
+
+// What a damaged image gave: the open result, the counts of files and parts per kind, and for every file of
+// each kind the extraction result ("ok", "wrong data" against `Listing::contents`, or the code).
+std::string Observe(const std::string &path, uint32_t options, const Listing *intact);
+
+// The text Observe gives for an image that opens with these lists (extraction outcome per file) ...
+struct Expected {
+    int32_t open_error = 0;
+    std::map<int32_t, std::pair<size_t, size_t>> counts;                             // kind -> (files, parts)
+    std::map<int32_t, std::vector<std::pair<std::string, std::string>>> extraction;  // kind -> (name, outcome)
+};
+std::string Describe(const Expected &expected);
+// ... and the result code as Observe writes it.
+std::string Code(int32_t code);
+
+struct Bounded {
+    bool finished = false;  // the child ended normally (no crash, no watchdog)
+    std::string what;       // its report, or how it ended
+    long peak_kib = 0;      // growth of its peak resident set
+};
+// Runs `work` in a child process and returns what it reported.
+Bounded RunBounded(const std::function<std::string()> &work);
+
+// Real images: genisoimage / xorriso / mkudffs run in `dir`; empty when the tool is missing.
+std::vector<uint8_t> MakeWithTool(const std::string &dir, const std::string &command_template);
+// A small source tree: files of one and of several sectors in three folder levels.
+void MakeSourceTree(const std::string &dir);
+
+// Sector helpers over an image of 2048-byte sectors.
+uint8_t *SectorAt(std::vector<uint8_t> &image, int64_t sector);
+void Put32Le(uint8_t *p, uint32_t v);
+void Put32Both(uint8_t *p, uint32_t v);
+// Byte offset of the directory record named `name` (ISO 9660 identifier, e.g. "D" or "A.BIN;1") in the
+// directory at `sector`, or -1.
+int64_t FindRecord(const std::vector<uint8_t> &image, int64_t sector, const std::string &name);
+
+}  // namespace damaged

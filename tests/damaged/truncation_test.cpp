@@ -1,0 +1,183 @@
+// Real images cut short at every structure boundary. What survives a cut follows from where the intact
+// image keeps its structures: a file system is read only when every sector its walk needs is still there,
+// and a file extracts only when all its sectors are.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+
+#include "damage_harness.h"
+#include "support/raw_sectors.h"
+#include "support/temp_dir.h"
+
+namespace damaged {
+namespace {
+
+using qorvex::test::TempDir;
+
+struct Source {
+    const char *name;
+    const char *command;
+    int32_t format;  // stored format of the wrapper; 9 = the tool's own 2048-byte image
+    bool pregap;
+};
+
+const Source kSources[] = {
+    {"genisoimage ISO+Joliet+UDF", "genisoimage -quiet -udf -J -iso-level 3 -V BRIDGE -o {out} {src}", 9, false},
+    {"xorriso Joliet", "xorriso -as mkisofs -quiet -J -iso-level 3 -o {out} {src}", 9, false},
+    {"genisoimage in MODE1/2352", "genisoimage -quiet -udf -J -iso-level 3 -V BRIDGE -o {out} {src}", 3, false},
+    {"genisoimage in MODE2FORM1/2352 with pregap", "genisoimage -quiet -udf -J -o {out} {src}", 6, true},
+};
+
+// Fewest whole user sectors with which the image is still recognised: the probe wants 21 × 2048 bytes in the
+// file and a 32-byte sample at the start of user sector 16 (stored sector 166 when the pregap is held).
+int64_t FewestRecognised(const Source &s) {
+    if (s.format == 9) return 21;
+    if (s.pregap) return 17;
+    const int64_t stored = qorvex::test::StoredSize(s.format);
+    return std::max<int64_t>(17, (21 * 2048 + stored - 1) / stored);
+}
+
+bool IsAnchorPastThe256th(const Entry &part) {
+    return part.name.rfind("AVDP", 0) == 0 && part.start != 256;
+}
+
+// An anchor recorded for this sector (tag identifier 2 and its own location): a cut can leave one of
+// these as the new last sector.
+bool HoldsAnchor(const std::vector<uint8_t> &user, int64_t sector) {
+    if (sector < 0 || sector == 256 || size_t(sector + 1) * 2048 > user.size()) return false;
+    const uint8_t *p = user.data() + sector * 2048;
+    const uint32_t location = p[12] | p[13] << 8 | p[14] << 16 | uint32_t(p[15]) << 24;
+    return p[0] == 2 && p[1] == 0 && location == sector;
+}
+
+// What the engine must give for the image cut to its first `kept` user sectors.
+Expected Predict(const Listing &intact, const std::vector<uint8_t> &user, int64_t kept, const Source &source) {
+    const int64_t total = static_cast<int64_t>(user.size() / 2048);
+    Expected e;
+    if (kept < FewestRecognised(source)) {
+        e.open_error = ENGINE_UNKNOWN_FORMAT;
+        return e;
+    }
+    auto present = [&](const Entry &x) { return x.start + std::max<int64_t>(x.sectors, 1) <= kept; };
+    // ISO 9660 and Joliet stand or fall together: a failed walk of either discards both. Path tables are
+    // not needed (a failed path-table read leaves only that list empty).
+    bool iso = true, straddles = false;
+    for (int32_t kind : {KIND_ISO9660, KIND_JOLIET})
+        for (const Entry &p : intact.parts.at(kind))
+            if (p.name.find("path table") == std::string::npos && !present(p)) {
+                iso = false;
+                straddles |= p.start < kept;
+            }
+    // UDF needs the whole walk from the anchor at 256, but no anchor further out.
+    bool udf = !intact.parts.at(KIND_UDF).empty();
+    for (const Entry &p : intact.parts.at(KIND_UDF))
+        if (!IsAnchorPastThe256th(p) && !present(p)) udf = false;
+    // The recognition sequence is read sector after sector, so a cut inside it ends in a failed read.
+    for (const Entry &p : intact.parts.at(KIND_UDF))
+        if (p.name.size() == 5 && p.start >= kept && p.name.compare(0, 3, "CD0") != 0) straddles = true;
+    if (!iso && !udf) {
+        // Every other structure is either whole or missing, so the last failure is a seek past the end,
+        // unless something read in one run was cut through.
+        e.open_error = straddles ? ENGINE_READ_FAILED : ENGINE_SEEK_FAILED;
+        return e;
+    }
+    for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
+        if (!(kind == KIND_UDF ? udf : iso)) continue;
+        size_t parts = intact.parts.at(kind).size();
+        if (kind == KIND_UDF && kept < total)
+            parts = parts -
+                    std::count_if(intact.parts.at(kind).begin(), intact.parts.at(kind).end(), IsAnchorPastThe256th) +
+                    HoldsAnchor(user, kept - 1) + HoldsAnchor(user, kept - 257);
+        e.counts[kind] = {intact.files.at(kind).size(), parts};
+        for (const Entry &f : intact.files.at(kind)) {
+            const std::string outcome = present(f)        ? "ok"
+                                        : f.start >= kept ? Code(ENGINE_SEEK_FAILED)
+                                                          : Code(ENGINE_READ_FAILED);
+            e.extraction[kind].push_back({f.name, outcome});
+        }
+    }
+    return e;
+}
+
+class Truncation : public ::testing::TestWithParam<Source> {
+protected:
+    TempDir dir;
+};
+
+TEST_P(Truncation, EveryCutGivesWhatTheRemainingStructuresAllow) {
+    const Source &source = GetParam();
+    MakeSourceTree(dir.path());
+    const std::vector<uint8_t> user = MakeWithTool(dir.path(), source.command);
+    if (user.empty()) GTEST_SKIP() << "the image tool is not installed";
+    const int64_t total = static_cast<int64_t>(user.size() / 2048);
+    qorvex::test::RawOptions raw;
+    raw.pregap = source.pregap;
+    const std::vector<uint8_t> image = source.format == 9 ? user : qorvex::test::WrapSectors(user, source.format, raw);
+    const size_t stored = static_cast<size_t>(qorvex::test::StoredSize(source.format));
+    const size_t held_before = source.pregap ? 150 : 0;
+
+    const std::string intact_path = dir / "intact.img";
+    qorvex::test::WriteFile(intact_path, image);
+    const Listing intact = ListImage(intact_path);
+    ASSERT_FALSE(intact.files.at(KIND_ISO9660).empty());
+
+    // Cut points: both sides of the first and last sector of every structure and file, and the detection
+    // threshold.
+    std::set<int64_t> cuts = {0, 1, 16, 17, FewestRecognised(source) - 1, FewestRecognised(source), total - 1, total};
+    for (const auto &lists : {intact.parts, intact.files})
+        for (const auto &[kind, entries] : lists)
+            for (const Entry &x : entries)
+                for (int64_t at : {x.start, x.start + 1, x.start + std::max<int64_t>(x.sectors, 1) - 1,
+                                   x.start + std::max<int64_t>(x.sectors, 1)})
+                    if (at >= 0 && at <= total) cuts.insert(at);
+
+    const std::string cut_path = dir / "cut.img";
+    const Bounded run = RunBounded([&] {
+        std::string report;
+        for (int64_t kept : cuts) {
+            std::vector<uint8_t> bytes(
+                image.begin(),
+                image.begin() + static_cast<std::ptrdiff_t>((held_before + static_cast<size_t>(kept)) * stored));
+            qorvex::test::WriteFile(cut_path, bytes);
+            report += "@" + std::to_string(kept) + "\n" + Observe(cut_path, 0, &intact);
+        }
+        // Cuts inside a sector are never recognised.
+        for (int64_t off : {int64_t(1), int64_t(stored / 2), int64_t(stored - 1)}) {
+            std::vector<uint8_t> bytes(image.begin(), image.end() - static_cast<std::ptrdiff_t>(off));
+            qorvex::test::WriteFile(cut_path, bytes);
+            report += "@-" + std::to_string(off) + "\n" + Observe(cut_path, 0, &intact);
+        }
+        return report;
+    });
+    ASSERT_TRUE(run.finished) << run.what;
+    EXPECT_LT(run.peak_kib, kPeakBoundKib);
+
+    std::istringstream lines(run.what);
+    std::map<std::string, std::string> got;
+    std::string line, at;
+    while (std::getline(lines, line))
+        if (line[0] == '@')
+            at = line.substr(1);
+        else
+            got[at] += line + "\n";
+    for (int64_t kept : cuts)
+        EXPECT_EQ(got[std::to_string(kept)], Describe(Predict(intact, user, kept, source)))
+            << source.name << ": cut to " << kept << " of " << total << " sectors";
+    Expected unknown;
+    unknown.open_error = ENGINE_UNKNOWN_FORMAT;
+    for (int64_t off : {int64_t(1), int64_t(stored / 2), int64_t(stored - 1)})
+        EXPECT_EQ(got["-" + std::to_string(off)], Describe(unknown)) << off << " bytes cut off the end";
+}
+
+INSTANTIATE_TEST_SUITE_P(RealImages, Truncation, ::testing::ValuesIn(kSources),
+                         [](const ::testing::TestParamInfo<Source> &info) {
+                             std::string name = info.param.name;
+                             for (char &c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace damaged
