@@ -24,6 +24,19 @@ bool WriteAll(int fd, const unsigned char *data, size_t n) {
     }
     return true;
 }
+// Opens without blocking (a FIFO must not hang the caller), then keeps the descriptor only for a regular file.
+int OpenRegular(const std::string &path, int flags) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    return fd;
+}
 }  // namespace
 
 File::~File() {
@@ -32,36 +45,18 @@ File::~File() {
 
 bool File::OpenRead(const std::string &path) {
     Close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    fd_ = fd;
+    fd_ = OpenRegular(path, O_RDONLY);
     writing_ = false;
-    return true;
+    return fd_ >= 0;
 }
 
 bool File::Create(const std::string &path) {
     Close();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    fd_ = fd;
-    writing_ = true;
+    fd_ = OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC);
+    writing_ = fd_ >= 0;
     pending_.clear();
-    pending_.reserve(kWriteBuffer);
-    return true;
+    if (writing_) pending_.reserve(kWriteBuffer);
+    return writing_;
 }
 
 bool File::Flush() {
