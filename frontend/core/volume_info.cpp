@@ -21,7 +21,10 @@ std::string IsoText(const uint8_t *p, size_t length) {
     return TrimTrailingBlanks(std::string(reinterpret_cast<const char *>(p), length));
 }
 
+// A Joliet text field as big-endian two-byte characters. A field of single-byte blanks and zeros (what
+// mastering tools leave in the application-use area) is empty, not a row of U+2020 daggers.
 std::string JolietText(const uint8_t *p, size_t length) {
+    if (std::all_of(p, p + length, [](uint8_t c) { return c == 0x20 || c == 0; })) return {};
     return TrimTrailingBlanks(Utf16BeToUtf8(p, length));
 }
 

@@ -136,7 +136,10 @@ TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
     o.joliet = true;
     o.creation_date = "2021010203040500";
     o.creation_offset = -20;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    auto image = BuildIso(SampleTree(), o);
+    // The application-use area filled with single-byte blanks, as genisoimage leaves it.
+    std::fill_n(image.bytes.begin() + image.descriptor_sectors[1] * 2048 + 883, 512, uint8_t(' '));
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", image.bytes)));
     const auto iso = s.doc->FillVolumeInfo(KIND_ISO9660);
     ASSERT_EQ(iso.size(), 18u);
     EXPECT_EQ(iso[1].name, "ボリュームラベル：");
@@ -149,6 +152,8 @@ TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
     ASSERT_EQ(joliet.size(), 18u);
     EXPECT_EQ(joliet[1].data, "Qorvex");
     EXPECT_EQ(joliet[2].data, iso[2].data);
+    EXPECT_EQ(joliet[17].name, "付記：");
+    EXPECT_EQ(joliet[17].data, "");
     EXPECT_TRUE(s.doc->FillVolumeInfo(KIND_UDF).empty());
 }
 
