@@ -7,6 +7,7 @@ namespace qorvex {
 
 namespace {
 constexpr int64_t kCacheBytes = 512 * 1024;
+constexpr int64_t kFirstWindow = 32 * 1024;
 
 int Bcd(uint8_t b) {
     return (b >> 4) * 10 + (b & 0x0F);
@@ -101,8 +102,9 @@ bool SectorReader::Close() {
     open_ = false;
     cache_file_ = -1;
     cache_length_ = 0;
-    cache_.clear();
-    cache_.shrink_to_fit();
+    cache_.reset();
+    cache_capacity_ = 0;
+    window_ = 0;
     return ok;
 }
 
@@ -153,10 +155,15 @@ int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
     const int64_t length = lengths_[index];
     if (cache_file_ != current_file_ || position_ < cache_start_ || position_ >= cache_start_ + cache_length_) {
         if (position_ >= length) return 0;
-        if (cache_.size() < static_cast<size_t>(kCacheBytes)) cache_.resize(static_cast<size_t>(kCacheBytes));
-        int64_t want = std::min<int64_t>(kCacheBytes, length - position_);
+        const bool sequential = cache_file_ == current_file_ && position_ == cache_start_ + cache_length_;
+        window_ = sequential ? std::min(window_ * 2, kCacheBytes) : kFirstWindow;
+        if (cache_capacity_ < window_) {
+            cache_.reset(new uint8_t[static_cast<size_t>(window_)]);  // filled by the read, never zeroed
+            cache_capacity_ = window_;
+        }
+        int64_t want = std::min<int64_t>(window_, length - position_);
         if (!files_[index]->Seek(position_)) return -1;
-        int64_t got = files_[index]->Read(cache_.data(), want);
+        int64_t got = files_[index]->Read(cache_.get(), want);
         if (got < 0) return -1;
         cache_file_ = current_file_;
         cache_start_ = position_;
@@ -165,7 +172,7 @@ int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
     }
     int64_t available = cache_start_ + cache_length_ - position_;
     int64_t take = std::min(n, available);
-    std::memcpy(destination, cache_.data() + (position_ - cache_start_), static_cast<size_t>(take));
+    std::memcpy(destination, cache_.get() + (position_ - cache_start_), static_cast<size_t>(take));
     position_ += take;
     return take;
 }

@@ -73,8 +73,12 @@ private:
     int64_t expected_ = -1;
     bool open_ = false;
 
-    // Read-ahead window over the current file: many stored sectors per platform read.
-    std::vector<uint8_t> cache_;
+    // Read-ahead window over the current file: many stored sectors per platform read. It starts small and
+    // doubles while the reads go on where the last window ended, so that reading a few sectors does not
+    // fetch (and allocate) the whole window.
+    std::unique_ptr<uint8_t[]> cache_;
+    int64_t cache_capacity_ = 0;
+    int64_t window_ = 0;
     int32_t cache_file_ = -1;
     int64_t cache_start_ = 0;
     int64_t cache_length_ = 0;
