@@ -270,3 +270,61 @@ TEST_F(Corruption, HugeLengthsAreBoundedByTheImage) {
 
 }  // namespace
 }  // namespace damaged
+
+namespace damaged {
+namespace {
+
+// An empty mkudffs volume: UDF alone, with its reserve sequence near the end of the image. What stays
+// readable depends on which of the duplicated structures survive.
+TEST(UdfVolumeDamage, DuplicatedStructuresStandInForEachOther) {
+    TempDir dir;
+    const int64_t sectors = 1200;
+    const std::string make = "truncate -s " + std::to_string(sectors * 2048) +
+                             " {out} && mkudffs --media-type=hd --udfrev=0x0150 --blocksize=2048 {out} " +
+                             std::to_string(sectors);
+    if (!qorvex::test::HaveProgram("mkudffs")) GTEST_SKIP() << "mkudffs is not installed";
+    const std::vector<uint8_t> pristine = MakeWithTool(dir.path(), make);
+    ASSERT_EQ(pristine.size(), size_t(sectors) * 2048);
+    qorvex::test::WriteFile(dir / "intact.img", pristine);
+    const Listing intact = ListImage(dir / "intact.img");
+    const size_t parts = intact.parts.at(KIND_UDF).size();
+    ASSERT_GT(parts, 10u);
+    auto at = [&](const std::string &part) { return intact.Part(KIND_UDF, part).start; };
+    auto udf = [](size_t count) {
+        return "kind 1: 0 files, 0 parts\nkind 2: 0 files, 0 parts\nkind 4: 0 files, " + std::to_string(count) +
+               " parts\n";
+    };
+    const std::string none = "open " + Code(ENGINE_UNKNOWN_FORMAT) + "\n";
+
+    struct Case {
+        std::string name;
+        std::vector<int64_t> zeroed;  // sectors
+        int64_t kept;                 // sectors left after a cut
+        std::string expected;
+    };
+    const int64_t last = sectors - 1;
+    const std::vector<Case> cases = {
+        {"intact", {}, sectors, udf(parts)},
+        {"anchor at 256 zeroed: the last one leads", {256}, sectors, udf(parts - 1)},
+        {"last anchor zeroed: the one at 256 leads", {last}, sectors, udf(parts - 1)},
+        {"last sector cut off", {}, sectors - 1, udf(parts - 1)},
+        {"both anchors zeroed: no UDF", {256, last}, sectors, none},
+        {"root entry zeroed: no UDF", {at("udf entry  \\")}, sectors, none},
+        {"file set descriptor zeroed: no file set, so no root",
+         {at("FSD")},
+         sectors,
+         udf(parts - 3)},  // FSD, root entry, root folder
+    };
+    for (const Case &c : cases) {
+        std::vector<uint8_t> image(pristine.begin(), pristine.begin() + c.kept * 2048);
+        for (int64_t s : c.zeroed) std::memset(SectorAt(image, s), 0, 2048);
+        qorvex::test::WriteFile(dir / "damaged.img", image);
+        const Bounded run = RunBounded([&] { return Observe(dir / "damaged.img", 0, &intact); });
+        ASSERT_TRUE(run.finished) << c.name << ": " << run.what;
+        EXPECT_LT(run.peak_kib, kPeakBoundKib) << c.name;
+        EXPECT_EQ(run.what, c.expected) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace damaged
