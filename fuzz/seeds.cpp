@@ -28,12 +28,27 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     short_root.SetDataLength(short_root.iso.at("\\").record, 33);  // the path-table fallback
     auto &image = seeds["fuzz_image"];
     image.push_back(iso.bytes);
-    for (int32_t format : {3, 6, 13, 15, 12}) image.push_back(qorvex::test::WrapSectors(iso.bytes, format));
+    // Every stored format the probe recognises.
+    for (int32_t format : {3, 5, 6, 7, 10, 12, 13, 15, 16, 17, 18})
+        image.push_back(qorvex::test::WrapSectors(iso.bytes, format));
     qorvex::test::RawOptions shifted;
     shifted.pregap = true;
     shifted.duplicate_sector = 18;
     image.push_back(qorvex::test::WrapSectors(iso.bytes, 3, shifted));
-    seeds["fuzz_iso"] = {From(iso.bytes, 16), From(short_root.bytes, 16)};
+    // A file in three extents, a hidden file, a Joliet name outside ASCII, a Joliet root that falls back
+    // to the path table.
+    qorvex::test::IsoNode split_iso = qorvex::test::File("SPLIT.BIN;1", qorvex::test::Pattern(6000));
+    split_iso.extent_size = 2048;
+    qorvex::test::IsoNode hidden = qorvex::test::File("HIDDEN.TXT;1", "h");
+    hidden.hidden = true;
+    qorvex::test::IsoNode named = qorvex::test::File("NAMED.TXT;1", "n");
+    named.joliet = u"名前.txt";
+    const auto varied = qorvex::test::BuildIso({split_iso, hidden, qorvex::test::Dir("X", {named})}, joliet);
+    auto joliet_fallback = qorvex::test::BuildIso({Dir("J", {File("K.TXT;1", "k")})}, joliet);
+    joliet_fallback.SetDataLength(joliet_fallback.joliet.at("\\").record, 33);
+    image.push_back(varied.bytes);
+    seeds["fuzz_iso"] = {From(iso.bytes, 16), From(short_root.bytes, 16), From(varied.bytes, 16),
+                         From(joliet_fallback.bytes, 16)};
 
     qorvex::test::UdfOptions udf;
     qorvex::test::UdfNode split = qorvex::test::UdfFileNode("SPLIT.BIN", std::string(9000, 's'));
@@ -50,6 +65,27 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     const auto volume = qorvex::test::BuildUdf(udf);
     image.push_back(volume.bytes);
     seeds["fuzz_udf"] = {From(volume.bytes, 19)};
+    // Long descriptors, extended attributes, a hidden file, a type 2 map, a space entry, two file sets.
+    qorvex::test::UdfOptions other;
+    qorvex::test::UdfNode attributes = qorvex::test::UdfFileNode("EA.TXT", "attributes", qorvex::test::UdfAd::Long);
+    attributes.ea_length = 64;
+    attributes.hidden = true;
+    other.root.children = {
+        attributes,
+        qorvex::test::UdfDirNode("SUB", {qorvex::test::UdfFileNode("C", "c", qorvex::test::UdfAd::Embedded)})};
+    other.type2_map = true;
+    other.space_entry = true;
+    other.file_sets = 2;
+    other.nsr = "NSR03";
+    const auto second = qorvex::test::BuildUdf(other);
+    seeds["fuzz_udf"].push_back(From(second.bytes, 19));
+    image.push_back(second.bytes);
+    // An Extended File Entry, which refuses the volume unless a mutation turns it into a File Entry.
+    qorvex::test::UdfOptions refused;
+    qorvex::test::UdfNode extended = qorvex::test::UdfFileNode("EXT.TXT", "extended");
+    extended.extended_entry = true;
+    refused.root.children = {extended};
+    seeds["fuzz_udf"].push_back(From(qorvex::test::BuildUdf(refused).bytes, 19));
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
