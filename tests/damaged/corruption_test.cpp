@@ -244,6 +244,20 @@ TEST_F(Corruption, HugeLengthsAreBoundedByTheImage) {
              qorvex::test::RecomputeCrc(fe);
          },
          [&] { return Outcome(intact).Extracting(KIND_UDF, "\\A.BIN", Code(ENGINE_READ_FAILED)).Text(); }},
+        {"UDF folder \\D\\ of 1 GiB: its read fails, so no UDF",
+         [&] {
+             uint8_t *fe = SectorAt(image, Start(KIND_UDF, "udf entry  \\D\\"));
+             const uint32_t ea = fe[168] | fe[169] << 8 | fe[170] << 16 | uint32_t(fe[171]) << 24;
+             Put32Le(fe + 176 + ea, 0x3FFFFFFEu);
+             qorvex::test::RecomputeCrc(fe);
+         },
+         [&] { return Outcome(intact).Without(KIND_UDF).Text(); }},
+        {"path tables of 4 GiB: not read, the folders still are",
+         [&] {
+             Put32Both(SectorAt(image, 16) + 132, 0xFFFFFF00u);
+             Put32Both(SectorAt(image, 17) + 132, 0xFFFFFF00u);
+         },
+         [&] { return Outcome(intact).Text(); }},
         {"UDF entry whose descriptors claim 2 GiB: only those within the block read are taken",
          [&] {
              uint8_t *fe = SectorAt(image, Start(KIND_UDF, "udf entry  \\A.BIN"));
