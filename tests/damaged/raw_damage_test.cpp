@@ -222,7 +222,21 @@ TEST_F(RawDamage, CommandLineHostNamesTheFailureAndKeepsTheOtherFiles) {
             EXPECT_TRUE(extracted(dir / "pos", Relative(e.name))) << e.name;
         }
 
+    // A sector ripped twice: checked, every file comes out whole; unchecked, those after it are shifted.
+    raw = {};
+    raw.duplicate_sector = static_cast<int32_t>(b.start + 1);
+    qorvex::test::WriteFile(dir / "inserted.bin", WrapSectors(user, 3, raw));
+    text = Cli("--check-position extract '" + dir / "inserted.bin" + "' -o '" + dir / "ins" + "'", &status);
+    EXPECT_EQ(status, 0) << text;
+    text = Cli("extract '" + dir / "inserted.bin" + "' -o '" + dir / "shifted" + "'", &status);
+    EXPECT_EQ(status, 0) << text;
+    for (const Entry &e : intact.files.at(KIND_ISO9660)) {
+        EXPECT_TRUE(extracted(dir / "ins", Relative(e.name))) << e.name;
+        EXPECT_EQ(extracted(dir / "shifted", Relative(e.name)), e.start + e.sectors <= b.start + 1) << e.name;
+    }
+
     // A directory that fails its EDC: the image cannot be listed with the check, and the host says why.
+    raw = {};
     raw.corrupt_edc_sector = static_cast<int32_t>(intact.Part(KIND_ISO9660, "iso9660 folder \\").start);
     qorvex::test::WriteFile(dir / "bad-root.bin", WrapSectors(user, 3, raw));
     text = Cli("--check-edc ls '" + dir / "bad-root.bin" + "'", &status);
