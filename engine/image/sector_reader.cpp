@@ -17,6 +17,15 @@ int Bcd(uint8_t b) {
 int64_t HeaderAddress(const uint8_t *sector) {
     return int64_t(Bcd(sector[12])) * 60 * 75 + int64_t(Bcd(sector[13])) * 75 + Bcd(sector[14]);
 }
+
+// A header holding a well-formed address (BCD minutes, seconds below 60, frames below 75) past `wanted`.
+// Addresses only grow along a disc, so the wanted sector cannot come after it; a garbled header does not
+// count, since a damaged sector may sit in front of the wanted one.
+bool PastWanted(const uint8_t *sector, int64_t wanted) {
+    for (int i = 12; i < 15; ++i)
+        if ((sector[i] >> 4) > 9 || (sector[i] & 0x0F) > 9) return false;
+    return Bcd(sector[13]) < 60 && Bcd(sector[14]) < 75 && HeaderAddress(sector) > wanted;
+}
 }  // namespace
 
 SectorReader::~SectorReader() {
@@ -133,6 +142,7 @@ bool SectorReader::SeekRelative(int32_t r) {
     for (;;) {
         if (!ReadStored(sector_.data())) return false;
         if (HeaderAddress(sector_.data()) == wanted) break;
+        if (PastWanted(sector_.data(), wanted)) return false;
         ++count;
     }
     return PlainSeek(int64_t(r) + count);
@@ -202,9 +212,11 @@ bool SectorReader::ReadStored(uint8_t *destination) {
 bool SectorReader::ReadNextChecked(uint8_t *destination) {
     if (ChecksAddresses()) {
         const int64_t wanted = int64_t(record_.start) + expected_ + 150;
-        do {
+        for (;;) {
             if (!ReadStored(destination)) return false;
-        } while (HeaderAddress(destination) != wanted);
+            if (HeaderAddress(destination) == wanted) break;
+            if (PastWanted(destination, wanted)) return false;
+        }
         ++expected_;
         return true;
     }

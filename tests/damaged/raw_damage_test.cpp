@@ -183,6 +183,49 @@ TEST_F(RawDamage, PositionCheckSkipsAnInsertedSectorAndRefusesAroundAMissingOne)
     }
 }
 
+// Bytes this process has read through read(2) so far.
+int64_t BytesRead() {
+    const std::vector<uint8_t> io = qorvex::test::ReadFile("/proc/self/io");
+    const std::string text(io.begin(), io.end());
+    const size_t at = text.find("rchar: ");
+    return at == std::string::npos ? -1 : std::stoll(text.substr(at + 7));
+}
+
+// Addresses only grow along a disc: once a well-formed later address is read, the wanted sector cannot
+// follow, so a lost sector fails the search at once instead of after reading the rest of the image for
+// every file behind it.
+TEST_F(RawDamage, SearchForALostSectorStopsAtTheFirstLaterAddress) {
+    const int64_t lost = b.start + 1;
+    std::vector<uint8_t> padded = user;
+    padded.resize(padded.size() + 3000 * 2048, 0);  // 7 MB of unused sectors behind the files
+    std::vector<uint8_t> image = WrapSectors(padded, 3);
+    image.erase(image.begin() + lost * 2352, image.begin() + (lost + 1) * 2352);
+    qorvex::test::WriteFile(dir / "missing.bin", image);
+    const std::vector<std::string> after = After(lost);
+    ASSERT_FALSE(after.empty());
+
+    const Bounded run = RunBounded([&]() -> std::string {
+        int32_t error = 0;
+        QorvexHandle h = QorvexOpen((dir / "missing.bin").c_str(), OPEN_CHECK_POSITION, &error);
+        if (!h) return "open " + Code(error);
+        std::string out;
+        for (const std::string &name : after) {
+            int32_t left = QorvexGetFileStart(h, 0, KIND_ISO9660);
+            EntryInfo info{};
+            while (left != 0 && (QorvexGetNextFile(h, &info), name != info.name)) --left;
+            const int64_t before = BytesRead();
+            const int32_t result = QorvexExtractCurrentFile2(h, nullptr, 1);
+            out += name + " " + Code(result) + " " + (BytesRead() - before < 256 * 1024 ? "short" : "long") + "\n";
+        }
+        QorvexClose(h);
+        return out;
+    });
+    ASSERT_TRUE(run.finished) << run.what;
+    std::string expected;
+    for (const std::string &name : after) expected += name + " " + Code(ENGINE_SEEK_FAILED) + " short\n";
+    EXPECT_EQ(run.what, expected);
+}
+
 TEST_F(RawDamage, CommandLineHostNamesTheFailureAndKeepsTheOtherFiles) {
     RawOptions raw;
     raw.corrupt_edc_sector = static_cast<int32_t>(b.start + 1);
