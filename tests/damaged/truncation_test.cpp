@@ -27,6 +27,8 @@ const Source kSources[] = {
     {"xorriso Joliet", "xorriso -as mkisofs -quiet -J -iso-level 3 -o {out} {src}", 9, false},
     {"genisoimage in MODE1/2352", "genisoimage -quiet -udf -J -iso-level 3 -V BRIDGE -o {out} {src}", 3, false},
     {"genisoimage in MODE2FORM1/2352 with pregap", "genisoimage -quiet -udf -J -o {out} {src}", 6, true},
+    {"genisoimage in MODE2/2336 XA", "genisoimage -quiet -udf -J -o {out} {src}", 13, false},
+    {"xorriso in MODE1/2448 with pregap", "xorriso -as mkisofs -quiet -J -o {out} {src}", 15, true},
 };
 
 // Fewest whole user sectors with which the image is still recognised: the probe wants 21 × 2048 bytes in the
@@ -73,9 +75,16 @@ Expected Predict(const Listing &intact, const std::vector<uint8_t> &user, int64_
     bool udf = !intact.parts.at(KIND_UDF).empty();
     for (const Entry &p : intact.parts.at(KIND_UDF))
         if (!IsAnchorPastThe256th(p) && !present(p)) udf = false;
-    // The recognition sequence is read sector after sector, so a cut inside it ends in a failed read.
-    for (const Entry &p : intact.parts.at(KIND_UDF))
-        if (p.name.size() == 5 && p.start >= kept && p.name.compare(0, 3, "CD0") != 0) straddles = true;
+    // The recognition walk reads sector after sector from 16 through TEA01, or through the first sector
+    // after the descriptor set when there is no UDF, so a cut inside that run ends in a failed read.
+    int64_t run_end = 0;
+    for (const auto &[kind, parts] : intact.parts)
+        for (const Entry &p : parts) {
+            if (kind == KIND_UDF && p.name == "TEA01") run_end = std::max(run_end, p.start);
+            if (kind != KIND_UDF && (p.name == "PVD" || p.name == "SVD" || p.name == "VDT"))
+                run_end = std::max(run_end, p.start + 1);
+        }
+    if (kept <= run_end) straddles = true;
     if (!iso && !udf) {
         // Every other structure is either whole or missing, so the last failure is a seek past the end,
         // unless something read in one run was cut through.
