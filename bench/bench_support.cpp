@@ -1,6 +1,7 @@
 #include "bench_support.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +109,12 @@ void WriteMode1Raw(const std::string &iso, const std::string &raw) {
         for (int k = 0; k < 4; ++k) sector[2064 + k] = static_cast<uint8_t>(edc >> (8 * k));
         out.write(reinterpret_cast<const char *>(sector.data()), 2352);
     }
+}
+
+void Settle(benchmark::State &state) {
+    state.PauseTiming();
+    ::sync();
+    state.ResumeTiming();
 }
 
 void Warm(const std::string &path) {

@@ -21,6 +21,9 @@ void WriteMode1Raw(const std::string &iso, const std::string &raw);
 // Drops the page cache's copy of nothing: reads a file once so every contender starts from a warm cache.
 void Warm(const std::string &path);
 int64_t FileSize(const std::string &path);
+// Outside the timed region: writes back what earlier contenders left dirty, so that no contender pays for the
+// write-back of another.
+void Settle(benchmark::State &state);
 
 // Runs the registered benchmarks, then prints each result's time relative to the named baseline.
 int RunWithRatios(int argc, char **argv, const std::string &baseline);

@@ -36,6 +36,7 @@ void Clean(benchmark::State &state) {
     state.PauseTiming();
     bench::Run("rm -rf '" + Destination() + "'");
     state.ResumeTiming();
+    bench::Settle(state);
 }
 
 // Extracts every Joliet file through the public interface, as a host would.

@@ -37,6 +37,7 @@ const Images &GetImages() {
 void Extract(benchmark::State &state, const std::string &image, uint32_t options) {
     const Images &m = GetImages();
     for (auto _ : state) {
+        bench::Settle(state);
         int32_t error = 0;
         QorvexHandle h = QorvexOpen(image.c_str(), options, &error);
         if (!h) {
@@ -57,6 +58,7 @@ void Extract(benchmark::State &state, const std::string &image, uint32_t options
 void BM_cp_2048(benchmark::State &state) {
     const Images &m = GetImages();
     for (auto _ : state) {
+        bench::Settle(state);
         bench::Run("cp '" + m.iso + "' '" + m.out + "'");
         ::unlink(m.out.c_str());
     }
