@@ -35,6 +35,7 @@ public:
 private:
     int fd_ = -1;
     bool writing_ = false;
+    int64_t position_ = 0;  // where the next read or write goes (reads and writes are positional)
     std::vector<unsigned char> pending_;
 };
 

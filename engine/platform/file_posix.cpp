@@ -11,20 +11,23 @@ namespace qorvex::platform {
 namespace {
 constexpr size_t kWriteBuffer = 1 << 20;
 
-bool WriteAll(int fd, const unsigned char *data, size_t n) {
+bool WriteAllAt(int fd, const unsigned char *data, size_t n, int64_t offset) {
     while (n > 0) {
-        ssize_t done = ::write(fd, data, n);
+        ssize_t done = ::pwrite(fd, data, n, static_cast<off_t>(offset));
         if (done < 0) {
             if (errno == EINTR) continue;
             return false;
         }
         if (done == 0) return false;
         data += done;
+        offset += done;
         n -= static_cast<size_t>(done);
     }
     return true;
 }
-// Opens without blocking (a FIFO must not hang the caller), then keeps the descriptor only for a regular file.
+
+// Opens without blocking (a FIFO must not hang the caller) and keeps the descriptor only for a regular file,
+// on which O_NONBLOCK has no effect.
 int OpenRegular(const std::string &path, int flags) {
     int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (fd < 0) return -1;
@@ -33,8 +36,6 @@ int OpenRegular(const std::string &path, int flags) {
         ::close(fd);
         return -1;
     }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     return fd;
 }
 }  // namespace
@@ -47,6 +48,7 @@ bool File::OpenRead(const std::string &path) {
     Close();
     fd_ = OpenRegular(path, O_RDONLY);
     writing_ = false;
+    position_ = 0;
     return fd_ >= 0;
 }
 
@@ -54,14 +56,15 @@ bool File::Create(const std::string &path) {
     Close();
     fd_ = OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC);
     writing_ = fd_ >= 0;
+    position_ = 0;
     pending_.clear();
-    if (writing_) pending_.reserve(kWriteBuffer);
     return writing_;
 }
 
 bool File::Flush() {
     if (pending_.empty()) return true;
-    bool ok = fd_ >= 0 && WriteAll(fd_, pending_.data(), pending_.size());
+    const int64_t offset = position_ - static_cast<int64_t>(pending_.size());
+    bool ok = fd_ >= 0 && WriteAllAt(fd_, pending_.data(), pending_.size(), offset);
     pending_.clear();
     return ok;
 }
@@ -73,13 +76,13 @@ bool File::Close() {
     fd_ = -1;
     writing_ = false;
     pending_.clear();
-    pending_.shrink_to_fit();
     return ok;
 }
 
 bool File::Seek(int64_t position) {
     if (fd_ < 0 || position < 0 || !Flush()) return false;
-    return ::lseek(fd_, static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+    position_ = position;
+    return true;
 }
 
 int64_t File::Read(void *destination, int64_t n) {
@@ -87,13 +90,14 @@ int64_t File::Read(void *destination, int64_t n) {
     auto *out = static_cast<unsigned char *>(destination);
     int64_t total = 0;
     while (total < n) {
-        ssize_t got = ::read(fd_, out + total, static_cast<size_t>(n - total));
+        ssize_t got = ::pread(fd_, out + total, static_cast<size_t>(n - total), static_cast<off_t>(position_));
         if (got < 0) {
             if (errno == EINTR) continue;
             return -1;
         }
         if (got == 0) break;
         total += got;
+        position_ += got;
     }
     return total;
 }
@@ -103,9 +107,14 @@ bool File::Write(const void *data, size_t n) {
     const auto *bytes = static_cast<const unsigned char *>(data);
     if (pending_.size() + n > kWriteBuffer) {
         if (!Flush()) return false;
-        if (n >= kWriteBuffer) return WriteAll(fd_, bytes, n);
+        if (n >= kWriteBuffer) {
+            if (!WriteAllAt(fd_, bytes, n, position_)) return false;
+            position_ += static_cast<int64_t>(n);
+            return true;
+        }
     }
     pending_.insert(pending_.end(), bytes, bytes + n);
+    position_ += static_cast<int64_t>(n);
     return true;
 }
 

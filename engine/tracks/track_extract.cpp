@@ -126,6 +126,7 @@ void FillTrackInfo(const SectorReader &reader, TrackInfo *info) {
 bool MakeOutputFolders(const std::string &path) {
     const size_t last = path.find_last_of(platform::kPathSeparator);
     if (last == std::string::npos || last == 0) return false;
+    if (platform::IsDirectory(path.substr(0, last))) return false;  // nothing is missing (the usual case)
     // Walk the folders from the outermost, creating each one that is missing.
     bool made = false;
     for (size_t k = path.find(platform::kPathSeparator, 1); k != std::string::npos && k <= last;
