@@ -154,22 +154,40 @@ int32_t TrackVolume::CopyEntry(const CatalogueEntry &entry, platform::File *out)
     const int64_t first = int64_t(entry.extent) + k;
     if (first > INT32_MAX || !reader_.SeekSector(static_cast<int32_t>(first))) return ENGINE_SEEK_FAILED;
     std::vector<uint8_t> sector(static_cast<size_t>(u));
-    auto read_one = [&]() { return reader_.ReadSectors(sector.data(), 1) != 0; };
     auto read_failure = [&]() { return reader_.EdcError() ? ENGINE_EDC_MISMATCH : ENGINE_READ_FAILED; };
-    if (!read_one()) return read_failure();
+    if (reader_.ReadSectors(sector.data(), 1) == 0) return read_failure();
 
     const uint64_t first_chunk = std::min<uint64_t>(static_cast<uint64_t>(u - o), remaining);
     if (out && !out->Write(sector.data() + o, static_cast<size_t>(first_chunk))) return ENGINE_WRITE_FAILED;
     const bool stop_remembered = !progress_.Deliver(sector.data() + o, static_cast<int32_t>(first_chunk));
     remaining -= first_chunk;
 
-    for (int64_t i = k + 1; i < int64_t(entry.sectors); ++i) {
-        if (!read_one()) return read_failure();
-        const uint64_t chunk = std::min<uint64_t>(static_cast<uint64_t>(u), remaining);
-        if (out && !out->Write(sector.data(), static_cast<size_t>(chunk))) return ENGINE_WRITE_FAILED;
-        if (!progress_.Deliver(sector.data(), static_cast<int32_t>(chunk))) return ENGINE_ABORTED;
-        remaining -= chunk;
-        if (remaining == 0 || chunk < static_cast<uint64_t>(u)) break;
+    // The sectors after the first: full ones while at least a sector's worth remains, then one for the rest
+    // (possibly empty). Without a callback they are read in runs of 1 MiB and written in one piece; with one,
+    // sector by sector, so that a stop reads nothing past the sector it ends on.
+    int64_t left = std::min<int64_t>(int64_t(entry.sectors) - k - 1,
+                                     std::max<int64_t>(1, static_cast<int64_t>(remaining / u + (remaining % u != 0))));
+    const int64_t run_length = progress_.Active() ? 1 : std::max<int64_t>(1, (1 << 20) / u);
+    if (left > 0 && static_cast<int64_t>(sector.size()) < std::min(left, run_length) * u)
+        sector.resize(static_cast<size_t>(std::min(left, run_length) * u));
+    while (left > 0) {
+        const int32_t run = static_cast<int32_t>(std::min(left, run_length));
+        const int32_t good = reader_.ReadSectorRun(sector.data(), run);
+        if (!progress_.Active()) {
+            const uint64_t bytes =
+                std::min<uint64_t>(remaining, static_cast<uint64_t>(good) * static_cast<uint64_t>(u));
+            if (out && !out->Write(sector.data(), static_cast<size_t>(bytes))) return ENGINE_WRITE_FAILED;
+            remaining -= bytes;
+        }
+        for (int32_t i = 0; i < good && progress_.Active(); ++i) {
+            const uint64_t chunk = std::min<uint64_t>(static_cast<uint64_t>(u), remaining);
+            const uint8_t *block = sector.data() + static_cast<size_t>(i) * static_cast<size_t>(u);
+            if (out && !out->Write(block, static_cast<size_t>(chunk))) return ENGINE_WRITE_FAILED;
+            if (!progress_.Deliver(block, static_cast<int32_t>(chunk))) return ENGINE_ABORTED;
+            remaining -= chunk;
+        }
+        if (good < run) return read_failure();
+        left -= run;
     }
     if (out && !out->Flush()) return ENGINE_WRITE_FAILED;
     return stop_remembered ? ENGINE_ABORTED : 0;

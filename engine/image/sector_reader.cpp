@@ -224,13 +224,24 @@ bool SectorReader::ReadNextChecked(uint8_t *destination) {
     return ReadStored(destination);
 }
 
-int64_t SectorReader::ReadSectors(void *destination, int32_t n) {
-    if (n <= 0) return 0;
+int32_t SectorReader::ReadSectorRun(void *destination, int32_t n) {
     auto *out = static_cast<uint8_t *>(destination);
+    // A sector that is all user data is read straight into its place.
+    const bool whole = user_offset_ == 0 && user_size_ == stored_size_;
     for (int32_t i = 0; i < n; ++i) {
-        if (!ReadNextChecked(sector_.data())) return 0;
-        std::memcpy(out + int64_t(i) * user_size_, sector_.data() + user_offset_, static_cast<size_t>(user_size_));
+        uint8_t *slot = out + int64_t(i) * user_size_;
+        if (whole) {
+            if (!ReadNextChecked(slot)) return i;
+            continue;
+        }
+        if (!ReadNextChecked(sector_.data())) return i;
+        std::memcpy(slot, sector_.data() + user_offset_, static_cast<size_t>(user_size_));
     }
+    return n < 0 ? 0 : n;
+}
+
+int64_t SectorReader::ReadSectors(void *destination, int32_t n) {
+    if (n <= 0 || ReadSectorRun(destination, n) != n) return 0;
     return int64_t(n) * stored_size_;
 }
 

@@ -40,6 +40,8 @@ public:
     // Reads the next n stored sectors and copies n x UserSize() bytes of user data to destination.
     // Returns the stored bytes read, or 0 when any of the sectors fails (nothing partial is reported).
     int64_t ReadSectors(void *destination, int32_t n);
+    // The same, answering how many sectors were delivered before the first that failed (n when none did).
+    int32_t ReadSectorRun(void *destination, int32_t n);
     // Reads the next whole stored sector (with the address check) into destination (StoredSize() bytes).
     bool ReadRawSector(uint8_t *destination);
 

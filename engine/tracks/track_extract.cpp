@@ -57,31 +57,19 @@ int32_t ExtractUserData(SectorReader &reader, const Progress &progress, platform
         if (!out->SetLength((int64_t(info.end_held) - info.start) * u) || !out->Seek(0)) return ENGINE_WRITE_FAILED;
     }
     if (!reader.SeekSector(info.start)) return ENGINE_SEEK_FAILED;
-    // Sectors are read in runs; each sector is still written and reported on its own.
-    constexpr int32_t kRun = 64;
-    std::vector<uint8_t> data(static_cast<size_t>(kRun) * static_cast<size_t>(u));
-    int64_t s = info.start;
-    const int64_t end = info.end_held;
-    while (s < end) {
-        const int32_t run = static_cast<int32_t>(std::min<int64_t>(kRun, end - s));
-        int32_t good = run;
-        if (reader.ReadSectors(data.data(), run) == 0) good = -1;
-        if (good < 0) {
-            // Redo the run sector by sector so that every good sector before the failing one is delivered.
-            if (!reader.SeekSector(static_cast<int32_t>(s))) return ENGINE_SEEK_FAILED;
-            for (int32_t i = 0; i < run; ++i) {
-                if (reader.ReadSectors(data.data(), 1) == 0) return ReadFailure(reader);
-                if (out && !out->Write(data.data(), static_cast<size_t>(u))) return ENGINE_WRITE_FAILED;
-                if (!progress.Deliver(data.data(), u)) return ENGINE_ABORTED;
-            }
-            s += run;
-            continue;
-        }
-        for (int32_t i = 0; i < run; ++i) {
-            const uint8_t *block = data.data() + static_cast<size_t>(i) * static_cast<size_t>(u);
-            if (out && !out->Write(block, static_cast<size_t>(u))) return ENGINE_WRITE_FAILED;
-            if (!progress.Deliver(block, u)) return ENGINE_ABORTED;
-        }
+    // Without a callback sectors are read and written in runs of 1 MiB; with one, sector by sector, so that a
+    // stop reads nothing past the sector it ends on.
+    const int32_t run_length = progress.Active() ? 1 : std::max<int32_t>(1, (1 << 20) / u);
+    std::vector<uint8_t> data(static_cast<size_t>(run_length) * static_cast<size_t>(u));
+    for (int64_t s = info.start; s < info.end_held;) {
+        const int32_t run = static_cast<int32_t>(std::min<int64_t>(run_length, info.end_held - s));
+        const int32_t good = reader.ReadSectorRun(data.data(), run);
+        if (out && good > 0 && !out->Write(data.data(), static_cast<size_t>(good) * static_cast<size_t>(u)))
+            return ENGINE_WRITE_FAILED;
+        for (int32_t i = 0; i < good && progress.Active(); ++i)
+            if (!progress.Deliver(data.data() + static_cast<size_t>(i) * static_cast<size_t>(u), u))
+                return ENGINE_ABORTED;
+        if (good < run) return ReadFailure(reader);
         s += run;
     }
     if (out && !out->Flush()) return ENGINE_WRITE_FAILED;
