@@ -181,6 +181,13 @@ Bounded RunBounded(const std::function<std::string()> &work) {
     return result;
 }
 
+int64_t BytesRead() {
+    const std::vector<uint8_t> io = qorvex::test::ReadFile("/proc/self/io");
+    const std::string text(io.begin(), io.end());
+    const size_t at = text.find("rchar: ");
+    return at == std::string::npos ? -1 : std::stoll(text.substr(at + 7));
+}
+
 std::vector<uint8_t> MakeWithTool(const std::string &dir, const std::string &command_template) {
     std::string command = command_template;
     for (size_t at; (at = command.find("{out}")) != std::string::npos;) command.replace(at, 5, "'" + dir + "/out.img'");

@@ -59,6 +59,9 @@ struct Bounded {
 // Runs `work` in a child process and returns what it reported.
 Bounded RunBounded(const std::function<std::string()> &work);
 
+// Bytes this process has read from files so far (rchar of /proc/self/io); -1 when unknown.
+int64_t BytesRead();
+
 // Real images: genisoimage / xorriso / mkudffs run in `dir`; empty when the tool is missing.
 std::vector<uint8_t> MakeWithTool(const std::string &dir, const std::string &command_template);
 // A small source tree: files of one and of several sectors in three folder levels.

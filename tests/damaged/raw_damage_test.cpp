@@ -183,14 +183,6 @@ TEST_F(RawDamage, PositionCheckSkipsAnInsertedSectorAndRefusesAroundAMissingOne)
     }
 }
 
-// Bytes this process has read through read(2) so far.
-int64_t BytesRead() {
-    const std::vector<uint8_t> io = qorvex::test::ReadFile("/proc/self/io");
-    const std::string text(io.begin(), io.end());
-    const size_t at = text.find("rchar: ");
-    return at == std::string::npos ? -1 : std::stoll(text.substr(at + 7));
-}
-
 // Addresses only grow along a disc: once a well-formed later address is read, the wanted sector cannot
 // follow, so a lost sector fails the search at once instead of after reading the rest of the image for
 // every file behind it.
