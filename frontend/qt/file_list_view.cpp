@@ -66,8 +66,8 @@ FileListView::FileListView(CLumastView &view, IniProfile &ini, QWidget *parent)
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     for (int c = 0; c < kFileColumns; ++c) {
-        const ColumnSpec &spec = kFileColumnSpecs[c];
-        setColumnWidth(c, std::max(0, ini_.GetInt("Column", spec.key, spec.default_width)));
+        const ColumnSpec &column = kFileColumnSpecs[c];
+        setColumnWidth(c, std::max(0, ini_.GetInt("Column", column.key, column.default_width)));
     }
     connect(header(), &QHeaderView::sectionClicked, this, &FileListView::SortColumn);
     connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {

@@ -39,16 +39,16 @@ TrackListBar::TrackListBar(CLumastDoc &doc, IniProfile &ini, const std::string &
     list_->setColumnCount(kTrackColumns);
     auto *header = new QTreeWidgetItem;
     for (int c = 0; c < kTrackColumns; ++c) {
-        const TrackColumnSpec &spec = kTrackColumnSpecs[c];
-        header->setText(c, spec.header_string ? QString::fromUtf8(LoadString(spec.header_string)) : QString());
-        header->setTextAlignment(c, AlignmentOf(spec.align));
+        const TrackColumnSpec &column = kTrackColumnSpecs[c];
+        header->setText(c, column.header_string ? QString::fromUtf8(LoadString(column.header_string)) : QString());
+        header->setTextAlignment(c, AlignmentOf(column.align));
     }
     list_->setHeaderItem(header);
     list_->header()->setStretchLastSection(false);
     list_->header()->setMinimumSectionSize(0);
     for (int c = 0; c < kTrackColumns; ++c) {
-        const TrackColumnSpec &spec = kTrackColumnSpecs[c];
-        list_->setColumnWidth(c, std::max(0, ini_.GetInt("TrackBar", spec.key, spec.default_width)));
+        const TrackColumnSpec &column = kTrackColumnSpecs[c];
+        list_->setColumnWidth(c, std::max(0, ini_.GetInt("TrackBar", column.key, column.default_width)));
     }
     list_->setMinimumHeight(list_->fontMetrics().height() * 4);
     setWidget(list_);
