@@ -195,7 +195,7 @@ void Builder::Write(Planned &p) {
             Put32(ads + ad_length, part[1]);
             Put32(ads + ad_length + 4, part[0]);
             ad_length += static_cast<uint32_t>(size);
-                        placement.extents.push_back({o_.partition_start + part[0], part[1]});
+            placement.extents.push_back({o_.partition_start + part[0], part[1]});
         }
         size_t from = 0;
         for (const auto &part : p.parts) {
