@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cstdio>
+#include <cstdlib>
 
 #include "qorvex.h"
 
@@ -22,10 +23,23 @@ int32_t Sink(int32_t kind, void *user, const void *data, int32_t length) {
     // Now and then the host stops a copy midway, so that the abort paths run too.
     return ++state->calls % 61 == 0 ? 0 : 1;
 }
+
+const std::string &ScratchPath() {
+    static const std::string path = "/tmp/qorvex-fuzz-" + std::to_string(::getpid()) + ".img";
+    return path;
+}
+
+void RemoveScratch() {
+    ::unlink(ScratchPath().c_str());
+}
 }  // namespace
 
 std::string WriteImage(const uint8_t *data, size_t size) {
-    static const std::string path = "/tmp/qorvex-fuzz-" + std::to_string(::getpid()) + ".img";
+    // One scratch file per process, removed when it exits normally (a crash leaves it for inspection). The
+    // path is made before the removal is registered, so that it is still there when the removal runs.
+    const std::string &path = ScratchPath();
+    static const bool registered = std::atexit(RemoveScratch) == 0;
+    (void)registered;
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return path;
     size_t done = 0;
