@@ -172,6 +172,16 @@ int32_t TrackVolume::CopyEntry(const CatalogueEntry &entry, platform::File *out)
         sector.resize(static_cast<size_t>(std::min(left, run_length) * u));
     while (left > 0) {
         const int32_t run = static_cast<int32_t>(std::min(left, run_length));
+        if (out && !progress_.Active() && reader_.CanCopyDirectly()) {
+            // The data lies in the image as it is: copy it without reading it through memory.
+            const uint64_t bytes = std::min<uint64_t>(remaining, static_cast<uint64_t>(run) * static_cast<uint64_t>(u));
+            const int32_t copied = reader_.CopySectorRun(*out, run, static_cast<int64_t>(bytes));
+            if (copied < 0) return ENGINE_WRITE_FAILED;
+            if (copied < run) return read_failure();
+            remaining -= bytes;
+            left -= run;
+            continue;
+        }
         const int32_t good = reader_.ReadSectorRun(sector.data(), run);
         if (!progress_.Active()) {
             const uint64_t bytes =

@@ -245,6 +245,44 @@ int64_t SectorReader::ReadSectors(void *destination, int32_t n) {
     return int64_t(n) * stored_size_;
 }
 
+int32_t SectorReader::CopySectorRun(platform::File &out, int32_t n, int64_t bytes) {
+    if (!CanCopyDirectly() || current_file_ < 0 || n <= 0) return 0;
+    // Whole sectors present from here on, across the track's files.
+    int64_t available = lengths_[static_cast<size_t>(current_file_)] - position_;
+    for (size_t i = static_cast<size_t>(current_file_) + 1; i < lengths_.size(); ++i) available += lengths_[i];
+    int32_t good = static_cast<int32_t>(std::min<int64_t>(n, std::max<int64_t>(0, available) / stored_size_));
+    int64_t left = std::min<int64_t>(bytes, int64_t(good) * stored_size_);
+    int64_t skip = int64_t(good) * stored_size_;
+    while (skip > 0) {
+        const size_t index = static_cast<size_t>(current_file_);
+        const int64_t in_file = lengths_[index] - position_;
+        const int64_t take = std::min(left, in_file);
+        if (take > 0) {
+            const int64_t copied = out.CopyFrom(*files_[index], position_, take);
+            if (copied < 0) return -1;
+            if (copied < take) {  // the file is shorter than when the track was set up
+                good = static_cast<int32_t>((int64_t(good) * stored_size_ - skip + copied) / stored_size_);
+                skip = 0;
+                break;
+            }
+            left -= take;
+        }
+        if (skip < in_file) {
+            position_ += skip;
+            skip = 0;
+        } else {
+            skip -= in_file;
+            position_ = lengths_[index];
+            if (index + 1 < files_.size()) {
+                ++current_file_;
+                position_ = 0;
+            }
+        }
+    }
+    expected_ += good;
+    return good;
+}
+
 bool SectorReader::ReadRawSector(uint8_t *destination) {
     return ReadNextChecked(destination);
 }

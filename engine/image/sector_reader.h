@@ -42,6 +42,14 @@ public:
     int64_t ReadSectors(void *destination, int32_t n);
     // The same, answering how many sectors were delivered before the first that failed (n when none did).
     int32_t ReadSectorRun(void *destination, int32_t n);
+    // Whether runs of sectors can be copied as plain bytes: every stored byte is user data and no check applies.
+    bool CanCopyDirectly() const {
+        return open_ && user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_;
+    }
+    // With CanCopyDirectly(): copies the first `bytes` (at most n x UserSize()) of the next n sectors to `out`
+    // without passing them through memory, and moves past the sectors. Returns how many sectors were wholly
+    // present (n when all), or -1 when the copy itself failed.
+    int32_t CopySectorRun(platform::File &out, int32_t n, int64_t bytes);
     // Reads the next whole stored sector (with the address check) into destination (StoredSize() bytes).
     bool ReadRawSector(uint8_t *destination);
 

@@ -31,6 +31,9 @@ public:
     bool Flush();
     bool SetLength(int64_t length);
     bool SetModificationTime(int64_t seconds_since_1970);
+    // Copies n bytes of `source` from `source_offset` to this file's position, inside the kernel where it can;
+    // returns the bytes copied (fewer at the end of the source) or -1 on an error.
+    int64_t CopyFrom(File &source, int64_t source_offset, int64_t n);
 
 private:
     int fd_ = -1;

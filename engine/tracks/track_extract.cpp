@@ -60,9 +60,17 @@ int32_t ExtractUserData(SectorReader &reader, const Progress &progress, platform
     // Without a callback sectors are read and written in runs of 1 MiB; with one, sector by sector, so that a
     // stop reads nothing past the sector it ends on.
     const int32_t run_length = progress.Active() ? 1 : std::max<int32_t>(1, (1 << 20) / u);
-    std::vector<uint8_t> data(static_cast<size_t>(run_length) * static_cast<size_t>(u));
+    const bool direct = out && !progress.Active() && reader.CanCopyDirectly();
+    std::vector<uint8_t> data(direct ? 0 : static_cast<size_t>(run_length) * static_cast<size_t>(u));
     for (int64_t s = info.start; s < info.end_held;) {
         const int32_t run = static_cast<int32_t>(std::min<int64_t>(run_length, info.end_held - s));
+        if (direct) {  // user data lies in the image as it is: copy it without reading it through memory
+            const int32_t copied = reader.CopySectorRun(*out, run, int64_t(run) * u);
+            if (copied < 0) return ENGINE_WRITE_FAILED;
+            if (copied < run) return ReadFailure(reader);
+            s += run;
+            continue;
+        }
         const int32_t good = reader.ReadSectorRun(data.data(), run);
         if (out && good > 0 && !out->Write(data.data(), static_cast<size_t>(good) * static_cast<size_t>(u)))
             return ENGINE_WRITE_FAILED;
