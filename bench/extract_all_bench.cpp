@@ -28,16 +28,18 @@ std::string Image(int content) {
     return image;
 }
 
+// Every run writes into a folder of its own, and all of them are removed only when the program ends: ext4 makes
+// new files slower to create while it still remembers many recently deleted ones, which would penalise whichever
+// contender runs after another's output was removed.
 std::string Destination() {
-    return bench::ScratchDir() + "/extract-out";
+    static int run = 0;
+    return bench::ScratchDir() + "/extract-out/" + std::to_string(run++);
 }
 
-void Clean(benchmark::State &state) {
-    state.PauseTiming();
-    bench::Run("rm -rf '" + Destination() + "'");
-    state.ResumeTiming();
-    bench::Settle(state);
-}
+struct RemoveOutputs {
+    RemoveOutputs() { bench::Run("rm -rf '" + bench::ScratchDir() + "/extract-out'"); }
+    ~RemoveOutputs() { bench::Run("rm -rf '" + bench::ScratchDir() + "/extract-out'"); }
+} const remove_outputs;
 
 // Extracts every Joliet file through the public interface, as a host would.
 bool ExtractAll(const std::string &image, const std::string &destination) {
@@ -63,7 +65,7 @@ void BM_qorvex_extract_all(benchmark::State &state) {
     const std::string image = Image(static_cast<int>(state.range(0)));
     bench::Warm(image);
     for (auto _ : state) {
-        Clean(state);
+        bench::Settle(state);
         if (!ExtractAll(image, Destination())) state.SkipWithError("extraction failed");
     }
     state.SetBytesProcessed(state.iterations() * bench::FileSize(image));
@@ -73,7 +75,7 @@ void BM_7z_x(benchmark::State &state) {
     const std::string image = Image(static_cast<int>(state.range(0)));
     bench::Warm(image);
     for (auto _ : state) {
-        Clean(state);
+        bench::Settle(state);
         bench::Run("7z x -y -bd -o'" + Destination() + "' '" + image + "' > /dev/null");
     }
     state.SetBytesProcessed(state.iterations() * bench::FileSize(image));
@@ -83,8 +85,9 @@ void BM_bsdtar_x(benchmark::State &state) {
     const std::string image = Image(static_cast<int>(state.range(0)));
     bench::Warm(image);
     for (auto _ : state) {
-        Clean(state);
-        bench::Run("mkdir -p '" + Destination() + "' && bsdtar -xf '" + image + "' -C '" + Destination() + "'");
+        bench::Settle(state);
+        const std::string destination = Destination();
+        bench::Run("mkdir -p '" + destination + "' && bsdtar -xf '" + image + "' -C '" + destination + "'");
     }
     state.SetBytesProcessed(state.iterations() * bench::FileSize(image));
 }
