@@ -154,18 +154,23 @@ bool UdfLogicalVolume::ReadFileSets(LongAd extent, int32_t depth, std::unordered
     return result;
 }
 
+bool UdfLogicalVolume::AddIcbEntry(const LongAd &icb, const std::string &name) {
+    uint32_t start = 0;
+    if (!PartitionStart(icb.partition, start)) return false;
+    CatalogueEntry entry;
+    entry.kind = 33;
+    entry.size = icb.Bytes();
+    entry.extent = static_cast<uint32_t>(owner.udf->base + start + icb.block);
+    entry.sectors = Blocks(entry.size, block_size);
+    entry.name = name;
+    entries.push_back(std::move(entry));
+    return true;
+}
+
 bool UdfLogicalVolume::ReadRoots() {
     for (size_t i = 0; i < file_sets.size(); ++i) {
         const LongAd root = ReadLongAd(file_sets[i].data() + 400);
-        uint32_t start = 0;
-        if (!PartitionStart(root.partition, start)) return false;
-        CatalogueEntry entry;
-        entry.kind = 33;
-        entry.size = root.Bytes();
-        entry.extent = static_cast<uint32_t>(owner.udf->base + start + root.block);
-        entry.sectors = Blocks(entry.size, block_size);
-        entry.name = "\\";
-        entries.push_back(entry);
+        if (!AddIcbEntry(root, "\\")) return false;
         walked_.clear();
         if (!ReadIcb(root, 0x02, "\\", 0)) return false;
     }
@@ -329,15 +334,7 @@ bool UdfLogicalVolume::ProcessIdentifier(const uint8_t *fid, size_t available, c
     std::string child = path + text + (directory ? "\\" : "");
     if (child.size() > kMaxPathLength) return true;
     const LongAd icb = ReadLongAd(fid + 20);
-    uint32_t start = 0;
-    if (!PartitionStart(icb.partition, start)) return false;
-    CatalogueEntry entry;
-    entry.kind = 33;
-    entry.size = icb.Bytes();
-    entry.extent = static_cast<uint32_t>(owner.udf->base + start + icb.block);
-    entry.sectors = Blocks(entry.size, block_size);
-    entry.name = child;
-    entries.push_back(entry);
+    if (!AddIcbEntry(icb, child)) return false;
     return ReadIcb(icb, characteristics, child, depth + 1);
 }
 

@@ -84,6 +84,8 @@ private:
     bool ParseIdentifiers(const uint8_t *data, size_t length, const std::string &path, int32_t depth);
     bool ProcessIdentifier(const uint8_t *fid, size_t available, const std::string &path, int32_t depth);
     bool PartitionStart(uint16_t reference, uint32_t &start) const;
+    // Lists the ICB a long_ad names as a kind-33 entry; false when its partition is unknown.
+    bool AddIcbEntry(const LongAd &icb, const std::string &name);
 
     std::unordered_set<uint64_t> walked_;  // sectors of the directory entries of the current root walk
 };
