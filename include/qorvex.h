@@ -54,6 +54,12 @@ typedef struct TrackInfo { /* 38 bytes */
 /* Open options. */
 #define OPEN_CHECK_EDC 0x00000001u
 #define OPEN_CHECK_POSITION 0x80000000u
+/* Extended formats, each behind its own bit; with none of them set the engine reads exactly the formats above. */
+#define OPEN_DISC_SHEETS 0x00000100u /* cue / toc / ccd sheets, multi-track and multi-session discs */
+#define OPEN_ROCK_RIDGE 0x00000200u  /* Rock Ridge catalogue, kind KIND_ROCKRIDGE */
+#define OPEN_BOOT_IMAGES 0x00000400u /* El Torito catalogue and boot images among the ISO 9660 system parts */
+#define OPEN_UDF_2X 0x00000800u      /* UDF 2.x: extended file entries, VAT, sparable and metadata partitions */
+#define OPEN_EXTENSIONS 0x00000F00u
 
 /* Track extraction flags. */
 #define TRACK_RAW 0x20000u
@@ -65,6 +71,7 @@ typedef struct TrackInfo { /* 38 bytes */
 #define KIND_ISO9660 1
 #define KIND_JOLIET 2
 #define KIND_UDF 4
+#define KIND_ROCKRIDGE 8
 
 /* Progress callback block kind. */
 #define CALLBACK_DATA 1
