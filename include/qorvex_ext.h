@@ -1,0 +1,52 @@
+/* qorvex: additions to the public interface for what the seventeen base exports cannot carry.
+ * Every name here starts with QorvexEx; the base exports keep their behaviour whatever is called here. */
+#ifndef QORVEX_EXT_H
+#define QORVEX_EXT_H
+
+#include "qorvex.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* QorvexExEntry.flags */
+#define QORVEX_EX_NAME_CUT 0x0001u     /* the name did not fit EntryInfo.name / wname and was cut */
+#define QORVEX_EX_MULTI_EXTENT 0x0002u /* ISO 9660 / Joliet: the record's multi-extent flag (more records follow) */
+#define QORVEX_EX_POSIX 0x0004u        /* mode, links, uid, gid and serial are recorded (Rock Ridge PX) */
+#define QORVEX_EX_SYMLINK 0x0008u      /* a symbolic link; link_target holds its target */
+#define QORVEX_EX_HARDLINK_SERIAL 0x0010u /* serial identifies the file among hard links */
+#define QORVEX_EX_DEVICE 0x0020u       /* a device node (listed, never created); device holds its number */
+
+#pragma pack(push, 1)
+typedef struct QorvexExEntry {
+    uint32_t struct_size; /* set by the caller to sizeof(QorvexExEntry) */
+    uint32_t flags;
+    uint32_t iso_file_flags; /* the directory record's file flags byte (ISO 9660, Joliet, Rock Ridge) */
+    uint32_t mode;           /* POSIX st_mode, with QORVEX_EX_POSIX */
+    uint32_t links;
+    uint32_t uid;
+    uint32_t gid;
+    uint64_t serial;
+    uint64_t device;
+    int64_t modified; /* seconds since 1970 UTC, 0 when not recorded */
+    int64_t accessed;
+    int64_t changed;
+    int64_t created;
+    uint32_t name_length; /* bytes of the whole name in the system code page */
+    char link_target[4096]; /* UTF-8 / system code page, NUL-terminated; empty when not a link */
+} QorvexExEntry;
+#pragma pack(pop)
+
+/* Details of the entry the last QorvexGetNextFile (files walk) stood on; 0 or ENGINE_NO_CURRENT_ENTRY. */
+int32_t QORVEX_CALL QorvexExGetCurrentFile(QorvexHandle h, QorvexExEntry *entry);
+/* The same for the system-parts walk (QorvexGetNextModule). */
+int32_t QORVEX_CALL QorvexExGetCurrentModule(QorvexHandle h, QorvexExEntry *entry);
+/* How many folders of a track's catalogue were listed but not entered because they lie too deep (the walk
+ * stops 256 folders below a root); their contents are missing from the file list. */
+int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int32_t track, int32_t kind);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* QORVEX_EXT_H */
