@@ -8,9 +8,9 @@ set(CPACK_PACKAGE_VENDOR "qorvex")
 set(CPACK_PACKAGE_CONTACT "qorvex maintainers <maintainers@qorvex.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "CD/DVD disc-image browser and extractor")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Lists and extracts the files, system structures and tracks of CD and DVD images (ISO 9660, Joliet, UDF;\n"
-    "2048-, 2324-, 2336-, 2352- and 2448-byte sectors). Contains the engine library libqorvex.so.1 with its\n"
-    "headers, pkg-config and CMake files, the command-line program qorvex and the desktop program lumast.")
+    "Lists and extracts the files, system structures and tracks of CD and DVD images (ISO 9660, Joliet, UDF; \
+2048-, 2324-, 2336-, 2352- and 2448-byte sectors). Contains the engine library libqorvex.so.1 with its \
+headers, pkg-config and CMake files, the command-line program qorvex and the desktop program lumast.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION otherosfs)

@@ -6,6 +6,7 @@
 # install_test.sh CASE; the environment names the build (set by tests/install/CMakeLists.txt):
 #   BUILD_DIR SOURCE_DIR PREFIX LIBDIR BINDIR DATADIR MANDIR VERSION SONAME CLI HAVE_LUMAST
 set -euo pipefail
+export LC_ALL=C.UTF-8
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qorvex-install-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
