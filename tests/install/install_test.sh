@@ -262,6 +262,55 @@ case_docs() {
   done
 }
 
+# "--json" prints what qorvex.1 documents: valid JSON with exactly the documented members, and the raw bytes
+# of a label that is not UTF-8 beside its replacement text.
+case_json() {
+  mkdir -p "$scratch/src"
+  echo text >"$scratch/src/a.txt"
+  genisoimage -quiet -V QORVEXLBL -J -o "$scratch/label.iso" "$scratch/src"
+  python3 - "$scratch/label.iso" <<'PATCH'
+import sys
+path = sys.argv[1]
+data = open(path, "rb").read()
+open(path, "wb").write(data.replace(b"QORVEXLBL", b"QORVEX\xff\xfe\x80"))
+PATCH
+  "$CLI" info --json "$sample" >"$scratch/info.json"
+  "$CLI" info --json "$scratch/label.iso" >"$scratch/label.json"
+  "$CLI" tracks --json "$sample" >"$scratch/tracks.json"
+  "$CLI" ls --json "$sample" >"$scratch/ls.json"
+  "$CLI" ls --system --long --json "$sample" >"$scratch/parts.json"
+  python3 - "$scratch" <<'CHECK'
+import json, sys
+folder = sys.argv[1]
+def load(name):
+    with open(f"{folder}/{name}", encoding="utf-8") as f:
+        return json.load(f)
+def members(objects, required, optional=()):
+    assert isinstance(objects, list) and objects, objects
+    for o in objects:
+        assert set(required) <= o.keys() <= set(required) | set(optional), (sorted(o.keys()), required)
+entry = ["name", "kind", "size", "time", "date", "start", "sectors", "offset", "extent_index", "extent_count",
+         "attributes", "directory", "hidden"]
+for listing in ("ls.json", "parts.json"):
+    members(load(listing), entry, ["name_hex"])
+files = {e["name"]: e for e in load("ls.json")}
+assert files["\\README.TXT"]["size"] == 35 and files["\\README.TXT"]["date"] == "2001-02-03T04:05:06Z", files
+track = ["track", "session", "format", "sectors", "bytes", "default_fs", "file_systems"]
+info = load("info.json")
+members(info, track)
+assert info[0]["default_fs"] == "joliet" and info[0]["sectors"] == 477, info
+members(info[0]["file_systems"], ["fs", "label", "files", "system_parts"], ["label_hex"])
+assert [f["fs"] for f in info[0]["file_systems"]] == ["iso", "joliet", "udf"], info
+iso = load("label.json")[0]["file_systems"][0]
+assert iso["fs"] == "iso" and iso["label"] == "QORVEX\ufffd\ufffd\ufffd", iso
+assert iso["label_hex"] == "QORVEX".encode().hex() + "fffe80", iso
+tracks = load("tracks.json")
+members(tracks, ["session", "track", "format", "format_code", "first_held", "start", "end_held", "length",
+                 "user_size"])
+assert tracks[0]["format"] == "MODE1/2048" and tracks[0]["length"] == 477 and tracks[0]["user_size"] == 2048, tracks
+CHECK
+}
+
 # The progress line: on a terminal during a long extraction, never with -q, never when stderr is not a terminal.
 case_progress() {
   local image=$scratch/large.iso out=$scratch/track.bin
