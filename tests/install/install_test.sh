@@ -46,6 +46,8 @@ loaded_engine() {
   done
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
+  # The program may have ended between the last look and the liveness check: look once more.
+  [ -n "$file" ] || file=$(sed -n 's/.*calling init: \(.*libqorvex\.so\.[0-9]*\)$/\1/p' "$log".* 2>/dev/null | head -n1)
   rm -f "$log".*
   [ -n "$file" ] && readlink -f "$file"
 }
