@@ -1,14 +1,31 @@
 #include "platform/text.h"
 
 #include <iconv.h>
+
+#include <atomic>
 #include <cerrno>
+#include <deque>
+#include <mutex>
 #include <limits>
 #include <vector>
 
 namespace qorvex::platform {
 
 namespace {
-std::string g_code_page = "UTF-8";
+// Code page names ever set, each kept for the life of the process (a handful at most), so that a conversion
+// on another thread never reads a name freed under it.
+const std::string *Interned(const std::string &name) {
+    static std::mutex lock;
+    static std::deque<std::string> names{"UTF-8"};
+    std::lock_guard<std::mutex> guard(lock);
+    for (const std::string &known : names)
+        if (known == name) return &known;
+    names.push_back(name);
+    return &names.back();
+}
+
+// Read by every conversion on any thread; replaced only by SetCodePage.
+std::atomic<const std::string *> g_code_page{Interned("UTF-8")};
 
 bool IsUtf8(const std::string &name) {
     return name == "UTF-8" || name == "utf-8" || name == "UTF8";
@@ -50,7 +67,7 @@ void ForEachCodePoint(std::u16string_view text, F &&emit) {
 
 std::string Utf16ToOther(std::u16string_view text) {
     std::string out;
-    iconv_t cd = iconv_open(g_code_page.c_str(), "UTF-16LE");
+    iconv_t cd = iconv_open(g_code_page.load()->c_str(), "UTF-16LE");
     if (cd == reinterpret_cast<iconv_t>(-1)) return out;
     ForEachCodePoint(text, [&](char32_t c) {
         char16_t units[2];
@@ -89,7 +106,7 @@ std::string Utf16ToOther(std::u16string_view text) {
 
 std::u16string OtherToUtf16(std::string_view text) {
     std::u16string out;
-    iconv_t cd = iconv_open("UTF-16LE", g_code_page.c_str());
+    iconv_t cd = iconv_open("UTF-16LE", g_code_page.load()->c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) return out;
     std::vector<char> input(text.begin(), text.end());
     char *inp = input.data();
@@ -118,16 +135,16 @@ bool SetCodePage(const std::string &name) {
     iconv_t cd = iconv_open(name.c_str(), "UTF-16LE");
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     iconv_close(cd);
-    g_code_page = name;
+    g_code_page.store(Interned(name));
     return true;
 }
 
 const std::string &CodePage() {
-    return g_code_page;
+    return *g_code_page.load();
 }
 
 std::string Utf16ToMultiByte(std::u16string_view text) {
-    if (!IsUtf8(g_code_page)) return Utf16ToOther(text);
+    if (!IsUtf8(CodePage())) return Utf16ToOther(text);
     std::string out;
     out.reserve(text.size() * 3);
     ForEachCodePoint(text, [&](char32_t c) {
@@ -140,7 +157,7 @@ std::string Utf16ToMultiByte(std::u16string_view text) {
 }
 
 std::u16string MultiByteToUtf16(std::string_view text) {
-    if (!IsUtf8(g_code_page)) return OtherToUtf16(text);
+    if (!IsUtf8(CodePage())) return OtherToUtf16(text);
     std::u16string out;
     out.reserve(text.size());
     size_t i = 0;
