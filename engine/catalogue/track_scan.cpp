@@ -10,6 +10,7 @@ const FsListing *TrackCatalogues::Get(int32_t kind) const {
         case KIND_ISO9660: return &iso;
         case KIND_JOLIET: return &joliet;
         case KIND_UDF: return &udf;
+        case KIND_ROCKRIDGE: return &rockridge;
         default: return nullptr;
     }
 }

@@ -12,6 +12,7 @@ namespace qorvex {
 // The catalogues of one track, filled once by the scan.
 struct TrackCatalogues {
     FsListing iso, joliet, udf;
+    FsListing rockridge;  // with OPEN_ROCK_RIDGE
 
     // The listing a file-system selector names, or null for any other value.
     const FsListing *Get(int32_t kind) const;

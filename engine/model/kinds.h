@@ -16,6 +16,9 @@ enum class FileSystem : int32_t {
     kRockRidge = KIND_ROCKRIDGE,
 };
 
+// Codes 1-6 and 11-15 are ISO 9660 and Joliet, 31-61 UDF, as the base interface lists them. The extended
+// formats take their own ranges (named in qorvex_ext.h as well): 7-10 El Torito parts among the ISO 9660
+// system parts, 21-29 Rock Ridge, 62-69 UDF 2.x structures, 70-79 disc sheets.
 enum class EntryKind : int32_t {
     kNone = 0,
     // ISO 9660
