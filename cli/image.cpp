@@ -4,11 +4,35 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "qorvex_ext.h"
+
+// The extension exports are optional: an engine without them leaves these null, and the host goes without
+// what they tell.
+#pragma weak QorvexExGetCurrentFile
+#pragma weak QorvexExGetCurrentModule
+#pragma weak QorvexExGetSkippedFolders
+
 namespace cli {
+
+namespace {
+
+// Adds what the extension exports know about the entry the walk stands on.
+void AddDetails(QorvexHandle handle, bool parts, Entry *entry) {
+    auto *details = parts ? QorvexExGetCurrentModule : QorvexExGetCurrentFile;
+    if (!details) return;
+    QorvexExEntry ex{};
+    ex.struct_size = sizeof ex;
+    if (details(handle, &ex) != 0) return;
+    entry->name_cut = (ex.flags & QORVEX_EX_NAME_CUT) != 0;
+    entry->more_extents = (ex.flags & QORVEX_EX_MULTI_EXTENT) != 0;
+}
+
+}  // namespace
 
 Image::~Image() {
     if (handle_) QorvexClose(handle_);
@@ -80,6 +104,7 @@ std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts) const {
         EntryInfo info{};
         int32_t left = parts ? QorvexGetNextModule(handle_, &info) : QorvexGetNextFile(handle_, &info);
         entries.push_back(ToEntry(info));
+        AddDetails(handle_, parts, &entries.back());
         if (left == 0) break;
     }
     return entries;
@@ -87,6 +112,11 @@ std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts) const {
 
 int32_t Image::PartCount(int32_t track, int32_t kind) const {
     return QorvexGetModuleStart(handle_, track, kind);
+}
+
+int32_t Image::SkippedFolders(int32_t track, int32_t kind) const {
+    if (!QorvexExGetSkippedFolders) return 0;
+    return std::max<int32_t>(QorvexExGetSkippedFolders(handle_, track, kind), 0);
 }
 
 int32_t Image::DefaultTrack() const {
@@ -109,7 +139,12 @@ int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int
     auto *sink = static_cast<Sink *>(user);
     if (kind != CALLBACK_DATA || length <= 0) return 1;
     if (sink->write_error) return 0;
-    if (sink->fd >= 0) {
+    if (sink->file) {
+        if (!sink->file->Append(data, static_cast<size_t>(length))) {
+            sink->write_error = sink->file->WriteError();
+            return 0;
+        }
+    } else if (sink->fd >= 0) {
         auto *bytes = static_cast<const char *>(data);
         size_t left = static_cast<size_t>(length);
         while (left > 0) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "output.h"
+#include "output_tree.h"
 #include "qorvex.h"
 
 namespace cli {
@@ -23,6 +24,8 @@ struct Entry {
     int32_t attributes = 0;
     int32_t time = 0;
     std::string name;
+    bool name_cut = false;      // the name did not fit the record and was cut
+    bool more_extents = false;  // ISO 9660 / Joliet multi-extent flag: the file goes on in the next record
 };
 
 class Image {
@@ -42,6 +45,8 @@ public:
     // Walks the same catalogue again, with the engine's cursor on entry i while visit(i) runs.
     void Walk(int32_t track, int32_t kind, bool parts, const std::function<void(size_t)> &visit) const;
     int32_t PartCount(int32_t track, int32_t kind) const;
+    // Folders of the catalogue left out because they lie too deep; 0 when the engine cannot tell.
+    int32_t SkippedFolders(int32_t track, int32_t kind) const;
 
     // The first track that carries any file system; 0 when none does.
     int32_t DefaultTrack() const;
@@ -52,9 +57,10 @@ private:
     QorvexHandle handle_ = nullptr;
 };
 
-// The data sink behind the engine's progress callback: writes each block to fd (when >= 0) and advances the
-// progress line. A failed write stops the engine by returning 0.
+// The data sink behind the engine's progress callback: gathers each block into file (when set) or writes it
+// to fd (when >= 0), and advances the progress line. A failed write stops the engine by returning 0.
 struct Sink {
+    host::OutputFile *file = nullptr;
     int fd = -1;
     Progress *progress = nullptr;
     int write_error = 0;

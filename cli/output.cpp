@@ -77,6 +77,13 @@ size_t Utf8Sequence(std::string_view text, size_t i) {
     return n;
 }
 
+// True for a control character: C0, DEL, or C1 (two-byte UTF-8 U+0080..U+009F).
+bool IsControl(std::string_view text, size_t i, size_t n) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (n == 1) return c < 0x20 || c == 0x7F;
+    return n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+}
+
 }  // namespace
 
 std::string DescribeResult(int32_t code) {
@@ -116,11 +123,19 @@ std::string FormatDate(int32_t time) {
 }
 
 std::string DisplayName(std::string_view name) {
+    // Only printable UTF-8 reaches the terminal: C0, DEL, C1 (U+0080..U+009F, CSI among them) and bytes that
+    // are not UTF-8 (a raw 0x9B is CSI to an 8-bit terminal) become "?".
     std::string out;
     out.reserve(name.size());
-    for (char c : name) {
-        auto u = static_cast<unsigned char>(c);
-        out += (u < 0x20 || u == 0x7F) ? '?' : c;
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = Utf8Sequence(name, i);
+        if (n == 0 || IsControl(name, i, n)) {
+            out += '?';
+            i += n ? n : 1;
+            continue;
+        }
+        out.append(name.substr(i, n));
+        i += n;
     }
     return out;
 }
@@ -155,6 +170,10 @@ std::string JsonString(std::string_view text, bool *lossy) {
                         out += static_cast<char>(c);
                     }
             }
+        } else if (IsControl(text, i, n)) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+            out += esc;
         } else {
             out.append(text.substr(i, n));
         }

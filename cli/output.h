@@ -23,7 +23,8 @@ std::string FormatMsf(int64_t sectors);
 // Seconds since 1970 (UTC) as ISO 8601 "YYYY-MM-DDTHH:MM:SSZ"; "-" for 0, which means no date.
 std::string FormatDate(int32_t time);
 
-// A name from an image made safe for a terminal: control characters shown as "?".
+// A name from an image made safe for a terminal: control characters (C0, DEL, C1) and bytes that are not
+// UTF-8 shown as "?".
 std::string DisplayName(std::string_view name);
 
 // A JSON string literal (with quotes). Bytes that are not valid UTF-8 become U+FFFD; *lossy tells whether any did.
