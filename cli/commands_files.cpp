@@ -320,6 +320,7 @@ int RunExtractPart(const Args &args) {
         Sink sink;
         sink.progress = output == "-" ? nullptr : &progress;
         if (output == "-") sink.fd = STDOUT_FILENO;
+        const UnfinishedOutput unfinished(output);
         int32_t result = 0;
         s.image.Walk(s.track, kind, true, [&](size_t i) {
             if (i != index) return;
@@ -333,6 +334,7 @@ int RunExtractPart(const Args &args) {
             return kExitFailed;
         }
         if (result != 0) {
+            unfinished.Remove();
             ReportEngineError("extracting \"" + DisplayName(wanted) + "\" to " + output, result);
             return kExitFailed;
         }

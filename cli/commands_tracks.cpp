@@ -75,6 +75,7 @@ int RunExtractTrack(const Args &args) {
     sink.progress = output == "-" ? nullptr : &progress;
     if (output == "-") sink.fd = STDOUT_FILENO;
     QorvexSetCallback(image.handle(), SinkCallback, &sink);
+    const UnfinishedOutput unfinished(output);
     int32_t result = QorvexExtractTrack(image.handle(), track, output == "-" ? nullptr : output.c_str(), flags);
     QorvexSetCallback(image.handle(), nullptr, nullptr);
     progress.Finish();
@@ -83,6 +84,7 @@ int RunExtractTrack(const Args &args) {
         return kExitFailed;
     }
     if (result != 0) {
+        unfinished.Remove();
         ReportEngineError("extracting track " + std::to_string(number) + " to " + output, result);
         return kExitFailed;
     }

@@ -162,6 +162,16 @@ int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int
     return 1;
 }
 
+UnfinishedOutput::UnfinishedOutput(const std::string &path) : path_(path) {
+    struct stat st {};
+    existed_ = path == "-" || lstat(path.c_str(), &st) == 0;
+}
+
+void UnfinishedOutput::Remove() const {
+    struct stat st {};
+    if (!existed_ && lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path_.c_str());
+}
+
 const char *KindName(int32_t kind) {
     switch (kind) {
         case KIND_ISO9660: return "ISO 9660";

@@ -69,6 +69,19 @@ int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int
 
 Entry ToEntry(const EntryInfo &info);
 
+// What a failed extraction through the engine's path export leaves at a path it made looks whole (the engine
+// sizes the file first), so it is removed. A file that was there before is left: the failure may have come
+// before the engine touched it.
+class UnfinishedOutput {
+public:
+    explicit UnfinishedOutput(const std::string &path);
+    void Remove() const;
+
+private:
+    std::string path_;
+    bool existed_ = true;
+};
+
 const char *KindName(int32_t kind);
 constexpr int32_t kKindOrder[] = {KIND_JOLIET, KIND_UDF, KIND_ISO9660};
 
