@@ -161,7 +161,7 @@ int RunExtract(const Args &args) {
     if (int status = Select(args, &s); status != kExitOk) return status;
     const int32_t kind = s.image.ChooseKind(s.track, s.requested);
     const bool overwrite = args.Has("--overwrite");
-    std::vector<Entry> entries = s.image.List(s.track, kind, false);
+    std::vector<Entry> entries = s.image.List(s.track, kind, false, true);
 
     std::vector<std::string> patterns;
     for (size_t i = 1; i < args.positional.size(); ++i) patterns.push_back(NormalPath(args.positional[i]));
@@ -199,7 +199,7 @@ int RunExtract(const Args &args) {
         std::unordered_set<std::string> names;
         for (const Entry &e : entries) names.insert(e.name);
         const std::string prefix = "udf entry  ";
-        for (const Entry &part : s.image.List(s.track, kind, true)) {
+        for (const Entry &part : s.image.List(s.track, kind, true, true)) {
             if (part.name.compare(0, prefix.size(), prefix) != 0) continue;
             std::string path = part.name.substr(prefix.size());
             if (!path.empty() && path.back() != '\\' && !names.count(path) && selected(path))

@@ -23,11 +23,11 @@ namespace {
 
 // Adds what the extension exports know about the entry the walk stands on.
 void AddDetails(QorvexHandle handle, bool parts, Entry *entry) {
-    auto *details = parts ? QorvexExGetCurrentModule : QorvexExGetCurrentFile;
-    if (!details) return;
+    auto *current = parts ? QorvexExGetCurrentModule : QorvexExGetCurrentFile;
+    if (!current) return;
     QorvexExEntry ex{};
     ex.struct_size = sizeof ex;
-    if (details(handle, &ex) != 0) return;
+    if (current(handle, &ex) != 0) return;
     entry->name_cut = (ex.flags & QORVEX_EX_NAME_CUT) != 0;
     entry->more_extents = (ex.flags & QORVEX_EX_MULTI_EXTENT) != 0;
 }
@@ -97,14 +97,14 @@ void Image::Walk(int32_t track, int32_t kind, bool parts, const std::function<vo
     }
 }
 
-std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts) const {
+std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts, bool details) const {
     std::vector<Entry> entries;
     int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
     for (int32_t i = 0; i < count; ++i) {
         EntryInfo info{};
         int32_t left = parts ? QorvexGetNextModule(handle_, &info) : QorvexGetNextFile(handle_, &info);
         entries.push_back(ToEntry(info));
-        AddDetails(handle_, parts, &entries.back());
+        if (details) AddDetails(handle_, parts, &entries.back());
         if (left == 0) break;
     }
     return entries;

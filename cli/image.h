@@ -40,8 +40,9 @@ public:
     QorvexHandle handle() const { return handle_; }
     int32_t TrackCount() const;
 
-    // The files (system parts with parts = true) of one kind of one track, in catalogue order.
-    std::vector<Entry> List(int32_t track, int32_t kind, bool parts) const;
+    // The files (system parts with parts = true) of one kind of one track, in catalogue order; with `details`
+    // also what the extension exports tell of each (cut names, multi-extent records).
+    std::vector<Entry> List(int32_t track, int32_t kind, bool parts, bool details = false) const;
     // Walks the same catalogue again, with the engine's cursor on entry i while visit(i) runs.
     void Walk(int32_t track, int32_t kind, bool parts, const std::function<void(size_t)> &visit) const;
     int32_t PartCount(int32_t track, int32_t kind) const;

@@ -284,7 +284,7 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
         const host::ListedEntry &first = listed[group.entries.front()];
         if (i == group.entries.front()) {
             writing = false;
-            std::vector<std::string> components = host::TargetComponents(first.name, true);
+            std::vector<std::string> components = host::TargetComponents(CutVersion(first.name), false);
             bool any_cut = false;
             for (size_t k : group.entries) any_cut = any_cut || cut[k];
             if (RefusedName(first.name, any_cut, components.empty())) {
