@@ -238,7 +238,7 @@ int RunExtract(const Args &args) {
         failed = true;
     };
     auto refuse_cut = [&](const std::string &name) {
-        fail(FolderOf(name), "a name in this folder is longer than its record can hold and was cut; not extracted");
+        fail(FolderOf(name), "a name below this folder is longer than its record can hold and was cut; not extracted");
     };
     // Makes the file of one output; false when it was refused (reported).
     auto create = [&](const std::string &name, bool cut_version) {
