@@ -139,6 +139,22 @@ TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
     }
 }
 
+// A track goes to the file the user chose through the same tree: its bytes are the image's, and a link left at
+// that name is replaced after the question, not written through.
+TEST(DesktopTrack, TrackFileIsWholeAndALinkAtItsNameIsReplaced) {
+    Desk d;
+    const std::vector<uint8_t> image = qt::PlantedCaseImage();
+    ASSERT_TRUE(d.Open(image));
+    qt::PrepareRoot(d.dir.path());
+    ASSERT_EQ(symlink("../outside/victim.txt", (d.dir / "dest/Track01.bin").c_str()), 0);
+    const qt::TreeRecord before = qt::RecordTree(d.dir.path(), "dest");
+    EXPECT_EQ(d.doc->ExtractCurrentTrack(d.dir / "dest/Track01.bin", 0), RESULT_FINISHED);
+    EXPECT_EQ(d.ui.asked, std::vector<std::string>{d.dir / "dest/Track01.bin"});
+    EXPECT_EQ(qt::TreeDifference(before, qt::RecordTree(d.dir.path(), "dest")), "");
+    EXPECT_TRUE(qt::ReadFile(d.dir / "dest/Track01.bin") == image);
+    EXPECT_FALSE(fs::is_symlink(d.dir / "dest/Track01.bin"));
+}
+
 // Needs the engine's extension exports: cut names, folders left out for depth, multi-extent ISO 9660 files.
 TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
     if (!qt::EngineHasExtensions()) GTEST_SKIP() << "the engine does not tell cut names or skipped folders";
