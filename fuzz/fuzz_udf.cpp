@@ -6,20 +6,25 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "udf/udf_tag.h"
+#include "udf/udf_structures.h"
 
 namespace {
+void PutLe32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
 void PutTag(uint8_t *block, uint16_t id, uint32_t location) {
     block[0] = static_cast<uint8_t>(id);
     block[1] = static_cast<uint8_t>(id >> 8);
     block[2] = 2;
-    qorvex::udf::PutLe32(block + 12, location);
+    PutLe32(block + 12, location);
 }
 
 void FixCrc(uint8_t *block, size_t available) {
-    const uint16_t id = qorvex::udf::TagIdentifier(block);
+    const qorvex::ByteView bytes(block, available);
+    const uint16_t id = qorvex::udf::TagIdentifier(bytes);
     if (!((id >= 1 && id <= 9) || (id >= 256 && id <= 266))) return;
-    size_t length = qorvex::udf::TagCrcLength(block);
+    size_t length = qorvex::udf::Tag::Parse(bytes).crc_length;
     if (length == 0 || 16 + length > available) length = std::min<size_t>(available - 16, 2032);
     block[10] = static_cast<uint8_t>(length);
     block[11] = static_cast<uint8_t>(length >> 8);
@@ -35,10 +40,10 @@ void FixCrc(uint8_t *block, size_t available) {
 void Anchor(uint8_t *block, uint32_t location) {
     std::memset(block, 0, 2048);
     PutTag(block, 2, location);
-    qorvex::udf::PutLe32(block + 16, 16 * 2048);  // main sequence: 16 sectors at 32
-    qorvex::udf::PutLe32(block + 20, 32);
-    qorvex::udf::PutLe32(block + 24, 16 * 2048);  // reserve sequence: 16 sectors at 48
-    qorvex::udf::PutLe32(block + 28, 48);
+    PutLe32(block + 16, 16 * 2048);  // main sequence: 16 sectors at 32
+    PutLe32(block + 20, 32);
+    PutLe32(block + 24, 16 * 2048);  // reserve sequence: 16 sectors at 48
+    PutLe32(block + 28, 48);
     FixCrc(block, 2048);
 }
 }  // namespace

@@ -9,6 +9,10 @@
 extern "C" {
 #endif
 
+/* A result code beside those of qorvex.h: the image's structures would need more memory than the budget of
+ * one open image allows (about 64 MiB plus 16 bytes per image byte, at most 2 GiB). */
+#define ENGINE_TOO_LARGE 0x8127
+
 /* QorvexExEntry.flags */
 #define QORVEX_EX_NAME_CUT 0x0001u     /* the name did not fit EntryInfo.name / wname and was cut */
 #define QORVEX_EX_MULTI_EXTENT 0x0002u /* ISO 9660 / Joliet: the record's multi-extent flag (more records follow) */

@@ -1,29 +1,38 @@
-// One track of an open image: its reader, its catalogue set, the walks and the entry extraction.
+// One track of an open image: its reader, its catalogues, the walks and the entry extraction.
 #pragma once
 
 #include <cstdint>
 
-#include "catalogue/catalogue_entry.h"
+#include "catalogue/track_scan.h"
 #include "image/sector_reader.h"
-#include "interface/progress.h"
+#include "model/progress.h"
+#include "model/status.h"
 #include "qorvex.h"
+#include "qorvex_ext.h"
 
 namespace qorvex {
 
+namespace platform {
+class File;
+}
+
 class TrackVolume {
 public:
-    int32_t Scan(const TrackRecord &record, uint32_t options);
+    Status Scan(const TrackRecord &record, const Limits &limits);
 
     int32_t FileCount(int32_t kind) const;
     int32_t FileStart(int32_t kind);
     int32_t NextFile(EntryInfo *record);
-    int32_t ExtractCurrentFile(const char *path, bool single);
+    Status ExtractCurrentFile(const char *path, bool single);
     int32_t PartStart(int32_t kind);
     int32_t NextPart(EntryInfo *record);
-    int32_t ExtractCurrentPart(const char *path);
+    Status ExtractCurrentPart(const char *path);
+    // The entry under the file or the part cursor, or null.
+    const CatalogueEntry *CurrentFile() const;
+    const CatalogueEntry *CurrentPart() const;
 
     SectorReader &Reader() { return reader_; }
-    const CatalogueSet &Catalogues() const { return set_; }
+    const TrackCatalogues &Catalogues() const { return catalogues_; }
     const Catalogue *Files(int32_t kind) const;
     const Catalogue *Parts(int32_t kind) const;
     const std::string *Label(int32_t kind) const;
@@ -31,14 +40,15 @@ public:
     const Progress &GetProgress() const { return progress_; }
 
     // Extraction of one entry, or of the UDF file an entry belongs to (all its extents joined).
-    int32_t ExtractSingle(const CatalogueEntry &entry, const char *path);
-    int32_t ExtractJoined(const CatalogueEntry &entry, const char *path);
+    Status ExtractSingle(const CatalogueEntry &entry, const char *path);
+    Status ExtractJoined(const CatalogueEntry &entry, const char *path);
 
 private:
-    int32_t CopyEntry(const CatalogueEntry &entry, class platform::File *out);
+    Status CopyEntry(const CatalogueEntry &entry, platform::File *out);
+    Status CopyRest(platform::File *out, int64_t sectors_left, uint64_t &remaining);
 
     SectorReader reader_;
-    CatalogueSet set_;
+    TrackCatalogues catalogues_;
     int32_t selected_kind_ = 0;
     int32_t file_cursor_ = -1;
     int32_t part_cursor_ = -1;
@@ -47,5 +57,7 @@ private:
 
 // Fills an EntryInfo from a catalogue entry (names cut to fit, at a character boundary).
 void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record);
+// Fills the details the EntryInfo cannot carry.
+void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details);
 
 }  // namespace qorvex

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "image/raw_sector.h"
 #include "image/sector_format.h"
+#include "image/track_layout.h"
 #include "platform/file.h"
 
 namespace qorvex {
@@ -15,16 +17,30 @@ bool SignatureAt(const uint8_t *sample, size_t offset) {
     return std::memcmp(p, "CD001", 5) == 0 || std::memcmp(p, "BEA01", 5) == 0;
 }
 
-// Raw class of a 32-byte sample of a 2352-byte sector: 3, 5, 6, 7 or 0 for none.
+// Raw class of a 32-byte sample of a 2352-byte sector (its 2352-byte format), kFormatUnknown for none.
 int32_t RawClass(const uint8_t *s) {
-    if (std::memcmp(s, kSync, sizeof kSync) != 0) return 0;
-    const uint8_t mode = s[15];
-    if ((mode & 1) && SignatureAt(s, 16)) return 3;
+    using namespace raw_sector;
+    if (std::memcmp(s, kSync, kSyncSize) != 0) return kFormatUnknown;
+    const uint8_t mode = s[kMode];
+    if ((mode & 1) && SignatureAt(s, kData)) return kFormatMode1_2352;
     if (mode & 2) {
-        if (std::memcmp(s + 16, s + 20, 4) == 0 && SignatureAt(s, 24)) return (s[18] & 0x20) ? 7 : 6;
-        if (SignatureAt(s, 16)) return 5;
+        // An XA subheader is recorded twice; its submode byte tells Form 2 from Form 1.
+        if (std::memcmp(s + kSubheader, s + kSubheaderCopy, 4) == 0 && SignatureAt(s, kXaData))
+            return (s[kSubmode] & kSubmodeForm2) ? kFormatMode2Form2_2352 : kFormatMode2Form1_2352;
+        if (SignatureAt(s, kData)) return kFormatMode2_2352;
     }
-    return 0;
+    return kFormatUnknown;
+}
+
+// The 2448-byte format holding the same sector layout as a 2352-byte one.
+int32_t With2448Bytes(int32_t format2352) {
+    switch (format2352) {
+        case kFormatMode1_2352: return kFormatMode1_2448;
+        case kFormatMode2_2352: return kFormatMode2_2448;
+        case kFormatMode2Form1_2352: return kFormatMode2Form1_2448;
+        case kFormatMode2Form2_2352: return kFormatMode2Form2_2448;
+        default: return kFormatUnknown;
+    }
 }
 }  // namespace
 
@@ -47,18 +63,13 @@ int32_t DetectFormat(const std::string &path, int64_t base, int32_t shift) {
     }
     const uint8_t *s2048 = samples[0], *s2324 = samples[1], *s2336 = samples[2], *s2352 = samples[3],
                   *s2448 = samples[4];
-    if (SignatureAt(s2048, 0)) return 9;
-    if (int32_t c = RawClass(s2352)) return c;
-    switch (RawClass(s2448)) {
-        case 3: return 15;
-        case 5: return 16;
-        case 6: return 17;
-        case 7: return 18;
-        default: break;
-    }
-    if (SignatureAt(s2336, 0)) return 10;
-    if (std::memcmp(s2336, s2336 + 4, 4) == 0 && SignatureAt(s2336, 8)) return 13;
-    if (SignatureAt(s2324, 0)) return 12;
+    if (SignatureAt(s2048, 0)) return kFormatMode1_2048;
+    if (const int32_t raw = RawClass(s2352); raw != kFormatUnknown) return raw;
+    if (const int32_t raw = With2448Bytes(RawClass(s2448)); raw != kFormatUnknown) return raw;
+    if (SignatureAt(s2336, 0)) return kFormatMode2_2336;
+    // A 2336-byte XA sector: the subheader twice, then the Form 1 data.
+    if (std::memcmp(s2336, s2336 + 4, 4) == 0 && SignatureAt(s2336, 8)) return kFormatMode2_2336Xa;
+    if (SignatureAt(s2324, 0)) return kFormatMode2_2324;
     return kFormatUnknown;
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tracks/track_record.h"
+#include "model/track_record.h"
 
 namespace qorvex {
 

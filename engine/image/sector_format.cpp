@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "image/raw_sector.h"
+
 namespace qorvex {
 
 namespace {
@@ -80,11 +82,14 @@ uint32_t ComputeEdc(const uint8_t *data, size_t n) {
 bool CheckSectorEdc(EdcCheck check, const uint8_t *sector) {
     switch (check) {
         case EdcCheck::kNone: return true;
+        // ECMA-130 14.3: Mode 1 EDC over sync, header and data (bytes 0-2063), stored at 2064.
         case EdcCheck::kMode1: return ComputeEdc(sector, 2064) == StoredEdc(sector + 2064);
-        case EdcCheck::kForm1: return ComputeEdc(sector + 16, 2056) == StoredEdc(sector + 2072);
+        // Mode 2 Form 1: over subheader and data (16-2071), stored at 2072.
+        case EdcCheck::kForm1: return ComputeEdc(sector + raw_sector::kSubheader, 2056) == StoredEdc(sector + 2072);
         case EdcCheck::kForm1In2336:
-            if (sector[2] & 0x20) return true;  // a Form 2 sector carries no Form 1 EDC here
-            return ComputeEdc(sector, 2056) == StoredEdc(sector + 2056);
+            if (sector[raw_sector::kSubmodeIn2336] & raw_sector::kSubmodeForm2)
+                return true;                                              // a Form 2 sector carries no Form 1 EDC here
+            return ComputeEdc(sector, 2056) == StoredEdc(sector + 2056);  // the same, without sync and header
     }
     return true;
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/kinds.h"
+
 namespace qorvex {
 
 enum class EdcCheck : uint8_t { kNone, kMode1, kForm1, kForm1In2336 };
@@ -19,14 +21,9 @@ struct SectorFormat {
     EdcCheck edc;
 };
 
-constexpr int32_t kFormatAudio = 0;
-constexpr int32_t kFormatMode1_2048 = 9;
-constexpr int32_t kFormatMode2_2336Xa = 13;
-constexpr int32_t kFormatUnknown = 20;
-constexpr int32_t kFormatCount = 21;
 constexpr int32_t kMaxStoredSize = 2448;
 
-// Any code outside 0..20 is answered with the entry of 20.
+// Any code outside the table is answered with the entry of kFormatUnknown.
 const SectorFormat &GetSectorFormat(int32_t code);
 
 // The 32-bit CD-ROM EDC of ECMA-130 over n bytes (initial value 0, no final inversion).

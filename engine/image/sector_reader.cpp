@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "image/raw_sector.h"
+
 namespace qorvex {
 
 namespace {
@@ -13,18 +15,23 @@ int Bcd(uint8_t b) {
     return (b >> 4) * 10 + (b & 0x0F);
 }
 
+using raw_sector::kAddress;
+using raw_sector::kFramesPerSecond;
+
 // The address in a raw sector's header, as a sector number + 150.
 int64_t HeaderAddress(const uint8_t *sector) {
-    return int64_t(Bcd(sector[12])) * 60 * 75 + int64_t(Bcd(sector[13])) * 75 + Bcd(sector[14]);
+    const uint8_t *a = sector + kAddress;
+    return int64_t(Bcd(a[0])) * 60 * kFramesPerSecond + int64_t(Bcd(a[1])) * kFramesPerSecond + Bcd(a[2]);
 }
 
 // A header holding a well-formed address (BCD minutes, seconds below 60, frames below 75) past `wanted`.
 // Addresses only grow along a disc, so the wanted sector cannot come after it; a garbled header does not
 // count, since a damaged sector may sit in front of the wanted one.
 bool PastWanted(const uint8_t *sector, int64_t wanted) {
-    for (int i = 12; i < 15; ++i)
-        if ((sector[i] >> 4) > 9 || (sector[i] & 0x0F) > 9) return false;
-    return Bcd(sector[13]) < 60 && Bcd(sector[14]) < 75 && HeaderAddress(sector) > wanted;
+    const uint8_t *a = sector + kAddress;
+    for (int i = 0; i < 3; ++i)
+        if ((a[i] >> 4) > 9 || (a[i] & 0x0F) > 9) return false;
+    return Bcd(a[1]) < 60 && Bcd(a[2]) < kFramesPerSecond && HeaderAddress(sector) > wanted;
 }
 }  // namespace
 
@@ -137,7 +144,7 @@ bool SectorReader::SeekRelative(int32_t r) {
     expected_ = r;
     if (!PlainSeek(r)) return false;
     if (!ChecksAddresses()) return true;
-    const int64_t wanted = int64_t(record_.start) + r + 150;
+    const int64_t wanted = int64_t(record_.start) + r + raw_sector::kAddressOffset;
     int64_t count = 0;
     for (;;) {
         if (!ReadStored(sector_.data())) return false;
@@ -211,7 +218,7 @@ bool SectorReader::ReadStored(uint8_t *destination) {
 
 bool SectorReader::ReadNextChecked(uint8_t *destination) {
     if (ChecksAddresses()) {
-        const int64_t wanted = int64_t(record_.start) + expected_ + 150;
+        const int64_t wanted = int64_t(record_.start) + expected_ + raw_sector::kAddressOffset;
         for (;;) {
             if (!ReadStored(destination)) return false;
             if (HeaderAddress(destination) == wanted) break;

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "image/sector_format.h"
+#include "model/status.h"
+#include "model/track_record.h"
 #include "platform/file.h"
-#include "tracks/track_record.h"
 
 namespace qorvex {
 
@@ -54,6 +55,8 @@ public:
     bool ReadRawSector(uint8_t *destination);
 
     bool EdcError() const { return edc_error_; }
+    // The code of a failed sector read: an EDC mismatch once the check has failed, else a plain read failure.
+    Status ReadFailure() const { return edc_error_ ? Code::kEdcMismatch : Code::kReadFailed; }
     int32_t StoredSize() const { return stored_size_; }
     int32_t UserOffset() const { return user_offset_; }
     int32_t UserSize() const { return user_size_; }

@@ -1,50 +1,33 @@
-// The seventeen exported functions, the handle registry and the image handle.
+// The seventeen exported functions.
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <vector>
 
-#include "catalogue/track_volume.h"
 #include "image/image_catalogue.h"
+#include "interface/handle_registry.h"
 #include "qorvex.h"
 #include "tracks/track_extract.h"
 
 #define QORVEX_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace qorvex {
-
 namespace {
 
-// The object behind a handle: one scanned volume per track.
-struct ImageHandle {
-    int32_t selected_track = -1;
-    std::vector<std::unique_ptr<TrackVolume>> volumes;
-
-    TrackVolume *Track(int32_t index) {
-        if (index < 0 || static_cast<size_t>(index) >= volumes.size()) return nullptr;
-        return volumes[static_cast<size_t>(index)].get();
-    }
-    TrackVolume *Selected() { return Track(selected_track); }
-};
-
-// Open handles in the order of opening; those still open when the library unloads are destroyed with it.
-std::vector<std::unique_ptr<ImageHandle>> &Registry() {
-    static std::vector<std::unique_ptr<ImageHandle>> registry;
-    return registry;
-}
-
-// A handle the library never returned, or one already closed, is answered like an empty one.
-ImageHandle *Lookup(QorvexHandle h) {
-    if (!h) return nullptr;
-    for (auto &handle : Registry())
-        if (handle.get() == h) return handle.get();
-    return nullptr;
-}
+constexpr int32_t kEngineVersion = 100;
+constexpr size_t kLabelBytes = 32;
 
 [[maybe_unused]] const char kVersionText[] = "qorvex DLL 0.100 (0.1.0.0)";
 
-}  // namespace
+// The kinds QorvexGetImageInformation tries, in order, when asked to choose.
+constexpr int32_t kLabelPreference[] = {KIND_JOLIET, KIND_UDF, KIND_ISO9660};
 
+int64_t ImageBytes(const ImageCatalogue &catalogue) {
+    int64_t total = 0;
+    for (int32_t i = 0; i < catalogue.TrackCount(); ++i) total += catalogue.GetTrack(i).stored_length;
+    return total;
+}
+
+}  // namespace
 }  // namespace qorvex
 
 using namespace qorvex;
@@ -54,52 +37,50 @@ QORVEX_EXPORT int32_t QORVEX_CALL Qorvex(int32_t, int32_t) {
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetDllVersion(void) {
-    return 100;
+    return kEngineVersion;
 }
 
 QORVEX_EXPORT QorvexHandle QORVEX_CALL QorvexOpen(const char *path, uint32_t options, int32_t *error) {
-    auto handle = std::make_unique<ImageHandle>();
-    int32_t result = 0;
+    auto handle = std::make_shared<ImageHandle>();
+    Status result;
     ImageCatalogue catalogue;
     if (!path || !catalogue.Probe(path)) {
-        result = ENGINE_UNKNOWN_FORMAT;
+        result = Code::kUnknownFormat;
     } else {
-        for (int32_t i = 0; i < catalogue.TrackCount(); ++i) {
+        MemoryBudget budget = MemoryBudget::ForImage(ImageBytes(catalogue));
+        const Limits limits{&budget, options};
+        for (int32_t i = 0; i < catalogue.TrackCount() && result.IsOk(); ++i) {
             auto volume = std::make_unique<TrackVolume>();
-            result = volume->Scan(catalogue.GetTrack(i), options);
-            if (result != 0) break;
-            handle->volumes.push_back(std::move(volume));
+            result = volume->Scan(catalogue.GetTrack(i), limits);
+            if (result.IsOk()) handle->volumes.push_back(std::move(volume));
         }
     }
-    if (result != 0) {
-        if (error) *error = result;
+    if (result.Failed()) {
+        if (error) *error = result.Value();
         return nullptr;
     }
-    Registry().push_back(std::move(handle));
-    return Registry().back().get();
+    return RegisterHandle(std::move(handle));
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexClose(QorvexHandle h) {
-    auto &registry = Registry();
-    auto it = std::find_if(registry.begin(), registry.end(), [h](const auto &p) { return p.get() == h; });
-    if (it != registry.end()) registry.erase(it);
+    UnregisterHandle(h);
     return 0;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexSetCallback(QorvexHandle h, ProgressCallback cb, void *user) {
-    if (ImageHandle *handle = Lookup(h))
+    if (HeldHandle handle{h})
         for (auto &volume : handle->volumes) volume->SetProgress(Progress{cb, user});
     return 0;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetFileCount(QorvexHandle h, int32_t track, int32_t kind) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     return volume ? volume->FileCount(kind) : 0;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetFileStart(QorvexHandle h, int32_t track, int32_t kind) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return 0;
     handle->selected_track = track;
@@ -107,15 +88,15 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetFileStart(QorvexHandle h, int32_t tra
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetNextFile(QorvexHandle h, EntryInfo *record) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Selected() : nullptr;
     return volume ? volume->NextFile(record) : 0;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExtractCurrentFile2(QorvexHandle h, const char *path, int32_t single) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Selected() : nullptr;
-    return volume ? volume->ExtractCurrentFile(path, single != 0) : ENGINE_NO_CURRENT_ENTRY;
+    return volume ? volume->ExtractCurrentFile(path, single != 0).Value() : ENGINE_NO_CURRENT_ENTRY;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExtractCurrentFile(QorvexHandle h, const char *path) {
@@ -123,7 +104,7 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExtractCurrentFile(QorvexHandle h, const
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetModuleStart(QorvexHandle h, int32_t track, int32_t kind) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return 0;
     handle->selected_track = track;
@@ -131,47 +112,47 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetModuleStart(QorvexHandle h, int32_t t
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetNextModule(QorvexHandle h, EntryInfo *record) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Selected() : nullptr;
     return volume ? volume->NextPart(record) : 0;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExtractCurrentModule(QorvexHandle h, const char *path) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Selected() : nullptr;
-    return volume ? volume->ExtractCurrentPart(path) : ENGINE_NO_CURRENT_ENTRY;
+    return volume ? volume->ExtractCurrentPart(path).Value() : ENGINE_NO_CURRENT_ENTRY;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetImageInformation(QorvexHandle h, int32_t track, int32_t kind, char *label,
                                                             int32_t *sectors, int64_t *bytes) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return 0;
     const TrackRecord &record = volume->Reader().Record();
     if (sectors) *sectors = record.end - record.start;
     if (bytes) *bytes = record.stored_length - record.stored_pregap;
-    if (kind == 0) {
-        for (int32_t candidate : {2, 4, 1})
+    if (kind == KIND_AUTO) {
+        for (int32_t candidate : kLabelPreference)
             if (volume->FileCount(candidate) > 0) {
                 kind = candidate;
                 break;
             }
-        if (kind == 0) return 0;
+        if (kind == KIND_AUTO) return 0;
     } else if (volume->FileCount(kind) == 0) {
         return 0;
     }
     const std::string *text = volume->Label(kind);
-    if (label && text) std::memcpy(label, text->data(), std::min<size_t>(text->size(), 32));
+    if (label && text) std::memcpy(label, text->data(), std::min(text->size(), kLabelBytes));
     return kind;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetTrackCount(QorvexHandle h) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     return handle ? static_cast<int32_t>(handle->volumes.size()) : 0;
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetTrackInfo(QorvexHandle h, int32_t track, TrackInfo *info) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return ENGINE_BAD_TRACK;
     if (info) FillTrackInfo(volume->Reader(), info);
@@ -179,8 +160,8 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexGetTrackInfo(QorvexHandle h, int32_t tra
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExtractTrack(QorvexHandle h, int32_t track, const char *path, uint32_t flags) {
-    ImageHandle *handle = Lookup(h);
+    HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return ENGINE_BAD_TRACK;
-    return ExtractTrack(volume->Reader(), volume->GetProgress(), path, flags);
+    return ExtractTrack(volume->Reader(), volume->GetProgress(), path, flags).Value();
 }

@@ -1,24 +1,32 @@
 #include "joliet/joliet.h"
 
 #include <algorithm>
-#include <array>
 
 #include "platform/text.h"
 
 namespace qorvex::joliet {
 
-bool IsJolietDescriptor(const uint8_t *d) {
-    return d[0] == 2 && d[88] == 0x25 && d[89] == 0x2F && (d[90] == 0x40 || d[90] == 0x43 || d[90] == 0x45) &&
-           (d[91] == 0 || d[91] == 0x20);
+namespace {
+constexpr size_t kMaxNameBytes = 512;
+// ECMA-119 8.5: volume descriptor type (BP 1) and escape sequences (BP 89-120).
+constexpr size_t kType = 0, kEscapes = 88;
+constexpr uint8_t kSupplementary = 2;
+}  // namespace
+
+bool IsJolietDescriptor(ByteView d) {
+    // "%/@", "%/C" or "%/E": UCS-2 levels 1 to 3.
+    const uint8_t level = d.U8(kEscapes + 2);
+    return d.U8(kType) == kSupplementary && d.U8(kEscapes) == 0x25 && d.U8(kEscapes + 1) == 0x2F &&
+           (level == 0x40 || level == 0x43 || level == 0x45) && (d.U8(kEscapes + 3) == 0 || d.U8(kEscapes + 3) == 0x20);
 }
 
-std::string ConvertName(const uint8_t *identifier, size_t n) {
-    std::array<uint8_t, 512> scratch{};
-    n = std::min(n, scratch.size());
-    std::copy(identifier, identifier + n, scratch.begin());
+std::string ConvertName(ByteView identifier) {
+    const size_t n = std::min(identifier.Size(), kMaxNameBytes);
     std::u16string text;
-    for (size_t i = 0; i + 1 < scratch.size() && i < n; i += 2) {
-        const char16_t unit = char16_t((scratch[i] << 8) | scratch[i + 1]);
+    text.reserve(n / 2);
+    // An odd last byte is the high half of a unit whose low half is 0.
+    for (size_t i = 0; i < n && i + 1 < kMaxNameBytes; i += 2) {
+        const char16_t unit = static_cast<char16_t>((identifier.U8(i) << 8) | (i + 1 < n ? identifier.U8(i + 1) : 0));
         if (unit == 0) break;
         text += unit;
     }

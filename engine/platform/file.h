@@ -50,6 +50,10 @@ bool CreateFolder(const std::string &path);
 // naming convention there, and a name from an image is never rewritten to carry it).
 bool SetFileAttributes(const std::string &path, int32_t attributes);
 
+// Creates every missing folder of an output path (the folders of everything before its last separator);
+// true when one was made.
+bool MakeOutputFolders(const std::string &path);
+
 // Folder separator of output paths handed in by a host.
 constexpr char kPathSeparator = '/';
 

@@ -187,4 +187,21 @@ bool SetFileAttributes(const std::string &, int32_t) {
     return true;
 }
 
+bool MakeOutputFolders(const std::string &path) {
+    const size_t last = path.find_last_of(kPathSeparator);
+    if (last == std::string::npos || last == 0) return false;
+    if (IsDirectory(path.substr(0, last))) return false;  // nothing is missing (the usual case)
+    // Walk the folders from the outermost, creating each one that is missing.
+    bool made = false;
+    for (size_t k = path.find(kPathSeparator, 1); k != std::string::npos && k <= last;
+         k = path.find(kPathSeparator, k + 1)) {
+        const std::string folder = path.substr(0, k);
+        if (folder.empty() || folder.back() == kPathSeparator) continue;
+        if (IsDirectory(folder)) continue;
+        made = CreateFolder(folder);
+        if (!made) return false;
+    }
+    return made;
+}
+
 }  // namespace qorvex::platform

@@ -1,14 +1,19 @@
 #include "tracks/track_extract.h"
 
+#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
-#include "platform/file.h"
+#include "image/sector_format.h"
+#include "tracks/output_file.h"
 
 namespace qorvex {
 
 namespace {
+
+constexpr size_t kWavHeaderSize = 44;
+constexpr int64_t kRunBytes = 1 << 20;
+
 void Put32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
@@ -17,72 +22,68 @@ void Put16(uint8_t *p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 
-int32_t ReadFailure(const SectorReader &reader) {
-    return reader.EdcError() ? ENGINE_EDC_MISMATCH : ENGINE_READ_FAILED;
-}
-
-int32_t ExtractRaw(SectorReader &reader, const Progress &progress, platform::File *out, uint32_t flags) {
+Status ExtractRaw(SectorReader &reader, const Progress &progress, OutputFile &output, uint32_t flags) {
     TrackInfo info{};
     FillTrackInfo(reader, &info);
     const int32_t r = GetSectorFormat(info.format).raw_output;
     const int32_t first = (flags & TRACK_PREGAP) ? info.first_held : info.start;
     const int64_t n = (int64_t(info.end_held) - first) * r;
+    const bool wav = (flags & TRACK_WAV) != 0;
+    QORVEX_TRY(output.Presize(static_cast<uint64_t>(n) + (wav ? kWavHeaderSize : 0)));
+    platform::File *out = output.File();
     bool stop_remembered = false;
-    if (out) {
-        if (!out->SetLength(n + ((flags & TRACK_WAV) ? 44 : 0)) || !out->Seek(0)) return ENGINE_WRITE_FAILED;
-    }
-    if (flags & TRACK_WAV) {
-        uint8_t header[44];
+    if (wav) {
+        uint8_t header[kWavHeaderSize];
         BuildWavHeader(header, static_cast<uint64_t>(n));
-        if (out && !out->Write(header, sizeof header)) return ENGINE_WRITE_FAILED;
+        if (out && !out->Write(header, sizeof header)) return Code::kWriteFailed;
         if (!progress.Deliver(header, sizeof header)) stop_remembered = true;
     }
-    if (!reader.SeekSector(first)) return ENGINE_SEEK_FAILED;
+    if (!reader.SeekSector(first)) return Code::kSeekFailed;
     std::vector<uint8_t> sector(kMaxStoredSize + 4);
     for (int64_t s = first; s < info.end_held; ++s) {
-        if (!reader.ReadRawSector(sector.data())) return ReadFailure(reader);
-        if (out && !out->Write(sector.data(), static_cast<size_t>(r))) return ENGINE_WRITE_FAILED;
-        if (!progress.Deliver(sector.data(), r)) return ENGINE_ABORTED;
+        if (!reader.ReadRawSector(sector.data())) return reader.ReadFailure();
+        if (out && !out->Write(sector.data(), static_cast<size_t>(r))) return Code::kWriteFailed;
+        if (!progress.Deliver(sector.data(), r)) return Code::kAborted;
     }
-    if (out && !out->Flush()) return ENGINE_WRITE_FAILED;
-    return stop_remembered ? ENGINE_ABORTED : 0;
+    if (out && !out->Flush()) return Code::kWriteFailed;
+    return stop_remembered ? Code::kAborted : Status::Ok();
 }
 
-int32_t ExtractUserData(SectorReader &reader, const Progress &progress, platform::File *out) {
+Status ExtractUserData(SectorReader &reader, const Progress &progress, OutputFile &output) {
     TrackInfo info{};
     FillTrackInfo(reader, &info);
     const int32_t u = info.user_size;
-    if (u == 0) return ExtractRaw(reader, progress, out, TRACK_RAW);
-    if (out) {
-        if (!out->SetLength((int64_t(info.end_held) - info.start) * u) || !out->Seek(0)) return ENGINE_WRITE_FAILED;
-    }
-    if (!reader.SeekSector(info.start)) return ENGINE_SEEK_FAILED;
+    if (u == 0) return ExtractRaw(reader, progress, output, TRACK_RAW);
+    QORVEX_TRY(output.Presize(static_cast<uint64_t>((int64_t(info.end_held) - info.start) * u)));
+    platform::File *out = output.File();
+    if (!reader.SeekSector(info.start)) return Code::kSeekFailed;
     // Without a callback sectors are read and written in runs of 1 MiB; with one, sector by sector, so that a
     // stop reads nothing past the sector it ends on.
-    const int32_t run_length = progress.Active() ? 1 : std::max<int32_t>(1, (1 << 20) / u);
+    const int32_t run_length = progress.Active() ? 1 : static_cast<int32_t>(std::max<int64_t>(1, kRunBytes / u));
     const bool direct = out && !progress.Active() && reader.CanCopyDirectly();
     std::vector<uint8_t> data(direct ? 0 : static_cast<size_t>(run_length) * static_cast<size_t>(u));
     for (int64_t s = info.start; s < info.end_held;) {
         const int32_t run = static_cast<int32_t>(std::min<int64_t>(run_length, info.end_held - s));
         if (direct) {  // user data lies in the image as it is: copy it without reading it through memory
             const int32_t copied = reader.CopySectorRun(*out, run, int64_t(run) * u);
-            if (copied < 0) return ENGINE_WRITE_FAILED;
-            if (copied < run) return ReadFailure(reader);
+            if (copied < 0) return Code::kWriteFailed;
+            if (copied < run) return reader.ReadFailure();
             s += run;
             continue;
         }
         const int32_t good = reader.ReadSectorRun(data.data(), run);
         if (out && good > 0 && !out->Write(data.data(), static_cast<size_t>(good) * static_cast<size_t>(u)))
-            return ENGINE_WRITE_FAILED;
+            return Code::kWriteFailed;
         for (int32_t i = 0; i < good && progress.Active(); ++i)
             if (!progress.Deliver(data.data() + static_cast<size_t>(i) * static_cast<size_t>(u), u))
-                return ENGINE_ABORTED;
-        if (good < run) return ReadFailure(reader);
+                return Code::kAborted;
+        if (good < run) return reader.ReadFailure();
         s += run;
     }
-    if (out && !out->Flush()) return ENGINE_WRITE_FAILED;
-    return 0;
+    if (out && !out->Flush()) return Code::kWriteFailed;
+    return Status::Ok();
 }
+
 }  // namespace
 
 void BuildWavHeader(uint8_t header[44], uint64_t data_length) {
@@ -91,13 +92,13 @@ void BuildWavHeader(uint8_t header[44], uint64_t data_length) {
     Put32(header + 4, length + 36);
     std::memcpy(header + 8, "WAVE", 4);
     std::memcpy(header + 12, "fmt ", 4);
-    Put32(header + 16, 16);
-    Put16(header + 20, 1);
-    Put16(header + 22, 2);
-    Put32(header + 24, 44100);
-    Put32(header + 28, 176400);
-    Put16(header + 32, 4);
-    Put16(header + 34, 16);
+    Put32(header + 16, 16);      // format chunk size
+    Put16(header + 20, 1);       // PCM
+    Put16(header + 22, 2);       // channels
+    Put32(header + 24, 44100);   // samples per second
+    Put32(header + 28, 176400);  // bytes per second
+    Put16(header + 32, 4);       // bytes per sample frame
+    Put16(header + 34, 16);      // bits per sample
     std::memcpy(header + 36, "data", 4);
     Put32(header + 40, length);
 }
@@ -119,41 +120,15 @@ void FillTrackInfo(const SectorReader &reader, TrackInfo *info) {
     info->reserved2[2] = t.reserved_c[1];
 }
 
-bool MakeOutputFolders(const std::string &path) {
-    const size_t last = path.find_last_of(platform::kPathSeparator);
-    if (last == std::string::npos || last == 0) return false;
-    if (platform::IsDirectory(path.substr(0, last))) return false;  // nothing is missing (the usual case)
-    // Walk the folders from the outermost, creating each one that is missing.
-    bool made = false;
-    for (size_t k = path.find(platform::kPathSeparator, 1); k != std::string::npos && k <= last;
-         k = path.find(platform::kPathSeparator, k + 1)) {
-        const std::string folder = path.substr(0, k);
-        if (folder.empty() || folder.back() == platform::kPathSeparator) continue;
-        if (platform::IsDirectory(folder)) continue;
-        made = platform::CreateFolder(folder);
-        if (!made) return false;
-    }
-    return made;
-}
-
-int32_t ExtractTrack(SectorReader &reader, const Progress &progress, const char *path, uint32_t flags) {
-    if (!reader.IsOpen() && !reader.Open()) return ENGINE_IMAGE_OPEN_FAILED;
-    std::unique_ptr<platform::File> out;
-    if (path) {
-        MakeOutputFolders(path);
-        out = std::make_unique<platform::File>();
-        if (!out->Create(path)) {
-            reader.Close();
-            return ENGINE_OUTPUT_OPEN_FAILED;
-        }
-    }
-    int32_t result = (reader.IsDataTrack() && !(flags & TRACK_RAW)) ? ExtractUserData(reader, progress, out.get())
-                                                                    : ExtractRaw(reader, progress, out.get(), flags);
-    if (out && !out->Close()) {
-        reader.Close();
-        return ENGINE_OUTPUT_CLOSE_FAILED;
-    }
-    if (!reader.Close()) return ENGINE_IMAGE_CLOSE_FAILED;
+Status ExtractTrack(SectorReader &reader, const Progress &progress, const char *path, uint32_t flags) {
+    ImageFilesOpen image(reader);
+    QORVEX_TRY(image.Open());
+    OutputFile output;
+    QORVEX_TRY(output.Create(path));
+    const Status result = (reader.IsDataTrack() && !(flags & TRACK_RAW)) ? ExtractUserData(reader, progress, output)
+                                                                         : ExtractRaw(reader, progress, output, flags);
+    QORVEX_TRY(output.Close());
+    QORVEX_TRY(image.Close());
     return result;
 }
 

@@ -4,7 +4,8 @@
 #include <cstdint>
 
 #include "image/sector_reader.h"
-#include "interface/progress.h"
+#include "model/progress.h"
+#include "model/status.h"
 #include "qorvex.h"
 
 namespace qorvex {
@@ -12,9 +13,7 @@ namespace qorvex {
 // Fills a TrackInfo from a track's reader.
 void FillTrackInfo(const SectorReader &reader, TrackInfo *info);
 // The track extraction; `path` null delivers the data to the callback only.
-int32_t ExtractTrack(SectorReader &reader, const Progress &progress, const char *path, uint32_t flags);
-// Creates every missing folder of an output path (the folders of everything before its last separator).
-bool MakeOutputFolders(const std::string &path);
+Status ExtractTrack(SectorReader &reader, const Progress &progress, const char *path, uint32_t flags);
 // The 44-byte WAV header for `data_length` bytes of 16-bit stereo 44.1 kHz samples.
 void BuildWavHeader(uint8_t header[44], uint64_t data_length);
 

@@ -1,101 +1,81 @@
 // A logical volume: partitions, integrity sequence, file set sequence, and the directory trees.
 #include <algorithm>
 
-#include "qorvex.h"
-#include "udf/udf_state.h"
-#include "udf/udf_tag.h"
+#include "udf/udf_scan.h"
 
 namespace qorvex::udf {
 
 namespace {
 
-constexpr size_t kFileEntryFixed = 176;
-constexpr size_t kFidFixed = 38;
-
 uint32_t Blocks(uint64_t bytes, int32_t s) {
     return static_cast<uint32_t>((bytes + s - 1) / s);
 }
 
+// The size of one allocation descriptor of an ICB's descriptor type (4/14.6.8): short, long, extended.
+size_t AdSize(uint8_t ad_type) {
+    return ad_type == 0 ? 8 : ad_type == 1 ? 16 : 20;
+}
+
+constexpr uint8_t kAdEmbedded = 3;  // the data is recorded in the entry itself
+
 }  // namespace
 
-UdfLogicalVolume::UdfLogicalVolume(VolumeScanner &scanner)
-    : owner(scanner), block_size(std::max(scanner.reader.UserSize(), 1)) {}
+LogicalVolume::LogicalVolume(UdfScan &scan, const LogicalVolumeDescriptor &descriptor, bool from_reserve)
+    : lvd(descriptor), reserve(from_reserve), scan_(scan), block_size_(std::max(scan.reader.UserSize(), 1)) {}
 
-UdfLogicalVolume::~UdfLogicalVolume() = default;
-
-void UdfLogicalVolume::Load(const uint8_t *d, size_t available) {
-    lvd.fill(0);
-    maps.clear();
-    integrity.clear();
-    file_sets.clear();
-    entries.clear();
-    extents.clear();
-    partition_starts.clear();
-    std::copy(d, d + std::min(available, lvd.size()), lvd.begin());
-    const uint64_t count = Le32(lvd.data() + 268);
-    // Only type 1 maps are kept; the walk stops at the first other type or at the end of the data read.
-    for (uint64_t i = 0; i < count && i < 0x10000; ++i) {
-        const size_t at = 440 + 6 * static_cast<size_t>(i);
-        if (at + 6 > available || d[at] != 1) break;
-        std::array<uint8_t, 6> map{};
-        std::copy(d + at, d + at + 6, map.begin());
-        maps.push_back(map);
-    }
-}
-
-uint32_t UdfLogicalVolume::MapTableLength() const {
-    return Le32(lvd.data() + 264);
-}
-
-bool UdfLogicalVolume::PartitionStart(uint16_t reference, uint32_t &start) const {
-    if (reference >= partition_starts.size()) return false;
-    start = partition_starts[reference];
+bool LogicalVolume::Keep(Catalogue &list, const CatalogueEntry &entry) {
+    if (!scan_.budget.Charge(sizeof(CatalogueEntry))) return false;
+    list.push_back(entry);
     return true;
 }
 
-bool UdfLogicalVolume::Read() {
+bool LogicalVolume::ReadBlocks(uint64_t sector, uint64_t n, std::vector<uint8_t> &out) {
+    return scan_.ReadBlocks(sector, n, out).IsOk();
+}
+
+bool LogicalVolume::PartitionStart(uint16_t reference, uint32_t &start) const {
+    if (reference >= partition_starts_.size()) return false;
+    start = partition_starts_[reference];
+    return true;
+}
+
+bool LogicalVolume::Read() {
     if (!ResolvePartitions()) return false;
     std::unordered_set<uint32_t> seen_integrity;
-    if (!ReadIntegrity(ReadExtentAd(lvd.data() + 432), 0, seen_integrity)) return false;
-    const LongAd file_set = ReadLongAd(lvd.data() + 248);
-    if ((file_set.length & 1) != 0 || file_set.Bytes() == 0) return false;
+    if (!ReadIntegrity(lvd.integrity, 0, seen_integrity)) return false;
+    if ((lvd.file_set.length & 1) != 0 || lvd.file_set.Bytes() == 0) return false;
     std::unordered_set<uint64_t> seen_sets;
-    if (!ReadFileSets(file_set, 0, seen_sets)) return false;
+    if (!ReadFileSets(lvd.file_set, 0, seen_sets)) return false;
     return ReadRoots();
 }
 
-bool UdfLogicalVolume::ResolvePartitions() {
-    partition_starts.assign(maps.size(), 0);
-    const auto &partitions = owner.udf->partitions;
-    for (size_t i = 0; i < maps.size(); ++i) {
-        const uint16_t number = Le16(maps[i].data() + 4);
+// Each map's partition number names a partition descriptor; the reference number is the map's index.
+bool LogicalVolume::ResolvePartitions() {
+    partition_starts_.assign(lvd.maps.size(), 0);
+    const auto &partitions = scan_.Partitions();
+    for (size_t i = 0; i < lvd.maps.size(); ++i) {
+        const uint16_t number = lvd.maps[i].partition_number;
         auto pd = std::find_if(partitions.begin(), partitions.end(),
-                               [&](const auto &p) { return Le16(p.bytes.data() + 22) == number; });
+                               [&](const auto &p) { return p.descriptor.number == number; });
         if (pd == partitions.end()) return false;
-        partition_starts[i] = Le32(pd->bytes.data() + 188);
+        partition_starts_[i] = pd->descriptor.start;
     }
     return true;
 }
 
-bool UdfLogicalVolume::ReadIntegrity(ExtentAd extent, int32_t depth, std::unordered_set<uint32_t> &seen) {
+bool LogicalVolume::ReadIntegrity(ExtentAd extent, int32_t depth, std::unordered_set<uint32_t> &seen) {
     if (extent.length == 0 || extent.location == 0) return false;
     seen.insert(extent.location);
     bool result = true;
-    uint64_t n = BlocksFor(owner, extent.length);
-    auto action = [&](const uint8_t *d, size_t available) {
+    uint64_t n = scan_.BlocksFor(extent.length);
+    auto action = [&](ByteView d) {
         switch (TagIdentifier(d)) {
             case kTagEmpty: return true;
-            case kTagTd: {
-                std::array<uint8_t, 16> tag{};
-                std::copy(d, d + 16, tag.begin());
-                owner.udf->terminators.push_back(tag);
-                return true;
-            }
+            case kTagTd: scan_.terminators.push_back(Tag::Parse(d).location); return true;
             case kTagLvid: {
-                std::array<uint8_t, 134> copy{};
-                std::copy(d, d + std::min(available, copy.size()), copy.begin());
-                integrity.push_back(copy);
-                const ExtentAd next = ReadExtentAd(copy.data() + 32);
+                const IntegrityDescriptor lvid = IntegrityDescriptor::Parse(d);
+                integrity.push_back(lvid);
+                const ExtentAd next = lvid.next;
                 const bool outside = next.location < extent.location || next.location >= extent.location + n;
                 if (next.length != 0 && outside && depth < kMaxChain && !seen.count(next.location))
                     result = ReadIntegrity(next, depth + 1, seen);
@@ -104,37 +84,25 @@ bool UdfLogicalVolume::ReadIntegrity(ExtentAd extent, int32_t depth, std::unorde
             default: return false;
         }
     };
-    int32_t error = 0;
-    if (!WalkSequence(owner, extent.length, extent.location, error, n, action)) {
-        if (error != 0) last_error = error;
-        return false;
-    }
-    return result;
+    return scan_.WalkSequence(extent.length, extent.location, n, action).IsOk() && result;
 }
 
-bool UdfLogicalVolume::ReadFileSets(LongAd extent, int32_t depth, std::unordered_set<uint64_t> &seen) {
+bool LogicalVolume::ReadFileSets(LongAd extent, int32_t depth, std::unordered_set<uint64_t> &seen) {
     if ((extent.length & 1) != 0 || extent.Bytes() == 0) return false;
     uint32_t c = 0;
     if (!PartitionStart(extent.partition, c)) return false;
     seen.insert((uint64_t(extent.partition) << 32) | extent.block);
     bool result = true;
-    uint64_t n = BlocksFor(owner, extent.Bytes());
-    auto action = [&](const uint8_t *d, size_t available) {
+    uint64_t n = scan_.BlocksFor(extent.Bytes());
+    auto action = [&](ByteView d) {
         switch (TagIdentifier(d)) {
             case kTagEmpty: return true;
-            case kTagTd: {
-                std::array<uint8_t, 16> tag{};
-                std::copy(d, d + 16, tag.begin());
-                PutLe32(tag.data() + 12, c + TagLocation(d));
-                owner.udf->terminators.push_back(tag);
-                return true;
-            }
+            case kTagTd: scan_.terminators.push_back(c + Tag::Parse(d).location); return true;
             case kTagFsd: {
-                std::array<uint8_t, 464> copy{};
-                std::copy(d, d + std::min(available, copy.size()), copy.begin());
-                PutLe32(copy.data() + 12, c + TagLocation(d));
-                file_sets.push_back(copy);
-                const LongAd next = ReadLongAd(copy.data() + 448);
+                FileSetDescriptor fsd = FileSetDescriptor::Parse(d);
+                fsd.tag.location += c;
+                file_sets.push_back(fsd);
+                const LongAd next = fsd.next;
                 const bool outside =
                     next.block < extent.block || next.block >= extent.block + n || next.partition != extent.partition;
                 const uint64_t key = (uint64_t(next.partition) << 32) | next.block;
@@ -145,170 +113,162 @@ bool UdfLogicalVolume::ReadFileSets(LongAd extent, int32_t depth, std::unordered
             default: return false;
         }
     };
-    int32_t error = 0;
     if (uint64_t(c) + extent.block > UINT32_MAX) return false;
-    if (!WalkSequence(owner, extent.Bytes(), c + extent.block, error, n, action)) {
-        if (error != 0) last_error = error;
-        return false;
-    }
-    return result;
+    return scan_.WalkSequence(extent.Bytes(), c + extent.block, n, action).IsOk() && result;
 }
 
-bool UdfLogicalVolume::AddIcbEntry(const LongAd &icb, const std::string &name) {
+bool LogicalVolume::AddIcbEntry(const LongAd &icb, std::string_view name) {
     uint32_t start = 0;
     if (!PartitionStart(icb.partition, start)) return false;
     CatalogueEntry entry;
-    entry.kind = 33;
+    entry.kind = EntryKind::kUdfIcb;
     entry.size = icb.Bytes();
-    entry.extent = static_cast<uint32_t>(owner.udf->base + start + icb.block);
-    entry.sectors = Blocks(entry.size, block_size);
+    entry.extent = static_cast<uint32_t>(scan_.base + start + icb.block);
+    entry.sectors = Blocks(entry.size, block_size_);
     entry.name = name;
-    entries.push_back(std::move(entry));
-    return true;
+    return Keep(entries, entry);
 }
 
-bool UdfLogicalVolume::ReadRoots() {
-    for (size_t i = 0; i < file_sets.size(); ++i) {
-        const LongAd root = ReadLongAd(file_sets[i].data() + 400);
-        if (!AddIcbEntry(root, "\\")) return false;
+bool LogicalVolume::ReadRoots() {
+    const std::string_view root_path = scan_.listing.names.Add("\\", scan_.budget);
+    for (const FileSetDescriptor &fsd : file_sets) {
+        if (!AddIcbEntry(fsd.root, root_path)) return false;
         walked_.clear();
-        if (!ReadIcb(root, 0x02, "\\", 0)) return false;
+        if (!ReadIcb(fsd.root, kFidDirectory, root_path, 0)) return false;
     }
     return true;
 }
 
-bool UdfLogicalVolume::ReadIcb(LongAd icb, uint8_t characteristics, const std::string &path, int32_t depth) {
+bool LogicalVolume::ReadIcb(LongAd icb, uint8_t characteristics, std::string_view path, int32_t depth) {
     if ((icb.length & 1) != 0 || icb.Bytes() == 0) return false;
     uint32_t start = 0;
     if (!PartitionStart(icb.partition, start)) return false;
     std::vector<uint8_t> fe;
-    if (!ReadBlocks(owner, uint64_t(start) + icb.block, Blocks(icb.Bytes(), block_size), fe, last_error)) return false;
+    if (!ReadBlocks(uint64_t(start) + icb.block, Blocks(icb.Bytes(), block_size_), fe)) return false;
+    const ByteView bytes(fe.data(), fe.size());
     // Only a File Entry is accepted; an Extended File Entry refuses the volume.
-    if (!DescriptorCrcOk(fe.data(), fe.size()) || TagIdentifier(fe.data()) != kTagFe) return false;
+    if (!DescriptorCrcOk(bytes) || TagIdentifier(bytes) != kTagFe) return false;
     return ProcessFileEntry(fe, icb, uint64_t(start) + icb.block, characteristics, path, depth);
 }
 
-bool UdfLogicalVolume::ProcessFileEntry(const std::vector<uint8_t> &fe, LongAd icb, uint64_t icb_sector,
-                                        uint8_t characteristics, const std::string &path, int32_t depth) {
-    if (fe.size() < kFileEntryFixed) return false;
-    const bool directory = fe[27] == 4;
-    const uint32_t type = fe[34] & 7;
-    const uint64_t ea_length = Le32(fe.data() + 168);
-    const uint64_t ad_length = Le32(fe.data() + 172);
-    const uint64_t ad_start = kFileEntryFixed + ea_length;
-    const int32_t date = TimestampToUnix(fe.data() + 84);
-    if (ad_length == 0 || type > 3) return true;  // no data, or descriptors of no defined size
-
-    struct Extent {
-        uint32_t bytes;
-        uint32_t position;
-        uint16_t partition;
-        uint64_t offset;  // bytes into the first sector (embedded data)
-    };
-    std::vector<Extent> list;
-    if (type == 3) {
-        list.push_back(
-            {static_cast<uint32_t>(std::min<uint64_t>(ad_length, kAdLengthMask)), icb.block, icb.partition, ad_start});
-    } else {
-        const size_t size = type == 0 ? 8 : type == 1 ? 16 : 20;
-        // Descriptors are read from the bytes of the entry; a continuation extent (type 3) names the next
-        // block of descriptors and is followed rather than listed as data.
-        std::vector<uint8_t> more;
-        const uint8_t *area = fe.data();
-        uint64_t begin = ad_start, end = std::min<uint64_t>(ad_start + ad_length, fe.size());
-        uint16_t area_partition = icb.partition;
-        for (int32_t hops = 0; begin < end && list.size() < 0xFFFF;) {
-            Extent next{};
-            bool continuation = false;
-            for (uint64_t at = begin; at + size <= end && list.size() < 0xFFFF; at += size) {
-                const uint8_t *p = area + at;
-                LongAd ad = type == 0   ? LongAd{Le32(p), Le32(p + 4), area_partition}
-                            : type == 1 ? ReadLongAd(p)
-                                        : ReadExtendedAd(p);
-                if (ad.Type() == 3) {
-                    next = {ad.Bytes(), ad.block, ad.partition, 0};
-                    continuation = true;
-                    break;
-                }
-                list.push_back({ad.Bytes(), ad.block, ad.partition, 0});
-            }
-            if (!continuation || next.bytes == 0 || ++hops > kMaxAdContinuations) break;
-            uint32_t start = 0;
-            if (!PartitionStart(next.partition, start)) return false;
-            if (!ReadBlocks(owner, uint64_t(start) + next.position, Blocks(next.bytes, block_size), more, last_error))
-                return false;
-            area = more.data();
-            area_partition = next.partition;
-            begin = 0;
-            end = std::min<uint64_t>(next.bytes, more.size());
-        }
+// The extents of a file entry: its allocation descriptors, following continuation extents (type 3) rather than
+// listing them as data; embedded data is one extent inside the entry.
+bool LogicalVolume::CollectExtents(const std::vector<uint8_t> &fe, const FileEntry &entry, LongAd icb,
+                                   std::vector<Extent> &list) {
+    const uint64_t ad_start = entry.AdStart();
+    if (entry.ad_type == kAdEmbedded) {
+        list.push_back({static_cast<uint32_t>(std::min<uint64_t>(entry.ad_length, kAdLengthMask)), icb.block,
+                        icb.partition, ad_start});
+        return true;
     }
+    const size_t size = AdSize(entry.ad_type);
+    std::vector<uint8_t> more;
+    ByteView area(fe.data(), fe.size());
+    uint64_t begin = ad_start, end = std::min<uint64_t>(ad_start + entry.ad_length, fe.size());
+    uint16_t area_partition = icb.partition;
+    for (int32_t hops = 0; begin < end && list.size() < 0xFFFF;) {
+        Extent next{};
+        bool continuation = false;
+        for (uint64_t at = begin; at + size <= end && list.size() < 0xFFFF; at += size) {
+            const size_t p = static_cast<size_t>(at);
+            const LongAd ad = entry.ad_type == 0   ? LongAd::ParseShort(area, p, area_partition)
+                              : entry.ad_type == 1 ? LongAd::ParseLong(area, p)
+                                                   : LongAd::ParseExtended(area, p);
+            if (ad.Type() == kAdTypeContinuation) {
+                next = {ad.Bytes(), ad.block, ad.partition, 0};
+                continuation = true;
+                break;
+            }
+            if (!scan_.budget.Charge(sizeof(Extent))) return false;
+            list.push_back({ad.Bytes(), ad.block, ad.partition, 0});
+        }
+        if (!continuation || next.bytes == 0 || ++hops > kMaxAdContinuations) break;
+        uint32_t start = 0;
+        if (!PartitionStart(next.partition, start)) return false;
+        if (!ReadBlocks(uint64_t(start) + next.position, Blocks(next.bytes, block_size_), more)) return false;
+        area = ByteView(more.data(), more.size());
+        area_partition = next.partition;
+        begin = 0;
+        end = std::min<uint64_t>(next.bytes, more.size());
+    }
+    return true;
+}
+
+// Reads the identifiers a folder's extent holds (or, for embedded data, the entry's own bytes).
+bool LogicalVolume::WalkFolderExtent(const std::vector<uint8_t> &fe, const FileEntry &entry, LongAd icb,
+                                     const Extent &extent, std::string_view path, int32_t depth) {
+    const uint64_t ad_start = entry.AdStart(), ad_length = entry.ad_length;
+    uint32_t start = 0;
+    if (!PartitionStart(extent.partition, start)) return false;
+    const uint64_t sector = uint64_t(start) + extent.position;
+    std::vector<uint8_t> data;
+    if (entry.ad_type == kAdEmbedded) {
+        if (ad_start + ad_length <= std::min<uint64_t>(icb.Bytes(), fe.size()))
+            return ParseIdentifiers(ByteView(fe.data(), fe.size()).Sub(static_cast<size_t>(ad_start), ad_length), path,
+                                    depth);
+        if ((ad_length & 1) != 0 || ad_length > kAdLengthMask) return false;
+        if (!ReadBlocks(sector, Blocks(ad_length + ad_start, block_size_), data)) return false;
+        const size_t from = static_cast<size_t>(std::min<uint64_t>(ad_start, data.size()));
+        return ParseIdentifiers(ByteView(data.data(), data.size()).Sub(from, ad_length), path, depth);
+    }
+    if ((extent.bytes & 1) != 0 || extent.bytes == 0) return false;
+    return ReadBlocks(sector, Blocks(extent.bytes, block_size_), data) &&
+           ParseIdentifiers(ByteView(data.data(), data.size()).Sub(0, extent.bytes), path, depth);
+}
+
+bool LogicalVolume::ProcessFileEntry(const std::vector<uint8_t> &fe, LongAd icb, uint64_t icb_sector,
+                                     uint8_t characteristics, std::string_view path, int32_t depth) {
+    if (fe.size() < FileEntry::kFixedSize) return false;
+    const FileEntry entry = FileEntry::Parse(ByteView(fe.data(), fe.size()));
+    const bool directory = entry.file_type == kFileTypeDirectory;
+    if (entry.ad_length == 0 || entry.ad_type > kAdEmbedded) return true;  // no data, or descriptors of no defined size
+
+    std::vector<Extent> list;
+    if (!CollectExtents(fe, entry, icb, list)) return false;
 
     bool result = true;
     const bool walk = directory && depth < kMaxDepth && walked_.insert(icb_sector).second;
+    if (directory && depth >= kMaxDepth) ++scan_.listing.skipped_folders;
     for (size_t k = 0; k < list.size(); ++k) {
         const Extent &e = list[k];
         uint32_t start = 0;
         if (!PartitionStart(e.partition, start)) return false;
+        if (walk) result = WalkFolderExtent(fe, entry, icb, e, path, depth);
         uint64_t sector = uint64_t(start) + e.position;
-        if (walk) {
-            if (type == 3 && ad_start + ad_length <= std::min<uint64_t>(icb.Bytes(), fe.size())) {
-                result = ParseIdentifiers(fe.data() + ad_start, ad_length, path, depth);
-            } else if (type == 3) {
-                std::vector<uint8_t> data;
-                if ((ad_length & 1) != 0 || ad_length > kAdLengthMask) {
-                    result = false;
-                } else if (!ReadBlocks(owner, sector, Blocks(ad_length + ad_start, block_size), data, last_error)) {
-                    result = false;
-                } else {
-                    const size_t from = static_cast<size_t>(std::min<uint64_t>(ad_start, data.size()));
-                    result = ParseIdentifiers(data.data() + from, std::min<uint64_t>(ad_length, data.size() - from),
-                                              path, depth);
-                }
-            } else if ((e.bytes & 1) != 0 || e.bytes == 0) {
-                result = false;
-            } else {
-                std::vector<uint8_t> data;
-                result = ReadBlocks(owner, sector, Blocks(e.bytes, block_size), data, last_error) &&
-                         ParseIdentifiers(data.data(), std::min<size_t>(e.bytes, data.size()), path, depth);
-            }
-        }
-        CatalogueEntry entry;
         uint64_t offset = e.offset;
-        sector += offset / static_cast<uint64_t>(block_size);
-        offset %= static_cast<uint64_t>(block_size);
-        entry.kind = directory ? 32 : 31;
-        entry.size = e.bytes;
-        entry.attributes =
-            ((characteristics & 0x02) ? kAttributeDirectory : 0) | ((characteristics & 0x01) ? kAttributeHidden : 0);
-        entry.extent = static_cast<uint32_t>(owner.udf->base + sector);
-        entry.offset_bytes = static_cast<uint32_t>(offset);
-        entry.sectors = Blocks(entry.size + offset, block_size);
-        entry.extent_count = static_cast<uint16_t>(list.size());
-        entry.extent_index = static_cast<uint16_t>(k);
-        entry.date = date;
-        entry.name = path;
-        extents.push_back(std::move(entry));
+        sector += offset / static_cast<uint64_t>(block_size_);
+        offset %= static_cast<uint64_t>(block_size_);
+        CatalogueEntry extent;
+        extent.kind = directory ? EntryKind::kUdfFolderExtent : EntryKind::kUdfFileExtent;
+        extent.size = e.bytes;
+        extent.attributes = ((characteristics & kFidDirectory) ? kAttributeDirectory : 0) |
+                            ((characteristics & kFidHidden) ? kAttributeHidden : 0);
+        extent.extent = static_cast<uint32_t>(scan_.base + sector);
+        extent.offset_bytes = static_cast<uint32_t>(offset);
+        extent.sectors = Blocks(extent.size + offset, block_size_);
+        extent.extent_count = static_cast<uint16_t>(list.size());
+        extent.extent_index = static_cast<uint16_t>(k);
+        extent.date = entry.modified;
+        extent.name = path;
+        if (!Keep(extents, extent)) return false;
     }
     return result;
 }
 
-bool UdfLogicalVolume::ParseIdentifiers(const uint8_t *data, size_t length, const std::string &path, int32_t depth) {
-    for (size_t at = 0; at < length;) {
-        const uint8_t *d = data + at;
-        const size_t available = length - at;
-        if (available < kTagSize) break;
-        if (!DescriptorCrcOk(d, available)) {
+bool LogicalVolume::ParseIdentifiers(ByteView data, std::string_view path, int32_t depth) {
+    for (size_t at = 0; at < data.Size();) {
+        const ByteView d = data.From(at);
+        if (d.Size() < kTagSize) break;
+        if (!DescriptorCrcOk(d)) {
             // Skipped by its recorded length; one that cannot be measured ends the directory.
-            if (available < kFidFixed) break;
-            const size_t recorded = (kFidFixed + Le16(d + 36) + d[19] + 3) & ~size_t(3);
-            at += recorded;
+            if (d.Size() < FileIdentifier::kFixedSize) break;
+            at += FileIdentifier::Parse(d).RecordedLength();
             continue;
         }
         switch (TagIdentifier(d)) {
             case kTagFid:
-                if (!ProcessIdentifier(d, available, path, depth)) return false;
-                at += kTagSize + TagCrcLength(d);
+                if (!ProcessIdentifier(d, path, depth)) return false;
+                at += kTagSize + Tag::Parse(d).crc_length;
                 break;
             case kTagEmpty: at += 1; break;
             default: return false;
@@ -317,35 +277,24 @@ bool UdfLogicalVolume::ParseIdentifiers(const uint8_t *data, size_t length, cons
     return true;
 }
 
-bool UdfLogicalVolume::ProcessIdentifier(const uint8_t *fid, size_t available, const std::string &path, int32_t depth) {
-    if (available < kFidFixed) return true;
-    const uint8_t characteristics = fid[18];
-    const size_t name_length = fid[19];
-    const size_t name_at = kFidFixed + Le16(fid + 36);
-    if (name_length == 0) return true;        // the parent entry
-    if (characteristics & 0x04) return true;  // deleted: no file behind it, its ICB may be empty
-    if (name_at + name_length > available) return true;
-    name.fill(0);
-    const int32_t units = Cs0Decode(name_length, fid + name_at, name.data(), name.size());
+bool LogicalVolume::ProcessIdentifier(ByteView d, std::string_view path, int32_t depth) {
+    if (d.Size() < FileIdentifier::kFixedSize) return true;
+    const FileIdentifier fid = FileIdentifier::Parse(d);
+    if (fid.identifier_length == 0) return true;         // the parent entry
+    if (fid.characteristics & kFidDeleted) return true;  // no file behind it, its ICB may be empty
+    if (!d.Has(fid.IdentifierAt(), fid.identifier_length)) return true;
+    std::array<char16_t, 256> name{};
+    const int32_t units = Cs0Decode(fid.identifier_length, d.Data() + fid.IdentifierAt(), name.data(), name.size());
     if (units <= 0) return true;
     const std::string text = UnitsToText(name.data(), static_cast<size_t>(units));
     if (text.empty() || entries.size() >= kMaxEntries) return true;
-    const bool directory = (characteristics & 0x02) != 0;
-    std::string child = path + text + (directory ? "\\" : "");
-    if (child.size() > kMaxPathLength) return true;
-    const LongAd icb = ReadLongAd(fid + 20);
-    if (!AddIcbEntry(icb, child)) return false;
-    return ReadIcb(icb, characteristics, child, depth + 1);
-}
-
-size_t UdfLogicalVolume::AddFiles(Catalogue &files) const {
-    size_t added = 0;
-    for (const CatalogueEntry &entry : extents) {
-        if (entry.attributes & kAttributeDirectory) continue;
-        files.push_back(entry);
-        ++added;
-    }
-    return added;
+    const bool directory = (fid.characteristics & kFidDirectory) != 0;
+    if (path.size() + text.size() + (directory ? 1 : 0) > kMaxPathLength) return true;
+    // The path is stored once; the entry and every extent of the file refer to it.
+    const std::string_view child = scan_.listing.names.Join(path, directory ? text + "\\" : text, scan_.budget);
+    if (child.empty()) return false;
+    if (!AddIcbEntry(fid.icb, child)) return false;
+    return ReadIcb(fid.icb, fid.characteristics, child, depth + 1);
 }
 
 }  // namespace qorvex::udf

@@ -10,11 +10,12 @@
 #include "image/image_catalogue.h"
 #include "image/sector_format.h"
 #include "image/sector_reader.h"
+#include "image/track_layout.h"
+#include "model/track_record.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"
 #include "tracks/track_extract.h"
-#include "tracks/track_record.h"
 
 namespace qorvex::test {
 namespace {
@@ -292,7 +293,8 @@ TEST_F(ImageTest, AudioTrackScansEmptyAndExtractsRaw) {
     const TrackRecord record = MakeProbedTrack(path, kFormatAudio, 0, int64_t(audio.size()));
     EXPECT_TRUE(CheckTrackLayout({record}, BuildSessionList({record})));
     TrackVolume volume;
-    ASSERT_EQ(volume.Scan(record, OPEN_CHECK_EDC | OPEN_CHECK_POSITION), 0);
+    MemoryBudget budget = MemoryBudget::ForImage(int64_t(audio.size()));
+    ASSERT_TRUE(volume.Scan(record, Limits{&budget, OPEN_CHECK_EDC | OPEN_CHECK_POSITION}).IsOk());
     for (int32_t kind : {1, 2, 4}) {
         EXPECT_EQ(volume.FileStart(kind), 0);
         EXPECT_EQ(volume.PartStart(kind), 0);
@@ -300,7 +302,7 @@ TEST_F(ImageTest, AudioTrackScansEmptyAndExtractsRaw) {
     }
     // A track that is not data is extracted raw even without the raw flag; the header leads with the WAV flag.
     const std::string out = dir_ / "audio.wav";
-    ASSERT_EQ(ExtractTrack(volume.Reader(), Progress{}, out.c_str(), TRACK_WAV), 0);
+    ASSERT_TRUE(ExtractTrack(volume.Reader(), Progress{}, out.c_str(), TRACK_WAV).IsOk());
     const std::vector<uint8_t> wav = ReadFile(out);
     ASSERT_EQ(wav.size(), 44 + audio.size());
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "api_helpers.h"
-#include "iso9660/iso_scan.h"
+#include "iso9660/iso_reader.h"
 #include "support/iso_builder.h"
 #include "support/temp_dir.h"
 

@@ -7,14 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "catalogue/volume_scanner.h"
 #include "image/sector_format.h"
+#include "image/track_layout.h"
 #include "qorvex.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
-#include "tracks/track_record.h"
 #include "udf/udf_reader.h"
-#include "udf/udf_state.h"
 #include "udf_listing.h"
 
 namespace qorvex::test {
@@ -24,32 +22,51 @@ void Put32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
+// What the UDF reader alone returns for a track.
+struct UdfRead {
+    Status status;
+    FsListing listing;
+
+    bool Found() const { return listing.found; }
+    int32_t Error() const { return status.Value(); }
+    size_t Count(std::string_view name) const {
+        return static_cast<size_t>(std::count_if(listing.parts.begin(), listing.parts.end(),
+                                                 [&](const CatalogueEntry &e) { return e.name == name; }));
+    }
+    const CatalogueEntry *Part(std::string_view name) const {
+        for (const CatalogueEntry &e : listing.parts)
+            if (e.name == name) return &e;
+        return nullptr;
+    }
+};
+
 class UdfStructure : public ::testing::Test {
 protected:
     UdfStructure() { o.root.children = {UdfFileNode("A.TXT", "hello"), UdfDirNode("DOCS", {UdfFileNode("B", "b")})}; }
 
-    // Runs the UDF reading alone over the image; the scanner keeps what was read.
-    int32_t ReadOnly(const UdfImage &image) {
+    // Runs the UDF reading alone over the image.
+    UdfRead ReadOnly(const UdfImage &image) {
         WriteFile(dir / "u.img", image.bytes);
-        scanner = std::make_unique<VolumeScanner>();
         const TrackRecord track =
             MakeProbedTrack(dir / "u.img", kFormatMode1_2048, 0, static_cast<int64_t>(image.bytes.size()));
-        EXPECT_TRUE(scanner->reader.SetUp(track, 0));
-        EXPECT_TRUE(scanner->reader.Open());
-        return udf::ReadUdf(*scanner);
+        SectorReader reader;
+        EXPECT_TRUE(reader.SetUp(track, 0));
+        EXPECT_TRUE(reader.Open());
+        MemoryBudget budget = MemoryBudget::ForImage(static_cast<int64_t>(image.bytes.size()));
+        UdfRead read;
+        read.status = udf::ReadUdf(reader, Limits{&budget, 0}, &read.listing);
+        return read;
     }
     UdfListing List(const UdfImage &image) {
         WriteFile(dir / "u.img", image.bytes);
         return ListUdf(dir / "u.img");
     }
-    udf::UdfState &State() { return *scanner->udf; }
     uint8_t *Fid(UdfImage &image, const std::string &path) {
         return image.bytes.data() + image.layout.files.at(path).fid_offset;
     }
 
     TempDir dir;
     UdfOptions o;
-    std::unique_ptr<VolumeScanner> scanner;
 };
 
 TEST_F(UdfStructure, RecognitionSequence) {
@@ -57,24 +74,25 @@ TEST_F(UdfStructure, RecognitionSequence) {
     UdfImage iso = BuildUdf(o);
     for (uint32_t s : {16u, 17u}) std::memcpy(iso.At(s) + 1, "CD001", 5);
     std::memcpy(iso.At(18) + 1, "XYZ01", 5);
-    EXPECT_EQ(ReadOnly(iso), 0);
-    EXPECT_EQ(scanner->error, 0);
-    EXPECT_EQ(State().nsr02, 0u);
+    const UdfRead plain = ReadOnly(iso);
+    EXPECT_FALSE(plain.Found());
+    EXPECT_EQ(plain.Error(), 0);
 
     // CD001 before BEA01 is passed over; the walk stops right after TEA01.
     o.iso_prefix = true;
     UdfImage bridge = BuildUdf(o);
     std::memcpy(bridge.At(20) + 1, "NSR03", 5);
-    EXPECT_EQ(ReadOnly(bridge), 4);
-    EXPECT_EQ(State().bea01, 17u);
-    EXPECT_EQ(State().tea01, 19u);
-    EXPECT_EQ(State().nsr03, 0u);
+    const UdfRead read = ReadOnly(bridge);
+    ASSERT_TRUE(read.Found());
+    EXPECT_EQ(read.Part("BEA01")->extent, 17u);
+    EXPECT_EQ(read.Part("TEA01")->extent, 19u);
+    EXPECT_EQ(read.Part("NSR03"), nullptr);
 
     // NSR02 alone is enough.
     o.iso_prefix = false;
     o.bea01 = o.tea01 = false;
     o.nsr = "NSR03";
-    EXPECT_EQ(ReadOnly(BuildUdf(o)), 4) << scanner->error;
+    EXPECT_TRUE(ReadOnly(BuildUdf(o)).Found());
     o.iso_prefix = true;  // image detection looks for CD001 or BEA01 at sector 16
     UdfListing l = List(BuildUdf(o));
     ASSERT_EQ(l.open_error, 0);
@@ -101,15 +119,17 @@ TEST_F(UdfStructure, AnchorPositions) {
     o.anchor_last = false;
     UdfImage none = BuildUdf(o);
     none.At(256)[20] ^= 1;
-    EXPECT_EQ(ReadOnly(none), 0);
-    EXPECT_EQ(scanner->error, 0);
+    const UdfRead no_anchor = ReadOnly(none);
+    EXPECT_FALSE(no_anchor.Found());
+    EXPECT_EQ(no_anchor.Error(), 0);
     EXPECT_EQ(List(none).open_error, ENGINE_UNKNOWN_FORMAT);
 
     // A track too short for the anchor at 256: no UDF, the seek's code is left.
     UdfImage short_image = BuildUdf(UdfOptions{});
     short_image.bytes.resize(200 * 2048);
-    EXPECT_EQ(ReadOnly(short_image), 0);
-    EXPECT_TRUE(scanner->error == ENGINE_SEEK_FAILED || scanner->error == ENGINE_READ_FAILED);
+    const UdfRead cut = ReadOnly(short_image);
+    EXPECT_FALSE(cut.Found());
+    EXPECT_TRUE(cut.Error() == ENGINE_SEEK_FAILED || cut.Error() == ENGINE_READ_FAILED) << cut.Error();
 }
 
 TEST_F(UdfStructure, ReserveSequenceNames) {
@@ -135,10 +155,10 @@ TEST_F(UdfStructure, ReserveSequenceNames) {
 
     // A reserve extent equal to the main one is not read again.
     o.reserve_same = true;
-    EXPECT_EQ(ReadOnly(BuildUdf(o)), 4);
-    EXPECT_FALSE(State().reserve_read);
-    EXPECT_EQ(State().primaries.size(), 1u);
-    EXPECT_EQ(State().volumes.size(), 1u);
+    const UdfRead same = ReadOnly(BuildUdf(o));
+    ASSERT_TRUE(same.Found());
+    EXPECT_EQ(same.Count("PVD"), 1u);  // no suffixes: no reserve sequence was read
+    EXPECT_EQ(same.Count("LVD"), 1u);
 }
 
 TEST_F(UdfStructure, PointerContinuation) {
@@ -149,23 +169,26 @@ TEST_F(UdfStructure, PointerContinuation) {
         WriteAvdp(image.At(a), a, {2 * 2048, 36}, {0, 0});
     std::memset(image.At(37), 0, 2048);
     WriteVdp(image.At(37), 37, 4 * 2048, 32);
-    EXPECT_EQ(ReadOnly(image), 4);
-    EXPECT_EQ(State().primaries.size(), 1u);
-    EXPECT_EQ(State().pointers.size(), 1u);
+    UdfRead read = ReadOnly(image);
+    ASSERT_TRUE(read.Found());
+    EXPECT_EQ(read.Count("PVD"), 1u);
+    EXPECT_EQ(read.Count("VDP"), 1u);
 
     // A VDP into the extent being walked is not followed.
     for (uint32_t a : {256u, image.layout.anchor_last, image.layout.anchor_last256})
         WriteAvdp(image.At(a), a, {16 * 2048, 32}, {0, 0});
     WriteVdp(image.At(37), 37, 2048, 32);
-    EXPECT_EQ(ReadOnly(image), 4);
-    EXPECT_EQ(State().primaries.size(), 1u);
+    read = ReadOnly(image);
+    ASSERT_TRUE(read.Found());
+    EXPECT_EQ(read.Count("PVD"), 1u);
 
     // Chains that come back are walked once.
     WriteVdp(image.At(37), 37, 2048, 80);
     WriteVdp(image.At(80), 80, 16 * 2048, 32);
-    EXPECT_EQ(ReadOnly(image), 4);
-    EXPECT_EQ(State().primaries.size(), 1u);
-    EXPECT_EQ(State().pointers.size(), 2u);
+    read = ReadOnly(image);
+    ASSERT_TRUE(read.Found());
+    EXPECT_EQ(read.Count("PVD"), 1u);
+    EXPECT_EQ(read.Count("VDP"), 2u);
     EXPECT_EQ(List(image).Part("VDP")->start, 37);
 }
 
@@ -246,15 +269,15 @@ TEST_F(UdfStructure, HostileStructuresEndCleanly) {
         Put32(image.At(35) + 268, 0xFFFFFFFF);
         RecomputeCrc(image.At(36));
         RecomputeCrc(image.At(35));
-        EXPECT_EQ(ReadOnly(image), 4);
-        EXPECT_LE(State().free_extents.size(), 16u * 2048 / 8);  // the sequence's extent
-        EXPECT_LE(State().volumes[0]->maps.size(), 16u * 2048 / 6);
+        const UdfRead read = ReadOnly(image);
+        ASSERT_TRUE(read.Found());
+        EXPECT_LE(read.Count("udf free sector"), 16u * 2048 / 8);  // the sequence's extent
     }
     // References and lengths that cannot be met refuse the volume without a crash.
     auto refused = [&](const std::function<void(UdfImage &)> &damage) {
         UdfImage image = BuildUdf(o);
         damage(image);
-        return ReadOnly(image) == 0;
+        return !ReadOnly(image).Found();
     };
     const uint32_t fsd = 262;
     EXPECT_TRUE(refused([&](UdfImage &i) {  // root ICB of a huge length
@@ -284,15 +307,17 @@ TEST_F(UdfStructure, HostileStructuresEndCleanly) {
     Put32(loops.At(64) + 36, 70);
     RecomputeCrc(loops.At(64));
     WriteLvid(loops.At(70), 70, {2048, 64});
-    EXPECT_EQ(ReadOnly(loops), 4);
-    EXPECT_EQ(State().volumes[0]->file_sets.size(), 2u);
-    EXPECT_EQ(State().volumes[0]->integrity.size(), 2u);
+    const UdfRead looped = ReadOnly(loops);
+    ASSERT_TRUE(looped.Found());
+    EXPECT_EQ(looped.Count("FSD"), 2u);
+    EXPECT_EQ(looped.Count("LVID"), 2u);
     // A zero-length space table with a position is an empty table, not a failed read.
     UdfImage table = BuildUdf(o);
     Put32(table.At(34) + 60, 5);
     RecomputeCrc(table.At(34));
-    EXPECT_EQ(ReadOnly(table), 4);
-    EXPECT_EQ(scanner->error, 0);
+    const UdfRead empty_table = ReadOnly(table);
+    EXPECT_TRUE(empty_table.Found());
+    EXPECT_EQ(empty_table.Error(), 0);
 }
 
 }  // namespace

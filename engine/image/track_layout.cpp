@@ -1,6 +1,7 @@
+#include "image/track_layout.h"
+
 #include "image/image_catalogue.h"
 #include "image/sector_format.h"
-#include "tracks/track_record.h"
 
 namespace qorvex {
 

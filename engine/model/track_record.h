@@ -5,13 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "model/kinds.h"
+
 namespace qorvex {
 
 struct TrackRecord {
     uint8_t session = 1;
     uint8_t track = 1;
     uint8_t reserved_a[2] = {0, 0};
-    int32_t format = 20;
+    int32_t format = kFormatUnknown;
     int32_t reserved_b = 0;
     int32_t pregap_start = -150;  // logical sector of index 0
     int32_t start = 0;            // logical sector of index 1
@@ -40,12 +42,5 @@ struct SessionRecord {
     uint8_t first_track = 0;
     uint8_t last_track = 0;
 };
-
-// Builds the session list from the track list.
-std::vector<SessionRecord> BuildSessionList(const std::vector<TrackRecord> &tracks);
-// The layout check an image must pass to be opened; file lengths come from the platform.
-bool CheckTrackLayout(const std::vector<TrackRecord> &tracks, const std::vector<SessionRecord> &sessions);
-// The single track of a probed image of format `format`, shift `shift` sectors and `length` bytes.
-TrackRecord MakeProbedTrack(const std::string &path, int32_t format, int32_t shift, int64_t length);
 
 }  // namespace qorvex

@@ -1,0 +1,43 @@
+#include "catalogue/track_scan.h"
+
+#include "iso9660/iso_reader.h"
+#include "udf/udf_reader.h"
+
+namespace qorvex {
+
+const FsListing *TrackCatalogues::Get(int32_t kind) const {
+    switch (kind) {
+        case KIND_ISO9660: return &iso;
+        case KIND_JOLIET: return &joliet;
+        case KIND_UDF: return &udf;
+        default: return nullptr;
+    }
+}
+
+Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogues &catalogues,
+                 SectorReader &volume_reader) {
+    SectorReader reader;
+    if (!reader.SetUp(record, limits.options & OPEN_CHECK_POSITION)) return Code::kImageOpenFailed;
+    reader.SetEdcCheck(limits.Has(OPEN_CHECK_EDC));
+    if (!reader.IsDataTrack()) {  // nothing to look for on an audio track
+        volume_reader.CopyFrom(reader);
+        return Status::Ok();
+    }
+    if (!reader.Open()) return Code::kImageOpenFailed;
+
+    TrackCatalogues found;
+    // A code left by a reader counts only when no file system is found; the last one left wins.
+    Status last = iso9660::ReadIso(reader, limits, &found.iso, &found.joliet);
+    if (const Status udf = udf::ReadUdf(reader, limits, &found.udf); udf.Failed()) last = udf;
+    const bool any = found.iso.found || found.joliet.found || found.udf.found;
+    if (!any && last.IsOk()) last = Code::kUnknownFormat;
+    if (!reader.Close() && last.IsOk()) last = Code::kImageCloseFailed;
+    if (limits.budget && limits.budget->Exhausted()) return Code::kTooLarge;
+    if (!any) return last;
+
+    catalogues = std::move(found);
+    volume_reader.CopyFrom(reader);
+    return Status::Ok();
+}
+
+}  // namespace qorvex

@@ -1,0 +1,26 @@
+// The scan of one track: its readers are run once and what they return is kept.
+#pragma once
+
+#include "image/sector_reader.h"
+#include "model/catalogue_entry.h"
+#include "model/limits.h"
+#include "model/status.h"
+#include "model/track_record.h"
+
+namespace qorvex {
+
+// The catalogues of one track, filled once by the scan.
+struct TrackCatalogues {
+    FsListing iso, joliet, udf;
+
+    // The listing a file-system selector names, or null for any other value.
+    const FsListing *Get(int32_t kind) const;
+};
+
+// Scans one track: ISO 9660 and Joliet, then UDF. On success `catalogues` holds what was found and
+// `volume_reader` takes over the scan's reader (with the user size the scan left set). A track where nothing
+// was found fails with the last code a reader left, or kUnknownFormat; an audio track has empty catalogues.
+Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogues &catalogues,
+                 SectorReader &volume_reader);
+
+}  // namespace qorvex

@@ -1,0 +1,43 @@
+// The objects behind handles, and the registry that hands them out. Several threads may use different
+// handles at once; calls on one handle are serialised by its own lock.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "catalogue/track_volume.h"
+#include "qorvex.h"
+
+namespace qorvex {
+
+// The object behind a handle: one scanned volume per track.
+struct ImageHandle {
+    std::recursive_mutex lock;  // recursive: a callback may call back into the engine with the same handle
+    int32_t selected_track = -1;
+    std::vector<std::unique_ptr<TrackVolume>> volumes;
+
+    TrackVolume *Track(int32_t index) {
+        if (index < 0 || static_cast<size_t>(index) >= volumes.size()) return nullptr;
+        return volumes[static_cast<size_t>(index)].get();
+    }
+    TrackVolume *Selected() { return Track(selected_track); }
+};
+
+// A handle held for one call: the object stays alive and locked until the call returns. Empty for a handle
+// the library never returned or one already closed (answered like an empty one).
+class HeldHandle {
+public:
+    explicit HeldHandle(QorvexHandle h);
+    ImageHandle *operator->() const { return handle_.get(); }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    std::shared_ptr<ImageHandle> handle_;
+    std::unique_lock<std::recursive_mutex> lock_;
+};
+
+QorvexHandle RegisterHandle(std::shared_ptr<ImageHandle> handle);
+void UnregisterHandle(QorvexHandle h);
+
+}  // namespace qorvex

@@ -1,0 +1,571 @@
+#include "iso9660/iso_reader.h"
+
+#include <algorithm>
+#include <functional>
+#include <unordered_set>
+#include <vector>
+
+#include "iso9660/iso_structures.h"
+#include "joliet/joliet.h"
+#include "model/kinds.h"
+
+namespace qorvex::iso9660 {
+
+namespace {
+
+uint64_t CeilDiv(uint64_t a, uint64_t b) {
+    return b == 0 ? 0 : (a + b - 1) / b;
+}
+uint32_t Sectors(uint64_t bytes, int32_t block) {
+    return static_cast<uint32_t>(std::min<uint64_t>(CeilDiv(bytes, static_cast<uint64_t>(block)), UINT32_MAX));
+}
+
+enum class Fs { kIso, kJoliet };
+
+// A path-table record kept for the walk: its extent, its parent's number and its name.
+struct Folder {
+    uint32_t extent = 0;
+    uint16_t parent = 0;
+    std::string name;
+};
+
+// A directory record kept for the listing: the fields it needs and its path.
+struct Record {
+    uint32_t extent = 0;
+    uint32_t data_length = 0;
+    std::array<uint8_t, 7> date{};
+    uint8_t flags = 0;
+    std::string path;
+
+    static Record From(const DirectoryRecord &r, std::string path) {
+        return {r.extent, r.data_length, r.date, r.flags, std::move(path)};
+    }
+    bool IsDirectory() const { return (flags & kFlagDirectory) != 0; }
+};
+
+// One of the two hierarchies a scan reads, with the kinds its entries get.
+struct Side {
+    Fs fs;
+    VolumeDescriptor *descriptor;
+    std::vector<Folder> path_table;
+    std::vector<Record> directory;
+    EntryKind file_kind, folder_kind, table_l_kind, table_m_kind;
+    bool fallback = false;
+};
+
+// State of one ISO 9660 / Joliet scan.
+class IsoScan {
+public:
+    IsoScan(SectorReader &reader, const Limits &limits) : reader_(reader), budget_(*limits.budget) {}
+    // Returns the bits of what was found (1 ISO 9660, 2 Joliet); the last failure is in status().
+    int32_t Run();
+    void Build(bool iso_found, bool joliet_found, FsListing *iso, FsListing *joliet);
+    Status status() const { return status_; }
+
+private:
+    bool Fail(Status status) {
+        status_ = status;
+        return false;
+    }
+    std::string Identifier(Fs fs, ByteView id) const {
+        if (fs == Fs::kJoliet) return joliet::ConvertName(id);
+        const std::string_view text = id.Text(0, id.Size());
+        return std::string(text.substr(0, text.find('\0')));
+    }
+    bool Keep(Side &side, Record record);
+    bool ReadRun(uint32_t sector, uint64_t n, std::vector<uint8_t> &out);
+    bool WalkDescriptors();
+    void ReadPathTable(Side &side);
+    bool ScanSide(Side &side);
+    bool WalkDirectory(Side &side, const Record &folder, int32_t depth);
+    // Goes through directory data; calls `take` for each record that is not "." or "..". False stops.
+    bool ParseRecords(Side &side, const std::vector<uint8_t> &data, const std::string &parent,
+                      const std::function<bool(Record)> &take);
+    bool Fallback(Side *iso, Side *joliet);
+    bool FolderPath(const std::vector<Folder> &table, size_t k, std::vector<std::string> &memo,
+                    std::vector<uint8_t> &state);
+    bool ReadFallbackFolder(Side &side, const CatalogueEntry &folder, bool &found, uint32_t &lowest);
+
+    SectorReader &reader_;
+    MemoryBudget &budget_;
+    Status status_;
+    int32_t block_ = 0;  // B
+    int64_t directory_budget_ = kMaxDirectoryBytes;
+    std::unordered_set<uint64_t> walked_;
+    VolumeDescriptor primary_, joliet_, terminator_;
+    std::vector<uint8_t> sector_;
+    Side iso_{Fs::kIso,
+              &primary_,
+              {},
+              {},
+              EntryKind::kIsoFile,
+              EntryKind::kIsoFolder,
+              EntryKind::kIsoPathTableL,
+              EntryKind::kIsoPathTableM};
+    Side joliet_side_{Fs::kJoliet,
+                      &joliet_,
+                      {},
+                      {},
+                      EntryKind::kJolietFile,
+                      EntryKind::kJolietFolder,
+                      EntryKind::kJolietPathTableL,
+                      EntryKind::kJolietPathTableM};
+    int32_t skipped_[2] = {0, 0};
+};
+
+bool IsoScan::Keep(Side &side, Record record) {
+    if (!budget_.Charge(sizeof(Record) + record.path.size())) return Fail(Code::kTooLarge);
+    side.directory.push_back(std::move(record));
+    return true;
+}
+
+bool IsoScan::ReadRun(uint32_t sector, uint64_t n, std::vector<uint8_t> &out) {
+    out.clear();
+    if (sector > INT32_MAX || !reader_.SeekSector(static_cast<int32_t>(sector))) return Fail(Code::kSeekFailed);
+    if (n == 0) return true;
+    const int32_t u = reader_.UserSize();
+    if (u <= 0 || n > static_cast<uint64_t>(kMaxRunBytes) || static_cast<int64_t>(n) > directory_budget_)
+        return Fail(Code::kReadFailed);
+    directory_budget_ -= static_cast<int64_t>(n);
+    out.reserve(static_cast<size_t>(n));
+    sector_.resize(static_cast<size_t>(reader_.MaxUserSize()));
+    while (out.size() < n) {
+        if (reader_.ReadSectors(sector_.data(), 1) == 0) {
+            out.clear();
+            return Fail(reader_.ReadFailure());
+        }
+        const size_t take =
+            static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(block_ > 0 ? block_ : u), n - out.size()));
+        out.insert(out.end(), sector_.begin(),
+                   sector_.begin() + static_cast<ptrdiff_t>(std::min(take, sector_.size())));
+    }
+    return true;
+}
+
+bool IsoScan::WalkDescriptors() {
+    const int64_t first = int64_t(reader_.Record().start) + 16;
+    if (!reader_.SeekSector(static_cast<int32_t>(first))) return Fail(Code::kSeekFailed);
+    uint32_t sector = static_cast<uint32_t>(first);
+    std::vector<uint8_t> read(static_cast<size_t>(std::max(reader_.MaxUserSize(), 1)));
+    std::array<uint8_t, kDescriptorSize> d{};
+    for (;; ++sector) {
+        if (reader_.ReadSectors(read.data(), 1) == 0) return Fail(reader_.ReadFailure());
+        // The descriptor is the first 2048 bytes a read delivers; a shorter delivery leaves zeros behind it.
+        d.fill(0);
+        std::copy_n(read.begin(), std::min<size_t>(static_cast<size_t>(std::max(reader_.UserSize(), 0)), d.size()),
+                    d.begin());
+        const ByteView bytes(d.data(), d.size());
+        if (!IsVolumeDescriptor(bytes)) return true;
+        VolumeDescriptor *slot = nullptr;
+        switch (VolumeDescriptor::Parse(bytes, sector).type) {
+            case kBootRecord:
+            case kPartition: continue;  // not listed by this reader
+            case kPrimary: slot = &primary_; break;
+            case kSupplementary:
+                if (joliet::IsJolietDescriptor(bytes)) slot = &joliet_;
+                break;
+            case kTerminator: terminator_ = VolumeDescriptor::Parse(bytes, sector); return true;
+            default: return true;
+        }
+        if (slot && !slot->Found()) *slot = VolumeDescriptor::Parse(bytes, sector);
+    }
+}
+
+void IsoScan::ReadPathTable(Side &side) {
+    const VolumeDescriptor &d = *side.descriptor;
+    if (d.path_table_size == 0) return;
+    std::vector<uint8_t> table;
+    if (!ReadRun(d.path_table_l, d.path_table_size, table)) return;
+    const ByteView bytes(table.data(), table.size());
+    for (size_t i = 0; i + kPathTableRecordFixed < table.size() && side.path_table.size() < kMaxPathTableRecords;) {
+        const PathTableRecord r = PathTableRecord::Parse(bytes.From(i));
+        if (r.identifier_length == 0) {
+            ++i;
+            continue;
+        }
+        Folder folder{r.extent, r.parent, Identifier(side.fs, r.identifier)};
+        if (!budget_.Charge(sizeof(Folder) + folder.name.size())) {
+            Fail(Code::kTooLarge);
+            return;
+        }
+        side.path_table.push_back(std::move(folder));
+        i += kPathTableRecordFixed + r.identifier_length + (r.identifier_length & 1);
+    }
+}
+
+bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, const std::string &parent,
+                           const std::function<bool(Record)> &take) {
+    const ByteView bytes(data.data(), data.size());
+    // A record needs its 33-byte head and at least one identifier byte; one that ends exactly at the end of
+    // the data is still a record.
+    for (size_t i = 0; i + kDirectoryRecordFixed + 1 <= data.size();) {
+        const DirectoryRecord r = DirectoryRecord::Parse(bytes.From(i));
+        if (r.length == 0) {  // the rest of this sector is padding
+            ++i;
+            continue;
+        }
+        if (r.identifier.Size() < r.identifier_length) break;  // the identifier runs past the directory's data
+        if (!r.IsSelfOrParent()) {
+            std::string path = parent + Identifier(side.fs, r.identifier);
+            if (r.IsDirectory()) path += '\\';
+            if (path.size() > kMaxPathLength) return Fail(Code::kReadFailed);
+            if (!take(Record::From(r, std::move(path)))) return false;
+        }
+        const size_t step = std::max<size_t>(r.length, kDirectoryRecordFixed + r.identifier_length);
+        i += step + (step & 1);
+    }
+    return true;
+}
+
+bool IsoScan::WalkDirectory(Side &side, const Record &folder, int32_t depth) {
+    std::vector<uint8_t> data;
+    if (!ReadRun(folder.extent, folder.data_length, data)) return false;
+    return ParseRecords(side, data, folder.path, [&](Record record) {
+        const bool directory = record.IsDirectory();
+        const uint64_t key = (uint64_t(record.extent) << 1) | (side.fs == Fs::kJoliet);
+        if (!Keep(side, std::move(record))) return false;
+        if (!directory) return true;
+        // A folder too deep, or already walked (a loop or a shared extent), is listed but not entered.
+        if (depth + 1 > kMaxDepth) {
+            ++skipped_[side.fs == Fs::kJoliet];
+            return true;
+        }
+        if (!walked_.insert(key).second) return true;
+        const Record child = side.directory.back();  // a copy: the walk below grows the list
+        return WalkDirectory(side, child, depth + 1);
+    });
+}
+
+bool IsoScan::FolderPath(const std::vector<Folder> &table, size_t k, std::vector<std::string> &memo,
+                         std::vector<uint8_t> &state) {
+    // Iterative resolution of record k (1-based) through its parents; state 1 = in progress, 2 = done.
+    std::vector<size_t> chain;
+    size_t at = k;
+    while (state[at] != 2) {
+        if (state[at] == 1) return false;  // the parents loop
+        state[at] = 1;
+        chain.push_back(at);
+        if (at == 1) break;
+        const size_t parent = table[at - 1].parent;
+        if (parent == 0 || parent > table.size()) return false;
+        at = parent;
+    }
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        const size_t r = *it;
+        if (r == 1) {
+            memo[r] = "\\";
+        } else {
+            memo[r] = memo[table[r - 1].parent] + table[r - 1].name + "\\";
+            if (memo[r].size() > kMaxPathLength) return false;
+        }
+        state[r] = 2;
+    }
+    return true;
+}
+
+// The fallback's sort: a diminishing-gap exchange sort by extent, Joliet folders behind others of the same
+// extent. Its exact order of equal entries is kept; a hostile list that would take too long is sorted stably.
+void SortFallbackList(std::vector<CatalogueEntry> &list) {
+    const size_t n = list.size();
+    if (n <= 1) return;
+    auto out_of_order = [](const CatalogueEntry &a, const CatalogueEntry &b) {
+        return a.extent > b.extent || (a.extent == b.extent && a.kind == EntryKind::kJolietFolder);
+    };
+    uint64_t budget = 50'000'000;
+    size_t gap = n;
+    do {
+        gap /= 2;
+        if (gap == 0) break;
+        size_t last = n - 1;
+        bool swapped;
+        do {
+            swapped = false;
+            for (size_t j = gap; j <= last; ++j) {
+                if (out_of_order(list[j - gap], list[j])) {
+                    std::swap(list[j - gap], list[j]);
+                    swapped = true;
+                }
+                if (--budget == 0) {
+                    std::stable_sort(list.begin(), list.end(), [](const CatalogueEntry &a, const CatalogueEntry &b) {
+                        return a.extent < b.extent || (a.extent == b.extent && a.kind != EntryKind::kJolietFolder &&
+                                                       b.kind == EntryKind::kJolietFolder);
+                    });
+                    return;
+                }
+            }
+            if (last == 0) break;
+            --last;
+        } while (swapped);
+    } while (gap > 1);
+}
+
+// Reads a folder the fallback found through the path table; reports the lowest file extent it holds.
+bool IsoScan::ReadFallbackFolder(Side &side, const CatalogueEntry &folder, bool &found, uint32_t &lowest) {
+    found = false;
+    std::vector<uint8_t> data;
+    uint64_t n = uint64_t(folder.sectors) * static_cast<uint64_t>(block_);
+    // The gap to the next listed extent may hold file data as well: a folder whose own "." record gives a
+    // shorter length is read only that far, so file contents are never taken for directory records.
+    if (n > 0) {
+        if (!ReadRun(folder.extent, std::min<uint64_t>(n, static_cast<uint64_t>(block_)), data)) return false;
+        const DirectoryRecord self = DirectoryRecord::Parse(ByteView(data.data(), data.size()));
+        if (data.size() >= kDirectoryRecordFixed + 1 && self.length >= kDirectoryRecordFixed + 1 &&
+            self.IsDirectory() && self.identifier_length == 1 && self.identifier.U8(0) == 0) {
+            const uint64_t own =
+                CeilDiv(self.data_length, static_cast<uint64_t>(block_)) * static_cast<uint64_t>(block_);
+            if (own > 0) n = std::min(n, own);
+        }
+    }
+    if (!ReadRun(folder.extent, n, data)) return false;
+    return ParseRecords(side, data, std::string(folder.name), [&](Record record) {
+        if (!record.IsDirectory() && (!found || record.extent < lowest)) {
+            lowest = record.extent;
+            found = true;
+        }
+        return Keep(side, std::move(record));
+    });
+}
+
+bool IsoScan::Fallback(Side *iso, Side *joliet) {
+    // Path tables and folders of both sides in one list sorted by extent: each folder reaches up to the next
+    // listed extent, the last one up to the lowest file extent seen.
+    std::vector<CatalogueEntry> list;
+    std::vector<std::string> names;  // folder paths, held here while the list lives
+    auto add_tables = [&](const Side &side) {
+        const VolumeDescriptor &d = *side.descriptor;
+        if (d.path_table_size == 0) return;
+        CatalogueEntry l;
+        l.kind = side.table_l_kind;
+        l.extent = d.path_table_l;
+        l.size = d.path_table_size;
+        l.sectors = Sectors(d.path_table_size, block_);
+        list.push_back(l);
+        CatalogueEntry m = l;
+        m.kind = side.table_m_kind;
+        m.extent = d.path_table_m;
+        list.push_back(m);
+    };
+    auto add_folders = [&](const Side &side) {
+        const auto &table = side.path_table;
+        std::vector<std::string> memo(table.size() + 1);
+        std::vector<uint8_t> state(table.size() + 1, 0);
+        for (size_t k = 1; k <= table.size(); ++k) {
+            if (!FolderPath(table, k, memo, state)) return false;
+            CatalogueEntry f;
+            f.kind = side.folder_kind;
+            f.extent = table[k - 1].extent;
+            list.push_back(f);
+            names.push_back(memo[k]);
+        }
+        return true;
+    };
+    Side *sides[2] = {iso, joliet};
+    for (const Side *side : sides)
+        if (side) add_tables(*side);
+    for (const Side *side : sides)
+        if (side && !add_folders(*side)) return Fail(Code::kReadFailed);
+    if (list.empty()) return true;
+    // Folder entries carry their path by index until the list is sorted.
+    size_t next_name = 0;
+    for (CatalogueEntry &e : list)
+        if (e.kind == EntryKind::kIsoFolder || e.kind == EntryKind::kJolietFolder) e.name = names[next_name++];
+    SortFallbackList(list);
+
+    auto is_folder = [](const CatalogueEntry &e) {
+        return e.kind == EntryKind::kIsoFolder || e.kind == EntryKind::kJolietFolder;
+    };
+    auto side_of = [&](const CatalogueEntry &e) -> Side & {
+        return e.kind == EntryKind::kJolietFolder ? *joliet : *iso;
+    };
+    bool have_m = false;
+    uint32_t m = 0;
+    for (size_t i = 0; i + 1 < list.size(); ++i) {
+        list[i].sectors = list[i + 1].extent - list[i].extent;
+        if (!is_folder(list[i])) continue;
+        bool found;
+        uint32_t lowest = 0;
+        if (!ReadFallbackFolder(side_of(list[i]), list[i], found, lowest)) return false;
+        if (found && (!have_m || lowest < m)) {
+            m = lowest;
+            have_m = true;
+        }
+    }
+    CatalogueEntry &last = list.back();
+    if (have_m && m > last.extent)
+        last.sectors = m - last.extent;
+    else if (!have_m)
+        last.sectors = 1;
+    else
+        last.sectors = static_cast<uint32_t>(std::max<int64_t>(0, int64_t(reader_.TrackEnd()) - last.extent));
+    if (is_folder(last)) {
+        bool found;
+        uint32_t lowest = 0;
+        if (!ReadFallbackFolder(side_of(last), last, found, lowest)) return false;
+    }
+    return true;
+}
+
+bool IsoScan::ScanSide(Side &side) {
+    block_ = side.descriptor->UsableBlockSize(reader_.MaxUserSize());
+    reader_.SetUserSize(block_);
+    ReadPathTable(side);
+    const DirectoryRecord root_record = side.descriptor->Root();
+    Record root = Record::From(root_record, "\\");
+    if (!Keep(side, root)) return false;
+    // A root too short to hold a record is read through the path table instead.
+    if (root.data_length < kDirectoryRecordFixed + 1) {
+        side.fallback = true;
+        return true;
+    }
+    walked_.insert((uint64_t(root.extent) << 1) | (side.fs == Fs::kJoliet));
+    return WalkDirectory(side, root, 0);
+}
+
+int32_t IsoScan::Run() {
+    if (!WalkDescriptors()) return 0;
+
+    // A descriptor whose block size this reader cannot deliver is not used.
+    const int32_t max_user = reader_.MaxUserSize();
+    if (primary_.Found() && primary_.UsableBlockSize(max_user) == 0) primary_ = VolumeDescriptor{};
+    if (joliet_.Found()) {
+        const int32_t bj = joliet_.UsableBlockSize(max_user);
+        const int32_t b = primary_.Found() ? primary_.UsableBlockSize(max_user) : bj;
+        if (bj == 0 || bj != b) joliet_ = VolumeDescriptor{};  // Joliet is read only with the primary's block size
+    }
+
+    int32_t result = 0;
+    if (primary_.Found()) {
+        if (!ScanSide(iso_)) return 0;
+        if (!iso_.fallback) result |= KIND_ISO9660;
+    }
+    if (joliet_.Found()) {
+        if (!ScanSide(joliet_side_)) return 0;
+        if (!joliet_side_.fallback) result |= KIND_JOLIET;
+    }
+    if (iso_.fallback || joliet_side_.fallback) {
+        if (!Fallback(primary_.Found() ? &iso_ : nullptr, joliet_.Found() ? &joliet_side_ : nullptr)) return 0;
+        // Only the hierarchies read through the path table count as found then.
+        return (iso_.fallback ? KIND_ISO9660 : 0) | (joliet_side_.fallback ? KIND_JOLIET : 0);
+    }
+    return result;
+}
+
+int32_t FolderDate(const Record &r) {
+    constexpr size_t kYear = 0;  // years since 1900: a folder "recorded" past 2027 has no date
+    return r.date[kYear] >= 128 ? 0 : RecordingDate(r.date.data());
+}
+
+// The listing of one side: descriptor parts, path tables, then every record in the order read.
+class ListingBuilder {
+public:
+    ListingBuilder(FsListing &listing, MemoryBudget &budget) : listing_(listing), budget_(budget) {}
+
+    bool AddDescriptor(const char *name, EntryKind kind, const VolumeDescriptor &d, int32_t size, int32_t date) {
+        CatalogueEntry e;
+        e.kind = kind;
+        e.name = listing_.names.Add(name, budget_);
+        e.size = static_cast<uint64_t>(size);
+        e.extent = d.sector;
+        e.sectors = 1;
+        e.date = date;
+        return listing_.AddPart(e, budget_);
+    }
+
+    bool AddPathTables(const VolumeDescriptor &d, const char *name_l, const char *name_m, EntryKind kind_l,
+                       EntryKind kind_m, int32_t block) {
+        if (d.path_table_size == 0) return true;
+        CatalogueEntry l;
+        l.kind = kind_l;
+        l.name = listing_.names.Add(name_l, budget_);
+        l.size = d.path_table_size;
+        l.extent = d.path_table_l;
+        l.sectors = Sectors(d.path_table_size, block);
+        CatalogueEntry m;
+        m.kind = kind_m;
+        m.name = listing_.names.Add(name_m, budget_);
+        m.size = d.path_table_size_m;
+        m.extent = d.path_table_m;
+        m.sectors = Sectors(d.path_table_size_m, block);
+        return listing_.AddPart(l, budget_) && listing_.AddPart(m, budget_);
+    }
+
+    bool AddRecords(const Side &side, const char *folder_prefix, int32_t block) {
+        listing_.files.reserve(side.directory.size());
+        for (const Record &r : side.directory) {
+            const bool hidden = (r.flags & kFlagHidden) != 0;
+            CatalogueEntry e;
+            e.size = r.data_length;
+            e.file_flags = r.flags;
+            e.extent = r.extent;
+            e.sectors = Sectors(e.size, block);
+            if (r.IsDirectory()) {
+                e.kind = side.folder_kind;
+                e.attributes = kAttributeDirectory | (hidden ? kAttributeHidden : 0);
+                e.date = FolderDate(r);
+                e.name = listing_.names.Join(folder_prefix, r.path, budget_);
+                if (!listing_.AddPart(e, budget_)) return false;
+            } else {
+                e.kind = side.file_kind;
+                e.attributes = hidden ? kAttributeHidden : 0;
+                e.date = RecordingDate(r.date.data());
+                e.name = listing_.names.Add(r.path, budget_);
+                if (!listing_.AddFile(e, budget_)) return false;
+            }
+        }
+        return !budget_.Exhausted();
+    }
+
+private:
+    FsListing &listing_;
+    MemoryBudget &budget_;
+};
+
+std::string TrimLabel(std::string label) {
+    while (!label.empty() && label.back() == ' ') label.pop_back();
+    return label;
+}
+
+void IsoScan::Build(bool iso_found, bool joliet_found, FsListing *iso, FsListing *joliet) {
+    const int32_t max_user = reader_.MaxUserSize();
+    if (iso_found && iso) {
+        const int32_t b = primary_.UsableBlockSize(max_user);
+        ListingBuilder list(*iso, budget_);
+        const bool built =
+            list.AddDescriptor("PVD", EntryKind::kIsoPrimaryDescriptor, primary_, b,
+                               VolumeDate(primary_.created.data())) &&
+            (!terminator_.Found() || list.AddDescriptor("VDT", EntryKind::kIsoTerminator, terminator_, b, 0)) &&
+            list.AddPathTables(primary_, "iso path table L", "iso path table M", EntryKind::kIsoPathTableL,
+                               EntryKind::kIsoPathTableM, b) &&
+            list.AddRecords(iso_, "iso9660 folder ", b);
+        if (!built) status_ = Code::kTooLarge;
+        const auto &id = primary_.volume_id;
+        iso->label = TrimLabel(std::string(id.begin(), std::find(id.begin(), id.end(), 0)));
+        iso->found = built;
+        iso->skipped_folders = skipped_[0];
+    }
+    if (joliet_found && joliet) {
+        const int32_t bj = joliet_.UsableBlockSize(max_user);
+        const int32_t b = primary_.Found() ? primary_.UsableBlockSize(max_user) : bj;
+        ListingBuilder list(*joliet, budget_);
+        const bool built =
+            list.AddDescriptor("SVD", EntryKind::kJolietDescriptor, joliet_, bj, VolumeDate(joliet_.created.data())) &&
+            list.AddPathTables(joliet_, "joliet path table L", "joliet path table M", EntryKind::kJolietPathTableL,
+                               EntryKind::kJolietPathTableM, bj) &&
+            list.AddRecords(joliet_side_, "joliet folder ", b);
+        if (!built) status_ = Code::kTooLarge;
+        joliet->label = TrimLabel(joliet::ConvertName(ByteView(joliet_.volume_id.data(), joliet_.volume_id.size())));
+        joliet->found = built;
+        joliet->skipped_folders = skipped_[1];
+    }
+}
+
+}  // namespace
+
+Status ReadIso(SectorReader &reader, const Limits &limits, FsListing *iso, FsListing *joliet) {
+    IsoScan scan(reader, limits);
+    const int32_t found = scan.Run();
+    scan.Build((found & KIND_ISO9660) != 0, (found & KIND_JOLIET) != 0, iso, joliet);
+    return scan.status();
+}
+
+}  // namespace qorvex::iso9660

@@ -1,0 +1,40 @@
+#include "model/catalogue_entry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qorvex {
+
+namespace {
+constexpr size_t kBlockBytes = 64 * 1024;
+}
+
+char *NameStore::Reserve(size_t n, MemoryBudget &budget) {
+    if (n <= capacity_ - used_) {
+        char *at = blocks_.back().get() + used_;
+        used_ += n;
+        return at;
+    }
+    const size_t block = std::max(n, kBlockBytes);
+    if (!budget.Charge(block)) return nullptr;
+    blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
+    capacity_ = block;
+    used_ = n;
+    return blocks_.back().get();
+}
+
+std::string_view NameStore::Add(std::string_view text, MemoryBudget &budget) {
+    return Join({}, text, budget);
+}
+
+std::string_view NameStore::Join(std::string_view prefix, std::string_view text, MemoryBudget &budget) {
+    const size_t n = prefix.size() + text.size();
+    if (n == 0) return {};
+    char *at = Reserve(n, budget);
+    if (!at) return {};
+    std::memcpy(at, prefix.data(), prefix.size());
+    std::memcpy(at + prefix.size(), text.data(), text.size());
+    return std::string_view(at, n);
+}
+
+}  // namespace qorvex

@@ -1,0 +1,72 @@
+// One listed file, folder or system part of a track's file system, and the listing a reader returns.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/kinds.h"
+#include "model/memory_budget.h"
+
+namespace qorvex {
+
+constexpr int32_t kAttributeHidden = 0x02;
+constexpr int32_t kAttributeDirectory = 0x10;
+
+struct CatalogueEntry {
+    EntryKind kind = EntryKind::kNone;
+    uint64_t size = 0;
+    int32_t attributes = 0;
+    int32_t file_flags = 0;     // the ISO 9660 directory record's flags byte
+    uint32_t extent = 0;        // absolute sector of the first logical block
+    uint32_t sectors = 0;       // logical blocks covered from the extent
+    uint32_t offset_bytes = 0;  // data offset from the start of the extent
+    uint16_t extent_count = 1;
+    uint16_t extent_index = 0;
+    int32_t date = 0;
+    std::string_view name;  // held by the listing's NameStore
+};
+
+using Catalogue = std::vector<CatalogueEntry>;
+
+// The names of a listing, each stored once in blocks that never move, so that entries (and the extents of
+// one file) share them instead of holding copies.
+class NameStore {
+public:
+    // Copies `text` in; empty (and charges nothing) when the budget refuses.
+    std::string_view Add(std::string_view text, MemoryBudget &budget);
+    // "prefix" + "text" as one stored name.
+    std::string_view Join(std::string_view prefix, std::string_view text, MemoryBudget &budget);
+
+private:
+    char *Reserve(size_t n, MemoryBudget &budget);
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t used_ = 0;
+    size_t capacity_ = 0;
+};
+
+// What a file-system reader returns for one track: its label, its files and its system parts.
+struct FsListing {
+    bool found = false;
+    std::string label;
+    Catalogue files;
+    Catalogue parts;
+    NameStore names;
+    int32_t skipped_folders = 0;  // folders listed but not entered because they lie too deep
+
+    // Appends an entry, charging the budget; false (nothing added) when the budget refuses.
+    bool AddFile(const CatalogueEntry &entry, MemoryBudget &budget) { return Add(files, entry, budget); }
+    bool AddPart(const CatalogueEntry &entry, MemoryBudget &budget) { return Add(parts, entry, budget); }
+
+private:
+    static bool Add(Catalogue &list, const CatalogueEntry &entry, MemoryBudget &budget) {
+        if (!budget.Charge(sizeof(CatalogueEntry))) return false;
+        list.push_back(entry);
+        return true;
+    }
+};
+
+}  // namespace qorvex

@@ -1,0 +1,87 @@
+// The kind codes of catalogue entries (EntryInfo.kind), the file-system selectors and the sector format codes.
+#pragma once
+
+#include <cstdint>
+
+#include "qorvex.h"
+
+namespace qorvex {
+
+// File-system selectors (QorvexGetFileStart and friends).
+enum class FileSystem : int32_t {
+    kAuto = KIND_AUTO,
+    kIso9660 = KIND_ISO9660,
+    kJoliet = KIND_JOLIET,
+    kUdf = KIND_UDF,
+    kRockRidge = KIND_ROCKRIDGE,
+};
+
+enum class EntryKind : int32_t {
+    kNone = 0,
+    // ISO 9660
+    kIsoFile = 1,
+    kIsoFolder = 2,
+    kIsoPathTableL = 3,
+    kIsoPathTableM = 4,
+    kIsoPrimaryDescriptor = 5,
+    kIsoTerminator = 6,
+    // Joliet
+    kJolietFile = 11,
+    kJolietFolder = 12,
+    kJolietPathTableL = 13,
+    kJolietPathTableM = 14,
+    kJolietDescriptor = 15,
+    // UDF
+    kUdfFileExtent = 31,
+    kUdfFolderExtent = 32,
+    kUdfIcb = 33,
+    kUdfAnchor = 36,
+    kUdfPrimaryDescriptor = 37,
+    kUdfImplementationUse = 38,
+    kUdfPartition = 39,
+    kUdfLogicalVolume = 40,
+    kUdfUnallocatedSpace = 41,
+    kUdfTerminator = 42,
+    kUdfFileSet = 43,
+    kUdfIntegrity = 44,
+    kUdfPointer = 45,
+    kUdfSpaceEntry = 46,
+    kUdfSpaceBitmap = 47,
+    kUdfBea01 = 50,
+    kUdfNsr02 = 52,
+    kUdfNsr03 = 53,
+    kUdfTea01 = 54,
+    kUdfFreeExtent = 61,
+};
+
+constexpr int32_t KindValue(EntryKind kind) {
+    return static_cast<int32_t>(kind);
+}
+
+// Sector format codes (TrackRecord.format, TrackInfo.format): the table of image/sector_format.cpp.
+enum SectorFormatCode : int32_t {
+    kFormatAudio = 0,
+    kFormatData = 1,
+    kFormatMode0 = 2,
+    kFormatMode1_2352 = 3,
+    kFormatMode2 = 4,
+    kFormatMode2_2352 = 5,
+    kFormatMode2Form1_2352 = 6,
+    kFormatMode2Form2_2352 = 7,
+    kFormatMode0_2336 = 8,
+    kFormatMode1_2048 = 9,
+    kFormatMode2_2336 = 10,
+    kFormatMode2_2048 = 11,
+    kFormatMode2_2324 = 12,
+    kFormatMode2_2336Xa = 13,
+    kFormatAudio2448 = 14,
+    kFormatMode1_2448 = 15,
+    kFormatMode2_2448 = 16,
+    kFormatMode2Form1_2448 = 17,
+    kFormatMode2Form2_2448 = 18,
+    kFormatDvd = 19,
+    kFormatUnknown = 20,
+    kFormatCount = 21,
+};
+
+}  // namespace qorvex

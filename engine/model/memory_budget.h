@@ -1,0 +1,41 @@
+// The memory one open image may take for what its readers build (entries, extents, names, records).
+#pragma once
+
+#include <cstdint>
+
+namespace qorvex {
+
+class MemoryBudget {
+public:
+    explicit MemoryBudget(uint64_t bytes) : left_(bytes) {}
+
+    // The budget of an open image: a floor that every ordinary disc fits in, plus a share proportional to
+    // the image's size (a structure that costs more than this many bytes per stored byte is amplification),
+    // with a ceiling.
+    static MemoryBudget ForImage(int64_t image_bytes) {
+        constexpr uint64_t kFloor = 64ull << 20, kPerByte = 16, kCeiling = 2ull << 30;
+        const uint64_t size = image_bytes > 0 ? static_cast<uint64_t>(image_bytes) : 0;
+        const uint64_t share = size > (kCeiling / kPerByte) ? kCeiling : size * kPerByte;
+        const uint64_t total = kFloor + share;
+        return MemoryBudget(total > kCeiling ? kCeiling : total);
+    }
+
+    // Takes n bytes from the budget; false (and nothing taken) once it would be overdrawn. After a refusal
+    // every later charge is refused too, so a reader that misses one check cannot go on allocating.
+    bool Charge(uint64_t n) {
+        if (exhausted_ || n > left_) {
+            exhausted_ = true;
+            return false;
+        }
+        left_ -= n;
+        return true;
+    }
+    bool Exhausted() const { return exhausted_; }
+    uint64_t Left() const { return left_; }
+
+private:
+    uint64_t left_;
+    bool exhausted_ = false;
+};
+
+}  // namespace qorvex

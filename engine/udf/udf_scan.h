@@ -1,0 +1,140 @@
+// The working state of one UDF reading: private to the UDF reader's files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "image/sector_reader.h"
+#include "model/catalogue_entry.h"
+#include "model/limits.h"
+#include "model/status.h"
+#include "udf/udf_structures.h"
+
+namespace qorvex::udf {
+
+// Bounds on hostile structures.
+constexpr int64_t kMaxExtentBytes = 64ll << 20;  // one extent read in one request
+constexpr int64_t kMaxScanBytes = 1ll << 30;     // everything the UDF reading of one track reads
+constexpr int32_t kMaxChain = 64;                // VDP, integrity and file set continuations followed
+constexpr int32_t kMaxDepth = 256;               // folders below a root that are walked
+constexpr size_t kMaxPathLength = 32768;
+constexpr size_t kMaxEntries = 1u << 20;  // identifier entries of one logical volume
+constexpr int32_t kMaxAdContinuations = 64;
+
+// A descriptor and which sequence it came from.
+template <typename T>
+struct Recorded {
+    T descriptor;
+    bool reserve = false;
+};
+
+class UdfScan;
+
+class LogicalVolume {
+public:
+    LogicalVolume(UdfScan &scan, const LogicalVolumeDescriptor &lvd, bool reserve);
+
+    // Partitions, integrity sequence, file set sequence and root directories; false on the first failure
+    // (its code is not passed on: a failed logical volume is a volume without UDF).
+    bool Read();
+
+    const LogicalVolumeDescriptor lvd;
+    const bool reserve;  // loaded from the reserve sequence: listed, never read
+    std::vector<IntegrityDescriptor> integrity;
+    std::vector<FileSetDescriptor> file_sets;  // tag locations made absolute
+    Catalogue entries;                         // kUdfIcb: the roots and every named identifier
+    Catalogue extents;  // kUdfFileExtent / kUdfFolderExtent: one per allocation descriptor of a file entry
+
+private:
+    struct Extent {
+        uint32_t bytes;
+        uint32_t position;
+        uint16_t partition;
+        uint64_t offset;  // bytes into the first sector (embedded data)
+    };
+
+    bool ResolvePartitions();
+    bool ReadIntegrity(ExtentAd extent, int32_t depth, std::unordered_set<uint32_t> &seen);
+    bool ReadFileSets(LongAd extent, int32_t depth, std::unordered_set<uint64_t> &seen);
+    bool ReadRoots();
+    bool ReadIcb(LongAd icb, uint8_t characteristics, std::string_view path, int32_t depth);
+    bool ProcessFileEntry(const std::vector<uint8_t> &fe, LongAd icb, uint64_t icb_sector, uint8_t characteristics,
+                          std::string_view path, int32_t depth);
+    bool CollectExtents(const std::vector<uint8_t> &fe, const FileEntry &entry, LongAd icb, std::vector<Extent> &list);
+    bool WalkFolderExtent(const std::vector<uint8_t> &fe, const FileEntry &entry, LongAd icb, const Extent &extent,
+                          std::string_view path, int32_t depth);
+    bool ParseIdentifiers(ByteView data, std::string_view path, int32_t depth);
+    bool ProcessIdentifier(ByteView fid, std::string_view path, int32_t depth);
+    bool PartitionStart(uint16_t reference, uint32_t &start) const;
+    bool ReadBlocks(uint64_t sector, uint64_t n, std::vector<uint8_t> &out);
+    // Lists the ICB a long_ad names as a kUdfIcb entry; false when its partition is unknown.
+    bool AddIcbEntry(const LongAd &icb, std::string_view name);
+    bool Keep(Catalogue &list, const CatalogueEntry &entry);
+
+    UdfScan &scan_;
+    int32_t block_size_;
+    std::vector<uint32_t> partition_starts_;
+    std::unordered_set<uint64_t> walked_;  // sectors of the directory entries of the current root walk
+};
+
+class UdfScan {
+public:
+    UdfScan(SectorReader &reader, const Limits &limits, FsListing &listing);
+
+    bool Run();        // true when UDF was read
+    void BuildList();  // fills the listing from what was read
+
+    // Seeks to track sector `sector` and reads n sectors into `out` in one request. Reads past the track or
+    // the caps fail as reads.
+    Status ReadBlocks(uint64_t sector, uint64_t n, std::vector<uint8_t> &out);
+    // Sectors needed for `bytes` at the track's block size.
+    uint64_t BlocksFor(uint64_t bytes) const;
+    // Reads the extent and hands every block that passes the CRC test to `action` (the bytes from that
+    // block to the end of what was read). The action returns false to fail the walk.
+    using BlockAction = std::function<bool(ByteView descriptor)>;
+    Status WalkSequence(uint32_t length, uint32_t sector, uint64_t &sectors, const BlockAction &action);
+    // Every partition descriptor read, main and reserve, in the order read.
+    const std::vector<Recorded<PartitionDescriptor>> &Partitions() const { return partitions_; }
+    bool Fail(Status status) {
+        status_ = status;
+        return false;
+    }
+
+    SectorReader &reader;
+    MemoryBudget &budget;
+    FsListing &listing;
+    Status status_;  // the last volume-level failure
+    // Sectors are counted from the track start; `base` (the track start) makes them disc-absolute in lists.
+    int32_t base = 0;
+    std::vector<uint32_t> terminators;  // tag locations as listed
+
+private:
+    bool ReadRecognition();
+    bool ReadAnchor(bool seek_ok);
+    bool ReadAnchors();
+    bool ReadSequence(uint32_t length, uint32_t sector, int32_t depth, std::unordered_set<uint32_t> &seen);
+    bool ReadSpaceTables();
+    bool ReadSpaceTable(uint32_t start, const LongAd &table, uint16_t wanted);
+
+    uint32_t bea01_ = 0, nsr02_ = 0, nsr03_ = 0, tea01_ = 0;
+    std::vector<AnchorPointer> anchors_;
+    bool reserve_read_ = false;
+    bool reading_reserve_ = false;
+    std::vector<Recorded<PrimaryVolumeDescriptor>> primaries_;
+    std::vector<Recorded<Tag>> implementation_uses_;
+    std::vector<Recorded<PartitionDescriptor>> partitions_;
+    std::vector<Recorded<UnallocatedSpaceDescriptor>> unallocated_;
+    std::vector<Tag> pointers_;
+    std::vector<std::unique_ptr<LogicalVolume>> volumes_;
+    std::vector<ExtentAd> free_extents_;
+    std::vector<SpaceEntry> space_entries_;   // tag locations made absolute
+    std::vector<SpaceBitmap> space_bitmaps_;  // tag locations made absolute
+    int64_t read_budget_ = kMaxScanBytes;
+    std::vector<uint8_t> sector_;
+};
+
+}  // namespace qorvex::udf

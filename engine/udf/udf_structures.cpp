@@ -1,0 +1,212 @@
+#include "udf/udf_structures.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "platform/text.h"
+
+namespace qorvex::udf {
+
+namespace {
+
+constexpr std::array<uint16_t, 256> MakeCrcTable() {
+    std::array<uint16_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i << 8;
+        for (int bit = 0; bit < 8; ++bit) c = (c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1;
+        table[i] = static_cast<uint16_t>(c);
+    }
+    return table;
+}
+
+// Sixteen tables: entry [k][b] is the CRC of byte b followed by k zero bytes, so that 16 bytes fold in per step.
+struct CrcTables {
+    std::array<std::array<uint16_t, 256>, 16> t{};
+    constexpr CrcTables() {
+        t[0] = MakeCrcTable();
+        for (size_t k = 1; k < 16; ++k)
+            for (size_t i = 0; i < 256; ++i)
+                t[k][i] = static_cast<uint16_t>((t[k - 1][i] << 8) ^ t[0][(t[k - 1][i] >> 8) & 0xFF]);
+    }
+};
+constexpr CrcTables kCrc;
+
+}  // namespace
+
+uint16_t Crc16(const uint8_t *data, size_t n, uint16_t crc) {
+    const auto &t = kCrc.t;
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const uint8_t *p = data + i;
+        crc = static_cast<uint16_t>(t[15][((crc >> 8) ^ p[0]) & 0xFF] ^ t[14][(crc ^ p[1]) & 0xFF] ^ t[13][p[2]] ^
+                                    t[12][p[3]] ^ t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^
+                                    t[6][p[9]] ^ t[5][p[10]] ^ t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^
+                                    t[0][p[15]]);
+    }
+    for (; i < n; ++i) crc = static_cast<uint16_t>(kCrc.t[0][((crc >> 8) ^ data[i]) & 0xFF] ^ (crc << 8));
+    return crc;
+}
+
+Tag Tag::Parse(ByteView bytes) {
+    Tag tag;
+    tag.identifier = bytes.U16le(0);
+    tag.crc = bytes.U16le(8);
+    tag.crc_length = bytes.U16le(10);
+    tag.location = bytes.U32le(12);
+    return tag;
+}
+
+bool DescriptorCrcOk(ByteView bytes) {
+    if (bytes.Size() < kTagSize) return false;
+    const Tag tag = Tag::Parse(bytes);
+    if (tag.crc_length > bytes.Size() - kTagSize) return false;
+    return Crc16(bytes.Data() + kTagSize, tag.crc_length) == tag.crc;
+}
+
+int32_t TimestampToUnix(ByteView t) {
+    if (!t.Has(0, 12)) return 0;
+    const int year = t.U16le(2);
+    if (year == 0) return 0;
+    const int month = t.U8(4), day = t.U8(5), hour = t.U8(6), minute = t.U8(7), second = t.U8(8);
+    // Fields a calendar cannot hold give no date rather than a normalised, wrong one.
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return 0;
+    int zone = t.U16le(0) & 0x0FFF;  // type and time zone: a signed 12-bit offset in minutes
+    if (zone & 0x0800) zone -= 0x1000;
+    if (zone == -2047) zone = 0;
+    return platform::RecordedDateToUnix(year, month, day, hour, minute, second, zone);
+}
+
+int32_t Cs0Decode(size_t n, const uint8_t *cs0, char16_t *out, size_t capacity) {
+    if (n == 0) return -1;
+    const uint8_t id = cs0[0];
+    if (id != 8 && id != 16) return -1;
+    size_t count = 0;
+    for (size_t i = 1; i < n && count < capacity;) {
+        char16_t unit;
+        if (id == 16) {
+            unit = static_cast<char16_t>(cs0[i++] << 8);
+            if (i < n) unit = static_cast<char16_t>(unit | cs0[i++]);
+        } else {
+            unit = cs0[i++];
+        }
+        out[count++] = unit;
+    }
+    return static_cast<int32_t>(count);
+}
+
+std::string UnitsToText(const char16_t *units, size_t count) {
+    size_t end = 0;
+    while (end < count && units[end] != 0) ++end;
+    return platform::Utf16ToMultiByte(std::u16string_view(units, end));
+}
+
+AnchorPointer AnchorPointer::Parse(ByteView bytes) {
+    return {Tag::Parse(bytes), ExtentAd::Parse(bytes, 16), ExtentAd::Parse(bytes, 24)};
+}
+
+PrimaryVolumeDescriptor PrimaryVolumeDescriptor::Parse(ByteView bytes) {
+    PrimaryVolumeDescriptor d;
+    d.tag = Tag::Parse(bytes);
+    const ByteView id = bytes.Sub(24, 32);
+    std::copy(id.Data(), id.Data() + id.Size(), d.volume_identifier.begin());
+    d.recorded = TimestampToUnix(bytes.Sub(376, 12));
+    return d;
+}
+
+std::string PrimaryVolumeDescriptor::Label() const {
+    // The dstring's last byte is its used length; a length that does not fit the field is ignored and the
+    // text ends at the first zero unit instead.
+    size_t used = volume_identifier[31];
+    if (used == 0 || used > 31) used = 31;
+    std::array<char16_t, 256> units{};
+    const int32_t count = Cs0Decode(used, volume_identifier.data(), units.data(), units.size());
+    if (count <= 0) return {};
+    std::string label = UnitsToText(units.data(), static_cast<size_t>(count));
+    while (!label.empty() && label.back() == ' ') label.pop_back();
+    return label;
+}
+
+PartitionDescriptor PartitionDescriptor::Parse(ByteView bytes) {
+    PartitionDescriptor d;
+    d.tag = Tag::Parse(bytes);
+    d.number = bytes.U16le(22);
+    d.unallocated_table = LongAd::ParseShort(bytes, 56, 0);
+    d.unallocated_bitmap = LongAd::ParseShort(bytes, 64, 0);
+    d.start = bytes.U32le(188);
+    d.length = bytes.U32le(192);
+    return d;
+}
+
+PartitionMap PartitionMap::Parse(ByteView bytes, size_t at) {
+    return {bytes.U8(at), bytes.U8(at + 1), bytes.U16le(at + 4)};
+}
+
+LogicalVolumeDescriptor LogicalVolumeDescriptor::Parse(ByteView bytes) {
+    LogicalVolumeDescriptor d;
+    d.tag = Tag::Parse(bytes);
+    d.file_set = LongAd::ParseLong(bytes, 248);
+    d.map_table_length = bytes.U32le(264);
+    d.map_count = bytes.U32le(268);
+    d.integrity = ExtentAd::Parse(bytes, 432);
+    // Maps are taken six bytes apart; the walk stops at the first map of another type or at the end of the
+    // bytes read.
+    constexpr size_t kMapSize = 6;
+    for (uint64_t i = 0; i < d.map_count && i < 0x10000; ++i) {
+        const size_t at = kMapsOffset + kMapSize * static_cast<size_t>(i);
+        if (!bytes.Has(at, kMapSize) || bytes.U8(at) != 1) break;
+        d.maps.push_back(PartitionMap::Parse(bytes, at));
+    }
+    return d;
+}
+
+UnallocatedSpaceDescriptor UnallocatedSpaceDescriptor::Parse(ByteView bytes) {
+    UnallocatedSpaceDescriptor d;
+    d.tag = Tag::Parse(bytes);
+    d.count = bytes.Has(0, 24) ? bytes.U32le(20) : 0;
+    // The count is bounded by the descriptors actually read.
+    for (uint64_t i = 0; i < d.count && bytes.Has(24 + 8 * i, 8); ++i)
+        d.extents.push_back(ExtentAd::Parse(bytes, 24 + 8 * static_cast<size_t>(i)));
+    return d;
+}
+
+IntegrityDescriptor IntegrityDescriptor::Parse(ByteView bytes) {
+    IntegrityDescriptor d;
+    d.tag = Tag::Parse(bytes);
+    d.recorded = TimestampToUnix(bytes.Sub(16, 12));
+    d.next = ExtentAd::Parse(bytes, 32);
+    d.partition_count = bytes.U32le(72);
+    d.implementation_length = bytes.U32le(76);
+    return d;
+}
+
+FileSetDescriptor FileSetDescriptor::Parse(ByteView bytes) {
+    FileSetDescriptor d;
+    d.tag = Tag::Parse(bytes);
+    d.recorded = TimestampToUnix(bytes.Sub(16, 12));
+    d.root = LongAd::ParseLong(bytes, 400);
+    d.next = LongAd::ParseLong(bytes, 448);
+    return d;
+}
+
+FileEntry FileEntry::Parse(ByteView bytes) {
+    FileEntry e;
+    e.tag = Tag::Parse(bytes);
+    e.file_type = bytes.U8(27);
+    e.ad_type = bytes.U8(34) & 7;
+    e.modified = TimestampToUnix(bytes.Sub(84, 12));
+    e.ea_length = bytes.U32le(168);
+    e.ad_length = bytes.U32le(172);
+    return e;
+}
+
+FileIdentifier FileIdentifier::Parse(ByteView bytes) {
+    FileIdentifier f;
+    f.tag = Tag::Parse(bytes);
+    f.characteristics = bytes.U8(18);
+    f.identifier_length = bytes.U8(19);
+    f.icb = LongAd::ParseLong(bytes, 20);
+    f.implementation_length = bytes.U16le(36);
+    return f;
+}
+
+}  // namespace qorvex::udf
