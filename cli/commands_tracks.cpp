@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "disc_text.h"
 #include "image.h"
 #include "output.h"
 
@@ -33,9 +34,9 @@ int RunTracks(const Args &args) {
             ReportEngineError("track " + std::to_string(t + 1), r);
             return kExitFailed;
         }
-        std::printf("%7u %5u %-16s %9s %9s %9s\n", info.session, info.track, FormatName(info.format),
-                    FormatMsf(info.first_held).c_str(), FormatMsf(info.start).c_str(),
-                    FormatMsf(static_cast<int64_t>(info.end_held) - info.start).c_str());
+        std::printf("%7u %5u %-16s %9s %9s %9s\n", info.session, info.track, host::FormatName(info.format),
+                    host::SectorTime(info.first_held).c_str(), host::SectorTime(info.start).c_str(),
+                    host::SectorTime(static_cast<int64_t>(info.end_held) - info.start).c_str());
     }
     return kExitOk;
 }
@@ -102,7 +103,7 @@ int RunInfo(const Args &args) {
         int64_t bytes = 0;
         int32_t preferred = QorvexGetImageInformation(image.handle(), t, KIND_AUTO, label, &sectors, &bytes);
         std::printf("Track %u (session %u): %s, %" PRId32 " sectors, %" PRId64 " bytes\n", track.track, track.session,
-                    FormatName(track.format), sectors, bytes);
+                    host::FormatName(track.format), sectors, bytes);
         bool any = false;
         for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
             int32_t files = QorvexGetFileCount(image.handle(), t, kind);

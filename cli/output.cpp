@@ -37,20 +37,6 @@ constexpr ResultText kResults[] = {
     {ENGINE_BAD_TRACK, "ENGINE_BAD_TRACK", "there is no track with that number"},
 };
 
-constexpr const char *kFormatNames[] = {
-    "AUDIO",           "DATA",
-    "MODE0",           "MODE1/2352",
-    "MODE2",           "MODE2/2352",
-    "MODE2FORM1/2352", "MODE2FORM2/2352",
-    "MODE0/2336",      "MODE1/2048",
-    "MODE2/2336",      "MODE2/2048",
-    "MODE2/2324",      "MODE2/2336",
-    "AUDIO/2448",      "MODE1/2448",
-    "MODE2/2448",      "MODE2FORM1/2448",
-    "MODE2FORM2/2448", "DVD",
-    "UNKNOWN",
-};
-
 // Length of the valid UTF-8 sequence at text[i], or 0.
 size_t Utf8Sequence(std::string_view text, size_t i) {
     auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -96,20 +82,6 @@ std::string DescribeResult(int32_t code) {
 
 void ReportEngineError(const std::string &what, int32_t code) {
     std::fprintf(stderr, "qorvex: %s: %s\n", what.c_str(), DescribeResult(code).c_str());
-}
-
-const char *FormatName(int32_t format) {
-    if (format < 0 || format >= static_cast<int32_t>(std::size(kFormatNames))) return "UNKNOWN";
-    return kFormatNames[format];
-}
-
-std::string FormatMsf(int64_t sectors) {
-    bool negative = sectors < 0;
-    uint64_t a = negative ? static_cast<uint64_t>(-sectors) : static_cast<uint64_t>(sectors);
-    char text[48];
-    std::snprintf(text, sizeof text, "%s%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, negative ? "-" : "", a / 4500,
-                  a / 75 % 60, a % 75);
-    return text;
 }
 
 std::string FormatDate(int32_t time) {
