@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "file_system_choice.h"
 #include "qorvex_ext.h"
 
 // The extension exports are optional: an engine without them leaves these null, and the host goes without
@@ -128,8 +129,10 @@ int32_t Image::DefaultTrack() const {
 
 int32_t Image::ChooseKind(int32_t track, int32_t requested) const {
     if (requested != KIND_AUTO) return requested;
-    for (int32_t kind : kKindOrder)
-        if (QorvexGetFileCount(handle_, track, kind) > 0) return kind;
+    if (int32_t kind = host::PreferredKind(QorvexGetFileCount(handle_, track, KIND_ISO9660),
+                                           QorvexGetFileCount(handle_, track, KIND_JOLIET),
+                                           QorvexGetFileCount(handle_, track, KIND_UDF), false))
+        return kind;
     for (int32_t kind : kKindOrder)
         if (PartCount(track, kind) > 0) return kind;
     return KIND_ISO9660;

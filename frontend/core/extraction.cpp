@@ -5,6 +5,7 @@
 
 #include "document.h"
 #include "extent_groups.h"
+#include "file_system_choice.h"
 #include "name_shaping.h"
 #include "platform.h"
 #include "result.h"
@@ -233,20 +234,10 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     const EngineTable &e = binding_.Table();
     e.SetCallback(handle_, &CLumastDoc::EngineOutputCallback, this);
 
-    const int32_t iso = e.GetFileCount(handle_, current_track_, KIND_ISO9660);
-    const int32_t joliet = e.GetFileCount(handle_, current_track_, KIND_JOLIET);
-    const int32_t udf = e.GetFileCount(handle_, current_track_, KIND_UDF);
-    int kind;
-    if (udf > 0 && settings_.prefer_udf)
-        kind = KIND_UDF;
-    else if (joliet > 0)
-        kind = KIND_JOLIET;
-    else if (udf > 0)
-        kind = KIND_UDF;
-    else if (iso > 0)
-        kind = KIND_ISO9660;
-    else
-        return RESULT_NOT_FOUND;
+    const int kind = host::PreferredKind(e.GetFileCount(handle_, current_track_, KIND_ISO9660),
+                                         e.GetFileCount(handle_, current_track_, KIND_JOLIET),
+                                         e.GetFileCount(handle_, current_track_, KIND_UDF), settings_.prefer_udf != 0);
+    if (kind == 0) return RESULT_NOT_FOUND;
 
     const std::string label = VolumeLabelFolder(kind);
 
