@@ -237,8 +237,13 @@ int RunExtract(const Args &args) {
         std::fprintf(stderr, "qorvex: %s: %s\n", DisplayName(name).c_str(), why.c_str());
         failed = true;
     };
+    std::unordered_set<std::string> cut_folders;  // each reported once
     auto refuse_cut = [&](const std::string &name) {
-        fail(FolderOf(name), "a name below this folder is longer than its record can hold and was cut; not extracted");
+        failed = true;
+        if (!cut_folders.insert(FolderOf(name)).second) return;
+        fail(FolderOf(name),
+             "names below this folder are longer than their records can hold and were cut; "
+             "not extracted");
     };
     // Makes the file of one output; false when it was refused (reported).
     auto create = [&](const std::string &name, bool cut_version) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -97,13 +98,18 @@ TEST(ExtractNames, CutNamesAreRefusedNamingTheirFolderAndDeepFoldersAreReported)
     WriteText(path + "/first-file-with-a-long-name.txt", "one");
     WriteText(path + "/second-file-with-a-long-name.txt", "two");
     WriteText(dir / "src/ok.txt", "ok");
-    MakeIso(dir / "cut.iso", "-J -joliet-long -D", dir / "src");
+    MakeIso(dir / "cut.iso", "-J -joliet-long -udf -D", dir / "src");
 
-    Result cut = Qorvex({"extract", dir / "cut.iso", "-o", dir / "cut"});
-    EXPECT_EQ(cut.status, 1);
-    EXPECT_NE(cut.err.find("\\d1" + std::string(96, 'x') + "\\"), std::string::npos) << cut.err;
-    EXPECT_NE(cut.err.find("cut"), std::string::npos) << cut.err;
-    EXPECT_EQ(FilesBelow(dir / "cut"), std::vector<std::string>{"ok.txt"}) << "nothing under a cut name";
+    for (const char *fs : {"joliet", "udf"}) {
+        SCOPED_TRACE(fs);
+        const std::string out = dir / (std::string("cut-") + fs);
+        Result cut = Qorvex({"extract", dir / "cut.iso", "--fs", fs, "-o", out});
+        EXPECT_EQ(cut.status, 1);
+        EXPECT_EQ(cut.err.rfind("qorvex: \\d1" + std::string(96, 'x') + "\\", 0), 0u) << cut.err;
+        EXPECT_NE(cut.err.find("were cut"), std::string::npos) << cut.err;
+        EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 1) << "one report for the folder: " << cut.err;
+        EXPECT_EQ(FilesBelow(out), std::vector<std::string>{"ok.txt"}) << "nothing under a cut name";
+    }
 
     // 260 folders deep: what lies below 256 is not listed, and the host says so.
     std::string deep = dir / "deep";
