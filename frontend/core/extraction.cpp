@@ -106,7 +106,8 @@ void CLumastDoc::ResetReport() {
 }
 
 void CLumastDoc::Note(const std::string &line) {
-    notes_.push_back(line);
+    // Names cut in one folder come one after another and say the same.
+    if (notes_.empty() || notes_.back() != line) notes_.push_back(line);
 }
 
 std::string CLumastDoc::TakeExtractionReport() {
