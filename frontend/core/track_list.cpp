@@ -1,6 +1,5 @@
 #include "track_list.h"
 
-
 #include "disc_text.h"
 #include "string_table.h"
 #include "text_format.h"
