@@ -24,20 +24,61 @@ int32_t ParseTrackNumber(const std::string &text) {
     return n;
 }
 
+namespace {
+
+// The --fs word of a kind, as JSON output names file systems.
+const char *FsWord(int32_t kind) {
+    switch (kind) {
+        case KIND_ISO9660: return "iso";
+        case KIND_JOLIET: return "joliet";
+        case KIND_UDF: return "udf";
+        default: return "none";
+    }
+}
+
+// One object of "tracks --json"; positions and lengths in sectors.
+void PrintTrackJson(const TrackInfo &info, bool first) {
+    std::printf("%s\n  {\"session\": %u, \"track\": %u, \"format\": \"%s\", \"format_code\": %" PRId32
+                ", \"first_held\": %" PRId32 ", \"start\": %" PRId32 ", \"end_held\": %" PRId32 ", \"length\": %" PRId64
+                ", \"user_size\": %" PRId32 "}",
+                first ? "" : ",", info.session, info.track, host::FormatName(info.format), info.format, info.first_held,
+                info.start, info.end_held, static_cast<int64_t>(info.end_held) - info.start, info.user_size);
+}
+
+// A label as JSON members: "label", and "label_hex" with the raw bytes when they are not UTF-8.
+std::string LabelJson(const char *label) {
+    bool lossy = false;
+    std::string out = "\"label\": " + JsonString(label, &lossy);
+    if (lossy) out += ", \"label_hex\": \"" + HexBytes(label) + "\"";
+    return out;
+}
+
+}  // namespace
+
 int RunTracks(const Args &args) {
     Image image;
     if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
-    std::printf("%-7s %-5s %-16s %9s %9s %9s\n", "SESSION", "TRACK", "TYPE", "PRE", "START", "LENGTH");
+    const bool json = args.Has("--json");
+    if (json)
+        std::printf("[");
+    else
+        std::printf("%-7s %-5s %-16s %9s %9s %9s\n", "SESSION", "TRACK", "TYPE", "PRE", "START", "LENGTH");
     for (int32_t t = 0; t < image.TrackCount(); ++t) {
         TrackInfo info{};
         if (int32_t r = QorvexGetTrackInfo(image.handle(), t, &info); r != 0) {
+            if (json) std::printf("\n]\n");
             ReportEngineError("track " + std::to_string(t + 1), r);
             return kExitFailed;
+        }
+        if (json) {
+            PrintTrackJson(info, t == 0);
+            continue;
         }
         std::printf("%7u %5u %-16s %9s %9s %9s\n", info.session, info.track, host::FormatName(info.format),
                     host::SectorTime(info.first_held).c_str(), host::SectorTime(info.start).c_str(),
                     host::SectorTime(static_cast<int64_t>(info.end_held) - info.start).c_str());
     }
+    if (json) std::printf("%s]\n", image.TrackCount() ? "\n" : "");
     return kExitOk;
 }
 
@@ -95,6 +136,8 @@ int RunExtractTrack(const Args &args) {
 int RunInfo(const Args &args) {
     Image image;
     if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
+    const bool json = args.Has("--json");
+    if (json) std::printf("[");
     for (int32_t t = 0; t < image.TrackCount(); ++t) {
         TrackInfo track{};
         QorvexGetTrackInfo(image.handle(), t, &track);
@@ -102,23 +145,38 @@ int RunInfo(const Args &args) {
         int32_t sectors = 0;
         int64_t bytes = 0;
         int32_t preferred = QorvexGetImageInformation(image.handle(), t, KIND_AUTO, label, &sectors, &bytes);
-        std::printf("Track %u (session %u): %s, %" PRId32 " sectors, %" PRId64 " bytes\n", track.track, track.session,
-                    host::FormatName(track.format), sectors, bytes);
+        if (json)
+            std::printf("%s\n  {\"track\": %u, \"session\": %u, \"format\": \"%s\", \"sectors\": %" PRId32
+                        ", \"bytes\": %" PRId64 ", \"default_fs\": \"%s\", \"file_systems\": [",
+                        t ? "," : "", track.track, track.session, host::FormatName(track.format), sectors, bytes,
+                        FsWord(preferred));
+        else
+            std::printf("Track %u (session %u): %s, %" PRId32 " sectors, %" PRId64 " bytes\n", track.track,
+                        track.session, host::FormatName(track.format), sectors, bytes);
         bool any = false;
         for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
             int32_t files = QorvexGetFileCount(image.handle(), t, kind);
             int32_t parts = image.PartCount(t, kind);
             if (files == 0 && parts == 0) continue;
-            any = true;
             char kind_label[33] = {};
             int32_t s = 0;
             int64_t b = 0;
             QorvexGetImageInformation(image.handle(), t, kind, kind_label, &s, &b);
-            std::printf("  %-9s label \"%s\", %" PRId32 " files, %" PRId32 " system parts%s\n", KindName(kind),
-                        DisplayName(kind_label).c_str(), files, parts, kind == preferred ? " (shown by default)" : "");
+            if (json)
+                std::printf("%s{\"fs\": \"%s\", %s, \"files\": %" PRId32 ", \"system_parts\": %" PRId32 "}",
+                            any ? ", " : "", FsWord(kind), LabelJson(kind_label).c_str(), files, parts);
+            else
+                std::printf("  %-9s label \"%s\", %" PRId32 " files, %" PRId32 " system parts%s\n", KindName(kind),
+                            DisplayName(kind_label).c_str(), files, parts,
+                            kind == preferred ? " (shown by default)" : "");
+            any = true;
         }
-        if (!any) std::printf("  no file system\n");
+        if (json)
+            std::printf("]}");
+        else if (!any)
+            std::printf("  no file system\n");
     }
+    if (json) std::printf("%s]\n", image.TrackCount() ? "\n" : "");
     return kExitOk;
 }
 

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "commands.h"
+#include "output.h"
 #include "qorvex.h"
+#include "qorvex_version.h"
 
 namespace {
 
@@ -25,7 +27,9 @@ const char kGlobalHelp[] =
     "Global options (accepted by every command):\n"
     "  --check-edc       check the error detection code (EDC) of every raw sector read\n"
     "  --check-position  check the address in each raw sector's header and skip to the matching sector\n"
-    "  -h, --help        show help\n";
+    "  -q, --quiet       no progress line (shown on a terminal during long extractions)\n"
+    "  -h, --help        show help\n"
+    "  --version         show the version of qorvex and of its engine\n";
 
 const std::vector<Command> &Commands() {
     static const std::vector<Command> commands = {
@@ -33,11 +37,12 @@ const std::vector<Command> &Commands() {
          cli::RunTracks,
          1,
          1,
+         {"--json"},
          {},
-         {},
-         "Usage: qorvex tracks IMAGE\n"
+         "Usage: qorvex tracks IMAGE [--json]\n"
          "List the CD tracks of IMAGE: session, track number, sector format, pregap position, start and\n"
-         "length, as MM:SS:FF (75 frames a second; a leading \"-\" marks a position before sector 0).\n"},
+         "length, as MM:SS:FF (75 frames a second; a leading \"-\" marks a position before sector 0).\n"
+         "  --json  a JSON array with one object per track (positions in sectors)\n"},
         {"extract-track",
          cli::RunExtractTrack,
          2,
@@ -54,11 +59,12 @@ const std::vector<Command> &Commands() {
          cli::RunInfo,
          1,
          1,
+         {"--json"},
          {},
-         {},
-         "Usage: qorvex info IMAGE\n"
+         "Usage: qorvex info IMAGE [--json]\n"
          "Show, for every track, the file systems present with their labels, file and system-part counts,\n"
-         "and the track's size in sectors and bytes.\n"},
+         "and the track's size in sectors and bytes.\n"
+         "  --json  a JSON array with one object per track\n"},
         {"ls",
          cli::RunList,
          1,
@@ -160,8 +166,11 @@ int main(int argc, char **argv) {
                 args.open_options |= OPEN_CHECK_EDC;
             } else if (name == "--check-position") {
                 args.open_options |= OPEN_CHECK_POSITION;
+            } else if (name == "-q" || name == "--quiet") {
+                cli::Progress::SetQuiet(true);
             } else if (name == "--version") {
-                std::printf("qorvex 0.1.0 (engine version %d)\n", static_cast<int>(QorvexGetDllVersion()));
+                std::printf("qorvex %s (engine version %d)\n", QORVEX_VERSION_STRING,
+                            static_cast<int>(QorvexGetDllVersion()));
                 return cli::kExitOk;
             } else if (command && Contains(command->flags, name) && !has_value) {
                 args.flags.insert(name);

@@ -166,8 +166,19 @@ std::string HexBytes(std::string_view bytes) {
     return out;
 }
 
+namespace {
+bool quiet_run = false;
+}  // namespace
+
+void Progress::SetQuiet(bool quiet) {
+    quiet_run = quiet;
+}
+
 Progress::Progress(uint64_t total)
-    : enabled_(isatty(STDERR_FILENO) == 1), total_(total), start_(std::chrono::steady_clock::now()), last_(start_) {}
+    : enabled_(!quiet_run && isatty(STDERR_FILENO) == 1),
+      total_(total),
+      start_(std::chrono::steady_clock::now()),
+      last_(start_) {}
 
 Progress::~Progress() {
     Finish();

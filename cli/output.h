@@ -26,9 +26,11 @@ std::string JsonString(std::string_view text, bool *lossy = nullptr);
 
 std::string HexBytes(std::string_view bytes);
 
-// Percentage and speed on stderr, only when stderr is a terminal.
+// Percentage and speed on stderr, only when stderr is a terminal and the run is not quiet (-q); drawn once an
+// operation has run for a moment, so short ones print nothing.
 class Progress {
 public:
+    static void SetQuiet(bool quiet);
     explicit Progress(uint64_t total);
     ~Progress();
     void Advance(uint64_t bytes);

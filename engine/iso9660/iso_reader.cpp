@@ -114,8 +114,8 @@ private:
 };
 
 bool IsoScan::Keep(Side &side, Record record) {
-    if (!budget_.Charge(sizeof(Record) + record.path.size())) return Fail(Code::kTooLarge);
-    side.directory.push_back(std::move(record));
+    if (!budget_.Charge(record.path.capacity()) || !Append(side.directory, std::move(record), budget_))
+        return Fail(Code::kTooLarge);
     return true;
 }
 
@@ -184,11 +184,10 @@ void IsoScan::ReadPathTable(Side &side) {
             continue;
         }
         Folder folder{r.extent, r.parent, Identifier(side.fs, r.identifier)};
-        if (!budget_.Charge(sizeof(Folder) + folder.name.size())) {
+        if (!budget_.Charge(folder.name.capacity()) || !Append(side.path_table, std::move(folder), budget_)) {
             Fail(Code::kTooLarge);
             return;
         }
-        side.path_table.push_back(std::move(folder));
         i += kPathTableRecordFixed + r.identifier_length + (r.identifier_length & 1);
     }
 }
@@ -490,7 +489,6 @@ public:
     }
 
     bool AddRecords(const Side &side, const char *folder_prefix, int32_t block) {
-        listing_.files.reserve(side.directory.size());
         for (const Record &r : side.directory) {
             const bool hidden = (r.flags & kFlagHidden) != 0;
             CatalogueEntry e;

@@ -63,9 +63,7 @@ struct FsListing {
 
 private:
     static bool Add(Catalogue &list, const CatalogueEntry &entry, MemoryBudget &budget) {
-        if (!budget.Charge(sizeof(CatalogueEntry))) return false;
-        list.push_back(entry);
-        return true;
+        return Append(list, entry, budget);
     }
 };
 

@@ -1,7 +1,10 @@
 // The memory one open image may take for what its readers build (entries, extents, names, records).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace qorvex {
 
@@ -37,5 +40,18 @@ private:
     uint64_t left_;
     bool exhausted_ = false;
 };
+
+// Appends to a list kept for the open image, charging the budget for the room the list grows by (its whole
+// new capacity, so that what is charged is what is allocated). False, and nothing appended, when refused.
+template <typename T, typename U>
+bool Append(std::vector<T> &list, U &&item, MemoryBudget &budget) {
+    if (list.size() == list.capacity()) {
+        const size_t grown = list.capacity() < 8 ? 8 : list.capacity() * 2;
+        if (!budget.Charge(uint64_t(grown - list.capacity()) * sizeof(T))) return false;
+        list.reserve(grown);
+    }
+    list.push_back(std::forward<U>(item));
+    return true;
+}
 
 }  // namespace qorvex

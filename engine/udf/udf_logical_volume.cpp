@@ -24,9 +24,7 @@ LogicalVolume::LogicalVolume(UdfScan &scan, const LogicalVolumeDescriptor &descr
     : lvd(descriptor), reserve(from_reserve), scan_(scan), block_size_(std::max(scan.reader.UserSize(), 1)) {}
 
 bool LogicalVolume::Keep(Catalogue &list, const CatalogueEntry &entry) {
-    if (!scan_.budget.Charge(sizeof(CatalogueEntry))) return false;
-    list.push_back(entry);
-    return true;
+    return Append(list, entry, scan_.budget);
 }
 
 bool LogicalVolume::ReadBlocks(uint64_t sector, uint64_t n, std::vector<uint8_t> &out) {
@@ -179,8 +177,7 @@ bool LogicalVolume::CollectExtents(const std::vector<uint8_t> &fe, const FileEnt
                 continuation = true;
                 break;
             }
-            if (!scan_.budget.Charge(sizeof(Extent))) return false;
-            list.push_back({ad.Bytes(), ad.block, ad.partition, 0});
+            if (!Append(list, Extent{ad.Bytes(), ad.block, ad.partition, 0}, scan_.budget)) return false;
         }
         if (!continuation || next.bytes == 0 || ++hops > kMaxAdContinuations) break;
         uint32_t start = 0;

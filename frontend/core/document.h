@@ -49,7 +49,7 @@ struct DestinationSettings {
 };
 
 struct DocumentOptions {
-    std::string library_path;  // empty: libqorvex.so beside the program, then the standard search
+    std::string library_path;  // empty: the engine found as EngineCandidates lists (engine_binding.h)
     std::string temp_root;     // folder for the private temporary folder; empty: the platform's ($TMPDIR, /tmp)
 };
 

@@ -1,11 +1,13 @@
 #include "engine_binding.h"
 
 #include "platform.h"
+#include "qorvex_version.h"
 
 namespace lumast {
 namespace {
 
-constexpr const char *kLibraryName = "libqorvex.so";
+// The soname: the name the library is installed under without its development package.
+constexpr const char *kLibraryName = QORVEX_LIBRARY_SONAME;
 
 template <typename F>
 bool Resolve(void *module, const char *name, F *slot) {
@@ -15,15 +17,28 @@ bool Resolve(void *module, const char *name, F *slot) {
 
 }  // namespace
 
+std::vector<std::string> EngineCandidates(const std::string &program_folder) {
+    std::vector<std::string> candidates;
+    if (!program_folder.empty()) {
+        // Beside the program (the build folder, a copied program), then the library folder of the tree the
+        // program was installed with, wherever that tree now lies.
+        candidates.push_back(program_folder + kLibraryName);
+        candidates.push_back(program_folder + LUMAST_ENGINE_FROM_BIN + "/" + kLibraryName);
+    }
+    candidates.push_back(std::string(LUMAST_ENGINE_LIBDIR) + "/" + kLibraryName);
+    candidates.push_back(kLibraryName);  // the loader's own search
+    return candidates;
+}
+
 bool EngineBinding::Load(const std::string &path) {
     if (module_) return true;
     void *module = nullptr;
     if (!path.empty()) {
         module = platform::LoadLibrary(path);
     } else {
-        const std::string beside = platform::ProgramFolder();
-        if (!beside.empty()) module = platform::LoadLibrary(beside + kLibraryName);
-        if (!module) module = platform::LoadLibrary(kLibraryName);
+        for (const std::string &candidate : EngineCandidates(platform::ProgramFolder())) {
+            if ((module = platform::LoadLibrary(candidate))) break;
+        }
     }
     if (!module) return false;
     if (!Bind(module)) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "qorvex_ext.h"
 
@@ -31,6 +32,10 @@ struct EngineTable {
 
 inline constexpr int32_t kMinimumEngineVersion = 40;
 
+// Where the engine is looked for, in order, for a program in `program_folder` ("" when unknown): that folder,
+// the library folder it was installed with (relative to it, then absolute), then the loader's search by soname.
+std::vector<std::string> EngineCandidates(const std::string &program_folder);
+
 class EngineBinding {
 public:
     EngineBinding() = default;
@@ -38,8 +43,8 @@ public:
     EngineBinding(const EngineBinding &) = delete;
     EngineBinding &operator=(const EngineBinding &) = delete;
 
-    // Loads the library: `path` when given, else libqorvex.so from the program's folder, then the standard
-    // search. A library that is too old or lacks an export is released again. True when bound.
+    // Loads the library: `path` when given, else the first of EngineCandidates that loads. A library that is
+    // too old or lacks an export is released again. True when bound.
     bool Load(const std::string &path = {});
     void Unload();
     bool Loaded() const { return module_ != nullptr; }

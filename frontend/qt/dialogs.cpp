@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 
 #include "dialog_rules.h"
+#include "qorvex_version.h"
 #include "string_table.h"
 #include "ui_services.h"
 
@@ -411,6 +412,8 @@ AboutDialog::AboutDialog(const std::string &face, QWidget *parent) : QDialog(par
     icon->setPixmap(ProgramIcon().pixmap(32, 32));
     auto *name = new QLabel("ぽてりこ", this);
     auto *version = new QLabel("Version 0.100", this);
+    // The release this program and its engine were built as.
+    auto *release = new QLabel("qorvex " QORVEX_VERSION_STRING, this);
     auto *ok = new QPushButton("OK", this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -419,6 +422,7 @@ AboutDialog::AboutDialog(const std::string &face, QWidget *parent) : QDialog(par
     auto *texts = new QVBoxLayout;
     texts->addWidget(name);
     texts->addWidget(version);
+    texts->addWidget(release);
     layout->addLayout(texts, 1);
     layout->addWidget(ok, 0, Qt::AlignTop);
     ApplyInterfaceFont(this, face);

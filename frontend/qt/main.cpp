@@ -9,6 +9,8 @@
 int main(int argc, char **argv) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("lumast");
+    // Ties the windows to the installed desktop entry (its icon and name on Wayland).
+    QGuiApplication::setDesktopFileName("lumast");
     lumast::qt::QtUi ui;
     lumast::CLumastApp app(ui);
     ui.SetFontFace(app.FontFace());

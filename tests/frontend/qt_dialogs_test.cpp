@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <filesystem>
 
+#include "qorvex_version.h"
 #include "qt_harness.h"
 #include "support/iso_builder.h"
 #include "track_list_bar.h"
@@ -244,6 +245,7 @@ TEST(AboutDialogTest, NameAndVersion) {
     for (QLabel *label : dialog.findChildren<QLabel *>()) texts.push_back(label->text().toStdString());
     EXPECT_NE(std::find(texts.begin(), texts.end(), "ぽてりこ"), texts.end());
     EXPECT_NE(std::find(texts.begin(), texts.end(), "Version 0.100"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "qorvex " QORVEX_VERSION_STRING), texts.end());
     EXPECT_EQ(dialog.font().family().toStdString(), "Sans");
 }
 

@@ -1,0 +1,96 @@
+// What the QorvexEx* exports tell beyond EntryInfo: cut names, multi-extent records, folders left out.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "api_helpers.h"
+#include "qorvex_ext.h"
+#include "support/iso_builder.h"
+#include "support/temp_dir.h"
+
+namespace qorvex::test {
+namespace {
+
+struct Detailed {
+    std::string name;
+    QorvexExEntry ex{};
+};
+
+// Walks the files of a kind and asks for the details of each.
+std::vector<Detailed> WalkWithDetails(QorvexHandle h, int32_t kind) {
+    std::vector<Detailed> out;
+    for (int32_t left = QorvexGetFileStart(h, 0, kind); left != 0;) {
+        EntryInfo info{};
+        left = QorvexGetNextFile(h, &info);
+        Detailed d{info.name, {}};
+        d.ex.struct_size = sizeof d.ex;
+        EXPECT_EQ(QorvexExGetCurrentFile(h, &d.ex), 0);
+        out.push_back(d);
+    }
+    return out;
+}
+
+TEST(ExtensionExports, FlagsOfRecordsAndNames) {
+    TempDir dir;
+    IsoNode split = File("SPLIT.BIN;1", Pattern(3 * 2048 + 100));
+    split.extent_size = 2048;
+    // Joliet names of 100 characters, eleven folders deep: the file's path passes the 1023-byte record.
+    std::u16string long_name(100, u'n');
+    IsoNode deep = File("DEEP.TXT;1", "deep");
+    deep.joliet = long_name + u".txt";
+    for (int i = 0; i < 11; ++i) {
+        IsoNode folder = Dir("D" + std::to_string(i), {deep});
+        folder.joliet = long_name + std::u16string(1, char16_t(u'a' + i));
+        deep = folder;
+    }
+    IsoOptions o;
+    o.joliet = true;
+    WriteFile(dir / "x.iso", BuildIso({split, File("PLAIN.TXT;1", "p"), deep}, o).bytes);
+    Opened image(dir / "x.iso");
+    ASSERT_TRUE(image) << image.error();
+
+    const std::vector<Detailed> iso = WalkWithDetails(image.get(), KIND_ISO9660);
+    ASSERT_EQ(iso.size(), 6u);  // four records of SPLIT.BIN, PLAIN.TXT, DEEP.TXT
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(iso[i].name, "\\SPLIT.BIN;1");
+        EXPECT_EQ((iso[i].ex.flags & QORVEX_EX_MULTI_EXTENT) != 0, i < 3) << "record " << i;
+        EXPECT_EQ(iso[i].ex.iso_file_flags & 0x80, i < 3 ? 0x80u : 0u);
+    }
+    EXPECT_EQ(iso[4].ex.flags, 0u);
+
+    const std::vector<Detailed> joliet = WalkWithDetails(image.get(), KIND_JOLIET);
+    ASSERT_EQ(joliet.size(), 6u);
+    const Detailed &cut = joliet.back();
+    EXPECT_EQ(cut.ex.flags & QORVEX_EX_NAME_CUT, QORVEX_EX_NAME_CUT);
+    EXPECT_EQ(cut.ex.name_length, 11u * 102 + 105);  // "\" + 11 x (101 + "\") + 104 characters
+    EXPECT_EQ(cut.name.size(), 1023u);
+    EXPECT_EQ(joliet[4].ex.flags & QORVEX_EX_NAME_CUT, 0u);
+
+    // Details need a current entry and a record of the right size.
+    QorvexExEntry small{};
+    small.struct_size = 16;
+    EXPECT_EQ(QorvexExGetCurrentFile(image.get(), &small), ENGINE_BAD_KIND);
+    QorvexGetFileStart(image.get(), 0, KIND_ISO9660);
+    QorvexExEntry none{};
+    none.struct_size = sizeof none;
+    EXPECT_EQ(QorvexExGetCurrentFile(image.get(), &none), ENGINE_NO_CURRENT_ENTRY);
+    EXPECT_EQ(QorvexExGetCurrentFile(nullptr, &none), ENGINE_NO_CURRENT_ENTRY);
+}
+
+TEST(ExtensionExports, FoldersTooDeepAreCounted) {
+    TempDir dir;
+    IsoNode chain = File("END.TXT;1", "end");
+    for (int i = 0; i < 258; ++i) chain = Dir("D", {chain});
+    WriteFile(dir / "deep.iso", BuildIso({chain, File("TOP.TXT;1", "top")}, IsoOptions{}).bytes);
+    Opened image(dir / "deep.iso");
+    ASSERT_TRUE(image) << image.error();
+    // The walk enters 256 folders below the root; the 257th is listed but not entered.
+    EXPECT_EQ(QorvexExGetSkippedFolders(image.get(), 0, KIND_ISO9660), 1);
+    EXPECT_EQ(Names(ListEntries(image.get(), 0, KIND_ISO9660)), std::vector<std::string>{"\\TOP.TXT;1"});
+    EXPECT_EQ(QorvexExGetSkippedFolders(image.get(), 0, KIND_JOLIET), 0);
+    EXPECT_EQ(QorvexExGetSkippedFolders(image.get(), 5, KIND_ISO9660), 0);
+}
+
+}  // namespace
+}  // namespace qorvex::test
