@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "commands.h"
+#include "extent_groups.h"
 #include "image.h"
 #include "output.h"
-#include "safe_path.h"
+#include "output_tree.h"
 
 namespace cli {
 
@@ -108,13 +108,23 @@ void PrintJson(const std::vector<Entry> &entries) {
     std::printf("%s]\n", entries.empty() ? "" : "\n");
 }
 
-// One output file: one entry, consecutive ISO 9660 / Joliet entries of one name (a file recorded in several
-// extents), or a UDF file of several extents that the engine joins itself.
-struct Group {
-    std::vector<size_t> entries;
-    bool engine_joins = false;
-    uint64_t size = 0;
-};
+// Reports folders of the catalogue that the engine left out for depth; true when there were any.
+bool ReportSkippedFolders(const Image &image, int32_t track, int32_t kind, const char *what) {
+    const int32_t skipped = image.SkippedFolders(track, kind);
+    if (skipped <= 0) return false;
+    std::fprintf(stderr,
+                 "qorvex: %" PRId32
+                 " folder(s) of the %s file system lie more than 256 folders deep; "
+                 "what they hold is %s\n",
+                 skipped, KindName(kind), what);
+    return true;
+}
+
+// The folder part of an image path, "\" for the root.
+std::string FolderOf(const std::string &name) {
+    const size_t slash = name.rfind('\\');
+    return slash == std::string::npos ? std::string("\\") : name.substr(0, slash + 1);
+}
 
 }  // namespace
 
@@ -124,9 +134,12 @@ int RunList(const Args &args) {
     const bool parts = args.Has("--system");
     const int32_t kind = s.image.ChooseKind(s.track, s.requested);
     std::vector<Entry> entries = s.image.List(s.track, kind, parts);
+    // The listing is printed either way; an incomplete one ends with status 1.
+    const int status =
+        !parts && ReportSkippedFolders(s.image, s.track, kind, "missing from this listing") ? kExitFailed : kExitOk;
     if (args.Has("--json")) {
         PrintJson(entries);
-        return kExitOk;
+        return status;
     }
     const bool long_form = args.Has("--long");
     if (long_form)
@@ -140,7 +153,7 @@ int RunList(const Args &args) {
             std::printf("%s\n", DisplayName(e.name).c_str());
         }
     }
-    return kExitOk;
+    return status;
 }
 
 int RunExtract(const Args &args) {
@@ -148,67 +161,50 @@ int RunExtract(const Args &args) {
     if (int status = Select(args, &s); status != kExitOk) return status;
     const int32_t kind = s.image.ChooseKind(s.track, s.requested);
     const bool overwrite = args.Has("--overwrite");
-    std::vector<Entry> entries = s.image.List(s.track, kind, false);
+    std::vector<Entry> entries = s.image.List(s.track, kind, false, true);
 
     std::vector<std::string> patterns;
     for (size_t i = 1; i < args.positional.size(); ++i) patterns.push_back(NormalPath(args.positional[i]));
     std::vector<bool> pattern_used(patterns.size(), false);
+    auto selected = [&](const std::string &name) {
+        if (patterns.empty()) return true;
+        bool any = false;
+        const std::string normal = NormalPath(name);
+        for (size_t p = 0; p < patterns.size(); ++p)
+            if (Matches(normal, patterns[p])) any = true, pattern_used[p] = true;
+        return any;
+    };
 
     // Plan the output files.
-    std::vector<Group> groups;
-    std::unordered_map<std::string, size_t> joined;  // UDF name -> its group
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Entry &e = entries[i];
-        if (kind == KIND_UDF && e.extent_count > 1) {
-            // Every extent comes with the engine's joined extraction of the first one met.
-            auto [it, added] = joined.emplace(e.name, groups.size());
-            if (added)
-                groups.push_back({{i}, true, e.size});
-            else
-                groups[it->second].size += e.size;
-        } else if (HasVersionSuffix(kind) && i > 0 && !groups.empty() && !groups.back().engine_joins &&
-                   entries[groups.back().entries.back()].name == e.name && groups.back().entries.back() == i - 1) {
-            groups.back().entries.push_back(i);
-            groups.back().size += e.size;
-        } else {
-            groups.push_back({{i}, false, e.size});
-        }
-    }
-    // UDF lists a file without allocation descriptors (an empty file) only among its system parts, as
-    // "udf entry  " with its path; such files are made empty so that a whole extraction is complete.
-    std::vector<std::string> empty_files;
-    if (kind == KIND_UDF) {
-        std::unordered_set<std::string> listed;
-        for (const Entry &e : entries) listed.insert(e.name);
-        const std::string prefix = "udf entry  ";
-        for (const Entry &part : s.image.List(s.track, kind, true)) {
-            if (part.name.compare(0, prefix.size(), prefix) != 0) continue;
-            std::string path = part.name.substr(prefix.size());
-            if (!path.empty() && path.back() != '\\' && !listed.count(path)) empty_files.push_back(path);
-        }
-    }
-    std::vector<int> group_of(entries.size(), -1);
+    std::vector<host::ListedEntry> listed;
+    listed.reserve(entries.size());
+    for (const Entry &e : entries) listed.push_back({e.name, e.size, e.extent_count, e.extent_index, e.more_extents});
+    const std::vector<host::OutputGroup> groups = host::GroupExtents(listed, kind == KIND_UDF);
+    std::vector<bool> wanted(groups.size(), false);
     uint64_t total = 0;
     for (size_t g = 0; g < groups.size(); ++g) {
-        const std::string &name = entries[groups[g].entries[0]].name;
-        bool selected = patterns.empty();
-        if (!patterns.empty()) {
-            std::string normal = NormalPath(name);
-            for (size_t p = 0; p < patterns.size(); ++p)
-                if (Matches(normal, patterns[p])) selected = true, pattern_used[p] = true;
-        }
-        if (!selected) continue;
-        for (size_t i : groups[g].entries) group_of[i] = static_cast<int>(g);
-        total += groups[g].size;
+        wanted[g] = selected(entries[groups[g].entries[0]].name);
+        if (wanted[g]) total += groups[g].size;
     }
+    const std::vector<size_t> group_of = host::GroupOfEntries(groups, entries.size());
 
-    std::vector<std::string> selected_empty;
-    for (const std::string &path : empty_files) {
-        bool selected = patterns.empty();
-        std::string normal = NormalPath(path);
-        for (size_t p = 0; p < patterns.size(); ++p)
-            if (Matches(normal, patterns[p])) selected = true, pattern_used[p] = true;
-        if (selected) selected_empty.push_back(path);
+    // UDF lists a file without allocation descriptors (an empty file) only among its system parts, as
+    // "udf entry  " with its path; such files are made empty so that a whole extraction is complete.
+    struct EmptyFile {
+        std::string path;
+        bool name_cut;
+    };
+    std::vector<EmptyFile> selected_empty;
+    if (kind == KIND_UDF) {
+        std::unordered_set<std::string> names;
+        for (const Entry &e : entries) names.insert(e.name);
+        const std::string prefix = "udf entry  ";
+        for (const Entry &part : s.image.List(s.track, kind, true, true)) {
+            if (part.name.compare(0, prefix.size(), prefix) != 0) continue;
+            std::string path = part.name.substr(prefix.size());
+            if (!path.empty() && path.back() != '\\' && !names.count(path) && selected(path))
+                selected_empty.push_back({path, part.name_cut});
+        }
     }
 
     bool failed = false;
@@ -220,18 +216,20 @@ int RunExtract(const Args &args) {
         }
     }
 
-    Destination destination;
-    std::string error;
-    if (!destination.Open(args.Value("-o", "."), &error)) {
-        std::fprintf(stderr, "qorvex: %s\n", error.c_str());
+    host::OutputTree tree;
+    host::OutputProblem problem;
+    const std::string destination = args.Value("-o", ".");
+    if (!tree.Open(destination, &problem)) {
+        std::fprintf(stderr, "qorvex: cannot open folder \"%s\": %s\n", DisplayName(destination).c_str(),
+                     problem.Describe().c_str());
         return kExitFailed;
     }
 
     Progress progress(total);
+    host::OutputFile file;
     Sink sink;
     sink.progress = &progress;
     QorvexSetCallback(s.image.handle(), SinkCallback, &sink);
-    Target target;
     bool skipping = false;  // the current group was refused or failed
     size_t refused = 0;
     auto fail = [&](const std::string &name, const std::string &why) {
@@ -239,49 +237,65 @@ int RunExtract(const Args &args) {
         std::fprintf(stderr, "qorvex: %s: %s\n", DisplayName(name).c_str(), why.c_str());
         failed = true;
     };
+    std::unordered_set<std::string> cut_folders;  // each reported once
+    auto refuse_cut = [&](const std::string &name) {
+        failed = true;
+        if (!cut_folders.insert(FolderOf(name)).second) return;
+        fail(FolderOf(name),
+             "names below this folder are longer than their records can hold and were cut; "
+             "not extracted");
+    };
+    // Makes the file of one output; false when it was refused (reported).
+    auto create = [&](const std::string &name, bool cut_version) {
+        const std::vector<std::string> components = host::TargetComponents(name, cut_version);
+        if (tree.Create(components, overwrite, &file, &problem)) return true;
+        if (problem.refusal == host::Refusal::kExists) ++refused;
+        fail(components.empty() ? name : host::JoinComponents(components), problem.Describe());
+        return false;
+    };
 
     s.image.Walk(s.track, kind, false, [&](size_t i) {
-        if (group_of[i] < 0) return;
-        const Group &group = groups[static_cast<size_t>(group_of[i])];
+        if (i >= group_of.size() || !wanted[group_of[i]]) return;
+        const host::OutputGroup &group = groups[group_of[i]];
         const Entry &first = entries[group.entries[0]];
         if (i == group.entries.front()) {
+            skipping = true;
+            for (size_t k : group.entries)
+                if (entries[k].name_cut) {
+                    refuse_cut(entries[k].name);
+                    return;
+                }
+            if (!create(first.name, HasVersionSuffix(kind))) return;
             skipping = false;
-            std::vector<std::string> components = TargetComponents(first.name, HasVersionSuffix(kind));
-            CreateResult created = destination.Create(components, overwrite, &target, &error);
-            if (created != CreateResult::kCreated) {
-                std::string shown = components.empty() ? first.name : JoinComponents(components);
-                if (created == CreateResult::kExists) ++refused;
-                fail(shown, error);
-                skipping = true;
-                return;
-            }
         }
-        if (skipping) return;
-        sink.fd = target.fd;
-        int32_t result = QorvexExtractCurrentFile2(s.image.handle(), nullptr, group.engine_joins ? 0 : 1);
-        sink.fd = -1;
+        if (skipping || (group.engine_joins && i != group.entries.front())) return;
+        sink.file = &file;
+        const int32_t result = QorvexExtractCurrentFile2(s.image.handle(), nullptr, group.engine_joins ? 0 : 1);
+        sink.file = nullptr;
         if (sink.write_error || result != 0) {
-            std::string why = sink.write_error ? std::string("writing failed: ") + std::strerror(sink.write_error)
-                                               : DescribeResult(result);
+            const std::string why = sink.write_error ? std::string("writing failed: ") + std::strerror(sink.write_error)
+                                                     : DescribeResult(result);
             sink.write_error = 0;
-            DiscardTarget(&target);
+            file.Discard();
             fail(first.name, why);
             skipping = true;
             return;
         }
-        if (i == group.entries.back()) {
-            if (!FinishTarget(&target, first.time, &error)) fail(first.name, error);
+        if (group.engine_joins || i == group.entries.back()) {
+            if (!file.Finish(first.time, &problem)) fail(first.name, problem.Describe());
         }
     });
     QorvexSetCallback(s.image.handle(), nullptr, nullptr);
+    file.Discard();  // a group cut short by the end of the walk
     progress.Finish();
-    for (const std::string &path : selected_empty) {
-        std::vector<std::string> components = TargetComponents(path, false);
-        CreateResult created = destination.Create(components, overwrite, &target, &error);
-        if (created == CreateResult::kCreated && FinishTarget(&target, 0, &error)) continue;
-        if (created == CreateResult::kExists) ++refused;
-        fail(components.empty() ? path : JoinComponents(components), error);
+    for (const EmptyFile &empty : selected_empty) {
+        if (empty.name_cut) {
+            refuse_cut(empty.path);
+            continue;
+        }
+        if (create(empty.path, false) && !file.Finish(0, &problem)) fail(empty.path, problem.Describe());
     }
+    if (ReportSkippedFolders(s.image, s.track, kind, "not extracted")) failed = true;
     if (refused) std::fprintf(stderr, "qorvex: %zu existing file(s) refused\n", refused);
     return failed ? kExitFailed : kExitOk;
 }
@@ -311,6 +325,7 @@ int RunExtractPart(const Args &args) {
         Sink sink;
         sink.progress = output == "-" ? nullptr : &progress;
         if (output == "-") sink.fd = STDOUT_FILENO;
+        const UnfinishedOutput unfinished(output);
         int32_t result = 0;
         s.image.Walk(s.track, kind, true, [&](size_t i) {
             if (i != index) return;
@@ -324,6 +339,7 @@ int RunExtractPart(const Args &args) {
             return kExitFailed;
         }
         if (result != 0) {
+            unfinished.Remove();
             ReportEngineError("extracting \"" + DisplayName(wanted) + "\" to " + output, result);
             return kExitFailed;
         }

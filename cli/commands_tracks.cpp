@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "commands.h"
+#include "disc_text.h"
 #include "image.h"
 #include "output.h"
 
@@ -38,9 +39,9 @@ const char *FsWord(int32_t kind) {
 // One object of "tracks --json"; positions and lengths in sectors.
 void PrintTrackJson(const TrackInfo &info, bool first) {
     std::printf("%s\n  {\"session\": %u, \"track\": %u, \"format\": \"%s\", \"format_code\": %" PRId32
-                ", \"first_held\": %" PRId32 ", \"start\": %" PRId32 ", \"end_held\": %" PRId32
-                ", \"length\": %" PRId64 ", \"user_size\": %" PRId32 "}",
-                first ? "" : ",", info.session, info.track, FormatName(info.format), info.format, info.first_held,
+                ", \"first_held\": %" PRId32 ", \"start\": %" PRId32 ", \"end_held\": %" PRId32 ", \"length\": %" PRId64
+                ", \"user_size\": %" PRId32 "}",
+                first ? "" : ",", info.session, info.track, host::FormatName(info.format), info.format, info.first_held,
                 info.start, info.end_held, static_cast<int64_t>(info.end_held) - info.start, info.user_size);
 }
 
@@ -73,9 +74,9 @@ int RunTracks(const Args &args) {
             PrintTrackJson(info, t == 0);
             continue;
         }
-        std::printf("%7u %5u %-16s %9s %9s %9s\n", info.session, info.track, FormatName(info.format),
-                    FormatMsf(info.first_held).c_str(), FormatMsf(info.start).c_str(),
-                    FormatMsf(static_cast<int64_t>(info.end_held) - info.start).c_str());
+        std::printf("%7u %5u %-16s %9s %9s %9s\n", info.session, info.track, host::FormatName(info.format),
+                    host::SectorTime(info.first_held).c_str(), host::SectorTime(info.start).c_str(),
+                    host::SectorTime(static_cast<int64_t>(info.end_held) - info.start).c_str());
     }
     if (json) std::printf("%s]\n", image.TrackCount() ? "\n" : "");
     return kExitOk;
@@ -116,6 +117,7 @@ int RunExtractTrack(const Args &args) {
     sink.progress = output == "-" ? nullptr : &progress;
     if (output == "-") sink.fd = STDOUT_FILENO;
     QorvexSetCallback(image.handle(), SinkCallback, &sink);
+    const UnfinishedOutput unfinished(output);
     int32_t result = QorvexExtractTrack(image.handle(), track, output == "-" ? nullptr : output.c_str(), flags);
     QorvexSetCallback(image.handle(), nullptr, nullptr);
     progress.Finish();
@@ -124,6 +126,7 @@ int RunExtractTrack(const Args &args) {
         return kExitFailed;
     }
     if (result != 0) {
+        unfinished.Remove();
         ReportEngineError("extracting track " + std::to_string(number) + " to " + output, result);
         return kExitFailed;
     }
@@ -145,11 +148,11 @@ int RunInfo(const Args &args) {
         if (json)
             std::printf("%s\n  {\"track\": %u, \"session\": %u, \"format\": \"%s\", \"sectors\": %" PRId32
                         ", \"bytes\": %" PRId64 ", \"default_fs\": \"%s\", \"file_systems\": [",
-                        t ? "," : "", track.track, track.session, FormatName(track.format), sectors, bytes,
+                        t ? "," : "", track.track, track.session, host::FormatName(track.format), sectors, bytes,
                         FsWord(preferred));
         else
             std::printf("Track %u (session %u): %s, %" PRId32 " sectors, %" PRId64 " bytes\n", track.track,
-                        track.session, FormatName(track.format), sectors, bytes);
+                        track.session, host::FormatName(track.format), sectors, bytes);
         bool any = false;
         for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
             int32_t files = QorvexGetFileCount(image.handle(), t, kind);

@@ -4,11 +4,36 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "file_system_choice.h"
+#include "qorvex_ext.h"
+
+// The extension exports are optional: an engine without them leaves these null, and the host goes without
+// what they tell.
+#pragma weak QorvexExGetCurrentFile
+#pragma weak QorvexExGetCurrentModule
+#pragma weak QorvexExGetSkippedFolders
+
 namespace cli {
+
+namespace {
+
+// Adds what the extension exports know about the entry the walk stands on.
+void AddDetails(QorvexHandle handle, bool parts, Entry *entry) {
+    auto *current = parts ? QorvexExGetCurrentModule : QorvexExGetCurrentFile;
+    if (!current) return;
+    QorvexExEntry ex{};
+    ex.struct_size = sizeof ex;
+    if (current(handle, &ex) != 0) return;
+    entry->name_cut = (ex.flags & QORVEX_EX_NAME_CUT) != 0;
+    entry->more_extents = (ex.flags & QORVEX_EX_MULTI_EXTENT) != 0;
+}
+
+}  // namespace
 
 Image::~Image() {
     if (handle_) QorvexClose(handle_);
@@ -73,13 +98,14 @@ void Image::Walk(int32_t track, int32_t kind, bool parts, const std::function<vo
     }
 }
 
-std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts) const {
+std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts, bool details) const {
     std::vector<Entry> entries;
     int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
     for (int32_t i = 0; i < count; ++i) {
         EntryInfo info{};
         int32_t left = parts ? QorvexGetNextModule(handle_, &info) : QorvexGetNextFile(handle_, &info);
         entries.push_back(ToEntry(info));
+        if (details) AddDetails(handle_, parts, &entries.back());
         if (left == 0) break;
     }
     return entries;
@@ -87,6 +113,11 @@ std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts) const {
 
 int32_t Image::PartCount(int32_t track, int32_t kind) const {
     return QorvexGetModuleStart(handle_, track, kind);
+}
+
+int32_t Image::SkippedFolders(int32_t track, int32_t kind) const {
+    if (!QorvexExGetSkippedFolders) return 0;
+    return std::max<int32_t>(QorvexExGetSkippedFolders(handle_, track, kind), 0);
 }
 
 int32_t Image::DefaultTrack() const {
@@ -98,8 +129,10 @@ int32_t Image::DefaultTrack() const {
 
 int32_t Image::ChooseKind(int32_t track, int32_t requested) const {
     if (requested != KIND_AUTO) return requested;
-    for (int32_t kind : kKindOrder)
-        if (QorvexGetFileCount(handle_, track, kind) > 0) return kind;
+    if (int32_t kind = host::PreferredKind(QorvexGetFileCount(handle_, track, KIND_ISO9660),
+                                           QorvexGetFileCount(handle_, track, KIND_JOLIET),
+                                           QorvexGetFileCount(handle_, track, KIND_UDF), false))
+        return kind;
     for (int32_t kind : kKindOrder)
         if (PartCount(track, kind) > 0) return kind;
     return KIND_ISO9660;
@@ -109,7 +142,12 @@ int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int
     auto *sink = static_cast<Sink *>(user);
     if (kind != CALLBACK_DATA || length <= 0) return 1;
     if (sink->write_error) return 0;
-    if (sink->fd >= 0) {
+    if (sink->file) {
+        if (!sink->file->Append(data, static_cast<size_t>(length))) {
+            sink->write_error = sink->file->WriteError();
+            return 0;
+        }
+    } else if (sink->fd >= 0) {
         auto *bytes = static_cast<const char *>(data);
         size_t left = static_cast<size_t>(length);
         while (left > 0) {
@@ -125,6 +163,16 @@ int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int
     }
     if (sink->progress) sink->progress->Advance(static_cast<uint64_t>(length));
     return 1;
+}
+
+UnfinishedOutput::UnfinishedOutput(const std::string &path) : path_(path) {
+    struct stat st {};
+    existed_ = path == "-" || lstat(path.c_str(), &st) == 0;
+}
+
+void UnfinishedOutput::Remove() const {
+    struct stat st {};
+    if (!existed_ && lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path_.c_str());
 }
 
 const char *KindName(int32_t kind) {

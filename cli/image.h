@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "output.h"
+#include "output_tree.h"
 #include "qorvex.h"
 
 namespace cli {
@@ -23,6 +24,8 @@ struct Entry {
     int32_t attributes = 0;
     int32_t time = 0;
     std::string name;
+    bool name_cut = false;      // the name did not fit the record and was cut
+    bool more_extents = false;  // ISO 9660 / Joliet multi-extent flag: the file goes on in the next record
 };
 
 class Image {
@@ -37,11 +40,14 @@ public:
     QorvexHandle handle() const { return handle_; }
     int32_t TrackCount() const;
 
-    // The files (system parts with parts = true) of one kind of one track, in catalogue order.
-    std::vector<Entry> List(int32_t track, int32_t kind, bool parts) const;
+    // The files (system parts with parts = true) of one kind of one track, in catalogue order; with `details`
+    // also what the extension exports tell of each (cut names, multi-extent records).
+    std::vector<Entry> List(int32_t track, int32_t kind, bool parts, bool details = false) const;
     // Walks the same catalogue again, with the engine's cursor on entry i while visit(i) runs.
     void Walk(int32_t track, int32_t kind, bool parts, const std::function<void(size_t)> &visit) const;
     int32_t PartCount(int32_t track, int32_t kind) const;
+    // Folders of the catalogue left out because they lie too deep; 0 when the engine cannot tell.
+    int32_t SkippedFolders(int32_t track, int32_t kind) const;
 
     // The first track that carries any file system; 0 when none does.
     int32_t DefaultTrack() const;
@@ -52,9 +58,10 @@ private:
     QorvexHandle handle_ = nullptr;
 };
 
-// The data sink behind the engine's progress callback: writes each block to fd (when >= 0) and advances the
-// progress line. A failed write stops the engine by returning 0.
+// The data sink behind the engine's progress callback: gathers each block into file (when set) or writes it
+// to fd (when >= 0), and advances the progress line. A failed write stops the engine by returning 0.
 struct Sink {
+    host::OutputFile *file = nullptr;
     int fd = -1;
     Progress *progress = nullptr;
     int write_error = 0;
@@ -62,6 +69,19 @@ struct Sink {
 int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int32_t length);
 
 Entry ToEntry(const EntryInfo &info);
+
+// What a failed extraction through the engine's path export leaves at a path it made looks whole (the engine
+// sizes the file first), so it is removed. A file that was there before is left: the failure may have come
+// before the engine touched it.
+class UnfinishedOutput {
+public:
+    explicit UnfinishedOutput(const std::string &path);
+    void Remove() const;
+
+private:
+    std::string path_;
+    bool existed_ = true;
+};
 
 const char *KindName(int32_t kind);
 constexpr int32_t kKindOrder[] = {KIND_JOLIET, KIND_UDF, KIND_ISO9660};

@@ -88,7 +88,9 @@ const std::vector<Command> &Commands() {
          "Extract all files, or the named image paths (a folder path takes everything below it), into DIR\n"
          "(default: the current folder). Paths match as listed, with or without the \";1\" version suffix,\n"
          "with \"\\\" or \"/\" separators. Files recorded in several extents are joined. Names that would leave\n"
-         "DIR are kept inside it, and symbolic links inside DIR are never followed.\n"
+         "DIR are kept inside it; links, FIFOs and files inside DIR are never followed or written through (one\n"
+         "in the way of a target is reported). Names cut by the image's record limit are refused, and folders\n"
+         "too deep to be listed are reported; both end with status 1.\n"
          "  --overwrite  replace existing files (otherwise each is refused and reported)\n"},
         {"extract-part",
          cli::RunExtractPart,

@@ -37,20 +37,6 @@ constexpr ResultText kResults[] = {
     {ENGINE_BAD_TRACK, "ENGINE_BAD_TRACK", "there is no track with that number"},
 };
 
-constexpr const char *kFormatNames[] = {
-    "AUDIO",           "DATA",
-    "MODE0",           "MODE1/2352",
-    "MODE2",           "MODE2/2352",
-    "MODE2FORM1/2352", "MODE2FORM2/2352",
-    "MODE0/2336",      "MODE1/2048",
-    "MODE2/2336",      "MODE2/2048",
-    "MODE2/2324",      "MODE2/2336",
-    "AUDIO/2448",      "MODE1/2448",
-    "MODE2/2448",      "MODE2FORM1/2448",
-    "MODE2FORM2/2448", "DVD",
-    "UNKNOWN",
-};
-
 // Length of the valid UTF-8 sequence at text[i], or 0.
 size_t Utf8Sequence(std::string_view text, size_t i) {
     auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
@@ -77,6 +63,13 @@ size_t Utf8Sequence(std::string_view text, size_t i) {
     return n;
 }
 
+// True for a control character: C0, DEL, or C1 (two-byte UTF-8 U+0080..U+009F).
+bool IsControl(std::string_view text, size_t i, size_t n) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (n == 1) return c < 0x20 || c == 0x7F;
+    return n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+}
+
 }  // namespace
 
 std::string DescribeResult(int32_t code) {
@@ -91,20 +84,6 @@ void ReportEngineError(const std::string &what, int32_t code) {
     std::fprintf(stderr, "qorvex: %s: %s\n", what.c_str(), DescribeResult(code).c_str());
 }
 
-const char *FormatName(int32_t format) {
-    if (format < 0 || format >= static_cast<int32_t>(std::size(kFormatNames))) return "UNKNOWN";
-    return kFormatNames[format];
-}
-
-std::string FormatMsf(int64_t sectors) {
-    bool negative = sectors < 0;
-    uint64_t a = negative ? static_cast<uint64_t>(-sectors) : static_cast<uint64_t>(sectors);
-    char text[48];
-    std::snprintf(text, sizeof text, "%s%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, negative ? "-" : "", a / 4500,
-                  a / 75 % 60, a % 75);
-    return text;
-}
-
 std::string FormatDate(int32_t time) {
     if (time == 0) return "-";
     time_t t = time;
@@ -116,11 +95,19 @@ std::string FormatDate(int32_t time) {
 }
 
 std::string DisplayName(std::string_view name) {
+    // Only printable UTF-8 reaches the terminal: C0, DEL, C1 (U+0080..U+009F, CSI among them) and bytes that
+    // are not UTF-8 (a raw 0x9B is CSI to an 8-bit terminal) become "?".
     std::string out;
     out.reserve(name.size());
-    for (char c : name) {
-        auto u = static_cast<unsigned char>(c);
-        out += (u < 0x20 || u == 0x7F) ? '?' : c;
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = Utf8Sequence(name, i);
+        if (n == 0 || IsControl(name, i, n)) {
+            out += '?';
+            i += n ? n : 1;
+            continue;
+        }
+        out.append(name.substr(i, n));
+        i += n;
     }
     return out;
 }
@@ -155,6 +142,10 @@ std::string JsonString(std::string_view text, bool *lossy) {
                         out += static_cast<char>(c);
                     }
             }
+        } else if (IsControl(text, i, n)) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+            out += esc;
         } else {
             out.append(text.substr(i, n));
         }

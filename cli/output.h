@@ -14,16 +14,11 @@ std::string DescribeResult(int32_t code);
 // Prints "qorvex: <what>: <DescribeResult(code)>" on stderr.
 void ReportEngineError(const std::string &what, int32_t code);
 
-// Name of a sector format code; "UNKNOWN" outside the table.
-const char *FormatName(int32_t format);
-
-// A sector position or length as MM:SS:FF (75 frames a second), with a leading "-" when negative.
-std::string FormatMsf(int64_t sectors);
-
 // Seconds since 1970 (UTC) as ISO 8601 "YYYY-MM-DDTHH:MM:SSZ"; "-" for 0, which means no date.
 std::string FormatDate(int32_t time);
 
-// A name from an image made safe for a terminal: control characters shown as "?".
+// A name from an image made safe for a terminal: control characters (C0, DEL, C1) and bytes that are not
+// UTF-8 shown as "?".
 std::string DisplayName(std::string_view name);
 
 // A JSON string literal (with quotes). Bytes that are not valid UTF-8 become U+FFFD; *lossy tells whether any did.

@@ -9,6 +9,7 @@
 #include "engine_binding.h"
 #include "file_list_model.h"
 #include "ini_profile.h"
+#include "output_tree.h"
 #include "qorvex.h"
 #include "settings.h"
 #include "ui_services.h"
@@ -117,9 +118,15 @@ public:
     const std::string &RememberedDestination() const { return remembered_destination_; }
     UiServices &Ui() { return ui_; }
 
+    // What the end message of the last operation adds to its result: the file that failed and why, the items
+    // that were not extracted (names that cannot be made safe, cut names, something in the way, folders left
+    // out for depth). Empty when there is nothing to add; cleared by taking it.
+    std::string TakeExtractionReport();
+
     // Engine callbacks; `user` is the document.
     static int32_t QORVEX_CALL EngineProgressCallback(int32_t kind, void *user, const void *data, int32_t length);
-    static int32_t QORVEX_CALL EngineWriteCallback(int32_t kind, void *user, const void *data, int32_t length);
+    // Gathers the delivered data into the open output file, then advances the progress as the one above.
+    static int32_t QORVEX_CALL EngineOutputCallback(int32_t kind, void *user, const void *data, int32_t length);
     static int32_t QORVEX_CALL CollectCallback(int32_t kind, void *user, const void *data, int32_t length);
 
 private:
@@ -131,13 +138,23 @@ private:
     void RemoveTempFolder();
     int AddCatalogueRows(CLumastView *view);
     bool ReadSystemPart(int kind, int32_t entry_kind, std::vector<uint8_t> *block);
-    int Overwrite(const std::string &target);
+    int Overwrite(const std::vector<std::string> &components, const std::string &shown);
+    int32_t OpenTree(const std::string &folder);
+    int32_t CreateTarget(const std::vector<std::string> &components, const std::string &shown,
+                         const std::string &image_name, mode_t mode = 0666);
+    int32_t Deliver(const std::string &shown, int32_t result);
+    int32_t FinishTarget(const std::string &shown, int64_t modified);
+    uint32_t CurrentEntryFlags() const;
+    bool RefusedName(const std::string &image_name, bool cut, bool nothing_left);
+    void Note(const std::string &line);
+    void NoteSkippedFolders(int kind);
+    void ResetReport();
     void BeginFile(const std::string &target, uint64_t size, uint64_t total);
     void AdvanceProgress(uint64_t bytes);
     void CloseProgress();
     int32_t ExtractFileRow(const std::string &destination, const FileRow &row);
     int32_t ExtractPartRow(const std::string &destination, const FileRow &row);
-    std::string AppendVolumeLabel(int kind, const std::string &destination);
+    std::string VolumeLabelFolder(int kind);
 
     UiServices &ui_;
     IniProfile *ini_;
@@ -154,7 +171,10 @@ private:
     int overwrite_ = OVERWRITE_YES;
     uint8_t *collect_buffer_ = nullptr;
     uint32_t delivered_ = 0;
-    int temp_fd_ = -1;
+    host::OutputTree tree_;           // the destination of the running operation
+    host::OutputFile output_;         // the file being written
+    std::vector<std::string> notes_;  // items not extracted, for the end message
+    std::string failure_;             // the file that failed and why
     Settings settings_;
     std::string temp_folder_;
     std::string last_temp_file_;

@@ -71,6 +71,8 @@ bool EngineBinding::Bind(void *module) {
     ok &= Resolve(module, "QorvexGetTrackCount", &t.GetTrackCount);
     ok &= Resolve(module, "QorvexGetTrackInfo", &t.GetTrackInfo);
     ok &= Resolve(module, "QorvexExtractTrack", &t.ExtractTrack);
+    Resolve(module, "QorvexExGetCurrentFile", &t.ExGetCurrentFile);
+    Resolve(module, "QorvexExGetSkippedFolders", &t.ExGetSkippedFolders);
     return ok;
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "qorvex.h"
+#include "qorvex_ext.h"
 
 namespace lumast {
 
@@ -25,6 +25,9 @@ struct EngineTable {
     int32_t(QORVEX_CALL *GetTrackCount)(QorvexHandle) = nullptr;
     int32_t(QORVEX_CALL *GetTrackInfo)(QorvexHandle, int32_t, TrackInfo *) = nullptr;
     int32_t(QORVEX_CALL *ExtractTrack)(QorvexHandle, int32_t, const char *, uint32_t) = nullptr;
+    // Optional extension exports: null when the engine lacks them, and what they tell is then not known.
+    int32_t(QORVEX_CALL *ExGetCurrentFile)(QorvexHandle, QorvexExEntry *) = nullptr;
+    int32_t(QORVEX_CALL *ExGetSkippedFolders)(QorvexHandle, int32_t, int32_t) = nullptr;
 };
 
 inline constexpr int32_t kMinimumEngineVersion = 40;

@@ -1,5 +1,5 @@
-// Turning names from an image into target paths. Names and labels from an image are untrusted: a target never
-// leaves the destination it is built under.
+// Turning names from an image into target names. Names and labels from an image are untrusted: the safe output
+// tree (host/output_tree.h) turns the shaped names into files inside the destination.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,6 @@ std::string ShapeFileName(const std::string &name, bool include_path, uint16_t e
 // A system part's name as one file name: every "\" becomes the full-width yen sign.
 std::string ShapePartName(const std::string &name);
 
-// Joins an image path ("\" separated) under `destination`: empty, "." and ".." components are dropped, "/" in
-// a component is replaced. False when nothing is left or the target would leave the destination.
-bool JoinUnder(const std::string &destination, const std::string &image_path, std::string *target);
-
 // A destination with a separator appended unless it already ends in one (the root "/").
 std::string WithSeparator(const std::string &destination);
 // The destination plus a folder named after a volume label (made safe as one name); unchanged for an empty
@@ -34,8 +30,5 @@ std::string WithLabelFolder(const std::string &destination, const std::string &l
 bool IsExecutableName(const std::string &name);
 // True when the default action should be "edit" (batch and shell scripts).
 bool OpensForEdit(const std::string &name);
-
-// First free name of path, path with "[1]", "[2]" ... 65535 before the extension. False when all are taken.
-bool MakeUniqueName(const std::string &path, std::string *unique);
 
 }  // namespace lumast

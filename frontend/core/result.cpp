@@ -36,9 +36,9 @@ ResultMessage MessageForResult(int32_t code) {
             information ? BoxIcon::Information : BoxIcon::None};
 }
 
-void ReportResult(UiServices &ui, int32_t code) {
+void ReportResult(UiServices &ui, int32_t code, const std::string &details) {
     const ResultMessage m = MessageForResult(code);
-    ui.ShowMessage(m.text, m.beep, m.icon);
+    ui.ShowMessage(details.empty() ? std::string(m.text) : std::string(m.text) + "\n\n" + details, m.beep, m.icon);
 }
 
 }  // namespace lumast

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ui_services.h"
 
@@ -29,7 +30,7 @@ struct ResultMessage {
 // The message, sound and icon that `code` is reported with.
 ResultMessage MessageForResult(int32_t code);
 
-// Beeps and shows one message box for `code`.
-void ReportResult(UiServices &ui, int32_t code);
+// Beeps and shows one message box for `code`; `details` (what failed, what was left out) follow its text.
+void ReportResult(UiServices &ui, int32_t code, const std::string &details = {});
 
 }  // namespace lumast

@@ -1,28 +1,10 @@
 #include "track_list.h"
 
-#include <cstdlib>
-
+#include "disc_text.h"
 #include "string_table.h"
 #include "text_format.h"
 
 namespace lumast {
-namespace {
-
-constexpr const char *kTypeNames[] = {
-    "AUDIO",           "DATA",
-    "MODE0",           "MODE1/2352",
-    "MODE2",           "MODE2/2352",
-    "MODE2FORM1/2352", "MODE2FORM2/2352",
-    "MODE0/2336",      "MODE1/2048",
-    "MODE2/2336",      "MODE2/2048",
-    "MODE2/2324",      "MODE2/2336",
-    "AUDIO/2448",      "MODE1/2448",
-    "MODE2/2448",      "MODE2FORM1/2448",
-    "MODE2FORM2/2448", "DVD",
-    "UNKNOWN",
-};
-
-}  // namespace
 
 const TrackColumnSpec kTrackColumnSpecs[kTrackColumns] = {
     {0, TrackColumnSpec::Left, "selected", 0},    {3362, TrackColumnSpec::Centre, "session", 55},
@@ -32,7 +14,7 @@ const TrackColumnSpec kTrackColumnSpecs[kTrackColumns] = {
 };
 
 const char *TrackTypeName(int32_t format) {
-    return format >= 0 && format <= 20 ? kTypeNames[format] : "UNKNOWN";
+    return host::FormatName(format);
 }
 
 bool IsDataTrackType(int32_t format) {
@@ -49,9 +31,7 @@ int InitialTrack(const std::vector<TrackInfo> &tracks) {
 }
 
 std::string SectorTime(int32_t sectors) {
-    const int64_t v = std::llabs(static_cast<int64_t>(sectors));
-    return Format(sectors < 0 ? "-%02lld:%02lld:%02lld" : "%02lld:%02lld:%02lld", static_cast<long long>(v / 4500),
-                  static_cast<long long>((v / 75) % 60), static_cast<long long>(v % 75));
+    return host::SectorTime(sectors);
 }
 
 std::string TrackCellText(const TrackInfo &track, int column) {

@@ -210,7 +210,7 @@ void CLumastView::OperationBody() {
     const int32_t result = RunDocumentOperation();
     const bool opening = operation_ == OP_OPEN || operation_ == OP_OPEN_VERB || operation_ == OP_OPEN_WITH;
     if (!opening || result != RESULT_FINISHED) {
-        ReportResult(ui_, result);
+        ReportResult(ui_, result, doc_.TakeExtractionReport());
         CloseProgress();
     }
     if (saver) ui_.SetScreenSaverActive(true);

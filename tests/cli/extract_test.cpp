@@ -1,5 +1,5 @@
-// qorvex extract: whole trees against the source and 7-Zip, named paths, overwrite refusal, joined extents,
-// names that try to leave the destination, and bad input.
+// qorvex extract: whole trees against the source and 7-Zip, named paths, overwrite refusal, names that try to
+// leave the destination, and bad input.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -106,26 +106,6 @@ TEST_F(ExtractTest, ExistingFilesAreRefusedUnlessOverwriteAndLinksAreReplacedNot
     EXPECT_EQ(ReadText(out + "/a.txt"), "alpha\n");
     EXPECT_EQ(ReadText(out + "/size2047.bin"), std::string(2047, 'z'));
     EXPECT_EQ(ReadText(dir / "victim"), "keep me");
-}
-
-TEST(ExtractJoin, IsoFileInSeveralExtentsIsJoined) {
-    Scratch dir;
-    Shell("mkdir -p " + Quote(dir / "src"));
-    WriteText(dir / "src/PARTA.BIN", std::string(3000, 'a'));
-    WriteText(dir / "src/PARTB.BIN", std::string(5000, 'b'));
-    WriteText(dir / "src/PARTC.BIN", "c");
-    std::vector<uint8_t> image = MakeIso(dir / "x.iso", "", dir / "src");
-    // Two consecutive records of one name: the two extents of one file.
-    ASSERT_EQ(Patch(&image, "PARTB.BIN;1", "PARTA.BIN;1"), 1);
-    WriteBytes(dir / "multi.iso", image);
-
-    Result list = Qorvex({"ls", dir / "multi.iso", "--long"});
-    ASSERT_EQ(list.status, 0) << list.err;
-    Result r = Qorvex({"extract", dir / "multi.iso", "-o", dir / "out"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(FilesBelow(dir / "out"), (std::vector<std::string>{"PARTA.BIN", "PARTC.BIN"}));
-    EXPECT_EQ(ReadText(dir / "out/PARTA.BIN"), std::string(3000, 'a') + std::string(5000, 'b'));
-    EXPECT_EQ(ReadText(dir / "out/PARTC.BIN"), "c");
 }
 
 TEST(ExtractHostile, NamesThatTryToLeaveTheDestinationStayInside) {

@@ -103,6 +103,11 @@ TEST_F(TracksTest, EdcMismatchAndBadTrackNumbersFailWithAMessage) {
     EXPECT_EQ(checked.status, 1);
     EXPECT_NE(checked.err.find("0x8124"), std::string::npos) << checked.err;
     EXPECT_NE(checked.err.find("EDC"), std::string::npos) << checked.err;
+    EXPECT_FALSE(Exists(dir / "b.iso")) << "a file cut short by the failure is not left looking whole";
+    // A file that was there before the failure is the user's: left as the engine left it.
+    WriteText(dir / "c.iso", "before");
+    EXPECT_EQ(Qorvex({"--check-edc", "extract-track", dir / "bad-edc.bin", "1", "-o", dir / "c.iso"}).status, 1);
+    EXPECT_TRUE(Exists(dir / "c.iso"));
 
     for (const char *n : {"0", "2", "x"}) {
         Result r = Qorvex({"extract-track", dir / "plain.iso", n, "-o", dir / "t.bin"});

@@ -1,0 +1,12 @@
+// Which file system of a track a host extracts when the user names none.
+#pragma once
+
+#include <cstdint>
+
+namespace host {
+
+// From the file counts of one track: Joliet (its long names) before UDF before ISO 9660, or UDF first when the
+// user prefers it; 0 when none has files.
+int32_t PreferredKind(int32_t iso_files, int32_t joliet_files, int32_t udf_files, bool prefer_udf);
+
+}  // namespace host

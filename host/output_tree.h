@@ -1,0 +1,119 @@
+// The safe output tree: untrusted image paths become files inside a destination folder and never anything
+// outside it, whatever the image holds and whatever the destination already holds.
+//
+// The destination is opened once as a folder descriptor; every folder below it is made or entered relative to
+// its parent without following links, and files are created exclusively. A link, or anything but a folder,
+// where a folder is needed is "in the way" and refused; an existing file is replaced only by removing its name
+// and creating a new file, so no data goes through a planted link or into a hard-linked inode.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+// The components of an image path ("\" separated) as a relative target: empty, "." and ".." components are
+// dropped and "/" and NUL are replaced by "_"; with cut_version the ISO 9660 version suffix (";1") of the last
+// component is cut. An empty result means the path names nothing that can be created.
+std::vector<std::string> TargetComponents(std::string_view image_path, bool cut_version);
+
+// One component made safe as a single name ("/" and NUL replaced); empty for "", "." and "..".
+std::string SafeComponent(std::string_view name);
+
+// "a/b/c" for messages.
+std::string JoinComponents(const std::vector<std::string> &components);
+
+// Why a target could not be made.
+enum class Refusal {
+    kNone,
+    kNothingLeft,  // the image path leaves no name to create
+    kExists,       // the file exists and replacing was not asked for
+    kInTheWay,     // a link or a non-folder where a folder is needed, or a folder, FIFO or device at the name
+    kSystem,       // the system refused (errno)
+    kWriteFailed,  // writing, setting the date or closing failed (errno)
+};
+
+struct OutputProblem {
+    Refusal refusal = Refusal::kNone;
+    int error = 0;      // errno for kSystem and kWriteFailed
+    std::string where;  // the components up to the one in the way ("a/b"), for kInTheWay
+
+    // An English sentence for the command-line host ("\"a/b\" is in the way (...)").
+    std::string Describe() const;
+};
+
+// An output file created by OutputTree::Create. Data is gathered into large blocks (the engine delivers 2 KiB
+// at a time), so a file takes about one write per MiB or one write in all when small. A file that is not
+// finished is removed: an incomplete file must not stay looking whole.
+class OutputFile {
+public:
+    static constexpr size_t kBlock = size_t{1} << 20;
+
+    OutputFile() = default;
+    ~OutputFile() { Discard(); }
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+    // Appends bytes. False once a write has failed (the data is then dropped; see WriteError).
+    bool Append(const void *data, size_t length);
+    // Writes what is left, sets the modification time (seconds since 1970, UTC; 0 leaves the time of writing)
+    // and closes. On failure the file is removed and false returned.
+    bool Finish(int64_t modified, OutputProblem *problem);
+    // Closes and removes an unfinished file; nothing when none is open.
+    void Discard();
+
+    int WriteError() const { return write_error_; }
+    // write(2) calls made since the file was created; the buffering is worth this much.
+    size_t WriteCalls() const { return write_calls_; }
+
+private:
+    friend class OutputTree;
+    void Adopt(int fd, int folder, std::string name);
+    bool Flush();
+    bool WriteAll(const char *data, size_t length);
+    void Close();
+
+    int fd_ = -1;
+    int folder_ = -1;  // the folder that holds it, for removal
+    std::string name_;
+    std::vector<char> buffer_;  // kept between files: one allocation serves a whole extraction
+    int write_error_ = 0;
+    size_t write_calls_ = 0;
+};
+
+class OutputTree {
+public:
+    OutputTree() = default;
+    ~OutputTree();
+    OutputTree(const OutputTree &) = delete;
+    OutputTree &operator=(const OutputTree &) = delete;
+
+    // Opens the destination folder, making it and its missing parents first (like "mkdir -p"). The destination
+    // is the user's choice: links in its own path are followed, as any program follows a path it is given.
+    bool Open(const std::string &path, OutputProblem *problem);
+    bool IsOpen() const { return fd_ >= 0; }
+
+    enum class Presence { kNothing, kSomething, kBlocked };
+    // What is at the target now, without making or following anything: kBlocked (with the problem) when a
+    // folder on the way is in the way; kSomething when any name exists at the target.
+    Presence Probe(const std::vector<std::string> &components, OutputProblem *problem) const;
+
+    // Makes the folders of the target and a new file there (mode before the umask). With `replace` an existing
+    // regular file or link at the name is removed first; without it an existing name gives kExists.
+    bool Create(const std::vector<std::string> &components, bool replace, OutputFile *file, OutputProblem *problem,
+                mode_t mode = 0666) const;
+
+private:
+    // Enters the folders of components[0 .. count) below the destination; -1 with the problem set on failure.
+    int EnterFolders(const std::vector<std::string> &components, size_t count, bool make, OutputProblem *problem) const;
+
+    int fd_ = -1;
+};
+
+}  // namespace host

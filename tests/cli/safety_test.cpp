@@ -1,0 +1,183 @@
+// qorvex extract against hostile destinations and hostile images: planted links, hard links and FIFOs never lead
+// outside the destination; cut names, folders left out for depth and failed files are reported, never written
+// as if whole; names reach the terminal without control characters.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli_harness.h"
+#include "support/iso_builder.h"
+#include "support/planted.h"
+#include "support/temp_dir.h"
+
+namespace cli_test {
+namespace {
+
+namespace qt = qorvex::test;
+
+bool IsRegularWith(const std::string &path, const std::string &text) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ReadText(path) == text;
+}
+
+TEST(ExtractPlanted, NothingOutsideTheDestinationChanges) {
+    for (const qt::PlantedCase &c : qt::PlantedCases()) {
+        SCOPED_TRACE(c.name);
+        Scratch root;
+        qt::PrepareRoot(root.path());
+        WriteBytes(root / "image.iso", qt::PlantedCaseImage());
+        c.plant(root.path());
+        const qt::TreeRecord before = qt::RecordTree(root.path(), "dest");
+        std::vector<std::string> args = {"extract", root / "image.iso", "-o", root / "dest"};
+        if (c.needs_replace) {
+            Result refused = Qorvex(args);
+            EXPECT_EQ(refused.status, 1);
+            EXPECT_NE(refused.err.find("F.TXT"), std::string::npos) << refused.err;
+        }
+        args.push_back("--overwrite");
+        Result r = Qorvex(args);
+        EXPECT_EQ(r.status, c.blocked ? 1 : 0) << r.err;
+        if (c.blocked) {
+            EXPECT_NE(r.err.find(std::string("\"") + c.blocked + "\" is in the way"), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(qt::TreeDifference(before, qt::RecordTree(root.path(), "dest")), "");
+        EXPECT_EQ(IsRegularWith(root / "dest/F.TXT", qt::kPlantedFileData), c.file_written);
+    }
+}
+
+TEST(ExtractJoin, OnlyFlaggedIsoRecordsAreJoinedOtherSameNamesCollide) {
+    Scratch dir;
+    // A file in three extents, all records but the last flagged.
+    qt::IsoNode movie = qt::File("MOVIE.BIN;1", qt::Pattern(3 * 4096 + 100, 7));
+    movie.extent_size = 4096;
+    WriteBytes(dir / "multi.iso", qt::BuildIso({movie, qt::File("OTHER.TXT;1", "other")}).bytes);
+    // Two unrelated files given one name: not one file.
+    qt::IsoImage twins = qt::BuildIso(
+        {qt::File("PARTA.BIN;1", std::string(3000, 'a')), qt::File("PARTB.BIN;1", std::string(5000, 'b'))});
+    std::vector<uint8_t> bytes = twins.bytes;
+    ASSERT_EQ(Patch(&bytes, "PARTB.BIN;1", "PARTA.BIN;1"), 1);
+    WriteBytes(dir / "twins.iso", bytes);
+
+    Result same = Qorvex({"extract", dir / "twins.iso", "-o", dir / "twins"});
+    EXPECT_EQ(same.status, 1);
+    EXPECT_NE(same.err.find("PARTA.BIN: exists"), std::string::npos) << same.err;
+    EXPECT_EQ(ReadText(dir / "twins/PARTA.BIN"), std::string(3000, 'a')) << "the first stays whole, nothing appended";
+
+    if (!qt::EngineHasExtensions()) GTEST_SKIP() << "the engine does not tell multi-extent records apart";
+    Result joined = Qorvex({"extract", dir / "multi.iso", "-o", dir / "multi"});
+    ASSERT_EQ(joined.status, 0) << joined.err;
+    EXPECT_EQ(FilesBelow(dir / "multi"), (std::vector<std::string>{"MOVIE.BIN", "OTHER.TXT"}));
+    const std::vector<uint8_t> expected = qt::Pattern(3 * 4096 + 100, 7);
+    EXPECT_TRUE(ReadBytes(dir / "multi/MOVIE.BIN") == expected);
+}
+
+// An extraction that fails part way (the image ends inside the file's data) leaves no file looking whole.
+TEST(ExtractFailure, AFileThatFailsIsRemovedAndNamed) {
+    Scratch dir;
+    qt::IsoImage image = qt::BuildIso({qt::File("A.TXT;1", "first"), qt::File("BIG.BIN;1", qt::Pattern(200000, 3))});
+    image.bytes.resize((size_t{image.iso.at("\\BIG.BIN;1").extent} + 24) * 2048);
+    WriteBytes(dir / "cut.iso", image.bytes);
+    Result r = Qorvex({"extract", dir / "cut.iso", "-o", dir / "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("BIG.BIN"), std::string::npos) << r.err;
+    EXPECT_EQ(FilesBelow(dir / "out"), std::vector<std::string>{"A.TXT"});
+}
+
+// Joliet names of a deep path are cut at the record's 1023 bytes: both files below would meet at one cut name.
+TEST(ExtractNames, CutNamesAreRefusedNamingTheirFolderAndDeepFoldersAreReported) {
+    if (!qt::EngineHasExtensions()) GTEST_SKIP() << "the engine does not tell cut names or skipped folders";
+    Scratch dir;
+    std::string path = dir / "src";
+    for (int i = 1; i <= 11; ++i) path += "/d" + std::to_string(i) + std::string(96, 'x');
+    ASSERT_EQ(Shell("mkdir -p " + Quote(path)), 0);
+    WriteText(path + "/first-file-with-a-long-name.txt", "one");
+    WriteText(path + "/second-file-with-a-long-name.txt", "two");
+    WriteText(dir / "src/ok.txt", "ok");
+    MakeIso(dir / "cut.iso", "-J -joliet-long -udf -D", dir / "src");
+
+    for (const char *fs : {"joliet", "udf"}) {
+        SCOPED_TRACE(fs);
+        const std::string out = dir / (std::string("cut-") + fs);
+        Result cut = Qorvex({"extract", dir / "cut.iso", "--fs", fs, "-o", out});
+        EXPECT_EQ(cut.status, 1);
+        EXPECT_EQ(cut.err.rfind("qorvex: \\d1" + std::string(96, 'x') + "\\", 0), 0u) << cut.err;
+        EXPECT_NE(cut.err.find("were cut"), std::string::npos) << cut.err;
+        EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 1) << "one report for the folder: " << cut.err;
+        EXPECT_EQ(FilesBelow(out), std::vector<std::string>{"ok.txt"}) << "nothing under a cut name";
+    }
+
+    // 260 folders deep: what lies below 256 is not listed, and the host says so.
+    std::string deep = dir / "deep";
+    for (int i = 0; i < 260; ++i) deep += "/d";
+    ASSERT_EQ(Shell("mkdir -p " + Quote(deep)), 0);
+    WriteText(deep + "/bottom.txt", "bottom");
+    WriteText(dir / "deep/top.txt", "top");
+    MakeIso(dir / "deep.iso", "-J -D", dir / "deep");
+    for (const char *command : {"extract", "ls"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {command, dir / "deep.iso"};
+        if (std::string(command) == "extract") args.insert(args.end(), {"-o", dir / "deepout"});
+        Result r = Qorvex(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find("more than 256 folders deep"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadText(dir / "deepout/top.txt"), "top");
+}
+
+TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonEscapesThem) {
+    Scratch dir;
+    qt::IsoOptions o;
+    o.joliet = true;
+    qt::IsoNode c1 = qt::File("C1.TXT;1", "c1");
+    c1.joliet = u"a\u009B2Jb";  // CSI as a character
+    qt::IsoNode esc = qt::File("ESC.TXT;1", "esc");
+    esc.joliet = u"c\u001B[2Jd\u007F";
+    WriteBytes(dir / "names.iso", qt::BuildIso({c1, esc}, o).bytes);
+    // A raw 0x9B byte (CSI to an 8-bit terminal) in an ISO 9660 name.
+    qt::IsoImage raw = qt::BuildIso({qt::File("RAWQ.TXT;1", "raw")});
+    std::vector<uint8_t> bytes = raw.bytes;
+    ASSERT_EQ(Patch(&bytes, "RAWQ", std::string("RA\x9BQ")), 1);
+    WriteBytes(dir / "raw.iso", bytes);
+
+    for (const char *image : {"names.iso", "raw.iso"}) {
+        for (const char *form : {"", "--long"}) {
+            SCOPED_TRACE(std::string(image) + " " + form);
+            std::vector<std::string> args = {"ls", dir / image};
+            if (*form) args.push_back(form);
+            Result r = Qorvex(args);
+            ASSERT_EQ(r.status, 0) << r.err;
+            for (const char *control : {"\x1b", "\x7f", "\xc2\x9b", "\x9b"})
+                EXPECT_EQ(r.out.find(control), std::string::npos) << r.out;
+        }
+    }
+    EXPECT_NE(Qorvex({"ls", dir / "names.iso"}).out.find("\\a?2Jb"), std::string::npos);
+    Result json = Qorvex({"ls", dir / "names.iso", "--json"});
+    EXPECT_NE(json.out.find("a\\u009b2Jb"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("c\\u001b[2Jd\\u007f"), std::string::npos) << json.out;
+    EXPECT_EQ(json.out.find("\xc2\x9b"), std::string::npos);
+}
+
+// The host gathers the engine's 2 KiB blocks: a 4 MiB file takes a handful of writes, a small file one.
+TEST(ExtractWrites, FewLargeWrites) {
+    if (!qorvex::test::HaveProgram("strace")) GTEST_SKIP() << "strace missing";
+    Scratch dir;
+    std::vector<qt::IsoNode> files = {qt::File("BIG.BIN;1", qt::Pattern(4 << 20, 5))};
+    for (int i = 0; i < 20; ++i) files.push_back(qt::File("S" + std::to_string(i) + ".TXT;1", "small"));
+    WriteBytes(dir / "w.iso", qt::BuildIso(files).bytes);
+    const std::string log = dir / "writes";
+    ASSERT_EQ(Shell("strace -f -qq -e trace=write -o " + Quote(log) + " " + Quote(std::getenv("QORVEX_CLI")) +
+                    " extract " + Quote(dir / "w.iso") + " -o " + Quote(dir / "out")),
+              0);
+    int writes = 0;
+    for (char c : ReadText(log)) writes += c == '\n';
+    EXPECT_LE(writes, 4 + 20 + 2) << ReadText(log).substr(0, 2000);
+    EXPECT_TRUE(ReadBytes(dir / "out/BIG.BIN") == qt::Pattern(4 << 20, 5));
+}
+
+}  // namespace
+}  // namespace cli_test

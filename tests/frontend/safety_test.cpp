@@ -1,0 +1,208 @@
+// The desktop core's extraction against hostile destinations and hostile images, through the scripted UI:
+// nothing planted in a destination leads outside it, names that cannot be made safe are left out and listed,
+// and a file that fails is removed and named.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+#include <filesystem>
+
+#include "document.h"
+#include "result.h"
+#include "scripted_ui.h"
+#include "support/iso_builder.h"
+#include "support/planted.h"
+#include "support/temp_dir.h"
+#include "view.h"
+
+namespace lumast::test {
+namespace {
+
+namespace fs = std::filesystem;
+namespace qt = qorvex::test;
+
+struct Desk {
+    qt::TempDir dir;
+    ScriptedUi ui;
+    std::unique_ptr<CLumastDoc> doc;
+    std::unique_ptr<CLumastView> view;
+
+    Desk() {
+        fs::create_directories(dir / "tmp");
+        DocumentOptions options;
+        options.library_path = EngineLibrary();
+        options.temp_root = dir / "tmp";
+        doc = std::make_unique<CLumastDoc>(ui, nullptr, options);
+        view = std::make_unique<CLumastView>(*doc, ui);
+    }
+    bool Open(const std::vector<uint8_t> &bytes) {
+        qt::WriteFile(dir / "image.iso", bytes);
+        return doc->OnOpenDocument(dir / "image.iso");
+    }
+    // Extract all through the view, as the menu command does, into `folder`; returns the end message.
+    std::string ExtractAllFromMenu(const std::string &folder) {
+        ui.folder_answer = folder;
+        view->OnCommand(ID_EXTRACT_ALL);
+        return ui.messages.empty() ? std::string() : ui.messages.back();
+    }
+};
+
+bool IsRegularWith(const std::string &path, const std::string &text) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const auto bytes = qt::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end()) == text;
+}
+
+bool Contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Extract all (from the menu) and the two rows with include path on, each after the user said yes to every
+// overwrite question.
+TEST(DesktopPlanted, NothingOutsideTheDestinationChanges) {
+    for (const qt::PlantedCase &c : qt::PlantedCases()) {
+        for (const bool rows : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (rows ? " (rows)" : " (all)"));
+            Desk d;
+            ASSERT_TRUE(d.Open(qt::PlantedCaseImage()));
+            qt::PrepareRoot(d.dir.path());
+            c.plant(d.dir.path());
+            const qt::TreeRecord before = qt::RecordTree(d.dir.path(), "dest");
+            std::string message;
+            if (rows) {
+                d.doc->GetSettings().include_path = 1;
+                const int32_t result = d.doc->ExtractRows(d.dir / "dest/", d.view->Model().Rows());
+                message = MessageForResult(result).text;
+                if (const std::string report = d.doc->TakeExtractionReport(); !report.empty())
+                    message += "\n\n" + report;
+            } else {
+                message = d.ExtractAllFromMenu(d.dir / "dest");
+            }
+            EXPECT_EQ(qt::TreeDifference(before, qt::RecordTree(d.dir.path(), "dest")), "");
+            EXPECT_EQ(IsRegularWith(d.dir / "dest/F.TXT", qt::kPlantedFileData), c.file_written);
+            EXPECT_EQ(d.ui.asked,
+                      c.needs_replace ? std::vector<std::string>{d.dir / "dest/F.TXT"} : std::vector<std::string>{});
+            if (c.blocked) {
+                EXPECT_TRUE(Contains(message, "次の項目は解凍しませんでした：")) << message;
+                EXPECT_TRUE(Contains(message, std::string("解凍先の ") + c.blocked + " がリンクかフォルダ以外のもの"))
+                    << message;
+            } else {
+                EXPECT_EQ(message, "解凍が終了しました。");
+            }
+        }
+    }
+}
+
+// One name that cannot be made safe does not stop extract-all: the others are written and the end message
+// lists what was left out.
+TEST(DesktopNames, AnUnsafeNameIsSkippedAndListed) {
+    Desk d;
+    qt::IsoOptions o;
+    o.joliet = true;
+    qt::IsoNode dots = qt::File("DOTS.TXT;1", "dots");
+    dots.joliet = u"..";
+    ASSERT_TRUE(d.Open(qt::BuildIso({qt::File("A.TXT;1", "a"), dots, qt::File("Z.TXT;1", "z")}, o).bytes));
+    const std::string message = d.ExtractAllFromMenu(d.dir / "out");
+    EXPECT_EQ(message,
+              "解凍が終了しました。\n\n次の項目は解凍しませんでした：\n\\..（安全なファイル名にできない名前です）");
+    EXPECT_TRUE(IsRegularWith(d.dir / "out/A.TXT", "a"));
+    EXPECT_TRUE(IsRegularWith(d.dir / "out/Z.TXT", "z"));
+    std::vector<std::string> made;
+    for (const auto &e : fs::directory_iterator(d.dir / "out")) made.push_back(e.path().filename());
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, (std::vector<std::string>{"A.TXT", "Z.TXT"}));
+    EXPECT_EQ(d.ui.Boxes().back().icon, BoxIcon::Information);
+}
+
+// A file whose data cannot be read (the image ends inside it) and a file stopped with 中止 are both removed;
+// the message names the file that failed.
+TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
+    qt::IsoImage image = qt::BuildIso({qt::File("A.TXT;1", "first"), qt::File("BIG.BIN;1", qt::Pattern(300000, 3))});
+    std::vector<uint8_t> whole = image.bytes;
+    image.bytes.resize((size_t{image.iso.at("\\BIG.BIN;1").extent} + 24) * 2048);
+    {
+        Desk d;
+        ASSERT_TRUE(d.Open(image.bytes));
+        const std::string message = d.ExtractAllFromMenu(d.dir / "out");
+        EXPECT_EQ(message.rfind("イメージファイルの", 0), 0u) << message;
+        EXPECT_TRUE(Contains(message, "失敗したファイル：" + (d.dir / "out/BIG.BIN"))) << message;
+        EXPECT_TRUE(IsRegularWith(d.dir / "out/A.TXT", "first"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(d.dir / "out/BIG.BIN")));
+    }
+    {
+        Desk d;
+        ASSERT_TRUE(d.Open(whole));
+        d.ui.abort_after_advances = 20;  // part way through BIG.BIN
+        EXPECT_EQ(d.ExtractAllFromMenu(d.dir / "out"), "中止します。");
+        EXPECT_TRUE(IsRegularWith(d.dir / "out/A.TXT", "first"));
+        EXPECT_FALSE(fs::exists(fs::symlink_status(d.dir / "out/BIG.BIN")));
+    }
+}
+
+// A track goes to the file the user chose through the same tree: its bytes are the image's, and a link left at
+// that name is replaced after the question, not written through.
+TEST(DesktopTrack, TrackFileIsWholeAndALinkAtItsNameIsReplaced) {
+    Desk d;
+    const std::vector<uint8_t> image = qt::PlantedCaseImage();
+    ASSERT_TRUE(d.Open(image));
+    qt::PrepareRoot(d.dir.path());
+    ASSERT_EQ(symlink("../outside/victim.txt", (d.dir / "dest/Track01.bin").c_str()), 0);
+    const qt::TreeRecord before = qt::RecordTree(d.dir.path(), "dest");
+    EXPECT_EQ(d.doc->ExtractCurrentTrack(d.dir / "dest/Track01.bin", 0), RESULT_FINISHED);
+    EXPECT_EQ(d.ui.asked, std::vector<std::string>{d.dir / "dest/Track01.bin"});
+    EXPECT_EQ(qt::TreeDifference(before, qt::RecordTree(d.dir.path(), "dest")), "");
+    EXPECT_TRUE(qt::ReadFile(d.dir / "dest/Track01.bin") == image);
+    EXPECT_FALSE(fs::is_symlink(d.dir / "dest/Track01.bin"));
+}
+
+// Needs the engine's extension exports: cut names, folders left out for depth, multi-extent ISO 9660 files.
+TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
+    if (!qt::EngineHasExtensions()) GTEST_SKIP() << "the engine does not tell cut names or skipped folders";
+    if (!qt::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+    Desk d;
+    std::string path = d.dir / "src";
+    std::string folder = "\\";
+    for (int i = 1; i <= 11; ++i) {
+        const std::string name = "d" + std::to_string(i) + std::string(96, 'x');
+        path += "/" + name;
+        folder += name + "\\";
+    }
+    fs::create_directories(path);
+    qt::WriteFile(path + "/first-file-with-a-long-name.txt", std::string("one"));
+    qt::WriteFile(path + "/second-file-with-a-long-name.txt", std::string("two"));
+    qt::WriteFile(d.dir / "src/ok.txt", std::string("ok"));
+    ASSERT_EQ(qt::RunCommand("genisoimage -quiet -J -joliet-long -D -o '" + (d.dir / "cut.iso") + "' '" +
+                             (d.dir / "src") + "'"),
+              0);
+    ASSERT_TRUE(d.doc->OnOpenDocument(d.dir / "cut.iso"));
+    std::string message = d.ExtractAllFromMenu(d.dir / "cut");
+    EXPECT_EQ(message.rfind("解凍が終了しました。\n\n次の項目は解凍しませんでした：\nフォルダ \\d1", 0), 0u) << message;
+    EXPECT_EQ(message, "解凍が終了しました。\n\n次の項目は解凍しませんでした：\nフォルダ " +
+                           folder.substr(0, folder.rfind('\\', folder.size() - 2) + 1) +
+                           " 以下の名前（記録できる長さを超えて途中で切れています）")
+        << "one line for both files of the folder";
+    EXPECT_TRUE(IsRegularWith(d.dir / "cut/ok.txt", "ok"));
+    EXPECT_FALSE(fs::exists(d.dir / "cut/d1" + std::string(96, 'x'))) << "nothing is made under a cut name";
+
+    std::string deep = d.dir / "deep";
+    for (int i = 0; i < 260; ++i) deep += "/d";
+    fs::create_directories(deep);
+    qt::WriteFile(deep + "/bottom.txt", std::string("bottom"));
+    qt::WriteFile(d.dir / "deep/top.txt", std::string("top"));
+    ASSERT_EQ(qt::RunCommand("genisoimage -quiet -J -D -o '" + (d.dir / "deep.iso") + "' '" + (d.dir / "deep") + "'"),
+              0);
+    ASSERT_TRUE(d.doc->OnOpenDocument(d.dir / "deep.iso"));
+    message = d.ExtractAllFromMenu(d.dir / "deepout");
+    EXPECT_TRUE(Contains(message, "深すぎるため開かれなかったフォルダ")) << message;
+    EXPECT_TRUE(IsRegularWith(d.dir / "deepout/top.txt", "top"));
+
+    qt::IsoNode movie = qt::File("MOVIE.BIN;1", qt::Pattern(3 * 4096 + 100, 7));
+    movie.extent_size = 4096;
+    ASSERT_TRUE(d.Open(qt::BuildIso({movie}).bytes));
+    EXPECT_EQ(d.ExtractAllFromMenu(d.dir / "multi"), "解凍が終了しました。");
+    EXPECT_TRUE(d.ui.asked.empty()) << "the extents of one file are one target";
+    EXPECT_TRUE(qt::ReadFile(d.dir / "multi/MOVIE.BIN") == qt::Pattern(3 * 4096 + 100, 7));
+}
+
+}  // namespace
+}  // namespace lumast::test
