@@ -82,10 +82,12 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     record->attributes = entry.attributes;
     record->time = entry.date;
 
-    const size_t n = FittingNameBytes(entry.name);
-    std::memcpy(record->name, entry.name.data(), n);
+    const std::string prefixed = entry.prefix == NamePrefix::kNone ? std::string() : entry.FullName();
+    const std::string_view name = entry.prefix == NamePrefix::kNone ? entry.name : std::string_view(prefixed);
+    const size_t n = FittingNameBytes(name);
+    std::memcpy(record->name, name.data(), n);
     record->name[n] = '\0';
-    const std::u16string wide = platform::MultiByteToUtf16(entry.name.substr(0, n));
+    const std::u16string wide = platform::MultiByteToUtf16(name.substr(0, n));
     const size_t w = FittingUnits(wide);
     std::memcpy(record->wname, wide.data(), w * sizeof(char16_t));
     record->wname[w] = u'\0';
@@ -95,9 +97,10 @@ void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details) {
     const uint32_t size = details->struct_size;
     std::memset(details, 0, std::min<size_t>(size, sizeof *details));
     details->struct_size = size;
-    const size_t n = FittingNameBytes(entry.name);
-    const std::u16string wide = platform::MultiByteToUtf16(entry.name.substr(0, n));
-    if (n < entry.name.size() || FittingUnits(wide) < wide.size()) details->flags |= QORVEX_EX_NAME_CUT;
+    const std::string name = entry.FullName();
+    const size_t n = FittingNameBytes(name);
+    const std::u16string wide = platform::MultiByteToUtf16(std::string_view(name).substr(0, n));
+    if (n < name.size() || FittingUnits(wide) < wide.size()) details->flags |= QORVEX_EX_NAME_CUT;
     const bool iso_record = entry.kind == EntryKind::kIsoFile || entry.kind == EntryKind::kIsoFolder ||
                             entry.kind == EntryKind::kJolietFile || entry.kind == EntryKind::kJolietFolder;
     if (iso_record) {
@@ -105,7 +108,7 @@ void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details) {
         if (entry.file_flags & iso9660::kFlagMultiExtent) details->flags |= QORVEX_EX_MULTI_EXTENT;
     }
     details->modified = entry.date;
-    details->name_length = static_cast<uint32_t>(std::min<size_t>(entry.name.size(), UINT32_MAX));
+    details->name_length = static_cast<uint32_t>(std::min<size_t>(name.size(), UINT32_MAX));
 }
 
 Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits) {

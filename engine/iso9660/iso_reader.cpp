@@ -29,27 +29,22 @@ struct Folder {
     std::string name;
 };
 
-// A directory record kept for the listing: the fields it needs and its path.
-struct Record {
+// A folder to walk: where its records lie and its path (held by the listing's names).
+struct Walk {
     uint32_t extent = 0;
     uint32_t data_length = 0;
-    std::array<uint8_t, 7> date{};
-    uint8_t flags = 0;
-    std::string path;
-
-    static Record From(const DirectoryRecord &r, std::string path) {
-        return {r.extent, r.data_length, r.date, r.flags, std::move(path)};
-    }
-    bool IsDirectory() const { return (flags & kFlagDirectory) != 0; }
+    std::string_view path;
 };
 
-// One of the two hierarchies a scan reads, with the kinds its entries get.
+// One of the two hierarchies a scan reads, with the kinds its entries get. Its listing is built while the
+// records are read, in the order read: descriptor parts first, then folders (parts) and files.
 struct Side {
     Fs fs;
     VolumeDescriptor *descriptor;
-    std::vector<Folder> path_table;
-    std::vector<Record> directory;
     EntryKind file_kind, folder_kind, table_l_kind, table_m_kind;
+    NamePrefix folder_prefix;
+    std::vector<Folder> path_table = {};
+    FsListing listing = {};
     bool fallback = false;
 };
 
@@ -59,7 +54,7 @@ public:
     IsoScan(SectorReader &reader, const Limits &limits) : reader_(reader), budget_(*limits.budget) {}
     // Returns the bits of what was found (1 ISO 9660, 2 Joliet); the last failure is in status().
     int32_t Run();
-    void Build(bool iso_found, bool joliet_found, FsListing *iso, FsListing *joliet);
+    void Finish(bool iso_found, bool joliet_found, FsListing *iso, FsListing *joliet);
     Status status() const { return status_; }
 
 private:
@@ -68,19 +63,30 @@ private:
         return false;
     }
     std::string Identifier(Fs fs, ByteView id) const {
-        if (fs == Fs::kJoliet) return joliet::ConvertName(id);
-        const std::string_view text = id.Text(0, id.Size());
-        return std::string(text.substr(0, text.find('\0')));
+        std::string text;
+        AppendIdentifier(fs, id, text);
+        return text;
     }
-    bool Keep(Side &side, Record record);
+    static void AppendIdentifier(Fs fs, ByteView id, std::string &out) {
+        if (fs == Fs::kJoliet) {
+            out += joliet::ConvertName(id);
+            return;
+        }
+        const std::string_view text = id.Text(0, id.Size());
+        out += text.substr(0, text.find('\0'));
+    }
+    // Lists a record under `path`; for a folder, tells where to walk it.
+    bool Keep(Side &side, const DirectoryRecord &record, std::string_view path, Walk *folder);
+    bool ListDescriptorParts(Side &side, int32_t block);
     bool ReadRun(uint32_t sector, uint64_t n, std::vector<uint8_t> &out);
     bool WalkDescriptors();
     void ReadPathTable(Side &side);
     bool ScanSide(Side &side);
-    bool WalkDirectory(Side &side, const Record &folder, int32_t depth);
-    // Goes through directory data; calls `take` for each record that is not "." or "..". False stops.
-    bool ParseRecords(Side &side, const std::vector<uint8_t> &data, const std::string &parent,
-                      const std::function<bool(Record)> &take);
+    bool WalkDirectory(Side &side, const Walk &folder, int32_t depth);
+    // Goes through directory data; calls `take` with each record that is not "." or ".." and its path.
+    // False stops.
+    bool ParseRecords(Side &side, const std::vector<uint8_t> &data, std::string_view parent,
+                      const std::function<bool(const DirectoryRecord &, std::string_view)> &take);
     bool Fallback(Side *iso, Side *joliet);
     bool FolderPath(const std::vector<Folder> &table, size_t k, std::vector<std::string> &memo,
                     std::vector<uint8_t> &state);
@@ -94,28 +100,51 @@ private:
     std::unordered_set<uint64_t> walked_;
     VolumeDescriptor primary_, joliet_, terminator_;
     std::vector<uint8_t> sector_;
+    std::string path_;  // the path of the record being read
     Side iso_{Fs::kIso,
               &primary_,
-              {},
-              {},
               EntryKind::kIsoFile,
               EntryKind::kIsoFolder,
               EntryKind::kIsoPathTableL,
-              EntryKind::kIsoPathTableM};
+              EntryKind::kIsoPathTableM,
+              NamePrefix::kIsoFolder};
     Side joliet_side_{Fs::kJoliet,
                       &joliet_,
-                      {},
-                      {},
                       EntryKind::kJolietFile,
                       EntryKind::kJolietFolder,
                       EntryKind::kJolietPathTableL,
-                      EntryKind::kJolietPathTableM};
-    int32_t skipped_[2] = {0, 0};
+                      EntryKind::kJolietPathTableM,
+                      NamePrefix::kJolietFolder};
 };
 
-bool IsoScan::Keep(Side &side, Record record) {
-    if (!budget_.Charge(record.path.capacity()) || !Append(side.directory, std::move(record), budget_))
-        return Fail(Code::kTooLarge);
+int32_t FolderDate(const DirectoryRecord &r) {
+    constexpr size_t kYear = 0;  // years since 1900: a folder "recorded" past 2027 has no date
+    return r.date[kYear] >= 128 ? 0 : RecordingDate(r.date.data());
+}
+
+bool IsoScan::Keep(Side &side, const DirectoryRecord &r, std::string_view path, Walk *folder) {
+    const bool hidden = (r.flags & kFlagHidden) != 0;
+    CatalogueEntry e;
+    e.size = r.data_length;
+    e.file_flags = r.flags;
+    e.extent = r.extent;
+    e.sectors = Sectors(e.size, block_);
+    e.name = side.listing.names.Add(path, budget_);
+    bool kept;
+    if (r.IsDirectory()) {
+        e.kind = side.folder_kind;
+        e.prefix = side.folder_prefix;
+        e.attributes = kAttributeDirectory | (hidden ? kAttributeHidden : 0);
+        e.date = FolderDate(r);
+        kept = side.listing.AddPart(e, budget_);
+        if (folder) *folder = {r.extent, r.data_length, e.name};
+    } else {
+        e.kind = side.file_kind;
+        e.attributes = hidden ? kAttributeHidden : 0;
+        e.date = RecordingDate(r.date.data());
+        kept = side.listing.AddFile(e, budget_);
+    }
+    if (!kept || budget_.Exhausted()) return Fail(Code::kTooLarge);
     return true;
 }
 
@@ -192,8 +221,8 @@ void IsoScan::ReadPathTable(Side &side) {
     }
 }
 
-bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, const std::string &parent,
-                           const std::function<bool(Record)> &take) {
+bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, std::string_view parent,
+                           const std::function<bool(const DirectoryRecord &, std::string_view)> &take) {
     const ByteView bytes(data.data(), data.size());
     // A record needs its 33-byte head and at least one identifier byte; one that ends exactly at the end of
     // the data is still a record.
@@ -205,10 +234,11 @@ bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, const s
         }
         if (r.identifier.Size() < r.identifier_length) break;  // the identifier runs past the directory's data
         if (!r.IsSelfOrParent()) {
-            std::string path = parent + Identifier(side.fs, r.identifier);
-            if (r.IsDirectory()) path += '\\';
-            if (path.size() > kMaxPathLength) return Fail(Code::kReadFailed);
-            if (!take(Record::From(r, std::move(path)))) return false;
+            path_.assign(parent);
+            AppendIdentifier(side.fs, r.identifier, path_);
+            if (r.IsDirectory()) path_ += '\\';
+            if (path_.size() > kMaxPathLength) return Fail(Code::kReadFailed);
+            if (!take(r, path_)) return false;
         }
         const size_t step = std::max<size_t>(r.length, kDirectoryRecordFixed + r.identifier_length);
         i += step + (step & 1);
@@ -216,21 +246,19 @@ bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, const s
     return true;
 }
 
-bool IsoScan::WalkDirectory(Side &side, const Record &folder, int32_t depth) {
+bool IsoScan::WalkDirectory(Side &side, const Walk &folder, int32_t depth) {
     std::vector<uint8_t> data;
     if (!ReadRun(folder.extent, folder.data_length, data)) return false;
-    return ParseRecords(side, data, folder.path, [&](Record record) {
-        const bool directory = record.IsDirectory();
-        const uint64_t key = (uint64_t(record.extent) << 1) | (side.fs == Fs::kJoliet);
-        if (!Keep(side, std::move(record))) return false;
-        if (!directory) return true;
+    return ParseRecords(side, data, folder.path, [&](const DirectoryRecord &record, std::string_view path) {
+        Walk child;
+        if (!Keep(side, record, path, &child)) return false;
+        if (!record.IsDirectory()) return true;
         // A folder too deep, or already walked (a loop or a shared extent), is listed but not entered.
         if (depth + 1 > kMaxDepth) {
-            ++skipped_[side.fs == Fs::kJoliet];
+            ++side.listing.skipped_folders;
             return true;
         }
-        if (!walked_.insert(key).second) return true;
-        const Record child = side.directory.back();  // a copy: the walk below grows the list
+        if (!walked_.insert((uint64_t(record.extent) << 1) | (side.fs == Fs::kJoliet)).second) return true;
         return WalkDirectory(side, child, depth + 1);
     });
 }
@@ -316,12 +344,12 @@ bool IsoScan::ReadFallbackFolder(Side &side, const CatalogueEntry &folder, bool 
         }
     }
     if (!ReadRun(folder.extent, n, data)) return false;
-    return ParseRecords(side, data, std::string(folder.name), [&](Record record) {
+    return ParseRecords(side, data, folder.name, [&](const DirectoryRecord &record, std::string_view path) {
         if (!record.IsDirectory() && (!found || record.extent < lowest)) {
             lowest = record.extent;
             found = true;
         }
-        return Keep(side, std::move(record));
+        return Keep(side, record, path, nullptr);
     });
 }
 
@@ -408,9 +436,10 @@ bool IsoScan::ScanSide(Side &side) {
     block_ = side.descriptor->UsableBlockSize(reader_.MaxUserSize());
     reader_.SetUserSize(block_);
     ReadPathTable(side);
+    if (!ListDescriptorParts(side, block_)) return Fail(Code::kTooLarge);
     const DirectoryRecord root_record = side.descriptor->Root();
-    Record root = Record::From(root_record, "\\");
-    if (!Keep(side, root)) return false;
+    Walk root;
+    if (!Keep(side, root_record, "\\", &root)) return false;
     // A root too short to hold a record is read through the path table instead.
     if (root.data_length < kDirectoryRecordFixed + 1) {
         side.fallback = true;
@@ -449,111 +478,55 @@ int32_t IsoScan::Run() {
     return result;
 }
 
-int32_t FolderDate(const Record &r) {
-    constexpr size_t kYear = 0;  // years since 1900: a folder "recorded" past 2027 has no date
-    return r.date[kYear] >= 128 ? 0 : RecordingDate(r.date.data());
-}
-
-// The listing of one side: descriptor parts, path tables, then every record in the order read.
-class ListingBuilder {
-public:
-    ListingBuilder(FsListing &listing, MemoryBudget &budget) : listing_(listing), budget_(budget) {}
-
-    bool AddDescriptor(const char *name, EntryKind kind, const VolumeDescriptor &d, int32_t size, int32_t date) {
-        CatalogueEntry e;
-        e.kind = kind;
-        e.name = listing_.names.Add(name, budget_);
-        e.size = static_cast<uint64_t>(size);
-        e.extent = d.sector;
-        e.sectors = 1;
-        e.date = date;
-        return listing_.AddPart(e, budget_);
-    }
-
-    bool AddPathTables(const VolumeDescriptor &d, const char *name_l, const char *name_m, EntryKind kind_l,
-                       EntryKind kind_m, int32_t block) {
-        if (d.path_table_size == 0) return true;
-        CatalogueEntry l;
-        l.kind = kind_l;
-        l.name = listing_.names.Add(name_l, budget_);
-        l.size = d.path_table_size;
-        l.extent = d.path_table_l;
-        l.sectors = Sectors(d.path_table_size, block);
-        CatalogueEntry m;
-        m.kind = kind_m;
-        m.name = listing_.names.Add(name_m, budget_);
-        m.size = d.path_table_size_m;
-        m.extent = d.path_table_m;
-        m.sectors = Sectors(d.path_table_size_m, block);
-        return listing_.AddPart(l, budget_) && listing_.AddPart(m, budget_);
-    }
-
-    bool AddRecords(const Side &side, const char *folder_prefix, int32_t block) {
-        for (const Record &r : side.directory) {
-            const bool hidden = (r.flags & kFlagHidden) != 0;
-            CatalogueEntry e;
-            e.size = r.data_length;
-            e.file_flags = r.flags;
-            e.extent = r.extent;
-            e.sectors = Sectors(e.size, block);
-            if (r.IsDirectory()) {
-                e.kind = side.folder_kind;
-                e.attributes = kAttributeDirectory | (hidden ? kAttributeHidden : 0);
-                e.date = FolderDate(r);
-                e.name = listing_.names.Join(folder_prefix, r.path, budget_);
-                if (!listing_.AddPart(e, budget_)) return false;
-            } else {
-                e.kind = side.file_kind;
-                e.attributes = hidden ? kAttributeHidden : 0;
-                e.date = RecordingDate(r.date.data());
-                e.name = listing_.names.Add(r.path, budget_);
-                if (!listing_.AddFile(e, budget_)) return false;
-            }
-        }
-        return !budget_.Exhausted();
-    }
-
-private:
-    FsListing &listing_;
-    MemoryBudget &budget_;
-};
-
 std::string TrimLabel(std::string label) {
     while (!label.empty() && label.back() == ' ') label.pop_back();
     return label;
 }
 
-void IsoScan::Build(bool iso_found, bool joliet_found, FsListing *iso, FsListing *joliet) {
-    const int32_t max_user = reader_.MaxUserSize();
+// The parts a side's listing starts with: its descriptor (and the set terminator for ISO 9660), then its
+// path tables.
+bool IsoScan::ListDescriptorParts(Side &side, int32_t block) {
+    FsListing &listing = side.listing;
+    auto add = [&](const char *name, EntryKind kind, uint64_t size, uint32_t extent, uint32_t sectors, int32_t date) {
+        CatalogueEntry e;
+        e.kind = kind;
+        e.name = listing.names.Add(name, budget_);
+        e.size = size;
+        e.extent = extent;
+        e.sectors = sectors;
+        e.date = date;
+        return listing.AddPart(e, budget_);
+    };
+    const VolumeDescriptor &d = *side.descriptor;
+    const bool iso = side.fs == Fs::kIso;
+    bool ok = add(iso ? "PVD" : "SVD", iso ? EntryKind::kIsoPrimaryDescriptor : EntryKind::kJolietDescriptor,
+                  static_cast<uint64_t>(block), d.sector, 1, VolumeDate(d.created.data()));
+    if (iso && terminator_.Found())
+        ok = ok && add("VDT", EntryKind::kIsoTerminator, static_cast<uint64_t>(block), terminator_.sector, 1, 0);
+    if (d.path_table_size != 0) {
+        ok = ok && add(iso ? "iso path table L" : "joliet path table L", side.table_l_kind, d.path_table_size,
+                       d.path_table_l, Sectors(d.path_table_size, block), 0);
+        ok = ok && add(iso ? "iso path table M" : "joliet path table M", side.table_m_kind, d.path_table_size_m,
+                       d.path_table_m, Sectors(d.path_table_size_m, block), 0);
+    }
+    return ok;
+}
+
+void IsoScan::Finish(bool iso_found, bool joliet_found, FsListing *iso, FsListing *joliet) {
+    if (budget_.Exhausted()) {
+        status_ = Code::kTooLarge;
+        return;
+    }
     if (iso_found && iso) {
-        const int32_t b = primary_.UsableBlockSize(max_user);
-        ListingBuilder list(*iso, budget_);
-        const bool built =
-            list.AddDescriptor("PVD", EntryKind::kIsoPrimaryDescriptor, primary_, b,
-                               VolumeDate(primary_.created.data())) &&
-            (!terminator_.Found() || list.AddDescriptor("VDT", EntryKind::kIsoTerminator, terminator_, b, 0)) &&
-            list.AddPathTables(primary_, "iso path table L", "iso path table M", EntryKind::kIsoPathTableL,
-                               EntryKind::kIsoPathTableM, b) &&
-            list.AddRecords(iso_, "iso9660 folder ", b);
-        if (!built) status_ = Code::kTooLarge;
+        *iso = std::move(iso_.listing);
         const auto &id = primary_.volume_id;
         iso->label = TrimLabel(std::string(id.begin(), std::find(id.begin(), id.end(), 0)));
-        iso->found = built;
-        iso->skipped_folders = skipped_[0];
+        iso->found = true;
     }
     if (joliet_found && joliet) {
-        const int32_t bj = joliet_.UsableBlockSize(max_user);
-        const int32_t b = primary_.Found() ? primary_.UsableBlockSize(max_user) : bj;
-        ListingBuilder list(*joliet, budget_);
-        const bool built =
-            list.AddDescriptor("SVD", EntryKind::kJolietDescriptor, joliet_, bj, VolumeDate(joliet_.created.data())) &&
-            list.AddPathTables(joliet_, "joliet path table L", "joliet path table M", EntryKind::kJolietPathTableL,
-                               EntryKind::kJolietPathTableM, bj) &&
-            list.AddRecords(joliet_side_, "joliet folder ", b);
-        if (!built) status_ = Code::kTooLarge;
+        *joliet = std::move(joliet_side_.listing);
         joliet->label = TrimLabel(joliet::ConvertName(ByteView(joliet_.volume_id.data(), joliet_.volume_id.size())));
-        joliet->found = built;
-        joliet->skipped_folders = skipped_[1];
+        joliet->found = true;
     }
 }
 
@@ -562,7 +535,7 @@ void IsoScan::Build(bool iso_found, bool joliet_found, FsListing *iso, FsListing
 Status ReadIso(SectorReader &reader, const Limits &limits, FsListing *iso, FsListing *joliet) {
     IsoScan scan(reader, limits);
     const int32_t found = scan.Run();
-    scan.Build((found & KIND_ISO9660) != 0, (found & KIND_JOLIET) != 0, iso, joliet);
+    scan.Finish((found & KIND_ISO9660) != 0, (found & KIND_JOLIET) != 0, iso, joliet);
     return scan.status();
 }
 

@@ -7,6 +7,17 @@ namespace qorvex {
 
 namespace {
 constexpr size_t kBlockBytes = 64 * 1024;
+}  // namespace
+
+std::string_view PrefixText(NamePrefix prefix) {
+    switch (prefix) {
+        case NamePrefix::kNone: return {};
+        case NamePrefix::kIsoFolder: return "iso9660 folder ";
+        case NamePrefix::kJolietFolder: return "joliet folder ";
+        case NamePrefix::kUdfEntry: return "udf entry  ";
+        case NamePrefix::kUdfFolder: return "udf folder ";
+    }
+    return {};
 }
 
 char *NameStore::Reserve(size_t n, MemoryBudget &budget) {

@@ -15,6 +15,11 @@ namespace qorvex {
 constexpr int32_t kAttributeHidden = 0x02;
 constexpr int32_t kAttributeDirectory = 0x10;
 
+// A fixed text a system part's name starts with, kept apart from the name so that the part shares its path
+// with the entry it lists instead of holding a copy.
+enum class NamePrefix : uint8_t { kNone, kIsoFolder, kJolietFolder, kUdfEntry, kUdfFolder };
+std::string_view PrefixText(NamePrefix prefix);
+
 struct CatalogueEntry {
     EntryKind kind = EntryKind::kNone;
     uint64_t size = 0;
@@ -26,7 +31,11 @@ struct CatalogueEntry {
     uint16_t extent_count = 1;
     uint16_t extent_index = 0;
     int32_t date = 0;
+    NamePrefix prefix = NamePrefix::kNone;
     std::string_view name;  // held by the listing's NameStore
+
+    // The name as hosts see it: the prefix, then the name.
+    std::string FullName() const { return std::string(PrefixText(prefix)).append(name); }
 };
 
 using Catalogue = std::vector<CatalogueEntry>;

@@ -41,6 +41,17 @@ private:
     bool exhausted_ = false;
 };
 
+// Gives a list room for `count` more items at once (when it needs more than it has), charging the budget for
+// the room added. False when refused.
+template <typename T>
+bool ReserveMore(std::vector<T> &list, size_t count, MemoryBudget &budget) {
+    const size_t wanted = list.size() + count;
+    if (wanted <= list.capacity()) return true;
+    if (!budget.Charge(uint64_t(wanted - list.capacity()) * sizeof(T))) return false;
+    list.reserve(wanted);
+    return true;
+}
+
 // Appends to a list kept for the open image, charging the budget for the room the list grows by (its whole
 // new capacity, so that what is charged is what is allocated). False, and nothing appended, when refused.
 template <typename T, typename U>

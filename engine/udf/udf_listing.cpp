@@ -29,9 +29,9 @@ public:
         listing_.AddPart(entry, budget_);
     }
     // A copy of a logical volume's record under "prefix" + its name; every other field is kept.
-    void AddCopy(const CatalogueEntry &entry, std::string_view prefix) {
+    void AddCopy(const CatalogueEntry &entry, NamePrefix prefix) {
         CatalogueEntry copy = entry;
-        copy.name = listing_.names.Join(prefix, entry.name, budget_);
+        copy.prefix = prefix;
         listing_.AddPart(copy, budget_);
     }
     uint32_t Blocks(uint64_t bytes) const { return static_cast<uint32_t>((bytes + s_ - 1) / s_); }
@@ -63,14 +63,21 @@ void AddLogicalVolume(PartList &list, const LogicalVolume &volume, const std::st
         list.Add(EntryKind::kUdfIntegrity, lvid.Size(), 1, lvid.tag.location, "LVID", lvid.recorded);
     for (const FileSetDescriptor &fsd : volume.file_sets)
         list.Add(EntryKind::kUdfFileSet, 512, 1, fsd.tag.location, "FSD", fsd.recorded);
-    for (const CatalogueEntry &entry : volume.entries) list.AddCopy(entry, "udf entry  ");
+    for (const CatalogueEntry &entry : volume.entries) list.AddCopy(entry, NamePrefix::kUdfEntry);
     for (const CatalogueEntry &entry : volume.extents)
-        if (entry.attributes & kAttributeDirectory) list.AddCopy(entry, "udf folder ");
+        if (entry.attributes & kAttributeDirectory) list.AddCopy(entry, NamePrefix::kUdfFolder);
 }
 
 }  // namespace
 
 void UdfScan::BuildList() {
+    size_t files = 0, parts = 64 + free_extents_.size() + terminators.size();
+    for (const auto &volume : volumes_) {
+        for (const CatalogueEntry &entry : volume->extents)
+            ++((entry.attributes & kAttributeDirectory) ? parts : files);
+        parts += volume->entries.size() + volume->integrity.size() + volume->file_sets.size();
+    }
+    if (!ReserveMore(listing.files, files, budget) || !ReserveMore(listing.parts, parts, budget)) return;
     for (const auto &volume : volumes_)
         for (const CatalogueEntry &entry : volume->extents)
             if (!(entry.attributes & kAttributeDirectory)) listing.AddFile(entry, budget);
