@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,7 +39,9 @@ struct CatalogueEntry {
     std::string FullName() const { return std::string(PrefixText(prefix)).append(name); }
 };
 
-using Catalogue = std::vector<CatalogueEntry>;
+// A list of entries grows in small blocks that are never moved: a listing of 100,000 files is written once,
+// instead of being copied into ever larger arrays (each copy touching fresh pages).
+using Catalogue = std::deque<CatalogueEntry>;
 
 // The names of a listing, each stored once in blocks that never move, so that entries (and the extents of
 // one file) share them instead of holding copies.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,19 @@ bool ReserveMore(std::vector<T> &list, size_t count, MemoryBudget &budget) {
     if (!budget.Charge(uint64_t(wanted - list.capacity()) * sizeof(T))) return false;
     list.reserve(wanted);
     return true;
+}
+
+// Appends to a block list kept for the open image, charging the budget for the item and its share of the
+// block it lands in. False, and nothing appended, when refused.
+template <typename T, typename U>
+bool Append(std::deque<T> &list, U &&item, MemoryBudget &budget) {
+    if (!budget.Charge(sizeof(T) + sizeof(T) / 8)) return false;
+    list.push_back(std::forward<U>(item));
+    return true;
+}
+template <typename T>
+bool ReserveMore(std::deque<T> &, size_t, MemoryBudget &) {
+    return true;  // blocks are taken as the list grows
 }
 
 // Appends to a list kept for the open image, charging the budget for the room the list grows by (its whole
