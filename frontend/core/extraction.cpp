@@ -27,6 +27,7 @@ int CatalogueKind(int32_t list_kind) {
         case LIST_JOLIET_SYSTEM: return KIND_JOLIET;
         case LIST_UDF_FILES:
         case LIST_UDF_SYSTEM: return KIND_UDF;
+        case LIST_ROCKRIDGE_FILES: return KIND_ROCKRIDGE;
         default: return 0;
     }
 }
@@ -37,7 +38,7 @@ int32_t CLumastDoc::OpenOnDemand() {
     if (!binding_.Loaded()) return RESULT_NO_ENGINE;
     if (handle_) return 0;
     int32_t error = 0;
-    handle_ = binding_.Table().Open(image_path_.c_str(), settings_.options, &error);
+    handle_ = binding_.Table().Open(image_path_.c_str(), settings_.OpenOptions(), &error);
     if (handle_) return 0;
     return error != 0 ? error : ENGINE_UNKNOWN_FORMAT;
 }
@@ -115,6 +116,7 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     const int32_t iso = e.GetFileCount(handle_, current_track_, KIND_ISO9660);
     const int32_t joliet = e.GetFileCount(handle_, current_track_, KIND_JOLIET);
     const int32_t udf = e.GetFileCount(handle_, current_track_, KIND_UDF);
+    const int32_t rockridge = settings_.extensions ? e.GetFileCount(handle_, current_track_, KIND_ROCKRIDGE) : 0;
     int kind;
     if (udf > 0 && settings_.prefer_udf)
         kind = KIND_UDF;
@@ -122,12 +124,14 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
         kind = KIND_JOLIET;
     else if (udf > 0)
         kind = KIND_UDF;
+    else if (rockridge > 0)  // the names the list shows in place of the ISO 9660 ones
+        kind = KIND_ROCKRIDGE;
     else if (iso > 0)
         kind = KIND_ISO9660;
     else
         return RESULT_NOT_FOUND;
 
-    const std::string folder = AppendVolumeLabel(kind, destination);
+    const std::string folder = AppendVolumeLabel(kind == KIND_ROCKRIDGE ? KIND_ISO9660 : kind, destination);
 
     // Sizing pass; multi-extent files are summed by name.
     byte_total_ = 0;
@@ -172,7 +176,7 @@ int32_t CLumastDoc::ExtractRows(const std::string &destination, const std::vecto
     for (const FileRow &row : rows) byte_total_ += row.size;
     int32_t result = RESULT_FINISHED;
     for (const FileRow &row : rows) {
-        if (row.list_kind >= LIST_ISO_FILES && row.list_kind <= LIST_UDF_FILES)
+        if (IsFileListKind(row.list_kind))
             result = ExtractFileRow(destination, row);
         else if (row.list_kind >= LIST_ISO_SYSTEM && row.list_kind <= LIST_UDF_SYSTEM)
             result = ExtractPartRow(destination, row);

@@ -51,7 +51,8 @@ bool IsViewCommand(int id) {
 
 bool IsDocumentCommand(int id) {
     return (id >= ID_SHOW_ISO_FILES && id <= ID_SHOW_UDF_SYSTEM) || id == ID_CHECK_CRC || id == ID_CHECK_POSITION ||
-           id == ID_INCLUDE_PATH || id == ID_ADD_PREGAP || id == ID_PREFER_UDF;
+           id == ID_INCLUDE_PATH || id == ID_ADD_PREGAP || id == ID_PREFER_UDF || id == ID_EXTENSIONS ||
+           id == ID_SHOW_ROCKRIDGE_FILES;
 }
 
 // The lock indicators as far as the kernel's keyboard LEDs tell them.
@@ -150,10 +151,11 @@ void CMainFrame::CreateMenus() {
             m->addAction(action);
         }
     }
-    const int checkable[] = {ID_SHOW_ISO_FILES,     ID_SHOW_JOLIET_FILES, ID_SHOW_UDF_FILES, ID_SHOW_ISO_SYSTEM,
-                             ID_SHOW_JOLIET_SYSTEM, ID_SHOW_UDF_SYSTEM,   ID_CHECK_CRC,      ID_CHECK_POSITION,
-                             ID_INCLUDE_PATH,       ID_ADD_PREGAP,        ID_PREFER_UDF,     ID_VIEW_EXTRACT_BAR,
-                             ID_VIEW_INFO_BAR,      ID_VIEW_TRACK_BAR,    ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR};
+    const int checkable[] = {ID_SHOW_ISO_FILES,     ID_SHOW_JOLIET_FILES,   ID_SHOW_UDF_FILES, ID_SHOW_ISO_SYSTEM,
+                             ID_SHOW_JOLIET_SYSTEM, ID_SHOW_UDF_SYSTEM,     ID_CHECK_CRC,      ID_CHECK_POSITION,
+                             ID_INCLUDE_PATH,       ID_ADD_PREGAP,          ID_PREFER_UDF,     ID_VIEW_EXTRACT_BAR,
+                             ID_VIEW_INFO_BAR,      ID_VIEW_TRACK_BAR,      ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR,
+                             ID_EXTENSIONS,         ID_SHOW_ROCKRIDGE_FILES};
     for (int id : checkable) actions_[id]->setCheckable(true);
 
     // Accelerators without a menu item.
@@ -435,7 +437,7 @@ void CMainFrame::UpdateCommandUi() {
     for (auto &[id, action] : actions_) {
         if (IsViewCommand(id))
             action->setEnabled(view_.IsEnabled(id));
-        else if (id == ID_VOLUME_INFO)
+        else if (id == ID_VOLUME_INFO || id == ID_SHOW_ROCKRIDGE_FILES)
             action->setEnabled(doc_.IsEnabled(id));
         if (IsDocumentCommand(id)) action->setChecked(doc_.IsChecked(id));
     }
