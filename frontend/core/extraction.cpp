@@ -309,7 +309,7 @@ int32_t CLumastDoc::ExtractCurrentTrack(const std::string &target, uint32_t flag
 
 int32_t CLumastDoc::OpenFromImage(const FileRow &row, const std::string &verb, bool open_with) {
     if (!binding_.Loaded()) return RESULT_NO_ENGINE;
-    if (last_temp_file_.size() > 3 && platform::DeleteFile(last_temp_file_)) last_temp_file_.clear();
+    // Earlier copies stay until the program ends: the application that got one may still be reading it.
     if (const int32_t r = OpenOnDemand()) return r;
     const EngineTable &e = binding_.Table();
     delivered_ = 0;
