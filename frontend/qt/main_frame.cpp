@@ -376,18 +376,22 @@ void CMainFrame::AfterOpen(bool ok) {
     UpdateCommandUi();
 }
 
+std::unique_ptr<QFileDialog> CMainFrame::MakeOpenDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this, Text(LoadString(IDS_OPEN_TITLE)));
+    dialog->setObjectName("openDialog");
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
+    // The disc sheets are images too once the engine reads them.
+    dialog->setNameFilters(
+        NameFiltersOf(LoadString(doc_.GetSettings().extensions ? IDS_OPEN_FILTER_EXTENDED : IDS_OPEN_FILTER)));
+    if (!doc_.ImagePath().empty()) dialog->setDirectory(QFileInfo(QString::fromStdString(doc_.ImagePath())).path());
+    return dialog;
+}
+
 void CMainFrame::OpenFromDialog() {
-    const QStringList parts = Text(LoadString(IDS_OPEN_FILTER)).split('|');
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        if (!parts[i].isEmpty()) filters << parts[i];
-    QFileDialog dialog(this, Text(LoadString(IDS_OPEN_TITLE)));
-    dialog.setObjectName("openDialog");
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(filters);
-    if (!doc_.ImagePath().empty()) dialog.setDirectory(QFileInfo(QString::fromStdString(doc_.ImagePath())).path());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        OpenDocument(dialog.selectedFiles().front());
+    const std::unique_ptr<QFileDialog> dialog = MakeOpenDialog();
+    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+        OpenDocument(dialog->selectedFiles().front());
 }
 
 void CMainFrame::UpdateTitle() {

@@ -145,14 +145,11 @@ bool QtUi::ChooseFolder(const std::string &title, const std::string &initial, st
 bool QtUi::ChooseTrackFile(const TrackSaveRequest &request, std::string *chosen) {
     bool ok = false;
     RunOnGui([&] {
-        // "text|patterns|text|patterns||": the texts name their patterns already.
-        const QStringList parts = Q(request.filter).split('|');
-        QStringList filters;
-        for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-            if (!parts[i].isEmpty()) filters << parts[i];
+        const QStringList filters = NameFiltersOf(request.filter);
         QFileDialog dialog(Parent(), Q(request.title));
         dialog.setObjectName("trackSaveDialog");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
         dialog.setNameFilters(filters);
         if (request.filter_index >= 1 && request.filter_index <= filters.size())
             dialog.selectNameFilter(filters[request.filter_index - 1]);
