@@ -15,6 +15,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QSet>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -82,6 +84,7 @@ CMainFrame::CMainFrame(CLumastApp &app, QtUi &ui)
     CreateMenus();
     CreateBars();
     RestoreLayout();
+    if (!placed_) resize(FirstRunSize());
     recent_.Read(ini_);
     RebuildRecentMenu();
 
@@ -265,6 +268,7 @@ void CMainFrame::CreateBars() {
         row->addWidget(button);
     }
     row->addStretch();
+    YieldMnemonicsToMenuBar(buttons);
     extract_bar_->setWidget(buttons);
     addDockWidget(Qt::TopDockWidgetArea, extract_bar_, Qt::Vertical);
 
@@ -284,6 +288,29 @@ void CMainFrame::CreateBars() {
     addDockWidget(Qt::TopDockWidgetArea, track_bar_, Qt::Vertical);
 }
 
+QSize CMainFrame::FirstRunSize() const {
+    int columns = 0;
+    for (int c = 0; c < file_list_->model()->columnCount(); ++c) columns += file_list_->columnWidth(c);
+    const int frame = 2 * file_list_->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
+    QSize size(std::max(menuBar()->sizeHint().width(), columns + frame), 0);
+    // Room for the bars above the list and some twenty rows of it.
+    size.setHeight(std::max(sizeHint().height(), size.width() * 3 / 4));
+    if (const QScreen *screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        size = size.boundedTo(QSize(available.width() * 95 / 100, available.height() * 90 / 100));
+    }
+    return size;
+}
+
+void CMainFrame::YieldMnemonicsToMenuBar(QWidget *bar) {
+    // As on the described platform, Alt+letter opens the menu of that letter even when a button of a bar
+    // carries the same mnemonic; the button keeps its underlined letter.
+    QSet<QKeySequence> menu_keys;
+    for (const QMenu *menu : menus_) menu_keys.insert(QKeySequence::mnemonic(menu->title()));
+    for (QPushButton *button : bar->findChildren<QPushButton *>())
+        if (menu_keys.contains(QKeySequence::mnemonic(button->text()))) button->setShortcut(QKeySequence());
+}
+
 void CMainFrame::RestoreLayout() {
     const QByteArray state = QByteArray::fromHex(QByteArray::fromStdString(ini_.GetString(kLayoutSection, "Layout")));
     // The first layout gives the track list a few rows and leaves the rest to the file list.
@@ -297,7 +324,10 @@ bool CMainFrame::RestorePlacement() {
     maximise_ = false;
     if (!ParseWindowPos(ini_.GetString("Settings", "WindowPos"), &p)) return false;
     const QRect rect(p.left, p.top, p.right - p.left, p.bottom - p.top);
-    if (rect.width() > 0 && rect.height() > 0) setGeometry(rect);
+    if (rect.width() > 0 && rect.height() > 0) {
+        setGeometry(rect);
+        placed_ = true;
+    }
     maximise_ = p.show == 3;
     return maximise_;
 }
