@@ -120,9 +120,25 @@ ContextMenu CLumastView::OnRightClick(int row) {
     return menu;
 }
 
-bool CLumastView::SettleDestination() {
+std::string CLumastView::ProposedDestination(bool *fixed) const {
     std::string proposed;
-    if (doc_.GetProposedDestination(&proposed)) {
+    *fixed = doc_.GetProposedDestination(&proposed);
+    // An empty folder (no documents folder, an empty fixed folder) would mean the file-system root: the
+    // image's own folder stands in for it.
+    if (proposed.empty()) {
+        const std::string &image = doc_.ImagePath();
+        const size_t slash = image.rfind(platform::kSeparator);
+        if (slash != std::string::npos) proposed = image.substr(0, slash + 1);
+    }
+    // Still nothing: ask.
+    if (proposed.empty()) *fixed = false;
+    return proposed;
+}
+
+bool CLumastView::SettleDestination() {
+    bool fixed = false;
+    const std::string proposed = ProposedDestination(&fixed);
+    if (fixed) {
         destination_ = proposed;
         return true;
     }
@@ -165,7 +181,8 @@ void CLumastView::StartTrackExtraction() {
     request.filter_index = audio ? 1 : 2;
     request.default_name = Format(LoadString(IDS_TRACK_NAME), track->track);
     request.default_ext = LoadString(audio ? IDS_EXT_WAV : IDS_EXT_BIN);
-    doc_.GetProposedDestination(&request.initial_folder);
+    bool fixed = false;
+    request.initial_folder = ProposedDestination(&fixed);
     std::string chosen;
     if (!ui_.ChooseTrackFile(request, &chosen)) return;
     destination_ = chosen;

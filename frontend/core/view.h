@@ -86,6 +86,8 @@ public:
 
 private:
     void StartOperation(int kind);
+    // The document's proposal, never empty while an image is open; `fixed`: extract there without asking.
+    std::string ProposedDestination(bool *fixed) const;
     bool SettleDestination();
     void StartTrackExtraction();
     int32_t RunDocumentOperation();
