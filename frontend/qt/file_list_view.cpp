@@ -1,8 +1,10 @@
 #include "file_list_view.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QStyledItemDelegate>
 
 #include "resources.h"
 #include "string_table.h"
@@ -17,6 +19,24 @@ Qt::Alignment AlignmentOf(ColumnSpec::Align align) {
         default: return Qt::AlignLeft | Qt::AlignVCenter;
     }
 }
+
+// Every row as tall as one with Japanese text, whichever row the view measures: with uniform row heights it
+// takes the first one, and a row of plain ASCII would otherwise be shorter than one in the CJK fallback font.
+class UniformRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        QStyleOptionViewItem sample = option;
+        initStyleOption(&sample, index);
+        sample.text = QString::fromUtf8("漢字かなAg");
+        sample.features |= QStyleOptionViewItem::HasDisplay;
+        const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+        size.setHeight(std::max(
+            size.height(), style->sizeFromContents(QStyle::CT_ItemViewItem, &sample, QSize(), option.widget).height()));
+        return size;
+    }
+};
 
 }  // namespace
 
