@@ -1,5 +1,8 @@
 #include "view.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "document.h"
 #include "name_shaping.h"
 #include "platform.h"
@@ -192,6 +195,28 @@ void CLumastView::StartTrackExtraction() {
     progress_open_ = false;
 }
 
+std::vector<std::string> CLumastView::ExtractForDrag() {
+    std::vector<std::string> paths;
+    if (!doc_.DataTrack() || model_.SelectedRows().empty() || doc_.TempFolder().empty()) return paths;
+    std::string folder;
+    bool made = false;
+    for (int tries = 0; tries < 1000 && !made; ++tries) {
+        folder = doc_.TempFolder() + Format("/drag%d", ++drag_folders_);
+        made = platform::CreatePrivateFolder(folder);
+    }
+    if (!made) return paths;
+    destination_ = folder;
+    operation_ = OP_DRAG;
+    progress_open_ = true;
+    ui_.RunOperation([this] { OperationBody(); });
+    progress_open_ = false;
+    if (last_result_ != RESULT_FINISHED) return paths;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, error)) paths.push_back(entry.path());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
 int32_t CLumastView::RunDocumentOperation() {
     const bool valid = current_row_ >= 0 && static_cast<size_t>(current_row_) < model_.RowCount();
     const std::string folder = WithSeparator(destination_);
@@ -217,6 +242,11 @@ int32_t CLumastView::RunDocumentOperation() {
                                       verbs_[static_cast<size_t>(verb_index_)].verb, false);
         case OP_TRACK: return doc_.ExtractCurrentTrack(destination_, 0);
         case OP_AUDIO_TRACK: return doc_.ExtractCurrentTrack(destination_, TRACK_RAW | TRACK_WAV);
+        case OP_DRAG: {
+            std::vector<FileRow> rows;
+            for (size_t i : model_.SelectedRows()) rows.push_back(model_.Row(i));
+            return doc_.ExtractRows(folder, rows);
+        }
         default: return RESULT_BAD_KIND;
     }
 }
@@ -225,11 +255,11 @@ void CLumastView::OperationBody() {
     const bool saver = ui_.ScreenSaverActive();
     if (saver) ui_.SetScreenSaverActive(false);
     const int32_t result = RunDocumentOperation();
+    last_result_ = result;
     const bool opening = operation_ == OP_OPEN || operation_ == OP_OPEN_VERB || operation_ == OP_OPEN_WITH;
-    if (!opening || result != RESULT_FINISHED) {
-        ReportResult(ui_, result);
-        CloseProgress();
-    }
+    // A drag goes on once the files are there: only a failure is worth a message.
+    if (result != RESULT_FINISHED || (!opening && operation_ != OP_DRAG)) ReportResult(ui_, result);
+    if (!opening || result != RESULT_FINISHED) CloseProgress();
     if (saver) ui_.SetScreenSaverActive(true);
 }
 

@@ -1,10 +1,13 @@
 #include "file_list_view.h"
 
 #include <QApplication>
+#include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QStyledItemDelegate>
+#include <QUrl>
 
 #include "resources.h"
 #include "string_table.h"
@@ -77,7 +80,11 @@ FileListView::FileListView(CLumastView &view, IniProfile &ini, QWidget *parent)
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
+    setItemDelegate(new UniformRowDelegate(this));
     setAllColumnsShowFocus(true);  // full-row selection
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -190,6 +197,25 @@ void FileListView::ShowContextMenu(const QPoint &pos) {
     const int id = chosen ? chosen->data().toInt() : 0;
     menu->deleteLater();
     if (id != 0) emit commandRequested(id);
+}
+
+QMimeData *FileListView::MakeDragData() {
+    const std::vector<std::string> paths = view_.ExtractForDrag();
+    if (paths.empty()) return nullptr;
+    QList<QUrl> urls;
+    for (const std::string &path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    auto *data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+void FileListView::startDrag(Qt::DropActions) {
+    QMimeData *data = MakeDragData();
+    if (!data) return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(data);
+    // Copies only: a move would take the files out of the temporary folder behind the program's back.
+    drag->exec(Qt::CopyAction);
 }
 
 void FileListView::SaveColumnWidths() {

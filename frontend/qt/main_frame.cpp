@@ -376,10 +376,12 @@ void CMainFrame::ShowIdlePrompt() {
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent *event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    // Rows dragged out of our own list are no images to open.
+    if (event->mimeData()->hasUrls() && !event->source()) event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent *event) {
+    if (event->source()) return;
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
     // Only the first dropped file is opened.
