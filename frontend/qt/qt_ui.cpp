@@ -85,9 +85,11 @@ QWidget *QtUi::Parent() const {
     return static_cast<QWidget *>(frame_);
 }
 
-void QtUi::ShowMessage(const std::string &text, Beep, BoxIcon icon) {
+void QtUi::ShowMessage(const std::string &text, Beep beep, BoxIcon icon) {
     RunOnGui([&] {
-        QApplication::beep();
+        // The theme's information and warning sounds where the desktop has them, else the one plain beep.
+        if (!DesktopShell::PlayThemeSound(beep == Beep::Exclamation ? "dialog-warning" : "dialog-information"))
+            QApplication::beep();
         QMessageBox box(icon == BoxIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
                         QString::fromUtf8(kProgramName), Q(text), QMessageBox::Ok, Parent());
         ApplyInterfaceFont(&box, face_);
