@@ -9,6 +9,7 @@
 int main(int argc, char **argv) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("lumast");
+    lumast::qt::InstallQtTranslation();
     lumast::qt::QtUi ui;
     lumast::CLumastApp app(ui);
     ui.SetFontFace(app.FontFace());

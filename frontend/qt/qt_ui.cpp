@@ -6,10 +6,12 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include "desktop_shell.h"
@@ -77,6 +79,17 @@ private:
 };
 
 }  // namespace
+
+bool InstallQtTranslation() {
+    static QTranslator translator;
+    if (!translator.isEmpty()) return true;
+    // Qt's own dialogs and buttons in Japanese; without the translation they stay as Qt ships them.
+    for (const QString &folder :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral("/usr/share/qt6/translations")})
+        if (translator.load(QStringLiteral("qtbase_ja"), folder))
+            return QCoreApplication::installTranslator(&translator);
+    return false;
+}
 
 QtUi::QtUi() = default;
 
