@@ -70,6 +70,9 @@ public:
     int CurrentRow() const { return current_row_; }
     void SetCurrentRow(int row) { current_row_ = row; }
 
+    // The document's proposal, never empty while an image is open; `fixed`: extract there without asking.
+    std::string ProposedDestination(bool *fixed) const;
+
     int Operation() const { return operation_; }
     const std::string &Destination() const { return destination_; }
 
@@ -92,8 +95,6 @@ public:
 
 private:
     void StartOperation(int kind);
-    // The document's proposal, never empty while an image is open; `fixed`: extract there without asking.
-    std::string ProposedDestination(bool *fixed) const;
     bool SettleDestination();
     void StartTrackExtraction();
     int32_t RunDocumentOperation();
