@@ -7,7 +7,6 @@
 #include "document.h"
 #include "file_list_model.h"
 #include "ini_profile.h"
-#include "progress_state.h"
 #include "scripted_ui.h"
 #include "settings.h"
 #include "support/temp_dir.h"
@@ -101,36 +100,6 @@ TEST(FileListModel, EqualKeysOfTheExtentSectorsAndDateColumns) {
         m.SortByColumn(c.column);
         EXPECT_EQ(Names(m), c.descending) << "column " << c.column;
     }
-}
-
-TEST(ProgressState, RefreshEvery512CallsAndPercentagesNeverGoDown) {
-    ProgressState p(200);
-    p.Open();
-    ProgressDisplay d = p.BeginFile("/out/a", 1000000, 2000000);
-    EXPECT_EQ(d.bytes, "0 / 1,000,000 BYTE");
-    EXPECT_EQ(d.total_percent, "0%");
-    for (int i = 0; i < 511; ++i) EXPECT_FALSE(p.Advance(1, &d));
-    ASSERT_TRUE(p.Advance(1, &d));
-    EXPECT_EQ(d.bytes, "512 / 1,000,000 BYTE");
-    EXPECT_FALSE(d.file_percent_changed) << "0% is not above the highest shown";
-    ASSERT_TRUE(p.Advance(1000000 - 512, &d)) << "the end of the file refreshes";
-    EXPECT_EQ(d.file_percent, "100%");
-    EXPECT_EQ(d.total_percent, "50%");
-    EXPECT_EQ(d.file_bar, 200);
-    EXPECT_EQ(d.total_bar, 100);
-
-    d = p.BeginFile("/out/empty", 0, 2000000);
-    EXPECT_EQ(d.total_percent, "50%") << "the overall progress runs across files";
-    ASSERT_TRUE(p.Advance(0, &d));
-    EXPECT_EQ(d.file_percent, "100%");
-    EXPECT_EQ(d.file_bar, 200);
-
-    EXPECT_EQ(p.AbortFlag(), 0);
-    p.Abort();
-    EXPECT_EQ(p.AbortFlag(), 1);
-    EXPECT_FALSE(p.MayClose());
-    p.MarkClosing();
-    EXPECT_TRUE(p.MayClose());
 }
 
 TEST(TrackList, TimesTypesAndTheInitialTrack) {
