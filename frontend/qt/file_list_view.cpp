@@ -67,6 +67,11 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
     return {};
 }
 
+Qt::ItemFlags FileTableModel::flags(const QModelIndex &index) const {
+    // Rows can be dragged out to a file manager.
+    return QAbstractTableModel::flags(index) | (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
+}
+
 void FileTableModel::Reset() {
     beginResetModel();
     endResetModel();

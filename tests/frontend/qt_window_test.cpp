@@ -299,7 +299,7 @@ TEST_F(Window, ContextMenuOffersTheFileTypesApplicationsAndRunsThem) {
 
     // The third verb starts that application on a temporary copy of the file.
     p.frame->OnCommand(57874);
-    QTRY_VERIFY_WITH_TIMEOUT(fs::exists(desktop.dir / "launched"), 20000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(desktop.dir / "launched"); }, 20000));
     const std::string launched = Text(desktop.dir / "launched");
     const size_t newline = launched.find('\n');
     EXPECT_EQ(launched.substr(0, newline), "editor");
@@ -575,6 +575,18 @@ TEST_F(Window, DraggingRowsOutHandsOverPrivateCopies) {
         const QModelIndex index = list->model()->index(RowOf(p, name), 0);
         list->selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
+    // Pressing on a selected row and moving starts the drag: the copies are made before it is handed over.
+    const QPoint from = list->visualRect(list->model()->index(RowOf(p, "\\README.TXT"), 0)).center();
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, from);
+    // The drag ends when the button is let go (over this window, which takes no drop from itself).
+    QTimer::singleShot(300, [&] { QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, from); });
+    for (const QPoint to : {from + QPoint(0, 2), from + QPoint(0, 40)}) {
+        QMouseEvent move(QEvent::MouseMove, to, list->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(list->viewport(), &move);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fs::exists(p.Doc().TempFolder() + "/drag1/README.TXT"); }, 5000));
+    EXPECT_EQ(p.Title(), "sample.iso - ぽてりこ");
+
     std::unique_ptr<QMimeData> data(list->MakeDragData());
     ASSERT_TRUE(data);
     std::vector<std::string> copies;
