@@ -172,19 +172,6 @@ TEST_F(Window, DropOpensOnlyTheFirstFileAndBadDropsAreReported) {
     EXPECT_EQ(p.frame->Recent().Paths()[0], second);
 }
 
-TEST_F(Window, WithoutEngineEveryOpenSaysSo) {
-    Program p;
-    DialogWatcher watcher;
-    const std::string image = MakeImage(p.dir, "sample.iso");
-    p.Stop();
-    p.library = p.dir / "missing/libqorvex.so";
-    p.Start();
-    EXPECT_FALSE(p.frame->OpenDocument(QString::fromStdString(image)));
-    ASSERT_EQ(watcher.messages.size(), 1u);
-    EXPECT_EQ(watcher.messages[0], "qorvex.dllが見つかりません。");
-    EXPECT_EQ(p.Title(), "無題 - ぽてりこ");
-}
-
 TEST_F(Window, HeaderClicksSortBothWaysAndKeepTheSelection) {
     Program p;
     DialogWatcher watcher;
