@@ -14,6 +14,28 @@ DestinationField DestinationKindRule(int kind, const std::string &folder, const 
     }
 }
 
+std::vector<NameFilter> ParseFilterResource(const std::string &resource) {
+    std::vector<std::string> fields;
+    size_t from = 0;
+    for (size_t bar; (bar = resource.find('|', from)) != std::string::npos; from = bar + 1)
+        fields.push_back(resource.substr(from, bar - from));
+    std::vector<NameFilter> filters;
+    // The list ends at the first empty text ("||").
+    for (size_t i = 0; i + 1 < fields.size() && !fields[i].empty(); i += 2) {
+        std::string patterns;
+        size_t at = 0;
+        const std::string &list = fields[i + 1];
+        for (size_t semicolon; at < list.size(); at = semicolon + 1) {
+            semicolon = std::min(list.find(';', at), list.size());
+            if (semicolon == at) continue;
+            if (!patterns.empty()) patterns += ' ';
+            patterns += list.substr(at, semicolon - at);
+        }
+        filters.push_back({fields[i], patterns});
+    }
+    return filters;
+}
+
 int InitialVolumeKind(int present) {
     if (present & 2) return 2;
     if (present & 4) return 4;

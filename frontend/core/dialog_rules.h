@@ -16,6 +16,14 @@ struct DestinationField {
 };
 DestinationField DestinationKindRule(int kind, const std::string &folder, const std::string &documents);
 
+// One choice of a file dialog's filter resource ("text|patterns|text|patterns||"): its display text and its
+// patterns, blank-separated ("*.iso *.img *.bin").
+struct NameFilter {
+    std::string text;
+    std::string patterns;
+};
+std::vector<NameFilter> ParseFilterResource(const std::string &resource);
+
 // Volume information dialog: the file system shown first among the present ones (bits 1, 2, 4): Joliet, else
 // UDF, else ISO 9660.
 int InitialVolumeKind(int present);

@@ -126,7 +126,7 @@ int32_t CLumastDoc::OpenImage(const std::string &path) {
     if (!binding_.Loaded()) return RESULT_NO_ENGINE;
     CloseHandle();
     int32_t error = 0;
-    handle_ = binding_.Table().Open(path.c_str(), settings_.options, &error);
+    handle_ = binding_.Table().Open(path.c_str(), settings_.OpenOptions(), &error);
     BuildTrackList();
     if (handle_) return 0;
     return error != 0 ? error : ENGINE_UNKNOWN_FORMAT;
@@ -165,6 +165,8 @@ void CLumastDoc::ChooseFileSystems() {
     const int32_t iso = e.GetFileCount(handle_, current_track_, KIND_ISO9660);
     const int32_t joliet = e.GetFileCount(handle_, current_track_, KIND_JOLIET);
     const int32_t udf = e.GetFileCount(handle_, current_track_, KIND_UDF);
+    // Rock Ridge names stand in for the plain ISO 9660 ones when nothing better is there.
+    const int32_t rockridge = settings_.extensions ? e.GetFileCount(handle_, current_track_, KIND_ROCKRIDGE) : 0;
     Settings &s = settings_;
     if (udf > 0 && s.prefer_udf) {
         s.show_iso_files = 0, s.show_joliet_files = 0, s.show_udf_files = 1;
@@ -172,6 +174,8 @@ void CLumastDoc::ChooseFileSystems() {
         s.show_iso_files = 0, s.show_joliet_files = 1, s.show_udf_files = 0;
     } else if (udf > 0) {
         s.show_iso_files = 0, s.show_udf_files = 1;
+    } else if (rockridge > 0) {
+        s.show_iso_files = 0, s.show_rockridge_files = 1;
     } else if (iso > 0) {
         s.show_iso_files = 1;
     }
@@ -197,6 +201,7 @@ int CLumastDoc::AddCatalogueRows(CLumastView *view) {
         {settings_.show_iso_files != 0, false, KIND_ISO9660, LIST_ISO_FILES},
         {settings_.show_joliet_files != 0, false, KIND_JOLIET, LIST_JOLIET_FILES},
         {settings_.show_udf_files != 0, false, KIND_UDF, LIST_UDF_FILES},
+        {settings_.show_rockridge_files != 0 && settings_.extensions, false, KIND_ROCKRIDGE, LIST_ROCKRIDGE_FILES},
     };
     int32_t id = 0;
     for (const Catalogue &c : catalogues) {
@@ -285,13 +290,20 @@ void CLumastDoc::OnCommand(int id) {
         case ID_SHOW_ISO_SYSTEM: flag = &s.show_iso_system; break;
         case ID_SHOW_JOLIET_SYSTEM: flag = &s.show_joliet_system; break;
         case ID_SHOW_UDF_SYSTEM: flag = &s.show_udf_system; break;
+        case ID_SHOW_ROCKRIDGE_FILES: flag = &s.show_rockridge_files; break;
         case ID_ADD_PREGAP: flag = &s.add_pregap; break;
         case ID_INCLUDE_PATH: s.include_path = !s.include_path; return;
         case ID_PREFER_UDF: s.prefer_udf = !s.prefer_udf; return;
         case ID_CHECK_CRC:
         case ID_CHECK_POSITION:
-            s.options ^= id == ID_CHECK_CRC ? OPEN_CHECK_EDC : OPEN_CHECK_POSITION;
+        case ID_EXTENSIONS:
+            if (id == ID_EXTENSIONS)
+                s.extensions = !s.extensions;
+            else
+                s.options ^= id == ID_CHECK_CRC ? OPEN_CHECK_EDC : OPEN_CHECK_POSITION;
             if (!image_path_.empty()) {
+                // Another reading of the image may bring other tracks and catalogues: choose afresh.
+                if (id == ID_EXTENSIONS) current_track_ = -1;
                 ui_.SetWaitCursor(true);
                 OpenImage(image_path_);  // a failure here is not reported
                 ui_.SetWaitCursor(false);
@@ -312,6 +324,8 @@ bool CLumastDoc::IsChecked(int id) const {
         case ID_SHOW_ISO_SYSTEM: return s.show_iso_system;
         case ID_SHOW_JOLIET_SYSTEM: return s.show_joliet_system;
         case ID_SHOW_UDF_SYSTEM: return s.show_udf_system;
+        case ID_SHOW_ROCKRIDGE_FILES: return s.show_rockridge_files;
+        case ID_EXTENSIONS: return s.extensions;
         case ID_CHECK_CRC: return (s.options & OPEN_CHECK_EDC) != 0;
         case ID_CHECK_POSITION: return (s.options & OPEN_CHECK_POSITION) != 0;
         case ID_INCLUDE_PATH: return s.include_path;
@@ -323,6 +337,8 @@ bool CLumastDoc::IsChecked(int id) const {
 
 bool CLumastDoc::IsEnabled(int id) const {
     if (id == ID_VOLUME_INFO) return handle_ != nullptr;
+    // Without the extended formats the engine reads no Rock Ridge names.
+    if (id == ID_SHOW_ROCKRIDGE_FILES) return settings_.extensions != 0;
     return true;
 }
 

@@ -33,6 +33,9 @@ enum DocumentCommand : int {
     ID_ADD_PREGAP = 32795,
     ID_PREFER_UDF = 32797,
     ID_DESTINATION_SETTINGS = 32798,
+    // Beyond the described menus: the switch of the extended formats and the Rock Ridge catalogue.
+    ID_EXTENSIONS = 32799,
+    ID_SHOW_ROCKRIDGE_FILES = 32800,
 };
 
 struct VolumeInfoRow {

@@ -36,6 +36,7 @@ int CatalogueKind(int32_t list_kind) {
         case LIST_JOLIET_SYSTEM: return KIND_JOLIET;
         case LIST_UDF_FILES:
         case LIST_UDF_SYSTEM: return KIND_UDF;
+        case LIST_ROCKRIDGE_FILES: return KIND_ROCKRIDGE;
         default: return 0;
     }
 }
@@ -65,7 +66,7 @@ int32_t CLumastDoc::OpenOnDemand() {
     if (!binding_.Loaded()) return RESULT_NO_ENGINE;
     if (handle_) return 0;
     int32_t error = 0;
-    handle_ = binding_.Table().Open(image_path_.c_str(), settings_.options, &error);
+    handle_ = binding_.Table().Open(image_path_.c_str(), settings_.OpenOptions(), &error);
     if (handle_) return 0;
     return error != 0 ? error : ENGINE_UNKNOWN_FORMAT;
 }
@@ -235,12 +236,15 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     const EngineTable &e = binding_.Table();
     e.SetCallback(handle_, &CLumastDoc::EngineOutputCallback, this);
 
-    const int kind = host::PreferredKind(e.GetFileCount(handle_, current_track_, KIND_ISO9660),
-                                         e.GetFileCount(handle_, current_track_, KIND_JOLIET),
-                                         e.GetFileCount(handle_, current_track_, KIND_UDF), settings_.prefer_udf != 0);
+    int kind = host::PreferredKind(e.GetFileCount(handle_, current_track_, KIND_ISO9660),
+                                   e.GetFileCount(handle_, current_track_, KIND_JOLIET),
+                                   e.GetFileCount(handle_, current_track_, KIND_UDF), settings_.prefer_udf != 0);
+    // Rock Ridge names are shown (and extracted) in place of the ISO 9660 ones.
+    const int32_t rockridge = settings_.extensions ? e.GetFileCount(handle_, current_track_, KIND_ROCKRIDGE) : 0;
+    if ((kind == KIND_ISO9660 || kind == 0) && rockridge > 0) kind = KIND_ROCKRIDGE;
     if (kind == 0) return RESULT_NOT_FOUND;
 
-    const std::string label = VolumeLabelFolder(kind);
+    const std::string label = VolumeLabelFolder(kind == KIND_ROCKRIDGE ? KIND_ISO9660 : kind);
 
     // Listing pass: sizes, and which entries make one file (extents of one file are summed).
     byte_total_ = 0;
@@ -321,7 +325,7 @@ int32_t CLumastDoc::ExtractRows(const std::string &destination, const std::vecto
     if (const int32_t r = OpenTree(destination)) return r;
     int32_t result = RESULT_FINISHED;
     for (const FileRow &row : rows) {
-        if (row.list_kind >= LIST_ISO_FILES && row.list_kind <= LIST_UDF_FILES)
+        if (IsFileListKind(row.list_kind))
             result = ExtractFileRow(destination, row);
         else if (row.list_kind >= LIST_ISO_SYSTEM && row.list_kind <= LIST_UDF_SYSTEM)
             result = ExtractPartRow(destination, row);
@@ -487,7 +491,7 @@ int32_t CLumastDoc::ExtractCurrentTrack(const std::string &target, uint32_t flag
 
 int32_t CLumastDoc::OpenFromImage(const FileRow &row, const std::string &verb, bool open_with) {
     if (!binding_.Loaded()) return RESULT_NO_ENGINE;
-    if (last_temp_file_.size() > 3 && platform::DeleteFile(last_temp_file_)) last_temp_file_.clear();
+    // Earlier copies stay until the program ends: the application that got one may still be reading it.
     ResetReport();
     if (const int32_t r = OpenOnDemand()) return r;
     const EngineTable &e = binding_.Table();

@@ -8,7 +8,7 @@ namespace lumast {
 namespace {
 
 constexpr const char *kSystemNames[] = {"iso9660 file",  "joliet file", "udf file", "iso9660 system",
-                                        "joliet system", "udf system",  "audio"};
+                                        "joliet system", "udf system",  "audio",    "rockridge file"};
 
 // Byte-wise comparison as unsigned bytes; 1 when a > b.
 bool TextGreater(const std::string &a, const std::string &b) {
@@ -28,7 +28,7 @@ const ColumnSpec kFileColumnSpecs[kFileColumns] = {
 };
 
 const char *SystemName(int32_t list_kind) {
-    return list_kind >= 0 && list_kind <= 6 ? kSystemNames[list_kind] : "";
+    return list_kind >= 0 && list_kind <= LIST_ROCKRIDGE_FILES ? kSystemNames[list_kind] : "";
 }
 
 int32_t FileListModel::AddRow(int32_t id, const std::string &name, int32_t list_kind, int32_t extent, int32_t sectors,

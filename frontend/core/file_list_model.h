@@ -17,7 +17,13 @@ enum ListKind : int32_t {
     LIST_JOLIET_SYSTEM = 4,
     LIST_UDF_SYSTEM = 5,
     LIST_AUDIO = 6,
+    LIST_ROCKRIDGE_FILES = 7,  // Rock Ridge names, read when the extended formats are on
 };
+
+// True for rows that name a file of a file catalogue (not a system part, not the audio row).
+inline bool IsFileListKind(int32_t list_kind) {
+    return (list_kind >= LIST_ISO_FILES && list_kind <= LIST_UDF_FILES) || list_kind == LIST_ROCKRIDGE_FILES;
+}
 
 struct FileRow {
     int32_t id = 0;
@@ -32,7 +38,7 @@ struct FileRow {
     std::string name;
 };
 
-// Text of the "system" column for a list kind; empty outside 0..6.
+// Text of the "system" column for a list kind; empty for unknown kinds.
 const char *SystemName(int32_t list_kind);
 
 struct ColumnSpec {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform.h"
+#include "qorvex.h"
 
 namespace lumast {
 
@@ -21,6 +22,8 @@ void Settings::Read(const IniProfile &ini) {
     appoint_path = ini.GetString("Folder", "AppointPath", "");
     no_select_dialog = ini.GetInt("Folder", "NoSelectDialog", 0);
     add_volume_label = ini.GetInt("Folder", "AddVolumeLabel", 0);
+    show_rockridge_files = ini.GetInt("ShowList", "rockridge", 0);
+    extensions = ini.GetInt("Option", "Extensions", 1);
 }
 
 void Settings::Write(IniProfile &ini) const {
@@ -38,6 +41,12 @@ void Settings::Write(IniProfile &ini) const {
     ini.WriteString("Folder", "AppointPath", appoint_path);
     ini.WriteInt("Folder", "NoSelectDialog", no_select_dialog);
     ini.WriteInt("Folder", "AddVolumeLabel", add_volume_label);
+    ini.WriteInt("ShowList", "rockridge", show_rockridge_files);
+    ini.WriteInt("Option", "Extensions", extensions);
+}
+
+uint32_t Settings::OpenOptions() const {
+    return extensions ? options | OPEN_EXTENSIONS : options;
 }
 
 std::string IniLocation(const std::string &program_path) {

@@ -23,6 +23,13 @@ struct Settings {
     std::string appoint_path;        // Folder/AppointPath
     int32_t no_select_dialog = 0;    // Folder/NoSelectDialog
     int32_t add_volume_label = 0;    // Folder/AddVolumeLabel
+    // Beyond the described record: the Rock Ridge catalogue's show flag and the switch of the extended
+    // formats (OPEN_EXTENSIONS added to `options` when opening, never stored in it).
+    int32_t show_rockridge_files = 0;  // ShowList/rockridge
+    int32_t extensions = 1;            // Option/Extensions
+
+    // The options word handed to QorvexOpen.
+    uint32_t OpenOptions() const;
 
     void Read(const IniProfile &ini);
     void Write(IniProfile &ini) const;

@@ -1,5 +1,8 @@
 #include "view.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include "document.h"
 #include "name_shaping.h"
 #include "platform.h"
@@ -120,9 +123,25 @@ ContextMenu CLumastView::OnRightClick(int row) {
     return menu;
 }
 
-bool CLumastView::SettleDestination() {
+std::string CLumastView::ProposedDestination(bool *fixed) const {
     std::string proposed;
-    if (doc_.GetProposedDestination(&proposed)) {
+    *fixed = doc_.GetProposedDestination(&proposed);
+    // An empty folder (no documents folder, an empty fixed folder) would mean the file-system root: the
+    // image's own folder stands in for it.
+    if (proposed.empty()) {
+        const std::string &image = doc_.ImagePath();
+        const size_t slash = image.rfind(platform::kSeparator);
+        if (slash != std::string::npos) proposed = image.substr(0, slash + 1);
+    }
+    // Still nothing: ask.
+    if (proposed.empty()) *fixed = false;
+    return proposed;
+}
+
+bool CLumastView::SettleDestination() {
+    bool fixed = false;
+    const std::string proposed = ProposedDestination(&fixed);
+    if (fixed) {
         destination_ = proposed;
         return true;
     }
@@ -165,7 +184,8 @@ void CLumastView::StartTrackExtraction() {
     request.filter_index = audio ? 1 : 2;
     request.default_name = Format(LoadString(IDS_TRACK_NAME), track->track);
     request.default_ext = LoadString(audio ? IDS_EXT_WAV : IDS_EXT_BIN);
-    doc_.GetProposedDestination(&request.initial_folder);
+    bool fixed = false;
+    request.initial_folder = ProposedDestination(&fixed);
     std::string chosen;
     if (!ui_.ChooseTrackFile(request, &chosen)) return;
     destination_ = chosen;
@@ -173,6 +193,28 @@ void CLumastView::StartTrackExtraction() {
     progress_open_ = true;
     ui_.RunOperation([this] { OperationBody(); });
     progress_open_ = false;
+}
+
+std::vector<std::string> CLumastView::ExtractForDrag() {
+    std::vector<std::string> paths;
+    if (!doc_.DataTrack() || model_.SelectedRows().empty() || doc_.TempFolder().empty()) return paths;
+    std::string folder;
+    bool made = false;
+    for (int tries = 0; tries < 1000 && !made; ++tries) {
+        folder = doc_.TempFolder() + Format("/drag%d", ++drag_folders_);
+        made = platform::CreatePrivateFolder(folder);
+    }
+    if (!made) return paths;
+    destination_ = folder;
+    operation_ = OP_DRAG;
+    progress_open_ = true;
+    ui_.RunOperation([this] { OperationBody(); });
+    progress_open_ = false;
+    if (last_result_ != RESULT_FINISHED) return paths;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, error)) paths.push_back(entry.path());
+    std::sort(paths.begin(), paths.end());
+    return paths;
 }
 
 int32_t CLumastView::RunDocumentOperation() {
@@ -200,6 +242,11 @@ int32_t CLumastView::RunDocumentOperation() {
                                       verbs_[static_cast<size_t>(verb_index_)].verb, false);
         case OP_TRACK: return doc_.ExtractCurrentTrack(destination_, 0);
         case OP_AUDIO_TRACK: return doc_.ExtractCurrentTrack(destination_, TRACK_RAW | TRACK_WAV);
+        case OP_DRAG: {
+            std::vector<FileRow> rows;
+            for (size_t i : model_.SelectedRows()) rows.push_back(model_.Row(i));
+            return doc_.ExtractRows(folder, rows);
+        }
         default: return RESULT_BAD_KIND;
     }
 }
@@ -208,11 +255,12 @@ void CLumastView::OperationBody() {
     const bool saver = ui_.ScreenSaverActive();
     if (saver) ui_.SetScreenSaverActive(false);
     const int32_t result = RunDocumentOperation();
+    last_result_ = result;
     const bool opening = operation_ == OP_OPEN || operation_ == OP_OPEN_VERB || operation_ == OP_OPEN_WITH;
-    if (!opening || result != RESULT_FINISHED) {
+    // A drag goes on once the files are there: only a failure is worth a message.
+    if (result != RESULT_FINISHED || (!opening && operation_ != OP_DRAG))
         ReportResult(ui_, result, doc_.TakeExtractionReport());
-        CloseProgress();
-    }
+    if (!opening || result != RESULT_FINISHED) CloseProgress();
     if (saver) ui_.SetScreenSaverActive(true);
 }
 

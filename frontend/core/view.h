@@ -34,6 +34,7 @@ enum OperationKind : int {
     OP_OPEN_WITH = 6,
     OP_TRACK = 7,
     OP_AUDIO_TRACK = 8,
+    OP_DRAG = 9,  // the selected rows into a private folder, for dragging them out
 };
 
 struct ShellVerb {
@@ -69,8 +70,16 @@ public:
     int CurrentRow() const { return current_row_; }
     void SetCurrentRow(int row) { current_row_ = row; }
 
+    // The document's proposal, never empty while an image is open; `fixed`: extract there without asking.
+    std::string ProposedDestination(bool *fixed) const;
+
     int Operation() const { return operation_; }
     const std::string &Destination() const { return destination_; }
+
+    // Dragging rows out of the list: extracts the selected rows into a fresh private folder inside the
+    // temporary folder (kept until the program ends) and returns what it then holds, for the drag's URLs.
+    // Empty when nothing could be extracted; a failure has been reported.
+    std::vector<std::string> ExtractForDrag();
 
     // The worker's body of the stored operation.
     void OperationBody();
@@ -99,6 +108,8 @@ private:
     std::vector<ShellVerb> verbs_;
     int verb_index_ = -1;
     bool progress_open_ = false;
+    int32_t last_result_ = 0;
+    int drag_folders_ = 0;
 };
 
 }  // namespace lumast

@@ -16,16 +16,23 @@ uint16_t Le16(const uint8_t *p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-// An ISO 9660 text field as bytes, trailing blanks cut.
+// A text ends at its first NUL (tools pad with NUL as well as with blanks), then trailing blanks are cut.
+std::string UpToNul(std::string text) {
+    const size_t nul = text.find('\0');
+    if (nul != std::string::npos) text.resize(nul);
+    return TrimTrailingBlanks(text);
+}
+
+// An ISO 9660 text field as bytes.
 std::string IsoText(const uint8_t *p, size_t length) {
-    return TrimTrailingBlanks(std::string(reinterpret_cast<const char *>(p), length));
+    return UpToNul(std::string(reinterpret_cast<const char *>(p), length));
 }
 
 // A Joliet text field as big-endian two-byte characters. A field of single-byte blanks and zeros (what
 // mastering tools leave in the application-use area) is empty, not a row of U+2020 daggers.
 std::string JolietText(const uint8_t *p, size_t length) {
     if (std::all_of(p, p + length, [](uint8_t c) { return c == 0x20 || c == 0; })) return {};
-    return TrimTrailingBlanks(Utf16BeToUtf8(p, length));
+    return UpToNul(Utf16BeToUtf8(p, length));
 }
 
 // ECMA-119 8.4.26.1 date: 16 digits and an offset from GMT in 15-minute units.
@@ -57,12 +64,7 @@ std::string Dstring(const uint8_t *p, size_t field) {
         }
         return TrimTrailingBlanks(out);
     }
-    if (p[0] == 16) {
-        std::string out = Utf16BeToUtf8(p + 1, used - 1);
-        const size_t nul = out.find('\0');
-        if (nul != std::string::npos) out.resize(nul);
-        return TrimTrailingBlanks(out);
-    }
+    if (p[0] == 16) return UpToNul(Utf16BeToUtf8(p + 1, used - 1));
     return {};
 }
 
@@ -110,8 +112,7 @@ std::vector<VolumeInfoRow> CLumastDoc::FillVolumeInfo(int kind) {
         add(3465, IsoDate(d + 847));
         add(3466, IsoDate(d + 864));
         if (kind == KIND_ISO9660) {
-            const char *p = reinterpret_cast<const char *>(d + 883);
-            add(3467, std::string(p, strnlen(p, 512)));
+            add(3467, UpToNul(std::string(reinterpret_cast<const char *>(d + 883), 512)));
         } else {
             add(3467, text(883, 1394));
         }
@@ -123,7 +124,7 @@ std::vector<VolumeInfoRow> CLumastDoc::FillVolumeInfo(int kind) {
     add(3451, Dstring(d + 24, 32));
     add(3456, Dstring(d + 72, 128));
     add(3468, UdfTimestamp(d + 376));
-    add(3469, TrimTrailingBlanks(std::string(reinterpret_cast<const char *>(d + 389), 23)));
+    add(3469, UpToNul(std::string(reinterpret_cast<const char *>(d + 389), 23)));
     if (!ReadSystemPart(KIND_UDF, 44, &block)) return rows;
     d = block.data();
     add(3471, GroupedNumber(Le32(d + 84)));

@@ -1,5 +1,7 @@
 #include "desktop_shell.h"
 
+#include <dlfcn.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -255,6 +257,33 @@ bool DesktopShell::Launch(const DesktopApp &app, const QString &file) {
     if (command.isEmpty()) return false;
     const QString program = command.takeFirst();
     return QProcess::startDetached(program, command, QFileInfo(file).absolutePath());
+}
+
+bool DesktopShell::PlayThemeSound(const char *event_id) {
+    // libcanberra is taken at run time, so that the program runs where it is missing.
+    using Create = int (*)(void **context);
+    using SetDriver = int (*)(void *context, const char *driver);
+    using Play = int (*)(void *context, uint32_t id, ...);
+    struct Canberra {
+        void *context = nullptr;
+        Play play = nullptr;
+    };
+    static const Canberra canberra = [] {
+        Canberra c;
+        void *library = dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return c;
+        const auto create = reinterpret_cast<Create>(dlsym(library, "ca_context_create"));
+        const auto set_driver = reinterpret_cast<SetDriver>(dlsym(library, "ca_context_set_driver"));
+        c.play = reinterpret_cast<Play>(dlsym(library, "ca_context_play"));
+        if (!create || !set_driver || !c.play || create(&c.context) != 0) return Canberra{};
+        // The session's sound server only: straight to ALSA it would print its complaints on a machine
+        // without sound.
+        if (set_driver(c.context, "pulse") != 0) return Canberra{};
+        return c;
+    }();
+    if (!canberra.context) return false;
+    // CA_PROP_EVENT_ID and CA_PROP_APPLICATION_NAME; the list ends with a null.
+    return canberra.play(canberra.context, 0, "event.id", event_id, "application.name", "lumast", nullptr) == 0;
 }
 
 bool DesktopShell::ScreenSaverPresent() {

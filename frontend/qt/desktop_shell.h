@@ -31,6 +31,10 @@ public:
     // Starts the application on the file, detached. False when it could not be started.
     static bool Launch(const DesktopApp &app, const QString &file);
 
+    // Plays a sound of the freedesktop sound theme through the session's sound server ("dialog-warning",
+    // ...). False when the desktop offers none (libcanberra or the theme missing, no sound server).
+    static bool PlayThemeSound(const char *event_id);
+
     // Screen saver: true when a screen saver that can be inhibited is present. Inhibit(false) releases.
     static bool ScreenSaverPresent();
     static void Inhibit(bool on);

@@ -46,6 +46,12 @@ void ApplyInterfaceFont(QWidget *widget, const std::string &face) {
     widget->setFont(font);
 }
 
+QStringList NameFiltersOf(const std::string &resource) {
+    QStringList filters;
+    for (const NameFilter &f : ParseFilterResource(resource)) filters << Q(f.text) + " (" + Q(f.patterns) + ")";
+    return filters;
+}
+
 QIcon ProgramIcon() {
     static const QIcon icon = [] {
         QIcon result;

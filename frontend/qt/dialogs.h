@@ -30,6 +30,9 @@ namespace lumast::qt {
 void ApplyInterfaceFont(QWidget *widget, const std::string &face);
 // The program's icon, drawn once.
 QIcon ProgramIcon();
+// Name filters of a filter resource ("text|patterns|...||") for a file dialog: each display text followed by
+// its own patterns, which the dialog reads from the last brackets and hides (HideNameFilterDetails).
+QStringList NameFiltersOf(const std::string &resource);
 
 // Dialog 102. Runs `body` on its own worker thread once it is shown; the worker reaches it through BeginFile,
 // Advance and CloseFromWorker, which may be called from any thread.

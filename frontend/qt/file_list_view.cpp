@@ -1,8 +1,13 @@
 #include "file_list_view.h"
 
+#include <QApplication>
+#include <QDrag>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
+#include <QStyledItemDelegate>
+#include <QUrl>
 
 #include "resources.h"
 #include "string_table.h"
@@ -17,6 +22,24 @@ Qt::Alignment AlignmentOf(ColumnSpec::Align align) {
         default: return Qt::AlignLeft | Qt::AlignVCenter;
     }
 }
+
+// Every row as tall as one with Japanese text, whichever row the view measures: with uniform row heights it
+// takes the first one, and a row of plain ASCII would otherwise be shorter than one in the CJK fallback font.
+class UniformRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        QStyleOptionViewItem sample = option;
+        initStyleOption(&sample, index);
+        sample.text = QString::fromUtf8("漢字かなAg");
+        sample.features |= QStyleOptionViewItem::HasDisplay;
+        const QStyle *style = option.widget ? option.widget->style() : QApplication::style();
+        size.setHeight(std::max(
+            size.height(), style->sizeFromContents(QStyle::CT_ItemViewItem, &sample, QSize(), option.widget).height()));
+        return size;
+    }
+};
 
 }  // namespace
 
@@ -44,6 +67,11 @@ QVariant FileTableModel::headerData(int section, Qt::Orientation orientation, in
     return {};
 }
 
+Qt::ItemFlags FileTableModel::flags(const QModelIndex &index) const {
+    // Rows can be dragged out to a file manager.
+    return QAbstractTableModel::flags(index) | (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
+}
+
 void FileTableModel::Reset() {
     beginResetModel();
     endResetModel();
@@ -57,7 +85,11 @@ FileListView::FileListView(CLumastView &view, IniProfile &ini, QWidget *parent)
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
+    setItemDelegate(new UniformRowDelegate(this));
     setAllColumnsShowFocus(true);  // full-row selection
+    setDragEnabled(true);
+    setDragDropMode(QAbstractItemView::DragOnly);
+    setDefaultDropAction(Qt::CopyAction);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -170,6 +202,25 @@ void FileListView::ShowContextMenu(const QPoint &pos) {
     const int id = chosen ? chosen->data().toInt() : 0;
     menu->deleteLater();
     if (id != 0) emit commandRequested(id);
+}
+
+QMimeData *FileListView::MakeDragData() {
+    const std::vector<std::string> paths = view_.ExtractForDrag();
+    if (paths.empty()) return nullptr;
+    QList<QUrl> urls;
+    for (const std::string &path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+    auto *data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+void FileListView::startDrag(Qt::DropActions) {
+    QMimeData *data = MakeDragData();
+    if (!data) return;
+    auto *drag = new QDrag(this);
+    drag->setMimeData(data);
+    // Copies only: a move would take the files out of the temporary folder behind the program's back.
+    drag->exec(Qt::CopyAction);
 }
 
 void FileListView::SaveColumnWidths() {

@@ -9,6 +9,7 @@
 #include "view.h"
 
 class QMenu;
+class QMimeData;
 
 namespace lumast::qt {
 
@@ -21,6 +22,7 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     void Reset();
 
 private:
@@ -42,6 +44,8 @@ public:
     QMenu *BuildContextMenu(int row);
     void SaveColumnWidths();
     FileTableModel *TableModel() const { return model_; }
+    // Dragging out: extracts the selected rows and names the copies as URLs; null when nothing was made.
+    QMimeData *MakeDragData();
 
 signals:
     void commandRequested(int id);
@@ -51,6 +55,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
+    void startDrag(Qt::DropActions supported) override;
 
 private:
     void ShowContextMenu(const QPoint &pos);

@@ -11,6 +11,7 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName("lumast");
     // Ties the windows to the installed desktop entry (its icon and name on Wayland).
     QGuiApplication::setDesktopFileName("lumast");
+    lumast::qt::InstallQtTranslation();
     lumast::qt::QtUi ui;
     lumast::CLumastApp app(ui);
     ui.SetFontFace(app.FontFace());

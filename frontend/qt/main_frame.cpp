@@ -15,6 +15,8 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QSet>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
@@ -51,7 +53,8 @@ bool IsViewCommand(int id) {
 
 bool IsDocumentCommand(int id) {
     return (id >= ID_SHOW_ISO_FILES && id <= ID_SHOW_UDF_SYSTEM) || id == ID_CHECK_CRC || id == ID_CHECK_POSITION ||
-           id == ID_INCLUDE_PATH || id == ID_ADD_PREGAP || id == ID_PREFER_UDF;
+           id == ID_INCLUDE_PATH || id == ID_ADD_PREGAP || id == ID_PREFER_UDF || id == ID_EXTENSIONS ||
+           id == ID_SHOW_ROCKRIDGE_FILES;
 }
 
 // The lock indicators as far as the kernel's keyboard LEDs tell them.
@@ -81,6 +84,7 @@ CMainFrame::CMainFrame(CLumastApp &app, QtUi &ui)
     CreateMenus();
     CreateBars();
     RestoreLayout();
+    if (!placed_) resize(FirstRunSize());
     recent_.Read(ini_);
     RebuildRecentMenu();
 
@@ -150,10 +154,11 @@ void CMainFrame::CreateMenus() {
             m->addAction(action);
         }
     }
-    const int checkable[] = {ID_SHOW_ISO_FILES,     ID_SHOW_JOLIET_FILES, ID_SHOW_UDF_FILES, ID_SHOW_ISO_SYSTEM,
-                             ID_SHOW_JOLIET_SYSTEM, ID_SHOW_UDF_SYSTEM,   ID_CHECK_CRC,      ID_CHECK_POSITION,
-                             ID_INCLUDE_PATH,       ID_ADD_PREGAP,        ID_PREFER_UDF,     ID_VIEW_EXTRACT_BAR,
-                             ID_VIEW_INFO_BAR,      ID_VIEW_TRACK_BAR,    ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR};
+    const int checkable[] = {ID_SHOW_ISO_FILES,     ID_SHOW_JOLIET_FILES,   ID_SHOW_UDF_FILES, ID_SHOW_ISO_SYSTEM,
+                             ID_SHOW_JOLIET_SYSTEM, ID_SHOW_UDF_SYSTEM,     ID_CHECK_CRC,      ID_CHECK_POSITION,
+                             ID_INCLUDE_PATH,       ID_ADD_PREGAP,          ID_PREFER_UDF,     ID_VIEW_EXTRACT_BAR,
+                             ID_VIEW_INFO_BAR,      ID_VIEW_TRACK_BAR,      ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR,
+                             ID_EXTENSIONS,         ID_SHOW_ROCKRIDGE_FILES};
     for (int id : checkable) actions_[id]->setCheckable(true);
 
     // Accelerators without a menu item.
@@ -263,6 +268,7 @@ void CMainFrame::CreateBars() {
         row->addWidget(button);
     }
     row->addStretch();
+    YieldMnemonicsToMenuBar(buttons);
     extract_bar_->setWidget(buttons);
     addDockWidget(Qt::TopDockWidgetArea, extract_bar_, Qt::Vertical);
 
@@ -282,6 +288,29 @@ void CMainFrame::CreateBars() {
     addDockWidget(Qt::TopDockWidgetArea, track_bar_, Qt::Vertical);
 }
 
+QSize CMainFrame::FirstRunSize() const {
+    int columns = 0;
+    for (int c = 0; c < file_list_->model()->columnCount(); ++c) columns += file_list_->columnWidth(c);
+    const int frame = 2 * file_list_->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 8;
+    QSize size(std::max(menuBar()->sizeHint().width(), columns + frame), 0);
+    // Room for the bars above the list and some twenty rows of it.
+    size.setHeight(std::max(sizeHint().height(), size.width() * 3 / 4));
+    if (const QScreen *screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        size = size.boundedTo(QSize(available.width() * 95 / 100, available.height() * 90 / 100));
+    }
+    return size;
+}
+
+void CMainFrame::YieldMnemonicsToMenuBar(QWidget *bar) {
+    // As on the described platform, Alt+letter opens the menu of that letter even when a button of a bar
+    // carries the same mnemonic; the button keeps its underlined letter.
+    QSet<QKeySequence> menu_keys;
+    for (const QMenu *menu : menus_) menu_keys.insert(QKeySequence::mnemonic(menu->title()));
+    for (QPushButton *button : bar->findChildren<QPushButton *>())
+        if (menu_keys.contains(QKeySequence::mnemonic(button->text()))) button->setShortcut(QKeySequence());
+}
+
 void CMainFrame::RestoreLayout() {
     const QByteArray state = QByteArray::fromHex(QByteArray::fromStdString(ini_.GetString(kLayoutSection, "Layout")));
     // The first layout gives the track list a few rows and leaves the rest to the file list.
@@ -295,7 +324,10 @@ bool CMainFrame::RestorePlacement() {
     maximise_ = false;
     if (!ParseWindowPos(ini_.GetString("Settings", "WindowPos"), &p)) return false;
     const QRect rect(p.left, p.top, p.right - p.left, p.bottom - p.top);
-    if (rect.width() > 0 && rect.height() > 0) setGeometry(rect);
+    if (rect.width() > 0 && rect.height() > 0) {
+        setGeometry(rect);
+        placed_ = true;
+    }
     maximise_ = p.show == 3;
     return maximise_;
 }
@@ -344,10 +376,12 @@ void CMainFrame::ShowIdlePrompt() {
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent *event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    // Rows dragged out of our own list are no images to open.
+    if (event->mimeData()->hasUrls() && !event->source()) event->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent *event) {
+    if (event->source()) return;
     const QList<QUrl> urls = event->mimeData()->urls();
     event->acceptProposedAction();
     // Only the first dropped file is opened.
@@ -374,18 +408,22 @@ void CMainFrame::AfterOpen(bool ok) {
     UpdateCommandUi();
 }
 
+std::unique_ptr<QFileDialog> CMainFrame::MakeOpenDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this, Text(LoadString(IDS_OPEN_TITLE)));
+    dialog->setObjectName("openDialog");
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
+    // The disc sheets are images too once the engine reads them.
+    dialog->setNameFilters(
+        NameFiltersOf(LoadString(doc_.GetSettings().extensions ? IDS_OPEN_FILTER_EXTENDED : IDS_OPEN_FILTER)));
+    if (!doc_.ImagePath().empty()) dialog->setDirectory(QFileInfo(QString::fromStdString(doc_.ImagePath())).path());
+    return dialog;
+}
+
 void CMainFrame::OpenFromDialog() {
-    const QStringList parts = Text(LoadString(IDS_OPEN_FILTER)).split('|');
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-        if (!parts[i].isEmpty()) filters << parts[i];
-    QFileDialog dialog(this, Text(LoadString(IDS_OPEN_TITLE)));
-    dialog.setObjectName("openDialog");
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(filters);
-    if (!doc_.ImagePath().empty()) dialog.setDirectory(QFileInfo(QString::fromStdString(doc_.ImagePath())).path());
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        OpenDocument(dialog.selectedFiles().front());
+    const std::unique_ptr<QFileDialog> dialog = MakeOpenDialog();
+    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+        OpenDocument(dialog->selectedFiles().front());
 }
 
 void CMainFrame::UpdateTitle() {
@@ -435,7 +473,7 @@ void CMainFrame::UpdateCommandUi() {
     for (auto &[id, action] : actions_) {
         if (IsViewCommand(id))
             action->setEnabled(view_.IsEnabled(id));
-        else if (id == ID_VOLUME_INFO)
+        else if (id == ID_VOLUME_INFO || id == ID_SHOW_ROCKRIDGE_FILES)
             action->setEnabled(doc_.IsEnabled(id));
         if (IsDocumentCommand(id)) action->setChecked(doc_.IsChecked(id));
     }

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 class QAction;
 class QDockWidget;
+class QFileDialog;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -44,6 +46,10 @@ public:
     void UpdateCommandUi();
     QAction *Action(int id) const;
     QMenu *MenuNamed(const QString &title) const;
+    // The open dialog as command 57601 shows it (not yet shown).
+    std::unique_ptr<QFileDialog> MakeOpenDialog();
+    // The size of a first start: the menu bar and every list column fit, within the screen.
+    QSize FirstRunSize() const;
 
     // Sinks of the core.
     void OnFileListPublished();
@@ -77,6 +83,7 @@ private:
     void CreateMenus();
     void CreateStatusBar();
     void CreateBars();
+    void YieldMnemonicsToMenuBar(QWidget *bar);
     void RestoreLayout();
     void RebuildRecentMenu();
     void UpdateTitle();
@@ -105,6 +112,7 @@ private:
     std::vector<QLabel *> indicators_;
     RecentFileList recent_;
     bool maximise_ = false;
+    bool placed_ = false;  // a stored placement was applied
 };
 
 }  // namespace lumast::qt

@@ -6,10 +6,12 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include "desktop_shell.h"
@@ -78,6 +80,17 @@ private:
 
 }  // namespace
 
+bool InstallQtTranslation() {
+    static QTranslator translator;
+    if (!translator.isEmpty()) return true;
+    // Qt's own dialogs and buttons in Japanese; without the translation they stay as Qt ships them.
+    for (const QString &folder :
+         {QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral("/usr/share/qt6/translations")})
+        if (translator.load(QStringLiteral("qtbase_ja"), folder))
+            return QCoreApplication::installTranslator(&translator);
+    return false;
+}
+
 QtUi::QtUi() = default;
 
 QWidget *QtUi::Parent() const {
@@ -85,9 +98,11 @@ QWidget *QtUi::Parent() const {
     return static_cast<QWidget *>(frame_);
 }
 
-void QtUi::ShowMessage(const std::string &text, Beep, BoxIcon icon) {
+void QtUi::ShowMessage(const std::string &text, Beep beep, BoxIcon icon) {
     RunOnGui([&] {
-        QApplication::beep();
+        // The theme's information and warning sounds where the desktop has them, else the one plain beep.
+        if (!DesktopShell::PlayThemeSound(beep == Beep::Exclamation ? "dialog-warning" : "dialog-information"))
+            QApplication::beep();
         QMessageBox box(icon == BoxIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
                         QString::fromUtf8(kProgramName), Q(text), QMessageBox::Ok, Parent());
         ApplyInterfaceFont(&box, face_);
@@ -145,14 +160,11 @@ bool QtUi::ChooseFolder(const std::string &title, const std::string &initial, st
 bool QtUi::ChooseTrackFile(const TrackSaveRequest &request, std::string *chosen) {
     bool ok = false;
     RunOnGui([&] {
-        // "text|patterns|text|patterns||": the texts name their patterns already.
-        const QStringList parts = Q(request.filter).split('|');
-        QStringList filters;
-        for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
-            if (!parts[i].isEmpty()) filters << parts[i];
+        const QStringList filters = NameFiltersOf(request.filter);
         QFileDialog dialog(Parent(), Q(request.title));
         dialog.setObjectName("trackSaveDialog");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::HideNameFilterDetails);
         dialog.setNameFilters(filters);
         if (request.filter_index >= 1 && request.filter_index <= filters.size())
             dialog.selectNameFilter(filters[request.filter_index - 1]);

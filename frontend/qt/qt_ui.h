@@ -15,6 +15,9 @@ namespace lumast::qt {
 class CMainFrame;
 class ProgressDialog;
 
+// Loads Qt's own Japanese translation (qtbase_ja.qm) into the application; false when it is not installed.
+bool InstallQtTranslation();
+
 class QtUi : public QObject, public UiServices {
     Q_OBJECT
 public:

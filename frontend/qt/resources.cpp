@@ -1,5 +1,7 @@
 #include "resources.h"
 
+#include "string_table.h"
+
 namespace lumast::qt {
 
 const std::vector<Menu> &MainMenu() {
@@ -17,6 +19,7 @@ const std::vector<Menu> &MainMenu() {
           {32780, "ISO9660のファイルを表示(&I)"},
           {32781, "JOLIETのファイルを表示(&J)"},
           {32782, "UDFのファイルを表示(&U)"},
+          {32800, LoadString(IDS_MENU_SHOW_ROCKRIDGE)},
           {32783, "ISO9660のシステムを表示(&O)"},
           {32784, "JOLIETのシステムを表示(&L)"},
           {32785, "UDFのシステムを表示(&D)"}}},
@@ -26,6 +29,7 @@ const std::vector<Menu> &MainMenu() {
           {32791, "位置を確認する(&A)"},
           {32795, "音楽トラックにプレギャップを加える(&W)"},
           {32797, "全解凍時にUDFを優先する(&U)"},
+          {32799, LoadString(IDS_MENU_EXTENSIONS)},
           {0, nullptr},
           {32798, "解凍先フォルダの初期設定...(&D)"}}},
         {"ウィンドウ(&W)",

@@ -1,4 +1,7 @@
+#include <dlfcn.h>
+
 #include <gtest/gtest.h>
+#include <iterator>
 
 #include "document.h"
 #include "engine_binding.h"
@@ -32,53 +35,58 @@ TEST(EngineBinding, AcceptsTheRealEngineAndVersionFortyRejectsOthers) {
     }
 }
 
-TEST(ReportResult, EveryCodeHasItsMessageSoundAndIcon) {
+TEST(ReportResult, InformationForTheEndsOfAnOperationAWarningForEverythingElse) {
     struct Case {
         int32_t code;
-        int id;
+        const char *text;
+        bool information;
     } cases[] = {
-        {RESULT_FINISHED, 10041},
-        {ENGINE_ABORTED, 10042},
-        {RESULT_CANCELLED, 10042},
-        {RESULT_SKIPPED, 10042},
-        {RESULT_NO_ENGINE, 10044},
-        {RESULT_NOT_FOUND, 10046},
-        {RESULT_PART_NOT_FOUND, 10047},
-        {ENGINE_IMAGE_OPEN_FAILED, 10048},
-        {ENGINE_IMAGE_CLOSE_FAILED, 10049},
-        {ENGINE_SEEK_FAILED, 10050},
-        {ENGINE_NO_CURRENT_ENTRY, 10050},
-        {ENGINE_BAD_KIND, 10050},
-        {ENGINE_READ_FAILED, 10051},
-        {ENGINE_OUTPUT_OPEN_FAILED, 10052},
-        {ENGINE_OUTPUT_CLOSE_FAILED, 10053},
-        {ENGINE_WRITE_FAILED, 10054},
-        {ENGINE_UNKNOWN_FORMAT, 10056},
-        {RESULT_BAD_KIND, 10056},
-        {RESULT_REFUSED_EXECUTABLE, 10058},
-        {ENGINE_NO_DATA_TRACK, 10059},
-        {ENGINE_EDC_MISMATCH, 10060},
-        {ENGINE_BAD_TRACK, 10055},
-        {0, 10055},
-        {0x1234, 10055},
+        {RESULT_FINISHED, "解凍が終了しました。", true},
+        {ENGINE_ABORTED, "中止します。", true},  // "中止" in the progress dialog: no error
+        {RESULT_SKIPPED, "中止します。", true},
+        {ENGINE_NO_CURRENT_ENTRY, "イメージファイルの走査に失敗しました。", false},
+        {RESULT_BAD_KIND, "読み取れない形式のファイルです。", false},
+        {RESULT_REFUSED_EXECUTABLE, "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。",
+         false},
+        {ENGINE_BAD_TRACK, "不明なエラーです", false},  // a code the table does not know
     };
-    for (const Case &c : cases) {
-        const ResultMessage m = MessageForResult(c.code);
-        EXPECT_EQ(m.id, c.id) << std::hex << c.code;
-        const bool information = c.id == 10041 || c.id == 10042;
-        EXPECT_EQ(m.beep, information ? Beep::Default : Beep::Exclamation) << std::hex << c.code;
-        EXPECT_EQ(m.icon, information ? BoxIcon::Information : BoxIcon::None) << std::hex << c.code;
-    }
     ScriptedUi ui;
-    ReportResult(ui, ENGINE_ABORTED);
-    ReportResult(ui, RESULT_REFUSED_EXECUTABLE);
-    ReportResult(ui, RESULT_NO_ENGINE);
-    ReportResult(ui, ENGINE_UNKNOWN_FORMAT);
-    ASSERT_EQ(ui.messages.size(), 4u);
-    EXPECT_EQ(ui.messages[0], "中止します。");
-    EXPECT_EQ(ui.messages[1], "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。");
-    EXPECT_EQ(ui.messages[2], "qorvex.dllが見つかりません。");
-    EXPECT_EQ(ui.messages[3], "読み取れない形式のファイルです。");
+    for (const Case &c : cases) ReportResult(ui, c.code);
+    ASSERT_EQ(ui.Boxes().size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto &box = ui.Boxes()[i];
+        EXPECT_EQ(box.text, cases[i].text) << std::hex << cases[i].code;
+        EXPECT_EQ(box.beep, cases[i].information ? Beep::Default : Beep::Exclamation) << std::hex << cases[i].code;
+        EXPECT_EQ(box.icon, cases[i].information ? BoxIcon::Information : BoxIcon::None) << std::hex << cases[i].code;
+    }
+}
+
+// The options word the engine is opened with: the stored word, plus the extended formats while they are on.
+TEST(EngineBinding, ExtendedFormatsAreAddedToTheStoredOptionsWhileSwitchedOn) {
+    void *stub = dlopen(STUB_RECORD_OPTIONS, RTLD_NOW);
+    ASSERT_NE(stub, nullptr);
+    const auto *last_options = static_cast<const uint32_t *>(dlsym(stub, "stub_last_options"));
+    ASSERT_NE(last_options, nullptr);
+    qorvex::test::TempDir dir;
+    ScriptedUi ui;
+    IniProfile ini(dir / "lumast.INI");
+    ini.WriteInt("Option", "options", OPEN_CHECK_EDC);
+    DocumentOptions options;
+    options.library_path = STUB_RECORD_OPTIONS;
+    options.temp_root = dir.path();
+    {
+        CLumastDoc doc(ui, &ini, options);
+        EXPECT_TRUE(doc.IsChecked(ID_EXTENSIONS)) << "on by default";
+        doc.OpenImage(dir / "image.iso");
+        EXPECT_EQ(*last_options, OPEN_CHECK_EDC | OPEN_EXTENSIONS);
+        doc.OnCommand(ID_EXTENSIONS);
+        EXPECT_FALSE(doc.IsEnabled(ID_SHOW_ROCKRIDGE_FILES));
+        doc.OpenImage(dir / "image.iso");
+        EXPECT_EQ(*last_options, uint32_t(OPEN_CHECK_EDC));
+    }
+    EXPECT_EQ(ini.GetInt("Option", "Extensions", -1), 0);
+    EXPECT_EQ(ini.GetInt("Option", "options", -1), OPEN_CHECK_EDC) << "the stored word never holds them";
+    dlclose(stub);
 }
 
 TEST(EngineBinding, WithoutAnEngineEveryOperationReportsItsAbsence) {

@@ -139,6 +139,15 @@ TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
     auto image = BuildIso(SampleTree(), o);
     // The application-use area filled with single-byte blanks, as genisoimage leaves it.
     std::fill_n(image.bytes.begin() + image.descriptor_sectors[1] * 2048 + 883, 512, uint8_t(' '));
+    // Publisher fields padded with NUL instead of blanks end at the first NUL.
+    const size_t iso_publisher = image.descriptor_sectors[0] * 2048 + 318;
+    const size_t joliet_publisher = image.descriptor_sectors[1] * 2048 + 318;
+    std::fill_n(image.bytes.begin() + iso_publisher, 128, uint8_t(0));
+    std::fill_n(image.bytes.begin() + joliet_publisher, 128, uint8_t(0));
+    image.bytes[iso_publisher] = 'P';
+    image.bytes[iso_publisher + 1] = ' ';
+    image.bytes[iso_publisher + 3] = 'X';  // after the NUL: not shown
+    image.bytes[joliet_publisher + 1] = 'P';
     ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", image.bytes)));
     const auto iso = s.doc->FillVolumeInfo(KIND_ISO9660);
     ASSERT_EQ(iso.size(), 18u);
@@ -148,10 +157,13 @@ TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
     EXPECT_EQ(iso[5].data, "2,048");
     EXPECT_EQ(iso[13].name, "作成日時：");
     EXPECT_EQ(iso[13].data, "2021/01/02 03:04:05.00 -05:00");
+    EXPECT_EQ(iso[7].name, "出版社：");
+    EXPECT_EQ(iso[7].data, "P");
     const auto joliet = s.doc->FillVolumeInfo(KIND_JOLIET);
     ASSERT_EQ(joliet.size(), 18u);
     EXPECT_EQ(joliet[1].data, "Qorvex");
     EXPECT_EQ(joliet[2].data, iso[2].data);
+    EXPECT_EQ(joliet[7].data, "P");
     EXPECT_EQ(joliet[17].name, "付記：");
     EXPECT_EQ(joliet[17].data, "");
     EXPECT_TRUE(s.doc->FillVolumeInfo(KIND_UDF).empty());
@@ -241,22 +253,24 @@ TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
     ASSERT_EQ(stat(s.doc->TempFolder().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
-    // A copy still present from before (it could not be deleted) makes the next one NAME[1].EXT.
-    const std::string first = s.doc->TempFolder() + "/README.TXT";
-    WriteFile(first, std::string("in use"));
-    s.view->SetCurrentRow(s.Find("\\README.TXT"));
+    // Opening the same file twice: the first copy may still be in use, so it stays and the next is NAME[1].EXT.
     s.view->Model().SetSelected(0, true);
-    s.view->OnCommand(ID_OPEN_THIS);
-    ASSERT_EQ(s.ui.shell.size(), 2u);
-    EXPECT_EQ(s.ui.shell[1].first, s.doc->TempFolder() + "/README[1].TXT");
-    EXPECT_EQ(s.ui.shell[1].second, "");
+    for (int i = 0; i < 2; ++i) {
+        s.view->SetCurrentRow(s.Find("\\README.TXT"));
+        s.view->OnCommand(ID_OPEN_THIS);
+    }
+    ASSERT_EQ(s.ui.shell.size(), 3u);
+    EXPECT_EQ(s.ui.shell[1].first, s.doc->TempFolder() + "/README.TXT");
+    EXPECT_EQ(s.ui.shell[2].first, s.doc->TempFolder() + "/README[1].TXT");
+    EXPECT_EQ(s.ui.shell[2].second, "");
+    EXPECT_TRUE(fs::exists(s.ui.shell[1].first)) << "kept until the program ends";
     EXPECT_EQ(s.ui.messages.size(), 1u) << "a successful open shows no message";
 
     // No application for the type: the chooser is offered.
     s.ui.shell_result = ShellResult::NoAssociation;
     s.view->OnDoubleClick(s.Find("\\DOCS\\GUIDE.TXT"));
-    ASSERT_EQ(s.ui.shell.size(), 4u);
-    EXPECT_EQ(s.ui.shell[3].second, "<open with>");
+    ASSERT_EQ(s.ui.shell.size(), 5u);
+    EXPECT_EQ(s.ui.shell[4].second, "<open with>");
 
     const std::string temp = s.doc->TempFolder();
     s.Restart();
@@ -368,6 +382,147 @@ TEST(Document, PreferUdfChoosesTheUdfCatalogue) {
     ASSERT_EQ(s.doc->ExtractAll(s.dir / "u"), RESULT_FINISHED);
     EXPECT_EQ(Text(s.dir / "u/Long Name File.txt"), "hello");
     EXPECT_EQ(Text(s.dir / "u/sub/b.txt"), "bee");
+}
+
+TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
+    struct Case {
+        int32_t path_type;
+        int32_t no_select_dialog;
+        const char *documents;
+    } cases[] = {
+        {2, 1, "/home/user/Documents"},  // always the appointed folder, which is empty
+        {0, 1, ""},                      // always the documents folder, where there is none
+        {0, 0, ""},                      // the chooser starts there
+    };
+    for (const Case &c : cases) {
+        Session s;
+        s.ui.documents = c.documents;
+        ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+        s.doc->ApplyDestinationSettings({c.path_type, "", c.no_select_dialog, 0});
+        // Decided before anything is written, so that a fault here cannot write under "/".
+        bool fixed = false;
+        EXPECT_EQ(s.view->ProposedDestination(&fixed), s.dir.path() + "/") << c.path_type;
+        EXPECT_EQ(fixed, c.no_select_dialog != 0);
+    }
+    Session s;
+    s.ui.documents = "";
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+    s.doc->ApplyDestinationSettings({0, "", 0, 0});
+    s.view->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(s.ui.folder_initials, std::vector<std::string>{s.dir.path() + "/"});
+    EXPECT_EQ(Text(s.dir / "DOCS/GUIDE.TXT"), std::string(5000, 'g'));
+}
+
+TEST(Extraction, AbortInTheProgressDialogStopsWithTheInformationMessage) {
+    Session s;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+    s.doc->ApplyDestinationSettings({2, s.dir / "out", 1, 0});
+    s.ui.abort_after_advances = 1;
+    s.view->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(s.ui.messages.back(), "中止します。");
+    EXPECT_EQ(s.ui.Boxes().back().icon, BoxIcon::Information);
+    EXPECT_EQ(s.ui.closes, 1);
+    EXPECT_EQ(s.ui.begun.size(), 1u) << "nothing after the aborted file";
+}
+
+TEST(Document, OptionTogglesReopenTheImageAndKeepTheTrack) {
+    Session s;
+    IsoOptions o;
+    o.joliet = true;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    const std::vector<std::string> names = s.Names();
+    for (int id : {ID_CHECK_CRC, ID_CHECK_POSITION}) {
+        const int publishes = s.ui.publishes;
+        s.doc->OnCommand(id);
+        EXPECT_TRUE(s.doc->IsChecked(id));
+        EXPECT_TRUE(s.doc->HandleHeld()) << id;
+        EXPECT_EQ(s.doc->CurrentTrack(), 0) << id;
+        EXPECT_EQ(s.ui.publishes, publishes) << "the same track: the list stays as it is";
+        EXPECT_EQ(s.Names(), names);
+    }
+    EXPECT_EQ(s.doc->GetSettings().options, OPEN_CHECK_EDC | OPEN_CHECK_POSITION);
+    // Add pregap only rebuilds the list (an audio row would change its size).
+    const int publishes = s.ui.publishes;
+    s.doc->OnCommand(ID_ADD_PREGAP);
+    EXPECT_EQ(s.ui.publishes, publishes + 1);
+    EXPECT_EQ(s.Names(), names);
+}
+
+TEST(Extraction, DataTrackThroughTheSaveDialog) {
+    Session s;
+    const std::vector<uint8_t> image = BuildIso(SampleTree(), IsoOptions{}).bytes;
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", image)));
+    s.ui.track_file_answer = s.dir / "Track01.bin";
+    s.doc->OnCommand(ID_ADD_PREGAP);  // a data track has no pregap to add
+    s.view->OnCommand(ID_EXTRACT_TRACK);
+    ASSERT_EQ(s.ui.track_requests.size(), 1u);
+    const TrackSaveRequest &r = s.ui.track_requests[0];
+    EXPECT_EQ(r.default_name, "Track01");
+    EXPECT_EQ(r.default_ext, "bin");
+    EXPECT_EQ(r.filter_index, 2) << "バイナリイメージ";
+    EXPECT_EQ(r.title, "トラックを保存するファイルを指定");
+    EXPECT_EQ(r.initial_folder, s.dir.path() + "/");
+    EXPECT_EQ(s.ui.messages.back(), "解凍が終了しました。");
+    EXPECT_EQ(ReadFile(s.dir / "Track01.bin"), image);
+}
+
+// A disc sheet with an audio track and a data track, read once the engine reads disc sheets.
+TEST(Extraction, AudioTrackRowAndItsWaveThroughTheSaveDialog) {
+    Session s;
+    const std::vector<uint8_t> iso = BuildIso(SampleTree(), IsoOptions{}).bytes;
+    std::string bin(75 * 2352, '\x11');  // one second of audio, then the data track
+    bin.append(iso.begin(), iso.end());
+    WriteFile(s.dir / "disc.bin", bin);
+    WriteFile(s.dir / "disc.cue", std::string("FILE \"disc.bin\" BINARY\n"
+                                              "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                              "  TRACK 02 MODE1/2048\n    INDEX 01 00:01:00\n"));
+    if (!s.doc->OnOpenDocument(s.dir / "disc.cue") || s.doc->Tracks().size() != 2)
+        GTEST_SKIP() << "the engine reads no disc sheets yet";
+    EXPECT_EQ(s.doc->CurrentTrack(), 1) << "the first data track";
+    s.doc->SelectTrack(0);
+    ASSERT_EQ(s.view->Model().RowCount(), 1u);
+    const FileRow row = s.view->Model().Row(0);
+    EXPECT_EQ(row.name, "Track01");
+    EXPECT_EQ(row.list_kind, LIST_AUDIO);
+    EXPECT_EQ(row.size, 75u * 2352);
+    EXPECT_EQ(s.ui.summary, " 音楽トラック");
+    // Every file command on the audio row extracts the track as WAV.
+    s.ui.track_file_answer = s.dir / "Track01.WAV";
+    s.view->Model().SetSelected(0, true);
+    s.view->OnCommand(ID_EXTRACT_SELECTED);
+    ASSERT_EQ(s.ui.track_requests.size(), 1u);
+    EXPECT_EQ(s.ui.track_requests[0].default_ext, "WAV");
+    EXPECT_EQ(s.ui.track_requests[0].filter_index, 1);
+    EXPECT_EQ(fs::file_size(s.dir / "Track01.WAV"), 44 + 75u * 2352);
+}
+
+// Rock Ridge names, read once the engine reads them, replace the ISO 9660 names when nothing better is there.
+TEST(Document, RockRidgeNamesStandInForIsoNamesWhileTheExtendedFormatsAreOn) {
+    Session s;
+    if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
+    fs::create_directories(s.dir / "src/sub");
+    WriteFile(s.dir / "src/Long name.txt", std::string("long"));
+    WriteFile(s.dir / "src/sub/lower.txt", std::string("low"));
+    ASSERT_EQ(
+        qorvex::test::RunCommand("genisoimage -quiet -R -o '" + (s.dir / "rr.iso") + "' '" + (s.dir / "src") + "'"), 0);
+    ASSERT_TRUE(s.doc->OnOpenDocument(s.dir / "rr.iso"));
+    if (s.view->Model().Row(0).list_kind != LIST_ROCKRIDGE_FILES)
+        GTEST_SKIP() << "the engine lists no Rock Ridge catalogue yet";
+    EXPECT_TRUE(s.doc->IsChecked(ID_SHOW_ROCKRIDGE_FILES));
+    EXPECT_FALSE(s.doc->IsChecked(ID_SHOW_ISO_FILES));
+    EXPECT_GE(s.Find("\\Long name.txt"), 0);
+    EXPECT_EQ(s.view->Model().CellText(0, 1), "rockridge file");
+    ASSERT_EQ(s.doc->ExtractAll(s.dir / "all"), RESULT_FINISHED);
+    EXPECT_EQ(Text(s.dir / "all/sub/lower.txt"), "low");
+    s.doc->GetSettings().include_path = 1;
+    ASSERT_EQ(
+        s.doc->ExtractRows(s.dir / "rows/", {s.view->Model().Row(static_cast<size_t>(s.Find("\\Long name.txt")))}),
+        RESULT_FINISHED);
+    EXPECT_EQ(Text(s.dir / "rows/Long name.txt"), "long");
+
+    // Switched off, the image is read as described: ISO 9660 names.
+    s.doc->OnCommand(ID_EXTENSIONS);
+    for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_ISO_FILES) << r.name;
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "document.h"
 #include "file_list_model.h"
 #include "ini_profile.h"
-#include "progress_state.h"
 #include "scripted_ui.h"
 #include "settings.h"
 #include "support/temp_dir.h"
@@ -18,68 +17,89 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(FileListModel, CellTextAndSortingTwiceWithSelectionKeptById) {
+// Rows by field name; the id is the running row number AddRow gives.
+FileListModel Model(std::vector<FileRow> rows) {
     FileListModel m;
     int32_t id = 0;
-    id = m.AddRow(id, "B", 1, 1234, 10, 0, 1234567, 1, 0, 0);
-    id = m.AddRow(id, "a", 1, 20, 2, 5000, 999, 1, 0, 0);
-    id = m.AddRow(id, "C", 4, 300, 1, 0, 0, 1, 0, 0);
-    EXPECT_EQ(id, 3);
-    EXPECT_EQ(m.CellText(0, 2), "1,234");
-    EXPECT_EQ(m.CellText(1, 2), "20 (+5,000 byte)");
-    EXPECT_EQ(m.CellText(0, 3), "1,244");
-    EXPECT_EQ(m.CellText(0, 5), "1,234,567");
-    EXPECT_EQ(m.CellText(1, 5), "999");
-    EXPECT_EQ(m.CellText(0, 6), "----/--/-- --:--:--");
-    EXPECT_EQ(m.CellText(2, 1), "joliet system");
-    EXPECT_EQ(m.CellText(3, 0), "");
+    for (const FileRow &r : rows)
+        id = m.AddRow(id, r.name, r.list_kind, r.extent, r.sectors, r.offset, r.size, r.extent_count, r.extent_index,
+                      r.date);
+    return m;
+}
 
+std::vector<std::string> Names(const FileListModel &m) {
+    std::vector<std::string> names;
+    for (const FileRow &r : m.Rows()) names.push_back(r.name);
+    return names;
+}
+
+TEST(FileListModel, CellTexts) {
+    const FileListModel m = Model({
+        {.list_kind = LIST_JOLIET_FILES, .extent = 1234, .sectors = 10, .size = 1234567, .name = "B"},
+        {.list_kind = LIST_JOLIET_FILES, .extent = 20, .sectors = 2, .offset = 5000, .size = 999, .name = "a"},
+        {.list_kind = LIST_JOLIET_SYSTEM, .name = "C"},
+    });
+    struct Case {
+        size_t row;
+        int column;
+        const char *text;
+    } cases[] = {
+        {0, 2, "1,234"}, {1, 2, "20 (+5,000 byte)"},    {0, 3, "1,244"},         {0, 5, "1,234,567"},
+        {1, 5, "999"},   {0, 6, "----/--/-- --:--:--"}, {2, 1, "joliet system"}, {3, 0, ""},  // past the last row
+    };
+    for (const Case &c : cases) EXPECT_EQ(m.CellText(c.row, c.column), c.text) << c.row << "," << c.column;
+}
+
+TEST(FileListModel, SortingTwiceReversesAndKeepsTheSelectionById) {
+    FileListModel m = Model({{.name = "B"}, {.name = "a"}, {.name = "C"}});
     m.SetSelected(0, true);  // "B", id 0
     m.SetFocused(0);
     m.SortByColumn(0);  // byte order: "B" < "C" < "a"
-    EXPECT_EQ(m.Row(0).name, "B");
-    EXPECT_EQ(m.Row(2).name, "a");
+    EXPECT_EQ(Names(m), (std::vector<std::string>{"B", "C", "a"}));
     m.SortByColumn(0);
-    EXPECT_EQ(m.Row(0).name, "a");
-    EXPECT_EQ(m.Row(2).name, "B");
+    EXPECT_EQ(Names(m), (std::vector<std::string>{"a", "C", "B"}));
     EXPECT_EQ(m.SelectedRows(), std::vector<size_t>{2});
     EXPECT_EQ(m.Focused(), -1);
-    m.SortByColumn(5);  // by size, independent direction
-    EXPECT_EQ(m.Row(0).name, "C");
-    EXPECT_EQ(m.SortDirection(5), 0);
-    EXPECT_EQ(m.SortDirection(0), 1);
-    m.Clear();
-    EXPECT_EQ(m.SortDirection(0), -1);
 }
 
-TEST(ProgressState, RefreshEvery512CallsAndPercentagesNeverGoDown) {
-    ProgressState p(200);
-    p.Open();
-    ProgressDisplay d = p.BeginFile("/out/a", 1000000, 2000000);
-    EXPECT_EQ(d.bytes, "0 / 1,000,000 BYTE");
-    EXPECT_EQ(d.total_percent, "0%");
-    for (int i = 0; i < 511; ++i) EXPECT_FALSE(p.Advance(1, &d));
-    ASSERT_TRUE(p.Advance(1, &d));
-    EXPECT_EQ(d.bytes, "512 / 1,000,000 BYTE");
-    EXPECT_FALSE(d.file_percent_changed) << "0% is not above the highest shown";
-    ASSERT_TRUE(p.Advance(1000000 - 512, &d)) << "the end of the file refreshes";
-    EXPECT_EQ(d.file_percent, "100%");
-    EXPECT_EQ(d.total_percent, "50%");
-    EXPECT_EQ(d.file_bar, 200);
-    EXPECT_EQ(d.total_bar, 100);
+TEST(FileListModel, EachColumnKeepsItsOwnDirectionUntilTheRowsAreCleared) {
+    FileListModel m = Model({{.size = 5, .name = "x"}, {.size = 1, .name = "y"}});
+    m.SortByColumn(0);
+    m.SortByColumn(5);
+    EXPECT_EQ(Names(m), (std::vector<std::string>{"y", "x"})) << "the first click on a column is ascending";
+    EXPECT_EQ(m.SortDirection(5), 0);
+    EXPECT_EQ(m.SortDirection(0), 0);
+    m.Clear();
+    EXPECT_EQ(m.SortDirection(0), -1);
+    EXPECT_EQ(m.SortDirection(5), -1);
+}
 
-    d = p.BeginFile("/out/empty", 0, 2000000);
-    EXPECT_EQ(d.total_percent, "50%") << "the overall progress runs across files";
-    ASSERT_TRUE(p.Advance(0, &d));
-    EXPECT_EQ(d.file_percent, "100%");
-    EXPECT_EQ(d.file_bar, 200);
-
-    EXPECT_EQ(p.AbortFlag(), 0);
-    p.Abort();
-    EXPECT_EQ(p.AbortFlag(), 1);
-    EXPECT_FALSE(p.MayClose());
-    p.MarkClosing();
-    EXPECT_TRUE(p.MayClose());
+// Rows that tie on a column: ascending leaves them, descending exchanges them too; the extent column breaks
+// ties by offset, then by the system-name text.
+TEST(FileListModel, EqualKeysOfTheExtentSectorsAndDateColumns) {
+    struct Case {
+        int column;
+        FileRow first, second;
+        std::vector<std::string> ascending, descending;
+    } cases[] = {
+        {2, {.extent = 7, .offset = 0, .name = "p"}, {.extent = 7, .offset = 0, .name = "q"}, {"p", "q"}, {"q", "p"}},
+        {2, {.extent = 7, .offset = 9, .name = "p"}, {.extent = 7, .offset = 3, .name = "q"}, {"q", "p"}, {"p", "q"}},
+        {2,
+         {.list_kind = LIST_UDF_FILES, .extent = 7, .name = "p"},
+         {.list_kind = LIST_ISO_FILES, .extent = 7, .name = "q"},
+         {"q", "p"},
+         {"p", "q"}},
+        {4, {.sectors = 3, .name = "p"}, {.sectors = 3, .name = "q"}, {"p", "q"}, {"q", "p"}},
+        {6, {.date = 100, .name = "p"}, {.date = 100, .name = "q"}, {"p", "q"}, {"q", "p"}},
+        {6, {.date = 100, .name = "p"}, {.date = -5, .name = "q"}, {"q", "p"}, {"p", "q"}},
+    };
+    for (const Case &c : cases) {
+        FileListModel m = Model({c.first, c.second});
+        m.SortByColumn(c.column);
+        EXPECT_EQ(Names(m), c.ascending) << "column " << c.column;
+        m.SortByColumn(c.column);
+        EXPECT_EQ(Names(m), c.descending) << "column " << c.column;
+    }
 }
 
 TEST(TrackList, TimesTypesAndTheInitialTrack) {

@@ -36,6 +36,7 @@ public:
     std::deque<int> overwrite_answers;
     std::string folder;  // empty: folder choosers are cancelled
     int progress_dialogs = 0;
+    int file_dialogs = 0;
 
     DialogWatcher() {
         connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
@@ -61,6 +62,7 @@ private:
             question->Button(answer)->click();
         } else if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
             handled_ << modal;
+            ++file_dialogs;
             if (folder.empty()) {
                 chooser->reject();
             } else {
@@ -85,8 +87,9 @@ struct Program {
     std::unique_ptr<CLumastApp> app;
     std::unique_ptr<CMainFrame> frame;
     std::string library = EngineLibrary();
+    bool fixed_size = true;  // false: the window keeps the size it chose itself
 
-    Program() {
+    explicit Program(bool fixed = true) : fixed_size(fixed) {
         std::filesystem::create_directories(dir / "tmp");
         Start();
     }
@@ -100,7 +103,7 @@ struct Program {
         options.temp_root = dir / "tmp";
         app->InitInstance(options);
         frame = std::make_unique<CMainFrame>(*app, ui);
-        frame->resize(900, 640);
+        if (fixed_size) frame->resize(900, 640);
         frame->ShowInitially();
         QApplication::processEvents();
     }

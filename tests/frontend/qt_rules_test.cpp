@@ -34,19 +34,35 @@ TEST(RecentFileListTest, NewestFirstWithoutRepeatsAndAtMostEight) {
 }
 
 TEST(DestinationRuleTest, EachKindDecidesFieldAndEditing) {
-    const DestinationField documents = DestinationKindRule(0, "/data", "/home/u/Documents");
-    EXPECT_FALSE(documents.editable);
-    EXPECT_EQ(documents.folder, "/home/u/Documents");
-    const DestinationField image = DestinationKindRule(1, "/data", "/home/u/Documents");
-    EXPECT_FALSE(image.editable);
-    EXPECT_EQ(image.folder, "");
-    EXPECT_EQ(DestinationKindRule(2, "/data", "/home/u/Documents").folder, "/data");
-    EXPECT_TRUE(DestinationKindRule(2, "", "/home/u/Documents").editable);
-    EXPECT_EQ(DestinationKindRule(2, "", "/home/u/Documents").folder, "/home/u/Documents");
-    EXPECT_EQ(DestinationKindRule(0, "/data", "").folder, "");
+    struct Case {
+        int kind;
+        const char *folder, *documents;
+        bool editable;
+        const char *shown;
+    } cases[] = {
+        {0, "/data", "/home/u/Documents", false, "/home/u/Documents"},
+        {0, "/data", "", false, ""},                   // no documents folder known
+        {1, "/data", "/home/u/Documents", false, ""},  // the image's folder, taken when extracting
+        {2, "/data", "/home/u/Documents", true, "/data"},
+        {2, "", "/home/u/Documents", true, "/home/u/Documents"},
+    };
+    for (const Case &c : cases) {
+        const DestinationField field = DestinationKindRule(c.kind, c.folder, c.documents);
+        EXPECT_EQ(field.editable, c.editable) << c.kind << " " << c.folder;
+        EXPECT_EQ(field.folder, c.shown) << c.kind << " " << c.folder;
+    }
     EXPECT_EQ(InitialVolumeKind(1 | 2 | 4), 2);
     EXPECT_EQ(InitialVolumeKind(1 | 4), 4);
     EXPECT_EQ(InitialVolumeKind(0), 1);
+}
+
+TEST(FilterResourceTest, EveryChoiceKeepsItsTextAndItsOwnPatterns) {
+    const std::vector<NameFilter> filters = ParseFilterResource(
+        "イメージファイル (*.img, *.iso)|*.iso;*.img;*.bin;|全てのファイル (*.*)|*.*||ignored|*.x|");
+    ASSERT_EQ(filters.size(), 2u);
+    EXPECT_EQ(filters[0].text, "イメージファイル (*.img, *.iso)");
+    EXPECT_EQ(filters[0].patterns, "*.iso *.img *.bin");
+    EXPECT_EQ(filters[1].patterns, "*.*");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
@@ -31,6 +33,7 @@ bool Save(QWidget *widget, const QString &folder, const char *name) {
 
 int main(int argc, char **argv) {
     QApplication qapp(argc, argv);
+    lumast::qt::InstallQtTranslation();
     const QStringList args = QApplication::arguments();
     if (args.size() != 3) {
         std::fprintf(stderr, "usage: lumast_screenshots <image> <output folder>\n");
@@ -78,6 +81,10 @@ int main(int argc, char **argv) {
 
         qt::OverwriteDialog overwrite("/home/user/Documents/sample/README.TXT", app.FontFace(), &frame);
         ok &= Save(&overwrite, out, "overwrite.png");
+
+        const std::unique_ptr<QFileDialog> open = frame.MakeOpenDialog();
+        open->setDirectory(QFileInfo(image).absolutePath());
+        ok &= Save(open.get(), out, "open.png");
 
         qt::AboutDialog about(app.FontFace(), &frame);
         ok &= Save(&about, out, "about.png");

@@ -8,7 +8,14 @@ EXPORT int32_t QorvexGetDllVersion(void) { return STUB_VERSION; }
 #ifndef STUB_OMIT_QORVEX
 EXPORT int32_t Qorvex(int32_t a, int32_t b) { return a - a + b - b; }
 #endif
-EXPORT void *QorvexOpen(const char *p, uint32_t o, int32_t *e) { (void)p; (void)o; if (e) *e = 0x8123; return NULL; }
+#ifdef STUB_RECORD_OPTIONS
+/* The options word of the last open, for a test to read. */
+EXPORT uint32_t stub_last_options = 0;
+#define RECORD_OPTIONS(o) (stub_last_options = (o))
+#else
+#define RECORD_OPTIONS(o) (void)(o)
+#endif
+EXPORT void *QorvexOpen(const char *p, uint32_t o, int32_t *e) { (void)p; RECORD_OPTIONS(o); if (e) *e = 0x8123; return NULL; }
 EXPORT int32_t QorvexClose(void *h) { (void)h; return 0; }
 EXPORT int32_t QorvexSetCallback(void *h, void *c, void *u) { (void)h; (void)c; (void)u; return 0; }
 EXPORT int32_t QorvexGetFileCount(void *h, int32_t t, int32_t k) { (void)h; (void)t; (void)k; return 0; }
