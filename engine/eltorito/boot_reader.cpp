@@ -112,7 +112,7 @@ private:
     }
 
     void Take(const BootEntry &entry, uint8_t platform, bool section) {
-        // An empty slot (nothing at sector 0, the system area) names no image.
+        // An empty initial entry (nothing lies at sector 0, the system area) names no image.
         if (entry.load_rba == 0 || images_.size() >= kMaxBootImages) return;
         images_.push_back({entry, platform, section});
     }
@@ -138,7 +138,8 @@ private:
                 const ByteView e = Slot(i);
                 if (e.Size() == 0 || SectionHeader::Is(e.U8(0))) break;
                 const BootEntry entry = BootEntry::Parse(e);
-                if (!entry.IsEntry()) break;
+                // An empty slot (nothing lies at sector 0) ends a section whose count promised more.
+                if (!entry.IsEntry() || entry.load_rba == 0) break;
                 Take(entry, header.platform, true);
                 ++i;
                 // Extensions (2.6) carry selection criteria only.
