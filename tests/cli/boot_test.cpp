@@ -104,13 +104,5 @@ TEST_F(BootCli, BootFolderThatIsALinkIsRefused) {
     EXPECT_TRUE(Exists(out + "/readme.txt"));
 }
 
-TEST_F(BootCli, ImageWithoutBootImagesIsReported) {
-    const std::string plain = dir / "plain.iso";
-    MakeIso(plain, "-J", dir / "src/boot");
-    const Result r = Qorvex({"extract", plain, "-o", dir / "out", "--boot"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("no boot images"), std::string::npos) << r.err;
-}
-
 }  // namespace
 }  // namespace cli_test
