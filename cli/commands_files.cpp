@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "boot_images.h"
 #include "commands.h"
 #include "extent_groups.h"
 #include "image.h"
@@ -134,6 +135,9 @@ int RunList(const Args &args) {
     const bool parts = args.Has("--system");
     const int32_t kind = s.image.ChooseKind(s.track, s.requested);
     std::vector<Entry> entries = s.image.List(s.track, kind, parts);
+    // Boot parts are ISO 9660 system parts; the automatic choice shows them beside another file system's.
+    if (parts && s.requested == KIND_AUTO && kind != KIND_ISO9660)
+        for (Entry &e : BootParts(s.image, s.track)) entries.push_back(std::move(e));
     // The listing is printed either way; an incomplete one ends with status 1.
     const int status =
         !parts && ReportSkippedFolders(s.image, s.track, kind, "missing from this listing") ? kExitFailed : kExitOk;
@@ -296,6 +300,7 @@ int RunExtract(const Args &args) {
         if (create(empty.path, false) && !file.Finish(0, &problem)) fail(empty.path, problem.Describe());
     }
     if (ReportSkippedFolders(s.image, s.track, kind, "not extracted")) failed = true;
+    if (args.Has("--boot") && !ExtractBootImages(s.image, s.track, tree, overwrite, &refused)) failed = true;
     if (refused) std::fprintf(stderr, "qorvex: %zu existing file(s) refused\n", refused);
     return failed ? kExitFailed : kExitOk;
 }

@@ -27,6 +27,7 @@ const char kGlobalHelp[] =
     "Global options (accepted by every command):\n"
     "  --check-edc       check the error detection code (EDC) of every raw sector read\n"
     "  --check-position  check the address in each raw sector's header and skip to the matching sector\n"
+    "  --no-extensions   read only what the base formats describe (no boot images and other extensions)\n"
     "  -q, --quiet       no progress line (shown on a terminal during long extractions)\n"
     "  -h, --help        show help\n"
     "  --version         show the version of qorvex and of its engine\n";
@@ -75,23 +76,26 @@ const std::vector<Command> &Commands() {
          "List the files of one file system of a track (default: the first track that has one).\n"
          "  --fs KIND   auto (default: Joliet, else UDF, else ISO 9660), iso, joliet or udf\n"
          "  --track N   the track, as numbered by \"qorvex tracks\"\n"
-         "  --system    list the system parts (descriptors, path tables, folders ...) instead of files\n"
+         "  --system    list the system parts (descriptors, path tables, folders ...) instead of files; with\n"
+         "              --fs auto the El Torito boot record, catalogue and images are listed as well\n"
          "  --long      also size, date (UTC), start sector, sectors and extent index/count\n"
          "  --json      a JSON array of objects with every field\n"},
         {"extract",
          cli::RunExtract,
          1,
          -1,
-         {"--overwrite"},
+         {"--overwrite", "--boot"},
          {"-o", "--fs", "--track"},
-         "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|iso|joliet|udf] [--track N] [--overwrite] [PATH ...]\n"
+         "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|iso|joliet|udf] [--track N] [--overwrite] [--boot]\n"
+         "                      [PATH ...]\n"
          "Extract all files, or the named image paths (a folder path takes everything below it), into DIR\n"
          "(default: the current folder). Paths match as listed, with or without the \";1\" version suffix,\n"
          "with \"\\\" or \"/\" separators. Files recorded in several extents are joined. Names that would leave\n"
          "DIR are kept inside it; links, FIFOs and files inside DIR are never followed or written through (one\n"
          "in the way of a target is reported). Names cut by the image's record limit are refused, and folders\n"
          "too deep to be listed are reported; both end with status 1.\n"
-         "  --overwrite  replace existing files (otherwise each is refused and reported)\n"},
+         "  --overwrite  replace existing files (otherwise each is refused and reported)\n"
+         "  --boot       also write each El Torito boot image into DIR/[BOOT] (\"1-x86-no-emulation.img\", ...)\n"},
         {"extract-part",
          cli::RunExtractPart,
          2,
@@ -149,6 +153,7 @@ int main(int argc, char **argv) {
     const Command *command = nullptr;
     bool help = false;
     bool options_done = false;
+    bool no_extensions = false;
 
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string &w = words[i];
@@ -166,6 +171,8 @@ int main(int argc, char **argv) {
                 args.open_options |= OPEN_CHECK_EDC;
             } else if (name == "--check-position") {
                 args.open_options |= OPEN_CHECK_POSITION;
+            } else if (name == "--no-extensions") {
+                no_extensions = true;
             } else if (name == "-q" || name == "--quiet") {
                 cli::Progress::SetQuiet(true);
             } else if (name == "--version") {
@@ -213,6 +220,7 @@ int main(int argc, char **argv) {
         PrintProgramHelp(stderr);
         return cli::kExitUsage;
     }
+    if (!no_extensions) args.open_options |= OPEN_EXTENSIONS;
     int n = static_cast<int>(args.positional.size());
     if (n < command->min_positional) return Usage(command->name, "missing argument");
     if (command->max_positional >= 0 && n > command->max_positional)

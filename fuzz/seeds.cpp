@@ -1,5 +1,6 @@
 #include "seeds.h"
 
+#include "support/eltorito_builder.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/udf_builder.h"
@@ -86,6 +87,31 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     extended.extended_entry = true;
     refused.root.children = {extended};
     seeds["fuzz_udf"].push_back(From(qorvex::test::BuildUdf(refused).bytes, 19));
+
+    // Boot catalogues: a BIOS image with EFI and Mac sections (one entry with extensions), a floppy, a hard
+    // disk with a partition table, and an EFI image whose placeholder load size leaves its FAT to tell its size.
+    auto &boot = seeds["fuzz_eltorito"];
+    auto bootable = [&](const std::vector<qorvex::test::BootSection> &sections) {
+        auto volume = qorvex::test::BuildIso({File("A.TXT;1", "a")}, qorvex::test::BootDescriptors());
+        qorvex::test::AddBootCatalogue(volume, sections);
+        boot.push_back(From(volume.bytes, 16));
+    };
+    qorvex::test::BootImageSpec plain, selected, floppy, disk, efi;
+    selected.extensions = 2;
+    floppy.media = 2;
+    disk.media = 4;
+    disk.sector_count = 1;
+    disk.data.assign(4096, 0);
+    disk.data[446 + 4] = 0x83, disk.data[446 + 8] = 1, disk.data[446 + 12] = 7;
+    disk.data[510] = 0x55, disk.data[511] = 0xAA;
+    efi.sector_count = 1;
+    efi.data.assign(4096, 0);
+    efi.data[0] = 0xEB, efi.data[12] = 2, efi.data[13] = 1, efi.data[14] = 1, efi.data[16] = 2, efi.data[19] = 8;
+    efi.data[510] = 0x55, efi.data[511] = 0xAA;
+    bootable({{0x00, {plain}}, {0xEF, {efi, plain}}, {0x02, {selected}}});
+    bootable({{0x00, {floppy}}});
+    bootable({{0x00, {disk}}, {0x01, {plain}}});
+    bootable({{0xEF, {efi}}});
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},

@@ -13,6 +13,14 @@ extern "C" {
  * one open image allows (about 64 MiB plus 16 bytes per image byte, at most 2 GiB). */
 #define ENGINE_TOO_LARGE 0x8127
 
+/* Kinds of the El Torito system parts listed among the ISO 9660 ones with OPEN_BOOT_IMAGES. A boot image is
+ * listed with the size of what it emulates: a floppy's 1.2, 1.44 or 2.88 MB, a hard disk up to the end of its
+ * last partition, else the sectors loaded (an EFI image recording 0 or 1 loaded sectors: its FAT size). */
+#define QORVEX_EX_KIND_BOOT_RECORD 7        /* the boot record volume descriptor */
+#define QORVEX_EX_KIND_BOOT_CATALOGUE 8     /* the boot catalogue */
+#define QORVEX_EX_KIND_BOOT_IMAGE 9         /* the image of the initial/default entry */
+#define QORVEX_EX_KIND_BOOT_SECTION_IMAGE 10 /* the image of a section entry */
+
 /* QorvexExEntry.flags */
 #define QORVEX_EX_NAME_CUT 0x0001u     /* the name did not fit EntryInfo.name / wname and was cut */
 #define QORVEX_EX_MULTI_EXTENT 0x0002u /* ISO 9660 / Joliet: the record's multi-extent flag (more records follow) */

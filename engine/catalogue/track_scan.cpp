@@ -1,5 +1,6 @@
 #include "catalogue/track_scan.h"
 
+#include "eltorito/boot_reader.h"
 #include "iso9660/iso_reader.h"
 #include "udf/udf_reader.h"
 
@@ -29,6 +30,9 @@ Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogue
     TrackCatalogues found;
     // A code left by a reader counts only when no file system is found; the last one left wins.
     Status last = iso9660::ReadIso(reader, limits, &found.iso, &found.joliet);
+    // Boot parts join a found ISO 9660 listing, read while the reader still has its block size.
+    if (limits.Has(OPEN_BOOT_IMAGES) && found.iso.found)
+        if (const Status boot = eltorito::ReadBootParts(reader, limits, found.iso); boot.Failed()) last = boot;
     if (const Status udf = udf::ReadUdf(reader, limits, &found.udf); udf.Failed()) last = udf;
     const bool any = found.iso.found || found.joliet.found || found.udf.found;
     if (!any && last.IsOk()) last = Code::kUnknownFormat;

@@ -28,6 +28,11 @@ enum class EntryKind : int32_t {
     kIsoPathTableM = 4,
     kIsoPrimaryDescriptor = 5,
     kIsoTerminator = 6,
+    // El Torito (with OPEN_BOOT_IMAGES), among the ISO 9660 system parts
+    kBootRecord = 7,
+    kBootCatalogue = 8,
+    kBootImage = 9,          // named by the initial/default entry
+    kBootSectionImage = 10,  // named by a section entry
     // Joliet
     kJolietFile = 11,
     kJolietFolder = 12,

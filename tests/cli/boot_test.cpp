@@ -1,0 +1,108 @@
+// Boot images through the command line: listed among the system parts, written one at a time by extract-part
+// and all together into [BOOT] by extract --boot, only inside the destination; --no-extensions hides them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "cli_harness.h"
+
+namespace cli_test {
+namespace {
+
+std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
+    std::vector<uint8_t> bytes(n);
+    for (auto &b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+    return bytes;
+}
+
+const char kNoEmulation[] = "boot image 1 x86 no emulation";
+const char kFloppy[] = "boot image 2 x86 1.44 MB floppy";
+
+class BootCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        src = dir / "src";
+        Shell("mkdir -p " + Quote(src + "/boot"));
+        WriteBytes(src + "/boot/boot.bin", Pattern(5000, 1));
+        WriteBytes(src + "/boot/floppy.img", Pattern(1474560, 2));
+        WriteText(src + "/readme.txt", "files come along\n");
+        image = dir / "boot.iso";
+        MakeIso(image,
+                "-J -c boot.cat -b boot/boot.bin -no-emul-boot -boot-load-size 4 -eltorito-alt-boot "
+                "-b boot/floppy.img",
+                src);
+    }
+    std::vector<uint8_t> Head(const std::string &file, size_t n) {
+        std::vector<uint8_t> bytes = ReadBytes(src + "/" + file);
+        bytes.resize(n);
+        return bytes;
+    }
+    Scratch dir;
+    std::string src, image;
+};
+
+TEST_F(BootCli, SystemListingShowsBootPartsUnlessAnotherFileSystemIsNamed) {
+    const std::string boot_parts = std::string("boot record\nboot catalogue\n") + kNoEmulation + "\n" + kFloppy + "\n";
+    const struct {
+        std::vector<std::string> args;
+        bool listed;
+    } cases[] = {
+        {{"ls", image, "--system"}, true},  // the automatic choice is Joliet: boot parts are shown beside it
+        {{"ls", image, "--system", "--fs", "iso"}, true},
+        {{"ls", image, "--system", "--fs", "joliet"}, false},
+        {{"--no-extensions", "ls", image, "--system"}, false},
+        {{"ls", image}, false},
+    };
+    for (const auto &c : cases) {
+        const Result r = Qorvex(c.args);
+        SCOPED_TRACE(c.args.back());
+        ASSERT_EQ(r.status, 0) << r.err;
+        const bool ends_with = r.out.size() >= boot_parts.size() &&
+                               r.out.compare(r.out.size() - boot_parts.size(), boot_parts.size(), boot_parts) == 0;
+        EXPECT_EQ(ends_with, c.listed) << r.out;
+        EXPECT_EQ(r.out.find("boot image") != std::string::npos, c.listed) << r.out;
+    }
+}
+
+TEST_F(BootCli, ExtractPartWritesOneImage) {
+    const std::string out = dir / "floppy.img";
+    Result r = Qorvex({"extract-part", image, kFloppy, "-o", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(out), ReadBytes(src + "/boot/floppy.img"));
+
+    r = Qorvex({"--no-extensions", "extract-part", image, kNoEmulation, "-o", dir / "none.img"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no system part"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(dir / "none.img"));
+}
+
+TEST_F(BootCli, ExtractBootWritesEveryImageIntoBootFolder) {
+    const std::string out = dir / "out";
+    Result r = Qorvex({"extract", image, "-o", out, "--boot"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FilesBelow(out),
+              (std::vector<std::string>{"[BOOT]/1-x86-no-emulation.img", "[BOOT]/2-x86-1.44-MB-floppy.img", "boot.cat",
+                                        "boot/boot.bin", "boot/floppy.img", "readme.txt"}));
+    EXPECT_EQ(ReadBytes(out + "/[BOOT]/1-x86-no-emulation.img"), Head("boot/boot.bin", 2048));
+    EXPECT_EQ(ReadBytes(out + "/[BOOT]/2-x86-1.44-MB-floppy.img"), ReadBytes(src + "/boot/floppy.img"));
+
+    // Existing images are refused like files, and replaced when asked.
+    r = Qorvex({"extract", image, "-o", out, "--boot", "boot.cat"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("[BOOT]/1-x86-no-emulation.img: exists"), std::string::npos) << r.err;
+    r = Qorvex({"extract", image, "-o", out, "--boot", "--overwrite", "boot.cat"});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(BootCli, BootFolderThatIsALinkIsRefused) {
+    const std::string out = dir / "out", elsewhere = dir / "elsewhere";
+    Shell("mkdir -p " + Quote(out) + " " + Quote(elsewhere));
+    ASSERT_EQ(symlink(elsewhere.c_str(), (out + "/[BOOT]").c_str()), 0);
+    const Result r = Qorvex({"extract", image, "-o", out, "--boot", "readme.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("in the way"), std::string::npos) << r.err;
+    EXPECT_TRUE(FilesBelow(elsewhere).empty());
+    EXPECT_TRUE(Exists(out + "/readme.txt"));
+}
+
+}  // namespace
+}  // namespace cli_test
