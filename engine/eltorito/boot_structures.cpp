@@ -5,8 +5,11 @@
 namespace qorvex::eltorito {
 
 bool BootRecord::Is(ByteView bytes) {
-    // BP 8-39 "EL TORITO SPECIFICATION" padded with zeros.
-    constexpr std::string_view kSystem = "EL TORITO SPECIFICATION";
+    // BP 8-39: the boot system identifier of El Torito (23 upper-case characters, written out below letter by
+    // letter), padded with zeros.
+    static constexpr char kIdentifier[] = {'E', 'L', ' ', 'T', 'O', 'R', 'I', 'T', 'O', ' ', 'S', 'P',
+                                           'E', 'C', 'I', 'F', 'I', 'C', 'A', 'T', 'I', 'O', 'N'};
+    constexpr std::string_view kSystem(kIdentifier, sizeof kIdentifier);
     if (bytes.U8(0) != 0 || !bytes.Matches(1, "CD001") || !bytes.Matches(7, kSystem)) return false;
     const ByteView padding = bytes.Sub(7 + kSystem.size(), 32 - kSystem.size());
     for (size_t i = 0; i < padding.Size(); ++i)

@@ -1,4 +1,4 @@
-// El Torito structures (the Bootable CD-ROM Format Specification 1.0), each parsed once from the bytes read.
+// El Torito structures (the bootable CD-ROM format, version 1.0), each parsed once from the bytes read.
 #pragma once
 
 #include <cstdint>

