@@ -1,6 +1,7 @@
 #include "catalogue/track_scan.h"
 
 #include "iso9660/iso_reader.h"
+#include "rockridge/rockridge_reader.h"
 #include "udf/udf_reader.h"
 
 namespace qorvex {
@@ -29,6 +30,9 @@ Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogue
     TrackCatalogues found;
     // A code left by a reader counts only when no file system is found; the last one left wins.
     Status last = iso9660::ReadIso(reader, limits, &found.iso, &found.joliet);
+    // Rock Ridge adds to the ISO 9660 hierarchy it lies in: a failure of its own leaves the track as it was.
+    if (limits.Has(OPEN_ROCK_RIDGE) && found.iso.found)
+        (void)rockridge::ReadRockRidge(reader, limits, &found.rockridge);
     if (const Status udf = udf::ReadUdf(reader, limits, &found.udf); udf.Failed()) last = udf;
     const bool any = found.iso.found || found.joliet.found || found.udf.found;
     if (!any && last.IsOk()) last = Code::kUnknownFormat;

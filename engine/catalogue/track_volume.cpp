@@ -91,7 +91,7 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     record->wname[w] = u'\0';
 }
 
-void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details) {
+void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexExEntry *details) {
     const uint32_t size = details->struct_size;
     std::memset(details, 0, std::min<size_t>(size, sizeof *details));
     details->struct_size = size;
@@ -106,6 +106,29 @@ void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details) {
     }
     details->modified = entry.date;
     details->name_length = static_cast<uint32_t>(std::min<size_t>(entry.name.size(), UINT32_MAX));
+    if (const PosixDetails *posix = listing ? listing->DetailsOf(entry) : nullptr) {
+        details->iso_file_flags = static_cast<uint32_t>(entry.file_flags);
+        if (entry.file_flags & iso9660::kFlagMultiExtent) details->flags |= QORVEX_EX_MULTI_EXTENT;
+        details->flags |= posix->flags;
+        details->mode = posix->mode;
+        details->links = posix->links;
+        details->uid = posix->uid;
+        details->gid = posix->gid;
+        details->serial = posix->serial;
+        details->device = posix->device;
+        details->modified = posix->modified;
+        details->accessed = posix->accessed;
+        details->changed = posix->changed;
+        details->created = posix->created;
+        // A target that does not fit is not handed over cut: a shorter target names another file.
+        const std::string_view target = posix->link_target;
+        if (target.size() < sizeof details->link_target) {
+            std::memcpy(details->link_target, target.data(), target.size());
+            details->link_target[target.size()] = '\0';
+        } else {
+            details->flags &= ~QORVEX_EX_SYMLINK;
+        }
+    }
 }
 
 Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits) {
@@ -164,6 +187,9 @@ Status TrackVolume::ExtractCurrentFile(const char *path, bool single) {
     if (!list) return Code::kBadKind;
     const CatalogueEntry *entry = At(list, file_cursor_);
     if (!entry) return Code::kNoCurrentEntry;
+    // zisofs data is stored compressed and is not decoded: its bytes are not the file's.
+    if (const PosixDetails *posix = SelectedListing()->DetailsOf(*entry); posix && (posix->flags & QORVEX_EX_ZISOFS))
+        return Code::kUnknownFormat;
     return single ? ExtractSingle(*entry, path) : ExtractJoined(*entry, path);
 }
 
