@@ -190,11 +190,13 @@ Status RockRidgeScan::Keep(const Found &f, std::string_view path, bool folder, u
         posix.serial = info.serial;
     }
     const uint32_t type = info.mode & kTypeMask;
-    const bool link = !folder && info.has_link && !info.link_cut && (!info.has_px || type == kTypeLink);
+    // A link whose target was too long stays a link, without a target (never one cut to name another file).
+    const bool link =
+        !folder && ((info.has_link && (!info.has_px || type == kTypeLink)) || (info.has_px && type == kTypeLink));
     const bool special =
         !folder && !link &&
         (info.has_pn || (info.has_px && type != 0 && type != kTypeFile && type != kTypeFolder && type != kTypeLink));
-    if (link) {
+    if (link && info.has_link && !info.link_cut) {
         posix.flags |= QORVEX_EX_SYMLINK;
         posix.link_target = listing_.names.Add(info.link, budget_);
     }
