@@ -78,9 +78,11 @@ void ParseSl(const SuspEntry &e, RecordInfo &info) {
         const std::string_view content = area.Text(i + 2, length);
         if (content.size() < length) break;
         if (flags & kSlRoot) {
-            // Only a first component can name the root; a later one would make an absolute path of a part.
-            AppendBounded(info.link, info.link.empty() ? "/" : "", kMaxLinkBytes, info.link_cut);
-            info.link_separate = false;
+            // Only a first component names the root; a later one would make an absolute path of a part.
+            if (info.link.empty()) {
+                AppendBounded(info.link, "/", kMaxLinkBytes, info.link_cut);
+                info.link_separate = false;
+            }
         } else {
             if (info.link_separate) AppendBounded(info.link, "/", kMaxLinkBytes, info.link_cut);
             const std::string_view part = (flags & kSlCurrent) ? "." : (flags & kSlParent) ? ".." : content;
