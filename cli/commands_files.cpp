@@ -104,9 +104,14 @@ void PrintJson(const std::vector<Entry> &entries) {
             std::printf("null");
         std::printf(", \"start\": %" PRId32 ", \"sectors\": %" PRId32 ", \"offset\": %" PRId32
                     ", \"extent_index\": %u, \"extent_count\": %u, \"attributes\": %" PRId32
-                    ", \"directory\": %s, \"hidden\": %s}",
+                    ", \"directory\": %s, \"hidden\": %s",
                     e.start, e.sectors, e.offset, e.extent_index, e.extent_count, e.attributes,
                     (e.attributes & 0x10) ? "true" : "false", (e.attributes & 0x02) ? "true" : "false");
+        if (e.ex_flags & QORVEX_EX_POSIX)
+            std::printf(", \"mode\": %" PRIu32 ", \"links\": %" PRIu32 ", \"uid\": %" PRIu32 ", \"gid\": %" PRIu32,
+                        e.mode, e.links, e.uid, e.gid);
+        if (e.ex_flags & QORVEX_EX_SYMLINK) std::printf(", \"link_target\": %s", JsonString(e.link_target).c_str());
+        std::printf("}");
     }
     std::printf("%s]\n", entries.empty() ? "" : "\n");
 }
