@@ -39,7 +39,7 @@ struct Selection {
 int Select(const Args &args, Selection *s) {
     s->requested = ParseKind(args.Value("--fs", "auto"));
     if (s->requested < 0) {
-        std::fprintf(stderr, "qorvex: --fs takes auto, rockridge, udf, joliet or iso\n");
+        std::fprintf(stderr, "qorvex: --fs takes auto, rockridge, joliet, udf or iso\n");
         return kExitUsage;
     }
     int32_t number = -1;

@@ -58,8 +58,8 @@ public:
 
     // The first track that carries any file system; 0 when none does.
     int32_t DefaultTrack() const;
-    // "auto": with the extensions read, Rock Ridge, else UDF, else Joliet, else ISO 9660; without them Joliet,
-    // else UDF, else ISO 9660; by their file counts (then by their system parts).
+    // "auto": Rock Ridge (when the extensions are read), else Joliet, else UDF, else ISO 9660 by their file
+    // counts (then by their system parts).
     int32_t ChooseKind(int32_t track, int32_t requested) const;
 
 private:

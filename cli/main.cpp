@@ -72,10 +72,10 @@ const std::vector<Command> &Commands() {
          1,
          {"--system", "--long", "--json"},
          {"--fs", "--track"},
-         "Usage: qorvex ls IMAGE [--fs auto|rockridge|udf|joliet|iso] [--track N] [--system] [--long] [--json]\n"
+         "Usage: qorvex ls IMAGE [--fs auto|rockridge|joliet|udf|iso] [--track N] [--system] [--long] [--json]\n"
          "List the files of one file system of a track (default: the first track that has one).\n"
-         "  --fs KIND   auto (default: Rock Ridge, else UDF, else Joliet, else ISO 9660; with --no-extensions\n"
-         "              Joliet, else UDF, else ISO 9660), rockridge, udf, joliet or iso\n"
+         "  --fs KIND   auto (default: Rock Ridge, else Joliet, else UDF, else ISO 9660), rockridge, joliet,\n"
+         "              udf or iso\n"
          "  --track N   the track, as numbered by \"qorvex tracks\"\n"
          "  --system    list the system parts (descriptors, path tables, folders ...) instead of files\n"
          "  --long      also size, date (UTC), start sector, sectors and extent index/count; for Rock Ridge\n"
@@ -87,7 +87,7 @@ const std::vector<Command> &Commands() {
          -1,
          {"--overwrite", "--same-permissions", "--hard-links"},
          {"-o", "--fs", "--track"},
-         "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|rockridge|udf|joliet|iso] [--track N] [--overwrite]\n"
+         "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|rockridge|joliet|udf|iso] [--track N] [--overwrite]\n"
          "                      [--same-permissions] [--hard-links] [PATH ...]\n"
          "Extract all files, or the named image paths (a folder path takes everything below it), into DIR\n"
          "(default: the current folder). Paths match as listed, with or without the \";1\" version suffix,\n"
@@ -107,7 +107,7 @@ const std::vector<Command> &Commands() {
          2,
          {},
          {"-o", "--fs", "--track"},
-         "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|rockridge|udf|joliet|iso] [--track N]\n"
+         "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|rockridge|joliet|udf|iso] [--track N]\n"
          "Write the system part with exactly the name NAME (as \"qorvex ls --system\" lists it) to FILE\n"
          "(\"-\" for standard output). With --fs auto the chosen file system is searched first, then the others.\n"},
     };

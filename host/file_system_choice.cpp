@@ -14,10 +14,7 @@ int32_t PreferredKind(int32_t iso_files, int32_t joliet_files, int32_t udf_files
 
 int32_t AutomaticKind(int32_t iso_files, int32_t joliet_files, int32_t udf_files, int32_t rockridge_files) {
     if (rockridge_files > 0) return KIND_ROCKRIDGE;
-    if (udf_files > 0) return KIND_UDF;
-    if (joliet_files > 0) return KIND_JOLIET;
-    if (iso_files > 0) return KIND_ISO9660;
-    return 0;
+    return PreferredKind(iso_files, joliet_files, udf_files, false);
 }
 
 }  // namespace host
