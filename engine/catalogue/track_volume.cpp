@@ -123,7 +123,7 @@ void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexEx
         // A target that does not fit is not handed over cut: a shorter target names another file.
         const std::string_view target = posix->link_target;
         if (target.size() < sizeof details->link_target) {
-            std::memcpy(details->link_target, target.data(), target.size());
+            if (!target.empty()) std::memcpy(details->link_target, target.data(), target.size());
             details->link_target[target.size()] = '\0';
         } else {
             details->flags &= ~QORVEX_EX_SYMLINK;
