@@ -97,7 +97,7 @@ const std::vector<Command> &Commands() {
          "too deep to be listed are reported; both end with status 1.\n"
          "From Rock Ridge, files and folders get their recorded permissions and times, and symbolic links are\n"
          "made when their target stays inside DIR (an absolute target, or one that climbs out, is refused and\n"
-         "reported); devices, FIFOs and sockets are listed, never made; zisofs-compressed files are reported.\n"
+         "reported); devices, FIFOs and sockets are listed, never made; zisofs-compressed files are decoded.\n"
          "  --overwrite         replace existing files (otherwise each is refused and reported)\n"
          "  --same-permissions  keep the set-user-ID, set-group-ID and sticky bits as well (Rock Ridge)\n"
          "  --hard-links        make files with one recorded serial number hard links of one file (Rock Ridge)\n"},

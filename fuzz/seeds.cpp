@@ -25,6 +25,9 @@ std::vector<uint8_t> RockRidgeSeed() {
     const std::vector<uint8_t> stamp = {120, 5, 6, 7, 8, 9, 0};
     const std::vector<uint8_t> long_stamp = {'2', '0', '2', '0', '0', '1', '0', '2', '0',
                                              '3', '0', '4', '0', '5', '0', '6', 4};
+    std::vector<uint8_t> real(40000, 0);
+    for (size_t i = 0; i < 5000; ++i) real[i] = static_cast<uint8_t>(i * 7);
+    const std::vector<uint8_t> zisofs = susp::Zisofs(real);  // a block of data, then one of zeros
     IsoNode moved = rr(Dir("DEEP", {rr(File("IN.TXT;1", "inside"), 0100644, susp::Nm("inside.txt"))}), 040755,
                        susp::Join({susp::Nm("deep"), susp::Re()}));
     moved.self_system_use = susp::Px(040700, 2);
@@ -34,7 +37,7 @@ std::vector<uint8_t> RockRidgeSeed() {
                {susp::Nm("long name ", 1), susp::Nm("continued"), susp::Tf(0x0F, {stamp, stamp, stamp, stamp})})),
         rr(File("B.TXT;1", "b"), 0100600, susp::Join({susp::Nm("b"), susp::Tf(0x86, {long_stamp, long_stamp})})),
         rr(File("DEV.;1", ""), 0020644, susp::Join({susp::Nm("dev"), susp::Pn(0x0000000100000002ull)})),
-        rr(File("Z.TXT;1", "compressed"), 0100644, susp::Join({susp::Nm("z"), susp::Zf(100000)})),
+        rr(File("Z.TXT;1", zisofs), 0100644, susp::Join({susp::Nm("z"), susp::Zf(40000)})),
         rr(File("LINK.;1", ""), 0120777,
            susp::Join({susp::Nm("link"), susp::Sl({{0x08, ""}, {0, "usr"}, {0x01, "li"}}, 0x01),
                        susp::Sl({{0, "b"}, {0x04, ""}, {0x02, ""}})})),

@@ -20,8 +20,8 @@ extern "C" {
 #define QORVEX_EX_SYMLINK 0x0008u      /* a symbolic link; link_target holds its target */
 #define QORVEX_EX_HARDLINK_SERIAL 0x0010u /* serial identifies the file among hard links */
 #define QORVEX_EX_DEVICE 0x0020u       /* a device node (listed, never created); device holds its number */
-#define QORVEX_EX_ZISOFS 0x0040u       /* zisofs-compressed (Rock Ridge ZF): the size is the real size; the data is
-                                          not decoded, so extracting the entry gives ENGINE_UNKNOWN_FORMAT */
+#define QORVEX_EX_ZISOFS 0x0040u       /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction
+                                          gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
 
 /* Entry kinds of the Rock Ridge catalogue (KIND_ROCKRIDGE, open option OPEN_ROCK_RIDGE). Paths use "\" like the
  * other catalogues and carry the POSIX names (no version suffix). Files, links and special files are in the

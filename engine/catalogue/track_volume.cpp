@@ -8,6 +8,7 @@
 #include "iso9660/iso_structures.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "rockridge/zisofs.h"
 #include "tracks/output_file.h"
 
 namespace qorvex {
@@ -187,9 +188,9 @@ Status TrackVolume::ExtractCurrentFile(const char *path, bool single) {
     if (!list) return Code::kBadKind;
     const CatalogueEntry *entry = At(list, file_cursor_);
     if (!entry) return Code::kNoCurrentEntry;
-    // zisofs data is stored compressed and is not decoded: its bytes are not the file's.
+    // zisofs data is stored compressed: the file is what it decodes to.
     if (const PosixDetails *posix = SelectedListing()->DetailsOf(*entry); posix && (posix->flags & QORVEX_EX_ZISOFS))
-        return Code::kUnknownFormat;
+        return ExtractZisofs(*entry, path);
     return single ? ExtractSingle(*entry, path) : ExtractJoined(*entry, path);
 }
 
@@ -312,6 +313,57 @@ Status TrackVolume::ExtractJoined(const CatalogueEntry &entry, const char *path)
     QORVEX_TRY(output.Finish(entry.date, entry.attributes));
     QORVEX_TRY(image.Close());
     return copied;
+}
+
+// A zisofs file: the stored sectors read by byte range (one sector held), the decoded bytes written and handed
+// to the callback a sector's worth at a time, as any other file's.
+Status TrackVolume::ExtractZisofs(const CatalogueEntry &entry, const char *path) {
+    ImageFilesOpen image(reader_);
+    QORVEX_TRY(image.Open());
+    const int64_t u = reader_.UserSize();
+    if (u <= 0) return Code::kReadFailed;
+    std::vector<uint8_t> sector(static_cast<size_t>(u));
+    int64_t held = -1;
+    Status read_failure = Code::kReadFailed;
+    auto read = [&](uint64_t offset, uint8_t *out, size_t n) {
+        while (n > 0) {
+            const int64_t k = static_cast<int64_t>(offset / static_cast<uint64_t>(u));
+            if (k != held) {
+                const int64_t s = int64_t(entry.extent) + k;
+                held = -1;
+                if (s > INT32_MAX || !reader_.SeekSector(static_cast<int32_t>(s))) return false;
+                if (reader_.ReadSectors(sector.data(), 1) == 0) {
+                    read_failure = reader_.ReadFailure();
+                    return false;
+                }
+                held = k;
+            }
+            const size_t at = static_cast<size_t>(offset % static_cast<uint64_t>(u));
+            const size_t take = std::min(n, sector.size() - at);
+            std::memcpy(out, sector.data() + at, take);
+            out += take, offset += take, n -= take;
+        }
+        return true;
+    };
+    OutputFile output;
+    QORVEX_TRY(output.Create(path));
+    QORVEX_TRY(output.Presize(entry.size));
+    platform::File *file = output.File();
+    auto sink = [&](const uint8_t *data, size_t n) -> Status {
+        if (file && !file->Write(data, n)) return Code::kWriteFailed;
+        for (size_t at = 0; at < n; at += static_cast<size_t>(u)) {
+            const size_t chunk = std::min(n - at, static_cast<size_t>(u));
+            if (!progress_.Deliver(data + at, static_cast<int32_t>(chunk))) return Code::kAborted;
+        }
+        return Status::Ok();
+    };
+    const uint64_t stored = uint64_t(entry.sectors) * static_cast<uint64_t>(u);
+    Status decoded = rockridge::DecodeZisofs(stored, entry.size, read, sink);
+    if (decoded == Status(Code::kReadFailed) && held < 0) decoded = read_failure;
+    if (decoded.IsOk() && file && !file->Flush()) decoded = Code::kWriteFailed;
+    QORVEX_TRY(output.Finish(entry.date, entry.attributes));
+    QORVEX_TRY(image.Close());
+    return decoded;
 }
 
 }  // namespace qorvex

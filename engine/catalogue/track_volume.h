@@ -44,6 +44,8 @@ public:
     // Extraction of one entry, or of the UDF file an entry belongs to (all its extents joined).
     Status ExtractSingle(const CatalogueEntry &entry, const char *path);
     Status ExtractJoined(const CatalogueEntry &entry, const char *path);
+    // Extraction of a zisofs-compressed Rock Ridge file: its decoded bytes.
+    Status ExtractZisofs(const CatalogueEntry &entry, const char *path);
 
 private:
     Status CopyEntry(const CatalogueEntry &entry, platform::File *out);

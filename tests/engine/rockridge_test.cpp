@@ -5,6 +5,7 @@
 #include "qorvex.h"
 #include "qorvex_ext.h"
 #include "rockridge/susp.h"
+#include "rockridge/zisofs.h"
 #include "support/susp_entries.h"
 #include "support/temp_dir.h"
 
@@ -157,11 +158,11 @@ TEST(RockRidgeCatalogue, EntriesAndTheirDetails) {
         }
         EXPECT_EQ(files[2].ex.device, 0x0000000800000001ull);
 
-        // The compressed data is not handed out as if it were the file's.
+        // Bytes that do not decode are never handed out as if they were the file's.
         EntryInfo e{};
         QorvexGetFileStart(h, 0, KIND_ROCKRIDGE);
         for (int i = 0; i < 4; ++i) QorvexGetNextFile(h, &e);
-        EXPECT_EQ(QorvexExtractCurrentFile2(h, (dir / "z").c_str(), 1), ENGINE_UNKNOWN_FORMAT);
+        EXPECT_EQ(QorvexExtractCurrentFile2(h, (dir / "z").c_str(), 1), ENGINE_READ_FAILED);
 
         const std::vector<Listed> parts = List(h, true);
         ASSERT_EQ(parts.size(), 3u);
@@ -171,6 +172,55 @@ TEST(RockRidgeCatalogue, EntriesAndTheirDetails) {
         EXPECT_EQ(parts[2].name, "rockridge folder \\Sub Folder\\");
         EXPECT_EQ(parts[2].ex.mode, 040750u);
         QorvexClose(h);
+    }
+}
+
+// zisofs streams: decoded whole, a block of zeros stored as nothing; a stream its own table does not
+// describe fails cleanly.
+TEST(RockRidgeZisofs, DecodesOrRefuses) {
+    Bytes data(100000, 0);
+    for (size_t i = 0; i < 40000; ++i) data[i] = static_cast<uint8_t>(i % 251);
+    for (size_t i = 70000; i < data.size(); ++i) data[i] = 'x';
+    const Bytes good = Zisofs(data, 15);
+    auto decode = [](const Bytes &stored, uint64_t real, Bytes *out) {
+        return rockridge::DecodeZisofs(
+            stored.size(), real,
+            [&](uint64_t offset, uint8_t *to, size_t n) {
+                if (offset > stored.size() || n > stored.size() - offset) return false;
+                std::copy_n(stored.begin() + static_cast<ptrdiff_t>(offset), n, to);
+                return true;
+            },
+            [&](const uint8_t *bytes, size_t n) {
+                out->insert(out->end(), bytes, bytes + n);
+                return Status::Ok();
+            });
+    };
+    Bytes out;
+    ASSERT_TRUE(decode(good, data.size(), &out).IsOk());
+    EXPECT_EQ(out, data);
+
+    auto damaged = [&](size_t at, std::initializer_list<uint8_t> bytes) {
+        Bytes copy = good;
+        std::copy(bytes.begin(), bytes.end(), copy.begin() + static_cast<ptrdiff_t>(at));
+        return copy;
+    };
+    const struct {
+        const char *what;
+        Bytes stored;
+        uint64_t real;
+    } refused[] = {
+        {"another real size", good, data.size() + 1},
+        {"no magic", damaged(0, {0}), data.size()},
+        {"a block size zisofs does not have", damaged(13, {20}), data.size()},
+        {"a table past the data", Bytes(good.begin(), good.begin() + 24), data.size()},
+        {"pointers going back", damaged(20, {0x10, 0, 0, 0}), data.size()},
+        {"a block past the data", damaged(24, {0xFF, 0xFF, 0xFF, 0x0F}), data.size()},
+        {"a block that does not inflate", damaged(good.size() - 10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), data.size()},
+        {"too short for its header", Bytes(good.begin(), good.begin() + 10), data.size()},
+    };
+    for (const auto &r : refused) {
+        Bytes partial;
+        EXPECT_EQ(decode(r.stored, r.real, &partial).GetCode(), Code::kReadFailed) << r.what;
     }
 }
 

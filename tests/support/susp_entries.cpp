@@ -1,7 +1,10 @@
 #include "support/susp_entries.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#include <zlib.h>
 
 namespace qorvex::test::susp {
 
@@ -96,6 +99,32 @@ Bytes Zf(uint32_t real_size) {
 
 Bytes St() {
     return Entry("ST", {});
+}
+
+Bytes Zisofs(const Bytes &data, uint8_t log2_block) {
+    const size_t block = size_t{1} << log2_block;
+    const size_t blocks = (data.size() + block - 1) / block;
+    Bytes out = {0x37, 0xE4, 0x53, 0x96, 0xC9, 0xDB, 0xD6, 0x07};
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(data.size() >> (8 * i)));
+    out.insert(out.end(), {4, log2_block, 0, 0});
+    const size_t table = out.size();
+    out.resize(table + (blocks + 1) * 4);
+    auto put = [&](size_t i, uint32_t v) {
+        for (int k = 0; k < 4; ++k) out[table + i * 4 + k] = static_cast<uint8_t>(v >> (8 * k));
+    };
+    put(0, static_cast<uint32_t>(out.size()));
+    for (size_t i = 0; i < blocks; ++i) {
+        const size_t from = i * block, n = std::min(block, data.size() - from);
+        const bool zeros = std::all_of(data.begin() + from, data.begin() + from + n, [](uint8_t b) { return b == 0; });
+        if (!zeros) {
+            uLongf length = compressBound(n);
+            Bytes packed(length);
+            compress(packed.data(), &length, data.data() + from, n);
+            out.insert(out.end(), packed.begin(), packed.begin() + length);
+        }
+        put(i + 1, static_cast<uint32_t>(out.size()));
+    }
+    return out;
 }
 
 size_t SystemUseAt(const IsoImage &image, size_t record) {

@@ -32,6 +32,9 @@ Bytes Pn(uint64_t device);
 Bytes Tf(uint8_t flags, const std::vector<Bytes> &stamps);  // 7 or 17 bytes each
 Bytes Zf(uint32_t real_size);
 Bytes St();
+// A file's data as zisofs stores it (header, block pointers, zlib blocks of 2^log2_block bytes; a block of
+// zeros is stored as no bytes).
+Bytes Zisofs(const Bytes &data, uint8_t log2_block = 15);
 
 // Byte offset in the image of the system use area of the record at `record`.
 size_t SystemUseAt(const IsoImage &image, size_t record);
