@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include "cli_harness.h"
+#include "support/iso_builder.h"
+#include "support/susp_entries.h"
 
 namespace cli_test {
 namespace {
@@ -110,6 +112,25 @@ TEST_F(RockRidgeCli, ExistingNamesAreRefusedOrReplacedWithoutFollowing) {
     r = Qorvex({"extract", image, "-o", out, "inside", "--overwrite"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(LinkTarget(out + "/inside"), "run.sh");
+}
+
+// A file recorded in several extents, each record carrying the POSIX name: one output file, joined.
+TEST(RockRidgeCliBuilt, FileInSeveralExtentsIsJoinedUnderItsPosixName) {
+    using namespace qorvex::test;
+    Scratch dir;
+    IsoNode split = File("SPLIT.BIN;1", Pattern(5 * 2048 + 100, 3));
+    split.extent_size = 2 * 2048;
+    split.system_use = susp::Join({susp::Px(0100640), susp::Nm("Split File.bin")});
+    IsoOptions o;
+    o.root_system_use = susp::Join({susp::Sp(), susp::Px(040755, 2)});
+    const std::string image = dir / "split.iso";
+    WriteBytes(image, BuildIso({split}, o).bytes);
+    const Result listed = Qorvex({"ls", image});
+    EXPECT_EQ(listed.out, "\\Split File.bin\n\\Split File.bin\n\\Split File.bin\n");
+    const Result r = Qorvex({"extract", image, "-o", dir / "out"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "out/Split File.bin"), split.data);
+    EXPECT_EQ(Lstat(dir / "out/Split File.bin").st_mode, mode_t{0100640});
 }
 
 }  // namespace
