@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "image.h"
 #include "output.h"
 #include "output_tree.h"
+#include "qorvex_ext.h"
 
 namespace cli {
 
@@ -22,6 +24,7 @@ int32_t ParseKind(const std::string &text) {
     if (text == "iso" || text == "iso9660") return KIND_ISO9660;
     if (text == "joliet") return KIND_JOLIET;
     if (text == "udf") return KIND_UDF;
+    if (text == "rockridge" || text == "rr") return KIND_ROCKRIDGE;
     return -1;
 }
 
@@ -37,7 +40,7 @@ struct Selection {
 int Select(const Args &args, Selection *s) {
     s->requested = ParseKind(args.Value("--fs", "auto"));
     if (s->requested < 0) {
-        std::fprintf(stderr, "qorvex: --fs takes auto, iso, joliet or udf\n");
+        std::fprintf(stderr, "qorvex: --fs takes auto, rockridge, joliet, udf or iso\n");
         return kExitUsage;
     }
     int32_t number = -1;
@@ -102,9 +105,14 @@ void PrintJson(const std::vector<Entry> &entries) {
             std::printf("null");
         std::printf(", \"start\": %" PRId32 ", \"sectors\": %" PRId32 ", \"offset\": %" PRId32
                     ", \"extent_index\": %u, \"extent_count\": %u, \"attributes\": %" PRId32
-                    ", \"directory\": %s, \"hidden\": %s}",
+                    ", \"directory\": %s, \"hidden\": %s",
                     e.start, e.sectors, e.offset, e.extent_index, e.extent_count, e.attributes,
                     (e.attributes & 0x10) ? "true" : "false", (e.attributes & 0x02) ? "true" : "false");
+        if (e.ex_flags & QORVEX_EX_POSIX)
+            std::printf(", \"mode\": %" PRIu32 ", \"links\": %" PRIu32 ", \"uid\": %" PRIu32 ", \"gid\": %" PRIu32,
+                        e.mode, e.links, e.uid, e.gid);
+        if (e.ex_flags & QORVEX_EX_SYMLINK) std::printf(", \"link_target\": %s", JsonString(e.link_target).c_str());
+        std::printf("}");
     }
     std::printf("%s]\n", entries.empty() ? "" : "\n");
 }
@@ -121,6 +129,32 @@ bool ReportSkippedFolders(const Image &image, int32_t track, int32_t kind, const
     return true;
 }
 
+// "drwxr-xr-x" from a POSIX mode; "?" for the type when none is recorded.
+std::string ModeText(const Entry &e) {
+    if ((e.ex_flags & QORVEX_EX_POSIX) == 0) return "?---------";
+    static const char kTypes[] = "?pc?d?b?-?l?s???";
+    std::string text(1, kTypes[(e.mode >> 12) & 0xF]);
+    const char *bits = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i) text += (e.mode & (0400u >> i)) ? bits[i] : '-';
+    if (e.mode & 04000) text[3] = (e.mode & 0100) ? 's' : 'S';
+    if (e.mode & 02000) text[6] = (e.mode & 0010) ? 's' : 'S';
+    if (e.mode & 01000) text[9] = (e.mode & 0001) ? 't' : 'T';
+    return text;
+}
+
+// ls --long of Rock Ridge: mode, links, owner, size, date and the name (with "-> target" for a link).
+void PrintPosixLong(const std::vector<Entry> &entries) {
+    std::printf("%-10s  %5s  %-11s  %14s  %-20s  %s\n", "MODE", "LINKS", "UID/GID", "SIZE", "DATE (UTC)", "NAME");
+    for (const Entry &e : entries) {
+        const bool posix = (e.ex_flags & QORVEX_EX_POSIX) != 0;
+        const std::string owner = posix ? std::to_string(e.uid) + "/" + std::to_string(e.gid) : "-";
+        std::string name = DisplayName(e.name);
+        if (e.ex_flags & QORVEX_EX_SYMLINK) name += " -> " + DisplayName(e.link_target);
+        std::printf("%-10s  %5" PRIu32 "  %-11s  %14" PRIu64 "  %-20s  %s\n", ModeText(e).c_str(), e.links,
+                    owner.c_str(), e.size, FormatDate(e.time).c_str(), name.c_str());
+    }
+}
+
 // The folder part of an image path, "\" for the root.
 std::string FolderOf(const std::string &name) {
     const size_t slash = name.rfind('\\');
@@ -134,7 +168,7 @@ int RunList(const Args &args) {
     if (int status = Select(args, &s); status != kExitOk) return status;
     const bool parts = args.Has("--system");
     const int32_t kind = s.image.ChooseKind(s.track, s.requested);
-    std::vector<Entry> entries = s.image.List(s.track, kind, parts);
+    std::vector<Entry> entries = s.image.List(s.track, kind, parts, kind == KIND_ROCKRIDGE);
     // Boot parts are ISO 9660 system parts; the automatic choice shows them beside another file system's.
     if (parts && s.requested == KIND_AUTO && kind != KIND_ISO9660)
         for (Entry &e : BootParts(s.image, s.track)) entries.push_back(std::move(e));
@@ -146,6 +180,10 @@ int RunList(const Args &args) {
         return status;
     }
     const bool long_form = args.Has("--long");
+    if (long_form && kind == KIND_ROCKRIDGE) {
+        PrintPosixLong(entries);
+        return status;
+    }
     if (long_form)
         std::printf("%14s  %-20s  %10s  %10s  %-7s  %s\n", "SIZE", "DATE (UTC)", "START", "SECTORS", "EXTENT", "NAME");
     for (const Entry &e : entries) {
@@ -185,9 +223,16 @@ int RunExtract(const Args &args) {
     for (const Entry &e : entries) listed.push_back({e.name, e.size, e.extent_count, e.extent_index, e.more_extents});
     const std::vector<host::OutputGroup> groups = host::GroupExtents(listed, kind == KIND_UDF);
     std::vector<bool> wanted(groups.size(), false);
+    std::vector<size_t> posix_others;  // Rock Ridge links and special files selected
     uint64_t total = 0;
     for (size_t g = 0; g < groups.size(); ++g) {
         wanted[g] = selected(entries[groups[g].entries[0]].name);
+        // Links and special files have no data: they are made (or reported) apart from the files.
+        const int32_t first_kind = entries[groups[g].entries[0]].kind;
+        if (first_kind == QORVEX_KIND_RR_SYMLINK || first_kind == QORVEX_KIND_RR_SPECIAL) {
+            if (wanted[g]) posix_others.push_back(groups[g].entries[0]);
+            wanted[g] = false;
+        }
         if (wanted[g]) total += groups[g].size;
     }
     const std::vector<size_t> group_of = host::GroupOfEntries(groups, entries.size());
@@ -258,6 +303,25 @@ int RunExtract(const Args &args) {
         return false;
     };
 
+    // Rock Ridge: one serial number names one file; its later names become hard links of the first.
+    const bool hard_links = args.Has("--hard-links");
+    const bool same_permissions = args.Has("--same-permissions");
+    auto PermissionBits = [&](const Entry &e) {
+        return static_cast<mode_t>(e.mode & (same_permissions ? 07777u : 0777u));
+    };
+    std::unordered_map<uint64_t, std::vector<std::string>> made_by_serial;
+    auto link_by_serial = [&](const Entry &e) {
+        if (!hard_links || !(e.ex_flags & QORVEX_EX_HARDLINK_SERIAL) || e.links < 2) return false;
+        const auto it = made_by_serial.find(e.serial);
+        if (it == made_by_serial.end()) return false;
+        const std::vector<std::string> components = host::TargetComponents(e.name, false);
+        if (!tree.CreateHardLink(it->second, components, overwrite, &problem)) {
+            if (problem.refusal == host::Refusal::kExists) ++refused;
+            fail(components.empty() ? e.name : host::JoinComponents(components), problem.Describe());
+        }
+        return true;
+    };
+
     s.image.Walk(s.track, kind, false, [&](size_t i) {
         if (i >= group_of.size() || !wanted[group_of[i]]) return;
         const host::OutputGroup &group = groups[group_of[i]];
@@ -269,7 +333,11 @@ int RunExtract(const Args &args) {
                     refuse_cut(entries[k].name);
                     return;
                 }
+            if (link_by_serial(first)) return;
             if (!create(first.name, HasVersionSuffix(kind))) return;
+            if (first.ex_flags & QORVEX_EX_POSIX) file.SetFinalMode(PermissionBits(first));
+            if (hard_links && (first.ex_flags & QORVEX_EX_HARDLINK_SERIAL) && first.links > 1)
+                made_by_serial.emplace(first.serial, host::TargetComponents(first.name, false));
             skipping = false;
         }
         if (skipping || (group.engine_joins && i != group.entries.front())) return;
@@ -298,6 +366,47 @@ int RunExtract(const Args &args) {
             continue;
         }
         if (create(empty.path, false) && !file.Finish(0, &problem)) fail(empty.path, problem.Describe());
+    }
+    if (kind == KIND_ROCKRIDGE) {
+        for (size_t i : posix_others) {
+            const Entry &e = entries[i];
+            const std::vector<std::string> components = host::TargetComponents(e.name, false);
+            const std::string shown = components.empty() ? e.name : host::JoinComponents(components);
+            if (e.kind == QORVEX_KIND_RR_SPECIAL) {
+                std::fprintf(stderr, "qorvex: %s: a device, FIFO or socket; listed, not made\n",
+                             DisplayName(shown).c_str());
+                continue;
+            }
+            const std::vector<std::string> folder(components.begin(), components.end() - (components.empty() ? 0 : 1));
+            if (components.empty() || !host::LinkStaysInside(folder, e.link_target)) {
+                fail(shown, "symbolic link to \"" + e.link_target + "\" would lead out of the folder; not made");
+            } else if (!tree.CreateSymlink(components, e.link_target, e.modified, overwrite, &problem)) {
+                if (problem.refusal == host::Refusal::kExists) ++refused;
+                fail(shown, problem.Describe());
+            }
+        }
+        // Folders: every selected one is made (empty ones too), then given its mode and time, deepest first so
+        // that a folder without write permission is closed only once what it holds is done.
+        const std::vector<Entry> folders = s.image.List(s.track, kind, true, true);
+        const std::string prefix = "rockridge folder ";
+        std::vector<std::pair<std::vector<std::string>, const Entry *>> made;
+        for (const Entry &f : folders) {
+            if (f.kind != QORVEX_KIND_RR_FOLDER || f.name.compare(0, prefix.size(), prefix) != 0) continue;
+            const std::string path = f.name.substr(prefix.size());
+            const std::vector<std::string> components = host::TargetComponents(path, false);
+            if (components.empty() || !selected(path)) continue;  // the destination itself is the user's
+            if (!tree.MakeFolder(components, &problem)) {
+                fail(host::JoinComponents(components), problem.Describe());
+                continue;
+            }
+            made.emplace_back(components, &f);
+        }
+        for (auto it = made.rbegin(); it != made.rend(); ++it) {
+            const Entry &f = *it->second;
+            const mode_t mode = (f.ex_flags & QORVEX_EX_POSIX) ? PermissionBits(f) : 0755;
+            if (!tree.SetFolderAttributes(it->first, mode, f.modified, &problem))
+                fail(host::JoinComponents(it->first), problem.Describe());
+        }
     }
     if (ReportSkippedFolders(s.image, s.track, kind, "not extracted")) failed = true;
     if (args.Has("--boot") && !ExtractBootImages(s.image, s.track, tree, overwrite, &refused)) failed = true;

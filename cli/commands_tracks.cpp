@@ -32,6 +32,7 @@ const char *FsWord(int32_t kind) {
         case KIND_ISO9660: return "iso";
         case KIND_JOLIET: return "joliet";
         case KIND_UDF: return "udf";
+        case KIND_ROCKRIDGE: return "rockridge";
         default: return "none";
     }
 }
@@ -145,6 +146,8 @@ int RunInfo(const Args &args) {
         int32_t sectors = 0;
         int64_t bytes = 0;
         int32_t preferred = QorvexGetImageInformation(image.handle(), t, KIND_AUTO, label, &sectors, &bytes);
+        // With the extensions read, the kind ls and extract take by default (Rock Ridge first).
+        if (preferred != 0 && (args.open_options & OPEN_EXTENSIONS)) preferred = image.ChooseKind(t, KIND_AUTO);
         if (json)
             std::printf("%s\n  {\"track\": %u, \"session\": %u, \"format\": \"%s\", \"sectors\": %" PRId32
                         ", \"bytes\": %" PRId64 ", \"default_fs\": \"%s\", \"file_systems\": [",
@@ -154,7 +157,7 @@ int RunInfo(const Args &args) {
             std::printf("Track %u (session %u): %s, %" PRId32 " sectors, %" PRId64 " bytes\n", track.track,
                         track.session, host::FormatName(track.format), sectors, bytes);
         bool any = false;
-        for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
+        for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF, KIND_ROCKRIDGE}) {
             int32_t files = QorvexGetFileCount(image.handle(), t, kind);
             int32_t parts = image.PartCount(t, kind);
             if (files == 0 && parts == 0) continue;

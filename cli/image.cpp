@@ -31,6 +31,15 @@ void AddDetails(QorvexHandle handle, bool parts, Entry *entry) {
     if (current(handle, &ex) != 0) return;
     entry->name_cut = (ex.flags & QORVEX_EX_NAME_CUT) != 0;
     entry->more_extents = (ex.flags & QORVEX_EX_MULTI_EXTENT) != 0;
+    entry->ex_flags = ex.flags;
+    entry->mode = ex.mode;
+    entry->uid = ex.uid;
+    entry->gid = ex.gid;
+    entry->links = ex.links;
+    entry->serial = ex.serial;
+    entry->device = ex.device;
+    entry->modified = ex.modified;
+    entry->link_target.assign(ex.link_target, strnlen(ex.link_target, sizeof ex.link_target));
 }
 
 }  // namespace
@@ -59,6 +68,7 @@ bool Image::Open(const std::string &path, uint32_t options) {
         return false;
     }
     int32_t error = 0;
+    options_ = options;
     handle_ = QorvexOpen(path.c_str(), options, &error);
     if (!handle_) {
         ReportEngineError("cannot open " + path, error ? error : ENGINE_UNKNOWN_FORMAT);
@@ -129,10 +139,13 @@ int32_t Image::DefaultTrack() const {
 
 int32_t Image::ChooseKind(int32_t track, int32_t requested) const {
     if (requested != KIND_AUTO) return requested;
-    if (int32_t kind = host::PreferredKind(QorvexGetFileCount(handle_, track, KIND_ISO9660),
-                                           QorvexGetFileCount(handle_, track, KIND_JOLIET),
-                                           QorvexGetFileCount(handle_, track, KIND_UDF), false))
-        return kind;
+    const int32_t iso = QorvexGetFileCount(handle_, track, KIND_ISO9660);
+    const int32_t joliet = QorvexGetFileCount(handle_, track, KIND_JOLIET);
+    const int32_t udf = QorvexGetFileCount(handle_, track, KIND_UDF);
+    const int32_t kind = (options_ & OPEN_EXTENSIONS)
+                             ? host::AutomaticKind(iso, joliet, udf, QorvexGetFileCount(handle_, track, KIND_ROCKRIDGE))
+                             : host::PreferredKind(iso, joliet, udf, false);
+    if (kind) return kind;
     for (int32_t kind : kKindOrder)
         if (PartCount(track, kind) > 0) return kind;
     return KIND_ISO9660;
@@ -180,6 +193,7 @@ const char *KindName(int32_t kind) {
         case KIND_ISO9660: return "ISO 9660";
         case KIND_JOLIET: return "Joliet";
         case KIND_UDF: return "UDF";
+        case KIND_ROCKRIDGE: return "Rock Ridge";
         default: return "?";
     }
 }

@@ -26,6 +26,12 @@ struct Entry {
     std::string name;
     bool name_cut = false;      // the name did not fit the record and was cut
     bool more_extents = false;  // ISO 9660 / Joliet multi-extent flag: the file goes on in the next record
+    // POSIX details (Rock Ridge), with `details`; ex_flags holds the QORVEX_EX_* bits.
+    uint32_t ex_flags = 0;
+    uint32_t mode = 0, uid = 0, gid = 0, links = 0;
+    uint64_t serial = 0, device = 0;
+    int64_t modified = 0;
+    std::string link_target;
 };
 
 class Image {
@@ -37,6 +43,7 @@ public:
 
     // Checks the path and opens it; reports every failure on stderr.
     bool Open(const std::string &path, uint32_t options);
+    uint32_t Options() const { return options_; }
     QorvexHandle handle() const { return handle_; }
     int32_t TrackCount() const;
 
@@ -51,11 +58,13 @@ public:
 
     // The first track that carries any file system; 0 when none does.
     int32_t DefaultTrack() const;
-    // "auto": Joliet, else UDF, else ISO 9660 by their file counts (then by their system parts).
+    // "auto": Rock Ridge (when the extensions are read), else Joliet, else UDF, else ISO 9660 by their file
+    // counts (then by their system parts).
     int32_t ChooseKind(int32_t track, int32_t requested) const;
 
 private:
     QorvexHandle handle_ = nullptr;
+    uint32_t options_ = 0;
 };
 
 // The data sink behind the engine's progress callback: gathers each block into file (when set) or writes it
@@ -84,6 +93,6 @@ private:
 };
 
 const char *KindName(int32_t kind);
-constexpr int32_t kKindOrder[] = {KIND_JOLIET, KIND_UDF, KIND_ISO9660};
+constexpr int32_t kKindOrder[] = {KIND_JOLIET, KIND_UDF, KIND_ISO9660, KIND_ROCKRIDGE};
 
 }  // namespace cli

@@ -27,7 +27,8 @@ const char kGlobalHelp[] =
     "Global options (accepted by every command):\n"
     "  --check-edc       check the error detection code (EDC) of every raw sector read\n"
     "  --check-position  check the address in each raw sector's header and skip to the matching sector\n"
-    "  --no-extensions   read only what the base formats describe (no boot images and other extensions)\n"
+    "  --no-extensions   read only ISO 9660, Joliet and UDF as the engine describes them (no Rock Ridge,\n"
+    "                    boot images, UDF 2.x or disc sheets)\n"
     "  -q, --quiet       no progress line (shown on a terminal during long extractions)\n"
     "  -h, --help        show help\n"
     "  --version         show the version of qorvex and of its engine\n";
@@ -72,37 +73,45 @@ const std::vector<Command> &Commands() {
          1,
          {"--system", "--long", "--json"},
          {"--fs", "--track"},
-         "Usage: qorvex ls IMAGE [--fs auto|iso|joliet|udf] [--track N] [--system] [--long] [--json]\n"
+         "Usage: qorvex ls IMAGE [--fs auto|rockridge|joliet|udf|iso] [--track N] [--system] [--long] [--json]\n"
          "List the files of one file system of a track (default: the first track that has one).\n"
-         "  --fs KIND   auto (default: Joliet, else UDF, else ISO 9660), iso, joliet or udf\n"
+         "  --fs KIND   auto (default: Rock Ridge, else Joliet, else UDF, else ISO 9660), rockridge, joliet,\n"
+         "              udf or iso\n"
          "  --track N   the track, as numbered by \"qorvex tracks\"\n"
          "  --system    list the system parts (descriptors, path tables, folders ...) instead of files; with\n"
          "              --fs auto the El Torito boot record, catalogue and images are listed as well\n"
-         "  --long      also size, date (UTC), start sector, sectors and extent index/count\n"
+         "  --long      also size, date (UTC), start sector, sectors and extent index/count; for Rock Ridge\n"
+         "              mode, owner (uid/gid), size, date (UTC) and \"-> target\" of a link\n"
          "  --json      a JSON array of objects with every field\n"},
         {"extract",
          cli::RunExtract,
          1,
          -1,
-         {"--overwrite", "--boot"},
+         {"--overwrite", "--boot", "--same-permissions", "--hard-links"},
          {"-o", "--fs", "--track"},
-         "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|iso|joliet|udf] [--track N] [--overwrite] [--boot]\n"
-         "                      [PATH ...]\n"
+         "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|rockridge|joliet|udf|iso] [--track N] [--overwrite]\n"
+         "                      [--boot] [--same-permissions] [--hard-links] [PATH ...]\n"
          "Extract all files, or the named image paths (a folder path takes everything below it), into DIR\n"
          "(default: the current folder). Paths match as listed, with or without the \";1\" version suffix,\n"
          "with \"\\\" or \"/\" separators. Files recorded in several extents are joined. Names that would leave\n"
          "DIR are kept inside it; links, FIFOs and files inside DIR are never followed or written through (one\n"
          "in the way of a target is reported). Names cut by the image's record limit are refused, and folders\n"
          "too deep to be listed are reported; both end with status 1.\n"
-         "  --overwrite  replace existing files (otherwise each is refused and reported)\n"
-         "  --boot       also write each El Torito boot image into DIR/[BOOT] (\"1-x86-no-emulation.img\", ...)\n"},
+         "From Rock Ridge, files and folders get their recorded permissions and times, and symbolic links are\n"
+         "made when their target stays inside DIR (an absolute target, or one that climbs out, is refused and\n"
+         "reported); devices, FIFOs and sockets are listed, never made; zisofs-compressed files are decoded.\n"
+         "  --overwrite         replace existing files (otherwise each is refused and reported)\n"
+         "  --same-permissions  keep the set-user-ID, set-group-ID and sticky bits as well (Rock Ridge)\n"
+         "  --hard-links        make files with one recorded serial number hard links of one file (Rock Ridge)\n"
+         "  --boot              also write each El Torito boot image into DIR/[BOOT] (\"1-x86-no-emulation.img\",\n"
+         "                      ...)\n"},
         {"extract-part",
          cli::RunExtractPart,
          2,
          2,
          {},
          {"-o", "--fs", "--track"},
-         "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|iso|joliet|udf] [--track N]\n"
+         "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|rockridge|joliet|udf|iso] [--track N]\n"
          "Write the system part with exactly the name NAME (as \"qorvex ls --system\" lists it) to FILE\n"
          "(\"-\" for standard output). With --fs auto the chosen file system is searched first, then the others.\n"},
     };
@@ -113,7 +122,7 @@ void PrintProgramHelp(FILE *out) {
     std::fprintf(out,
                  "Usage: qorvex [global options] COMMAND [options] IMAGE ...\n"
                  "List and extract the tracks, files and system parts of CD and DVD disc images\n"
-                 "(ISO 9660, Joliet and UDF; 2048-, 2324-, 2336-, 2352- and 2448-byte sectors).\n\n"
+                 "(ISO 9660, Joliet, UDF and Rock Ridge; 2048-, 2324-, 2336-, 2352- and 2448-byte sectors).\n\n"
                  "Commands:\n"
                  "  tracks         list the CD tracks\n"
                  "  extract-track  write one track to a file (user data, raw or WAV)\n"
@@ -153,7 +162,7 @@ int main(int argc, char **argv) {
     const Command *command = nullptr;
     bool help = false;
     bool options_done = false;
-    bool no_extensions = false;
+    bool extensions = true;
 
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string &w = words[i];
@@ -172,7 +181,7 @@ int main(int argc, char **argv) {
             } else if (name == "--check-position") {
                 args.open_options |= OPEN_CHECK_POSITION;
             } else if (name == "--no-extensions") {
-                no_extensions = true;
+                extensions = false;
             } else if (name == "-q" || name == "--quiet") {
                 cli::Progress::SetQuiet(true);
             } else if (name == "--version") {
@@ -207,6 +216,7 @@ int main(int argc, char **argv) {
         }
     }
 
+    if (extensions) args.open_options |= OPEN_EXTENSIONS;
     if (help) {
         if (command) {
             std::fputs(command->help, stdout);
@@ -220,7 +230,6 @@ int main(int argc, char **argv) {
         PrintProgramHelp(stderr);
         return cli::kExitUsage;
     }
-    if (!no_extensions) args.open_options |= OPEN_EXTENSIONS;
     int n = static_cast<int>(args.positional.size());
     if (n < command->min_positional) return Usage(command->name, "missing argument");
     if (command->max_positional >= 0 && n > command->max_positional)

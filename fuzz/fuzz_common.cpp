@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "qorvex.h"
+#include "qorvex_ext.h"
 
 namespace fuzz {
 
@@ -65,12 +66,15 @@ void ExerciseImage(const std::string &path, uint32_t options) {
         char label[33] = {0};
         int32_t sectors = 0;
         int64_t bytes = 0;
-        for (int32_t kind : {0, 1, 2, 4}) QorvexGetImageInformation(h, t, kind, label, &sectors, &bytes);
-        for (int32_t kind : {1, 2, 4}) {
+        for (int32_t kind : {0, 1, 2, 4, 8}) QorvexGetImageInformation(h, t, kind, label, &sectors, &bytes);
+        for (int32_t kind : {1, 2, 4, 8}) {
+            QorvexExEntry details{};
+            details.struct_size = sizeof details;
             EntryInfo entry;
             if (QorvexGetFileStart(h, t, kind))
                 for (;;) {
                     const int32_t left = QorvexGetNextFile(h, &entry);
+                    QorvexExGetCurrentFile(h, &details);
                     QorvexExtractCurrentFile2(h, nullptr, 1);
                     if (entry.extent_count > 1) QorvexExtractCurrentFile2(h, nullptr, 0);
                     if (!left) break;
@@ -78,6 +82,7 @@ void ExerciseImage(const std::string &path, uint32_t options) {
             if (QorvexGetModuleStart(h, t, kind))
                 for (;;) {
                     const int32_t left = QorvexGetNextModule(h, &entry);
+                    QorvexExGetCurrentModule(h, &details);
                     QorvexExtractCurrentModule(h, nullptr);
                     if (!left) break;
                 }

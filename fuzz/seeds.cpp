@@ -3,6 +3,7 @@
 #include "support/eltorito_builder.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
+#include "support/susp_entries.h"
 #include "support/udf_builder.h"
 
 namespace fuzz {
@@ -14,6 +15,52 @@ using qorvex::test::File;
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
     return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sector * 2048), image.end());
 }
+// Rock Ridge: every entry the reader knows, a continuation area holding ER, a relocated folder and its place.
+std::vector<uint8_t> RockRidgeSeed() {
+    namespace susp = qorvex::test::susp;
+    using qorvex::test::IsoNode;
+    auto rr = [](IsoNode node, uint32_t mode, const std::vector<uint8_t> &extra) {
+        node.system_use = susp::Join({susp::Px(mode, 1, 1000, 100, 7), extra});
+        return node;
+    };
+    const std::vector<uint8_t> stamp = {120, 5, 6, 7, 8, 9, 0};
+    const std::vector<uint8_t> long_stamp = {'2', '0', '2', '0', '0', '1', '0', '2', '0',
+                                             '3', '0', '4', '0', '5', '0', '6', 4};
+    std::vector<uint8_t> real(40000, 0);
+    for (size_t i = 0; i < 5000; ++i) real[i] = static_cast<uint8_t>(i * 7);
+    const std::vector<uint8_t> zisofs = susp::Zisofs(real);  // a block of data, then one of zeros
+    IsoNode moved = rr(Dir("DEEP", {rr(File("IN.TXT;1", "inside"), 0100644, susp::Nm("inside.txt"))}), 040755,
+                       susp::Join({susp::Nm("deep"), susp::Re()}));
+    moved.self_system_use = susp::Px(040700, 2);
+    const std::vector<IsoNode> root = {
+        rr(File("A.TXT;1", "hello"), 0100755,
+           susp::Join(
+               {susp::Nm("long name ", 1), susp::Nm("continued"), susp::Tf(0x0F, {stamp, stamp, stamp, stamp})})),
+        rr(File("B.TXT;1", "b"), 0100600, susp::Join({susp::Nm("b"), susp::Tf(0x86, {long_stamp, long_stamp})})),
+        rr(File("DEV.;1", ""), 0020644, susp::Join({susp::Nm("dev"), susp::Pn(0x0000000100000002ull)})),
+        rr(File("Z.TXT;1", zisofs), 0100644, susp::Join({susp::Nm("z"), susp::Zf(40000)})),
+        rr(File("LINK.;1", ""), 0120777,
+           susp::Join({susp::Nm("link"), susp::Sl({{0x08, ""}, {0, "usr"}, {0x01, "li"}}, 0x01),
+                       susp::Sl({{0, "b"}, {0x04, ""}, {0x02, ""}})})),
+        rr(File("PLACE.;1", ""), 0040755, susp::Join({susp::Nm("place"), susp::Cl(0)})),
+        rr(Dir("RR_MOVED", {moved}), 040755, susp::Nm("rr_moved")),
+        rr(File("E.TXT;1", "e"), 0100644, susp::Join({susp::St(), susp::Nm("unread")})),
+    };
+    qorvex::test::IsoOptions options;
+    options.root_system_use = susp::Join({susp::Sp(), susp::Px(040755, 3), susp::Ce(0, 0, 0)});
+    options.trailing_sectors = 2;
+    qorvex::test::IsoImage image = qorvex::test::BuildIso(root, options);
+    const size_t cl = susp::EntryAt(image, image.iso.at("\\PLACE.;1").record, "CL");
+    image.Put32Both(cl + 4, image.iso.at("\\RR_MOVED\\DEEP\\").extent);
+    const uint32_t area = image.Sectors() - 2;
+    const std::vector<uint8_t> er = susp::Er();
+    std::copy(er.begin(), er.end(), image.bytes.begin() + static_cast<std::ptrdiff_t>(area) * 2048);
+    const size_t ce = susp::EntryAt(image, image.iso.at("\\").extent * size_t{2048}, "CE");
+    image.Put32Both(ce + 4, area);
+    image.Put32Both(ce + 20, static_cast<uint32_t>(er.size()));
+    return image.bytes;
+}
+
 }  // namespace
 
 std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
@@ -112,6 +159,9 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     bootable({{0x00, {floppy}}});
     bootable({{0x00, {disk}}, {0x01, {plain}}});
     bootable({{0xEF, {efi}}});
+    const std::vector<uint8_t> rock_ridge = RockRidgeSeed();
+    image.push_back(rock_ridge);
+    seeds["fuzz_susp"] = {From(rock_ridge, 16)};
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},

@@ -12,4 +12,9 @@ int32_t PreferredKind(int32_t iso_files, int32_t joliet_files, int32_t udf_files
     return 0;
 }
 
+int32_t AutomaticKind(int32_t iso_files, int32_t joliet_files, int32_t udf_files, int32_t rockridge_files) {
+    if (rockridge_files > 0) return KIND_ROCKRIDGE;
+    return PreferredKind(iso_files, joliet_files, udf_files, false);
+}
+
 }  // namespace host

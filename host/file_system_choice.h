@@ -9,4 +9,9 @@ namespace host {
 // user prefers it; 0 when none has files.
 int32_t PreferredKind(int32_t iso_files, int32_t joliet_files, int32_t udf_files, bool prefer_udf);
 
+// The command-line host's choice with the extensions read: Rock Ridge first when present (POSIX names of any
+// length, modes, owners and links), then the choice above (Joliet, UDF, ISO 9660), which stays as it was for
+// every image without Rock Ridge; 0 when none has files.
+int32_t AutomaticKind(int32_t iso_files, int32_t joliet_files, int32_t udf_files, int32_t rockridge_files);
+
 }  // namespace host

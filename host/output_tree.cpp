@@ -95,6 +95,7 @@ void OutputFile::Adopt(int fd, int folder, std::string name) {
     folder_ = folder;
     name_ = std::move(name);
     buffer_.clear();
+    final_mode_ = -1;
     write_error_ = 0;
     write_calls_ = 0;
 }
@@ -156,6 +157,7 @@ bool OutputFile::Finish(int64_t modified, OutputProblem *problem) {
         return false;
     }
     bool ok = Flush();
+    if (ok && final_mode_ >= 0 && fchmod(fd_, static_cast<mode_t>(final_mode_)) != 0) write_error_ = errno, ok = false;
     if (ok && modified != 0) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
         if (futimens(fd_, times) != 0) write_error_ = errno, ok = false;
@@ -311,6 +313,129 @@ bool OutputTree::Create(const std::vector<std::string> &components, bool replace
     }
     file->Adopt(fd, folder, components.back());
     return true;
+}
+
+bool LinkStaysInside(const std::vector<std::string> &link_folder, std::string_view target) {
+    if (target.empty() || target.front() == '/') return false;
+    size_t depth = link_folder.size();
+    bool named = false;
+    size_t begin = 0;
+    while (begin <= target.size()) {
+        size_t end = target.find('/', begin);
+        if (end == std::string_view::npos) end = target.size();
+        const std::string_view part = target.substr(begin, end - begin);
+        begin = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (named || depth == 0) return false;
+            --depth;
+        } else {
+            named = true;
+        }
+    }
+    return true;
+}
+
+bool OutputTree::FreeName(int folder, const std::vector<std::string> &components, bool replace,
+                          OutputProblem *problem) const {
+    const char *name = components.back().c_str();
+    struct stat old {};
+    if (fstatat(folder, name, &old, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    if (!S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) {
+        Set(problem, InTheWay(components, components.size() - 1));
+        return false;
+    }
+    if (!replace) {
+        Set(problem, {Refusal::kExists, EEXIST, {}});
+        return false;
+    }
+    if (unlinkat(folder, name, 0) != 0 && errno != ENOENT) {
+        Set(problem, SystemProblem(errno));
+        return false;
+    }
+    return true;
+}
+
+bool OutputTree::MakeFolder(const std::vector<std::string> &components, OutputProblem *problem) const {
+    if (fd_ < 0 || components.empty()) {
+        Set(problem, components.empty() ? OutputProblem{Refusal::kNothingLeft, 0, {}} : SystemProblem(EBADF));
+        return false;
+    }
+    const int folder = EnterFolders(components, components.size(), true, problem);
+    if (folder < 0) return false;
+    close(folder);
+    return true;
+}
+
+bool OutputTree::SetFolderAttributes(const std::vector<std::string> &components, mode_t mode, int64_t modified,
+                                     OutputProblem *problem) const {
+    if (fd_ < 0) {
+        Set(problem, SystemProblem(EBADF));
+        return false;
+    }
+    const int folder = EnterFolders(components, components.size(), false, problem);
+    if (folder < 0) return false;
+    bool ok = fchmod(folder, mode) == 0;
+    if (ok && modified != 0) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
+        ok = futimens(folder, times) == 0;
+    }
+    if (!ok) Set(problem, SystemProblem(errno));
+    close(folder);
+    return ok;
+}
+
+bool OutputTree::CreateSymlink(const std::vector<std::string> &components, const std::string &target, int64_t modified,
+                               bool replace, OutputProblem *problem) const {
+    if (fd_ < 0 || components.empty()) {
+        Set(problem, components.empty() ? OutputProblem{Refusal::kNothingLeft, 0, {}} : SystemProblem(EBADF));
+        return false;
+    }
+    const int folder = EnterFolders(components, components.size() - 1, true, problem);
+    if (folder < 0) return false;
+    const char *name = components.back().c_str();
+    bool ok = FreeName(folder, components, replace, problem);
+    if (ok && symlinkat(target.c_str(), folder, name) != 0) {
+        // Something appeared at the name meanwhile: it is not replaced again.
+        Set(problem, errno == EEXIST ? InTheWay(components, components.size() - 1) : SystemProblem(errno));
+        ok = false;
+    }
+    if (ok && modified != 0) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
+        utimensat(folder, name, times, AT_SYMLINK_NOFOLLOW);  // a file system without link times keeps its own
+    }
+    close(folder);
+    return ok;
+}
+
+bool OutputTree::CreateHardLink(const std::vector<std::string> &existing, const std::vector<std::string> &components,
+                                bool replace, OutputProblem *problem) const {
+    if (fd_ < 0 || components.empty() || existing.empty()) {
+        Set(problem, fd_ < 0 ? SystemProblem(EBADF) : OutputProblem{Refusal::kNothingLeft, 0, {}});
+        return false;
+    }
+    const int from = EnterFolders(existing, existing.size() - 1, false, problem);
+    if (from < 0) return false;
+    struct stat st {};
+    // Only a regular file this extraction made is linked to; linkat without AT_SYMLINK_FOLLOW never follows.
+    if (fstatat(from, existing.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+        Set(problem, InTheWay(existing, existing.size() - 1));
+        close(from);
+        return false;
+    }
+    const int folder = EnterFolders(components, components.size() - 1, true, problem);
+    if (folder < 0) {
+        close(from);
+        return false;
+    }
+    bool ok = FreeName(folder, components, replace, problem);
+    if (ok && linkat(from, existing.back().c_str(), folder, components.back().c_str(), 0) != 0) {
+        Set(problem, errno == EEXIST ? InTheWay(components, components.size() - 1) : SystemProblem(errno));
+        ok = false;
+    }
+    close(from);
+    close(folder);
+    return ok;
 }
 
 }  // namespace host

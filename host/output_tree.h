@@ -67,6 +67,9 @@ public:
     bool Finish(int64_t modified, OutputProblem *problem);
     // Closes and removes an unfinished file; nothing when none is open.
     void Discard();
+    // The permission bits Finish gives the file (not limited by the umask); by default it keeps those it was
+    // made with.
+    void SetFinalMode(mode_t mode) { final_mode_ = static_cast<int>(mode); }
 
     int WriteError() const { return write_error_; }
     // write(2) calls made since the file was created; the buffering is worth this much.
@@ -85,7 +88,14 @@ private:
     std::vector<char> buffer_;  // kept between files: one allocation serves a whole extraction
     int write_error_ = 0;
     size_t write_calls_ = 0;
+    int final_mode_ = -1;
 };
+
+// Whether a symbolic link with `target`, made in the folder `link_folder` (components below the destination),
+// keeps every path through it inside the destination: a relative target of leading ".." steps that do not climb
+// above the destination, followed by names only. A ".." after a name is refused too, since the name could be
+// another link and the ".." then climbs from wherever that one leads.
+bool LinkStaysInside(const std::vector<std::string> &link_folder, std::string_view target);
 
 class OutputTree {
 public:
@@ -109,7 +119,24 @@ public:
     bool Create(const std::vector<std::string> &components, bool replace, OutputFile *file, OutputProblem *problem,
                 mode_t mode = 0666) const;
 
+    // Makes the folders of the target, the last one included (an existing folder is fine).
+    bool MakeFolder(const std::vector<std::string> &components, OutputProblem *problem) const;
+    // Gives an existing folder below the destination its permission bits and modification time (0 keeps it),
+    // without following a link at any component.
+    bool SetFolderAttributes(const std::vector<std::string> &components, mode_t mode, int64_t modified,
+                             OutputProblem *problem) const;
+    // Makes a symbolic link (never followed) with its modification time (0 leaves it). With `replace` an existing
+    // file or link at the name is removed first. The caller checks the target with LinkStaysInside.
+    bool CreateSymlink(const std::vector<std::string> &components, const std::string &target, int64_t modified,
+                       bool replace, OutputProblem *problem) const;
+    // Makes `components` a second name of the regular file already made at `existing` (a hard link).
+    bool CreateHardLink(const std::vector<std::string> &existing, const std::vector<std::string> &components,
+                        bool replace, OutputProblem *problem) const;
+
 private:
+    // Removes a file or link at the name in `folder` when asked to replace it; false (problem set) when the name
+    // is taken and may not or cannot be freed.
+    bool FreeName(int folder, const std::vector<std::string> &components, bool replace, OutputProblem *problem) const;
     // Enters the folders of components[0 .. count) below the destination; -1 with the problem set on failure.
     int EnterFolders(const std::vector<std::string> &components, size_t count, bool make, OutputProblem *problem) const;
 

@@ -28,6 +28,20 @@ extern "C" {
 #define QORVEX_EX_SYMLINK 0x0008u      /* a symbolic link; link_target holds its target */
 #define QORVEX_EX_HARDLINK_SERIAL 0x0010u /* serial identifies the file among hard links */
 #define QORVEX_EX_DEVICE 0x0020u       /* a device node (listed, never created); device holds its number */
+#define QORVEX_EX_ZISOFS 0x0040u       /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction
+                                          gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
+
+/* Entry kinds of the Rock Ridge catalogue (KIND_ROCKRIDGE, open option OPEN_ROCK_RIDGE). Paths use "\" like the
+ * other catalogues and carry the POSIX names (no version suffix). Files, links and special files are in the
+ * file walk; folders ("rockridge folder \path\") and the primary descriptor ("PVD") in the system-part walk.
+ * Mode, owner, stamps, link target and device number of each entry come from QorvexExGetCurrentFile / Module
+ * (QORVEX_EX_POSIX and the other flags tell what was recorded). Folders moved by the writer past the depth
+ * limit are listed at their real place and the folder they were moved into (rr_moved) is not listed. */
+#define QORVEX_KIND_RR_FILE 21
+#define QORVEX_KIND_RR_FOLDER 22
+#define QORVEX_KIND_RR_SYMLINK 23 /* size 0; extracting it gives an empty file: hosts make the link themselves */
+#define QORVEX_KIND_RR_SPECIAL 24 /* device, FIFO or socket: size 0, to be listed and never created */
+#define QORVEX_KIND_RR_PRIMARY_DESCRIPTOR 25
 
 #pragma pack(push, 1)
 typedef struct QorvexExEntry {

@@ -2,6 +2,7 @@
 
 #include "eltorito/boot_reader.h"
 #include "iso9660/iso_reader.h"
+#include "rockridge/rockridge_reader.h"
 #include "udf/udf_reader.h"
 
 namespace qorvex {
@@ -33,6 +34,9 @@ Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogue
     // Boot parts join a found ISO 9660 listing, read while the reader still has its block size.
     if (limits.Has(OPEN_BOOT_IMAGES) && found.iso.found)
         if (const Status boot = eltorito::ReadBootParts(reader, limits, found.iso); boot.Failed()) last = boot;
+    // Rock Ridge adds to the ISO 9660 hierarchy it lies in: a failure of its own leaves the track as it was.
+    if (limits.Has(OPEN_ROCK_RIDGE) && found.iso.found)
+        (void)rockridge::ReadRockRidge(reader, limits, &found.rockridge);
     if (const Status udf = udf::ReadUdf(reader, limits, &found.udf); udf.Failed()) last = udf;
     const bool any = found.iso.found || found.joliet.found || found.udf.found;
     if (!any && last.IsOk()) last = Code::kUnknownFormat;

@@ -8,6 +8,7 @@
 #include "iso9660/iso_structures.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "rockridge/zisofs.h"
 #include "tracks/output_file.h"
 
 namespace qorvex {
@@ -93,7 +94,7 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     record->wname[w] = u'\0';
 }
 
-void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details) {
+void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexExEntry *details) {
     const uint32_t size = details->struct_size;
     std::memset(details, 0, std::min<size_t>(size, sizeof *details));
     details->struct_size = size;
@@ -109,6 +110,29 @@ void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details) {
     }
     details->modified = entry.date;
     details->name_length = static_cast<uint32_t>(std::min<size_t>(name.size(), UINT32_MAX));
+    if (const PosixDetails *posix = listing ? listing->DetailsOf(entry) : nullptr) {
+        details->iso_file_flags = static_cast<uint32_t>(entry.file_flags);
+        if (entry.file_flags & iso9660::kFlagMultiExtent) details->flags |= QORVEX_EX_MULTI_EXTENT;
+        details->flags |= posix->flags;
+        details->mode = posix->mode;
+        details->links = posix->links;
+        details->uid = posix->uid;
+        details->gid = posix->gid;
+        details->serial = posix->serial;
+        details->device = posix->device;
+        details->modified = posix->modified;
+        details->accessed = posix->accessed;
+        details->changed = posix->changed;
+        details->created = posix->created;
+        // A target that does not fit is not handed over cut: a shorter target names another file.
+        const std::string_view target = posix->link_target;
+        if (target.size() < sizeof details->link_target) {
+            if (!target.empty()) std::memcpy(details->link_target, target.data(), target.size());
+            details->link_target[target.size()] = '\0';
+        } else {
+            details->flags &= ~QORVEX_EX_SYMLINK;
+        }
+    }
 }
 
 Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits) {
@@ -167,6 +191,9 @@ Status TrackVolume::ExtractCurrentFile(const char *path, bool single) {
     if (!list) return Code::kBadKind;
     const CatalogueEntry *entry = At(list, file_cursor_);
     if (!entry) return Code::kNoCurrentEntry;
+    // zisofs data is stored compressed: the file is what it decodes to.
+    if (const PosixDetails *posix = SelectedListing()->DetailsOf(*entry); posix && (posix->flags & QORVEX_EX_ZISOFS))
+        return ExtractZisofs(*entry, path);
     return single ? ExtractSingle(*entry, path) : ExtractJoined(*entry, path);
 }
 
@@ -289,6 +316,57 @@ Status TrackVolume::ExtractJoined(const CatalogueEntry &entry, const char *path)
     QORVEX_TRY(output.Finish(entry.date, entry.attributes));
     QORVEX_TRY(image.Close());
     return copied;
+}
+
+// A zisofs file: the stored sectors read by byte range (one sector held), the decoded bytes written and handed
+// to the callback a sector's worth at a time, as any other file's.
+Status TrackVolume::ExtractZisofs(const CatalogueEntry &entry, const char *path) {
+    ImageFilesOpen image(reader_);
+    QORVEX_TRY(image.Open());
+    const int64_t u = reader_.UserSize();
+    if (u <= 0) return Code::kReadFailed;
+    std::vector<uint8_t> sector(static_cast<size_t>(u));
+    int64_t held = -1;
+    Status read_failure = Code::kReadFailed;
+    auto read = [&](uint64_t offset, uint8_t *out, size_t n) {
+        while (n > 0) {
+            const int64_t k = static_cast<int64_t>(offset / static_cast<uint64_t>(u));
+            if (k != held) {
+                const int64_t s = int64_t(entry.extent) + k;
+                held = -1;
+                if (s > INT32_MAX || !reader_.SeekSector(static_cast<int32_t>(s))) return false;
+                if (reader_.ReadSectors(sector.data(), 1) == 0) {
+                    read_failure = reader_.ReadFailure();
+                    return false;
+                }
+                held = k;
+            }
+            const size_t at = static_cast<size_t>(offset % static_cast<uint64_t>(u));
+            const size_t take = std::min(n, sector.size() - at);
+            std::memcpy(out, sector.data() + at, take);
+            out += take, offset += take, n -= take;
+        }
+        return true;
+    };
+    OutputFile output;
+    QORVEX_TRY(output.Create(path));
+    QORVEX_TRY(output.Presize(entry.size));
+    platform::File *file = output.File();
+    auto sink = [&](const uint8_t *data, size_t n) -> Status {
+        if (file && !file->Write(data, n)) return Code::kWriteFailed;
+        for (size_t at = 0; at < n; at += static_cast<size_t>(u)) {
+            const size_t chunk = std::min(n - at, static_cast<size_t>(u));
+            if (!progress_.Deliver(data + at, static_cast<int32_t>(chunk))) return Code::kAborted;
+        }
+        return Status::Ok();
+    };
+    const uint64_t stored = uint64_t(entry.sectors) * static_cast<uint64_t>(u);
+    Status decoded = rockridge::DecodeZisofs(stored, entry.size, read, sink);
+    if (decoded == Status(Code::kReadFailed) && held < 0) decoded = read_failure;
+    if (decoded.IsOk() && file && !file->Flush()) decoded = Code::kWriteFailed;
+    QORVEX_TRY(output.Finish(entry.date, entry.attributes));
+    QORVEX_TRY(image.Close());
+    return decoded;
 }
 
 }  // namespace qorvex

@@ -33,6 +33,8 @@ public:
 
     SectorReader &Reader() { return reader_; }
     const TrackCatalogues &Catalogues() const { return catalogues_; }
+    // The listing the walks stand in (the kind last started), or null.
+    const FsListing *SelectedListing() const { return catalogues_.Get(selected_kind_); }
     const Catalogue *Files(int32_t kind) const;
     const Catalogue *Parts(int32_t kind) const;
     const std::string *Label(int32_t kind) const;
@@ -42,6 +44,8 @@ public:
     // Extraction of one entry, or of the UDF file an entry belongs to (all its extents joined).
     Status ExtractSingle(const CatalogueEntry &entry, const char *path);
     Status ExtractJoined(const CatalogueEntry &entry, const char *path);
+    // Extraction of a zisofs-compressed Rock Ridge file: its decoded bytes.
+    Status ExtractZisofs(const CatalogueEntry &entry, const char *path);
 
 private:
     Status CopyEntry(const CatalogueEntry &entry, platform::File *out);
@@ -57,7 +61,7 @@ private:
 
 // Fills an EntryInfo from a catalogue entry (names cut to fit, at a character boundary).
 void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record);
-// Fills the details the EntryInfo cannot carry.
-void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details);
+// Fills the details the EntryInfo cannot carry; `listing` holds the entry (and its POSIX details, if any).
+void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexExEntry *details);
 
 }  // namespace qorvex

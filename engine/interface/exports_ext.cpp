@@ -8,10 +8,10 @@ using namespace qorvex;
 
 namespace {
 
-int32_t FillCurrent(const CatalogueEntry *entry, QorvexExEntry *details) {
+int32_t FillCurrent(const TrackVolume *volume, const CatalogueEntry *entry, QorvexExEntry *details) {
     if (!entry) return ENGINE_NO_CURRENT_ENTRY;
     if (!details || details->struct_size < sizeof(QorvexExEntry)) return ENGINE_BAD_KIND;
-    FillExEntry(*entry, details);
+    FillExEntry(*entry, volume->SelectedListing(), details);
     return 0;
 }
 
@@ -20,13 +20,13 @@ int32_t FillCurrent(const CatalogueEntry *entry, QorvexExEntry *details) {
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetCurrentFile(QorvexHandle h, QorvexExEntry *details) {
     HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Selected() : nullptr;
-    return FillCurrent(volume ? volume->CurrentFile() : nullptr, details);
+    return FillCurrent(volume, volume ? volume->CurrentFile() : nullptr, details);
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetCurrentModule(QorvexHandle h, QorvexExEntry *details) {
     HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Selected() : nullptr;
-    return FillCurrent(volume ? volume->CurrentPart() : nullptr, details);
+    return FillCurrent(volume, volume ? volume->CurrentPart() : nullptr, details);
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int32_t track, int32_t kind) {

@@ -26,6 +26,9 @@ DirectoryRecord DirectoryRecord::Parse(ByteView bytes) {
     r.flags = bytes.U8(25);
     r.identifier_length = bytes.U8(32);
     r.identifier = bytes.Sub(kDirectoryRecordFixed, r.identifier_length);
+    // 9.1.12: a padding byte follows an identifier of even length.
+    const size_t used = kDirectoryRecordFixed + r.identifier_length + ((r.identifier_length & 1) == 0 ? 1 : 0);
+    if (r.length > used) r.system_use = bytes.Sub(used, r.length - used);
     return r;
 }
 

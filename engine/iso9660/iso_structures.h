@@ -38,6 +38,7 @@ struct DirectoryRecord {
     uint8_t flags = 0;              // BP 26
     uint8_t identifier_length = 0;  // BP 33
     ByteView identifier;            // BP 34-
+    ByteView system_use;            // after the identifier and its padding byte, to the record's end (9.1.13)
 
     // The record at the start of `bytes`; identifier cut to what is held.
     static DirectoryRecord Parse(ByteView bytes);

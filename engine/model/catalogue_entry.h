@@ -23,6 +23,7 @@ std::string_view PrefixText(NamePrefix prefix);
 
 struct CatalogueEntry {
     EntryKind kind = EntryKind::kNone;
+    uint32_t details = 0;  // 1-based index into the listing's details; 0 = none (placed to fill padding)
     uint64_t size = 0;
     int32_t attributes = 0;
     int32_t file_flags = 0;     // the ISO 9660 directory record's flags byte
@@ -42,6 +43,19 @@ struct CatalogueEntry {
 // A list of entries grows in small blocks that are never moved: a listing of 100,000 files is written once,
 // instead of being copied into ever larger arrays (each copy touching fresh pages).
 using Catalogue = std::deque<CatalogueEntry>;
+
+// What a POSIX file system records of an entry beyond the catalogue's fields (Rock Ridge).
+struct PosixDetails {
+    uint32_t flags = 0;  // QORVEX_EX_* bits
+    uint32_t mode = 0;
+    uint32_t links = 0;
+    uint32_t uid = 0;
+    uint32_t gid = 0;
+    uint64_t serial = 0;
+    uint64_t device = 0;
+    int64_t modified = 0, accessed = 0, changed = 0, created = 0;
+    std::string_view link_target;  // held by the listing's NameStore
+};
 
 // The names of a listing, each stored once in blocks that never move, so that entries (and the extents of
 // one file) share them instead of holding copies.
@@ -67,7 +81,17 @@ struct FsListing {
     Catalogue files;
     Catalogue parts;
     NameStore names;
-    int32_t skipped_folders = 0;  // folders listed but not entered because they lie too deep
+    int32_t skipped_folders = 0;        // folders listed but not entered because they lie too deep
+    std::vector<PosixDetails> details;  // referred to by CatalogueEntry::details
+
+    // Keeps details for an entry, charging the budget; the entry's reference, or 0 when refused.
+    uint32_t AddDetails(const PosixDetails &posix, MemoryBudget &budget) {
+        if (details.size() >= UINT32_MAX - 1 || !Append(details, posix, budget)) return 0;
+        return static_cast<uint32_t>(details.size());
+    }
+    const PosixDetails *DetailsOf(const CatalogueEntry &entry) const {
+        return entry.details > 0 && entry.details <= details.size() ? &details[entry.details - 1] : nullptr;
+    }
 
     // Appends an entry, charging the budget; false (nothing added) when the budget refuses.
     bool AddFile(const CatalogueEntry &entry, MemoryBudget &budget) { return Add(files, entry, budget); }

@@ -39,6 +39,12 @@ enum class EntryKind : int32_t {
     kJolietPathTableL = 13,
     kJolietPathTableM = 14,
     kJolietDescriptor = 15,
+    // Rock Ridge (with OPEN_ROCK_RIDGE)
+    kRockRidgeFile = 21,
+    kRockRidgeFolder = 22,
+    kRockRidgeSymlink = 23,
+    kRockRidgeSpecial = 24,  // device, FIFO or socket: listed, never created
+    kRockRidgePrimaryDescriptor = 25,
     // UDF
     kUdfFileExtent = 31,
     kUdfFolderExtent = 32,

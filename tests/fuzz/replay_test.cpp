@@ -14,6 +14,7 @@ extern "C" int ReplayIso(const uint8_t *data, size_t size);
 extern "C" int ReplayUdf(const uint8_t *data, size_t size);
 extern "C" int ReplayElTorito(const uint8_t *data, size_t size);
 extern "C" int ReplayDecode(const uint8_t *data, size_t size);
+extern "C" int ReplaySusp(const uint8_t *data, size_t size);
 
 namespace {
 using Target = int (*)(const uint8_t *, size_t);
@@ -26,7 +27,8 @@ const Case kTargets[] = {{"fuzz_image", ReplayImage},
                          {"fuzz_iso", ReplayIso},
                          {"fuzz_udf", ReplayUdf},
                          {"fuzz_eltorito", ReplayElTorito},
-                         {"fuzz_decode", ReplayDecode}};
+                         {"fuzz_decode", ReplayDecode},
+                         {"fuzz_susp", ReplaySusp}};
 
 std::vector<uint8_t> Read(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);

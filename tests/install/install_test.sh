@@ -228,7 +228,7 @@ case_completion() {
   touch "$scratch/files/notes.txt"
   [ "$(complete_words qorvex ex | tr '\n' ' ')" = "extract extract-part extract-track " ] ||
     fail "qorvex ex<TAB>: $(complete_words qorvex ex)"
-  [ "$(complete_words qorvex ls disc.iso --fs "" | tr '\n' ' ')" = "auto iso joliet udf " ] ||
+  [ "$(complete_words qorvex ls disc.iso --fs "" | tr '\n' ' ')" = "auto iso joliet rockridge udf " ] ||
     fail "--fs values: $(complete_words qorvex ls disc.iso --fs "")"
   # Images and folders, whatever the case of the extension.
   local images

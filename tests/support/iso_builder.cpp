@@ -107,16 +107,28 @@ std::vector<uint8_t> Identifier(const Entry &e, bool joliet) {
     return std::vector<uint8_t>(e.node->name.begin(), e.node->name.end());
 }
 
-size_t RecordLength(size_t id_length) {
-    return 33 + id_length + ((id_length & 1) ? 0 : 1);
+size_t RecordLength(size_t id_length, size_t system_use = 0) {
+    return 33 + id_length + ((id_length & 1) ? 0 : 1) + system_use + (system_use & 1);
+}
+
+// The system use bytes of a record (ISO 9660 side only): a child's own, a folder's "." record's, the root's.
+const std::vector<uint8_t> &SystemUse(const Entry &e, const IsoNode *folder, bool joliet,
+                                      const std::vector<uint8_t> &root) {
+    static const std::vector<uint8_t> none;
+    if (joliet) return none;
+    if (e.self == 2) return e.node->system_use;
+    if (e.self == 0) return folder ? folder->self_system_use : root;
+    return none;
 }
 
 // Places records so that none crosses a sector boundary; returns the data length (whole sectors).
-uint32_t PlaceRecords(const std::vector<Entry> &entries, bool joliet, uint32_t padding, std::vector<size_t> &at) {
+uint32_t PlaceRecords(const std::vector<Entry> &entries, bool joliet, uint32_t padding, std::vector<size_t> &at,
+                      const IsoNode *folder, const std::vector<uint8_t> &root_su) {
     size_t position = 0;
     at.clear();
     for (size_t i = 0; i < entries.size(); ++i) {
-        const size_t length = RecordLength(Identifier(entries[i], joliet).size());
+        const size_t length =
+            RecordLength(Identifier(entries[i], joliet).size(), SystemUse(entries[i], folder, joliet, root_su).size());
         const size_t pad = i == 0 ? 0 : padding;
         if (position % kSector + pad + length > kSector) position += kSector - position % kSector;
         position += pad;
@@ -127,8 +139,10 @@ uint32_t PlaceRecords(const std::vector<Entry> &entries, bool joliet, uint32_t p
 }
 
 void WriteRecord(uint8_t *p, uint32_t extent, uint32_t length, const RecordingDate &date, uint8_t flags,
-                 const std::vector<uint8_t> &id) {
-    p[0] = static_cast<uint8_t>(RecordLength(id.size()));
+                 const std::vector<uint8_t> &id, const std::vector<uint8_t> &system_use = {}) {
+    p[0] = static_cast<uint8_t>(RecordLength(id.size(), system_use.size()));
+    if (!system_use.empty())
+        std::memcpy(p + 33 + id.size() + ((id.size() & 1) ? 0 : 1), system_use.data(), system_use.size());
     PutBoth32(p + 2, extent);
     PutBoth32(p + 10, length);
     std::memcpy(p + 18, date.data(), 7);
@@ -271,13 +285,15 @@ IsoImage BuildIso(const std::vector<IsoNode> &root_children, const IsoOptions &o
         image.joliet_path_m = next, next += SectorsFor(joliet_table.size());
     }
     for (Folder &f : folders) {
-        f.iso_length = PlaceRecords(f.entries, false, options.record_padding, f.iso_offsets);
+        f.iso_length =
+            PlaceRecords(f.entries, false, options.record_padding, f.iso_offsets, f.node, options.root_system_use);
         f.iso_extent = next;
         next += f.iso_length / kSector;
     }
     if (any_joliet)
         for (Folder &f : folders) {
-            f.joliet_length = PlaceRecords(f.entries, true, options.record_padding, f.joliet_offsets);
+            f.joliet_length = PlaceRecords(f.entries, true, options.record_padding, f.joliet_offsets, f.node,
+                                           options.root_system_use);
             f.joliet_extent = next;
             next += f.joliet_length / kSector;
         }
@@ -318,7 +334,7 @@ IsoImage BuildIso(const std::vector<IsoNode> &root_children, const IsoOptions &o
                 const RecordingDate date = e.self == 2 ? e.node->date : (target.node ? target.node->date : own_date);
                 uint8_t flags = 0x02;
                 if (e.self == 2 && e.node->hidden) flags |= 0x01;
-                WriteRecord(p, extent, length, date, flags, id);
+                WriteRecord(p, extent, length, date, flags, id, SystemUse(e, f.node, joliet, options.root_system_use));
                 if (e.self == 2) {
                     const std::string &path = joliet ? target.joliet_path : target.iso_path;
                     (joliet ? image.joliet : image.iso)[path] = {extent, length, static_cast<size_t>(p - bytes)};
@@ -328,7 +344,8 @@ IsoImage BuildIso(const std::vector<IsoNode> &root_children, const IsoOptions &o
                 const Piece &piece = list[e.piece];
                 uint8_t flags = e.node->hidden ? 0x01 : 0x00;
                 if (e.piece + 1 < list.size()) flags |= 0x80;
-                WriteRecord(p, piece.extent, piece.length, e.node->date, flags, id);
+                WriteRecord(p, piece.extent, piece.length, e.node->date, flags, id,
+                            SystemUse(e, f.node, joliet, options.root_system_use));
                 if (e.piece == 0) {
                     const std::string path =
                         (joliet ? f.joliet_path + Utf8(JolietName(*e.node)) : f.iso_path + e.node->name);

@@ -37,6 +37,8 @@ struct IsoNode {
     uint32_t extent_size = 0;   // > 0: the file is recorded as several extents of this many bytes (a multiple
                                 // of 2048), all records but the last with the multi-extent flag
     std::vector<IsoNode> children;
+    std::vector<uint8_t> system_use;       // written after the identifier of the record in its parent (SUSP entries)
+    std::vector<uint8_t> self_system_use;  // a folder's: after the identifier of its own "." record
 };
 
 IsoNode File(std::string name, std::vector<uint8_t> data);
@@ -64,6 +66,7 @@ struct IsoOptions {
     int8_t creation_offset = 0;                      // its zone offset in 15-minute units
     uint32_t record_padding = 0;                     // zero bytes put before every directory record (even)
     uint32_t trailing_sectors = 2;
+    std::vector<uint8_t> root_system_use;  // the root's "." record (SUSP: SP first)
 };
 
 struct IsoPlacement {

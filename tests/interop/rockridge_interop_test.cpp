@@ -1,0 +1,306 @@
+// Rock Ridge images made by genisoimage and xorriso from one source tree (deeper than 8 levels, links of every
+// sort, long and UTF-8 names, several modes): path, size, bytes, mode and link target of every entry equal what
+// bsdtar and xorriso read from the same image, and the relocation folder never shows.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <sstream>
+
+#include "qorvex.h"
+#include "qorvex_ext.h"
+#include "support/temp_dir.h"
+
+namespace qorvex::test {
+namespace {
+
+struct Item {
+    std::string mode;  // "drwxr-xr-x"
+    uint64_t size = 0;
+    std::string target;
+    bool hard_link = false;  // bsdtar: "link to" another name, shown without its size
+};
+
+std::string Quote(const std::string &s) {
+    return "'" + s + "'";
+}
+
+std::string ModeText(uint32_t mode) {
+    static const char kTypes[] = "?pc?d?b?-?l?s???";
+    std::string text(1, kTypes[(mode >> 12) & 0xF]);
+    const char *bits = "rwxrwxrwx";
+    for (int i = 0; i < 9; ++i) text += (mode & (0400u >> i)) ? bits[i] : '-';
+    return text;
+}
+
+// The name part of an "ls -l" line: what follows the eighth field.
+std::string AfterFields(const std::string &line, int fields) {
+    size_t at = 0;
+    for (int i = 0; i < fields; ++i) {
+        at = line.find_first_not_of(' ', at);
+        at = line.find(' ', at);
+        if (at == std::string::npos) return {};
+    }
+    return line.substr(line.find_first_not_of(' ', at));
+}
+
+std::map<std::string, Item> BsdtarList(const std::string &image) {
+    std::map<std::string, Item> items;
+    std::istringstream out(CaptureCommand("bsdtar tvf " + Quote(image) + " 2>/dev/null"));
+    for (std::string line; std::getline(out, line);) {
+        std::istringstream fields(line);
+        Item item;
+        std::string links, uid, gid;
+        fields >> item.mode >> links >> uid >> gid >> item.size;
+        std::string name = AfterFields(line, 8);
+        if (const size_t arrow = name.find(" -> "); arrow != std::string::npos) {
+            item.target = name.substr(arrow + 4);
+            name.resize(arrow);
+        } else if (const size_t hard = name.find(" link to "); hard != std::string::npos) {
+            item.hard_link = true;
+            name.resize(hard);
+        }
+        if (name == ".") continue;
+        items[name] = item;
+    }
+    return items;
+}
+
+// xorriso's own recursive "ls -l" form: names and targets in single quotes, folders and links of size 0.
+std::map<std::string, Item> XorrisoList(const std::string &image) {
+    std::map<std::string, Item> items;
+    std::istringstream out(CaptureCommand("xorriso -indev " + Quote(image) + " -find / -exec lsdl -- 2>/dev/null"));
+    auto unquote = [](std::string s) {
+        if (s.size() >= 2 && s.front() == '\'' && s.back() == '\'') s = s.substr(1, s.size() - 2);
+        return s;
+    };
+    for (std::string line; std::getline(out, line);) {
+        std::istringstream fields(line);
+        Item item;
+        std::string links, uid, gid;
+        fields >> item.mode >> links >> uid >> gid >> item.size;
+        std::string name = AfterFields(line, 8);
+        if (const size_t arrow = name.find("' -> '"); arrow != std::string::npos) {
+            item.target = unquote(name.substr(arrow + 5));
+            name.resize(arrow + 1);
+        }
+        name = unquote(name);
+        // xorriso shows the relocation folder left empty once its folders are back in place; bsdtar does not.
+        if (name == "/" || name == "/rr_moved" || name == "/.rr_moved") continue;
+        items[name.substr(1)] = item;
+    }
+    return items;
+}
+
+struct Listed {
+    Item item;
+    int32_t kind = 0;
+};
+
+// "\a\b\" or "\a\file" -> "a/b", "a/file".
+std::string Portable(std::string name) {
+    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
+    if (!name.empty() && name.back() == '\\') name.pop_back();
+    for (char &c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
+std::map<std::string, Listed> EngineList(QorvexHandle h) {
+    std::map<std::string, Listed> items;
+    for (bool parts : {false, true}) {
+        int32_t left = parts ? QorvexGetModuleStart(h, 0, KIND_ROCKRIDGE) : QorvexGetFileStart(h, 0, KIND_ROCKRIDGE);
+        while (left > 0) {
+            EntryInfo e{};
+            left = parts ? QorvexGetNextModule(h, &e) : QorvexGetNextFile(h, &e);
+            QorvexExEntry ex{};
+            ex.struct_size = sizeof ex;
+            EXPECT_EQ(parts ? QorvexExGetCurrentModule(h, &ex) : QorvexExGetCurrentFile(h, &ex), 0);
+            std::string name = e.name;
+            const std::string folder = "rockridge folder ";
+            if (e.kind == QORVEX_KIND_RR_FOLDER) name = name.substr(folder.size());
+            if (e.kind == QORVEX_KIND_RR_PRIMARY_DESCRIPTOR || Portable(name).empty()) continue;
+            Listed l;
+            l.kind = e.kind;
+            l.item.mode = ModeText(ex.mode);
+            l.item.size = uint64_t(e.size_high) << 32 | e.size_low;
+            l.item.target = ex.link_target;
+            EXPECT_NE(ex.flags & QORVEX_EX_POSIX, 0u) << name;
+            EXPECT_EQ((ex.flags & QORVEX_EX_SYMLINK) != 0, e.kind == QORVEX_KIND_RR_SYMLINK) << name;
+            items[Portable(name)] = l;
+        }
+    }
+    return items;
+}
+
+void MakeSource(const std::string &src) {
+    const std::string deep = src + "/a/b/c/d/e/f/g/h/i/j";
+    ASSERT_EQ(RunCommand("mkdir -p " + Quote(deep) + " " + Quote(src + "/docs")), 0);
+    WriteFile(deep + "/deep.txt", "deep below the relocation limit");
+    WriteFile(src + "/run.sh", "#!/bin/sh\necho hi\n");
+    WriteFile(src + "/secret.key", std::vector<uint8_t>(3000, 's'));
+    WriteFile(src + "/docs/plain.txt", "plain");
+    WriteFile(src + "/" + std::string(70, 'L') + ".txt", "over 64");
+    WriteFile(src + "/" + std::string(220, 'M'), "over 200");
+    WriteFile(src + "/\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae\xe5\x90\x8d\xe5\x89\x8d.txt", "utf-8");
+    ::chmod((src + "/run.sh").c_str(), 0755);
+    ::chmod((src + "/secret.key").c_str(), 0600);
+    ::chmod((src + "/docs/plain.txt").c_str(), 0644);
+    ::chmod((src + "/docs").c_str(), 0750);
+    ASSERT_EQ(RunCommand("cd " + Quote(src) +
+                         " && ln -s run.sh file-link && ln -s a/b/c folder-link && ln -s ../gone dangling &&"
+                         " ln -s docs/../run.sh climbing"),
+              0);
+}
+
+struct Maker {
+    const char *name;
+    const char *command;  // {out} and {src} are replaced
+};
+const Maker kMakers[] = {
+    {"genisoimage -R", "genisoimage -quiet -input-charset utf-8 -R -o {out} {src} 2>/dev/null"},
+    {"genisoimage -R -J", "genisoimage -quiet -input-charset utf-8 -R -J -joliet-long -o {out} {src} 2>/dev/null"},
+    {"xorriso -R", "xorriso -as mkisofs -quiet -R -o {out} {src} 2>/dev/null"},
+};
+
+std::string Replace(std::string text, const std::string &key, const std::string &value) {
+    const size_t at = text.find(key);
+    return at == std::string::npos ? text : text.replace(at, key.size(), value);
+}
+
+TEST(RockRidgeInterop, EntriesEqualWhatBsdtarAndXorrisoRead) {
+    if (!HaveProgram("bsdtar") || !HaveProgram("genisoimage") || !HaveProgram("xorriso"))
+        GTEST_SKIP() << "bsdtar, genisoimage and xorriso are needed";
+    TempDir dir;
+    const std::string src = dir / "src";
+    MakeSource(src);
+    for (const Maker &maker : kMakers) {
+        SCOPED_TRACE(maker.name);
+        const std::string image = dir / "rr.iso";
+        ASSERT_EQ(RunCommand(Replace(Replace(maker.command, "{out}", Quote(image)), "{src}", Quote(src))), 0);
+        QorvexHandle h = QorvexOpen(image.c_str(), OPEN_ROCK_RIDGE, nullptr);
+        ASSERT_NE(h, nullptr);
+        const std::map<std::string, Listed> ours = EngineList(h);
+        const std::map<std::string, Item> bsdtar = BsdtarList(image);
+        const std::map<std::string, Item> xorriso = XorrisoList(image);
+        ASSERT_EQ(ours.size(), bsdtar.size());
+        ASSERT_EQ(ours.size(), xorriso.size());
+        for (const auto &[path, theirs] : bsdtar) {
+            SCOPED_TRACE(path);
+            ASSERT_TRUE(ours.count(path));
+            const Listed &mine = ours.at(path);
+            EXPECT_EQ(mine.item.mode, theirs.mode);
+            EXPECT_EQ(mine.item.target, theirs.target);
+            if (!theirs.hard_link) {
+                EXPECT_EQ(mine.item.size, theirs.size);
+            }
+            EXPECT_EQ(path.find("rr_moved"), std::string::npos);
+        }
+        for (const auto &[path, theirs] : xorriso) {
+            SCOPED_TRACE(path);
+            ASSERT_TRUE(ours.count(path));
+            const Listed &mine = ours.at(path);
+            EXPECT_EQ(mine.item.mode, theirs.mode);
+            EXPECT_EQ(mine.item.target, theirs.target);
+            if (mine.kind == QORVEX_KIND_RR_FILE) {
+                EXPECT_EQ(mine.item.size, theirs.size);
+            }
+        }
+        EXPECT_EQ(ours.at("a/b/c/d/e/f/g/h/i/j/deep.txt").kind, QORVEX_KIND_RR_FILE);
+
+        // The bytes of every file are the source's.
+        int32_t left = QorvexGetFileStart(h, 0, KIND_ROCKRIDGE);
+        while (left > 0) {
+            EntryInfo e{};
+            left = QorvexGetNextFile(h, &e);
+            if (e.kind != QORVEX_KIND_RR_FILE) continue;
+            const std::string out = dir / "out.bin";
+            ASSERT_EQ(QorvexExtractCurrentFile2(h, out.c_str(), 0), 0) << e.name;
+            EXPECT_EQ(ReadFile(out), ReadFile(src + "/" + Portable(e.name))) << e.name;
+        }
+        QorvexClose(h);
+    }
+}
+
+// zisofs files written by xorriso: listed at their real size as bsdtar lists them, and extracted to the bytes
+// bsdtar decodes (the source's).
+TEST(RockRidgeInterop, ZisofsFilesDecodeLikeBsdtar) {
+    if (!HaveProgram("bsdtar") || !HaveProgram("xorriso")) GTEST_SKIP() << "bsdtar and xorriso are needed";
+    TempDir dir;
+    const std::string src = dir / "src";
+    ASSERT_EQ(RunCommand("mkdir -p " + Quote(src)), 0);
+    std::vector<uint8_t> text(200000), mixed(150000, 0);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>("abcdefgh \n"[(i * 7919 + i / 13) % 10]);
+    for (size_t i = 0; i < 50000; ++i) mixed[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+    WriteFile(src + "/text.txt", text);
+    WriteFile(src + "/mixed.bin", mixed);  // incompressible, then zeros
+    WriteFile(src + "/tiny.txt", "tiny");
+    const std::string image = dir / "z.iso";
+    ASSERT_EQ(RunCommand("xorriso -outdev " + Quote(image) + " -blank as_needed -map " + Quote(src) +
+                         " / -set_filter_r --zisofs / -- -commit >/dev/null 2>&1"),
+              0);
+    const std::string theirs = dir / "bsdtar";
+    ASSERT_EQ(RunCommand("mkdir -p " + Quote(theirs) + " && bsdtar xf " + Quote(image) + " -C " + Quote(theirs)), 0);
+    const std::map<std::string, Item> listed = BsdtarList(image);
+
+    QorvexHandle h = QorvexOpen(image.c_str(), OPEN_ROCK_RIDGE, nullptr);
+    ASSERT_NE(h, nullptr);
+    int32_t left = QorvexGetFileStart(h, 0, KIND_ROCKRIDGE);
+    size_t compressed = 0;
+    while (left > 0) {
+        EntryInfo e{};
+        left = QorvexGetNextFile(h, &e);
+        QorvexExEntry ex{};
+        ex.struct_size = sizeof ex;
+        QorvexExGetCurrentFile(h, &ex);
+        const std::string name = Portable(e.name);
+        SCOPED_TRACE(name);
+        compressed += (ex.flags & QORVEX_EX_ZISOFS) != 0;
+        ASSERT_TRUE(listed.count(name));
+        EXPECT_EQ(e.size_low, listed.at(name).size);
+        const std::string out = dir / "out.bin";
+        ASSERT_EQ(QorvexExtractCurrentFile2(h, out.c_str(), 1), 0);
+        EXPECT_EQ(ReadFile(out), ReadFile(theirs + "/" + name));
+        EXPECT_EQ(ReadFile(out), ReadFile(src + "/" + name));
+    }
+    EXPECT_GE(compressed, 2u);  // xorriso leaves a file too small to gain stored as it is
+    QorvexClose(h);
+}
+
+// The option bit only adds a catalogue: without it there is none, and the other three are the same either way.
+TEST(RockRidgeInterop, OtherCataloguesDoNotChangeWithTheOption) {
+    if (!HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage is needed";
+    TempDir dir;
+    MakeSource(dir / "src");
+    const std::string image = dir / "rr.iso";
+    ASSERT_EQ(RunCommand("genisoimage -quiet -input-charset utf-8 -R -J -o " + Quote(image) + " " + Quote(dir / "src") +
+                         " 2>/dev/null"),
+              0);
+    auto names = [](QorvexHandle h, int32_t kind, bool parts) {
+        std::vector<std::string> out;
+        int32_t left = parts ? QorvexGetModuleStart(h, 0, kind) : QorvexGetFileStart(h, 0, kind);
+        while (left > 0) {
+            EntryInfo e{};
+            left = parts ? QorvexGetNextModule(h, &e) : QorvexGetNextFile(h, &e);
+            out.push_back(std::string(e.name) + "|" + std::to_string(e.start) + "|" + std::to_string(e.size_low));
+        }
+        return out;
+    };
+    QorvexHandle plain = QorvexOpen(image.c_str(), 0, nullptr);
+    QorvexHandle extended = QorvexOpen(image.c_str(), OPEN_ROCK_RIDGE, nullptr);
+    ASSERT_TRUE(plain && extended);
+    EXPECT_EQ(QorvexGetFileCount(plain, 0, KIND_ROCKRIDGE), 0);
+    EXPECT_GT(QorvexGetFileCount(extended, 0, KIND_ROCKRIDGE), 0);
+    for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF})
+        for (bool parts : {false, true}) EXPECT_EQ(names(plain, kind, parts), names(extended, kind, parts)) << kind;
+    char label[33] = {};
+    int32_t sectors = 0;
+    int64_t bytes = 0;
+    EXPECT_EQ(QorvexGetImageInformation(extended, 0, KIND_ROCKRIDGE, label, &sectors, &bytes), KIND_ROCKRIDGE);
+    EXPECT_STREQ(label, "CDROM");
+    QorvexClose(plain);
+    QorvexClose(extended);
+}
+
+}  // namespace
+}  // namespace qorvex::test
