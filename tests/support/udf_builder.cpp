@@ -222,6 +222,10 @@ void Builder::Write(Planned &p) {
     fe[27] = n.directory ? 4 : 5;
     const uint32_t ad_type = p.data_physical ? 1 : n.ad == UdfAd::Short ? 0 : n.ad == UdfAd::Long ? 1 : 3;
     const uint32_t unique = p.parent ? unique_++ : 0;
+    Put32(fe.data() + 36, 0xFFFFFFFF);  // uid, gid: not recorded
+    Put32(fe.data() + 40, 0xFFFFFFFF);
+    Put32(fe.data() + 44, n.directory ? 0x14A5 : 0x1084);  // permissions: read (and execute for folders)
+    Put16(fe.data() + 48, 1);                                // file link count
     Put32(fe.data() + (efe ? 200 : 160), unique);
     Put16(fe.data() + 34, ad_type);
     Put32(fe.data() + 56, static_cast<uint32_t>(p.content.size()));
