@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "api_helpers.h"
+#include "image/sector_format.h"
+#include "image/track_layout.h"
 #include "qorvex_ext.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
+#include "udf/udf_reader.h"
 #include "udf_listing.h"
 
 namespace qorvex::test {
@@ -270,6 +273,36 @@ TEST_F(Udf2x, DescribedVolumesListTheSame) {
             EXPECT_EQ(before.files[i].start, after.files[i].start);
             EXPECT_EQ(before.files[i].size_low, after.files[i].size_low);
             EXPECT_EQ(before.files[i].extent_count, after.files[i].extent_count);
+        }
+    }
+}
+
+// What the maps keep (VAT entries, spared packets, metadata runs, parts) is charged: every budget short of
+// what the reading takes ends it with ENGINE_TOO_LARGE, never with a listing.
+TEST_F(Udf2x, MapsAreChargedToTheBudget) {
+    for (UdfMapping mapping : {UdfMapping::Virtual, UdfMapping::Sparable, UdfMapping::Metadata}) {
+        SCOPED_TRACE(static_cast<int>(mapping));
+        UdfOptions o = Tree(mapping);
+        o.spared_packets = {32};
+        const UdfImage image = BuildUdf(o);
+        WriteFile(dir / "b.img", image.bytes);
+        const TrackRecord track =
+            MakeProbedTrack(dir / "b.img", kFormatMode1_2048, 0, static_cast<int64_t>(image.bytes.size()));
+        auto read = [&](uint64_t bytes, FsListing &listing) {
+            SectorReader reader;
+            EXPECT_TRUE(reader.SetUp(track, 0));
+            EXPECT_TRUE(reader.Open());
+            MemoryBudget budget(bytes);
+            const Status status = udf::ReadUdf(reader, Limits{&budget, OPEN_UDF_2X}, &listing);
+            return std::make_pair(status.Value(), (1ull << 30) - budget.Left());
+        };
+        FsListing full;
+        const auto [ok, used] = read(1ull << 30, full);
+        ASSERT_TRUE(full.found);
+        for (uint64_t budget : std::vector<uint64_t>{used - 1, used / 2, used / 8, 64}) {
+            FsListing cut;
+            EXPECT_EQ(read(budget, cut).first, ENGINE_TOO_LARGE) << budget;
+            EXPECT_FALSE(cut.found) << budget;
         }
     }
 }
