@@ -178,18 +178,16 @@ bool LogicalVolume::ReadIcb(LongAd icb, uint8_t characteristics, std::string_vie
 bool LogicalVolume::OtherReference(uint16_t reference, uint16_t &other) const {
     if (!extended_ || reference >= mapped_.size()) return false;
     const MappedPartition &m = mapped_[reference];
-    for (size_t i = 0; i < mapped_.size(); ++i) {
-        const MappedPartition &o = mapped_[i];
-        if (i == reference || !o.usable) continue;
-        const bool metadata_above =
-            m.kind == MapKind::kPhysical && o.kind == MapKind::kMetadata && o.physical_reference == reference;
-        const bool physical_below =
-            m.kind == MapKind::kMetadata && o.kind == MapKind::kPhysical && m.physical_reference == i;
-        if (metadata_above || physical_below) {
+    if (m.kind == MapKind::kMetadata) {
+        other = m.physical_reference;
+        return other != reference && mapped_[other].usable;
+    }
+    for (size_t i = 0; i < mapped_.size(); ++i)
+        if (i != reference && mapped_[i].kind == MapKind::kMetadata && mapped_[i].usable &&
+            mapped_[i].physical_reference == reference) {
             other = static_cast<uint16_t>(i);
             return true;
         }
-    }
     return false;
 }
 

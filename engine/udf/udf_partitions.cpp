@@ -53,16 +53,15 @@ bool LogicalVolume::Translate(uint16_t reference, uint32_t block, uint64_t &sect
             return true;
         }
         case MapKind::kMetadata: {
-            uint64_t left = block;
-            for (const SectorRun &r : m.runs) {
-                if (left < r.count) {
-                    sector = r.sector + left;
-                    run = r.count - left;
-                    return true;
-                }
-                left -= r.count;
-            }
-            return false;
+            // The run holding the block: the last whose first block is not past it.
+            const auto next = std::upper_bound(m.run_starts.begin(), m.run_starts.end(), uint64_t(block));
+            if (next == m.run_starts.begin()) return false;
+            const size_t k = static_cast<size_t>(next - m.run_starts.begin()) - 1;
+            const uint64_t within = block - m.run_starts[k];
+            if (within >= m.runs[k].count) return false;
+            sector = m.runs[k].sector + within;
+            run = m.runs[k].count - within;
+            return true;
         }
         case MapKind::kUnknown: break;
     }
@@ -99,10 +98,11 @@ bool LogicalVolume::ReadEntry(LongAd &icb, std::vector<uint8_t> &fe) {
         const uint16_t id = TagIdentifier(b);
         return DescriptorCrcOk(b) && (id == kTagFe || (extended_ && id == kTagEfe));
     };
-    if (!is_entry(fe)) return true;  // the caller refuses it
+    if (!extended_ || !is_entry(fe)) return true;  // the caller decides on what was read
+    if (FileEntry::Parse(ByteView(fe.data(), fe.size())).strategy != kStrategyTwoEntries) return true;
     std::unordered_set<uint64_t> seen{(uint64_t(icb.partition) << 32) | icb.block};
     std::vector<uint8_t> next;
-    for (int32_t hops = 0; extended_ && hops < kMaxIcbChain; ++hops) {
+    for (int32_t hops = 0; hops < kMaxIcbChain; ++hops) {
         if (FileEntry::Parse(ByteView(fe.data(), fe.size())).strategy != kStrategyTwoEntries) break;
         if (icb.block == UINT32_MAX) break;
         LongAd candidate{static_cast<uint32_t>(block_size_), icb.block + 1, icb.partition};
@@ -151,11 +151,18 @@ bool LogicalVolume::EntryData(const std::vector<uint8_t> &fe, const FileEntry &e
         // An extent elsewhere than the entry's own partition (a metadata file pointing into the metadata
         // partition it makes) or a continuation is not followed.
         if (ad.partition != icb.partition || ad.Type() == kAdTypeContinuation) return false;
-        if (!Translate(icb.partition, ad.block, sector, run)) return false;
         const uint64_t blocks = (uint64_t(ad.Bytes()) + block_size_ - 1) / block_size_;
-        const MappedPartition &m = mapped_[icb.partition];
-        if (uint64_t(ad.block) + blocks > m.length) return false;
-        if (!Append(data, std::pair<SectorRun, uint64_t>{{sector, blocks}, ad.Bytes()}, scan_.budget)) return false;
+        if (uint64_t(ad.block) + blocks > mapped_[icb.partition].length) return false;
+        // One piece per run of consecutive sectors (a spared packet splits an extent).
+        uint64_t left = ad.Bytes();
+        for (uint64_t done = 0; done < blocks;) {
+            if (!Translate(icb.partition, static_cast<uint32_t>(ad.block + done), sector, run)) return false;
+            const uint64_t n = std::min(run, blocks - done);
+            const uint64_t bytes = std::min<uint64_t>(left, n * static_cast<uint64_t>(block_size_));
+            if (!Append(data, std::pair<SectorRun, uint64_t>{{sector, n}, bytes}, scan_.budget)) return false;
+            left -= bytes;
+            done += n;
+        }
     }
     return true;
 }
@@ -280,7 +287,15 @@ bool LogicalVolume::ResolveMetadata(const AnyPartitionMap &recorded, MappedParti
                                          EntryKind::kUdfMetadataMirror, "METADATA MIRROR", main ? nullptr : &map.runs);
     (void)ReadMetadataFile(map, recorded.bitmap_file, kFileTypeMetadataBitmap, EntryKind::kUdfMetadataBitmap,
                            "METADATA BITMAP", nullptr);
-    return main || mirror;
+    if (!main && !mirror) return false;
+    // First metadata block of each run, for the lookup.
+    uint64_t first = 0;
+    map.run_starts.clear();
+    for (const SectorRun &r : map.runs) {
+        if (!Append(map.run_starts, first, scan_.budget)) return false;
+        first += r.count;
+    }
+    return true;
 }
 
 // Every map by reference number. Type 1 maps first (the others are read through them); a map whose
@@ -305,27 +320,31 @@ bool LogicalVolume::ResolveAllMaps() {
         m.physical_reference = static_cast<uint16_t>(i);
         m.usable = m.kind == MapKind::kPhysical;
     }
-    for (size_t i = 0; i < maps.size(); ++i) {
-        MappedPartition &m = mapped_[i];
-        if (m.kind == MapKind::kPhysical || m.kind == MapKind::kUnknown || m.length == 0) continue;
-        // The type 1 map of the same partition carries the structures a type 2 map is read through.
-        for (size_t j = 0; j < maps.size(); ++j)
-            if (mapped_[j].kind == MapKind::kPhysical && mapped_[j].usable &&
-                maps[j].partition_number == maps[i].partition_number) {
-                m.physical_reference = static_cast<uint16_t>(j);
-                break;
+    // Sparable maps stand alone; virtual and metadata maps are read through the map of the same partition
+    // below them (a type 1 map, or for metadata a sparable one, as on rewritable discs), so they come last.
+    for (const MapKind pass : {MapKind::kSparable, MapKind::kVirtual, MapKind::kMetadata}) {
+        for (size_t i = 0; i < maps.size(); ++i) {
+            MappedPartition &m = mapped_[i];
+            if (m.kind != pass || m.length == 0) continue;
+            bool below = pass == MapKind::kSparable;
+            for (size_t j = 0; j < maps.size() && !below; ++j) {
+                const MappedPartition &o = mapped_[j];
+                const bool carries =
+                    o.kind == MapKind::kPhysical || (pass == MapKind::kMetadata && o.kind == MapKind::kSparable);
+                if (j != i && carries && o.usable && maps[j].partition_number == maps[i].partition_number) {
+                    m.physical_reference = static_cast<uint16_t>(j);
+                    below = true;
+                }
             }
-        if (mapped_[m.physical_reference].kind != MapKind::kPhysical) {
-            // A sparable partition stands alone: its blocks are read as its own physical ones.
-            if (m.kind != MapKind::kSparable) continue;
+            if (!below) continue;
+            switch (m.kind) {
+                case MapKind::kVirtual: m.usable = ResolveVirtual(m); break;
+                case MapKind::kSparable: m.usable = ResolveSparable(maps[i], m); break;
+                case MapKind::kMetadata: m.usable = ResolveMetadata(maps[i], m); break;
+                default: break;
+            }
+            if (scan_.budget.Exhausted()) return false;
         }
-        switch (m.kind) {
-            case MapKind::kVirtual: m.usable = ResolveVirtual(m); break;
-            case MapKind::kSparable: m.usable = ResolveSparable(maps[i], m); break;
-            case MapKind::kMetadata: m.usable = ResolveMetadata(maps[i], m); break;
-            default: break;
-        }
-        if (scan_.budget.Exhausted()) return false;
     }
     // The type 1 set of the described reading keeps its starts, so that its errors stay the same.
     partition_starts_.assign(lvd.maps.size(), 0);

@@ -55,8 +55,9 @@ struct MappedPartition {
     // Sparable: packet (its first block) -> track sector it was moved to
     uint32_t packet = 0;
     std::map<uint32_t, uint32_t> spared;
-    // Metadata: the metadata file's data, in order
+    // Metadata: the metadata file's data, in order, and the first metadata block of each run
     std::vector<SectorRun> runs;
+    std::vector<uint64_t> run_starts;
 };
 
 // A system part of a logical volume found while resolving its maps (VAT, sparing tables, metadata files).
