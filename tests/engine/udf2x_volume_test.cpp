@@ -232,6 +232,25 @@ TEST_F(Udf2x, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
     EXPECT_EQ(Extracted(path, &error), expected);
 }
 
+// Some writers name entries of a metadata partition by the reference of the partition below it: where that
+// reading finds no entry, the metadata partition's is taken.
+TEST_F(Udf2x, ReferencesToThePartitionBelowTheMetadataPartition) {
+    const UdfOptions o = Tree(UdfMapping::Metadata);
+    UdfImage image = BuildUdf(o);
+    for (const char *path : {"\\A.TXT", "\\DOCS\\", "\\DOCS\\B.TXT"}) {
+        uint8_t *fid = image.bytes.data() + image.layout.files.at(path).fid_offset;
+        fid[28] = 0;  // partition reference of the ICB: the type 1 map
+        RecomputeCrc(fid);
+    }
+    const std::string path = dir / "w.img";
+    WriteFile(path, image.bytes);
+    std::map<std::string, std::string> expected;
+    Expect(o.root, "\\", expected);
+    int32_t error = -1;
+    EXPECT_EQ(Extracted(path, &error), expected);
+    EXPECT_EQ(error, 0);
+}
+
 TEST_F(Udf2x, StrategyFourThousandNinetySixTakesTheNewerEntry) {
     UdfOptions o;
     o.all_extended = true;
