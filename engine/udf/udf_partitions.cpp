@@ -322,10 +322,12 @@ bool LogicalVolume::ResolveAllMaps() {
     }
     // Sparable maps stand alone; virtual and metadata maps are read through the map of the same partition
     // below them (a type 1 map, or for metadata a sparable one, as on rewritable discs), so they come last.
+    size_t resolved = 0;
     for (const MapKind pass : {MapKind::kSparable, MapKind::kVirtual, MapKind::kMetadata}) {
         for (size_t i = 0; i < maps.size(); ++i) {
             MappedPartition &m = mapped_[i];
-            if (m.kind != pass || m.length == 0) continue;
+            if (m.kind != pass || m.length == 0 || resolved >= kMaxResolvedMaps) continue;
+            ++resolved;
             bool below = pass == MapKind::kSparable;
             for (size_t j = 0; j < maps.size() && !below; ++j) {
                 const MappedPartition &o = mapped_[j];

@@ -27,6 +27,7 @@ constexpr size_t kMaxEntries = 1u << 20;  // identifier entries of one logical v
 constexpr int32_t kMaxAdContinuations = 64;
 constexpr uint32_t kMaxVatSearch = 256;  // sectors looked at backwards from the track's last for a VAT
 constexpr int32_t kMaxIcbChain = 64;     // strategy 4096 entries followed
+constexpr size_t kMaxResolvedMaps = 16;  // type 2 maps of one logical volume read (each may search and read)
 
 // A run of track sectors.
 struct SectorRun {
