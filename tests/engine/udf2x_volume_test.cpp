@@ -251,6 +251,32 @@ TEST_F(Udf2x, ReferencesToThePartitionBelowTheMetadataPartition) {
     EXPECT_EQ(error, 0);
 }
 
+// A stream directory (file type 13) and the volume's own files (VAT, metadata files, 248-252) named by an
+// identifier are listed as entries, never walked or listed as files.
+TEST_F(Udf2x, StreamDirectoriesAndVolumeFilesAreNoFiles) {
+    for (uint8_t type : {uint8_t(13), uint8_t(248), uint8_t(250)}) {
+        SCOPED_TRACE(int(type));
+        UdfOptions o = Tree(UdfMapping::Physical);
+        o.all_extended = true;
+        UdfImage image = BuildUdf(o);
+        for (const char *path : {"\\DOCS\\", "\\A.TXT"}) {
+            uint8_t *fe = image.At(image.layout.files.at(path).fe_sector);
+            fe[27] = type;
+            RecomputeCrc(fe);
+        }
+        const std::string path = dir / "t.img";
+        WriteFile(path, image.bytes);
+        const UdfListing l = ListUdf(path, OPEN_UDF_2X);
+        ASSERT_EQ(l.open_error, 0);
+        for (const std::string &name : l.FileNames()) {
+            EXPECT_EQ(name.rfind("\\DOCS\\", 0), std::string::npos) << name;
+            EXPECT_NE(name, "\\A.TXT");
+        }
+        EXPECT_NE(l.Part("udf entry  \\DOCS\\"), nullptr);
+        EXPECT_EQ(l.Part("udf folder \\DOCS\\"), nullptr);
+    }
+}
+
 TEST_F(Udf2x, StrategyFourThousandNinetySixTakesTheNewerEntry) {
     UdfOptions o;
     o.all_extended = true;

@@ -225,7 +225,7 @@ void Builder::Write(Planned &p) {
     Put32(fe.data() + 36, 0xFFFFFFFF);  // uid, gid: not recorded
     Put32(fe.data() + 40, 0xFFFFFFFF);
     Put32(fe.data() + 44, n.directory ? 0x14A5 : 0x1084);  // permissions: read (and execute for folders)
-    Put16(fe.data() + 48, 1);                                // file link count
+    Put16(fe.data() + 48, 1);                              // file link count
     Put32(fe.data() + (efe ? 200 : 160), unique);
     Put16(fe.data() + 34, ad_type);
     Put32(fe.data() + 56, static_cast<uint32_t>(p.content.size()));
@@ -320,11 +320,18 @@ void Builder::DescribeForPeers() {
         domain(fsd + 416);
         RecomputeCrc(fsd);
     }
+    // One free-space and one size entry per partition map, then the implementation use with the revisions.
+    const uint32_t maps = o_.mapping == UdfMapping::Virtual || o_.mapping == UdfMapping::Metadata ? 2 : 1;
     uint8_t *lvid = image_.At(image_.layout.integrity);
-    Put16(lvid + 128, revision);
-    Put16(lvid + 130, revision);
-    Put16(lvid + 132, revision);
-    RecomputeCrc(lvid);
+    const uint32_t use = 80 + 8 * maps;
+    std::memset(lvid + 72, 0, 2048 - 72);
+    Put32(lvid + 72, maps);
+    Put32(lvid + 76, 46);
+    for (uint32_t i = 0; i < maps; ++i) Put32(lvid + 80 + 4 * maps + 4 * i, image_.Sectors());
+    Put16(lvid + use + 40, revision);
+    Put16(lvid + use + 42, revision);
+    Put16(lvid + use + 44, revision);
+    FinishTag(lvid, 9, image_.layout.integrity, use + 46);
 }
 
 // UDF 2.2.11: the VAT in an entry of its own, its data embedded.
