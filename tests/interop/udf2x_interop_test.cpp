@@ -320,6 +320,13 @@ TEST_F(Udf2xInterop, BuilderLayoutsMatchUdfclient) {
         const std::map<std::string, File> theirs = UdfClientFiles(intact, scratch);
         EXPECT_EQ(theirs.size(), 45u);
         EXPECT_EQ(Differences(ours.files, theirs), "");
+        if (c.mapping == UdfMapping::Sparable) {
+            std::vector<int32_t> tables;
+            for (const auto &[name, start] : ours.parts)
+                if (name.rfind("SPARING TABLE", 0) == 0) tables.push_back(start);
+            std::sort(tables.begin(), tables.end());
+            EXPECT_EQ(tables, Starts(RunUdfInfo(path).areas, "STABLE"));
+        }
         if (c.mapping == UdfMapping::Virtual) {
             EXPECT_EQ(Starts(ours.parts, "VAT ICB"),
                       std::vector<int32_t>{std::stoi(RunUdfInfo(path).values["vatblock"])});
