@@ -232,6 +232,34 @@ TEST_F(Udf2x, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
     EXPECT_EQ(Extracted(path, &error), expected);
 }
 
+// Rewritable discs of 2.50 and later: a metadata partition over a sparable one, a packet of the metadata
+// file's data spared.
+TEST_F(Udf2x, MetadataPartitionOverASparablePartition) {
+    UdfOptions o = Tree(UdfMapping::Metadata);
+    o.sparable_below = true;
+    o.partition_start = 320;
+    o.packet_length = 16;
+    const UdfImage plain = BuildUdf(o);
+    const uint32_t first = plain.layout.metadata_extents[0][0] - plain.layout.partition_start;
+    o.spared_packets = {(first / 16 + 1) * 16};  // a packet inside the metadata file's first extent
+    ASSERT_LT(o.spared_packets[0] + 16, first + plain.layout.metadata_extents[0][1]);
+    UdfImage image = BuildUdf(o);
+    const std::string path = dir / "ms.img";
+    WriteFile(path, image.bytes);
+    std::map<std::string, std::string> expected;
+    Expect(o.root, "\\", expected);
+    int32_t error = -1;
+    EXPECT_EQ(Extracted(path, &error), expected);
+    ASSERT_EQ(error, 0);
+    // The metadata file's first extent is listed in three pieces: before, in and after the spare area.
+    const UdfListing l = ListUdf(path, OPEN_UDF_2X);
+    std::vector<uint32_t> starts;
+    for (const EntryInfo &e : l.parts)
+        if (std::string(e.name) == "METADATA FILE") starts.push_back(static_cast<uint32_t>(e.start));
+    ASSERT_GE(starts.size(), 3u);
+    EXPECT_EQ(starts[1], image.layout.spared.at(o.spared_packets[0]));
+}
+
 // Some writers name entries of a metadata partition by the reference of the partition below it: where that
 // reading finds no entry, the metadata partition's is taken.
 TEST_F(Udf2x, ReferencesToThePartitionBelowTheMetadataPartition) {

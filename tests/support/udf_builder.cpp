@@ -482,7 +482,8 @@ void Builder::Build() {
         WriteMetadataFiles(used);
         plength = used;
     }
-    if (o_.mapping == UdfMapping::Sparable) SpareAndTables(used);
+    if (o_.mapping == UdfMapping::Sparable || (o_.mapping == UdfMapping::Metadata && o_.sparable_below))
+        SpareAndTables(used);
     const uint32_t total = std::max({o_.min_sectors, o_.partition_start + used + 258, 514u});
     if (o_.mapping == UdfMapping::Virtual) {
         // The VAT is the last block written, inside the partition.
@@ -530,9 +531,11 @@ void Builder::Build() {
             maps = {SparableMap(number, o_.packet_length, layout.sparing_tables, kSector)};
             break;
         case UdfMapping::Metadata:
-            maps = {Type1Map(number), MetadataMap(number, layout.metadata_file - o_.partition_start,
-                                                  layout.metadata_mirror - o_.partition_start,
-                                                  layout.metadata_bitmap - o_.partition_start)};
+            maps = {
+                o_.sparable_below ? SparableMap(number, o_.packet_length, layout.sparing_tables, kSector)
+                                  : Type1Map(number),
+                MetadataMap(number, layout.metadata_file - o_.partition_start,
+                            layout.metadata_mirror - o_.partition_start, layout.metadata_bitmap - o_.partition_start)};
             break;
     }
     layout.lvd = layout.main_vds + 3;

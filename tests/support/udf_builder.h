@@ -83,8 +83,10 @@ struct UdfOptions {
     // Sparable: packet length, and the packets (first block, packet aligned) moved to the spare area.
     uint16_t packet_length = 32;
     std::vector<uint32_t> spared_packets;
-    // Metadata: the gap (blocks) between the metadata file's two extents.
+    // Metadata: the gap (blocks) between the metadata file's two extents; a sparable partition below the
+    // metadata partition instead of a type 1 one (spared_packets and packet_length apply).
     uint32_t metadata_gap = 3;
+    bool sparable_below = false;
 };
 
 struct UdfPlacement {
