@@ -320,30 +320,33 @@ bool LogicalVolume::ResolveAllMaps() {
         m.physical_reference = static_cast<uint16_t>(i);
         m.usable = m.kind == MapKind::kPhysical;
     }
-    // Sparable maps stand alone; virtual and metadata maps are read through the map of the same partition
-    // below them (a type 1 map, or for metadata a sparable one, as on rewritable discs), so they come last.
+    // Sparable maps stand alone; virtual and metadata maps are read through a map of the same partition below
+    // them, so they come after it.
     size_t resolved = 0;
     for (const MapKind pass : {MapKind::kSparable, MapKind::kVirtual, MapKind::kMetadata}) {
         for (size_t i = 0; i < maps.size(); ++i) {
             MappedPartition &m = mapped_[i];
             if (m.kind != pass || m.length == 0 || resolved >= kMaxResolvedMaps) continue;
             ++resolved;
-            bool below = pass == MapKind::kSparable;
-            for (size_t j = 0; j < maps.size() && !below; ++j) {
-                const MappedPartition &o = mapped_[j];
-                const bool carries =
-                    o.kind == MapKind::kPhysical || (pass == MapKind::kMetadata && o.kind == MapKind::kSparable);
-                if (j != i && carries && o.usable && maps[j].partition_number == maps[i].partition_number) {
-                    m.physical_reference = static_cast<uint16_t>(j);
-                    below = true;
-                }
+            if (pass == MapKind::kSparable) {
+                m.physical_reference = static_cast<uint16_t>(i);
+                m.usable = ResolveSparable(maps[i], m);
             }
-            if (!below) continue;
-            switch (m.kind) {
-                case MapKind::kVirtual: m.usable = ResolveVirtual(m); break;
-                case MapKind::kSparable: m.usable = ResolveSparable(maps[i], m); break;
-                case MapKind::kMetadata: m.usable = ResolveMetadata(maps[i], m); break;
-                default: break;
+            // The maps of the same partition a virtual or metadata map may lie on, in order of preference: a
+            // type 1 one, a sparable one (metadata on rewritable discs), then a virtual one (metadata on
+            // write-once discs); the first through which the map's tables read is taken.
+            for (const MapKind under : {MapKind::kPhysical, MapKind::kSparable, MapKind::kVirtual}) {
+                if (pass == MapKind::kSparable || m.usable) break;
+                if (pass == MapKind::kVirtual && under != MapKind::kPhysical) break;
+                for (size_t j = 0; j < maps.size() && !m.usable; ++j) {
+                    const MappedPartition &o = mapped_[j];
+                    if (j == i || o.kind != under || !o.usable || maps[j].partition_number != maps[i].partition_number)
+                        continue;
+                    const size_t listed = parts.size();
+                    m.physical_reference = static_cast<uint16_t>(j);
+                    m.usable = pass == MapKind::kVirtual ? ResolveVirtual(m) : ResolveMetadata(maps[i], m);
+                    if (!m.usable) parts.resize(listed);  // what a failed reading found is not listed
+                }
             }
             if (scan_.budget.Exhausted()) return false;
         }
