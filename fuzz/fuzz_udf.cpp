@@ -1,11 +1,13 @@
 // The UDF descriptor sequences and the file-entry walk. The input is laid from sector 19 of an image that
 // carries a recognition sequence (sectors 16-18) and anchors at 256 and at the last sector pointing to a main
 // sequence at sector 32 and a reserve at 48; every block whose tag names a known descriptor gets a correct
-// CRC, so that mutations reach past the CRC test.
+// CRC, so that mutations reach past the CRC test. Each input is read without and with the UDF 2.x bit.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "fuzz_common.h"
+#include "qorvex.h"
 #include "udf/udf_structures.h"
 
 namespace {
@@ -63,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Anchor(&image[(sectors - 1) * 2048], static_cast<uint32_t>(sectors - 1));
     for (size_t s = 19; s < sectors; ++s)
         if (s != 256 && s != sectors - 1) FixCrc(&image[s * 2048], 2048);
-    fuzz::ExerciseImage(fuzz::WriteImage(image.data(), image.size()), 0);
+    const std::string path = fuzz::WriteImage(image.data(), image.size());
+    fuzz::ExerciseImage(path, 0);
+    fuzz::ExerciseImage(path, OPEN_UDF_2X);
     return 0;
 }

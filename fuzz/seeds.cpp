@@ -134,6 +134,30 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     extended.extended_entry = true;
     refused.root.children = {extended};
     seeds["fuzz_udf"].push_back(From(qorvex::test::BuildUdf(refused).bytes, 19));
+    // UDF 2.x: every map kind with extended entries, a spared packet, a strategy 4096 entry. The harness
+    // writes an anchor over the last sector, so a virtual partition gets one more sector after its VAT.
+    using qorvex::test::UdfMapping;
+    for (UdfMapping mapping : {UdfMapping::Virtual, UdfMapping::Sparable, UdfMapping::Metadata}) {
+        qorvex::test::UdfOptions layered;
+        layered.mapping = mapping;
+        layered.all_extended = true;
+        layered.nsr = "NSR03";
+        if (mapping == UdfMapping::Sparable) {
+            layered.partition_start = 320;
+            layered.packet_length = 16;
+            layered.spared_packets = {16};
+        }
+        qorvex::test::UdfNode versioned = qorvex::test::UdfFileNode("V.TXT", "first");
+        versioned.newer_data = "second";
+        qorvex::test::UdfNode split_long = qorvex::test::UdfFileNode("S.BIN", std::string(5000, 'l'));
+        split_long.extents = 2;
+        layered.root.children = {
+            versioned, split_long,
+            qorvex::test::UdfDirNode("D", {qorvex::test::UdfFileNode("E", "e", qorvex::test::UdfAd::Embedded)})};
+        std::vector<uint8_t> bytes = From(qorvex::test::BuildUdf(layered).bytes, 19);
+        if (mapping == UdfMapping::Virtual) bytes.resize(bytes.size() + 2048, 0);
+        seeds["fuzz_udf"].push_back(bytes);
+    }
 
     // Boot catalogues: a BIOS image with EFI and Mac sections (one entry with extensions), a floppy, a hard
     // disk with a partition table, and an EFI image whose placeholder load size leaves its FAT to tell its size.

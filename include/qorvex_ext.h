@@ -21,6 +21,14 @@ extern "C" {
 #define QORVEX_EX_KIND_BOOT_IMAGE 9         /* the image of the initial/default entry */
 #define QORVEX_EX_KIND_BOOT_SECTION_IMAGE 10 /* the image of a section entry */
 
+/* UDF 2.x system parts (OPEN_UDF_2X), among the UDF system parts. */
+#define KIND_UDF_VAT 62             /* "VAT": the virtual allocation table's data */
+#define KIND_UDF_VAT_ENTRY 63       /* "VAT ICB": the file entry that records it */
+#define KIND_UDF_SPARING_TABLE 64   /* "SPARING TABLE (n)" */
+#define KIND_UDF_METADATA_FILE 65   /* "METADATA FILE": one part per extent */
+#define KIND_UDF_METADATA_MIRROR 66 /* "METADATA MIRROR" */
+#define KIND_UDF_METADATA_BITMAP 67 /* "METADATA BITMAP" */
+
 /* QorvexExEntry.flags */
 #define QORVEX_EX_NAME_CUT 0x0001u     /* the name did not fit EntryInfo.name / wname and was cut */
 #define QORVEX_EX_MULTI_EXTENT 0x0002u /* ISO 9660 / Joliet: the record's multi-extent flag (more records follow) */

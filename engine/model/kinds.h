@@ -66,6 +66,13 @@ enum class EntryKind : int32_t {
     kUdfNsr03 = 53,
     kUdfTea01 = 54,
     kUdfFreeExtent = 61,
+    // UDF 2.x (OPEN_UDF_2X)
+    kUdfVat = 62,
+    kUdfVatEntry = 63,
+    kUdfSparingTable = 64,
+    kUdfMetadataFile = 65,
+    kUdfMetadataMirror = 66,
+    kUdfMetadataBitmap = 67,
 };
 
 constexpr int32_t KindValue(EntryKind kind) {

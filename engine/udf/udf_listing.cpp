@@ -28,6 +28,19 @@ public:
         entry.date = date;
         listing_.AddPart(entry, budget_);
     }
+    // A part found while resolving a logical volume's maps.
+    void Add(const VolumePart &part) {
+        CatalogueEntry entry;
+        entry.kind = part.kind;
+        entry.size = part.size;
+        entry.offset_bytes = part.offset;
+        entry.sectors = Blocks(part.size + part.offset);
+        entry.extent = static_cast<uint32_t>(base_ + part.sector);
+        entry.extent_count = part.count;
+        entry.extent_index = part.index;
+        entry.name = listing_.names.Add(part.name, budget_);
+        listing_.AddPart(entry, budget_);
+    }
     // A copy of a logical volume's record under "prefix" + its name; every other field is kept.
     void AddCopy(const CatalogueEntry &entry, NamePrefix prefix) {
         CatalogueEntry copy = entry;
@@ -63,6 +76,7 @@ void AddLogicalVolume(PartList &list, const LogicalVolume &volume, const std::st
         list.Add(EntryKind::kUdfIntegrity, lvid.Size(), 1, lvid.tag.location, "LVID", lvid.recorded);
     for (const FileSetDescriptor &fsd : volume.file_sets)
         list.Add(EntryKind::kUdfFileSet, 512, 1, fsd.tag.location, "FSD", fsd.recorded);
+    for (const VolumePart &part : volume.parts) list.Add(part);
     for (const CatalogueEntry &entry : volume.entries) list.AddCopy(entry, NamePrefix::kUdfEntry);
     for (const CatalogueEntry &entry : volume.extents)
         if (entry.attributes & kAttributeDirectory) list.AddCopy(entry, NamePrefix::kUdfFolder);

@@ -21,7 +21,11 @@ constexpr uint8_t kAdEmbedded = 3;  // the data is recorded in the entry itself
 }  // namespace
 
 LogicalVolume::LogicalVolume(UdfScan &scan, const LogicalVolumeDescriptor &descriptor, bool from_reserve)
-    : lvd(descriptor), reserve(from_reserve), scan_(scan), block_size_(std::max(scan.reader.UserSize(), 1)) {}
+    : lvd(descriptor),
+      reserve(from_reserve),
+      scan_(scan),
+      block_size_(std::max(scan.reader.UserSize(), 1)),
+      extended_(scan.limits.Has(OPEN_UDF_2X)) {}
 
 bool LogicalVolume::Keep(Catalogue &list, const CatalogueEntry &entry) {
     return Append(list, entry, scan_.budget);
@@ -38,7 +42,7 @@ bool LogicalVolume::PartitionStart(uint16_t reference, uint32_t &start) const {
 }
 
 bool LogicalVolume::Read() {
-    if (!ResolvePartitions()) return false;
+    if (!(extended_ ? ResolveAllMaps() : ResolvePartitions())) return false;
     std::unordered_set<uint32_t> seen_integrity;
     if (!ReadIntegrity(lvd.integrity, 0, seen_integrity)) return false;
     if ((lvd.file_set.length & 1) != 0 || lvd.file_set.Bytes() == 0) return false;
@@ -87,18 +91,25 @@ bool LogicalVolume::ReadIntegrity(ExtentAd extent, int32_t depth, std::unordered
 
 bool LogicalVolume::ReadFileSets(LongAd extent, int32_t depth, std::unordered_set<uint64_t> &seen) {
     if ((extent.length & 1) != 0 || extent.Bytes() == 0) return false;
-    uint32_t c = 0;
-    if (!PartitionStart(extent.partition, c)) return false;
+    uint64_t first = 0, run = 0;
+    if (!Translate(extent.partition, extent.block, first, run)) return false;
+    const bool contiguous = run == UINT32_MAX;
+    // A descriptor's place as listed: its recorded location in the partition, mapped.
+    auto located = [&](uint32_t location) -> uint32_t {
+        if (contiguous) return static_cast<uint32_t>(first - extent.block + location);
+        uint64_t sector = 0, n = 0;
+        return Translate(extent.partition, location, sector, n) ? static_cast<uint32_t>(sector) : 0;
+    };
     seen.insert((uint64_t(extent.partition) << 32) | extent.block);
     bool result = true;
     uint64_t n = scan_.BlocksFor(extent.Bytes());
     auto action = [&](ByteView d) {
         switch (TagIdentifier(d)) {
             case kTagEmpty: return true;
-            case kTagTd: scan_.terminators.push_back(c + Tag::Parse(d).location); return true;
+            case kTagTd: scan_.terminators.push_back(located(Tag::Parse(d).location)); return true;
             case kTagFsd: {
                 FileSetDescriptor fsd = FileSetDescriptor::Parse(d);
-                fsd.tag.location += c;
+                fsd.tag.location = located(fsd.tag.location);
                 file_sets.push_back(fsd);
                 const LongAd next = fsd.next;
                 const bool outside =
@@ -111,17 +122,20 @@ bool LogicalVolume::ReadFileSets(LongAd extent, int32_t depth, std::unordered_se
             default: return false;
         }
     };
-    if (uint64_t(c) + extent.block > UINT32_MAX) return false;
-    return scan_.WalkSequence(extent.Bytes(), c + extent.block, n, action).IsOk() && result;
+    if (first > UINT32_MAX) return false;
+    if (run >= n) return scan_.WalkSequence(extent.Bytes(), static_cast<uint32_t>(first), n, action).IsOk() && result;
+    std::vector<uint8_t> data;
+    return ReadRef(extent.partition, extent.block, extent.Bytes(), data) &&
+           scan_.WalkBlocks(extent.Bytes(), ByteView(data.data(), data.size()), action) && result;
 }
 
 bool LogicalVolume::AddIcbEntry(const LongAd &icb, std::string_view name) {
-    uint32_t start = 0;
-    if (!PartitionStart(icb.partition, start)) return false;
+    uint64_t sector = 0, run = 0;
+    if (!Translate(icb.partition, icb.block, sector, run)) return false;
     CatalogueEntry entry;
     entry.kind = EntryKind::kUdfIcb;
     entry.size = icb.Bytes();
-    entry.extent = static_cast<uint32_t>(scan_.base + start + icb.block);
+    entry.extent = static_cast<uint32_t>(scan_.base + sector);
     entry.sectors = Blocks(entry.size, block_size_);
     entry.name = name;
     return Keep(entries, entry);
@@ -139,14 +153,42 @@ bool LogicalVolume::ReadRoots() {
 
 bool LogicalVolume::ReadIcb(LongAd icb, uint8_t characteristics, std::string_view path, int32_t depth) {
     if ((icb.length & 1) != 0 || icb.Bytes() == 0) return false;
-    uint32_t start = 0;
-    if (!PartitionStart(icb.partition, start)) return false;
     std::vector<uint8_t> fe;
-    if (!ReadBlocks(uint64_t(start) + icb.block, Blocks(icb.Bytes(), block_size_), fe)) return false;
-    const ByteView bytes(fe.data(), fe.size());
-    // Only a File Entry is accepted; an Extended File Entry refuses the volume.
-    if (!DescriptorCrcOk(bytes) || TagIdentifier(bytes) != kTagFe) return false;
-    return ProcessFileEntry(fe, icb, uint64_t(start) + icb.block, characteristics, path, depth);
+    LongAd entry_icb = icb;
+    if (!ReadEntry(entry_icb, fe)) return false;
+    // Only a File Entry is accepted in the described reading; an Extended File Entry refuses the volume.
+    auto is_entry = [&] {
+        const ByteView bytes(fe.data(), fe.size());
+        const uint16_t id = TagIdentifier(bytes);
+        return DescriptorCrcOk(bytes) && (id == kTagFe || (extended_ && id == kTagEfe));
+    };
+    if (!is_entry()) {
+        // Some writers record a metadata partition's ICBs under the reference of the partition below it (or
+        // the other way round): the other reading of the reference is tried once.
+        uint16_t other = 0;
+        if (!OtherReference(icb.partition, other)) return false;
+        entry_icb = {icb.length, icb.block, other};
+        if (!ReadEntry(entry_icb, fe) || !is_entry()) return false;
+    }
+    uint64_t sector = 0, run = 0;
+    if (!Translate(entry_icb.partition, entry_icb.block, sector, run)) return false;
+    return ProcessFileEntry(fe, entry_icb, sector, characteristics, path, depth);
+}
+
+bool LogicalVolume::OtherReference(uint16_t reference, uint16_t &other) const {
+    if (!extended_ || reference >= mapped_.size()) return false;
+    const MappedPartition &m = mapped_[reference];
+    if (m.kind == MapKind::kMetadata) {
+        other = m.physical_reference;
+        return other != reference && mapped_[other].usable;
+    }
+    for (size_t i = 0; i < mapped_.size(); ++i)
+        if (i != reference && mapped_[i].kind == MapKind::kMetadata && mapped_[i].usable &&
+            mapped_[i].physical_reference == reference) {
+            other = static_cast<uint16_t>(i);
+            return true;
+        }
+    return false;
 }
 
 // The extents of a file entry: its allocation descriptors, following continuation extents (type 3) rather than
@@ -180,9 +222,7 @@ bool LogicalVolume::CollectExtents(const std::vector<uint8_t> &fe, const FileEnt
             if (!Append(list, Extent{ad.Bytes(), ad.block, ad.partition, 0}, scan_.budget)) return false;
         }
         if (!continuation || next.bytes == 0 || ++hops > kMaxAdContinuations) break;
-        uint32_t start = 0;
-        if (!PartitionStart(next.partition, start)) return false;
-        if (!ReadBlocks(uint64_t(start) + next.position, Blocks(next.bytes, block_size_), more)) return false;
+        if (!ReadRef(next.partition, next.position, next.bytes, more)) return false;
         area = ByteView(more.data(), more.size());
         area_partition = next.partition;
         begin = 0;
@@ -195,21 +235,20 @@ bool LogicalVolume::CollectExtents(const std::vector<uint8_t> &fe, const FileEnt
 bool LogicalVolume::WalkFolderExtent(const std::vector<uint8_t> &fe, const FileEntry &entry, LongAd icb,
                                      const Extent &extent, std::string_view path, int32_t depth) {
     const uint64_t ad_start = entry.AdStart(), ad_length = entry.ad_length;
-    uint32_t start = 0;
-    if (!PartitionStart(extent.partition, start)) return false;
-    const uint64_t sector = uint64_t(start) + extent.position;
+    uint64_t sector = 0, run = 0;
+    if (!Translate(extent.partition, extent.position, sector, run)) return false;
     std::vector<uint8_t> data;
     if (entry.ad_type == kAdEmbedded) {
         if (ad_start + ad_length <= std::min<uint64_t>(icb.Bytes(), fe.size()))
             return ParseIdentifiers(ByteView(fe.data(), fe.size()).Sub(static_cast<size_t>(ad_start), ad_length), path,
                                     depth);
         if ((ad_length & 1) != 0 || ad_length > kAdLengthMask) return false;
-        if (!ReadBlocks(sector, Blocks(ad_length + ad_start, block_size_), data)) return false;
+        if (!ReadRef(extent.partition, extent.position, ad_length + ad_start, data)) return false;
         const size_t from = static_cast<size_t>(std::min<uint64_t>(ad_start, data.size()));
         return ParseIdentifiers(ByteView(data.data(), data.size()).Sub(from, ad_length), path, depth);
     }
     if ((extent.bytes & 1) != 0 || extent.bytes == 0) return false;
-    return ReadBlocks(sector, Blocks(extent.bytes, block_size_), data) &&
+    return ReadRef(extent.partition, extent.position, extent.bytes, data) &&
            ParseIdentifiers(ByteView(data.data(), data.size()).Sub(0, extent.bytes), path, depth);
 }
 
@@ -219,6 +258,14 @@ bool LogicalVolume::ProcessFileEntry(const std::vector<uint8_t> &fe, LongAd icb,
     const FileEntry entry = FileEntry::Parse(ByteView(fe.data(), fe.size()));
     const bool directory = entry.file_type == kFileTypeDirectory;
     if (entry.ad_length == 0 || entry.ad_type > kAdEmbedded) return true;  // no data, or descriptors of no defined size
+    if (entry.extended) {
+        // Attributes and descriptors that run past the entry leave it without data.
+        if (fe.size() < entry.FixedSize() || entry.AdStart() > fe.size() ||
+            entry.ad_length > fe.size() - entry.AdStart())
+            return true;
+    }
+    // Stream directories and the volume's own files (VAT, metadata files) are not files of the tree.
+    if (extended_ && (entry.file_type == kFileTypeStreamDirectory || entry.file_type >= kFileTypeVat)) return true;
 
     std::vector<Extent> list;
     if (!CollectExtents(fe, entry, icb, list)) return false;
@@ -226,30 +273,61 @@ bool LogicalVolume::ProcessFileEntry(const std::vector<uint8_t> &fe, LongAd icb,
     bool result = true;
     const bool walk = directory && depth < kMaxDepth && walked_.insert(icb_sector).second;
     if (directory && depth >= kMaxDepth) ++scan_.listing.skipped_folders;
-    for (size_t k = 0; k < list.size(); ++k) {
-        const Extent &e = list[k];
-        uint32_t start = 0;
-        if (!PartitionStart(e.partition, start)) return false;
+    std::vector<Piece> pieces;
+    for (const Extent &e : list) {
+        uint64_t sector = 0, run = 0;
+        if (!Translate(e.partition, e.position, sector, run)) return false;
         if (walk) result = WalkFolderExtent(fe, entry, icb, e, path, depth);
-        uint64_t sector = uint64_t(start) + e.position;
-        uint64_t offset = e.offset;
-        sector += offset / static_cast<uint64_t>(block_size_);
-        offset %= static_cast<uint64_t>(block_size_);
+        if (!AddPieces(e, pieces)) return false;
+    }
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const Piece &piece = pieces[k];
         CatalogueEntry extent;
         extent.kind = directory ? EntryKind::kUdfFolderExtent : EntryKind::kUdfFileExtent;
-        extent.size = e.bytes;
+        extent.size = piece.bytes;
         extent.attributes = ((characteristics & kFidDirectory) ? kAttributeDirectory : 0) |
                             ((characteristics & kFidHidden) ? kAttributeHidden : 0);
-        extent.extent = static_cast<uint32_t>(scan_.base + sector);
-        extent.offset_bytes = static_cast<uint32_t>(offset);
-        extent.sectors = Blocks(extent.size + offset, block_size_);
-        extent.extent_count = static_cast<uint16_t>(list.size());
+        extent.extent = static_cast<uint32_t>(scan_.base + piece.sector);
+        extent.offset_bytes = piece.offset;
+        extent.sectors = Blocks(extent.size + piece.offset, block_size_);
+        extent.extent_count = static_cast<uint16_t>(pieces.size());
         extent.extent_index = static_cast<uint16_t>(k);
         extent.date = entry.modified;
         extent.name = path;
         if (!Keep(extents, extent)) return false;
     }
     return result;
+}
+
+// An extent as runs of consecutive track sectors: one run in a physical partition, possibly several where a
+// map moves blocks (VAT, spared packets, metadata file). A file keeps at most 0xFFFF of them.
+bool LogicalVolume::AddPieces(const Extent &e, std::vector<Piece> &pieces) {
+    const uint64_t s = static_cast<uint64_t>(block_size_);
+    uint64_t block = uint64_t(e.position) + e.offset / s;
+    uint32_t offset = static_cast<uint32_t>(e.offset % s);
+    uint64_t sector = 0, run = 0;
+    if (!Translate(e.partition, e.position, sector, run)) return false;
+    if (run == UINT32_MAX || e.bytes == 0) {
+        sector += e.offset / s;
+        if (run != UINT32_MAX && (block > UINT32_MAX || !Translate(e.partition, uint32_t(block), sector, run)))
+            return false;
+        return pieces.size() >= 0xFFFF || Append(pieces, Piece{sector, offset, e.bytes}, scan_.budget);
+    }
+    const size_t first = pieces.size();
+    for (uint64_t left = e.bytes; left > 0 && pieces.size() < 0xFFFF;) {
+        if (block > UINT32_MAX || !Translate(e.partition, static_cast<uint32_t>(block), sector, run)) return false;
+        const uint64_t bytes = std::min<uint64_t>(left, run * s - offset);
+        if (pieces.size() > first && offset == 0 && pieces.back().sector + pieces.back().Blocks(s) == sector &&
+            pieces.back().bytes % s == 0 && pieces.back().offset == 0) {
+            pieces.back().bytes += bytes;  // the next block lies right after: one run
+        } else if (!Append(pieces, Piece{sector, offset, bytes}, scan_.budget)) {
+            return false;
+        }
+        left -= bytes;
+        block += run;
+        offset = 0;
+    }
+    return true;
 }
 
 bool LogicalVolume::ParseIdentifiers(ByteView data, std::string_view path, int32_t depth) {

@@ -13,8 +13,8 @@ constexpr uint32_t kFirstRecognitionSector = 16;
 constexpr int32_t kAnchorSector = 256;
 }  // namespace
 
-UdfScan::UdfScan(SectorReader &r, const Limits &limits, FsListing &l)
-    : reader(r), budget(*limits.budget), listing(l), base(r.Record().start) {}
+UdfScan::UdfScan(SectorReader &r, const Limits &limits_in, FsListing &l)
+    : reader(r), limits(limits_in), budget(*limits_in.budget), listing(l), base(r.Record().start) {}
 
 uint64_t UdfScan::BlocksFor(uint64_t bytes) const {
     const uint64_t s = static_cast<uint64_t>(std::max(reader.UserSize(), 1));
@@ -47,15 +47,24 @@ Status UdfScan::WalkSequence(uint32_t length, uint32_t sector, uint64_t &sectors
     sectors = BlocksFor(length);
     std::vector<uint8_t> data;
     QORVEX_TRY(ReadBlocks(sector, sectors, data));
-    const size_t s = static_cast<size_t>(reader.UserSize());
-    const ByteView bytes(data.data(), data.size());
+    if (!WalkBlocks(length, ByteView(data.data(), data.size()), action)) return Code::kReadFailed;
+    return Status::Ok();
+}
+
+bool UdfScan::WalkBlocks(uint32_t length, ByteView bytes, const BlockAction &action) const {
+    const size_t s = static_cast<size_t>(std::max(reader.UserSize(), 1));
     // Every block is visited; a terminator does not end the walk.
-    for (size_t b = 0; b < length && b < data.size(); b += s) {
+    for (size_t b = 0; b < length && b < bytes.Size(); b += s) {
         const ByteView d = bytes.From(b);
         if (!DescriptorCrcOk(d)) continue;
-        if (!action(d)) return Code::kReadFailed;
+        if (!action(d)) return false;
     }
-    return Status::Ok();
+    return true;
+}
+
+uint64_t UdfScan::TrackSectors() const {
+    const TrackRecord &track = reader.Record();
+    return static_cast<uint64_t>(std::max<int64_t>(int64_t(track.end) - track.start, 0));
 }
 
 // ECMA-167 2/8.3: the volume recognition sequence from sector 16; true when NSR02 or NSR03 was seen.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <unordered_set>
@@ -24,6 +25,15 @@ constexpr int32_t kMaxDepth = 256;               // folders below a root that ar
 constexpr size_t kMaxPathLength = 32768;
 constexpr size_t kMaxEntries = 1u << 20;  // identifier entries of one logical volume
 constexpr int32_t kMaxAdContinuations = 64;
+constexpr uint32_t kMaxVatSearch = 256;  // sectors looked at backwards from the track's last for a VAT
+constexpr int32_t kMaxIcbChain = 64;     // strategy 4096 entries followed
+constexpr size_t kMaxResolvedMaps = 16;  // type 2 maps of one logical volume read (each may search and read)
+
+// A run of track sectors.
+struct SectorRun {
+    uint64_t sector = 0;
+    uint64_t count = 0;
+};
 
 // A descriptor and which sequence it came from.
 template <typename T>
@@ -33,6 +43,33 @@ struct Recorded {
 };
 
 class UdfScan;
+
+// One partition map made usable: where its blocks lie on the track.
+struct MappedPartition {
+    MapKind kind = MapKind::kUnknown;
+    bool usable = false;
+    uint32_t start = 0;   // track sector of block 0 of the physical partition below
+    uint32_t length = 0;  // blocks of that partition
+    uint16_t physical_reference = 0;
+    // Virtual
+    std::vector<uint32_t> vat;
+    // Sparable: packet (its first block) -> track sector it was moved to
+    uint32_t packet = 0;
+    std::map<uint32_t, uint32_t> spared;
+    // Metadata: the metadata file's data, in order, and the first metadata block of each run
+    std::vector<SectorRun> runs;
+    std::vector<uint64_t> run_starts;
+};
+
+// A system part of a logical volume found while resolving its maps (VAT, sparing tables, metadata files).
+struct VolumePart {
+    EntryKind kind = EntryKind::kNone;
+    uint64_t size = 0;
+    uint32_t sector = 0;  // track sector
+    uint32_t offset = 0;  // bytes into the sector (embedded data)
+    uint16_t count = 1, index = 0;
+    std::string name;
+};
 
 class LogicalVolume {
 public:
@@ -47,7 +84,8 @@ public:
     std::vector<IntegrityDescriptor> integrity;
     std::vector<FileSetDescriptor> file_sets;  // tag locations made absolute
     Catalogue entries;                         // kUdfIcb: the roots and every named identifier
-    Catalogue extents;  // kUdfFileExtent / kUdfFolderExtent: one per allocation descriptor of a file entry
+    Catalogue extents;              // kUdfFileExtent / kUdfFolderExtent: one per allocation descriptor of a file entry
+    std::vector<VolumePart> parts;  // kUdfVat ... kUdfMetadataBitmap
 
 private:
     struct Extent {
@@ -56,8 +94,38 @@ private:
         uint16_t partition;
         uint64_t offset;  // bytes into the first sector (embedded data)
     };
+    // A listed run of an extent.
+    struct Piece {
+        uint64_t sector;  // track sector
+        uint32_t offset;
+        uint64_t bytes;
+        uint64_t Blocks(uint64_t s) const { return (offset + bytes + s - 1) / s; }
+    };
+    bool AddPieces(const Extent &e, std::vector<Piece> &pieces);
+    bool OtherReference(uint16_t reference, uint16_t &other) const;
 
     bool ResolvePartitions();
+    // UDF 2.x: every map of the table, type 2 maps resolved through their tables.
+    bool ResolveAllMaps();
+    bool ResolveVirtual(MappedPartition &map);
+    bool ResolveSparable(const AnyPartitionMap &recorded, MappedPartition &map);
+    bool ResolveMetadata(const AnyPartitionMap &recorded, MappedPartition &map);
+    // Reads the metadata (or mirror) file at `block` of the physical partition into `runs`.
+    bool ReadMetadataFile(const MappedPartition &map, uint32_t block, uint8_t file_type, EntryKind kind,
+                          const char *name, std::vector<SectorRun> *runs);
+    // The data of a file entry read from the physical partition `reference` as runs of track sectors and
+    // bytes: false when an extent lies elsewhere or cannot be mapped.
+    bool EntryData(const std::vector<uint8_t> &fe, const FileEntry &entry, LongAd icb,
+                   std::vector<std::pair<SectorRun, uint64_t>> &data, uint64_t &offset);
+    // Track sector of `block` of the partition a reference names, and how many blocks from it run on
+    // (at least 1); false when it cannot be mapped.
+    bool Translate(uint16_t reference, uint32_t block, uint64_t &sector, uint64_t &run) const;
+    // Reads `bytes` from `block` of a referenced partition, following its map block run by block run.
+    bool ReadRef(uint16_t reference, uint32_t block, uint64_t bytes, std::vector<uint8_t> &out);
+    // Reads the ICB, following strategy 4096 to the newest entry; false when no entry is read.
+    bool ReadEntry(LongAd &icb, std::vector<uint8_t> &fe);
+    bool Extended() const { return extended_; }
+    void AddPart(const VolumePart &part);
     bool ReadIntegrity(ExtentAd extent, int32_t depth, std::unordered_set<uint32_t> &seen);
     bool ReadFileSets(LongAd extent, int32_t depth, std::unordered_set<uint64_t> &seen);
     bool ReadRoots();
@@ -77,7 +145,9 @@ private:
 
     UdfScan &scan_;
     int32_t block_size_;
+    bool extended_;  // UDF 2.x structures are read
     std::vector<uint32_t> partition_starts_;
+    std::vector<MappedPartition> mapped_;  // UDF 2.x: one per map, by reference number
     std::unordered_set<uint64_t> walked_;  // sectors of the directory entries of the current root walk
 };
 
@@ -97,6 +167,10 @@ public:
     // block to the end of what was read). The action returns false to fail the walk.
     using BlockAction = std::function<bool(ByteView descriptor)>;
     Status WalkSequence(uint32_t length, uint32_t sector, uint64_t &sectors, const BlockAction &action);
+    // The same over bytes already read.
+    bool WalkBlocks(uint32_t length, ByteView bytes, const BlockAction &action) const;
+    // Sectors of the track.
+    uint64_t TrackSectors() const;
     // Every partition descriptor read, main and reserve, in the order read.
     const std::vector<Recorded<PartitionDescriptor>> &Partitions() const { return partitions_; }
     bool Fail(Status status) {
@@ -105,6 +179,7 @@ public:
     }
 
     SectorReader &reader;
+    const Limits &limits;
     MemoryBudget &budget;
     FsListing &listing;
     Status status_;  // the last volume-level failure

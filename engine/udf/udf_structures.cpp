@@ -156,7 +156,48 @@ LogicalVolumeDescriptor LogicalVolumeDescriptor::Parse(ByteView bytes) {
         if (!bytes.Has(at, kMapSize) || bytes.U8(at) != 1) break;
         d.maps.push_back(PartitionMap::Parse(bytes, at));
     }
+    // Every map, within the bytes read: a type 1 map is six bytes whatever its length field says (as above),
+    // any other takes its recorded length.
+    const ByteView table = bytes.From(kMapsOffset);
+    size_t at = 0;
+    for (uint64_t i = 0; i < d.map_count && i < 0x10000 && table.Has(at, kMapSize); ++i) {
+        const size_t length = table.U8(at) == 1 ? kMapSize : table.U8(at + 1);
+        if (length < kMapSize || !table.Has(at, length)) break;
+        d.all_maps.push_back(AnyPartitionMap::Parse(table.Sub(at, length)));
+        at += length;
+    }
     return d;
+}
+
+AnyPartitionMap AnyPartitionMap::Parse(ByteView map) {
+    AnyPartitionMap m;
+    m.type = map.U8(0);
+    m.length = map.U8(1);
+    if (m.type == 1) {
+        m.kind = MapKind::kPhysical;
+        m.partition_number = map.U16le(4);
+        return m;
+    }
+    if (m.type != 2 || !map.Has(0, 64)) return m;
+    // RBP 4: the partition type identifier (an entity identifier: flags, then 23 bytes of name).
+    const std::string_view id = map.Text(5, 23);
+    auto is = [&](std::string_view name) { return id.substr(0, name.size()) == name; };
+    m.partition_number = map.U16le(38);
+    if (is("*UDF Virtual Partition")) {
+        m.kind = MapKind::kVirtual;
+    } else if (is("*UDF Sparable Partition")) {
+        m.kind = MapKind::kSparable;
+        m.packet_length = map.U16le(40);
+        m.table_count = map.U8(42);
+        m.table_size = map.U32le(44);
+        for (size_t i = 0; i < m.tables.size(); ++i) m.tables[i] = map.U32le(48 + 4 * i);
+    } else if (is("*UDF Metadata Partition")) {
+        m.kind = MapKind::kMetadata;
+        m.metadata_file = map.U32le(40);
+        m.mirror_file = map.U32le(44);
+        m.bitmap_file = map.U32le(48);
+    }
+    return m;
 }
 
 UnallocatedSpaceDescriptor UnallocatedSpaceDescriptor::Parse(ByteView bytes) {
@@ -191,12 +232,47 @@ FileSetDescriptor FileSetDescriptor::Parse(ByteView bytes) {
 FileEntry FileEntry::Parse(ByteView bytes) {
     FileEntry e;
     e.tag = Tag::Parse(bytes);
+    e.extended = e.tag.identifier == kTagEfe;
+    e.strategy = bytes.U16le(20);
     e.file_type = bytes.U8(27);
     e.ad_type = bytes.U8(34) & 7;
-    e.modified = TimestampToUnix(bytes.Sub(84, 12));
-    e.ea_length = bytes.U32le(168);
-    e.ad_length = bytes.U32le(172);
+    e.information_length = bytes.U64le(56);
+    e.modified = TimestampToUnix(bytes.Sub(e.extended ? 92 : 84, 12));
+    e.unique_id = bytes.U64le(e.extended ? 200 : 160);
+    e.ea_length = bytes.U32le(e.extended ? 208 : 168);
+    e.ad_length = bytes.U32le(e.extended ? 212 : 172);
     return e;
+}
+
+bool VatEntries(ByteView data, bool form150, size_t &first, size_t &count) {
+    if (form150) {
+        // Entries, then an entity identifier "*UDF Virtual Alloc Tbl" and the previous VAT's location.
+        if (data.Size() < kVat150Trailer) return false;
+        const size_t trailer = data.Size() - kVat150Trailer;
+        if (!data.Matches(trailer + 1, "*UDF Virtual Alloc Tbl")) return false;
+        first = 0;
+        count = trailer / 4;
+        return true;
+    }
+    // RBP 0 header length, RBP 2 implementation use length; entries after the header.
+    constexpr size_t kHeaderFixed = 152;
+    const size_t header = data.U16le(0);
+    if (data.Overrun() || header < kHeaderFixed || header > data.Size() || header < kHeaderFixed + data.U16le(2))
+        return false;
+    first = header;
+    count = (data.Size() - header) / 4;
+    return true;
+}
+
+bool SparingTable::Parse(ByteView bytes, SparingTable &out) {
+    if (!bytes.Has(0, 56) || !bytes.Matches(17, "*UDF Sparing Table")) return false;
+    out.tag = Tag::Parse(bytes);
+    out.entry_count = bytes.U16le(48);
+    out.sequence = bytes.U32le(52);
+    out.entries.clear();
+    for (size_t i = 0; i < out.entry_count && bytes.Has(56 + 8 * i, 8); ++i)
+        out.entries.push_back({bytes.U32le(56 + 8 * i), bytes.U32le(60 + 8 * i)});
+    return true;
 }
 
 FileIdentifier FileIdentifier::Parse(ByteView bytes) {

@@ -26,6 +26,7 @@ enum TagId : uint16_t {
     kTagLvid = 9,
     kTagFsd = 256,
     kTagFid = 257,
+    kTagIe = 259,
     kTagFe = 261,
     kTagUse = 263,
     kTagSbd = 264,
@@ -134,15 +135,38 @@ struct PartitionMap {
     static PartitionMap Parse(ByteView bytes, size_t at);
 };
 
+// 3/10.7 partition maps of every type, with the type 2 forms of UDF 2.2.8 (virtual), 2.2.9 (sparable) and
+// 2.2.10 (metadata). A type 2 map of another identifier is kUnknown: a reference to it cannot be resolved.
+enum class MapKind : uint8_t { kPhysical, kVirtual, kSparable, kMetadata, kUnknown };
+
+struct AnyPartitionMap {
+    static constexpr uint32_t kNoLocation = 0xFFFFFFFF;
+    MapKind kind = MapKind::kUnknown;
+    uint8_t type = 0;               // RBP 0
+    uint8_t length = 0;             // RBP 1
+    uint16_t partition_number = 0;  // type 1 RBP 4, type 2 RBP 38
+    // Sparable
+    uint16_t packet_length = 0;        // RBP 40
+    uint8_t table_count = 0;           // RBP 42
+    uint32_t table_size = 0;           // RBP 44
+    std::array<uint32_t, 4> tables{};  // RBP 48
+    // Metadata
+    uint32_t metadata_file = kNoLocation;  // RBP 40
+    uint32_t mirror_file = kNoLocation;    // RBP 44
+    uint32_t bitmap_file = kNoLocation;    // RBP 48
+    static AnyPartitionMap Parse(ByteView map);
+};
+
 // 3/10.6 Logical Volume Descriptor.
 struct LogicalVolumeDescriptor {
     static constexpr size_t kMapsOffset = 440;
     Tag tag;
-    LongAd file_set;                 // RBP 248, logical volume contents use
-    uint32_t map_table_length = 0;   // RBP 264
-    uint32_t map_count = 0;          // RBP 268
-    ExtentAd integrity;              // RBP 432
-    std::vector<PartitionMap> maps;  // RBP 440: the type 1 maps up to the first other one
+    LongAd file_set;                        // RBP 248, logical volume contents use
+    uint32_t map_table_length = 0;          // RBP 264
+    uint32_t map_count = 0;                 // RBP 268
+    ExtentAd integrity;                     // RBP 432
+    std::vector<PartitionMap> maps;         // RBP 440: the type 1 maps up to the first other one
+    std::vector<AnyPartitionMap> all_maps;  // RBP 440: every map the table holds, by its own length
     static LogicalVolumeDescriptor Parse(ByteView bytes);
 };
 
@@ -181,20 +205,61 @@ struct FileSetDescriptor {
     static FileSetDescriptor Parse(ByteView bytes);
 };
 
-// 4/14.6 ICB tag file types used here.
+// 4/14.6 ICB tag file types used here, with UDF 2.3.5.2's.
+constexpr uint8_t kFileTypeUnspecified = 0;
 constexpr uint8_t kFileTypeDirectory = 4;
+constexpr uint8_t kFileTypeStreamDirectory = 13;
+constexpr uint8_t kFileTypeVat = 248;
+constexpr uint8_t kFileTypeMetadata = 250;
+constexpr uint8_t kFileTypeMetadataMirror = 251;
+constexpr uint8_t kFileTypeMetadataBitmap = 252;
+// 4/14.6.2 strategy 4096 (UDF 2.3.5.1): the entry, then at the next block a newer entry or an indirect entry.
+constexpr uint16_t kStrategyTwoEntries = 4096;
 
-// 4/14.9 File Entry (the fields this reader uses).
+// 4/14.9 File Entry and 4/14.17 Extended File Entry (the fields this reader uses; RBP of the FE, then the
+// EFE's where it differs).
 struct FileEntry {
     static constexpr size_t kFixedSize = 176;
+    static constexpr size_t kExtendedFixedSize = 216;
     Tag tag;
-    uint8_t file_type = 0;   // RBP 27 (ICB tag RBP 11)
-    uint8_t ad_type = 0;     // RBP 34 (ICB tag flags, low 3 bits)
-    int32_t modified = 0;    // RBP 84
-    uint32_t ea_length = 0;  // RBP 168
-    uint32_t ad_length = 0;  // RBP 172
+    bool extended = false;            // tag 266
+    uint16_t strategy = 0;            // RBP 20 (ICB tag RBP 4)
+    uint8_t file_type = 0;            // RBP 27 (ICB tag RBP 11)
+    uint8_t ad_type = 0;              // RBP 34 (ICB tag flags, low 3 bits)
+    uint64_t information_length = 0;  // RBP 56
+    int32_t modified = 0;             // RBP 84 / 92
+    uint64_t unique_id = 0;           // RBP 160 / 200
+    uint32_t ea_length = 0;           // RBP 168 / 208
+    uint32_t ad_length = 0;           // RBP 172 / 212
     static FileEntry Parse(ByteView bytes);
-    uint64_t AdStart() const { return kFixedSize + uint64_t(ea_length); }
+    size_t FixedSize() const { return extended ? kExtendedFixedSize : kFixedSize; }
+    uint64_t AdStart() const { return FixedSize() + uint64_t(ea_length); }
+};
+
+// 4/14.7 Indirect Entry: the ICB it names continues the strategy 4096 chain.
+struct IndirectEntry {
+    Tag tag;
+    LongAd next;  // RBP 36
+    static IndirectEntry Parse(ByteView bytes) { return {Tag::Parse(bytes), LongAd::ParseLong(bytes, 36)}; }
+};
+
+// UDF 2.2.11 Virtual Allocation Table: the entries that map virtual blocks to blocks of the physical
+// partition, from the 2.00 header form or the 1.50 form (entries, then the identifier and the previous VAT).
+constexpr uint32_t kVatUnused = 0xFFFFFFFF;
+constexpr size_t kVat150Trailer = 36;
+// True, with the byte range of the entries, when `data` (the VAT file's bytes) is a VAT of that form.
+bool VatEntries(ByteView data, bool form150, size_t &first, size_t &count);
+
+// UDF 2.2.12 Sparing Table.
+struct SparingTable {
+    Tag tag;
+    uint16_t entry_count = 0;                               // RBP 48, reallocation table length
+    uint32_t sequence = 0;                                  // RBP 52
+    std::vector<std::array<uint32_t, 2>> entries;           // RBP 56: (original, mapped), those held by the bytes read
+    static constexpr uint32_t kFirstUnmapped = 0xFFFFFFF0;  // from here on an original location is not spared
+    // Parses and checks the identifier "*UDF Sparing Table"; false when it is not one.
+    static bool Parse(ByteView bytes, SparingTable &out);
+    uint64_t Size() const { return 56ull + 8ull * entry_count; }
 };
 
 // 4/14.4 File Identifier Descriptor.

@@ -45,10 +45,10 @@ inline std::vector<EntryInfo> Walk(QorvexHandle h, bool files) {
     return out;
 }
 
-inline UdfListing ListUdf(const std::string &path) {
+inline UdfListing ListUdf(const std::string &path, uint32_t options = 0) {
     UdfListing listing;
     int32_t error = 0;
-    QorvexHandle h = QorvexOpen(path.c_str(), 0, &error);
+    QorvexHandle h = QorvexOpen(path.c_str(), options, &error);
     listing.open_error = error;
     if (!h) return listing;
     listing.files = Walk(h, true);

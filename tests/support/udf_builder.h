@@ -40,12 +40,23 @@ struct UdfNode {
     uint32_t ea_length = 0;       // extended attribute bytes before the descriptors
     bool extended_entry = false;  // written as an Extended File Entry (266)
     bool bad_fid_crc = false;     // the identifier naming this node fails its CRC
+    // Strategy 4096: the entry, an indirect entry after it, and a newer entry (embedded data) it names.
+    std::string newer_data;
     UdfTimestamp modified;
     std::vector<UdfNode> children;
 };
 
 UdfNode UdfFileNode(const std::string &name, const std::string &data, UdfAd ad = UdfAd::Short);
 UdfNode UdfDirNode(const std::string &name, std::vector<UdfNode> children = {});
+
+// How the partition is mapped (UDF 2.x layouts).
+enum class UdfMapping {
+    Physical,  // one type 1 map (the described layout)
+    Virtual,   // type 1 + "*UDF Virtual Partition": entries and directories through the VAT (file data
+               // in the physical partition, long_ad, unless a node asks for short_ad)
+    Sparable,  // one "*UDF Sparable Partition" map with its sparing tables
+    Metadata,  // type 1 + "*UDF Metadata Partition": entries and directories in the metadata file's data
+};
 
 struct UdfOptions {
     bool iso_prefix = false;  // "CD001" (set terminator) at 16 before the UDF identifiers
@@ -66,12 +77,23 @@ struct UdfOptions {
     int file_sets = 1;                                                  // extra file sets share the root
     UdfNode root;                                                       // the root directory (its name is not used)
     uint32_t min_sectors = 0;                                           // image at least this long
+    bool all_extended = false;                                          // every entry written as an Extended File Entry
+    UdfMapping mapping = UdfMapping::Physical;
+    bool vat150 = false;  // Virtual: the 1.50 VAT (File Entry of type 0, identifier at the end)
+    // Sparable: packet length, and the packets (first block, packet aligned) moved to the spare area.
+    uint16_t packet_length = 32;
+    std::vector<uint32_t> spared_packets;
+    // Metadata: the gap (blocks) between the metadata file's two extents; a sparable partition below the
+    // metadata partition instead of a type 1 one (spared_packets and packet_length apply).
+    uint32_t metadata_gap = 3;
+    bool sparable_below = false;
 };
 
 struct UdfPlacement {
     uint32_t fe_sector = 0;                        // absolute
     uint32_t fid_offset = 0;                       // absolute byte offset of the identifier naming it (0 for the root)
     std::vector<std::array<uint32_t, 2>> extents;  // (absolute sector, bytes) per allocation descriptor
+    uint32_t newer_sector = 0;                     // strategy 4096: the newer entry
 };
 
 struct UdfLayout {
@@ -79,6 +101,14 @@ struct UdfLayout {
     uint32_t anchor_first = 256, anchor_last = 0, anchor_last256 = 0;
     uint32_t partition_start = 262, fsd = 262, space_bitmap = 0, space_entry = 0;
     std::map<std::string, UdfPlacement> files;  // by engine path ("\", "\DOCS\", "\DOCS\B.TXT")
+    uint32_t lvd = 35;                          // main LVD
+    uint32_t vat_icb = 0;                       // Virtual
+    std::vector<uint32_t> vat;                  // Virtual: partition block of each virtual block
+    std::vector<uint32_t> sparing_tables;       // Sparable
+    std::map<uint32_t, uint32_t> spared;        // Sparable: packet -> absolute sector it was moved to
+    uint32_t metadata_file = 0, metadata_mirror = 0, metadata_bitmap = 0;  // Metadata: absolute sectors
+    std::vector<std::array<uint32_t, 2>> metadata_extents;                 // (absolute sector, blocks)
+    uint32_t mirror_data = 0;                                              // absolute sector of the mirror's one extent
 };
 
 struct UdfImage {
@@ -101,6 +131,16 @@ void WritePvd(uint8_t *d, uint32_t location, const std::string &label, const Udf
 void WriteIuvd(uint8_t *d, uint32_t location);
 void WritePd(uint8_t *d, uint32_t location, uint16_t number, uint32_t start, uint32_t length,
              std::array<uint32_t, 2> use_ad = {0, 0}, std::array<uint32_t, 2> bitmap_ad = {0, 0});
+// Partition maps as recorded (3/10.7; UDF 2.2.8-2.2.10).
+std::vector<uint8_t> Type1Map(uint16_t number);
+std::vector<uint8_t> Type2Map(const char *identifier, uint16_t number);
+std::vector<uint8_t> SparableMap(uint16_t number, uint16_t packet, const std::vector<uint32_t> &tables, uint32_t size);
+std::vector<uint8_t> MetadataMap(uint16_t number, uint32_t file, uint32_t mirror, uint32_t bitmap);
+void WriteLvdMaps(uint8_t *d, uint32_t location, std::array<uint32_t, 3> fsd_ad, std::array<uint32_t, 2> integrity,
+                  const std::vector<std::vector<uint8_t>> &maps);
+// A sparing table (UDF 2.2.12) of (original, mapped) entries.
+void WriteSparingTable(uint8_t *d, uint32_t location, uint32_t sequence,
+                       const std::vector<std::array<uint32_t, 2>> &entries);
 // maps: type 1 partition numbers; a negative value writes a 64-byte type 2 map.
 void WriteLvd(uint8_t *d, uint32_t location, std::array<uint32_t, 3> fsd_ad /* length, block, ref */,
               std::array<uint32_t, 2> integrity, const std::vector<int> &maps);

@@ -1,0 +1,196 @@
+// Hostile UDF 2.x structures: a VAT pointing outside its partition, sparing tables that disagree or map in a
+// loop, a metadata file that points into the metadata partition it makes, huge extended-attribute lengths,
+// indirect entries in a loop. Each ends with a clear result, in bounded time and memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "damage_harness.h"
+#include "qorvex_ext.h"
+#include "support/temp_dir.h"
+#include "support/udf_builder.h"
+
+namespace damaged {
+namespace {
+
+using namespace qorvex::test;
+
+void Put16(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+UdfOptions Tree(UdfMapping mapping) {
+    UdfOptions o;
+    o.mapping = mapping;
+    o.all_extended = true;
+    if (mapping == UdfMapping::Sparable) o.partition_start = 320;
+    o.root.children = {UdfFileNode("A.TXT", "hello"),
+                       UdfDirNode("DOCS", {UdfFileNode("B.TXT", std::string(5000, 'b'))})};
+    return o;
+}
+
+// The open result, the counts of files and parts, the names of the new kinds of part and every file's
+// extraction result, computed in a bounded child.
+std::string Outcome(const std::string &path) {
+    int32_t error = 0;
+    QorvexHandle h = QorvexOpen(path.c_str(), OPEN_UDF_2X, &error);
+    if (!h) return "open " + std::to_string(error);
+    std::string out = "open 0";
+    const int32_t files = QorvexGetFileStart(h, 0, KIND_UDF);
+    for (int32_t i = 0; i < files; ++i) {
+        EntryInfo e{};
+        QorvexGetNextFile(h, &e);
+        if (e.extent_index != 0) continue;
+        const int32_t code = QorvexExtractCurrentFile2(h, (path + ".out").c_str(), 0);
+        out += std::string(" | ") + e.name + " " + std::to_string(code);
+    }
+    const int32_t parts = QorvexGetModuleStart(h, 0, KIND_UDF);
+    for (int32_t i = 0; i < parts; ++i) {
+        EntryInfo e{};
+        QorvexGetNextModule(h, &e);
+        if (e.kind >= 62 && e.kind <= 69) out += std::string(" | ") + e.name;
+    }
+    QorvexClose(h);
+    return out;
+}
+
+struct Case {
+    const char *name;
+    UdfMapping mapping;
+    std::function<void(UdfImage &)> damage;
+    std::string expected;
+};
+
+TEST(Udf2xHostile, EndsWithAClearResult) {
+    TempDir dir;
+    const std::string none = "open " + std::to_string(ENGINE_UNKNOWN_FORMAT);
+    const std::string files = " | \\A.TXT 0 | \\DOCS\\B.TXT 0";
+    const std::vector<Case> cases = {
+        {"VAT entry of the root outside the partition", UdfMapping::Virtual,
+         [](UdfImage &image) {
+             // The root is virtual block 2 (after the file set and its terminator).
+             uint8_t *vat = image.At(image.layout.vat_icb);
+             Put32(vat + 216 + 152 + 4 * 2, 0x7FFFFFF0);
+             RecomputeCrc(vat);
+         },
+         none},
+        {"VAT with a header longer than its data", UdfMapping::Virtual,
+         [](UdfImage &image) {
+             uint8_t *vat = image.At(image.layout.vat_icb);
+             Put16(vat + 216, 0xFFFF);
+             RecomputeCrc(vat);
+         },
+         none},
+        {"VAT entry with an information length of 4 GiB", UdfMapping::Virtual,
+         [](UdfImage &image) {
+             uint8_t *vat = image.At(image.layout.vat_icb);
+             Put32(vat + 60, 1);
+             RecomputeCrc(vat);
+         },
+         none},
+        // A file set that cannot be read leaves a volume without files (as described for a zeroed one).
+        {"sparing tables that disagree: the later sequence holds", UdfMapping::Sparable,
+         [](UdfImage &image) {
+             // The first table (sequence 1) keeps the true map; the second (sequence 2) sends the packet of
+             // the file set elsewhere, into rubbish.
+             const std::vector<uint32_t> &tables = image.layout.sparing_tables;
+             WriteSparingTable(image.At(tables[1]), tables[1], 2, {{0, 8}});
+         },
+         "open 0 | SPARING TABLE (317) | SPARING TABLE (318)"},
+        {"sparing tables that agree on nothing: the later one, true", UdfMapping::Sparable,
+         [](UdfImage &image) {
+             const std::vector<uint32_t> &tables = image.layout.sparing_tables;
+             WriteSparingTable(image.At(tables[0]), tables[0], 0, {{0, 8}});
+         },
+         "open 0" + files + " | SPARING TABLE (317) | SPARING TABLE (318)"},
+        {"sparing tables that map in a loop", UdfMapping::Sparable,
+         [](UdfImage &image) {
+             // Packet 0 to where packet 32 lies and packet 32 to where packet 0 lies, in both tables.
+             const uint32_t p = image.layout.partition_start;
+             for (uint32_t at : image.layout.sparing_tables)
+                 WriteSparingTable(image.At(at), at, 1, {{0, p + 32}, {32, p}});
+         },
+         "open 0 | SPARING TABLE (317) | SPARING TABLE (318)"},
+        {"metadata file pointing into the metadata partition: the mirror stands in", UdfMapping::Metadata,
+         [](UdfImage &image) {
+             // Its short_ads become long_ads of partition reference 1, the metadata partition itself.
+             uint8_t *fe = image.At(image.layout.metadata_file);
+             uint8_t ads[16] = {};
+             std::memcpy(ads, fe + 216, 8);
+             std::memset(fe + 216, 0, 16);
+             std::memcpy(fe + 216, ads, 8);
+             Put16(fe + 216 + 8, 1);
+             Put16(fe + 34, 1);
+             Put32(fe + 212, 16);
+             Put16(fe + 10, 216 + 16 - 16);
+             RecomputeCrc(fe);
+         },
+         "open 0" + files + " | METADATA MIRROR | METADATA BITMAP"},
+        {"metadata file and mirror both pointing into the metadata partition", UdfMapping::Metadata,
+         [](UdfImage &image) {
+             for (uint32_t at : {image.layout.metadata_file, image.layout.metadata_mirror}) {
+                 uint8_t *fe = image.At(at);
+                 Put16(fe + 34, 1);
+                 Put32(fe + 212, 16);
+                 Put16(fe + 216 + 8, 1);
+                 Put16(fe + 10, 216 + 16 - 16);
+                 RecomputeCrc(fe);
+             }
+         },
+         none},
+        {"extended file entry with a huge extended-attribute length", UdfMapping::Physical,
+         [](UdfImage &image) {
+             uint8_t *fe = image.At(image.layout.files.at("\\A.TXT").fe_sector);
+             Put32(fe + 208, 0xFFFFFFF0);
+             RecomputeCrc(fe);
+         },
+         "open 0 | \\DOCS\\B.TXT 0"},
+        {"folder entry with a huge extended-attribute length", UdfMapping::Metadata,
+         [](UdfImage &image) {
+             // The folder's entry lies in the metadata partition: damaged in the main copy and the mirror's.
+             const uint32_t fe = image.layout.files.at("\\DOCS\\").fe_sector;
+             const uint32_t block = fe - image.layout.metadata_extents[0][0];
+             for (uint32_t at : {fe, image.layout.mirror_data + block}) {
+                 Put32(image.At(at) + 208, 0xFFFFFFF0);
+                 RecomputeCrc(image.At(at));
+             }
+         },
+         "open 0 | \\A.TXT 0 | METADATA FILE | METADATA FILE | METADATA MIRROR | METADATA BITMAP"},
+        {"strategy 4096 entry whose indirect entry names itself", UdfMapping::Physical,
+         [](UdfImage &image) {
+             const uint32_t fe = image.layout.files.at("\\A.TXT").fe_sector;
+             const uint32_t p = image.layout.partition_start;
+             Put16(image.At(fe) + 20, 4096);
+             RecomputeCrc(image.At(fe));
+             // The block after the entry (its data) becomes an indirect entry back to itself.
+             uint8_t *ie = image.At(fe + 1);
+             std::memset(ie, 0, 2048);
+             Put16(ie + 20, 4096);
+             Put32(ie + 36, 2048);
+             Put32(ie + 40, fe + 1 - p);
+             FinishTag(ie, 259, fe + 1 - p, 52);
+         },
+         "open 0 | \\A.TXT 0 | \\DOCS\\B.TXT 0"},
+    };
+    for (const Case &c : cases) {
+        UdfImage image = BuildUdf(Tree(c.mapping));
+        c.damage(image);
+        const std::string path = dir / "hostile.img";
+        WriteFile(path, image.bytes);
+        const Bounded run = RunBounded([&] { return Outcome(path); });
+        ASSERT_TRUE(run.finished) << c.name << ": " << run.what;
+        EXPECT_LT(run.peak_kib, kPeakBoundKib) << c.name;
+        EXPECT_EQ(run.what, c.expected) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace damaged
