@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "qorvex.h"
+
 namespace cli {
 
 // Exit statuses.
@@ -19,7 +21,7 @@ struct Args {
     std::vector<std::string> positional;
     std::set<std::string> flags;                // "--raw", ...
     std::map<std::string, std::string> values;  // "-o" -> "out", ...
-    uint32_t open_options = 0;                  // OPEN_CHECK_EDC / OPEN_CHECK_POSITION
+    uint32_t open_options = OPEN_EXTENSIONS;    // OPEN_CHECK_EDC / OPEN_CHECK_POSITION / extensions
 
     bool Has(const std::string &flag) const { return flags.count(flag) != 0; }
     std::string Value(const std::string &option, const std::string &fallback = "") const {

@@ -27,6 +27,7 @@ const char kGlobalHelp[] =
     "Global options (accepted by every command):\n"
     "  --check-edc       check the error detection code (EDC) of every raw sector read\n"
     "  --check-position  check the address in each raw sector's header and skip to the matching sector\n"
+    "  --no-extensions   read only the formats of the base interface (no disc sheets, Rock Ridge, ...)\n"
     "  -q, --quiet       no progress line (shown on a terminal during long extractions)\n"
     "  -h, --help        show help\n"
     "  --version         show the version of qorvex and of its engine\n";
@@ -166,6 +167,8 @@ int main(int argc, char **argv) {
                 args.open_options |= OPEN_CHECK_EDC;
             } else if (name == "--check-position") {
                 args.open_options |= OPEN_CHECK_POSITION;
+            } else if (name == "--no-extensions") {
+                args.open_options &= ~OPEN_EXTENSIONS;
             } else if (name == "-q" || name == "--quiet") {
                 cli::Progress::SetQuiet(true);
             } else if (name == "--version") {

@@ -108,8 +108,8 @@ void FillExEntry(const CatalogueEntry &entry, QorvexExEntry *details) {
     details->name_length = static_cast<uint32_t>(std::min<size_t>(entry.name.size(), UINT32_MAX));
 }
 
-Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits) {
-    return ScanTrack(record, limits, catalogues_, reader_);
+Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits, bool keep_bare) {
+    return ScanTrack(record, limits, catalogues_, reader_, keep_bare);
 }
 
 const Catalogue *TrackVolume::Files(int32_t kind) const {

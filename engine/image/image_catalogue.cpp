@@ -78,9 +78,28 @@ void ImageCatalogue::Reset() {
     sessions_.clear();
     path_.clear();
     folder_.clear();
+    details_.clear();
+    disc_ = DiscDetails{};
 }
 
-bool ImageCatalogue::Probe(const std::string &path) {
+bool ImageCatalogue::Adopt(const std::string &path, std::vector<TrackRecord> tracks, std::vector<TrackDetails> details,
+                           DiscDetails disc) {
+    Reset();
+    path_ = path;
+    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    folder_ = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    tracks_ = std::move(tracks);
+    sessions_ = BuildSessionList(tracks_);
+    if (!CheckTrackLayout(tracks_, sessions_)) {
+        Reset();
+        return false;
+    }
+    details_ = std::move(details);
+    disc_ = std::move(disc);
+    return true;
+}
+
+bool ImageCatalogue::Probe(const std::string &path, uint32_t /*options*/) {
     Reset();
     const int64_t length = CFileFindEx::GetLength(path);
     if (length < 0) return false;
