@@ -1,0 +1,159 @@
+// CUE sheets through the public interface: where the named files are looked for, the file types, absent
+// gaps, and the clear failure of every inconsistent sheet.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "api_helpers.h"
+#include "qorvex_ext.h"
+#include "support/disc_builder.h"
+#include "support/temp_dir.h"
+
+namespace qorvex::test {
+namespace {
+
+constexpr uint32_t kSheets = OPEN_DISC_SHEETS;
+
+TrackInfo Info(QorvexHandle h, int32_t track) {
+    TrackInfo info{};
+    EXPECT_EQ(QorvexGetTrackInfo(h, track, &info), 0);
+    return info;
+}
+
+class CueSheetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RunCommand("mkdir -p '" + (dir / "rip") + "'");
+        audio = AudioPattern(200, 5);
+        WriteFile(dir / "rip/disc.bin", audio);  // 200 sectors of audio
+    }
+    std::string Sheet(const std::string &text) {
+        WriteFile(dir / "rip/disc.cue", text);
+        return dir / "rip/disc.cue";
+    }
+    TempDir dir;
+    std::vector<uint8_t> audio;
+};
+
+TEST_F(CueSheetTest, InconsistentSheetsFailWithAClearCode) {
+    const std::string two = "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n";
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t error;
+    } cases[] = {
+        {"empty sheet", "", ENGINE_UNKNOWN_FORMAT},
+        {"missing file", "FILE none.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"file outside the folder", "FILE \"../outside.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         ENGINE_IMAGE_OPEN_FAILED},
+        {"a folder as file", "FILE sub BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"track before any file", "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE disc.bin BINARY\n", ENGINE_UNKNOWN_FORMAT},
+        {"unknown mode", "FILE disc.bin BINARY\nTRACK 01 MODE3/2352\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"unknown file type", "FILE disc.bin AIFF\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"no index 01", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"index 00 after 01", two + "INDEX 01 00:01:00\nINDEX 00 00:01:10\n", ENGINE_UNKNOWN_FORMAT},
+        {"index 02 before 01", two + "INDEX 02 00:01:00\nINDEX 01 00:01:10\n", ENGINE_UNKNOWN_FORMAT},
+        {"track beyond its file", two + "INDEX 01 00:02:75\n", ENGINE_UNKNOWN_FORMAT},
+        {"track past the end", two + "INDEX 01 00:03:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"overlapping tracks", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:00:50\n", ENGINE_UNKNOWN_FORMAT},
+        {"empty track", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:01:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"tracks not from 1", "FILE disc.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"session going down", "REM SESSION 02\n" + two + "REM SESSION 01\n", ENGINE_UNKNOWN_FORMAT},
+        {"a session skipped",
+         "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 03\n"
+         "TRACK 02 AUDIO\nINDEX 01 00:01:00\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"bad time", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:75\n", ENGINE_UNKNOWN_FORMAT},
+        {"huge time", two + "INDEX 01 9999:59:74\n", ENGINE_UNKNOWN_FORMAT},
+        {"not a wave", "FILE disc.bin WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+    };
+    WriteFile(dir / "outside.bin", audio);
+    RunCommand("mkdir -p '" + (dir / "rip/sub") + "'");
+    for (const Case &c : cases) {
+        Opened image(Sheet(c.text), kSheets);
+        EXPECT_FALSE(image) << c.what;
+        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+    }
+}
+
+TEST_F(CueSheetTest, OptionsWithoutTheSheetBitKeepTheDescribedAnswer) {
+    const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    Opened without(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS);
+    EXPECT_EQ(without.error(), ENGINE_UNKNOWN_FORMAT);
+    Opened with(cue, kSheets);
+    EXPECT_TRUE(with);
+}
+
+TEST_F(CueSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {
+    RunCommand("mv '" + (dir / "rip/disc.bin") + "' '" + (dir / "rip/Disc Image.BIN") + "'");
+    for (const char *named : {"\"Disc Image.BIN\"", "Disc Image.BIN", "\"disc image.bin\"",
+                              "\"C:\\Rips\\DISC IMAGE.bin\"", "\"/home/someone/rips/Disc Image.BIN\""}) {
+        Opened image(Sheet(std::string("FILE ") + named + " BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"),
+                     kSheets);
+        ASSERT_TRUE(image) << named << std::hex << " 0x" << image.error();
+        EXPECT_EQ(Info(image.get(), 0).end_held, 200) << named;
+        char name[64] = {};
+        EXPECT_EQ(QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_FILE, name, sizeof name), 14);
+        EXPECT_STREQ(name, "Disc Image.BIN");
+    }
+}
+
+TEST_F(CueSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
+    Opened image(Sheet("CATALOG 0123456789012\nTITLE \"A Disc\"\nPERFORMER Someone\n"
+                       "file disc.bin binary\n  track 01 audio\n    title \"First\"\n    isrc ABCDE1234567\n"
+                       "    index 01 00:00:00\n    POSTGAP 00:00:10\n"
+                       "  TRACK 02 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 00:01:00\n    INDEX 02 00:01:30\n"),
+                 kSheets);
+    ASSERT_TRUE(image) << std::hex << image.error();
+    const TrackInfo one = Info(image.get(), 0), two = Info(image.get(), 1);
+    EXPECT_EQ(one.first_held, 0);
+    EXPECT_EQ(one.end_held, 75);     // the postgap's 10 sectors are absent
+    EXPECT_EQ(two.start, 85 + 150);  // 75 + postgap, then the absent pregap
+    EXPECT_EQ(two.first_held, two.start);
+    EXPECT_EQ(two.end_held, 85 + 150 + 125);
+    int32_t indexes[4] = {};
+    ASSERT_EQ(QorvexExGetTrackIndexes(image.get(), 1, indexes, 4), 3);
+    EXPECT_EQ(indexes[0], 85);
+    EXPECT_EQ(indexes[2], two.start + 30);
+    char text[64];
+    QorvexExGetTrackText(image.get(), -1, QORVEX_EX_TEXT_CATALOG, text, sizeof text);
+    EXPECT_STREQ(text, "0123456789012");
+    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_TITLE, text, sizeof text);
+    EXPECT_STREQ(text, "First");
+    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_ISRC, text, sizeof text);
+    EXPECT_STREQ(text, "ABCDE1234567");
+    // Absent sectors are never read: the WAV of track 2 holds what the file holds from its index 01 on.
+    ASSERT_EQ(QorvexExtractTrack(image.get(), 1, (dir / "two.wav").c_str(), TRACK_WAV | TRACK_RAW), 0);
+    const std::vector<uint8_t> wav = ReadFile(dir / "two.wav");
+    ASSERT_EQ(wav.size(), 44u + 125 * 2352);
+    EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), audio.begin() + 75 * 2352));
+}
+
+TEST_F(CueSheetTest, WaveAndMotorolaFilesReadAsTheSameSamples) {
+    // A WAVE file with a chunk before its data, and the same samples big-endian.
+    std::vector<uint8_t> wave = WavHeader(static_cast<uint32_t>(audio.size()));
+    const uint8_t list[] = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0};
+    wave.insert(wave.begin() + 36, std::begin(list), std::end(list));
+    wave[4] = static_cast<uint8_t>(wave[4] + sizeof list);
+    wave.insert(wave.end(), audio.begin(), audio.end());
+    WriteFile(dir / "rip/one.wav", wave);
+    std::vector<uint8_t> swapped = audio;
+    for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+    WriteFile(dir / "rip/one.be", swapped);
+
+    Opened bin(Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"), kSheets);
+    ASSERT_TRUE(bin);
+    const std::string expected_out = dir / "bin.wav";
+    ASSERT_EQ(QorvexExtractTrack(bin.get(), 0, expected_out.c_str(), TRACK_WAV | TRACK_RAW), 0);
+    const std::vector<uint8_t> expected = ReadFile(expected_out);
+    for (const char *file : {"FILE one.wav WAVE", "FILE one.be MOTOROLA"}) {
+        Opened image(Sheet(std::string(file) + "\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"), kSheets);
+        ASSERT_TRUE(image) << file << std::hex << " 0x" << image.error();
+        EXPECT_EQ(Info(image.get(), 0).end_held, 200) << file;
+        ASSERT_EQ(QorvexExtractTrack(image.get(), 0, (dir / "out.wav").c_str(), TRACK_WAV | TRACK_RAW), 0);
+        EXPECT_TRUE(ReadFile(dir / "out.wav") == expected) << file;
+    }
+}
+
+}  // namespace
+}  // namespace qorvex::test
