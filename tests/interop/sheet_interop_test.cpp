@@ -150,5 +150,44 @@ TEST_F(SheetInteropTest, WavsEqualBchunks) {
     }
 }
 
+// CD-Extra: audio in session 1, then a CD-ROM XA data session whose volume genisoimage wrote for the address
+// a recorder gives it (-C 0,N: N = the audio's end + 6750 lead-out + 4500 lead-in + 150 pregap).
+TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {
+    const int32_t audio_end = 450 + 301;
+    const int32_t next = audio_end + 11400;
+    ASSERT_EQ(RunCommand("genisoimage -quiet -V EXTRA -C 0," + std::to_string(next) + " -o " + Quote(dir / "extra.iso") +
+                         " " + Quote(dir / "src")),
+              0);
+    const std::vector<uint8_t> extra = ReadFile(dir / "extra.iso");
+    std::vector<DiscTrack> disc = {MakeTrack(0, AudioPattern(450, 2)), MakeTrack(0, AudioPattern(301, 3)),
+                                   MakeTrack(6, WrapSectors(extra, 6), 0, 2)};
+    for (CueForm form : {CueForm::kSingleFile, CueForm::kSplitHead}) {
+        const std::string folder = dir / (form == CueForm::kSingleFile ? "x1" : "x2");
+        RunCommand("mkdir -p " + Quote(folder));
+        Opened image(WriteCueDisc(folder, "extra", disc, form));
+        ASSERT_TRUE(image.h) << std::hex << image.error;
+        const std::vector<TrackInfo> table = image.Table();
+        ASSERT_EQ(table.size(), 3u);
+        EXPECT_EQ(table[1].session, 1);
+        EXPECT_EQ(table[2].session, 2);
+        EXPECT_EQ(table[2].format, 6);  // MODE2/2352 with XA Form 1 sectors
+        EXPECT_EQ(table[2].start, next);
+        EXPECT_TRUE(image.Extract(dir / "x.iso", 2, 0) == extra);
+        // Its file's extent is counted from the disc start; the bytes must be the source file's.
+        int32_t left = QorvexGetFileStart(image.h, 2, KIND_ISO9660);
+        bool found = false;
+        while (left > 0) {
+            EntryInfo e{};
+            left = QorvexGetNextFile(image.h, &e);
+            if (std::string(e.name).find("TOP.BIN") == std::string::npos) continue;
+            found = true;
+            EXPECT_GE(e.start, next);
+            ASSERT_EQ(QorvexExtractCurrentFile(image.h, (dir / "top.out").c_str()), 0);
+            EXPECT_TRUE(ReadFile(dir / "top.out") == ReadFile(dir / "src/top.bin"));
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
 }  // namespace
 }  // namespace qorvex::test
