@@ -1,5 +1,6 @@
 #include "seeds.h"
 
+#include "support/disc_builder.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/udf_builder.h"
@@ -9,6 +10,46 @@ namespace fuzz {
 namespace {
 using qorvex::test::Dir;
 using qorvex::test::File;
+
+// A fuzz_cue input: the sheet, a NUL, the bytes of the file it names.
+std::vector<uint8_t> SheetInput(const std::string &sheet, const std::vector<uint8_t> &file) {
+    std::vector<uint8_t> input(sheet.begin(), sheet.end());
+    input.push_back(0);
+    input.insert(input.end(), file.begin(), file.end());
+    return input;
+}
+
+// The sheets of fuzz_cue, each naming only disc.bin / disc.wav.
+void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    using qorvex::test::Msf;
+    const std::vector<uint8_t> data = qorvex::test::WrapSectors(iso, 3);
+    const int64_t data_sectors = static_cast<int64_t>(iso.size() / 2048);
+    std::vector<uint8_t> mixed = data;
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 3);
+    mixed.insert(mixed.end(), audio.begin(), audio.end());
+    const std::string tracks = "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 " +
+                               Msf(data_sectors) + "\n    INDEX 01 " + Msf(data_sectors + 10) + "\n";
+    out.push_back(SheetInput("CATALOG 0000000000000\r\nFILE \"disc.bin\" BINARY\r\n" + tracks, mixed));
+    out.push_back(
+        SheetInput("REM SESSION 01\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                   "REM SESSION 02\n  TRACK 02 MODE1/2352\n    INDEX 01 00:00:40\n",
+                   [&] {
+                       std::vector<uint8_t> extra = audio;
+                       extra.insert(extra.end(), data.begin(), data.end());
+                       return extra;
+                   }()));
+    std::vector<uint8_t> wave = qorvex::test::WavHeader(static_cast<uint32_t>(audio.size()));
+    wave.insert(wave.end(), audio.begin(), audio.end());
+    out.push_back(
+        SheetInput("FILE disc.wav WAVE\n  TRACK 01 AUDIO\n    ISRC XX0000000000\n    PREGAP 00:00:30\n"
+                   "    INDEX 01 00:00:00\n    INDEX 02 00:00:20\n    POSTGAP 00:00:05\n"
+                   "FILE disc.bin MOTOROLA\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
+                   wave));
+    out.push_back(
+        SheetInput("FILE C:\\rips\\DISC.BIN BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+                   "FILE disc.bin BINARY\n  TRACK 02 CDI/2336\n    INDEX 00 00:00:00\n    INDEX 01 00:00:02\n",
+                   qorvex::test::WrapSectors(iso, 6)));
+}
 
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
     return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sector * 2048), image.end());
@@ -86,6 +127,8 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     extended.extended_entry = true;
     refused.root.children = {extended};
     seeds["fuzz_udf"].push_back(From(qorvex::test::BuildUdf(refused).bytes, 19));
+
+    AddSheetSeeds(iso.bytes, seeds["fuzz_cue"]);
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
