@@ -51,6 +51,31 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
                    qorvex::test::WrapSectors(iso, 6)));
 }
 
+// The TOC files of fuzz_toc: a mixed disc as cdrdao read-cd writes it, and every kind of piece.
+void AddTocSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    std::vector<uint8_t> mixed = qorvex::test::WrapSectors(iso, 3);
+    const std::string data_bytes = std::to_string(mixed.size());
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 4);
+    mixed.insert(mixed.end(), audio.begin(), audio.end());
+    out.push_back(SheetInput("CD_ROM\nCATALOG \"0000000000000\"\nTRACK MODE1_RAW\nDATAFILE \"disc.bin\" " + data_bytes +
+                                 "\nTRACK AUDIO\nISRC \"XX0000000000\"\nFILE \"disc.bin\" #" + data_bytes +
+                                 " 0 00:00:20\nSTART 00:00:05\nINDEX 00:00:10\n"
+                                 "TRACK AUDIO\nPREGAP 00:00:02\nFILE \"disc.bin\" #" +
+                                 data_bytes + " 00:00:20\n",
+                             mixed));
+    std::vector<uint8_t> wave = qorvex::test::WavHeader(static_cast<uint32_t>(audio.size()));
+    wave.insert(wave.end(), audio.begin(), audio.end());
+    out.push_back(
+        SheetInput("CD_DA\nCD_TEXT { LANGUAGE_MAP { 0 : EN } LANGUAGE 0 { TITLE \"t\" } }\n"
+                   "TRACK AUDIO\nSILENCE 00:00:03\nFILE \"disc.wav\" 0\nZERO AUDIO 00:00:01\n"
+                   "TRACK AUDIO RW_RAW\nAUDIOFILE \"disc.bin\" 0 1176\n",
+                   wave));
+    out.push_back(
+        SheetInput("CD_ROM_XA\nTRACK MODE2_RAW\nDATAFILE \"disc.bin\"\nTRACK MODE2_FORM_MIX\n"
+                   "DATAFILE \"disc.bin\" #0 4672\n",
+                   qorvex::test::WrapSectors(iso, 6)));
+}
+
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
     return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sector * 2048), image.end());
 }
@@ -129,6 +154,7 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     seeds["fuzz_udf"].push_back(From(qorvex::test::BuildUdf(refused).bytes, 19));
 
     AddSheetSeeds(iso.bytes, seeds["fuzz_cue"]);
+    AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},

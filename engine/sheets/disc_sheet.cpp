@@ -4,6 +4,7 @@
 #include "qorvex.h"
 #include "sheets/cue_sheet.h"
 #include "sheets/sheet_text.h"
+#include "sheets/toc_sheet.h"
 
 namespace qorvex::sheets {
 
@@ -31,13 +32,14 @@ Status ReadText(const std::string &path, std::string *text) {
 
 Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue) {
     if (catalogue->Probe(path, options)) return Status::Ok();
-    if (!(options & OPEN_DISC_SHEETS) || Extension(path) != "CUE") return Code::kUnknownFormat;
+    const std::string extension = Extension(path);
+    if (!(options & OPEN_DISC_SHEETS) || (extension != "CUE" && extension != "TOC")) return Code::kUnknownFormat;
     std::string text;
     QORVEX_TRY(ReadText(path, &text));
     const size_t slash = path.find_last_of(platform::kPathSeparator);
     const SheetFolder folder(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
     SheetDisc disc;
-    QORVEX_TRY(ReadCueSheet(text, folder, &disc));
+    QORVEX_TRY(extension == "CUE" ? ReadCueSheet(text, folder, &disc) : ReadTocSheet(text, folder, &disc));
     std::vector<TrackRecord> tracks;
     std::vector<TrackDetails> details;
     QORVEX_TRY(LayOut(disc, &tracks, &details));

@@ -17,8 +17,7 @@ constexpr int64_t kFirstPregap = 150;
 constexpr int64_t kFirstLeadOut = 6750;
 constexpr int64_t kLaterLeadOut = 2250;
 constexpr int64_t kLeadIn = 4500;
-// Sector numbers stay far from the int32 limits whatever the sheet says.
-constexpr int64_t kMaxSector = int64_t(1) << 30;
+constexpr int64_t kMaxSector = kMaxSheetSectors;
 
 // The format of a Mode 2 track from one of its stored sectors: CD-ROM XA when the subheader is recorded
 // twice (Form 1 or 2 by its submode byte), formless Mode 2 otherwise.

@@ -15,6 +15,8 @@ namespace qorvex::sheets {
 constexpr size_t kMaxTracks = 99;
 constexpr size_t kMaxFiles = 256;
 constexpr size_t kMaxIndexes = 99;
+// Sector numbers and counts stay far from the int32 limits whatever a sheet says.
+constexpr int64_t kMaxSheetSectors = int64_t(1) << 30;
 
 struct SheetFile {
     std::string path;      // found in the sheet's folder

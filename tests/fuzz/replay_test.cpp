@@ -14,6 +14,7 @@ extern "C" int ReplayIso(const uint8_t *data, size_t size);
 extern "C" int ReplayUdf(const uint8_t *data, size_t size);
 extern "C" int ReplayDecode(const uint8_t *data, size_t size);
 extern "C" int ReplayCue(const uint8_t *data, size_t size);
+extern "C" int ReplayToc(const uint8_t *data, size_t size);
 
 namespace {
 using Target = int (*)(const uint8_t *, size_t);
@@ -22,11 +23,8 @@ struct Case {
     const char *name;
     Target run;
 };
-const Case kTargets[] = {{"fuzz_image", ReplayImage},
-                         {"fuzz_iso", ReplayIso},
-                         {"fuzz_udf", ReplayUdf},
-                         {"fuzz_decode", ReplayDecode},
-                         {"fuzz_cue", ReplayCue}};
+const Case kTargets[] = {{"fuzz_image", ReplayImage},   {"fuzz_iso", ReplayIso}, {"fuzz_udf", ReplayUdf},
+                         {"fuzz_decode", ReplayDecode}, {"fuzz_cue", ReplayCue}, {"fuzz_toc", ReplayToc}};
 
 std::vector<uint8_t> Read(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);

@@ -150,13 +150,49 @@ TEST_F(SheetInteropTest, WavsEqualBchunks) {
     }
 }
 
+// A cdrdao TOC of the disc (one BIN, as cdrdao read-cd lays it out) and toc2cue's conversion of it give the
+// same table; cdrdao's raw audio holds big-endian samples, its cue conversion names them BINARY.
+TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
+    if (!HaveProgram("toc2cue")) GTEST_SKIP() << "toc2cue (cdrdao) is not installed";
+    RunCommand("mkdir -p " + Quote(dir / "toc"));
+    RunCommand("cp " + Quote(dir / "single/disc.bin") + " " + Quote(dir / "toc/disc.bin"));
+    const int64_t data_bytes = static_cast<int64_t>(tracks[0].data.size());
+    const int64_t s2 = data_bytes + 450 * 2352, s3 = s2 + (75 + 301) * 2352;
+    const std::string toc =
+        "CD_ROM\n// made by hand, the way read-cd writes it\nCATALOG \"0123456789012\"\n"
+        "TRACK MODE1_RAW\nDATAFILE \"disc.bin\" " +
+        std::to_string(data_bytes) + "\nTRACK AUDIO\nFILE \"disc.bin\" #" + std::to_string(data_bytes) +
+        " 0 00:06:00\n"
+        "TRACK AUDIO\nISRC \"QOX001234567\"\nFILE \"disc.bin\" #" +
+        std::to_string(s2) +
+        " 0 00:05:01\nSTART 00:01:00\n"
+        "TRACK AUDIO\nPREGAP 00:00:20\nFILE \"disc.bin\" #" +
+        std::to_string(s3) + " 0 00:10:00\n";
+    WriteFile(dir / "toc/disc.toc", toc);
+    ASSERT_EQ(RunCommand("cd " + Quote(dir / "toc") + " && toc2cue disc.toc disc.cue >/dev/null 2>&1"), 0);
+    // The sheet's last track runs to the end of the file: cut the file where the TOC's ends.
+    const std::vector<uint8_t> whole = ReadFile(dir / "toc/disc.bin");
+    WriteFile(dir / "toc/disc.bin", std::vector<uint8_t>(whole.begin(), whole.begin() + s3 + 750 * 2352));
+    Opened from_toc(dir / "toc/disc.toc"), from_cue(dir / "toc/disc.cue");
+    ASSERT_TRUE(from_toc.h && from_cue.h) << std::hex << from_toc.error << " " << from_cue.error;
+    EXPECT_TRUE(SameTable(from_toc.Table(), from_cue.Table()));
+    EXPECT_EQ(from_toc.Table()[3].first_held - from_toc.Table()[2].end_held, 20);  // the absent pregap
+    EXPECT_TRUE(from_toc.Extract(dir / "a.iso", 0, 0) == iso);
+    std::vector<uint8_t> swapped = from_cue.Extract(dir / "b.raw", 2, TRACK_RAW | TRACK_PREGAP);
+    for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+    EXPECT_TRUE(from_toc.Extract(dir / "a.raw", 2, TRACK_RAW | TRACK_PREGAP) == swapped);
+    char isrc[16] = {};
+    QorvexExGetTrackText(from_toc.h, 2, QORVEX_EX_TEXT_ISRC, isrc, sizeof isrc);
+    EXPECT_STREQ(isrc, "QOX001234567");
+}
+
 // CD-Extra: audio in session 1, then a CD-ROM XA data session whose volume genisoimage wrote for the address
 // a recorder gives it (-C 0,N: N = the audio's end + 6750 lead-out + 4500 lead-in + 150 pregap).
 TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {
     const int32_t audio_end = 450 + 301;
     const int32_t next = audio_end + 11400;
-    ASSERT_EQ(RunCommand("genisoimage -quiet -V EXTRA -C 0," + std::to_string(next) + " -o " + Quote(dir / "extra.iso") +
-                         " " + Quote(dir / "src")),
+    ASSERT_EQ(RunCommand("genisoimage -quiet -V EXTRA -C 0," + std::to_string(next) + " -o " +
+                         Quote(dir / "extra.iso") + " " + Quote(dir / "src")),
               0);
     const std::vector<uint8_t> extra = ReadFile(dir / "extra.iso");
     std::vector<DiscTrack> disc = {MakeTrack(0, AudioPattern(450, 2)), MakeTrack(0, AudioPattern(301, 3)),

@@ -1,4 +1,4 @@
-// CUE sheets through the public interface: where the named files are looked for, the file types, absent
+// CUE sheets and TOC files through the public interface: where the named files are looked for, the file types, absent
 // gaps, and the clear failure of every inconsistent sheet.
 #include <gtest/gtest.h>
 
@@ -71,6 +71,38 @@ TEST_F(CueSheetTest, InconsistentSheetsFailWithAClearCode) {
     RunCommand("mkdir -p '" + (dir / "rip/sub") + "'");
     for (const Case &c : cases) {
         Opened image(Sheet(c.text), kSheets);
+        EXPECT_FALSE(image) << c.what;
+        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+    }
+}
+
+TEST_F(CueSheetTest, InconsistentTocFilesFailWithAClearCode) {
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t error;
+    } cases[] = {
+        {"no track", "CD_DA\n", ENGINE_UNKNOWN_FORMAT},
+        {"missing file", "CD_DA\nTRACK AUDIO\nFILE \"none.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"file outside the folder", "CD_DA\nTRACK AUDIO\nFILE \"../outside.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"unknown mode", "CD_DA\nTRACK MODE3\nFILE \"disc.bin\" 0\n", ENGINE_UNKNOWN_FORMAT},
+        {"piece beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 00:02:00 00:01:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"offset beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" #999999999 0\n", ENGINE_UNKNOWN_FORMAT},
+        {"silence between pieces",
+         "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSILENCE 00:00:10\n"
+         "FILE \"disc.bin\" 00:01:00 00:01:00\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"start past the track", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSTART 00:01:01\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"index going back", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0\nINDEX 00:00:20\nINDEX 00:00:10\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"part sectors", "CD_DA\nTRACK MODE1\nDATAFILE \"disc.bin\" #0 1000\n", ENGINE_UNKNOWN_FORMAT},
+        {"open block", "CD_DA\nCD_TEXT { LANGUAGE 0 {\nTRACK AUDIO\nFILE \"disc.bin\" 0\n", ENGINE_UNKNOWN_FORMAT},
+    };
+    WriteFile(dir / "outside.bin", audio);
+    for (const Case &c : cases) {
+        WriteFile(dir / "rip/disc.toc", c.text);
+        Opened image(dir / "rip/disc.toc", kSheets);
         EXPECT_FALSE(image) << c.what;
         EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
     }
