@@ -102,7 +102,7 @@ void Put(const std::string &path, const uint8_t *data, size_t size) {
     }
 }
 
-const char *const kNames[] = {"disc.cue", "disc.toc", "disc.bin", "disc.wav"};
+const char *const kNames[] = {"disc.cue", "disc.toc", "disc.ccd", "disc.bin", "disc.wav", "disc.img"};
 
 const std::string &SheetFolder();
 
@@ -133,6 +133,7 @@ void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extensio
     Put(SheetFolder() + "disc." + extension, data, text);
     Put(SheetFolder() + "disc.bin", bin, bin_size);
     Put(SheetFolder() + "disc.wav", bin, bin_size);
+    Put(SheetFolder() + "disc.img", bin, bin_size);
     for (uint32_t options : {uint32_t(OPEN_DISC_SHEETS), uint32_t(OPEN_DISC_SHEETS | OPEN_CHECK_POSITION)})
         ExerciseImage(SheetFolder() + "disc." + extension, options);
 }

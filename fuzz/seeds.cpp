@@ -3,6 +3,7 @@
 #include "support/disc_builder.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
+#include "support/temp_dir.h"
 #include "support/udf_builder.h"
 
 namespace fuzz {
@@ -74,6 +75,21 @@ void AddTocSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
         SheetInput("CD_ROM_XA\nTRACK MODE2_RAW\nDATAFILE \"disc.bin\"\nTRACK MODE2_FORM_MIX\n"
                    "DATAFILE \"disc.bin\" #0 4672\n",
                    qorvex::test::WrapSectors(iso, 6)));
+}
+
+// The control files of fuzz_ccd, written by the disc builder.
+void AddCcdSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    const qorvex::test::TempDir dir;
+    using qorvex::test::MakeTrack;
+    const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
+        {MakeTrack(3, qorvex::test::WrapSectors(iso, 3)), MakeTrack(0, qorvex::test::AudioPattern(30, 5), 10)},
+        {MakeTrack(0, qorvex::test::AudioPattern(20, 6)), MakeTrack(6, qorvex::test::WrapSectors(iso, 6), 150)},
+    };
+    for (const auto &disc : discs) {
+        const std::string ccd = qorvex::test::WriteCcdDisc(dir.path(), "disc", disc);
+        const std::vector<uint8_t> text = qorvex::test::ReadFile(ccd);
+        out.push_back(SheetInput(std::string(text.begin(), text.end()), qorvex::test::ReadFile(dir / "disc.img")));
+    }
 }
 
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
@@ -155,6 +171,7 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
 
     AddSheetSeeds(iso.bytes, seeds["fuzz_cue"]);
     AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
+    AddCcdSeeds(iso.bytes, seeds["fuzz_ccd"]);
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},

@@ -8,7 +8,7 @@
 
 namespace fuzz {
 
-// Inputs by target name: fuzz_image, fuzz_iso, fuzz_udf, fuzz_decode, fuzz_cue, fuzz_toc.
+// Inputs by target name: fuzz_image, fuzz_iso, fuzz_udf, fuzz_decode, fuzz_cue, fuzz_toc, fuzz_ccd.
 std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds();
 
 }  // namespace fuzz

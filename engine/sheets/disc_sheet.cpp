@@ -2,6 +2,7 @@
 
 #include "platform/file.h"
 #include "qorvex.h"
+#include "sheets/ccd_sheet.h"
 #include "sheets/cue_sheet.h"
 #include "sheets/sheet_text.h"
 #include "sheets/toc_sheet.h"
@@ -33,13 +34,22 @@ Status ReadText(const std::string &path, std::string *text) {
 Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue) {
     if (catalogue->Probe(path, options)) return Status::Ok();
     const std::string extension = Extension(path);
-    if (!(options & OPEN_DISC_SHEETS) || (extension != "CUE" && extension != "TOC")) return Code::kUnknownFormat;
+    if (!(options & OPEN_DISC_SHEETS) || (extension != "CUE" && extension != "TOC" && extension != "CCD"))
+        return Code::kUnknownFormat;
     std::string text;
     QORVEX_TRY(ReadText(path, &text));
     const size_t slash = path.find_last_of(platform::kPathSeparator);
     const SheetFolder folder(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
     SheetDisc disc;
-    QORVEX_TRY(extension == "CUE" ? ReadCueSheet(text, folder, &disc) : ReadTocSheet(text, folder, &disc));
+    if (extension == "CUE") {
+        QORVEX_TRY(ReadCueSheet(text, folder, &disc));
+    } else if (extension == "TOC") {
+        QORVEX_TRY(ReadTocSheet(text, folder, &disc));
+    } else {
+        // CloneCD's image is the control file's name with .img.
+        const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+        QORVEX_TRY(ReadCcdSheet(text, name.substr(0, name.size() - 3) + "img", folder, &disc));
+    }
     std::vector<TrackRecord> tracks;
     std::vector<TrackDetails> details;
     QORVEX_TRY(LayOut(disc, &tracks, &details));

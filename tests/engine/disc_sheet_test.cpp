@@ -108,6 +108,43 @@ TEST_F(CueSheetTest, InconsistentTocFilesFailWithAClearCode) {
     }
 }
 
+TEST_F(CueSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
+    // disc.img: the 200 audio sectors; one audio track from sector 0, the lead-out after them.
+    WriteFile(dir / "rip/disc.img", audio);
+    const std::string head = "[CloneCD]\nVersion=3\n[Disc]\nSessions=1\n";
+    const std::string entry1 = "[Entry 3]\nPoint=0x01\nPLBA=0\n", lead_out = "[Entry 2]\nPoint=0xa2\nPLBA=200\n";
+    const std::string track1 = "[TRACK 1]\nMODE=0\nINDEX 1=0\n";
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t error;
+    } cases[] = {
+        {"not a control file", "[Disc]\nSessions=1\n" + entry1 + lead_out + track1, ENGINE_UNKNOWN_FORMAT},
+        {"two sessions", "[CloneCD]\n[Disc]\nSessions=2\n" + entry1 + lead_out + track1, ENGINE_UNKNOWN_FORMAT},
+        {"no lead-out", head + entry1 + track1, ENGINE_UNKNOWN_FORMAT},
+        {"lead-out beyond the image", head + entry1 + "[Entry 2]\nPoint=0xa2\nPLBA=201\n" + track1,
+         ENGINE_UNKNOWN_FORMAT},
+        {"unknown mode", head + entry1 + lead_out + "[TRACK 1]\nMODE=7\n", ENGINE_UNKNOWN_FORMAT},
+        {"no track section", head + entry1 + lead_out, ENGINE_UNKNOWN_FORMAT},
+        {"track 2 missing",
+         head + entry1 + "[Entry 4]\nPoint=0x03\nPLBA=100\n" + lead_out + track1 + "[TRACK 3]\nMODE=0\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"index 1 not the entry's", head + entry1 + lead_out + "[TRACK 1]\nMODE=0\nINDEX 1=5\n", ENGINE_UNKNOWN_FORMAT},
+        {"tracks overlapping",
+         head + entry1 + "[Entry 4]\nPoint=0x02\nPLBA=100\n" + lead_out + track1 + "[TRACK 2]\nMODE=0\nINDEX 0=120\n",
+         ENGINE_UNKNOWN_FORMAT},
+    };
+    for (const Case &c : cases) {
+        WriteFile(dir / "rip/disc.ccd", c.text);
+        Opened image(dir / "rip/disc.ccd", kSheets);
+        EXPECT_FALSE(image) << c.what;
+        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+    }
+    RunCommand("rm '" + (dir / "rip/disc.img") + "'");
+    WriteFile(dir / "rip/disc.ccd", head + entry1 + lead_out + track1);
+    EXPECT_EQ(Opened(dir / "rip/disc.ccd", kSheets).error(), ENGINE_IMAGE_OPEN_FAILED);
+}
+
 TEST_F(CueSheetTest, OptionsWithoutTheSheetBitKeepTheDescribedAnswer) {
     const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
     Opened without(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS);

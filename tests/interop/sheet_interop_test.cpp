@@ -186,6 +186,27 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
     EXPECT_STREQ(isrc, "QOX001234567");
 }
 
+// The same disc as a CloneCD control file and image: the table and bytes of its single-FILE sheet, and the
+// data track ccd2iso reads from it.
+TEST_F(SheetInteropTest, CloneCdGivesTheTableAndBytesOfTheSheet) {
+    RunCommand("mkdir -p " + Quote(dir / "ccd"));
+    const std::string ccd = WriteCcdDisc(dir / "ccd", "disc", tracks);
+    Opened clone(ccd), sheet(single);
+    ASSERT_TRUE(clone.h && sheet.h) << std::hex << clone.error << " " << sheet.error;
+    EXPECT_TRUE(SameTable(clone.Table(), sheet.Table()));
+    for (int32_t t = 0; t < static_cast<int32_t>(tracks.size()); ++t)
+        EXPECT_TRUE(clone.Extract(dir / "a.out", t, TRACK_RAW | TRACK_PREGAP) ==
+                    sheet.Extract(dir / "b.out", t, TRACK_RAW | TRACK_PREGAP))
+            << "track " << t;
+    if (!HaveProgram("ccd2iso")) GTEST_SKIP() << "ccd2iso is not installed";
+    // ccd2iso copies Mode 1 user data until the first sector that is not: the data track's ISO.
+    RunCommand("ccd2iso " + Quote(dir / "ccd/disc.img") + " " + Quote(dir / "peer.iso") + " >/dev/null 2>&1");
+    const std::vector<uint8_t> peer = ReadFile(dir / "peer.iso");
+    ASSERT_GE(peer.size(), iso.size());
+    EXPECT_TRUE(std::equal(iso.begin(), iso.end(), peer.begin()));
+    EXPECT_TRUE(clone.Extract(dir / "c.iso", 0, 0) == iso);
+}
+
 // CD-Extra: audio in session 1, then a CD-ROM XA data session whose volume genisoimage wrote for the address
 // a recorder gives it (-C 0,N: N = the audio's end + 6750 lead-out + 4500 lead-in + 150 pregap).
 TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {

@@ -129,4 +129,47 @@ std::string WriteCueDisc(const std::string &dir, const std::string &name, const 
     return path;
 }
 
+std::string WriteCcdDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks) {
+    std::vector<uint8_t> image;
+    std::string entries, track_sections;
+    int entry = 3;
+    auto add_entry = [&](int number, int point, int control, int64_t lba) {
+        const int64_t msf = lba + 150;
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "[Entry %d]\nSession=1\nPoint=0x%02x\nADR=0x01\nControl=0x%02x\nTrackNo=0\nAMin=0\nASec=0\n"
+                      "AFrame=0\nALBA=-150\nZero=0\nPMin=%lld\nPSec=%lld\nPFrame=%lld\nPLBA=%lld\n",
+                      number, point, control, static_cast<long long>(msf / 4500), static_cast<long long>(msf / 75 % 60),
+                      static_cast<long long>(msf % 75), static_cast<long long>(lba));
+        entries += text;
+    };
+    for (size_t k = 0; k < tracks.size(); ++k) {
+        const DiscTrack &t = tracks[k];
+        const int64_t index0 = static_cast<int64_t>(image.size()) / 2352;
+        const std::vector<uint8_t> pregap = PregapBytes(t, static_cast<int32_t>(k + 1));
+        image.insert(image.end(), pregap.begin(), pregap.end());
+        const int64_t index1 = static_cast<int64_t>(image.size()) / 2352;
+        image.insert(image.end(), t.data.begin(), t.data.end());
+        const int mode = t.format == 0 ? 0 : (t.format == 3 ? 1 : 2);
+        add_entry(entry++, static_cast<int>(k + 1), mode == 0 ? 0x00 : 0x04, index1);
+        char text[128];
+        std::snprintf(text, sizeof text, "[TRACK %zu]\nMODE=%d\n", k + 1, mode);
+        track_sections += text;
+        if (t.pregap) track_sections += "INDEX 0=" + std::to_string(index0) + "\n";
+        track_sections += "INDEX 1=" + std::to_string(index1) + "\n";
+    }
+    const std::string tail = entries;
+    entries.clear();
+    add_entry(0, 0xA0, 0x04, 4350);
+    add_entry(1, 0xA1, 0x00, static_cast<int64_t>(tracks.size()) * 75 - 150);
+    add_entry(2, 0xA2, 0x00, static_cast<int64_t>(image.size()) / 2352);
+    const std::string ccd = "[CloneCD]\nVersion=3\n[Disc]\nTocEntries=" + std::to_string(entry) +
+                            "\nSessions=1\nDataTracksScrambled=0\nCDTextLength=0\n[Session 1]\nPreGapMode=2\n"
+                            "PreGapSubC=0\n" +
+                            entries + tail + track_sections;
+    WriteFile(dir + "/" + name + ".img", image);
+    WriteFile(dir + "/" + name + ".ccd", ccd);
+    return dir + "/" + name + ".ccd";
+}
+
 }  // namespace qorvex::test

@@ -41,6 +41,9 @@ std::vector<uint8_t> PregapBytes(const DiscTrack &track, int32_t number);
 // Writes the files and the sheet into `dir`; answers the sheet's path. `header` goes in front of the tracks.
 std::string WriteCueDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
                          CueForm form, const std::string &header = "");
+// The same disc as a CloneCD control file and image (<name>.ccd, <name>.img; 2352-byte sectors only, one
+// session): TOC entries A0-A2 and one per track, [TRACK n] with MODE and INDEX 0/1. Answers the .ccd's path.
+std::string WriteCcdDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks);
 // A 44-byte WAV header for `data_length` bytes of CD audio.
 std::vector<uint8_t> WavHeader(uint32_t data_length);
 
