@@ -36,6 +36,9 @@ public:
 
 private:
     void Reset();
+    // With OPEN_DISC_SHEETS, a plain 2048-byte image of several sessions: a volume written for a later
+    // session's address, or sessions appended to one file. True when the table was rebuilt for them.
+    bool FindSessions(int64_t length);
 
     std::string path_;
     std::string folder_;

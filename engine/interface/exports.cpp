@@ -51,7 +51,7 @@ QORVEX_EXPORT QorvexHandle QORVEX_CALL QorvexOpen(const char *path, uint32_t opt
         MemoryBudget budget = MemoryBudget::ForImage(ImageBytes(catalogue));
         const Limits limits{&budget, options};
         // A sheet's data track without a file system is still a track (extracted, listed empty).
-        const bool keep_bare = !catalogue.Disc().sheet.empty();
+        const bool keep_bare = !catalogue.Disc().sheet.empty() || catalogue.Disc().sessions_found;
         for (int32_t i = 0; i < catalogue.TrackCount() && result.IsOk(); ++i) {
             auto volume = std::make_unique<TrackVolume>();
             result = volume->Scan(catalogue.GetTrack(i), limits, keep_bare);
