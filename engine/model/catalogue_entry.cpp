@@ -32,8 +32,9 @@ std::string_view NameStore::Join(std::string_view prefix, std::string_view text,
     if (n == 0) return {};
     char *at = Reserve(n, budget);
     if (!at) return {};
-    std::memcpy(at, prefix.data(), prefix.size());
-    std::memcpy(at + prefix.size(), text.data(), text.size());
+    // An empty view may hold a null pointer, which memcpy must not be given even for 0 bytes.
+    if (!prefix.empty()) std::memcpy(at, prefix.data(), prefix.size());
+    if (!text.empty()) std::memcpy(at + prefix.size(), text.data(), text.size());
     return std::string_view(at, n);
 }
 

@@ -47,6 +47,8 @@ TEST_F(CueSheetTest, InconsistentSheetsFailWithAClearCode) {
         {"file outside the folder", "FILE \"../outside.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
          ENGINE_IMAGE_OPEN_FAILED},
         {"a folder as file", "FILE sub BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"a link out of the folder", "FILE link.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         ENGINE_IMAGE_OPEN_FAILED},
         {"track before any file", "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE disc.bin BINARY\n", ENGINE_UNKNOWN_FORMAT},
         {"unknown mode", "FILE disc.bin BINARY\nTRACK 01 MODE3/2352\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
         {"unknown file type", "FILE disc.bin AIFF\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
@@ -68,7 +70,7 @@ TEST_F(CueSheetTest, InconsistentSheetsFailWithAClearCode) {
         {"not a wave", "FILE disc.bin WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
     };
     WriteFile(dir / "outside.bin", audio);
-    RunCommand("mkdir -p '" + (dir / "rip/sub") + "'");
+    RunCommand("mkdir -p '" + (dir / "rip/sub") + "' && ln -s ../outside.bin '" + (dir / "rip/link.bin") + "'");
     for (const Case &c : cases) {
         Opened image(Sheet(c.text), kSheets);
         EXPECT_FALSE(image) << c.what;
