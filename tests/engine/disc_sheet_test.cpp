@@ -20,7 +20,7 @@ TrackInfo Info(QorvexHandle h, int32_t track) {
     return info;
 }
 
-class CueSheetTest : public ::testing::Test {
+class DiscSheetTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RunCommand("mkdir -p '" + (dir / "rip") + "'");
@@ -35,7 +35,7 @@ protected:
     std::vector<uint8_t> audio;
 };
 
-TEST_F(CueSheetTest, InconsistentSheetsFailWithAClearCode) {
+TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
     const std::string two = "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n";
     struct Case {
         const char *what;
@@ -78,7 +78,7 @@ TEST_F(CueSheetTest, InconsistentSheetsFailWithAClearCode) {
     }
 }
 
-TEST_F(CueSheetTest, InconsistentTocFilesFailWithAClearCode) {
+TEST_F(DiscSheetTest, InconsistentTocFilesFailWithAClearCode) {
     struct Case {
         const char *what;
         std::string text;
@@ -110,7 +110,7 @@ TEST_F(CueSheetTest, InconsistentTocFilesFailWithAClearCode) {
     }
 }
 
-TEST_F(CueSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
+TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
     // disc.img: the 200 audio sectors; one audio track from sector 0, the lead-out after them.
     WriteFile(dir / "rip/disc.img", audio);
     const std::string head = "[CloneCD]\nVersion=3\n[Disc]\nSessions=1\n";
@@ -147,7 +147,7 @@ TEST_F(CueSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
     EXPECT_EQ(Opened(dir / "rip/disc.ccd", kSheets).error(), ENGINE_IMAGE_OPEN_FAILED);
 }
 
-TEST_F(CueSheetTest, OptionsWithoutTheSheetBitKeepTheDescribedAnswer) {
+TEST_F(DiscSheetTest, OptionsWithoutTheSheetBitKeepTheDescribedAnswer) {
     const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
     Opened without(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS);
     EXPECT_EQ(without.error(), ENGINE_UNKNOWN_FORMAT);
@@ -155,7 +155,7 @@ TEST_F(CueSheetTest, OptionsWithoutTheSheetBitKeepTheDescribedAnswer) {
     EXPECT_TRUE(with);
 }
 
-TEST_F(CueSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {
+TEST_F(DiscSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {
     RunCommand("mv '" + (dir / "rip/disc.bin") + "' '" + (dir / "rip/Disc Image.BIN") + "'");
     for (const char *named : {"\"Disc Image.BIN\"", "Disc Image.BIN", "\"disc image.bin\"",
                               "\"C:\\Rips\\DISC IMAGE.bin\"", "\"/home/someone/rips/Disc Image.BIN\""}) {
@@ -169,7 +169,7 @@ TEST_F(CueSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {
     }
 }
 
-TEST_F(CueSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
+TEST_F(DiscSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
     Opened image(Sheet("CATALOG 0123456789012\nTITLE \"A Disc\"\nPERFORMER Someone\n"
                        "file disc.bin binary\n  track 01 audio\n    title \"First\"\n    isrc ABCDE1234567\n"
                        "    index 01 00:00:00\n    POSTGAP 00:00:10\n"
@@ -200,7 +200,7 @@ TEST_F(CueSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
     EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), audio.begin() + 75 * 2352));
 }
 
-TEST_F(CueSheetTest, WaveAndMotorolaFilesReadAsTheSameSamples) {
+TEST_F(DiscSheetTest, WaveAndMotorolaFilesReadAsTheSameSamples) {
     // A WAVE file with a chunk before its data, and the same samples big-endian.
     std::vector<uint8_t> wave = WavHeader(static_cast<uint32_t>(audio.size()));
     const uint8_t list[] = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0};
