@@ -20,7 +20,7 @@ struct CFileFindEx {
 
 class ImageCatalogue {
 public:
-    // `options` are the open options; the described probe ignores them.
+    // `options` are the open options; the plain probe ignores them (OPEN_DISC_SHEETS adds the session search).
     bool Probe(const std::string &path, uint32_t options = 0);
     // Takes a track table made elsewhere (a disc sheet at `path`): builds its session list and applies the
     // layout check; false, with nothing kept, when the check fails.

@@ -1,4 +1,4 @@
-// The probe of an image path with the open options: a plain image as described, and with OPEN_DISC_SHEETS
+// The probe of an image path with the open options: a plain image as always, and with OPEN_DISC_SHEETS
 // the disc sheets (cue) as well.
 #pragma once
 

@@ -147,7 +147,7 @@ TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
     EXPECT_EQ(Opened(dir / "rip/disc.ccd", kSheets).error(), ENGINE_IMAGE_OPEN_FAILED);
 }
 
-TEST_F(DiscSheetTest, OptionsWithoutTheSheetBitKeepTheDescribedAnswer) {
+TEST_F(DiscSheetTest, OptionsWithoutTheSheetBitKeepThePlainAnswer) {
     const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
     Opened without(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS);
     EXPECT_EQ(without.error(), ENGINE_UNKNOWN_FORMAT);

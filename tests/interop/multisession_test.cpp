@@ -44,7 +44,7 @@ TEST_F(MultiSessionTest, VolumeWrittenForALaterAddressOpensAtThatAddress) {
         ASSERT_EQ(RunCommand("genisoimage -quiet -C 0," + std::to_string(c.address) + " -o " + Quote(image) + " " +
                              Quote(dir / "s2") + " 2>/dev/null"),
                   0);
-        EXPECT_FALSE(Opened(image, 0)) << "without the bit the described probe stays as it was";
+        EXPECT_FALSE(Opened(image, 0)) << "without the bit the plain probe stays as it was";
         Opened opened(image, OPEN_DISC_SHEETS);
         ASSERT_TRUE(opened) << c.address << std::hex << " 0x" << opened.error();
         const std::vector<TrackInfo> table = Table(opened.get());
