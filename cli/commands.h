@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "qorvex.h"
+
 namespace cli {
 
 // Exit statuses.

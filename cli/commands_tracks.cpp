@@ -2,15 +2,23 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 #include "disc_text.h"
 #include "image.h"
 #include "output.h"
+#include "qorvex_ext.h"
+
+// Optional: an engine without them shows no sheet details.
+#pragma weak QorvexExGetTrackText
+#pragma weak QorvexExGetTrackIndexes
 
 namespace cli {
 
@@ -37,13 +45,62 @@ const char *FsWord(int32_t kind) {
     }
 }
 
+// What a disc sheet said about a track (or the disc, track -1): its text fields, indexes and files.
+struct SheetDetails {
+    bool sheet = false;
+    std::vector<int32_t> indexes;
+    std::vector<std::string> files;
+    std::string title, performer, isrc;
+};
+
+std::string ExText(QorvexHandle h, int32_t track, int32_t field) {
+    if (!QorvexExGetTrackText) return {};
+    const int32_t n = QorvexExGetTrackText(h, track, field, nullptr, 0);
+    if (n <= 0) return {};
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    QorvexExGetTrackText(h, track, field, text.data(), n + 1);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+SheetDetails GetSheetDetails(QorvexHandle h, int32_t track) {
+    SheetDetails d;
+    d.sheet = !ExText(h, -1, QORVEX_EX_TEXT_SHEET).empty();
+    if (!d.sheet || !QorvexExGetTrackIndexes) return d;
+    d.indexes.resize(100);
+    const int32_t n = QorvexExGetTrackIndexes(h, track, d.indexes.data(), 100);
+    d.indexes.resize(static_cast<size_t>(std::clamp(n, 0, 100)));
+    for (int32_t i = 0; i < 256; ++i) {
+        std::string name = ExText(h, track, QORVEX_EX_TEXT_FILE + i);
+        if (name.empty()) break;
+        d.files.push_back(std::move(name));
+    }
+    d.title = ExText(h, track, QORVEX_EX_TEXT_TITLE);
+    d.performer = ExText(h, track, QORVEX_EX_TEXT_PERFORMER);
+    d.isrc = ExText(h, track, QORVEX_EX_TEXT_ISRC);
+    return d;
+}
+
 // One object of "tracks --json"; positions and lengths in sectors.
-void PrintTrackJson(const TrackInfo &info, bool first) {
+void PrintTrackJson(const TrackInfo &info, const SheetDetails &sheet, bool first) {
     std::printf("%s\n  {\"session\": %u, \"track\": %u, \"format\": \"%s\", \"format_code\": %" PRId32
                 ", \"first_held\": %" PRId32 ", \"start\": %" PRId32 ", \"end_held\": %" PRId32 ", \"length\": %" PRId64
-                ", \"user_size\": %" PRId32 "}",
+                ", \"user_size\": %" PRId32,
                 first ? "" : ",", info.session, info.track, host::FormatName(info.format), info.format, info.first_held,
                 info.start, info.end_held, static_cast<int64_t>(info.end_held) - info.start, info.user_size);
+    if (sheet.sheet) {
+        std::printf(", \"indexes\": [");
+        for (size_t i = 0; i < sheet.indexes.size(); ++i) std::printf("%s%" PRId32, i ? ", " : "", sheet.indexes[i]);
+        std::printf("], \"files\": [");
+        for (size_t i = 0; i < sheet.files.size(); ++i)
+            std::printf("%s%s", i ? ", " : "", JsonString(sheet.files[i].c_str(), nullptr).c_str());
+        std::printf("]");
+        if (!sheet.title.empty()) std::printf(", \"title\": %s", JsonString(sheet.title.c_str(), nullptr).c_str());
+        if (!sheet.performer.empty())
+            std::printf(", \"performer\": %s", JsonString(sheet.performer.c_str(), nullptr).c_str());
+        if (!sheet.isrc.empty()) std::printf(", \"isrc\": %s", JsonString(sheet.isrc.c_str(), nullptr).c_str());
+    }
+    std::printf("}");
 }
 
 // A label as JSON members: "label", and "label_hex" with the raw bytes when they are not UTF-8.
@@ -60,8 +117,13 @@ int RunTracks(const Args &args) {
     Image image;
     if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
     const bool json = args.Has("--json");
+    // A sheet's tracks show index 00 (the pregap start, whether the files hold it or not) and their files too.
+    const bool sheet = GetSheetDetails(image.handle(), 0).sheet;
     if (json)
         std::printf("[");
+    else if (sheet)
+        std::printf("%-7s %-5s %-16s %9s %9s %9s %9s  %s\n", "SESSION", "TRACK", "TYPE", "PRE", "START", "LENGTH",
+                    "INDEX00", "FILE");
     else
         std::printf("%-7s %-5s %-16s %9s %9s %9s\n", "SESSION", "TRACK", "TYPE", "PRE", "START", "LENGTH");
     for (int32_t t = 0; t < image.TrackCount(); ++t) {
@@ -71,13 +133,21 @@ int RunTracks(const Args &args) {
             ReportEngineError("track " + std::to_string(t + 1), r);
             return kExitFailed;
         }
+        const SheetDetails details = GetSheetDetails(image.handle(), t);
         if (json) {
-            PrintTrackJson(info, t == 0);
+            PrintTrackJson(info, details, t == 0);
             continue;
         }
-        std::printf("%7u %5u %-16s %9s %9s %9s\n", info.session, info.track, host::FormatName(info.format),
+        std::printf("%7u %5u %-16s %9s %9s %9s", info.session, info.track, host::FormatName(info.format),
                     host::SectorTime(info.first_held).c_str(), host::SectorTime(info.start).c_str(),
                     host::SectorTime(static_cast<int64_t>(info.end_held) - info.start).c_str());
+        if (sheet) {
+            std::string files;
+            for (const std::string &f : details.files) files += (files.empty() ? "" : ", ") + f;
+            std::printf(" %9s  %s", details.indexes.empty() ? "" : host::SectorTime(details.indexes[0]).c_str(),
+                        files.c_str());
+        }
+        std::printf("\n");
     }
     if (json) std::printf("%s]\n", image.TrackCount() ? "\n" : "");
     return kExitOk;

@@ -1,9 +1,13 @@
 #include "fuzz_common.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
+
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "qorvex.h"
 #include "qorvex_ext.h"
@@ -92,6 +96,51 @@ void ExerciseImage(const std::string &path, uint32_t options) {
             QorvexExtractTrack(h, t, nullptr, flags);
     }
     QorvexClose(h);
+}
+
+namespace {
+
+void Put(const std::string &path, const uint8_t *data, size_t size) {
+    if (FILE *f = std::fopen(path.c_str(), "wb")) {
+        if (size) std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+}
+
+const char *const kNames[] = {"disc.cue", "disc.toc", "disc.ccd", "disc.bin", "disc.wav", "disc.img"};
+
+const std::string &SheetFolder();
+
+void RemoveSheetFolder() {
+    for (const char *name : kNames) ::unlink((SheetFolder() + name).c_str());
+    ::rmdir(SheetFolder().c_str());
+}
+
+// One scratch folder per process, removed when it exits normally (a crash leaves it for inspection).
+const std::string &SheetFolder() {
+    static const std::string folder = [] {
+        std::string f = "/tmp/qorvex-fuzz-cue-" + std::to_string(::getpid());
+        ::mkdir(f.c_str(), 0700);
+        return f + "/";
+    }();
+    static const bool registered = std::atexit(RemoveSheetFolder) == 0;
+    (void)registered;
+    return folder;
+}
+
+}  // namespace
+
+void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extension) {
+    const auto *nul = static_cast<const uint8_t *>(std::memchr(data, 0, size));
+    const size_t text = nul ? static_cast<size_t>(nul - data) : size;
+    const uint8_t *bin = nul ? nul + 1 : data + size;
+    const size_t bin_size = size - text - (nul ? 1 : 0);
+    Put(SheetFolder() + "disc." + extension, data, text);
+    Put(SheetFolder() + "disc.bin", bin, bin_size);
+    Put(SheetFolder() + "disc.wav", bin, bin_size);
+    Put(SheetFolder() + "disc.img", bin, bin_size);
+    for (uint32_t options : {uint32_t(OPEN_DISC_SHEETS), uint32_t(OPEN_DISC_SHEETS | OPEN_CHECK_POSITION)})
+        ExerciseImage(SheetFolder() + "disc." + extension, options);
 }
 
 }  // namespace fuzz

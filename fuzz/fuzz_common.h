@@ -14,5 +14,9 @@ std::string WriteImage(const uint8_t *data, size_t size);
 // Opens the image with `options`, walks every catalogue of every track, extracts every entry (single and
 // joined) and every system part through the callback only, and every track with each flag combination.
 void ExerciseImage(const std::string &path, uint32_t options);
+// Splits the input at its first NUL into a sheet's text and the bytes of the file beside it (written as
+// disc.bin, disc.wav and disc.img, so that every file type finds something), writes them to this process's scratch
+// folder as disc.<extension>, and exercises the sheet with the sheet bit on.
+void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extension);
 
 }  // namespace fuzz

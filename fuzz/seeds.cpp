@@ -1,9 +1,11 @@
 #include "seeds.h"
 
+#include "support/disc_builder.h"
 #include "support/eltorito_builder.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/susp_entries.h"
+#include "support/temp_dir.h"
 #include "support/udf_builder.h"
 
 namespace fuzz {
@@ -11,6 +13,86 @@ namespace fuzz {
 namespace {
 using qorvex::test::Dir;
 using qorvex::test::File;
+
+// A fuzz_cue input: the sheet, a NUL, the bytes of the file it names.
+std::vector<uint8_t> SheetInput(const std::string &sheet, const std::vector<uint8_t> &file) {
+    std::vector<uint8_t> input(sheet.begin(), sheet.end());
+    input.push_back(0);
+    input.insert(input.end(), file.begin(), file.end());
+    return input;
+}
+
+// The sheets of fuzz_cue, each naming only disc.bin / disc.wav.
+void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    using qorvex::test::Msf;
+    const std::vector<uint8_t> data = qorvex::test::WrapSectors(iso, 3);
+    const int64_t data_sectors = static_cast<int64_t>(iso.size() / 2048);
+    std::vector<uint8_t> mixed = data;
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 3);
+    mixed.insert(mixed.end(), audio.begin(), audio.end());
+    const std::string tracks = "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 " +
+                               Msf(data_sectors) + "\n    INDEX 01 " + Msf(data_sectors + 10) + "\n";
+    out.push_back(SheetInput("CATALOG 0000000000000\r\nFILE \"disc.bin\" BINARY\r\n" + tracks, mixed));
+    out.push_back(
+        SheetInput("REM SESSION 01\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                   "REM SESSION 02\n  TRACK 02 MODE1/2352\n    INDEX 01 00:00:40\n",
+                   [&] {
+                       std::vector<uint8_t> extra = audio;
+                       extra.insert(extra.end(), data.begin(), data.end());
+                       return extra;
+                   }()));
+    std::vector<uint8_t> wave = qorvex::test::WavHeader(static_cast<uint32_t>(audio.size()));
+    wave.insert(wave.end(), audio.begin(), audio.end());
+    out.push_back(
+        SheetInput("FILE disc.wav WAVE\n  TRACK 01 AUDIO\n    ISRC XX0000000000\n    PREGAP 00:00:30\n"
+                   "    INDEX 01 00:00:00\n    INDEX 02 00:00:20\n    POSTGAP 00:00:05\n"
+                   "FILE disc.bin MOTOROLA\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
+                   wave));
+    out.push_back(
+        SheetInput("FILE C:\\rips\\DISC.BIN BINARY\n  TRACK 01 MODE2/2352\n    INDEX 01 00:00:00\n"
+                   "FILE disc.bin BINARY\n  TRACK 02 CDI/2336\n    INDEX 00 00:00:00\n    INDEX 01 00:00:02\n",
+                   qorvex::test::WrapSectors(iso, 6)));
+}
+
+// The TOC files of fuzz_toc: a mixed disc as cdrdao read-cd writes it, and every kind of piece.
+void AddTocSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    std::vector<uint8_t> mixed = qorvex::test::WrapSectors(iso, 3);
+    const std::string data_bytes = std::to_string(mixed.size());
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 4);
+    mixed.insert(mixed.end(), audio.begin(), audio.end());
+    out.push_back(SheetInput("CD_ROM\nCATALOG \"0000000000000\"\nTRACK MODE1_RAW\nDATAFILE \"disc.bin\" " + data_bytes +
+                                 "\nTRACK AUDIO\nISRC \"XX0000000000\"\nFILE \"disc.bin\" #" + data_bytes +
+                                 " 0 00:00:20\nSTART 00:00:05\nINDEX 00:00:10\n"
+                                 "TRACK AUDIO\nPREGAP 00:00:02\nFILE \"disc.bin\" #" +
+                                 data_bytes + " 00:00:20\n",
+                             mixed));
+    std::vector<uint8_t> wave = qorvex::test::WavHeader(static_cast<uint32_t>(audio.size()));
+    wave.insert(wave.end(), audio.begin(), audio.end());
+    out.push_back(
+        SheetInput("CD_DA\nCD_TEXT { LANGUAGE_MAP { 0 : EN } LANGUAGE 0 { TITLE \"t\" } }\n"
+                   "TRACK AUDIO\nSILENCE 00:00:03\nFILE \"disc.wav\" 0\nZERO AUDIO 00:00:01\n"
+                   "TRACK AUDIO RW_RAW\nAUDIOFILE \"disc.bin\" 0 1176\n",
+                   wave));
+    out.push_back(
+        SheetInput("CD_ROM_XA\nTRACK MODE2_RAW\nDATAFILE \"disc.bin\"\nTRACK MODE2_FORM_MIX\n"
+                   "DATAFILE \"disc.bin\" #0 4672\n",
+                   qorvex::test::WrapSectors(iso, 6)));
+}
+
+// The control files of fuzz_ccd, written by the disc builder.
+void AddCcdSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    const qorvex::test::TempDir dir;
+    using qorvex::test::MakeTrack;
+    const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
+        {MakeTrack(3, qorvex::test::WrapSectors(iso, 3)), MakeTrack(0, qorvex::test::AudioPattern(30, 5), 10)},
+        {MakeTrack(0, qorvex::test::AudioPattern(20, 6)), MakeTrack(6, qorvex::test::WrapSectors(iso, 6), 150)},
+    };
+    for (const auto &disc : discs) {
+        const std::string ccd = qorvex::test::WriteCcdDisc(dir.path(), "disc", disc);
+        const std::vector<uint8_t> text = qorvex::test::ReadFile(ccd);
+        out.push_back(SheetInput(std::string(text.begin(), text.end()), qorvex::test::ReadFile(dir / "disc.img")));
+    }
+}
 
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
     return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sector * 2048), image.end());
@@ -186,6 +268,10 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     const std::vector<uint8_t> rock_ridge = RockRidgeSeed();
     image.push_back(rock_ridge);
     seeds["fuzz_susp"] = {From(rock_ridge, 16)};
+
+    AddSheetSeeds(iso.bytes, seeds["fuzz_cue"]);
+    AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
+    AddCcdSeeds(iso.bytes, seeds["fuzz_ccd"]);
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},

@@ -30,10 +30,10 @@ extern "C" {
 #define KIND_UDF_METADATA_BITMAP 67 /* "METADATA BITMAP" */
 
 /* QorvexExEntry.flags */
-#define QORVEX_EX_NAME_CUT 0x0001u     /* the name did not fit EntryInfo.name / wname and was cut */
-#define QORVEX_EX_MULTI_EXTENT 0x0002u /* ISO 9660 / Joliet: the record's multi-extent flag (more records follow) */
-#define QORVEX_EX_POSIX 0x0004u        /* mode, links, uid, gid and serial are recorded (Rock Ridge PX) */
-#define QORVEX_EX_SYMLINK 0x0008u      /* a symbolic link; link_target holds its target */
+#define QORVEX_EX_NAME_CUT 0x0001u        /* the name did not fit EntryInfo.name / wname and was cut */
+#define QORVEX_EX_MULTI_EXTENT 0x0002u    /* ISO 9660 / Joliet: the record's multi-extent flag (more records follow) */
+#define QORVEX_EX_POSIX 0x0004u           /* mode, links, uid, gid and serial are recorded (Rock Ridge PX) */
+#define QORVEX_EX_SYMLINK 0x0008u         /* a symbolic link; link_target holds its target */
 #define QORVEX_EX_HARDLINK_SERIAL 0x0010u /* serial identifies the file among hard links */
 #define QORVEX_EX_DEVICE 0x0020u       /* a device node (listed, never created); device holds its number */
 #define QORVEX_EX_ZISOFS 0x0040u       /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction
@@ -66,7 +66,7 @@ typedef struct QorvexExEntry {
     int64_t accessed;
     int64_t changed;
     int64_t created;
-    uint32_t name_length; /* bytes of the whole name in the system code page */
+    uint32_t name_length;   /* bytes of the whole name in the system code page */
     char link_target[4096]; /* UTF-8 / system code page, NUL-terminated; empty when not a link */
 } QorvexExEntry;
 #pragma pack(pop)
@@ -78,6 +78,22 @@ int32_t QORVEX_CALL QorvexExGetCurrentModule(QorvexHandle h, QorvexExEntry *entr
 /* How many folders of a track's catalogue were listed but not entered because they lie too deep (the walk
  * stops 256 folders below a root); their contents are missing from the file list. */
 int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int32_t track, int32_t kind);
+
+/* Disc sheets (OPEN_DISC_SHEETS): what a sheet says beyond the sectors. Fields of QorvexExGetTrackText; track -1
+ * asks for the disc's. */
+#define QORVEX_EX_TEXT_TITLE 1
+#define QORVEX_EX_TEXT_PERFORMER 2
+#define QORVEX_EX_TEXT_ISRC 3    /* a track's */
+#define QORVEX_EX_TEXT_CATALOG 4 /* the disc's */
+#define QORVEX_EX_TEXT_SHEET 5   /* the disc's: "cue" (and later "toc", "ccd"); empty for a plain image */
+#define QORVEX_EX_TEXT_FILE 16   /* + i: the i-th file holding the track's sectors, as found beside the sheet */
+
+/* Copies the field's text (UTF-8 as the sheet wrote it) with a NUL into text (at most size bytes) and answers its
+ * length without the NUL; -1 when the track or field does not exist. */
+int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t track, int32_t field, char *text, int32_t size);
+/* The logical sectors of a track's indexes: [0] index 0 (the pregap start), [1] index 1 (the start), then 2, 3 ...
+ * as a sheet gave them. Fills at most count and answers how many there are; -1 for no such track. */
+int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32_t *sectors, int32_t count);
 
 #ifdef __cplusplus
 } /* extern "C" */

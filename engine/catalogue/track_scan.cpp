@@ -18,7 +18,7 @@ const FsListing *TrackCatalogues::Get(int32_t kind) const {
 }
 
 Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogues &catalogues,
-                 SectorReader &volume_reader) {
+                 SectorReader &volume_reader, bool keep_bare) {
     SectorReader reader;
     if (!reader.SetUp(record, limits.options & OPEN_CHECK_POSITION)) return Code::kImageOpenFailed;
     reader.SetEdcCheck(limits.Has(OPEN_CHECK_EDC));
@@ -42,7 +42,15 @@ Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogue
     if (!any && last.IsOk()) last = Code::kUnknownFormat;
     if (!reader.Close() && last.IsOk()) last = Code::kImageCloseFailed;
     if (limits.budget && limits.budget->Exhausted()) return Code::kTooLarge;
-    if (!any) return last;
+    if (!any && !(keep_bare && last.GetCode() != Code::kImageCloseFailed)) return last;
+    if (!any) {
+        // The readers may have set a block size; a bare track reads with the format's own.
+        SectorReader bare;
+        if (!bare.SetUp(record, limits.options & OPEN_CHECK_POSITION)) return Code::kImageOpenFailed;
+        bare.SetEdcCheck(limits.Has(OPEN_CHECK_EDC));
+        volume_reader.CopyFrom(bare);
+        return Status::Ok();
+    }
 
     catalogues = std::move(found);
     volume_reader.CopyFrom(reader);

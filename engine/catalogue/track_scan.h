@@ -21,7 +21,9 @@ struct TrackCatalogues {
 // Scans one track: ISO 9660 and Joliet, then UDF. On success `catalogues` holds what was found and
 // `volume_reader` takes over the scan's reader (with the user size the scan left set). A track where nothing
 // was found fails with the last code a reader left, or kUnknownFormat; an audio track has empty catalogues.
+// With keep_bare, a data track where nothing was found succeeds with empty catalogues (unless the memory
+// budget ran out or its files cannot be opened).
 Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogues &catalogues,
-                 SectorReader &volume_reader);
+                 SectorReader &volume_reader, bool keep_bare = false);
 
 }  // namespace qorvex

@@ -135,8 +135,8 @@ void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexEx
     }
 }
 
-Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits) {
-    return ScanTrack(record, limits, catalogues_, reader_);
+Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits, bool keep_bare) {
+    return ScanTrack(record, limits, catalogues_, reader_, keep_bare);
 }
 
 const Catalogue *TrackVolume::Files(int32_t kind) const {

@@ -18,7 +18,8 @@ class File;
 
 class TrackVolume {
 public:
-    Status Scan(const TrackRecord &record, const Limits &limits);
+    // With keep_bare, a data track where no file system is found is kept with empty catalogues.
+    Status Scan(const TrackRecord &record, const Limits &limits, bool keep_bare = false);
 
     int32_t FileCount(int32_t kind) const;
     int32_t FileStart(int32_t kind);

@@ -5,6 +5,7 @@
 #include "image/raw_sector.h"
 #include "image/sector_format.h"
 #include "image/track_layout.h"
+#include "model/byte_view.h"
 #include "platform/file.h"
 
 namespace qorvex {
@@ -78,9 +79,146 @@ void ImageCatalogue::Reset() {
     sessions_.clear();
     path_.clear();
     folder_.clear();
+    details_.clear();
+    disc_ = DiscDetails{};
 }
 
-bool ImageCatalogue::Probe(const std::string &path) {
+bool ImageCatalogue::Adopt(const std::string &path, std::vector<TrackRecord> tracks, std::vector<TrackDetails> details,
+                           DiscDetails disc) {
+    Reset();
+    path_ = path;
+    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    folder_ = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    tracks_ = std::move(tracks);
+    sessions_ = BuildSessionList(tracks_);
+    if (!CheckTrackLayout(tracks_, sessions_)) {
+        Reset();
+        return false;
+    }
+    details_ = std::move(details);
+    disc_ = std::move(disc);
+    return true;
+}
+
+namespace {
+// ECMA-119 8.4: the fields of a primary volume descriptor the session search needs.
+constexpr int64_t kSectorSize = 2048;
+constexpr int64_t kDescriptorSector = 16;
+constexpr size_t kVolumeSpaceSize = 80;  // 733
+constexpr size_t kRootRecord = 156;
+constexpr size_t kRecordExtent = 2;  // 733, within a directory record
+// xorriso starts every appended session on a 32-block boundary; block 0-31 keep the newest descriptors.
+constexpr int64_t kSessionAlignment = 32;
+constexpr int kMaxSessions = 99;
+// The root directory of a volume written for a later address lies near its start; this far it is looked for.
+constexpr int64_t kRootSearchSectors = 4096;
+// Red Book / Orange Book: a later session's first track starts 6750 + 4500 + 150 sectors after the end of
+// the first session.
+constexpr int64_t kSecondSessionGap = 11400;
+
+struct Descriptor {
+    bool primary = false;
+    uint32_t space = 0;
+    uint32_t root = 0;
+};
+
+Descriptor ReadDescriptor(platform::File &file, int64_t sector) {
+    uint8_t d[kSectorSize];
+    Descriptor out;
+    if (!file.Seek(sector * kSectorSize) || file.Read(d, kSectorSize) != kSectorSize) return out;
+    if (d[0] != 1 || std::memcmp(d + 1, "CD001", 5) != 0) return out;
+    const ByteView v(d, kSectorSize);
+    out.primary = true;
+    out.space = v.U32le(kVolumeSpaceSize);
+    out.root = v.U32le(kRootRecord + kRecordExtent);
+    return out;
+}
+
+// A track of `sectors` 2048-byte sectors held at `first` of the file, starting at logical sector `start`.
+TrackRecord HeldTrack(const std::string &path, uint8_t session, uint8_t number, int32_t start, int64_t first,
+                      int64_t sectors) {
+    TrackRecord t;
+    t.session = session;
+    t.track = number;
+    t.format = kFormatMode1_2048;
+    t.files = {path};
+    t.file_offset = first * kSectorSize;
+    t.stored_length = sectors * kSectorSize;
+    t.pregap_start = start;
+    t.start = start;
+    t.end = static_cast<int32_t>(start + sectors);
+    return t;
+}
+}  // namespace
+
+bool ImageCatalogue::FindSessions(int64_t length) {
+    const TrackRecord probed = tracks_.front();
+    if (probed.format != kFormatMode1_2048 || probed.stored_pregap != 0) return false;
+    platform::File file;
+    if (!file.OpenRead(path_)) return false;
+    const int64_t sectors = length / kSectorSize;
+    const Descriptor top = ReadDescriptor(file, kDescriptorSector);
+    if (!top.primary) return false;
+    std::vector<TrackRecord> found;
+
+    if (top.root >= sectors) {
+        // Written for a later session (genisoimage -C): its extents count from the disc start. The root
+        // directory's "." record names its own extent; where the file holds it tells the offset.
+        uint8_t d[kSectorSize];
+        int64_t address = -1;
+        for (int64_t s = kDescriptorSector + 1; s < std::min(sectors, kRootSearchSectors) && address < 0; ++s) {
+            if (!file.Seek(s * kSectorSize) || file.Read(d, kSectorSize) != kSectorSize) return false;
+            const ByteView r(d, kSectorSize);
+            if (r.U8(0) >= 34 && r.U32le(kRecordExtent) == top.root && r.U8(32) == 1 && r.U8(33) == 0)
+                address = top.root - s;
+        }
+        if (address < 150 || address > INT32_MAX / 2) return false;
+        TrackRecord later = HeldTrack(path_, 1, 2, static_cast<int32_t>(address), 0, sectors);
+        later.pregap_start = static_cast<int32_t>(address - 150);
+        later.absent_pregap = 150;
+        // The sessions before it are not in the file: one track of absent sectors stands for them, in a
+        // session of its own when there is room for the lead-out and lead-in between.
+        TrackRecord before = HeldTrack(path_, 1, 1, 0, 0, 0);
+        before.pregap_start = -150;
+        before.absent_pregap = 150;
+        const bool own_session = address >= kSecondSessionGap;
+        before.end = static_cast<int32_t>(own_session ? address - kSecondSessionGap : address - 150);
+        before.absent_trailing = before.end;
+        if (own_session) later.session = 2;
+        found = {before, later};
+    } else {
+        // Sessions appended to one file (xorriso on a plain file): each from a 32-block boundary with its own
+        // descriptors; blocks 0-31 hold the newest ones, so the first track lists as the file always did.
+        std::vector<int64_t> starts;
+        for (int64_t s = kSessionAlignment; s + kDescriptorSector < sectors && starts.size() < kMaxSessions;) {
+            const Descriptor d = ReadDescriptor(file, s + kDescriptorSector);
+            if (!d.primary) break;
+            starts.push_back(s);
+            const int64_t end = d.space >= s ? d.space : s + d.space;  // recorded as the size or the end
+            const int64_t next = (end + kSessionAlignment - 1) / kSessionAlignment * kSessionAlignment;
+            if (next <= s) break;
+            s = next;
+        }
+        if (starts.size() < 2) return false;
+        TrackRecord first = HeldTrack(path_, 1, 1, 0, 0, starts[0]);
+        first.pregap_start = -150;
+        first.absent_pregap = 150;
+        found.push_back(first);
+        for (size_t i = 0; i < starts.size(); ++i) {
+            const int64_t end = i + 1 < starts.size() ? starts[i + 1] : sectors;
+            found.push_back(HeldTrack(path_, 1, static_cast<uint8_t>(i + 2), static_cast<int32_t>(starts[i]), starts[i],
+                                      end - starts[i]));
+        }
+    }
+    std::vector<SessionRecord> sessions = BuildSessionList(found);
+    if (!CheckTrackLayout(found, sessions)) return false;
+    tracks_ = std::move(found);
+    sessions_ = std::move(sessions);
+    disc_.sessions_found = true;
+    return true;
+}
+
+bool ImageCatalogue::Probe(const std::string &path, uint32_t options) {
     Reset();
     const int64_t length = CFileFindEx::GetLength(path);
     if (length < 0) return false;
@@ -101,6 +239,7 @@ bool ImageCatalogue::Probe(const std::string &path) {
         sessions_.clear();
         return false;
     }
+    if (options & OPEN_DISC_SHEETS) FindSessions(length);
     return true;
 }
 

@@ -51,6 +51,7 @@ void SectorReader::Reset() {
     edc_check_ = false;
     files_.clear();
     lengths_.clear();
+    skips_.clear();
     current_file_ = -1;
     position_ = -1;
     expected_ = -1;
@@ -65,11 +66,17 @@ bool SectorReader::SetUp(const TrackRecord &record, uint32_t position_check) {
     user_size_ = format.user_size;
     base_ = record.file_offset + record.stored_pregap;
     position_check_ = position_check;
-    for (const std::string &name : record.files) {
+    if (!record.windows.empty() && record.windows.size() != record.files.size()) return false;
+    for (size_t i = 0; i < record.files.size(); ++i) {
         files_.push_back(std::make_unique<platform::File>());
-        int64_t length = platform::FindFileLength(name);
+        int64_t length = platform::FindFileLength(record.files[i]);
+        const FileWindow window = record.windows.empty() ? FileWindow{} : record.windows[i];
+        if (length < 0 || window.skip < 0 || window.skip > length) return false;
+        // Only the window's bytes belong to the track's stream.
+        length -= window.skip;
+        if (window.length >= 0) length = std::min(length, window.length);
         lengths_.push_back(length);
-        if (length < 0) return false;
+        skips_.push_back(window.skip);
     }
     return true;
 }
@@ -89,6 +96,7 @@ void SectorReader::CopyFrom(const SectorReader &other) {
     edc_check_ = other.edc_check_;
     for (size_t i = 0; i < other.files_.size(); ++i) files_.push_back(std::make_unique<platform::File>());
     lengths_ = other.lengths_;
+    skips_ = other.skips_;
 }
 
 bool SectorReader::Open() {
@@ -179,7 +187,7 @@ int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
             cache_capacity_ = window_;
         }
         int64_t want = std::min<int64_t>(window_, length - position_);
-        if (!files_[index]->Seek(position_)) return -1;
+        if (!files_[index]->Seek(position_ + skips_[index])) return -1;
         int64_t got = files_[index]->Read(cache_.get(), want);
         if (got < 0) return -1;
         cache_file_ = current_file_;
@@ -209,6 +217,8 @@ bool SectorReader::ReadStored(uint8_t *destination) {
             position_ = 0;
         }
     }
+    if (record_.byte_swapped)  // big-endian samples: each 16-bit sample turned around
+        for (int32_t i = 0; i + 1 < stored_size_; i += 2) std::swap(destination[i], destination[i + 1]);
     if (edc_check_ && !CheckSectorEdc(GetSectorFormat(record_.format).edc, destination)) {
         edc_error_ = true;
         return false;
@@ -265,7 +275,7 @@ int32_t SectorReader::CopySectorRun(platform::File &out, int32_t n, int64_t byte
         const int64_t in_file = lengths_[index] - position_;
         const int64_t take = std::min(left, in_file);
         if (take > 0) {
-            const int64_t copied = out.CopyFrom(*files_[index], position_, take);
+            const int64_t copied = out.CopyFrom(*files_[index], position_ + skips_[index], take);
             if (copied < 0) return -1;
             if (copied < take) {  // the file is shorter than when the track was set up
                 good = static_cast<int32_t>((int64_t(good) * stored_size_ - skip + copied) / stored_size_);

@@ -45,7 +45,8 @@ public:
     int32_t ReadSectorRun(void *destination, int32_t n);
     // Whether runs of sectors can be copied as plain bytes: every stored byte is user data and no check applies.
     bool CanCopyDirectly() const {
-        return open_ && user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_;
+        return open_ && user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_ &&
+               !record_.byte_swapped;
     }
     // With CanCopyDirectly(): copies the first `bytes` (at most n x UserSize()) of the next n sectors to `out`
     // without passing them through memory, and moves past the sectors. Returns how many sectors were wholly
@@ -80,7 +81,8 @@ private:
     uint32_t position_check_ = 0;
     bool edc_check_ = false;
     std::vector<std::unique_ptr<platform::File>> files_;
-    std::vector<int64_t> lengths_;
+    std::vector<int64_t> lengths_;  // bytes of each file's window
+    std::vector<int64_t> skips_;    // where each file's window begins
     int32_t current_file_ = -1;
     int64_t position_ = -1;
     int64_t expected_ = -1;

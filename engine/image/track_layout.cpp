@@ -1,5 +1,7 @@
 #include "image/track_layout.h"
 
+#include <algorithm>
+
 #include "image/image_catalogue.h"
 #include "image/sector_format.h"
 
@@ -90,9 +92,16 @@ bool CheckTrackLayout(const std::vector<TrackRecord> &tracks, const std::vector<
             return false;
         if (size * (int64_t(t.start) - t.absent_pregap - t.pregap_start) != t.stored_pregap) return false;
         int64_t total = 0;
-        for (const std::string &name : t.files) {
-            const int64_t length = CFileFindEx::GetLength(name);
+        if (!t.windows.empty() && t.windows.size() != t.files.size()) return false;
+        for (size_t i = 0; i < t.files.size(); ++i) {
+            int64_t length = CFileFindEx::GetLength(t.files[i]);
             if (length < 0) return false;
+            if (!t.windows.empty()) {  // a sheet's file counts only with the bytes of its window
+                const FileWindow &w = t.windows[i];
+                if (w.skip < 0 || w.skip > length) return false;
+                length -= w.skip;
+                if (w.length >= 0) length = std::min(length, w.length);
+            }
             total += length;
         }
         if (t.files.empty() || total < t.file_offset + t.stored_length) return false;

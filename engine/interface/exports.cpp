@@ -6,6 +6,7 @@
 #include "image/image_catalogue.h"
 #include "interface/handle_registry.h"
 #include "qorvex.h"
+#include "sheets/disc_sheet.h"
 #include "tracks/track_extract.h"
 
 #define QORVEX_EXPORT extern "C" __attribute__((visibility("default")))
@@ -44,16 +45,20 @@ QORVEX_EXPORT QorvexHandle QORVEX_CALL QorvexOpen(const char *path, uint32_t opt
     auto handle = std::make_shared<ImageHandle>();
     Status result;
     ImageCatalogue catalogue;
-    if (!path || !catalogue.Probe(path)) {
+    if (!path) {
         result = Code::kUnknownFormat;
-    } else {
+    } else if (result = sheets::ProbeImage(path, options, &catalogue); result.IsOk()) {
         MemoryBudget budget = MemoryBudget::ForImage(ImageBytes(catalogue));
         const Limits limits{&budget, options};
+        // A sheet's data track without a file system is still a track (extracted, listed empty).
+        const bool keep_bare = !catalogue.Disc().sheet.empty() || catalogue.Disc().sessions_found;
         for (int32_t i = 0; i < catalogue.TrackCount() && result.IsOk(); ++i) {
             auto volume = std::make_unique<TrackVolume>();
-            result = volume->Scan(catalogue.GetTrack(i), limits);
+            result = volume->Scan(catalogue.GetTrack(i), limits, keep_bare);
             if (result.IsOk()) handle->volumes.push_back(std::move(volume));
         }
+        handle->details = catalogue.Details();
+        handle->disc = catalogue.Disc();
     }
     if (result.Failed()) {
         if (error) *error = result.Value();

@@ -1,4 +1,8 @@
 // The QorvexEx* exports: what the described records cannot carry.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
 #include "interface/handle_registry.h"
 #include "qorvex_ext.h"
 
@@ -34,4 +38,49 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int3
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     const FsListing *listing = volume ? volume->Catalogues().Get(kind) : nullptr;
     return listing ? listing->skipped_folders : 0;
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t track, int32_t field, char *text,
+                                                       int32_t size) {
+    HeldHandle handle{h};
+    if (!handle) return -1;
+    const std::string *value = nullptr;
+    if (track == -1) {
+        const DiscDetails &disc = handle->disc;
+        if (field == QORVEX_EX_TEXT_TITLE) value = &disc.title;
+        if (field == QORVEX_EX_TEXT_PERFORMER) value = &disc.performer;
+        if (field == QORVEX_EX_TEXT_CATALOG) value = &disc.catalog;
+        if (field == QORVEX_EX_TEXT_SHEET) value = &disc.sheet;
+    } else if (track >= 0 && static_cast<size_t>(track) < handle->details.size()) {
+        const TrackDetails &details = handle->details[static_cast<size_t>(track)];
+        if (field == QORVEX_EX_TEXT_TITLE) value = &details.title;
+        if (field == QORVEX_EX_TEXT_PERFORMER) value = &details.performer;
+        if (field == QORVEX_EX_TEXT_ISRC) value = &details.isrc;
+        if (field >= QORVEX_EX_TEXT_FILE && static_cast<size_t>(field - QORVEX_EX_TEXT_FILE) < details.files.size())
+            value = &details.files[static_cast<size_t>(field - QORVEX_EX_TEXT_FILE)];
+    }
+    if (!value) return -1;
+    if (text && size > 0) {
+        const size_t n = std::min(value->size(), static_cast<size_t>(size) - 1);
+        std::memcpy(text, value->data(), n);
+        text[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(value->size(), INT32_MAX));
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32_t *sectors,
+                                                          int32_t count) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume) return -1;
+    std::vector<int32_t> indexes;
+    if (static_cast<size_t>(track) < handle->details.size()) {
+        indexes = handle->details[static_cast<size_t>(track)].indexes;
+    } else {  // a plain image: index 0 and 1 of its record
+        const TrackRecord &record = volume->Reader().Record();
+        indexes = {record.pregap_start, record.start};
+    }
+    for (size_t i = 0; sectors && i < indexes.size() && i < static_cast<size_t>(std::max(count, 0)); ++i)
+        sectors[i] = indexes[i];
+    return static_cast<int32_t>(indexes.size());
 }

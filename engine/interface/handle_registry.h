@@ -16,6 +16,8 @@ struct ImageHandle {
     std::recursive_mutex lock;  // recursive: a callback may call back into the engine with the same handle
     int32_t selected_track = -1;
     std::vector<std::unique_ptr<TrackVolume>> volumes;
+    std::vector<TrackDetails> details;  // per track, from a disc sheet (empty for a plain image)
+    DiscDetails disc;
 
     TrackVolume *Track(int32_t index) {
         if (index < 0 || static_cast<size_t>(index) >= volumes.size()) return nullptr;

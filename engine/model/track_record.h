@@ -9,6 +9,12 @@
 
 namespace qorvex {
 
+// The bytes of one file that belong to the disc: a WAVE file's sample data lies behind its RIFF header.
+struct FileWindow {
+    int64_t skip = 0;     // bytes in front of the disc data
+    int64_t length = -1;  // bytes of disc data; -1: up to the file's end
+};
+
 struct TrackRecord {
     uint8_t session = 1;
     uint8_t track = 1;
@@ -26,9 +32,25 @@ struct TrackRecord {
     int32_t absent_trailing = 0;  // sectors at the end that the files do not hold
     int32_t reserved_c[3] = {0, 0, 0};
     uint8_t reserved_d[2] = {0, 0};
+    std::vector<FileWindow> windows;  // one per file when a sheet gave them; empty: every file whole
+    bool byte_swapped = false;        // big-endian audio samples (a sheet's MOTOROLA files)
 
     int32_t FirstHeld() const { return pregap_start + absent_pregap; }
     int32_t EndHeld() const { return end - absent_trailing; }
+};
+
+// What a disc sheet says about a track beyond its sectors, for display.
+struct TrackDetails {
+    std::vector<int32_t> indexes;    // logical sectors of index 0 (the pregap start), 1, 2, ...
+    bool has_index0 = false;         // the sheet gave index 0 (a pregap)
+    std::vector<std::string> files;  // the files the sheet named, as found in its folder (last component)
+    std::string title, performer, isrc;
+};
+
+struct DiscDetails {
+    std::string sheet;            // "cue", "toc", "ccd"; empty for a plain image
+    bool sessions_found = false;  // a plain image whose later sessions were found in its volume structures
+    std::string title, performer, catalog;
 };
 
 struct SessionRecord {

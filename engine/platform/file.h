@@ -45,6 +45,10 @@ private:
 // Length of a file found by name; -1 when nothing is found.
 int64_t FindFileLength(const std::string &path);
 bool IsDirectory(const std::string &path);
+// Whether the path names a regular file itself (a symbolic link does not count).
+bool IsPlainFile(const std::string &path);
+// The names in a folder ("" for the current one), without "." and ".."; empty when it cannot be read.
+std::vector<std::string> ListFolder(const std::string &folder);
 bool CreateFolder(const std::string &path);
 // Applies the attribute bits that have a meaning on this platform (none on POSIX: the hidden bit is a
 // naming convention there, and a name from an image is never rewritten to carry it).

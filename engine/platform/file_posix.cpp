@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,6 +178,23 @@ int64_t FindFileLength(const std::string &path) {
 bool IsDirectory(const std::string &path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsPlainFile(const std::string &path) {
+    struct stat st {};
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::vector<std::string> ListFolder(const std::string &folder) {
+    std::vector<std::string> names;
+    DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 bool CreateFolder(const std::string &path) {

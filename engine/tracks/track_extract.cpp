@@ -39,6 +39,20 @@ Status ExtractRaw(SectorReader &reader, const Progress &progress, OutputFile &ou
         if (!progress.Deliver(header, sizeof header)) stop_remembered = true;
     }
     if (!reader.SeekSector(first)) return Code::kSeekFailed;
+    if (out && !progress.Active() && reader.CanCopyDirectly() && r == reader.StoredSize()) {
+        // Whole stored sectors are the output (audio in its files as it is): copy them without reading them
+        // through memory, in runs.
+        const int32_t run_length = static_cast<int32_t>(std::max<int64_t>(1, kRunBytes / r));
+        for (int64_t s = first; s < info.end_held;) {
+            const int32_t run = static_cast<int32_t>(std::min<int64_t>(run_length, info.end_held - s));
+            const int32_t copied = reader.CopySectorRun(*out, run, int64_t(run) * r);
+            if (copied < 0) return Code::kWriteFailed;
+            if (copied < run) return reader.ReadFailure();
+            s += run;
+        }
+        if (!out->Flush()) return Code::kWriteFailed;
+        return stop_remembered ? Code::kAborted : Status::Ok();
+    }
     std::vector<uint8_t> sector(kMaxStoredSize + 4);
     for (int64_t s = first; s < info.end_held; ++s) {
         if (!reader.ReadRawSector(sector.data())) return reader.ReadFailure();

@@ -42,6 +42,8 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
     const std::set<std::string> expected = {"QorvexExGetCurrentFile",
                                             "QorvexExGetCurrentModule",
                                             "QorvexExGetSkippedFolders",
+                                            "QorvexExGetTrackText",
+                                            "QorvexExGetTrackIndexes",
                                             "Qorvex",
                                             "QorvexOpen",
                                             "QorvexClose",

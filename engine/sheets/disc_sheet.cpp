@@ -1,0 +1,60 @@
+#include "sheets/disc_sheet.h"
+
+#include "platform/file.h"
+#include "qorvex.h"
+#include "sheets/ccd_sheet.h"
+#include "sheets/cue_sheet.h"
+#include "sheets/sheet_text.h"
+#include "sheets/toc_sheet.h"
+
+namespace qorvex::sheets {
+
+namespace {
+// A sheet is a page of text; a larger file named like one is something else.
+constexpr int64_t kMaxSheetBytes = 1 << 20;
+
+std::string Extension(const std::string &path) {
+    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    return Upper(path.substr(dot + 1));
+}
+
+Status ReadText(const std::string &path, std::string *text) {
+    const int64_t length = platform::FindFileLength(path);
+    if (length < 0) return Code::kImageOpenFailed;
+    if (length > kMaxSheetBytes) return Code::kUnknownFormat;
+    platform::File file;
+    text->resize(static_cast<size_t>(length));
+    if (!file.OpenRead(path) || file.Read(text->data(), length) != length) return Code::kImageOpenFailed;
+    return Status::Ok();
+}
+}  // namespace
+
+Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue) {
+    if (catalogue->Probe(path, options)) return Status::Ok();
+    const std::string extension = Extension(path);
+    if (!(options & OPEN_DISC_SHEETS) || (extension != "CUE" && extension != "TOC" && extension != "CCD"))
+        return Code::kUnknownFormat;
+    std::string text;
+    QORVEX_TRY(ReadText(path, &text));
+    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    const SheetFolder folder(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+    SheetDisc disc;
+    if (extension == "CUE") {
+        QORVEX_TRY(ReadCueSheet(text, folder, &disc));
+    } else if (extension == "TOC") {
+        QORVEX_TRY(ReadTocSheet(text, folder, &disc));
+    } else {
+        // CloneCD's image is the control file's name with .img.
+        const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+        QORVEX_TRY(ReadCcdSheet(text, name.substr(0, name.size() - 3) + "img", folder, &disc));
+    }
+    std::vector<TrackRecord> tracks;
+    std::vector<TrackDetails> details;
+    QORVEX_TRY(LayOut(disc, &tracks, &details));
+    if (!catalogue->Adopt(path, std::move(tracks), std::move(details), disc.details)) return Code::kUnknownFormat;
+    return Status::Ok();
+}
+
+}  // namespace qorvex::sheets

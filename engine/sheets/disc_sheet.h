@@ -1,0 +1,17 @@
+// The probe of an image path with the open options: a plain image as always, and with OPEN_DISC_SHEETS
+// the disc sheets (cue) as well.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/image_catalogue.h"
+#include "model/status.h"
+
+namespace qorvex::sheets {
+
+// Fills `catalogue` from the image at `path`. Whatever opens without the sheet bit opens the same with it;
+// only a path the plain probe refuses is read as a sheet (chosen by its extension).
+Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue);
+
+}  // namespace qorvex::sheets

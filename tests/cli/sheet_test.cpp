@@ -1,0 +1,76 @@
+// qorvex on a BIN/CUE disc: the track table with sessions, index 00 and files; tracks as WAV; the file
+// system of the data track listed and extracted by default; --no-extensions.
+#include <gtest/gtest.h>
+
+#include "cli_harness.h"
+#include "support/disc_builder.h"
+#include "support/raw_sectors.h"
+
+namespace cli_test {
+namespace {
+
+using qorvex::test::AudioPattern;
+using qorvex::test::CueForm;
+using qorvex::test::MakeTrack;
+
+class SheetCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Shell("mkdir -p " + Quote(dir / "src") + " " + Quote(dir / "disc"));
+        WriteText(dir / "src/hello.txt", "hello from the data track\n");
+        // The data track starts at sector 450 (300 audio, 150 pregap): its volume is mastered for that address.
+        iso = MakeIso(dir / "data.iso", "-V CUEDISC -C 0,450", dir / "src");
+        audio = AudioPattern(300, 9);
+        // An audio track first (a data track need not lead), the data track in the middle.
+        cue = qorvex::test::WriteCueDisc(
+            dir / "disc", "disc",
+            {MakeTrack(0, audio), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 150), MakeTrack(0, audio, 75)},
+            CueForm::kSplitHead, "TITLE \"Mixed\"\n");
+    }
+    Scratch dir;
+    std::vector<uint8_t> iso, audio;
+    std::string cue;
+};
+
+TEST_F(SheetCliTest, TracksShowsSessionsIndexesAndFiles) {
+    Result text = Qorvex({"tracks", cue});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("INDEX00"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("MODE1/2352"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("disc (Track 02).bin"), std::string::npos) << text.out;
+
+    Result json = Qorvex({"tracks", "--json", cue});
+    ASSERT_EQ(json.status, 0) << json.err;
+    // Track 2: its stored 150-sector pregap follows track 1's 300 sectors.
+    EXPECT_NE(json.out.find("\"track\": 2, \"format\": \"MODE1/2352\", \"format_code\": 3, \"first_held\": 300, "
+                            "\"start\": 450"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"indexes\": [300, 450], \"files\": [\"disc (Track 02).bin\"]"), std::string::npos)
+        << json.out;
+
+    Result off = Qorvex({"--no-extensions", "tracks", cue});
+    EXPECT_NE(off.status, 0);
+    EXPECT_NE(off.err.find("0x8123"), std::string::npos) << off.err;
+}
+
+TEST_F(SheetCliTest, ExtractsTracksAndTheDataTracksFiles) {
+    ASSERT_EQ(Qorvex({"extract-track", cue, "3", "-o", dir / "three.wav", "--wav"}).status, 0);
+    const std::vector<uint8_t> wav = ReadBytes(dir / "three.wav");
+    ASSERT_EQ(wav.size(), 44 + audio.size());
+    EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));
+    ASSERT_EQ(Qorvex({"extract-track", cue, "2", "-o", dir / "two.iso"}).status, 0);
+    EXPECT_TRUE(ReadBytes(dir / "two.iso") == iso);
+
+    // ls and extract choose the data track unless told otherwise.
+    Result ls = Qorvex({"ls", cue});
+    ASSERT_EQ(ls.status, 0) << ls.err;
+    EXPECT_NE(ls.out.find("HELLO.TXT"), std::string::npos) << ls.out;
+    ASSERT_EQ(Qorvex({"extract", cue, "-o", dir / "out"}).status, 0);
+    EXPECT_EQ(ReadText(dir / "out/HELLO.TXT"), "hello from the data track\n");
+    Result audio_track = Qorvex({"ls", cue, "--track", "1"});
+    EXPECT_EQ(audio_track.out.find("HELLO.TXT"), std::string::npos) << audio_track.out;
+}
+
+}  // namespace
+}  // namespace cli_test

@@ -1,0 +1,230 @@
+// CUE sheets and TOC files through the public interface: where the named files are looked for, the file types, absent
+// gaps, and the clear failure of every inconsistent sheet.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "api_helpers.h"
+#include "qorvex_ext.h"
+#include "support/disc_builder.h"
+#include "support/temp_dir.h"
+
+namespace qorvex::test {
+namespace {
+
+constexpr uint32_t kSheets = OPEN_DISC_SHEETS;
+
+TrackInfo Info(QorvexHandle h, int32_t track) {
+    TrackInfo info{};
+    EXPECT_EQ(QorvexGetTrackInfo(h, track, &info), 0);
+    return info;
+}
+
+class DiscSheetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RunCommand("mkdir -p '" + (dir / "rip") + "'");
+        audio = AudioPattern(200, 5);
+        WriteFile(dir / "rip/disc.bin", audio);  // 200 sectors of audio
+    }
+    std::string Sheet(const std::string &text) {
+        WriteFile(dir / "rip/disc.cue", text);
+        return dir / "rip/disc.cue";
+    }
+    TempDir dir;
+    std::vector<uint8_t> audio;
+};
+
+TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
+    const std::string two = "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n";
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t error;
+    } cases[] = {
+        {"empty sheet", "", ENGINE_UNKNOWN_FORMAT},
+        {"missing file", "FILE none.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"file outside the folder", "FILE \"../outside.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         ENGINE_IMAGE_OPEN_FAILED},
+        {"a folder as file", "FILE sub BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"a link out of the folder", "FILE link.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         ENGINE_IMAGE_OPEN_FAILED},
+        {"track before any file", "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE disc.bin BINARY\n", ENGINE_UNKNOWN_FORMAT},
+        {"unknown mode", "FILE disc.bin BINARY\nTRACK 01 MODE3/2352\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"unknown file type", "FILE disc.bin AIFF\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"no index 01", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"index 00 after 01", two + "INDEX 01 00:01:00\nINDEX 00 00:01:10\n", ENGINE_UNKNOWN_FORMAT},
+        {"index 02 before 01", two + "INDEX 02 00:01:00\nINDEX 01 00:01:10\n", ENGINE_UNKNOWN_FORMAT},
+        {"track beyond its file", two + "INDEX 01 00:02:75\n", ENGINE_UNKNOWN_FORMAT},
+        {"track past the end", two + "INDEX 01 00:03:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"overlapping tracks", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:00:50\n", ENGINE_UNKNOWN_FORMAT},
+        {"empty track", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:01:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"tracks not from 1", "FILE disc.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"session going down", "REM SESSION 02\n" + two + "REM SESSION 01\n", ENGINE_UNKNOWN_FORMAT},
+        {"a session skipped",
+         "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 03\n"
+         "TRACK 02 AUDIO\nINDEX 01 00:01:00\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"bad time", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:75\n", ENGINE_UNKNOWN_FORMAT},
+        {"huge time", two + "INDEX 01 9999:59:74\n", ENGINE_UNKNOWN_FORMAT},
+        {"not a wave", "FILE disc.bin WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
+    };
+    WriteFile(dir / "outside.bin", audio);
+    RunCommand("mkdir -p '" + (dir / "rip/sub") + "' && ln -s ../outside.bin '" + (dir / "rip/link.bin") + "'");
+    for (const Case &c : cases) {
+        Opened image(Sheet(c.text), kSheets);
+        EXPECT_FALSE(image) << c.what;
+        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+    }
+}
+
+TEST_F(DiscSheetTest, InconsistentTocFilesFailWithAClearCode) {
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t error;
+    } cases[] = {
+        {"no track", "CD_DA\n", ENGINE_UNKNOWN_FORMAT},
+        {"missing file", "CD_DA\nTRACK AUDIO\nFILE \"none.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"file outside the folder", "CD_DA\nTRACK AUDIO\nFILE \"../outside.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"unknown mode", "CD_DA\nTRACK MODE3\nFILE \"disc.bin\" 0\n", ENGINE_UNKNOWN_FORMAT},
+        {"piece beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 00:02:00 00:01:00\n", ENGINE_UNKNOWN_FORMAT},
+        {"offset beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" #999999999 0\n", ENGINE_UNKNOWN_FORMAT},
+        {"silence between pieces",
+         "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSILENCE 00:00:10\n"
+         "FILE \"disc.bin\" 00:01:00 00:01:00\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"start past the track", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSTART 00:01:01\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"index going back", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0\nINDEX 00:00:20\nINDEX 00:00:10\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"part sectors", "CD_DA\nTRACK MODE1\nDATAFILE \"disc.bin\" #0 1000\n", ENGINE_UNKNOWN_FORMAT},
+        {"open block", "CD_DA\nCD_TEXT { LANGUAGE 0 {\nTRACK AUDIO\nFILE \"disc.bin\" 0\n", ENGINE_UNKNOWN_FORMAT},
+    };
+    WriteFile(dir / "outside.bin", audio);
+    for (const Case &c : cases) {
+        WriteFile(dir / "rip/disc.toc", c.text);
+        Opened image(dir / "rip/disc.toc", kSheets);
+        EXPECT_FALSE(image) << c.what;
+        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+    }
+}
+
+TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
+    // disc.img: the 200 audio sectors; one audio track from sector 0, the lead-out after them.
+    WriteFile(dir / "rip/disc.img", audio);
+    const std::string head = "[CloneCD]\nVersion=3\n[Disc]\nSessions=1\n";
+    const std::string entry1 = "[Entry 3]\nPoint=0x01\nPLBA=0\n", lead_out = "[Entry 2]\nPoint=0xa2\nPLBA=200\n";
+    const std::string track1 = "[TRACK 1]\nMODE=0\nINDEX 1=0\n";
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t error;
+    } cases[] = {
+        {"not a control file", "[Disc]\nSessions=1\n" + entry1 + lead_out + track1, ENGINE_UNKNOWN_FORMAT},
+        {"two sessions", "[CloneCD]\n[Disc]\nSessions=2\n" + entry1 + lead_out + track1, ENGINE_UNKNOWN_FORMAT},
+        {"no lead-out", head + entry1 + track1, ENGINE_UNKNOWN_FORMAT},
+        {"lead-out beyond the image", head + entry1 + "[Entry 2]\nPoint=0xa2\nPLBA=201\n" + track1,
+         ENGINE_UNKNOWN_FORMAT},
+        {"unknown mode", head + entry1 + lead_out + "[TRACK 1]\nMODE=7\n", ENGINE_UNKNOWN_FORMAT},
+        {"no track section", head + entry1 + lead_out, ENGINE_UNKNOWN_FORMAT},
+        {"track 2 missing",
+         head + entry1 + "[Entry 4]\nPoint=0x03\nPLBA=100\n" + lead_out + track1 + "[TRACK 3]\nMODE=0\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"index 1 not the entry's", head + entry1 + lead_out + "[TRACK 1]\nMODE=0\nINDEX 1=5\n", ENGINE_UNKNOWN_FORMAT},
+        {"tracks overlapping",
+         head + entry1 + "[Entry 4]\nPoint=0x02\nPLBA=100\n" + lead_out + track1 + "[TRACK 2]\nMODE=0\nINDEX 0=120\n",
+         ENGINE_UNKNOWN_FORMAT},
+    };
+    for (const Case &c : cases) {
+        WriteFile(dir / "rip/disc.ccd", c.text);
+        Opened image(dir / "rip/disc.ccd", kSheets);
+        EXPECT_FALSE(image) << c.what;
+        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+    }
+    RunCommand("rm '" + (dir / "rip/disc.img") + "'");
+    WriteFile(dir / "rip/disc.ccd", head + entry1 + lead_out + track1);
+    EXPECT_EQ(Opened(dir / "rip/disc.ccd", kSheets).error(), ENGINE_IMAGE_OPEN_FAILED);
+}
+
+TEST_F(DiscSheetTest, OptionsWithoutTheSheetBitKeepThePlainAnswer) {
+    const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+    Opened without(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS);
+    EXPECT_EQ(without.error(), ENGINE_UNKNOWN_FORMAT);
+    Opened with(cue, kSheets);
+    EXPECT_TRUE(with);
+}
+
+TEST_F(DiscSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {
+    RunCommand("mv '" + (dir / "rip/disc.bin") + "' '" + (dir / "rip/Disc Image.BIN") + "'");
+    for (const char *named : {"\"Disc Image.BIN\"", "Disc Image.BIN", "\"disc image.bin\"",
+                              "\"C:\\Rips\\DISC IMAGE.bin\"", "\"/home/someone/rips/Disc Image.BIN\""}) {
+        Opened image(Sheet(std::string("FILE ") + named + " BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"),
+                     kSheets);
+        ASSERT_TRUE(image) << named << std::hex << " 0x" << image.error();
+        EXPECT_EQ(Info(image.get(), 0).end_held, 200) << named;
+        char name[64] = {};
+        EXPECT_EQ(QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_FILE, name, sizeof name), 14);
+        EXPECT_STREQ(name, "Disc Image.BIN");
+    }
+}
+
+TEST_F(DiscSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
+    Opened image(Sheet("CATALOG 0123456789012\nTITLE \"A Disc\"\nPERFORMER Someone\n"
+                       "file disc.bin binary\n  track 01 audio\n    title \"First\"\n    isrc ABCDE1234567\n"
+                       "    index 01 00:00:00\n    POSTGAP 00:00:10\n"
+                       "  TRACK 02 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 00:01:00\n    INDEX 02 00:01:30\n"),
+                 kSheets);
+    ASSERT_TRUE(image) << std::hex << image.error();
+    const TrackInfo one = Info(image.get(), 0), two = Info(image.get(), 1);
+    EXPECT_EQ(one.first_held, 0);
+    EXPECT_EQ(one.end_held, 75);     // the postgap's 10 sectors are absent
+    EXPECT_EQ(two.start, 85 + 150);  // 75 + postgap, then the absent pregap
+    EXPECT_EQ(two.first_held, two.start);
+    EXPECT_EQ(two.end_held, 85 + 150 + 125);
+    int32_t indexes[4] = {};
+    ASSERT_EQ(QorvexExGetTrackIndexes(image.get(), 1, indexes, 4), 3);
+    EXPECT_EQ(indexes[0], 85);
+    EXPECT_EQ(indexes[2], two.start + 30);
+    char text[64];
+    QorvexExGetTrackText(image.get(), -1, QORVEX_EX_TEXT_CATALOG, text, sizeof text);
+    EXPECT_STREQ(text, "0123456789012");
+    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_TITLE, text, sizeof text);
+    EXPECT_STREQ(text, "First");
+    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_ISRC, text, sizeof text);
+    EXPECT_STREQ(text, "ABCDE1234567");
+    // Absent sectors are never read: the WAV of track 2 holds what the file holds from its index 01 on.
+    ASSERT_EQ(QorvexExtractTrack(image.get(), 1, (dir / "two.wav").c_str(), TRACK_WAV | TRACK_RAW), 0);
+    const std::vector<uint8_t> wav = ReadFile(dir / "two.wav");
+    ASSERT_EQ(wav.size(), 44u + 125 * 2352);
+    EXPECT_TRUE(std::equal(wav.begin() + 44, wav.end(), audio.begin() + 75 * 2352));
+}
+
+TEST_F(DiscSheetTest, WaveAndMotorolaFilesReadAsTheSameSamples) {
+    // A WAVE file with a chunk before its data, and the same samples big-endian.
+    std::vector<uint8_t> wave = WavHeader(static_cast<uint32_t>(audio.size()));
+    const uint8_t list[] = {'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0};
+    wave.insert(wave.begin() + 36, std::begin(list), std::end(list));
+    wave[4] = static_cast<uint8_t>(wave[4] + sizeof list);
+    wave.insert(wave.end(), audio.begin(), audio.end());
+    WriteFile(dir / "rip/one.wav", wave);
+    std::vector<uint8_t> swapped = audio;
+    for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+    WriteFile(dir / "rip/one.be", swapped);
+
+    Opened bin(Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"), kSheets);
+    ASSERT_TRUE(bin);
+    const std::string expected_out = dir / "bin.wav";
+    ASSERT_EQ(QorvexExtractTrack(bin.get(), 0, expected_out.c_str(), TRACK_WAV | TRACK_RAW), 0);
+    const std::vector<uint8_t> expected = ReadFile(expected_out);
+    for (const char *file : {"FILE one.wav WAVE", "FILE one.be MOTOROLA"}) {
+        Opened image(Sheet(std::string(file) + "\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"), kSheets);
+        ASSERT_TRUE(image) << file << std::hex << " 0x" << image.error();
+        EXPECT_EQ(Info(image.get(), 0).end_held, 200) << file;
+        ASSERT_EQ(QorvexExtractTrack(image.get(), 0, (dir / "out.wav").c_str(), TRACK_WAV | TRACK_RAW), 0);
+        EXPECT_TRUE(ReadFile(dir / "out.wav") == expected) << file;
+    }
+}
+
+}  // namespace
+}  // namespace qorvex::test

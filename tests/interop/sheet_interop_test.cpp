@@ -1,0 +1,250 @@
+// BIN/CUE discs read by the engine and by the peers that read them: libcdio's cd-info (track starts and
+// lead-out of single-FILE sheets), bchunk (data tracks and WAVs), and the ISO a data track was made from.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "qorvex.h"
+#include "qorvex_ext.h"
+#include "support/disc_builder.h"
+#include "support/iso_builder.h"
+#include "support/raw_sectors.h"
+#include "support/temp_dir.h"
+
+namespace qorvex::test {
+namespace {
+
+constexpr uint32_t kSheets = OPEN_DISC_SHEETS;
+
+std::string Quote(const std::string &s) {
+    return "'" + s + "'";
+}
+
+struct Opened {
+    QorvexHandle h = nullptr;
+    int32_t error = 0;
+    explicit Opened(const std::string &path, uint32_t options = kSheets) {
+        h = QorvexOpen(path.c_str(), options, &error);
+    }
+    ~Opened() {
+        if (h) QorvexClose(h);
+    }
+    std::vector<TrackInfo> Table() const {
+        std::vector<TrackInfo> table(static_cast<size_t>(QorvexGetTrackCount(h)));
+        for (size_t i = 0; i < table.size(); ++i)
+            EXPECT_EQ(QorvexGetTrackInfo(h, static_cast<int32_t>(i), &table[i]), 0);
+        return table;
+    }
+    std::vector<uint8_t> Extract(const std::string &out, int32_t track, uint32_t flags) const {
+        EXPECT_EQ(QorvexExtractTrack(h, track, out.c_str(), flags), 0) << "track " << track;
+        return ReadFile(out);
+    }
+};
+
+bool SameTable(const std::vector<TrackInfo> &a, const std::vector<TrackInfo> &b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::memcmp(&a[i], &b[i], sizeof(TrackInfo)) != 0) return false;
+    return true;
+}
+
+// A mixed-mode disc: a MODE1/2352 data track made by genisoimage, then audio tracks, two of them with
+// pregaps (INDEX 00).
+class SheetInteropTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RunCommand("mkdir -p " + Quote(dir / "src/DIR"));
+        WriteFile(dir / "src/DIR/notes.txt", std::string(70000, 'n'));
+        WriteFile(dir / "src/top.bin", Pattern(123457, 7));
+        ASSERT_EQ(RunCommand("genisoimage -quiet -V SHEETS -o " + Quote(dir / "data.iso") + " " + Quote(dir / "src")),
+                  0);
+        iso = ReadFile(dir / "data.iso");
+        tracks = {MakeTrack(3, WrapSectors(iso, 3)), MakeTrack(0, AudioPattern(450, 2)),
+                  MakeTrack(0, AudioPattern(301, 3), 75), MakeTrack(0, AudioPattern(600, 4), 150)};
+        RunCommand("mkdir -p " + Quote(dir / "single") + " " + Quote(dir / "head") + " " + Quote(dir / "tail"));
+        single = WriteCueDisc(dir / "single", "disc", tracks, CueForm::kSingleFile);
+    }
+    TempDir dir;
+    std::vector<uint8_t> iso;
+    std::vector<DiscTrack> tracks;
+    std::string single;
+};
+
+TEST_F(SheetInteropTest, TrackStartsAndLeadOutEqualCdInfos) {
+    if (!HaveProgram("cd-info")) GTEST_SKIP() << "cd-info (libcdio-utils) is not installed";
+    int status = 0;
+    const std::string out = CaptureCommand(
+        "cd-info --no-device-info --no-cddb --no-analyze --cue-file " + Quote(single) + " 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+    std::map<int, int> lsn;  // track (170 = lead-out) -> LSN
+    const std::regex row(R"(^\s*(\d+): \d\d:\d\d:\d\d\s+(\d+) )");
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (std::smatch m; std::regex_search(line, m, row)) lsn[std::stoi(m[1])] = std::stoi(m[2]);
+    ASSERT_EQ(lsn.size(), tracks.size() + 1) << out;
+
+    Opened disc(single);
+    ASSERT_TRUE(disc.h) << std::hex << disc.error;
+    const std::vector<TrackInfo> table = disc.Table();
+    for (const TrackInfo &t : table) EXPECT_EQ(t.start, lsn[t.track]) << "track " << int(t.track);
+    EXPECT_EQ(table.back().end_held, lsn[170]);
+}
+
+TEST_F(SheetInteropTest, SplitFormsGiveTheSameTableAndBytes) {
+    const std::string head = WriteCueDisc(dir / "head", "disc", tracks, CueForm::kSplitHead);
+    const std::string tail = WriteCueDisc(dir / "tail", "disc", tracks, CueForm::kSplitTail);
+    Opened one(single), split_head(head), split_tail(tail);
+    ASSERT_TRUE(one.h && split_head.h && split_tail.h)
+        << std::hex << one.error << " " << split_head.error << " " << split_tail.error;
+    EXPECT_TRUE(SameTable(one.Table(), split_head.Table()));
+    EXPECT_TRUE(SameTable(one.Table(), split_tail.Table()));
+    for (int32_t t = 0; t < static_cast<int32_t>(tracks.size()); ++t) {
+        for (uint32_t flags : {0u, uint32_t(TRACK_RAW | TRACK_PREGAP), uint32_t(TRACK_WAV)}) {
+            const auto a = one.Extract(dir / "a.out", t, flags);
+            EXPECT_TRUE(a == split_head.Extract(dir / "b.out", t, flags)) << "track " << t << " flags " << flags;
+            EXPECT_TRUE(a == split_tail.Extract(dir / "c.out", t, flags)) << "track " << t << " flags " << flags;
+        }
+    }
+    // Index 00 and 01 where the sheet put them, whichever file holds the pregap.
+    int32_t indexes[4] = {};
+    ASSERT_EQ(QorvexExGetTrackIndexes(split_tail.h, 3, indexes, 4), 2);
+    const std::vector<TrackInfo> table = one.Table();
+    EXPECT_EQ(indexes[0], table[2].end_held);
+    EXPECT_EQ(indexes[1] - indexes[0], 150);
+}
+
+TEST_F(SheetInteropTest, DataTrackEqualsItsIsoAndListsItsFiles) {
+    Opened disc(single);
+    ASSERT_TRUE(disc.h) << std::hex << disc.error;
+    EXPECT_TRUE(disc.Extract(dir / "track1.iso", 0, 0) == iso);
+    Opened plain(dir / "data.iso", 0);
+    ASSERT_TRUE(plain.h);
+    EXPECT_GT(QorvexGetFileCount(disc.h, 0, KIND_ISO9660), 0);
+    EXPECT_EQ(QorvexGetFileCount(disc.h, 0, KIND_ISO9660), QorvexGetFileCount(plain.h, 0, KIND_ISO9660));
+    EXPECT_EQ(QorvexGetFileCount(disc.h, 1, KIND_ISO9660), 0);  // audio lists nothing of its own
+}
+
+TEST_F(SheetInteropTest, WavsEqualBchunks) {
+    if (!HaveProgram("bchunk")) GTEST_SKIP() << "bchunk is not installed";
+    // bchunk reads one FILE and ends a track at the next INDEX 01: a sheet without INDEX 00.
+    std::vector<DiscTrack> plain = tracks;
+    for (DiscTrack &t : plain) t.pregap = 0;
+    RunCommand("mkdir -p " + Quote(dir / "plain"));
+    const std::string cue = WriteCueDisc(dir / "plain", "disc", plain, CueForm::kSingleFile);
+    int status = 0;
+    const std::string out =
+        CaptureCommand("cd " + Quote(dir / "plain") + " && bchunk -w disc.bin disc.cue peer 2>&1", &status);
+    ASSERT_EQ(status, 0) << out;
+    Opened disc(cue);
+    ASSERT_TRUE(disc.h) << std::hex << disc.error;
+    EXPECT_TRUE(disc.Extract(dir / "t1.iso", 0, 0) == ReadFile(dir / "plain/peer01.iso"));
+    for (int32_t t = 1; t < 4; ++t) {
+        char name[32];
+        std::snprintf(name, sizeof name, "plain/peer%02d.wav", t + 1);
+        const std::vector<uint8_t> peer = ReadFile(dir / name);
+        ASSERT_FALSE(peer.empty()) << name;
+        EXPECT_TRUE(disc.Extract(dir / "t.wav", t, TRACK_WAV | TRACK_RAW) == peer) << name;
+    }
+}
+
+// A cdrdao TOC of the disc (one BIN, as cdrdao read-cd lays it out) and toc2cue's conversion of it give the
+// same table; cdrdao's raw audio holds big-endian samples, its cue conversion names them BINARY.
+TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
+    if (!HaveProgram("toc2cue")) GTEST_SKIP() << "toc2cue (cdrdao) is not installed";
+    RunCommand("mkdir -p " + Quote(dir / "toc"));
+    RunCommand("cp " + Quote(dir / "single/disc.bin") + " " + Quote(dir / "toc/disc.bin"));
+    const int64_t data_bytes = static_cast<int64_t>(tracks[0].data.size());
+    const int64_t s2 = data_bytes + 450 * 2352, s3 = s2 + (75 + 301) * 2352;
+    const std::string toc =
+        "CD_ROM\n// made by hand, the way read-cd writes it\nCATALOG \"0123456789012\"\n"
+        "TRACK MODE1_RAW\nDATAFILE \"disc.bin\" " +
+        std::to_string(data_bytes) + "\nTRACK AUDIO\nFILE \"disc.bin\" #" + std::to_string(data_bytes) +
+        " 0 00:06:00\n"
+        "TRACK AUDIO\nISRC \"QOX001234567\"\nFILE \"disc.bin\" #" +
+        std::to_string(s2) +
+        " 0 00:05:01\nSTART 00:01:00\n"
+        "TRACK AUDIO\nPREGAP 00:00:20\nFILE \"disc.bin\" #" +
+        std::to_string(s3) + " 0 00:10:00\n";
+    WriteFile(dir / "toc/disc.toc", toc);
+    ASSERT_EQ(RunCommand("cd " + Quote(dir / "toc") + " && toc2cue disc.toc disc.cue >/dev/null 2>&1"), 0);
+    // The sheet's last track runs to the end of the file: cut the file where the TOC's ends.
+    const std::vector<uint8_t> whole = ReadFile(dir / "toc/disc.bin");
+    WriteFile(dir / "toc/disc.bin", std::vector<uint8_t>(whole.begin(), whole.begin() + s3 + 750 * 2352));
+    Opened from_toc(dir / "toc/disc.toc"), from_cue(dir / "toc/disc.cue");
+    ASSERT_TRUE(from_toc.h && from_cue.h) << std::hex << from_toc.error << " " << from_cue.error;
+    EXPECT_TRUE(SameTable(from_toc.Table(), from_cue.Table()));
+    EXPECT_EQ(from_toc.Table()[3].first_held - from_toc.Table()[2].end_held, 20);  // the absent pregap
+    EXPECT_TRUE(from_toc.Extract(dir / "a.iso", 0, 0) == iso);
+    std::vector<uint8_t> swapped = from_cue.Extract(dir / "b.raw", 2, TRACK_RAW | TRACK_PREGAP);
+    for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+    EXPECT_TRUE(from_toc.Extract(dir / "a.raw", 2, TRACK_RAW | TRACK_PREGAP) == swapped);
+    char isrc[16] = {};
+    QorvexExGetTrackText(from_toc.h, 2, QORVEX_EX_TEXT_ISRC, isrc, sizeof isrc);
+    EXPECT_STREQ(isrc, "QOX001234567");
+}
+
+// The same disc as a CloneCD control file and image: the table and bytes of its single-FILE sheet, and the
+// data track ccd2iso reads from it.
+TEST_F(SheetInteropTest, CloneCdGivesTheTableAndBytesOfTheSheet) {
+    RunCommand("mkdir -p " + Quote(dir / "ccd"));
+    const std::string ccd = WriteCcdDisc(dir / "ccd", "disc", tracks);
+    Opened clone(ccd), sheet(single);
+    ASSERT_TRUE(clone.h && sheet.h) << std::hex << clone.error << " " << sheet.error;
+    EXPECT_TRUE(SameTable(clone.Table(), sheet.Table()));
+    for (int32_t t = 0; t < static_cast<int32_t>(tracks.size()); ++t)
+        EXPECT_TRUE(clone.Extract(dir / "a.out", t, TRACK_RAW | TRACK_PREGAP) ==
+                    sheet.Extract(dir / "b.out", t, TRACK_RAW | TRACK_PREGAP))
+            << "track " << t;
+    if (!HaveProgram("ccd2iso")) GTEST_SKIP() << "ccd2iso is not installed";
+    // ccd2iso copies Mode 1 user data until the first sector that is not: the data track's ISO.
+    RunCommand("ccd2iso " + Quote(dir / "ccd/disc.img") + " " + Quote(dir / "peer.iso") + " >/dev/null 2>&1");
+    const std::vector<uint8_t> peer = ReadFile(dir / "peer.iso");
+    ASSERT_GE(peer.size(), iso.size());
+    EXPECT_TRUE(std::equal(iso.begin(), iso.end(), peer.begin()));
+    EXPECT_TRUE(clone.Extract(dir / "c.iso", 0, 0) == iso);
+}
+
+// CD-Extra: audio in session 1, then a CD-ROM XA data session whose volume genisoimage wrote for the address
+// a recorder gives it (-C 0,N: N = the audio's end + 6750 lead-out + 4500 lead-in + 150 pregap).
+TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {
+    const int32_t audio_end = 450 + 301;
+    const int32_t next = audio_end + 11400;
+    ASSERT_EQ(RunCommand("genisoimage -quiet -V EXTRA -C 0," + std::to_string(next) + " -o " +
+                         Quote(dir / "extra.iso") + " " + Quote(dir / "src")),
+              0);
+    const std::vector<uint8_t> extra = ReadFile(dir / "extra.iso");
+    std::vector<DiscTrack> disc = {MakeTrack(0, AudioPattern(450, 2)), MakeTrack(0, AudioPattern(301, 3)),
+                                   MakeTrack(6, WrapSectors(extra, 6), 0, 2)};
+    for (CueForm form : {CueForm::kSingleFile, CueForm::kSplitHead}) {
+        const std::string folder = dir / (form == CueForm::kSingleFile ? "x1" : "x2");
+        RunCommand("mkdir -p " + Quote(folder));
+        Opened image(WriteCueDisc(folder, "extra", disc, form));
+        ASSERT_TRUE(image.h) << std::hex << image.error;
+        const std::vector<TrackInfo> table = image.Table();
+        ASSERT_EQ(table.size(), 3u);
+        EXPECT_EQ(table[1].session, 1);
+        EXPECT_EQ(table[2].session, 2);
+        EXPECT_EQ(table[2].format, 6);  // MODE2/2352 with XA Form 1 sectors
+        EXPECT_EQ(table[2].start, next);
+        EXPECT_TRUE(image.Extract(dir / "x.iso", 2, 0) == extra);
+        // Its file's extent is counted from the disc start; the bytes must be the source file's.
+        int32_t left = QorvexGetFileStart(image.h, 2, KIND_ISO9660);
+        bool found = false;
+        while (left > 0) {
+            EntryInfo e{};
+            left = QorvexGetNextFile(image.h, &e);
+            if (std::string(e.name).find("TOP.BIN") == std::string::npos) continue;
+            found = true;
+            EXPECT_GE(e.start, next);
+            ASSERT_EQ(QorvexExtractCurrentFile(image.h, (dir / "top.out").c_str()), 0);
+            EXPECT_TRUE(ReadFile(dir / "top.out") == ReadFile(dir / "src/top.bin"));
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
+}  // namespace
+}  // namespace qorvex::test
