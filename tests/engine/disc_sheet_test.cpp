@@ -178,10 +178,10 @@ TEST_F(DiscSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
     ASSERT_TRUE(image) << std::hex << image.error();
     const TrackInfo one = Info(image.get(), 0), two = Info(image.get(), 1);
     EXPECT_EQ(one.first_held, 0);
-    EXPECT_EQ(one.end_held, 75);     // the postgap's 10 sectors are absent
-    EXPECT_EQ(two.start, 85 + 150);  // 75 + postgap, then the absent pregap
-    EXPECT_EQ(two.first_held, two.start);
-    EXPECT_EQ(two.end_held, 85 + 150 + 125);
+    EXPECT_EQ(one.end_held, 75);      // the postgap's 10 sectors are absent
+    EXPECT_EQ(+two.start, 85 + 150);  // 75 + postgap, then the absent pregap
+    EXPECT_EQ(+two.first_held, two.start);
+    EXPECT_EQ(+two.end_held, 85 + 150 + 125);
     int32_t indexes[4] = {};
     ASSERT_EQ(QorvexExGetTrackIndexes(image.get(), 1, indexes, 4), 3);
     EXPECT_EQ(indexes[0], 85);

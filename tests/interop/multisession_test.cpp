@@ -49,9 +49,9 @@ TEST_F(MultiSessionTest, VolumeWrittenForALaterAddressOpensAtThatAddress) {
         ASSERT_TRUE(opened) << c.address << std::hex << " 0x" << opened.error();
         const std::vector<TrackInfo> table = Table(opened.get());
         ASSERT_EQ(table.size(), 2u);
-        EXPECT_EQ(table[0].end_held, table[0].start) << "the sessions before hold nothing here";
-        EXPECT_EQ(table[1].start, c.address);
-        EXPECT_EQ(table[1].session, c.session);
+        EXPECT_EQ(+table[0].end_held, table[0].start) << "the sessions before hold nothing here";
+        EXPECT_EQ(+table[1].start, c.address);
+        EXPECT_EQ(+table[1].session, c.session);
         const std::vector<Listed> files = ListEntries(opened.get(), 1, KIND_ISO9660);
         ASSERT_EQ(Names(files), std::vector<std::string>({"\\F2.TXT;1"}));
         ASSERT_EQ(QorvexGetFileStart(opened.get(), 1, KIND_ISO9660), 1);
@@ -79,7 +79,7 @@ TEST_F(MultiSessionTest, AppendedSessionsAreTracksAtXorrisosSessionStarts) {
     ASSERT_TRUE(before && opened) << std::hex << opened.error();
     const std::vector<TrackInfo> table = Table(opened.get());
     ASSERT_EQ(table.size(), 4u);
-    for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(table[i + 1].start, starts[i]) << "session " << i + 1;
+    for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(+table[i + 1].start, starts[i]) << "session " << i + 1;
     // The first track still lists what the file always listed: the newest descriptors at its start.
     EXPECT_EQ(Names(ListEntries(opened.get(), 0, KIND_ISO9660)), Names(ListEntries(before.get(), 0, KIND_ISO9660)));
     // Each session's own track lists its tree; the last is complete.

@@ -89,8 +89,8 @@ TEST_F(SheetInteropTest, TrackStartsAndLeadOutEqualCdInfos) {
     Opened disc(single);
     ASSERT_TRUE(disc.h) << std::hex << disc.error;
     const std::vector<TrackInfo> table = disc.Table();
-    for (const TrackInfo &t : table) EXPECT_EQ(t.start, lsn[t.track]) << "track " << int(t.track);
-    EXPECT_EQ(table.back().end_held, lsn[170]);
+    for (const TrackInfo &t : table) EXPECT_EQ(+t.start, lsn[t.track]) << "track " << int(t.track);
+    EXPECT_EQ(+table.back().end_held, lsn[170]);
 }
 
 TEST_F(SheetInteropTest, SplitFormsGiveTheSameTableAndBytes) {
@@ -225,10 +225,10 @@ TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {
         ASSERT_TRUE(image.h) << std::hex << image.error;
         const std::vector<TrackInfo> table = image.Table();
         ASSERT_EQ(table.size(), 3u);
-        EXPECT_EQ(table[1].session, 1);
-        EXPECT_EQ(table[2].session, 2);
-        EXPECT_EQ(table[2].format, 6);  // MODE2/2352 with XA Form 1 sectors
-        EXPECT_EQ(table[2].start, next);
+        EXPECT_EQ(+table[1].session, 1);
+        EXPECT_EQ(+table[2].session, 2);
+        EXPECT_EQ(+table[2].format, 6);  // MODE2/2352 with XA Form 1 sectors
+        EXPECT_EQ(+table[2].start, next);
         EXPECT_TRUE(image.Extract(dir / "x.iso", 2, 0) == extra);
         // Its file's extent is counted from the disc start; the bytes must be the source file's.
         int32_t left = QorvexGetFileStart(image.h, 2, KIND_ISO9660);
