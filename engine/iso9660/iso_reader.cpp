@@ -149,26 +149,8 @@ bool IsoScan::Keep(Side &side, const DirectoryRecord &r, std::string_view path, 
 }
 
 bool IsoScan::ReadRun(uint32_t sector, uint64_t n, std::vector<uint8_t> &out) {
-    out.clear();
-    if (sector > INT32_MAX || !reader_.SeekSector(static_cast<int32_t>(sector))) return Fail(Code::kSeekFailed);
-    if (n == 0) return true;
-    const int32_t u = reader_.UserSize();
-    if (u <= 0 || n > static_cast<uint64_t>(kMaxRunBytes) || static_cast<int64_t>(n) > directory_budget_)
-        return Fail(Code::kReadFailed);
-    directory_budget_ -= static_cast<int64_t>(n);
-    out.reserve(static_cast<size_t>(n));
-    sector_.resize(static_cast<size_t>(reader_.MaxUserSize()));
-    while (out.size() < n) {
-        if (reader_.ReadSectors(sector_.data(), 1) == 0) {
-            out.clear();
-            return Fail(reader_.ReadFailure());
-        }
-        const size_t take =
-            static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(block_ > 0 ? block_ : u), n - out.size()));
-        out.insert(out.end(), sector_.begin(),
-                   sector_.begin() + static_cast<ptrdiff_t>(std::min(take, sector_.size())));
-    }
-    return true;
+    const Status status = ReadDirectoryRun(reader_, sector, n, block_, directory_budget_, out, sector_);
+    return status.IsOk() || Fail(status);
 }
 
 bool IsoScan::WalkDescriptors() {
@@ -531,6 +513,29 @@ void IsoScan::Finish(bool iso_found, bool joliet_found, FsListing *iso, FsListin
 }
 
 }  // namespace
+
+Status ReadDirectoryRun(SectorReader &reader, uint32_t sector, uint64_t n, int32_t block, int64_t &budget,
+                        std::vector<uint8_t> &out, std::vector<uint8_t> &scratch) {
+    out.clear();
+    if (sector > INT32_MAX || !reader.SeekSector(static_cast<int32_t>(sector))) return Code::kSeekFailed;
+    if (n == 0) return Status::Ok();
+    const int32_t u = reader.UserSize();
+    if (u <= 0 || n > static_cast<uint64_t>(kMaxRunBytes) || static_cast<int64_t>(n) > budget) return Code::kReadFailed;
+    budget -= static_cast<int64_t>(n);
+    out.reserve(static_cast<size_t>(n));
+    scratch.resize(static_cast<size_t>(reader.MaxUserSize()));
+    while (out.size() < n) {
+        if (reader.ReadSectors(scratch.data(), 1) == 0) {
+            out.clear();
+            return reader.ReadFailure();
+        }
+        const size_t take =
+            static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(block > 0 ? block : u), n - out.size()));
+        out.insert(out.end(), scratch.begin(),
+                   scratch.begin() + static_cast<ptrdiff_t>(std::min(take, scratch.size())));
+    }
+    return Status::Ok();
+}
 
 Status ReadIso(SectorReader &reader, const Limits &limits, FsListing *iso, FsListing *joliet) {
     IsoScan scan(reader, limits);

@@ -94,23 +94,7 @@ private:
 };
 
 Status RockRidgeScan::ReadRun(uint32_t sector, uint64_t n, std::vector<uint8_t> &out) {
-    out.clear();
-    if (sector > INT32_MAX || !reader_.SeekSector(static_cast<int32_t>(sector))) return Code::kSeekFailed;
-    if (n == 0) return Status::Ok();
-    if (n > static_cast<uint64_t>(iso9660::kMaxRunBytes) || static_cast<int64_t>(n) > directory_budget_)
-        return Code::kReadFailed;
-    directory_budget_ -= static_cast<int64_t>(n);
-    out.reserve(static_cast<size_t>(n));
-    sector_.resize(static_cast<size_t>(reader_.MaxUserSize()));
-    while (out.size() < n) {
-        if (reader_.ReadSectors(sector_.data(), 1) == 0) {
-            out.clear();
-            return reader_.ReadFailure();
-        }
-        const size_t take = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(block_), n - out.size()));
-        out.insert(out.end(), sector_.begin(), sector_.begin() + static_cast<ptrdiff_t>(take));
-    }
-    return Status::Ok();
+    return iso9660::ReadDirectoryRun(reader_, sector, n, block_, directory_budget_, out, sector_);
 }
 
 Status RockRidgeScan::FindPrimary(VolumeDescriptor &primary) {
