@@ -276,16 +276,29 @@ Status TrackVolume::CopyRest(platform::File *out, int64_t left, uint64_t &remain
     return Status::Ok();
 }
 
-Status TrackVolume::ExtractSingle(const CatalogueEntry &entry, const char *path) {
-    ImageFilesOpen image(reader_);
-    QORVEX_TRY(image.Open());
+// Writes the slots' data one after the other into one output file dated and attributed as `entry`; the
+// copy stops at the first slot that fails. A close failure of the output or the image replaces the result.
+Status TrackVolume::WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry,
+                               const char *path, ImageFilesOpen &image) {
+    uint64_t total = 0;
+    for (const CatalogueEntry *slot : slots) total += slot->size;
     OutputFile output;
     QORVEX_TRY(output.Create(path));
-    QORVEX_TRY(output.Presize(entry.size));
-    const Status copied = CopyEntry(entry, output.File());
+    QORVEX_TRY(output.Presize(total));
+    Status copied;
+    for (const CatalogueEntry *slot : slots) {
+        copied = CopyEntry(*slot, output.File());
+        if (copied.Failed()) break;
+    }
     QORVEX_TRY(output.Finish(entry.date, entry.attributes));
     QORVEX_TRY(image.Close());
     return copied;
+}
+
+Status TrackVolume::ExtractSingle(const CatalogueEntry &entry, const char *path) {
+    ImageFilesOpen image(reader_);
+    QORVEX_TRY(image.Open());
+    return WriteSlots({&entry}, entry, path, image);
 }
 
 Status TrackVolume::ExtractJoined(const CatalogueEntry &entry, const char *path) {
@@ -299,23 +312,10 @@ Status TrackVolume::ExtractJoined(const CatalogueEntry &entry, const char *path)
         if (other.extent_index < count && !slots[other.extent_index] && other.name == entry.name)
             slots[other.extent_index] = &other;
     if (count == 1 && !slots[0]) slots[0] = &entry;
-    uint64_t total = 0;
-    for (const CatalogueEntry *slot : slots) {
-        // A file whose extents are not all listed is not joined: the result would silently lack data.
+    // A file whose extents are not all listed is not joined: the result would silently lack data.
+    for (const CatalogueEntry *slot : slots)
         if (!slot) return Code::kNoCurrentEntry;
-        total += slot->size;
-    }
-    OutputFile output;
-    QORVEX_TRY(output.Create(path));
-    QORVEX_TRY(output.Presize(total));
-    Status copied;
-    for (const CatalogueEntry *slot : slots) {
-        copied = CopyEntry(*slot, output.File());
-        if (copied.Failed()) break;
-    }
-    QORVEX_TRY(output.Finish(entry.date, entry.attributes));
-    QORVEX_TRY(image.Close());
-    return copied;
+    return WriteSlots(slots, entry, path, image);
 }
 
 // A zisofs file: the stored sectors read by byte range (one sector held), the decoded bytes written and handed

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "catalogue/track_scan.h"
 #include "image/sector_reader.h"
@@ -11,6 +12,8 @@
 #include "qorvex_ext.h"
 
 namespace qorvex {
+
+class ImageFilesOpen;
 
 namespace platform {
 class File;
@@ -49,6 +52,8 @@ public:
     Status ExtractZisofs(const CatalogueEntry &entry, const char *path);
 
 private:
+    Status WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry, const char *path,
+                      ImageFilesOpen &image);
     Status CopyEntry(const CatalogueEntry &entry, platform::File *out);
     Status CopyRest(platform::File *out, int64_t sectors_left, uint64_t &remaining);
 
