@@ -2,7 +2,7 @@
 // system of the data track listed and extracted by default; --no-extensions.
 #include <gtest/gtest.h>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 #include "support/disc_builder.h"
 #include "support/raw_sectors.h"
 

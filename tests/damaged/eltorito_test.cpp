@@ -6,7 +6,7 @@
 #include <cstring>
 #include <functional>
 
-#include "damage_harness.h"
+#include "support/harness/damage_harness.h"
 #include "qorvex_ext.h"
 #include "support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "api_helpers.h"
+#include "support/harness/api_helpers.h"
 #include "qorvex_ext.h"
 #include "support/disc_builder.h"
 #include "support/temp_dir.h"

@@ -2,7 +2,7 @@
 // catalogues no tool writes (extensions, many sections, empty sections) built in memory.
 #include <gtest/gtest.h>
 
-#include "api_helpers.h"
+#include "support/harness/api_helpers.h"
 #include "eltorito/boot_structures.h"
 #include "qorvex_ext.h"
 #include "support/eltorito_builder.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <set>
 
-#include "api_helpers.h"
+#include "support/harness/api_helpers.h"
 #include "platform/text.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "api_helpers.h"
+#include "support/harness/api_helpers.h"
 #include "catalogue/track_volume.h"
 #include "image/image_catalogue.h"
 #include "image/sector_format.h"

@@ -6,7 +6,7 @@
 
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
-#include "udf_listing.h"
+#include "support/harness/udf_listing.h"
 
 namespace qorvex::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "document.h"
 #include "name_shaping.h"
 #include "result.h"
-#include "scripted_ui.h"
+#include "support/harness/scripted_ui.h"
 #include "support/iso_builder.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"

@@ -20,7 +20,7 @@
 #include <set>
 
 #include "file_list_view.h"
-#include "qt_harness.h"
+#include "support/harness/qt_harness.h"
 #include "resources.h"
 #include "string_table.h"
 #include "support/iso_builder.h"

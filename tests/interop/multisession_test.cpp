@@ -5,7 +5,7 @@
 #include <regex>
 #include <sstream>
 
-#include "../engine/api_helpers.h"
+#include "support/harness/api_helpers.h"
 #include "qorvex.h"
 #include "support/temp_dir.h"
 
