@@ -5,13 +5,13 @@
 
 #include <cstring>
 
-#include "support/harness/api_helpers.h"
 #include "catalogue/track_volume.h"
 #include "image/image_catalogue.h"
 #include "image/sector_format.h"
 #include "image/sector_reader.h"
 #include "image/track_layout.h"
 #include "model/track_record.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"

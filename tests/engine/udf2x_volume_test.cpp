@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "support/harness/api_helpers.h"
 #include "image/sector_format.h"
 #include "image/track_layout.h"
 #include "qorvex_ext.h"
+#include "support/harness/api_helpers.h"
+#include "support/harness/udf_listing.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
 #include "udf/udf_reader.h"
-#include "support/harness/udf_listing.h"
 
 namespace qorvex::test {
 namespace {
