@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 
 namespace cli_test {
 namespace {

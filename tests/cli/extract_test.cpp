@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 
 namespace cli_test {
 namespace {

@@ -4,7 +4,7 @@
 #include <map>
 #include <sstream>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 
 namespace cli_test {
 namespace {

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 #include "support/iso_builder.h"
 #include "support/susp_entries.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 #include "support/iso_builder.h"
 #include "support/planted.h"
 #include "support/temp_dir.h"

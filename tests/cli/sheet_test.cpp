@@ -2,8 +2,8 @@
 // system of the data track listed and extracted by default; --no-extensions.
 #include <gtest/gtest.h>
 
-#include "cli_harness.h"
 #include "support/disc_builder.h"
+#include "support/harness/cli_harness.h"
 #include "support/raw_sectors.h"
 
 namespace cli_test {

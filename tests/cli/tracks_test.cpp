@@ -4,7 +4,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 
 namespace cli_test {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 #include "support/udf_builder.h"
 
 namespace cli_test {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "damage_harness.h"
 #include "qorvex_ext.h"
+#include "support/harness/damage_harness.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
 

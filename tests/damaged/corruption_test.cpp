@@ -7,7 +7,7 @@
 #include <cstring>
 #include <functional>
 
-#include "damage_harness.h"
+#include "support/harness/damage_harness.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <functional>
 
-#include "damage_harness.h"
 #include "qorvex_ext.h"
+#include "support/harness/damage_harness.h"
 #include "support/temp_dir.h"
 
 namespace damaged {

@@ -2,7 +2,7 @@
 // one-sector system part cost a large read.
 #include <gtest/gtest.h>
 
-#include "damage_harness.h"
+#include "support/harness/damage_harness.h"
 #include "support/temp_dir.h"
 
 namespace damaged {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "damage_harness.h"
 #include "qorvex_ext.h"
+#include "support/harness/damage_harness.h"
 #include "support/susp_entries.h"
 #include "support/temp_dir.h"
 

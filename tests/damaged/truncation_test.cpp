@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <set>
 
-#include "damage_harness.h"
+#include "support/harness/damage_harness.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "damage_harness.h"
 #include "qorvex_ext.h"
+#include "support/harness/damage_harness.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
 

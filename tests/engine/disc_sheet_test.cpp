@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "api_helpers.h"
 #include "qorvex_ext.h"
 #include "support/disc_builder.h"
+#include "support/harness/api_helpers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {

@@ -2,10 +2,10 @@
 // catalogues no tool writes (extensions, many sections, empty sections) built in memory.
 #include <gtest/gtest.h>
 
-#include "api_helpers.h"
 #include "eltorito/boot_structures.h"
 #include "qorvex_ext.h"
 #include "support/eltorito_builder.h"
+#include "support/harness/api_helpers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "api_helpers.h"
 #include "qorvex_ext.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/temp_dir.h"
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <set>
 
-#include "api_helpers.h"
 #include "platform/text.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"

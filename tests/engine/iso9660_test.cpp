@@ -11,8 +11,8 @@
 #include <map>
 #include <set>
 
-#include "api_helpers.h"
 #include "iso9660/iso_reader.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/temp_dir.h"
 

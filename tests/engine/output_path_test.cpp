@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "api_helpers.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "api_helpers.h"
 #include "image/sector_format.h"
 #include "image/track_layout.h"
 #include "qorvex_ext.h"
+#include "support/harness/api_helpers.h"
+#include "support/harness/udf_listing.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
 #include "udf/udf_reader.h"
-#include "udf_listing.h"
 
 namespace qorvex::test {
 namespace {
@@ -74,6 +74,19 @@ protected:
         }
         return got;
     }
+    // Expects every file of the builder's tree to extract, joined, to its contents; gives the open error.
+    int32_t ExtractsWholeTree(const std::string &path, const UdfOptions &o) {
+        std::map<std::string, std::string> expected;
+        Expect(o.root, "\\", expected);
+        int32_t error = -1;
+        EXPECT_EQ(Extracted(path, &error), expected);
+        return error;
+    }
+    std::string Write(const UdfImage &image, const std::string &name) {
+        const std::string path = dir / name;
+        WriteFile(path, image.bytes);
+        return path;
+    }
     TempDir dir;
 };
 
@@ -98,17 +111,12 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
         o.vat150 = c.vat150;
         o.spared_packets = c.spared;
         UdfImage image = BuildUdf(o);
-        const std::string path = dir / "m.img";
-        WriteFile(path, image.bytes);
+        const std::string path = Write(image, "m.img");
 
         // The described reading does not know these maps: no UDF, and nothing else on the image.
         EXPECT_EQ(ListUdf(path).open_error, ENGINE_UNKNOWN_FORMAT);
 
-        std::map<std::string, std::string> expected;
-        Expect(o.root, "\\", expected);
-        int32_t error = -1;
-        EXPECT_EQ(Extracted(path, &error), expected);
-        ASSERT_EQ(error, 0);
+        ASSERT_EQ(ExtractsWholeTree(path, o), 0);
 
         const UdfListing l = ListUdf(path, OPEN_UDF_2X);
         EXPECT_EQ(l.label, "UDFVOLUME");
@@ -146,8 +154,7 @@ TEST_F(Udf2x, MapsAreListedAsSystemParts) {
         o.all_extended = true;
         o.spared_packets = {32};
         UdfImage image = BuildUdf(o);
-        const std::string path = dir / "p.img";
-        WriteFile(path, image.bytes);
+        const std::string path = Write(image, "p.img");
         const UdfListing l = ListUdf(path, OPEN_UDF_2X);
         ASSERT_EQ(l.open_error, 0);
         for (const auto &[name, kind] : c.parts) {
@@ -190,8 +197,7 @@ TEST_F(Udf2x, MovedBlocksAreFollowed) {
     o.spared_packets = {0};  // the file set and the root are in the first packet
     UdfImage image = BuildUdf(o);
     ASSERT_EQ(image.layout.spared.count(0), 1u);
-    const std::string path = dir / "s.img";
-    WriteFile(path, image.bytes);
+    const std::string path = Write(image, "s.img");
     const UdfListing l = ListUdf(path, OPEN_UDF_2X);
     ASSERT_EQ(l.open_error, 0);
     EXPECT_EQ(static_cast<uint32_t>(l.Part("FSD")->start), image.layout.spared[0]);
@@ -216,8 +222,7 @@ TEST_F(Udf2x, MovedBlocksAreFollowed) {
 TEST_F(Udf2x, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
     UdfImage image = BuildUdf(Tree(UdfMapping::Metadata));
     image.At(image.layout.metadata_file)[40] ^= 0xFF;  // the main file's entry fails its CRC
-    const std::string path = dir / "m.img";
-    WriteFile(path, image.bytes);
+    const std::string path = Write(image, "m.img");
     const UdfListing l = ListUdf(path, OPEN_UDF_2X);
     ASSERT_EQ(l.open_error, 0);
     EXPECT_EQ(l.Part("METADATA FILE"), nullptr);
@@ -225,11 +230,7 @@ TEST_F(Udf2x, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
     // The entries are now read from the mirror's copy.
     const uint32_t root = image.layout.files["\\"].fe_sector - image.layout.metadata_extents[0][0];
     EXPECT_EQ(static_cast<uint32_t>(l.Part("udf entry  \\")->start), image.layout.mirror_data + root);
-    std::map<std::string, std::string> expected;
-    UdfOptions o = Tree(UdfMapping::Metadata);
-    Expect(o.root, "\\", expected);
-    int32_t error = -1;
-    EXPECT_EQ(Extracted(path, &error), expected);
+    ExtractsWholeTree(path, Tree(UdfMapping::Metadata));
 }
 
 // Rewritable discs of 2.50 and later: a metadata partition over a sparable one, a packet of the metadata
@@ -244,13 +245,8 @@ TEST_F(Udf2x, MetadataPartitionOverASparablePartition) {
     o.spared_packets = {(first / 16 + 1) * 16};  // a packet inside the metadata file's first extent
     ASSERT_LT(o.spared_packets[0] + 16, first + plain.layout.metadata_extents[0][1]);
     UdfImage image = BuildUdf(o);
-    const std::string path = dir / "ms.img";
-    WriteFile(path, image.bytes);
-    std::map<std::string, std::string> expected;
-    Expect(o.root, "\\", expected);
-    int32_t error = -1;
-    EXPECT_EQ(Extracted(path, &error), expected);
-    ASSERT_EQ(error, 0);
+    const std::string path = Write(image, "ms.img");
+    ASSERT_EQ(ExtractsWholeTree(path, o), 0);
     // The metadata file's first extent is listed in three pieces: before, in and after the spare area.
     const UdfListing l = ListUdf(path, OPEN_UDF_2X);
     std::vector<uint32_t> starts;
@@ -270,13 +266,8 @@ TEST_F(Udf2x, ReferencesToThePartitionBelowTheMetadataPartition) {
         fid[28] = 0;  // partition reference of the ICB: the type 1 map
         RecomputeCrc(fid);
     }
-    const std::string path = dir / "w.img";
-    WriteFile(path, image.bytes);
-    std::map<std::string, std::string> expected;
-    Expect(o.root, "\\", expected);
-    int32_t error = -1;
-    EXPECT_EQ(Extracted(path, &error), expected);
-    EXPECT_EQ(error, 0);
+    const std::string path = Write(image, "w.img");
+    EXPECT_EQ(ExtractsWholeTree(path, o), 0);
 }
 
 // A stream directory (file type 13) and the volume's own files (VAT, metadata files, 248-252) named by an
@@ -292,8 +283,7 @@ TEST_F(Udf2x, StreamDirectoriesAndVolumeFilesAreNoFiles) {
             fe[27] = type;
             RecomputeCrc(fe);
         }
-        const std::string path = dir / "t.img";
-        WriteFile(path, image.bytes);
+        const std::string path = Write(image, "t.img");
         const UdfListing l = ListUdf(path, OPEN_UDF_2X);
         ASSERT_EQ(l.open_error, 0);
         for (const std::string &name : l.FileNames()) {
@@ -312,8 +302,7 @@ TEST_F(Udf2x, StrategyFourThousandNinetySixTakesTheNewerEntry) {
     versioned.newer_data = "second version";
     o.root.children = {versioned, UdfFileNode("AFTER.TXT", "after")};
     UdfImage image = BuildUdf(o);
-    const std::string path = dir / "v.img";
-    WriteFile(path, image.bytes);
+    const std::string path = Write(image, "v.img");
     int32_t error = -1;
     EXPECT_EQ(Extracted(path, &error),
               (std::map<std::string, std::string>{{"\\V.TXT", "second version"}, {"\\AFTER.TXT", "after"}}));
@@ -330,8 +319,7 @@ TEST_F(Udf2x, DescribedVolumesListTheSame) {
     for (bool extended : {false, true}) {
         o.all_extended = extended;
         const UdfImage image = BuildUdf(o);
-        const std::string path = dir / "d.img";
-        WriteFile(path, image.bytes);
+        const std::string path = Write(image, "d.img");
         const UdfListing before = ListUdf(path, 0), after = ListUdf(path, OPEN_UDF_2X);
         ASSERT_EQ(after.open_error, 0);
         if (extended) {

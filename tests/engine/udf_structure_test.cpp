@@ -10,10 +10,10 @@
 #include "image/sector_format.h"
 #include "image/track_layout.h"
 #include "qorvex.h"
+#include "support/harness/udf_listing.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
 #include "udf/udf_reader.h"
-#include "udf_listing.h"
 
 namespace qorvex::test {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "support/harness/udf_listing.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
-#include "udf_listing.h"
 
 namespace qorvex::test {
 namespace {

@@ -6,7 +6,7 @@
 #include "document.h"
 #include "engine_binding.h"
 #include "result.h"
-#include "scripted_ui.h"
+#include "support/harness/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "view.h"
 

@@ -8,7 +8,7 @@
 #include "document.h"
 #include "name_shaping.h"
 #include "result.h"
-#include "scripted_ui.h"
+#include "support/harness/scripted_ui.h"
 #include "support/iso_builder.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
@@ -26,6 +26,12 @@ using qorvex::test::IsoOptions;
 using qorvex::test::ReadFile;
 using qorvex::test::TempDir;
 using qorvex::test::WriteFile;
+
+std::vector<IsoNode> SampleTree() {
+    return {File("README.TXT;1", "read me\n"),
+            Dir("DOCS", {File("README.TXT;1", "docs read me\n"), File("GUIDE.TXT;1", std::string(5000, 'g'))}),
+            File("SETUP.EXE;1", "MZ"), File("INSTALL.BAT;1", "@echo off\n")};
+}
 
 // A document and its view over a fresh settings file, temporary root and image folder.
 struct Session {
@@ -55,6 +61,12 @@ struct Session {
         WriteFile(dir / name, bytes);
         return dir / name;
     }
+    // The sample tree as a.iso, with or without Joliet names.
+    bool OpenSample(bool joliet = true) {
+        IsoOptions o;
+        o.joliet = joliet;
+        return doc->OnOpenDocument(Image("a.iso", BuildIso(SampleTree(), o).bytes));
+    }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
         for (const FileRow &r : view->Model().Rows()) names.push_back(r.name);
@@ -68,12 +80,6 @@ struct Session {
     }
 };
 
-std::vector<IsoNode> SampleTree() {
-    return {File("README.TXT;1", "read me\n"),
-            Dir("DOCS", {File("README.TXT;1", "docs read me\n"), File("GUIDE.TXT;1", std::string(5000, 'g'))}),
-            File("SETUP.EXE;1", "MZ"), File("INSTALL.BAT;1", "@echo off\n")};
-}
-
 std::string Text(const std::string &path) {
     const auto bytes = ReadFile(path);
     return std::string(bytes.begin(), bytes.end());
@@ -81,10 +87,7 @@ std::string Text(const std::string &path) {
 
 TEST(Document, FreshStartListsJolietFilesAndProposesTheImageFolder) {
     Session s;
-    IsoOptions o;
-    o.joliet = true;
-    const std::string image = s.Image("sample.iso", BuildIso(SampleTree(), o).bytes);
-    ASSERT_TRUE(s.doc->OnOpenDocument(image));
+    ASSERT_TRUE(s.OpenSample());
     EXPECT_EQ(s.doc->CurrentTrack(), 0);
     EXPECT_TRUE(s.doc->DataTrack());
     ASSERT_FALSE(s.view->Model().Rows().empty());
@@ -114,9 +117,7 @@ TEST(Document, FreshStartListsJolietFilesAndProposesTheImageFolder) {
 
 TEST(Document, ShowCommandsListSystemPartsBeforeFilesInFixedOrder) {
     Session s;
-    IsoOptions o;
-    o.joliet = true;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    ASSERT_TRUE(s.OpenSample());
     const int publishes = s.ui.publishes;
     for (int id : {ID_SHOW_ISO_FILES, ID_SHOW_ISO_SYSTEM, ID_SHOW_JOLIET_SYSTEM}) s.doc->OnCommand(id);
     EXPECT_EQ(s.ui.publishes, publishes + 3);
@@ -171,9 +172,7 @@ TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
 
 TEST(Extraction, OverwriteAllHoldsForOneOperationOnly) {
     Session s;
-    IsoOptions o;
-    o.joliet = true;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    ASSERT_TRUE(s.OpenSample());
     const std::string out = s.dir / "out";
     ASSERT_EQ(s.doc->ExtractAll(out), RESULT_FINISHED);
     EXPECT_TRUE(s.ui.asked.empty());
@@ -187,9 +186,7 @@ TEST(Extraction, OverwriteAllHoldsForOneOperationOnly) {
 
 TEST(Extraction, RowsWithAndWithoutIncludePathAndASkippedLastRow) {
     Session s;
-    IsoOptions o;
-    o.joliet = true;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    ASSERT_TRUE(s.OpenSample());
     FileListModel &m = s.view->Model();
     m.SetSelected(static_cast<size_t>(s.Find("\\README.TXT")), true);
     m.SetSelected(static_cast<size_t>(s.Find("\\DOCS\\README.TXT")), true);
@@ -220,8 +217,7 @@ TEST(Extraction, RowsWithAndWithoutIncludePathAndASkippedLastRow) {
 
 TEST(Extraction, SystemPartNamesBecomeOneFileWithTheYenSign) {
     Session s;
-    IsoOptions o;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    ASSERT_TRUE(s.OpenSample(false));
     s.doc->OnCommand(ID_SHOW_ISO_SYSTEM);
     const FileRow *part = nullptr;
     for (const FileRow &r : s.view->Model().Rows())
@@ -236,7 +232,7 @@ TEST(Extraction, SystemPartNamesBecomeOneFileWithTheYenSign) {
 
 TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
     Session s;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+    ASSERT_TRUE(s.OpenSample(false));
     ASSERT_GE(s.Find("\\SETUP.EXE"), 0) << "ISO 9660 names when there is no Joliet";
     s.view->OnDoubleClick(s.Find("\\SETUP.EXE"));
     EXPECT_EQ(s.ui.messages.back(), "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。");
@@ -307,9 +303,7 @@ TEST(Extraction, HostileNamesStayInsideTheDestination) {
 
 TEST(Extraction, VolumeLabelFolderAndDestinationSettings) {
     Session s;
-    IsoOptions o;
-    o.joliet = true;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    ASSERT_TRUE(s.OpenSample());
     s.doc->ApplyDestinationSettings({2, s.dir / "fixed", 1, 1});
     s.view->OnCommand(ID_EXTRACT_ALL);
     EXPECT_TRUE(s.ui.folder_initials.empty()) << "a fixed destination asks nothing";
@@ -397,7 +391,7 @@ TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
     for (const Case &c : cases) {
         Session s;
         s.ui.documents = c.documents;
-        ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+        ASSERT_TRUE(s.OpenSample(false));
         s.doc->ApplyDestinationSettings({c.path_type, "", c.no_select_dialog, 0});
         // Decided before anything is written, so that a fault here cannot write under "/".
         bool fixed = false;
@@ -406,7 +400,7 @@ TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
     }
     Session s;
     s.ui.documents = "";
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+    ASSERT_TRUE(s.OpenSample(false));
     s.doc->ApplyDestinationSettings({0, "", 0, 0});
     s.view->OnCommand(ID_EXTRACT_ALL);
     EXPECT_EQ(s.ui.folder_initials, std::vector<std::string>{s.dir.path() + "/"});
@@ -415,7 +409,7 @@ TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
 
 TEST(Extraction, AbortInTheProgressDialogStopsWithTheInformationMessage) {
     Session s;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), IsoOptions{}).bytes)));
+    ASSERT_TRUE(s.OpenSample(false));
     s.doc->ApplyDestinationSettings({2, s.dir / "out", 1, 0});
     s.ui.abort_after_advances = 1;
     s.view->OnCommand(ID_EXTRACT_ALL);
@@ -427,9 +421,7 @@ TEST(Extraction, AbortInTheProgressDialogStopsWithTheInformationMessage) {
 
 TEST(Document, OptionTogglesReopenTheImageAndKeepTheTrack) {
     Session s;
-    IsoOptions o;
-    o.joliet = true;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", BuildIso(SampleTree(), o).bytes)));
+    ASSERT_TRUE(s.OpenSample());
     const std::vector<std::string> names = s.Names();
     for (int id : {ID_CHECK_CRC, ID_CHECK_POSITION}) {
         const int publishes = s.ui.publishes;

@@ -7,8 +7,8 @@
 #include "document.h"
 #include "file_list_model.h"
 #include "ini_profile.h"
-#include "scripted_ui.h"
 #include "settings.h"
+#include "support/harness/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "track_list.h"
 

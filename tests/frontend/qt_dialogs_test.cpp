@@ -15,7 +15,7 @@
 #include <filesystem>
 
 #include "qorvex_version.h"
-#include "qt_harness.h"
+#include "support/harness/qt_harness.h"
 #include "support/iso_builder.h"
 #include "track_list_bar.h"
 

@@ -20,9 +20,9 @@
 #include <set>
 
 #include "file_list_view.h"
-#include "qt_harness.h"
 #include "resources.h"
 #include "string_table.h"
+#include "support/harness/qt_harness.h"
 #include "support/iso_builder.h"
 #include "track_list_bar.h"
 

@@ -8,7 +8,7 @@
 
 #include "document.h"
 #include "result.h"
-#include "scripted_ui.h"
+#include "support/harness/scripted_ui.h"
 #include "support/iso_builder.h"
 #include "support/planted.h"
 #include "support/temp_dir.h"

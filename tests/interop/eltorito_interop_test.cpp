@@ -8,8 +8,8 @@
 #include <memory>
 #include <sstream>
 
-#include "engine/api_helpers.h"
 #include "qorvex_ext.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/temp_dir.h"
 

@@ -5,8 +5,8 @@
 #include <regex>
 #include <sstream>
 
-#include "../engine/api_helpers.h"
 #include "qorvex.h"
+#include "support/harness/api_helpers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {

@@ -1,4 +1,4 @@
-#include "damage_harness.h"
+#include "support/harness/damage_harness.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -1,4 +1,4 @@
-#include "cli_harness.h"
+#include "support/harness/cli_harness.h"
 
 #include <fcntl.h>
 #include <spawn.h>
