@@ -226,11 +226,12 @@ bool IsPlainFile(const std::string &path) {
 
 std::vector<std::string> ListFolder(const std::string &folder) {
     std::vector<std::string> names;
-    std::string pattern = folder.empty() ? "." : folder;
-    if (!IsSeparator(static_cast<wchar_t>(pattern.back()))) pattern += '\\';
-    pattern += '*';
+    // Joined in UTF-16: in a double-byte code page the last byte of a folder name may be 0x5C.
+    std::wstring pattern = Wide(folder.empty() ? std::string(".") : folder);
+    if (!IsSeparator(pattern.back())) pattern += L'\\';
+    pattern += L'*';
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW(WidePath(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+    HANDLE search = FindFirstFileExW(LongForm(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
                                      nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
