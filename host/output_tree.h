@@ -139,7 +139,7 @@ public:
 
 private:
 #ifdef _WIN32
-    // The full path of the destination ("\\\\?\\" form) and of the folders and files below it.
+    // The full path of the destination ("\\?\" form) and of the folders and files below it.
     std::wstring root_;
     std::wstring PathOf(const std::vector<std::string> &components, size_t count) const;
     bool EnterFolders(const std::vector<std::string> &components, size_t count, bool make, OutputProblem *problem,

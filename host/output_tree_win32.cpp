@@ -261,8 +261,8 @@ bool OutputTree::Open(const std::string &path, OutputProblem *problem) {
         const std::wstring partial = full.substr(0, pos);
         const DWORD existing = AttributesOf(partial);
         const bool folder = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY);
-        if (partial.size() > 2 && !folder &&
-            !CreateDirectoryW(partial.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        if (partial.size() > 2 && !folder && !CreateDirectoryW(partial.c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
             Set(problem, LastError());
             return false;
         }
@@ -366,12 +366,12 @@ bool OutputTree::Create(const std::vector<std::string> &components, bool replace
     path += L'\\' + Wide(components.back());
     if (!FreeName(path, components, replace, problem)) return false;
     // CREATE_NEW: something that appeared at the name meanwhile is neither followed nor replaced.
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        Set(problem, error == ERROR_FILE_EXISTS ? InTheWay(components, components.size() - 1)
-                                                : SystemProblem(ErrnoOf(error)));
+        Set(problem,
+            error == ERROR_FILE_EXISTS ? InTheWay(components, components.size() - 1) : SystemProblem(ErrnoOf(error)));
         return false;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
@@ -403,8 +403,9 @@ bool OutputTree::SetFolderAttributes(const std::vector<std::string> &components,
     std::wstring path;
     if (!EnterFolders(components, components.size(), false, problem, &path)) return false;
     if (modified == 0) return true;
-    HANDLE folder = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE folder =
+        CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE) {
         Set(problem, LastError());
         return false;
@@ -432,7 +433,8 @@ bool OutputTree::CreateHardLink(const std::vector<std::string> &existing, const 
     from += L'\\' + Wide(existing.back());
     // Only a regular file this extraction made is linked to.
     const DWORD attributes = AttributesOf(from);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
         Set(problem, InTheWay(existing, existing.size() - 1));
         return false;
     }

@@ -104,8 +104,8 @@ bool File::Create(const std::string &path) {
     if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_DIRECTORY))
         flags = existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     if (flags == 0) flags = FILE_ATTRIBUTE_NORMAL;
-    handle_ = KeepDiskFile(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags,
-                                       nullptr));
+    handle_ =
+        KeepDiskFile(CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, flags, nullptr));
     writing_ = handle_ != nullptr;
     position_ = 0;
     pending_.clear();
@@ -231,8 +231,8 @@ std::vector<std::string> ListFolder(const std::string &folder) {
     if (!IsSeparator(pattern.back())) pattern += L'\\';
     pattern += L'*';
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW(LongForm(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                     nullptr, 0);
+    HANDLE search =
+        FindFirstFileExW(LongForm(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
         const std::wstring wide = found.cFileName;

@@ -33,7 +33,7 @@ std::string NameOf(UINT code_page) {
 }
 
 struct Selected {
-    UINT code_page;             // a real number, never CP_ACP, so that the name and the conversion agree
+    UINT code_page;  // a real number, never CP_ACP, so that the name and the conversion agree
     const std::string *name;
 };
 
@@ -94,8 +94,8 @@ std::string Utf16ToOther(UINT code_page, std::u16string_view text) {
         }
         char buffer[16];
         BOOL missing = FALSE;
-        const int got =
-            WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, units, count, buffer, sizeof buffer, nullptr, &missing);
+        const int got = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, units, count, buffer, sizeof buffer,
+                                            nullptr, &missing);
         if (got <= 0 || missing)
             out += '?';
         else
@@ -107,7 +107,8 @@ std::string Utf16ToOther(UINT code_page, std::u16string_view text) {
 std::u16string OtherToUtf16(UINT code_page, std::string_view text) {
     std::u16string out;
     if (text.empty()) return out;
-    int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int n =
+        MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (n > 0) {
         out.resize(static_cast<size_t>(n));
         MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
@@ -120,8 +121,8 @@ std::u16string OtherToUtf16(UINT code_page, std::string_view text) {
         const BYTE lead = static_cast<BYTE>(text[i]);
         const size_t length = IsDBCSLeadByteEx(code_page, lead) && i + 1 < text.size() ? 2 : 1;
         wchar_t units[4];
-        const int got = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data() + i,
-                                            static_cast<int>(length), units, 4);
+        const int got =
+            MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data() + i, static_cast<int>(length), units, 4);
         if (got <= 0) {
             out += u'\uFFFD';
             ++i;

@@ -16,14 +16,14 @@
 
 static int failures = 0;
 
-#define CHECK(condition, ...)                          \
-    do {                                               \
-        if (!(condition)) {                            \
+#define CHECK(condition, ...)                                    \
+    do {                                                         \
+        if (!(condition)) {                                      \
             fprintf(stderr, "FAIL %s:%d: ", __FILE__, __LINE__); \
-            fprintf(stderr, __VA_ARGS__);              \
-            fputc('\n', stderr);                       \
-            ++failures;                                \
-        }                                              \
+            fprintf(stderr, __VA_ARGS__);                        \
+            fputc('\n', stderr);                                 \
+            ++failures;                                          \
+        }                                                        \
     } while (0)
 
 /* The files scripts/windows puts in every image: UTF-16 path, contents, code-page name in code page 932. */
@@ -99,8 +99,8 @@ static void ExpectedNames(const struct Expected *x, struct Names *names) {
         return;
     }
     BOOL lossy = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, (const wchar_t *)x->wname, -1, names->name,
-                        sizeof names->name, "?", &lossy);
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, (const wchar_t *)x->wname, -1, names->name, sizeof names->name,
+                        "?", &lossy);
     MultiByteToWideChar(CP_ACP, 0, names->name, -1, (wchar_t *)names->wname, 1024);
 }
 

@@ -25,9 +25,19 @@ void Names() {
     const struct {
         const char *name, *safe;
     } cases[] = {
-        {"a:b*c?d", "a_b_c_d"}, {"x<y>z|\"q\"", "x_y_z__q_"}, {"tab\there", "tab_here"}, {"CON", "_CON"},
-        {"aux.txt", "_aux.txt"}, {"com1", "_com1"}, {"LPT9.log", "_LPT9.log"}, {"COM10", "COM10"},
-        {"CONSOLE", "CONSOLE"}, {"name.", "name_"}, {"name ", "name_"}, {"..", ""}, {"a/b", "a_b"},
+        {"a:b*c?d", "a_b_c_d"},
+        {"x<y>z|\"q\"", "x_y_z__q_"},
+        {"tab\there", "tab_here"},
+        {"CON", "_CON"},
+        {"aux.txt", "_aux.txt"},
+        {"com1", "_com1"},
+        {"LPT9.log", "_LPT9.log"},
+        {"COM10", "COM10"},
+        {"CONSOLE", "CONSOLE"},
+        {"name.", "name_"},
+        {"name ", "name_"},
+        {"..", ""},
+        {"a/b", "a_b"},
     };
     for (const auto &c : cases)
         Check(host::SafeComponent(c.name) == c.safe,
