@@ -178,6 +178,11 @@ int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int
     return 1;
 }
 
+#ifdef _WIN32
+// No symbolic links to keep apart from files here: an output path that is one was the user's choice.
+#define lstat stat
+#endif
+
 UnfinishedOutput::UnfinishedOutput(const std::string &path) : path_(path) {
     struct stat st {};
     existed_ = path == "-" || lstat(path.c_str(), &st) == 0;

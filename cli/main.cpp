@@ -1,4 +1,8 @@
 // qorvex: list and extract the tracks, files and system parts of CD and DVD disc images.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -158,6 +162,9 @@ int Usage(const char *command, const std::string &message) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);  // extracted bytes and listings as they are, no CR added
+#endif
     std::vector<std::string> words(argv + 1, argv + argc);
     Args args;
     const Command *command = nullptr;

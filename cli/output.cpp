@@ -1,6 +1,9 @@
 #include "output.h"
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cinttypes>
 #include <cstdio>
@@ -94,6 +97,23 @@ std::string FormatDate(int32_t time) {
     return text;
 }
 
+#ifdef _WIN32
+// Names are in the ANSI code page here: control characters become "?", double-byte characters stay whole.
+std::string DisplayName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (IsDBCSLeadByte(c) && i + 1 < name.size()) {
+            out.append(name.substr(i, 2));
+            ++i;
+        } else {
+            out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+        }
+    }
+    return out;
+}
+#else
 std::string DisplayName(std::string_view name) {
     // Only printable UTF-8 reaches the terminal: C0, DEL, C1 (U+0080..U+009F, CSI among them) and bytes that
     // are not UTF-8 (a raw 0x9B is CSI to an 8-bit terminal) become "?".
@@ -111,6 +131,7 @@ std::string DisplayName(std::string_view name) {
     }
     return out;
 }
+#endif
 
 std::string JsonString(std::string_view text, bool *lossy) {
     std::string out = "\"";

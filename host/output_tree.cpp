@@ -1,8 +1,10 @@
 #include "output_tree.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +14,7 @@ namespace host {
 
 namespace {
 
+#ifndef _WIN32
 void CutVersion(std::string *name) {
     const size_t semicolon = name->rfind(';');
     if (semicolon == std::string::npos) return;
@@ -19,11 +22,13 @@ void CutVersion(std::string *name) {
         if ((*name)[i] < '0' || (*name)[i] > '9') return;
     name->erase(semicolon);
 }
+#endif
 
 std::string Quoted(const std::string &text) {
     return "\"" + text + "\"";
 }
 
+#ifndef _WIN32
 OutputProblem SystemProblem(int error) {
     return {Refusal::kSystem, error, {}};
 }
@@ -36,9 +41,11 @@ OutputProblem InTheWay(const std::vector<std::string> &components, size_t last) 
 void Set(OutputProblem *problem, OutputProblem value) {
     if (problem) *problem = std::move(value);
 }
+#endif
 
 }  // namespace
 
+#ifndef _WIN32  // Windows names have more rules: output_tree_win32.cpp
 std::string SafeComponent(std::string_view name) {
     if (name.empty() || name == "." || name == "..") return {};
     std::string out(name);
@@ -64,6 +71,8 @@ std::vector<std::string> TargetComponents(std::string_view image_path, bool cut_
     return out;
 }
 
+#endif
+
 std::string JoinComponents(const std::vector<std::string> &components) {
     std::string out;
     for (const auto &c : components) {
@@ -87,6 +96,7 @@ std::string OutputProblem::Describe() const {
     return "?";
 }
 
+#ifndef _WIN32  // output_tree_win32.cpp on Windows
 // ---- OutputFile
 
 void OutputFile::Adopt(int fd, int folder, std::string name) {
@@ -315,6 +325,8 @@ bool OutputTree::Create(const std::vector<std::string> &components, bool replace
     return true;
 }
 
+#endif
+
 bool LinkStaysInside(const std::vector<std::string> &link_folder, std::string_view target) {
     if (target.empty() || target.front() == '/') return false;
     size_t depth = link_folder.size();
@@ -336,6 +348,7 @@ bool LinkStaysInside(const std::vector<std::string> &link_folder, std::string_vi
     return true;
 }
 
+#ifndef _WIN32
 bool OutputTree::FreeName(int folder, const std::vector<std::string> &components, bool replace,
                           OutputProblem *problem) const {
     const char *name = components.back().c_str();
@@ -437,5 +450,7 @@ bool OutputTree::CreateHardLink(const std::vector<std::string> &existing, const 
     close(folder);
     return ok;
 }
+
+#endif
 
 }  // namespace host

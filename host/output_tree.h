@@ -77,6 +77,10 @@ public:
 
 private:
     friend class OutputTree;
+#ifdef _WIN32
+    void Adopt(int fd, std::wstring path);
+    std::wstring path_;  // the whole path, for removal (there are no folder descriptors)
+#endif
     void Adopt(int fd, int folder, std::string name);
     bool Flush();
     bool WriteAll(const char *data, size_t length);
@@ -134,6 +138,15 @@ public:
                         bool replace, OutputProblem *problem) const;
 
 private:
+#ifdef _WIN32
+    // The full path of the destination ("\\?\" form) and of the folders and files below it.
+    std::wstring root_;
+    std::wstring PathOf(const std::vector<std::string> &components, size_t count) const;
+    bool EnterFolders(const std::vector<std::string> &components, size_t count, bool make, OutputProblem *problem,
+                      std::wstring *path) const;
+    bool FreeName(const std::wstring &path, const std::vector<std::string> &components, bool replace,
+                  OutputProblem *problem) const;
+#endif
     // Removes a file or link at the name in `folder` when asked to replace it; false (problem set) when the name
     // is taken and may not or cannot be freed.
     bool FreeName(int folder, const std::vector<std::string> &components, bool replace, OutputProblem *problem) const;

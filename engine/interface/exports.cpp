@@ -9,7 +9,11 @@
 #include "sheets/disc_sheet.h"
 #include "tracks/track_extract.h"
 
+#ifdef _WIN32
+#define QORVEX_EXPORT extern "C" __declspec(dllexport)
+#else
 #define QORVEX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace qorvex {
 namespace {

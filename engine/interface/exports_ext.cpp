@@ -6,7 +6,11 @@
 #include "interface/handle_registry.h"
 #include "qorvex_ext.h"
 
+#ifdef _WIN32
+#define QORVEX_EXPORT extern "C" __declspec(dllexport)
+#else
 #define QORVEX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using namespace qorvex;
 

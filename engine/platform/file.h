@@ -21,7 +21,11 @@ public:
 
     bool OpenRead(const std::string &path);
     bool Create(const std::string &path);  // create or truncate, write only
+#ifdef _WIN32
+    bool IsOpen() const { return handle_ != nullptr; }
+#else
     bool IsOpen() const { return fd_ >= 0; }
+#endif
     bool Close();  // false when flushing or closing fails
 
     bool Seek(int64_t position);
@@ -36,7 +40,11 @@ public:
     int64_t CopyFrom(File &source, int64_t source_offset, int64_t n);
 
 private:
+#ifdef _WIN32
+    void *handle_ = nullptr;  // a HANDLE; nullptr when closed
+#else
     int fd_ = -1;
+#endif
     bool writing_ = false;
     int64_t position_ = 0;  // where the next read or write goes (reads and writes are positional)
     std::vector<unsigned char> pending_;
@@ -58,7 +66,11 @@ bool SetFileAttributes(const std::string &path, int32_t attributes);
 // true when one was made.
 bool MakeOutputFolders(const std::string &path);
 
-// Folder separator of output paths handed in by a host.
+// Folder separator of output paths handed in by a host (used with find_last_of and find).
+#ifdef _WIN32
+constexpr const char *kPathSeparator = "\\/";  // either one
+#else
 constexpr char kPathSeparator = '/';
+#endif
 
 }  // namespace qorvex::platform

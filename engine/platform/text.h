@@ -1,4 +1,4 @@
-// Text conversion between the system code page (UTF-8 on POSIX) and UTF-16, and the calendar
+// Text conversion between the system code page (UTF-8 on POSIX, the ANSI code page on Windows) and UTF-16, and the calendar
 // conversion used for recorded dates.
 #pragma once
 
@@ -8,7 +8,8 @@
 
 namespace qorvex::platform {
 
-// Selects the multibyte code page by its iconv name ("UTF-8" by default; "CP932" in tests).
+// Selects the multibyte code page by its iconv name ("UTF-8" by default; "CP932" in tests). On Windows the
+// default is the system ANSI code page (CP_ACP) and the names are "CP<number>", "<number>" or "UTF-8".
 // Returns false and keeps the current one when the name is unknown.
 bool SetCodePage(const std::string &name);
 const std::string &CodePage();

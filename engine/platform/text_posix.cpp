@@ -1,4 +1,5 @@
 #include "platform/text.h"
+#include "platform/text_utf8.h"
 
 #include <iconv.h>
 
@@ -6,10 +7,11 @@
 #include <cerrno>
 #include <deque>
 #include <mutex>
-#include <limits>
 #include <vector>
 
 namespace qorvex::platform {
+
+using detail::ForEachCodePoint;
 
 namespace {
 // Code page names ever set, each kept for the life of the process (a handful at most), so that a conversion
@@ -29,40 +31,6 @@ std::atomic<const std::string *> g_code_page{Interned("UTF-8")};
 
 bool IsUtf8(const std::string &name) {
     return name == "UTF-8" || name == "utf-8" || name == "UTF8";
-}
-
-void AppendUtf8(std::string &out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Splits UTF-16 into code points; an unpaired surrogate yields 0xFFFFFFFF.
-template <typename F>
-void ForEachCodePoint(std::u16string_view text, F &&emit) {
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t u = text[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            emit(0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            emit(char32_t(0xFFFFFFFF));
-        } else {
-            emit(char32_t(u));
-        }
-    }
 }
 
 std::string Utf16ToOther(std::u16string_view text) {
@@ -145,86 +113,12 @@ const std::string &CodePage() {
 
 std::string Utf16ToMultiByte(std::u16string_view text) {
     if (!IsUtf8(CodePage())) return Utf16ToOther(text);
-    std::string out;
-    out.reserve(text.size() * 3);
-    ForEachCodePoint(text, [&](char32_t c) {
-        if (c == 0xFFFFFFFF)
-            out += '?';
-        else
-            AppendUtf8(out, c);
-    });
-    return out;
+    return detail::Utf16ToUtf8(text);
 }
 
 std::u16string MultiByteToUtf16(std::string_view text) {
     if (!IsUtf8(CodePage())) return OtherToUtf16(text);
-    std::u16string out;
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        char32_t c = 0;
-        size_t len = 0;
-        if (b < 0x80) {
-            c = b;
-            len = 1;
-        } else if ((b & 0xE0) == 0xC0) {
-            c = b & 0x1F;
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0) {
-            c = b & 0x0F;
-            len = 3;
-        } else if ((b & 0xF8) == 0xF0) {
-            c = b & 0x07;
-            len = 4;
-        }
-        bool ok = len > 0 && i + len <= text.size();
-        for (size_t k = 1; ok && k < len; ++k) {
-            unsigned char t = static_cast<unsigned char>(text[i + k]);
-            if ((t & 0xC0) != 0x80) ok = false;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if (ok && ((len == 2 && c < 0x80) || (len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
-                   (c >= 0xD800 && c <= 0xDFFF)))
-            ok = false;
-        if (!ok) {
-            out += u'\uFFFD';
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            out += char16_t(0xD800 + ((c - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += char16_t(c);
-        }
-        i += len;
-    }
-    return out;
-}
-
-int32_t RecordedDateToUnix(int year, int month, int day, int hour, int minute, int second, int offset_minutes) {
-    // Days from civil (proleptic Gregorian), with month and day normalised like mktime does.
-    int64_t y = year;
-    int64_t m = month - 1;
-    y += m / 12;
-    m %= 12;
-    if (m < 0) {
-        m += 12;
-        --y;
-    }
-    ++m;
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t mp = (m + 9) % 12;
-    const int64_t doy = (153 * mp + 2) / 5 + 1 - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const int64_t days = era * 146097 + doe - 719468 + (static_cast<int64_t>(day) - 1);
-    const int64_t seconds =
-        days * 86400 + int64_t(hour) * 3600 + int64_t(minute) * 60 + second - int64_t(offset_minutes) * 60;
-    if (seconds < std::numeric_limits<int32_t>::min() || seconds > std::numeric_limits<int32_t>::max()) return 0;
-    return static_cast<int32_t>(seconds);
+    return detail::Utf8ToUtf16(text);
 }
 
 }  // namespace qorvex::platform

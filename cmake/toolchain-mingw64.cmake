@@ -1,0 +1,18 @@
+# Cross build for Windows on x86_64 with the Debian MinGW-w64 compilers (the posix thread model, which the
+# engine's std::mutex needs). Used by scripts/windows; binaries are linked statically so that they run
+# without the compiler's DLLs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(QORVEX_MINGW_TRIPLE x86_64-w64-mingw32)
+
+set(CMAKE_C_COMPILER ${QORVEX_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QORVEX_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QORVEX_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QORVEX_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
