@@ -96,34 +96,7 @@ std::string OutputProblem::Describe() const {
     return "?";
 }
 
-#ifndef _WIN32  // output_tree_win32.cpp on Windows
-// ---- OutputFile
-
-void OutputFile::Adopt(int fd, int folder, std::string name) {
-    Discard();
-    fd_ = fd;
-    folder_ = folder;
-    name_ = std::move(name);
-    buffer_.clear();
-    final_mode_ = -1;
-    write_error_ = 0;
-    write_calls_ = 0;
-}
-
-bool OutputFile::WriteAll(const char *data, size_t length) {
-    while (length > 0) {
-        ++write_calls_;
-        const ssize_t n = write(fd_, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            write_error_ = errno;
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
+// ---- OutputFile (the buffering is the same on every platform; WriteAll and the rest are the platform's)
 
 bool OutputFile::Flush() {
     if (buffer_.empty() || write_error_) return write_error_ == 0;
@@ -150,6 +123,34 @@ bool OutputFile::Append(const void *data, size_t length) {
         bytes += take;
         length -= take;
         if (buffer_.size() == kBlock && !Flush()) return false;
+    }
+    return true;
+}
+
+#ifndef _WIN32  // output_tree_win32.cpp on Windows
+
+void OutputFile::Adopt(int fd, int folder, std::string name) {
+    Discard();
+    fd_ = fd;
+    folder_ = folder;
+    name_ = std::move(name);
+    buffer_.clear();
+    final_mode_ = -1;
+    write_error_ = 0;
+    write_calls_ = 0;
+}
+
+bool OutputFile::WriteAll(const char *data, size_t length) {
+    while (length > 0) {
+        ++write_calls_;
+        const ssize_t n = write(fd_, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            write_error_ = errno;
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
     }
     return true;
 }

@@ -175,33 +175,7 @@ bool OutputFile::WriteAll(const char *data, size_t length) {
     return true;
 }
 
-bool OutputFile::Flush() {
-    if (buffer_.empty() || write_error_) return write_error_ == 0;
-    const bool ok = WriteAll(buffer_.data(), buffer_.size());
-    buffer_.clear();
-    return ok;
-}
-
-bool OutputFile::Append(const void *data, size_t length) {
-    if (fd_ < 0 || write_error_) return false;
-    const char *bytes = static_cast<const char *>(data);
-    if (buffer_.capacity() < kBlock) buffer_.reserve(kBlock);
-    while (length > 0) {
-        if (buffer_.empty() && length >= kBlock) {
-            const size_t whole = length - length % kBlock;
-            if (!WriteAll(bytes, whole)) return false;
-            bytes += whole;
-            length -= whole;
-            continue;
-        }
-        const size_t take = std::min(length, kBlock - buffer_.size());
-        buffer_.insert(buffer_.end(), bytes, bytes + take);
-        bytes += take;
-        length -= take;
-        if (buffer_.size() == kBlock && !Flush()) return false;
-    }
-    return true;
-}
+// Flush and Append are in output_tree.cpp.
 
 void OutputFile::Close() {
     if (fd_ >= 0) _close(fd_);
