@@ -49,7 +49,7 @@ TEST(FuzzReplay, SeedsOfEveryTargetRunClean) {
 TEST(FuzzReplay, KeptFindingsRunClean) {
     const char *source = std::getenv("QORVEX_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
-    const std::filesystem::path root = std::filesystem::path(source) / "tests" / "fuzz-regressions";
+    const std::filesystem::path root = std::filesystem::path(source) / "fuzz" / "regressions";
     size_t replayed = 0;
     for (const Case &target : kTargets) {
         const auto folder = root / target.name;
