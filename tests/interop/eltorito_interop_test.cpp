@@ -6,33 +6,23 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <sstream>
 
 #include "qorvex_ext.h"
+#include "support/bytes.h"
 #include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {
 namespace {
-
-std::string Quote(const std::string &s) {
-    return "'" + s + "'";
-}
-
-void Put16(std::vector<uint8_t> &b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v), b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // A hard-disk image of `bytes` whose master boot record lists one partition (all the tools accept) ending at
 // sector `end`, short of the file's end.
 std::vector<uint8_t> DiskImage(size_t bytes, uint32_t end) {
     std::vector<uint8_t> disk = Pattern(bytes, 11);
     std::fill(disk.begin() + 446, disk.begin() + 510, 0);
-    disk[446] = 0x80, disk[446 + 4] = 0x83, Put32(disk, 446 + 8, 1), Put32(disk, 446 + 12, end - 1);
+    disk[446] = 0x80, disk[446 + 4] = 0x83, Put32Le(&disk[446 + 8], 1), Put32Le(&disk[446 + 12], end - 1);
     disk[510] = 0x55, disk[511] = 0xAA;
     return disk;
 }
@@ -43,67 +33,17 @@ std::vector<uint8_t> FatImage(size_t bytes, uint32_t sectors) {
     std::fill(fat.begin(), fat.begin() + 512, 0);
     fat[0] = 0xEB, fat[1] = 0x3C, fat[2] = 0x90;
     std::memcpy(&fat[3], "MSWIN4.1", 8);
-    Put16(fat, 11, 512), fat[13] = 4, Put16(fat, 14, 1), fat[16] = 2, Put16(fat, 17, 512);
+    Put16Le(&fat[11], 512), fat[13] = 4, Put16Le(&fat[14], 1), fat[16] = 2, Put16Le(&fat[17], 512);
     if (sectors < 65536)
-        Put16(fat, 19, static_cast<uint16_t>(sectors));
+        Put16Le(&fat[19], static_cast<uint16_t>(sectors));
     else
-        Put32(fat, 32, sectors);
+        Put32Le(&fat[32], sectors);
     fat[21] = 0xF8, fat[510] = 0x55, fat[511] = 0xAA;
     return fat;
 }
 
 constexpr uint32_t kDiskEnd = 1001;         // sectors up to the end of the last partition
 constexpr uint32_t kBigFatSectors = 66000;  // an EFI image too large for a 16-bit load size
-
-// One line of `xorriso -report_el_torito plain`.
-struct Reported {
-    std::string platform, emulation;
-    bool bootable = false;
-    uint64_t load_size = 0;  // 512-byte sectors
-    uint32_t lba = 0;
-    uint64_t disk_sectors = 0;  // "hdsiz/512" for hard-disk emulation
-};
-
-struct Report {
-    uint32_t catalogue = 0;
-    std::vector<Reported> images;
-};
-
-Report XorrisoReport(const std::string &image) {
-    Report report;
-    std::istringstream out(CaptureCommand("xorriso -indev " + Quote(image) + " -report_el_torito plain 2>/dev/null"));
-    for (std::string line; std::getline(out, line);) {
-        const size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        std::istringstream fields(line.substr(colon + 1));
-        if (line.rfind("El Torito catalog  ", 0) == 0) {
-            fields >> report.catalogue;
-        } else if (line.rfind("El Torito boot img ", 0) == 0) {
-            Reported r;
-            std::string n, bootable, segment, heads;
-            fields >> n >> r.platform >> bootable >> r.emulation >> segment >> heads >> r.load_size >> r.lba;
-            r.bootable = bootable == "y";
-            report.images.push_back(r);
-        } else if (line.rfind("El Torito hdsiz/512", 0) == 0) {
-            size_t n = 0;
-            fields >> n;
-            if (n >= 1 && n <= report.images.size()) fields >> report.images[n - 1].disk_sectors;
-        }
-    }
-    return report;
-}
-
-// 7-Zip's [BOOT] entries with their sizes, in its order (which is the catalogue's).
-std::vector<uint64_t> SevenZipBootSizes(const std::string &image) {
-    std::vector<uint64_t> sizes;
-    std::istringstream out(CaptureCommand("7z l -slt " + Quote(image) + " 2>/dev/null"));
-    bool boot = false;
-    for (std::string line; std::getline(out, line);) {
-        if (line.rfind("Path = ", 0) == 0) boot = line.rfind("Path = [BOOT]/", 0) == 0;
-        if (boot && line.rfind("Size = ", 0) == 0) sizes.push_back(std::stoull(line.substr(7)));
-    }
-    return sizes;
-}
 
 std::string PlatformName(const std::string &xorriso) {
     static const std::map<std::string, std::string> names = {
@@ -171,7 +111,7 @@ TEST_P(ElToritoInterop, BootPartsAgreeWithPeers) {
     const bool big = command.find(" big") != std::string::npos;
     ASSERT_EQ(RunCommand("cd " + Quote(dir_->path()) + " && " + command + " >/dev/null 2>&1"), 0) << command;
 
-    const Report report = XorrisoReport(image);
+    const XorrisoBootReport report = XorrisoElTorito(image);
     ASSERT_EQ(report.images.size(), c.sources.size());
 
     Opened plain(image);
@@ -193,7 +133,7 @@ TEST_P(ElToritoInterop, BootPartsAgreeWithPeers) {
     EXPECT_EQ(seven.size(), report.images.size());
     for (size_t i = 0; i < report.images.size(); ++i) {
         SCOPED_TRACE("image " + std::to_string(i + 1));
-        const Reported &r = report.images[i];
+        const XorrisoBootImage &r = report.images[i];
         const Listed &e = boot[2 + i];
         EXPECT_EQ(e.name(), "boot image " + std::to_string(i + 1) + " " + PlatformName(r.platform) + " " +
                                 EmulationName(r.emulation) + (r.bootable ? "" : " not bootable"));

@@ -6,85 +6,19 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
-#include <sstream>
 
 #include "qorvex.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {
 namespace {
 
-struct Item {
-    uint64_t size = 0;
-    int64_t time = 0;
-    bool folder = false;
-};
-
-// "\DIR\FILE.TXT;1" -> "DIR/FILE.TXT".
-std::string PortablePath(std::string name) {
-    const size_t semicolon = name.rfind(';');
-    if (semicolon != std::string::npos && semicolon + 1 < name.size() &&
-        name.find_first_not_of("0123456789", semicolon + 1) == std::string::npos)
-        name.resize(semicolon);
-    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
-    for (char &c : name)
-        if (c == '\\') c = '/';
-    return name;
-}
-
-std::string Quote(const std::string &s) {
-    return "'" + s + "'";
-}
-
-// 7-Zip's technical listing, read with its clock at UTC so that times can be compared as instants.
-std::map<std::string, Item> SevenZipList(const std::string &image) {
-    std::map<std::string, Item> items;
-    int status = 0;
-    std::istringstream out(CaptureCommand("TZ=UTC 7z l -slt " + Quote(image) + " 2>/dev/null", &status));
-    EXPECT_EQ(status, 0);
-    std::string line, path;
-    bool body = false;
-    Item item;
-    auto flush = [&] {
-        if (!path.empty()) items[path] = item;
-        path.clear();
-        item = Item{};
-    };
-    while (std::getline(out, line)) {
-        if (line.rfind("----------", 0) == 0) {
-            body = true;
-            continue;
-        }
-        if (!body) continue;
-        if (line.empty()) {
-            flush();
-        } else if (line.rfind("Path = ", 0) == 0) {
-            path = line.substr(7);
-        } else if (line.rfind("Folder = ", 0) == 0) {
-            item.folder = line.substr(9) == "+";
-        } else if (line.rfind("Size = ", 0) == 0 && line.size() > 7) {
-            item.size = std::stoull(line.substr(7));
-        } else if (line.rfind("Modified = ", 0) == 0 && line.size() >= 30) {
-            std::tm tm{};
-            if (strptime(line.c_str() + 11, "%Y-%m-%d %H:%M:%S", &tm)) item.time = timegm(&tm);
-        }
-    }
-    flush();
-    return items;
-}
-
-std::map<std::string, Item> EngineList(QorvexHandle h, int32_t kind) {
-    std::map<std::string, Item> items;
-    int32_t left = QorvexGetFileStart(h, 0, kind);
-    while (left != 0) {
-        EntryInfo e{};
-        left = QorvexGetNextFile(h, &e);
-        Item item;
-        item.size = uint64_t(e.size_low) | (uint64_t(e.size_high) << 32);
-        item.time = e.time;
-        items[PortablePath(e.name)] = item;
-    }
+std::map<std::string, SevenZipItem> EngineList(QorvexHandle h, int32_t kind) {
+    std::map<std::string, SevenZipItem> items;
+    for (const Listed &e : ListEntries(h, 0, kind)) items[PortablePath(e.name())] = {e.size(), e.info.time, false};
     return items;
 }
 
@@ -138,12 +72,6 @@ const Variant kVariants[] = {
     {"xorriso level 1", "xorriso -as mkisofs -quiet --norock -iso-level 1 -o {out} {src} 2>/dev/null", KIND_ISO9660},
 };
 
-std::string Replace(std::string text, const std::string &key, const std::string &value) {
-    for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
-        text.replace(at, key.size(), value);
-    return text;
-}
-
 class InteropTest : public ::testing::TestWithParam<const char *> {
 protected:
     void SetUp() override {
@@ -175,12 +103,14 @@ TEST_P(InteropTest, EngineAgreesWithSevenZip) {
         const std::string image = dir / "image.iso";
         ASSERT_EQ(RunCommand(Replace(Replace(variant.command, "{out}", Quote(image)), "{src}", Quote(src))), 0);
 
-        const std::map<std::string, Item> theirs = SevenZipList(image);
+        int status = 0;
+        const std::map<std::string, SevenZipItem> theirs = SevenZipList(image, &status);
+        ASSERT_EQ(status, 0);
         int32_t error = 0;
         QorvexHandle h = QorvexOpen(image.c_str(), OPEN_CHECK_EDC | OPEN_CHECK_POSITION, &error);
         ASSERT_NE(h, nullptr) << std::hex << error;
-        const std::map<std::string, Item> ours = EngineList(h, variant.kind);
-        std::map<std::string, Item> their_files;
+        const std::map<std::string, SevenZipItem> ours = EngineList(h, variant.kind);
+        std::map<std::string, SevenZipItem> their_files;
         for (const auto &[path, item] : theirs)
             if (!item.folder) their_files[path] = item;
         ASSERT_EQ(ours.size(), their_files.size());

@@ -7,20 +7,11 @@
 
 #include "qorvex.h"
 #include "support/harness/api_helpers.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {
 namespace {
-
-std::string Quote(const std::string &s) {
-    return "'" + s + "'";
-}
-
-std::vector<TrackInfo> Table(QorvexHandle h) {
-    std::vector<TrackInfo> table(static_cast<size_t>(QorvexGetTrackCount(h)));
-    for (size_t i = 0; i < table.size(); ++i) QorvexGetTrackInfo(h, static_cast<int32_t>(i), &table[i]);
-    return table;
-}
 
 class MultiSessionTest : public ::testing::Test {
 protected:
@@ -47,7 +38,7 @@ TEST_F(MultiSessionTest, VolumeWrittenForALaterAddressOpensAtThatAddress) {
         EXPECT_FALSE(Opened(image, 0)) << "without the bit the plain probe stays as it was";
         Opened opened(image, OPEN_DISC_SHEETS);
         ASSERT_TRUE(opened) << c.address << std::hex << " 0x" << opened.error();
-        const std::vector<TrackInfo> table = Table(opened.get());
+        const std::vector<TrackInfo> table = TrackTable(opened.get());
         ASSERT_EQ(table.size(), 2u);
         EXPECT_EQ(+table[0].end_held, table[0].start) << "the sessions before hold nothing here";
         EXPECT_EQ(+table[1].start, c.address);
@@ -77,7 +68,7 @@ TEST_F(MultiSessionTest, AppendedSessionsAreTracksAtXorrisosSessionStarts) {
 
     Opened before(image, 0), opened(image, OPEN_DISC_SHEETS);
     ASSERT_TRUE(before && opened) << std::hex << opened.error();
-    const std::vector<TrackInfo> table = Table(opened.get());
+    const std::vector<TrackInfo> table = TrackTable(opened.get());
     ASSERT_EQ(table.size(), 4u);
     for (size_t i = 0; i < starts.size(); ++i) EXPECT_EQ(+table[i + 1].start, starts[i]) << "session " << i + 1;
     // The first track still lists what the file always listed: the newest descriptors at its start.

@@ -5,109 +5,22 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <sstream>
 
 #include "qorvex.h"
 #include "qorvex_ext.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {
 namespace {
 
-struct Item {
-    std::string mode;  // "drwxr-xr-x"
-    uint64_t size = 0;
-    std::string target;
-    bool hard_link = false;  // bsdtar: "link to" another name, shown without its size
-};
-
-std::string Quote(const std::string &s) {
-    return "'" + s + "'";
-}
-
-std::string ModeText(uint32_t mode) {
-    static const char kTypes[] = "?pc?d?b?-?l?s???";
-    std::string text(1, kTypes[(mode >> 12) & 0xF]);
-    const char *bits = "rwxrwxrwx";
-    for (int i = 0; i < 9; ++i) text += (mode & (0400u >> i)) ? bits[i] : '-';
-    return text;
-}
-
-// The name part of an "ls -l" line: what follows the eighth field.
-std::string AfterFields(const std::string &line, int fields) {
-    size_t at = 0;
-    for (int i = 0; i < fields; ++i) {
-        at = line.find_first_not_of(' ', at);
-        at = line.find(' ', at);
-        if (at == std::string::npos) return {};
-    }
-    return line.substr(line.find_first_not_of(' ', at));
-}
-
-std::map<std::string, Item> BsdtarList(const std::string &image) {
-    std::map<std::string, Item> items;
-    std::istringstream out(CaptureCommand("bsdtar tvf " + Quote(image) + " 2>/dev/null"));
-    for (std::string line; std::getline(out, line);) {
-        std::istringstream fields(line);
-        Item item;
-        std::string links, uid, gid;
-        fields >> item.mode >> links >> uid >> gid >> item.size;
-        std::string name = AfterFields(line, 8);
-        if (const size_t arrow = name.find(" -> "); arrow != std::string::npos) {
-            item.target = name.substr(arrow + 4);
-            name.resize(arrow);
-        } else if (const size_t hard = name.find(" link to "); hard != std::string::npos) {
-            item.hard_link = true;
-            name.resize(hard);
-        }
-        if (name == ".") continue;
-        items[name] = item;
-    }
-    return items;
-}
-
-// xorriso's own recursive "ls -l" form: names and targets in single quotes, folders and links of size 0.
-std::map<std::string, Item> XorrisoList(const std::string &image) {
-    std::map<std::string, Item> items;
-    std::istringstream out(CaptureCommand("xorriso -indev " + Quote(image) + " -find / -exec lsdl -- 2>/dev/null"));
-    auto unquote = [](std::string s) {
-        if (s.size() >= 2 && s.front() == '\'' && s.back() == '\'') s = s.substr(1, s.size() - 2);
-        return s;
-    };
-    for (std::string line; std::getline(out, line);) {
-        std::istringstream fields(line);
-        Item item;
-        std::string links, uid, gid;
-        fields >> item.mode >> links >> uid >> gid >> item.size;
-        std::string name = AfterFields(line, 8);
-        if (const size_t arrow = name.find("' -> '"); arrow != std::string::npos) {
-            item.target = unquote(name.substr(arrow + 5));
-            name.resize(arrow + 1);
-        }
-        name = unquote(name);
-        // xorriso shows the relocation folder left empty once its folders are back in place; bsdtar does not.
-        if (name == "/" || name == "/rr_moved" || name == "/.rr_moved") continue;
-        items[name.substr(1)] = item;
-    }
-    return items;
-}
-
-struct Listed {
-    Item item;
+struct Ours {
+    LsItem item;
     int32_t kind = 0;
 };
 
-// "\a\b\" or "\a\file" -> "a/b", "a/file".
-std::string Portable(std::string name) {
-    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
-    if (!name.empty() && name.back() == '\\') name.pop_back();
-    for (char &c : name)
-        if (c == '\\') c = '/';
-    return name;
-}
-
-std::map<std::string, Listed> EngineList(QorvexHandle h) {
-    std::map<std::string, Listed> items;
+std::map<std::string, Ours> EngineList(QorvexHandle h) {
+    std::map<std::string, Ours> items;
     for (bool parts : {false, true}) {
         int32_t left = parts ? QorvexGetModuleStart(h, 0, KIND_ROCKRIDGE) : QorvexGetFileStart(h, 0, KIND_ROCKRIDGE);
         while (left > 0) {
@@ -119,15 +32,15 @@ std::map<std::string, Listed> EngineList(QorvexHandle h) {
             std::string name = e.name;
             const std::string folder = "rockridge folder ";
             if (e.kind == QORVEX_KIND_RR_FOLDER) name = name.substr(folder.size());
-            if (e.kind == QORVEX_KIND_RR_PRIMARY_DESCRIPTOR || Portable(name).empty()) continue;
-            Listed l;
+            if (e.kind == QORVEX_KIND_RR_PRIMARY_DESCRIPTOR || PortablePath(name).empty()) continue;
+            Ours l;
             l.kind = e.kind;
             l.item.mode = ModeText(ex.mode);
             l.item.size = uint64_t(e.size_high) << 32 | e.size_low;
             l.item.target = ex.link_target;
             EXPECT_NE(ex.flags & QORVEX_EX_POSIX, 0u) << name;
             EXPECT_EQ((ex.flags & QORVEX_EX_SYMLINK) != 0, e.kind == QORVEX_KIND_RR_SYMLINK) << name;
-            items[Portable(name)] = l;
+            items[PortablePath(name)] = l;
         }
     }
     return items;
@@ -163,11 +76,6 @@ const Maker kMakers[] = {
     {"xorriso -R", "xorriso -as mkisofs -quiet -R -o {out} {src} 2>/dev/null"},
 };
 
-std::string Replace(std::string text, const std::string &key, const std::string &value) {
-    const size_t at = text.find(key);
-    return at == std::string::npos ? text : text.replace(at, key.size(), value);
-}
-
 TEST(RockRidgeInterop, EntriesEqualWhatBsdtarAndXorrisoRead) {
     if (!HaveProgram("bsdtar") || !HaveProgram("genisoimage") || !HaveProgram("xorriso"))
         GTEST_SKIP() << "bsdtar, genisoimage and xorriso are needed";
@@ -180,15 +88,15 @@ TEST(RockRidgeInterop, EntriesEqualWhatBsdtarAndXorrisoRead) {
         ASSERT_EQ(RunCommand(Replace(Replace(maker.command, "{out}", Quote(image)), "{src}", Quote(src))), 0);
         QorvexHandle h = QorvexOpen(image.c_str(), OPEN_ROCK_RIDGE, nullptr);
         ASSERT_NE(h, nullptr);
-        const std::map<std::string, Listed> ours = EngineList(h);
-        const std::map<std::string, Item> bsdtar = BsdtarList(image);
-        const std::map<std::string, Item> xorriso = XorrisoList(image);
+        const std::map<std::string, Ours> ours = EngineList(h);
+        const std::map<std::string, LsItem> bsdtar = BsdtarList(image);
+        const std::map<std::string, LsItem> xorriso = XorrisoList(image);
         ASSERT_EQ(ours.size(), bsdtar.size());
         ASSERT_EQ(ours.size(), xorriso.size());
         for (const auto &[path, theirs] : bsdtar) {
             SCOPED_TRACE(path);
             ASSERT_TRUE(ours.count(path));
-            const Listed &mine = ours.at(path);
+            const Ours &mine = ours.at(path);
             EXPECT_EQ(mine.item.mode, theirs.mode);
             EXPECT_EQ(mine.item.target, theirs.target);
             if (!theirs.hard_link) {
@@ -199,7 +107,7 @@ TEST(RockRidgeInterop, EntriesEqualWhatBsdtarAndXorrisoRead) {
         for (const auto &[path, theirs] : xorriso) {
             SCOPED_TRACE(path);
             ASSERT_TRUE(ours.count(path));
-            const Listed &mine = ours.at(path);
+            const Ours &mine = ours.at(path);
             EXPECT_EQ(mine.item.mode, theirs.mode);
             EXPECT_EQ(mine.item.target, theirs.target);
             if (mine.kind == QORVEX_KIND_RR_FILE) {
@@ -216,7 +124,7 @@ TEST(RockRidgeInterop, EntriesEqualWhatBsdtarAndXorrisoRead) {
             if (e.kind != QORVEX_KIND_RR_FILE) continue;
             const std::string out = dir / "out.bin";
             ASSERT_EQ(QorvexExtractCurrentFile2(h, out.c_str(), 0), 0) << e.name;
-            EXPECT_EQ(ReadFile(out), ReadFile(src + "/" + Portable(e.name))) << e.name;
+            EXPECT_EQ(ReadFile(out), ReadFile(src + "/" + PortablePath(e.name))) << e.name;
         }
         QorvexClose(h);
     }
@@ -241,7 +149,7 @@ TEST(RockRidgeInterop, ZisofsFilesDecodeLikeBsdtar) {
               0);
     const std::string theirs = dir / "bsdtar";
     ASSERT_EQ(RunCommand("mkdir -p " + Quote(theirs) + " && bsdtar xf " + Quote(image) + " -C " + Quote(theirs)), 0);
-    const std::map<std::string, Item> listed = BsdtarList(image);
+    const std::map<std::string, LsItem> listed = BsdtarList(image);
 
     QorvexHandle h = QorvexOpen(image.c_str(), OPEN_ROCK_RIDGE, nullptr);
     ASSERT_NE(h, nullptr);
@@ -253,7 +161,7 @@ TEST(RockRidgeInterop, ZisofsFilesDecodeLikeBsdtar) {
         QorvexExEntry ex{};
         ex.struct_size = sizeof ex;
         QorvexExGetCurrentFile(h, &ex);
-        const std::string name = Portable(e.name);
+        const std::string name = PortablePath(e.name);
         SCOPED_TRACE(name);
         compressed += (ex.flags & QORVEX_EX_ZISOFS) != 0;
         ASSERT_TRUE(listed.count(name));

@@ -11,6 +11,7 @@
 #include "qorvex_ext.h"
 #include "support/disc_builder.h"
 #include "support/iso_builder.h"
+#include "support/peers.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"
 
@@ -18,10 +19,6 @@ namespace qorvex::test {
 namespace {
 
 constexpr uint32_t kSheets = OPEN_DISC_SHEETS;
-
-std::string Quote(const std::string &s) {
-    return "'" + s + "'";
-}
 
 struct Opened {
     QorvexHandle h = nullptr;

@@ -3,83 +3,16 @@
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "qorvex.h"
+#include "support/harness/udf_listing.h"
+#include "support/peers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {
 namespace {
-
-struct Listed {
-    int32_t error = 0;
-    std::string label;
-    std::vector<EntryInfo> files, parts;
-};
-
-Listed ListUdfSide(const std::string &path) {
-    Listed out;
-    QorvexHandle h = QorvexOpen(path.c_str(), 0, &out.error);
-    if (!h) return out;
-    for (int pass = 0; pass < 2; ++pass) {
-        const int32_t count = pass == 0 ? QorvexGetFileStart(h, 0, 4) : QorvexGetModuleStart(h, 0, 4);
-        auto &list = pass == 0 ? out.files : out.parts;
-        for (int32_t i = 0; i < count; ++i) {
-            EntryInfo e{};
-            if (pass == 0)
-                QorvexGetNextFile(h, &e);
-            else
-                QorvexGetNextModule(h, &e);
-            list.push_back(e);
-        }
-    }
-    char label[64] = {};
-    int32_t sectors = 0;
-    int64_t bytes = 0;
-    QorvexGetImageInformation(h, 0, 4, label, &sectors, &bytes);
-    out.label = label;
-    QorvexClose(h);
-    return out;
-}
-
-// Files (not folders) that 7-Zip lists, path -> size.
-std::map<std::string, uint64_t> SevenZipFiles(const std::string &image) {
-    std::map<std::string, uint64_t> files;
-    std::istringstream in(CaptureCommand("7z l -slt '" + image + "'"));
-    std::string line, path;
-    bool folder = false;
-    uint64_t size = 0;
-    bool in_entries = false;
-    auto flush = [&] {
-        if (!path.empty() && !folder) files[path] = size;
-        path.clear();
-        folder = false;
-        size = 0;
-    };
-    while (std::getline(in, line)) {
-        if (line == "----------") in_entries = true;
-        if (!in_entries) continue;
-        if (line.rfind("Path = ", 0) == 0) {
-            flush();
-            path = line.substr(7);
-        } else if (line.rfind("Size = ", 0) == 0) {
-            size = std::stoull("0" + line.substr(7));
-        } else if (line.rfind("Folder = +", 0) == 0) {
-            folder = true;
-        }
-    }
-    flush();
-    return files;
-}
-
-std::string ToSlashes(std::string name) {
-    if (!name.empty() && name[0] == '\\') name.erase(0, 1);
-    for (char &c : name)
-        if (c == '\\') c = '/';
-    return name;
-}
 
 class UdfInterop : public ::testing::Test {
 protected:
@@ -100,22 +33,20 @@ TEST_F(UdfInterop, BridgeImageMatchesSevenZip) {
     ASSERT_EQ(RunCommand("genisoimage -quiet -udf -J -V BRIDGE -o '" + image + "' '" + src + "'"), 0);
     ASSERT_NE(CaptureCommand("7z l '" + image + "'").find("Type = Udf"), std::string::npos)
         << "7-Zip shows the UDF view of a bridge image";
-    const std::map<std::string, uint64_t> expected = SevenZipFiles(image);
-    Listed l = ListUdfSide(image);
-    ASSERT_EQ(l.error, 0);
+    UdfListing l = ListUdf(image);
+    ASSERT_EQ(l.open_error, 0);
     EXPECT_EQ(l.label, "BRIDGE");
-    std::map<std::string, uint64_t> got;
+    std::map<std::string, uint64_t> got, nonempty;
     for (const EntryInfo &e : l.files) {
         EXPECT_EQ(e.extent_count, 1);
-        got[ToSlashes(e.name)] = e.size_low | (uint64_t(e.size_high) << 32);
+        got[PortablePath(e.name)] = e.size_low | (uint64_t(e.size_high) << 32);
     }
     // The empty file has no extent, so it is not a file of the list; it has its identifier entry.
-    std::map<std::string, uint64_t> nonempty = expected;
-    for (auto it = nonempty.begin(); it != nonempty.end();) it = it->second == 0 ? nonempty.erase(it) : ++it;
+    for (const auto &[path, item] : SevenZipList(image))
+        if (!item.folder && item.size != 0) nonempty[path] = item.size;
     EXPECT_EQ(got, nonempty);
-    bool empty_entry = false;
-    for (const EntryInfo &e : l.parts) empty_entry |= std::string(e.name) == "udf entry  \\empty.txt";
-    EXPECT_TRUE(empty_entry);
+    const std::vector<std::string> parts = l.PartNames();
+    EXPECT_NE(std::find(parts.begin(), parts.end(), "udf entry  \\empty.txt"), parts.end());
 
     // Bytes: the engine's extraction against 7-Zip's.
     const std::string ours = dir / "ours", theirs = dir / "theirs";
@@ -123,11 +54,11 @@ TEST_F(UdfInterop, BridgeImageMatchesSevenZip) {
     int32_t error = 0;
     QorvexHandle h = QorvexOpen(image.c_str(), 0, &error);
     ASSERT_NE(h, nullptr);
-    const int32_t count = QorvexGetFileStart(h, 0, 4);
+    const int32_t count = QorvexGetFileStart(h, 0, KIND_UDF);
     for (int32_t i = 0; i < count; ++i) {
         EntryInfo e{};
         QorvexGetNextFile(h, &e);
-        const std::string rel = ToSlashes(e.name);
+        const std::string rel = PortablePath(e.name);
         const std::string out = ours + "/" + std::to_string(i);
         ASSERT_EQ(QorvexExtractCurrentFile2(h, out.c_str(), 0), 0) << rel;
         EXPECT_EQ(ReadFile(out), ReadFile(theirs + "/" + rel)) << rel;
@@ -152,15 +83,14 @@ TEST_F(UdfInterop, EmptyVolumesOfEachRevision) {
                              "' && mkudffs --media-type=" + c.media + " --udfrev=" + c.revision +
                              " --blocksize=2048 '" + image + "' 4000 > /dev/null 2>&1"),
                   0);
-        Listed l = ListUdfSide(image);
+        UdfListing l = ListUdf(image);
         if (!c.udf) {
-            EXPECT_EQ(l.error, ENGINE_UNKNOWN_FORMAT);
+            EXPECT_EQ(l.open_error, ENGINE_UNKNOWN_FORMAT);
             continue;
         }
-        ASSERT_EQ(l.error, 0);
+        ASSERT_EQ(l.open_error, 0);
         EXPECT_TRUE(l.files.empty());
-        std::vector<std::string> names;
-        for (const EntryInfo &e : l.parts) names.push_back(e.name);
+        const std::vector<std::string> names = l.PartNames();
         for (const char *part : {"BEA01", "NSR02", "TEA01", "PVD  (main)", "PVD  (reserve)", "LVD  (main)",
                                  "LVD  (reserve)", "LVID", "FSD", "udf entry  \\", "udf folder \\"})
             EXPECT_NE(std::find(names.begin(), names.end(), part), names.end()) << part;

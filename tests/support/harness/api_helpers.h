@@ -27,6 +27,14 @@ inline std::vector<Listed> ListEntries(QorvexHandle h, int32_t track, int32_t ki
     return out;
 }
 
+// The track table, every row read through QorvexGetTrackInfo.
+inline std::vector<TrackInfo> TrackTable(QorvexHandle h) {
+    std::vector<TrackInfo> table(static_cast<size_t>(QorvexGetTrackCount(h)));
+    for (size_t i = 0; i < table.size(); ++i)
+        if (QorvexGetTrackInfo(h, static_cast<int32_t>(i), &table[i]) != 0) table[i] = TrackInfo{};
+    return table;
+}
+
 inline std::vector<std::string> Names(const std::vector<Listed> &list) {
     std::vector<std::string> names;
     for (const Listed &e : list) names.push_back(e.name());

@@ -1,11 +1,11 @@
 // What the engine lists for the UDF side of a one-track image, through the public interface.
 #pragma once
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "qorvex.h"
+#include "support/harness/api_helpers.h"
 
 namespace qorvex::test {
 
@@ -33,15 +33,7 @@ struct UdfListing {
 
 inline std::vector<EntryInfo> Walk(QorvexHandle h, bool files) {
     std::vector<EntryInfo> out;
-    const int32_t count = files ? QorvexGetFileStart(h, 0, 4) : QorvexGetModuleStart(h, 0, 4);
-    if (count <= 0) return out;
-    for (int32_t left = 1; left != 0;) {
-        EntryInfo e;
-        std::memset(&e, 0, sizeof e);
-        left = files ? QorvexGetNextFile(h, &e) : QorvexGetNextModule(h, &e);
-        out.push_back(e);
-        if (out.size() > static_cast<size_t>(count)) break;
-    }
+    for (const Listed &e : ListEntries(h, 0, KIND_UDF, !files)) out.push_back(e.info);
     return out;
 }
 
@@ -56,7 +48,7 @@ inline UdfListing ListUdf(const std::string &path, uint32_t options = 0) {
     char label[64] = {};
     int32_t sectors = 0;
     int64_t bytes = 0;
-    QorvexGetImageInformation(h, 0, 4, label, &sectors, &bytes);
+    QorvexGetImageInformation(h, 0, KIND_UDF, label, &sectors, &bytes);
     listing.label = label;
     QorvexClose(h);
     return listing;

@@ -1,0 +1,17 @@
+// Little-endian fields written into a structure being built or damaged.
+#pragma once
+
+#include <cstdint>
+
+namespace qorvex::test {
+
+inline void Put16Le(uint8_t *p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void Put32Le(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace qorvex::test

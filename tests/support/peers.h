@@ -1,0 +1,77 @@
+// What the peer programs read from an image (7-Zip, bsdtar, xorriso, udfinfo, udfclient), parsed from their
+// output into maps the interop tests compare with the engine's own listing.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace qorvex::test {
+
+// Single-quoted for the shell, quotes inside escaped.
+std::string Quote(const std::string &s);
+// Every occurrence of `key` replaced by `value`.
+std::string Replace(std::string text, const std::string &key, const std::string &value);
+// An engine name as a peer writes it: "\DIR\FILE.TXT;1" -> "DIR/FILE.TXT", "\a\b\" -> "a/b".
+std::string PortablePath(std::string name);
+
+// 7-Zip's technical listing ("7z l -slt"), read with its clock at UTC so that times compare as instants.
+struct SevenZipItem {
+    uint64_t size = 0;
+    int64_t time = 0;
+    bool folder = false;
+};
+std::map<std::string, SevenZipItem> SevenZipList(const std::string &image, int *status = nullptr);
+// The sizes of 7-Zip's [BOOT] entries, in its order (the boot catalogue's).
+std::vector<uint64_t> SevenZipBootSizes(const std::string &image);
+
+// A non-empty file as a peer extracts it.
+struct PeerFile {
+    uint64_t size = 0;
+    int64_t modified = 0;
+    std::vector<uint8_t> bytes;
+    bool operator==(const PeerFile &o) const = default;
+};
+// The paths whose files differ ("+path": only in `b`), for a short failure message.
+std::string Differences(const std::map<std::string, PeerFile> &a, const std::map<std::string, PeerFile> &b);
+// 7-Zip's extraction into `scratch`/7z, and udfclient's (every folder listed, every file fetched with `get`).
+std::map<std::string, PeerFile> SevenZipFiles(const std::string &image, const std::string &scratch);
+std::map<std::string, PeerFile> UdfClientFiles(const std::string &image, const std::string &scratch);
+
+// udfinfo's key=value lines, and its "start=N, blocks=M, type=T" lines as type -> starts.
+struct UdfInfo {
+    std::map<std::string, std::string> values;
+    std::multimap<std::string, int32_t> areas;
+};
+UdfInfo RunUdfInfo(const std::string &image);
+// The sorted values of `key`, or of every key starting with `key` when `prefix`.
+std::vector<int32_t> Starts(const std::multimap<std::string, int32_t> &m, const std::string &key, bool prefix = false);
+
+// An "ls -l" style entry of bsdtar's "tvf" or xorriso's "lsdl" listing.
+struct LsItem {
+    std::string mode;  // "drwxr-xr-x"
+    uint64_t size = 0;
+    std::string target;
+    bool hard_link = false;  // bsdtar: "link to" another name, shown without its size
+};
+std::string ModeText(uint32_t mode);  // st_mode -> "-rw-r--r--"
+std::map<std::string, LsItem> BsdtarList(const std::string &image);
+// Without the relocation folder that xorriso shows left empty once its folders are back in place.
+std::map<std::string, LsItem> XorrisoList(const std::string &image);
+
+// `xorriso -report_el_torito plain`: the catalogue's block and one line per boot image.
+struct XorrisoBootImage {
+    std::string platform, emulation;
+    bool bootable = false;
+    uint64_t load_size = 0;  // 512-byte sectors
+    uint32_t lba = 0;
+    uint64_t disk_sectors = 0;  // "hdsiz/512" for hard-disk emulation
+};
+struct XorrisoBootReport {
+    uint32_t catalogue = 0;
+    std::vector<XorrisoBootImage> images;
+};
+XorrisoBootReport XorrisoElTorito(const std::string &image);
+
+}  // namespace qorvex::test
