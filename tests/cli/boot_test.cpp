@@ -4,15 +4,12 @@
 #include <unistd.h>
 
 #include "support/harness/cli_harness.h"
+#include "support/iso_builder.h"
 
 namespace cli_test {
 namespace {
 
-std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
-    std::vector<uint8_t> bytes(n);
-    for (auto &b : bytes) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
-    return bytes;
-}
+using qorvex::test::Pattern;
 
 const char kNoEmulation[] = "boot image 1 x86 no emulation";
 const char kFloppy[] = "boot image 2 x86 1.44 MB floppy";
@@ -21,10 +18,10 @@ class BootCli : public ::testing::Test {
 protected:
     void SetUp() override {
         src = dir / "src";
-        Shell("mkdir -p " + Quote(src + "/boot"));
-        WriteBytes(src + "/boot/boot.bin", Pattern(5000, 1));
-        WriteBytes(src + "/boot/floppy.img", Pattern(1474560, 2));
-        WriteText(src + "/readme.txt", "files come along\n");
+        RunCommand("mkdir -p " + Quote(src + "/boot"));
+        WriteFile(src + "/boot/boot.bin", Pattern(5000, 1));
+        WriteFile(src + "/boot/floppy.img", Pattern(1474560, 2));
+        WriteFile(src + "/readme.txt", "files come along\n");
         image = dir / "boot.iso";
         MakeIso(image,
                 "-J -c boot.cat -b boot/boot.bin -no-emul-boot -boot-load-size 4 -eltorito-alt-boot "
@@ -32,11 +29,11 @@ protected:
                 src);
     }
     std::vector<uint8_t> Head(const std::string &file, size_t n) {
-        std::vector<uint8_t> bytes = ReadBytes(src + "/" + file);
+        std::vector<uint8_t> bytes = ReadFile(src + "/" + file);
         bytes.resize(n);
         return bytes;
     }
-    Scratch dir;
+    TempDir dir;
     std::string src, image;
 };
 
@@ -67,7 +64,7 @@ TEST_F(BootCli, ExtractPartWritesOneImage) {
     const std::string out = dir / "floppy.img";
     Result r = Qorvex({"extract-part", image, kFloppy, "-o", out});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadBytes(out), ReadBytes(src + "/boot/floppy.img"));
+    EXPECT_EQ(ReadFile(out), ReadFile(src + "/boot/floppy.img"));
 
     r = Qorvex({"--no-extensions", "extract-part", image, kNoEmulation, "-o", dir / "none.img"});
     EXPECT_EQ(r.status, 1);
@@ -82,8 +79,8 @@ TEST_F(BootCli, ExtractBootWritesEveryImageIntoBootFolder) {
     EXPECT_EQ(FilesBelow(out),
               (std::vector<std::string>{"[BOOT]/1-x86-no-emulation.img", "[BOOT]/2-x86-1.44-MB-floppy.img", "boot.cat",
                                         "boot/boot.bin", "boot/floppy.img", "readme.txt"}));
-    EXPECT_EQ(ReadBytes(out + "/[BOOT]/1-x86-no-emulation.img"), Head("boot/boot.bin", 2048));
-    EXPECT_EQ(ReadBytes(out + "/[BOOT]/2-x86-1.44-MB-floppy.img"), ReadBytes(src + "/boot/floppy.img"));
+    EXPECT_EQ(ReadFile(out + "/[BOOT]/1-x86-no-emulation.img"), Head("boot/boot.bin", 2048));
+    EXPECT_EQ(ReadFile(out + "/[BOOT]/2-x86-1.44-MB-floppy.img"), ReadFile(src + "/boot/floppy.img"));
 
     // Existing images are refused like files, and replaced when asked.
     r = Qorvex({"extract", image, "-o", out, "--boot", "boot.cat"});
@@ -95,7 +92,7 @@ TEST_F(BootCli, ExtractBootWritesEveryImageIntoBootFolder) {
 
 TEST_F(BootCli, BootFolderThatIsALinkIsRefused) {
     const std::string out = dir / "out", elsewhere = dir / "elsewhere";
-    Shell("mkdir -p " + Quote(out) + " " + Quote(elsewhere));
+    RunCommand("mkdir -p " + Quote(out) + " " + Quote(elsewhere));
     ASSERT_EQ(symlink(elsewhere.c_str(), (out + "/[BOOT]").c_str()), 0);
     const Result r = Qorvex({"extract", image, "-o", out, "--boot", "readme.txt"});
     EXPECT_EQ(r.status, 1);

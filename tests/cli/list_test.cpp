@@ -5,62 +5,47 @@
 #include <sstream>
 
 #include "support/harness/cli_harness.h"
+#include "support/peers.h"
 
 namespace cli_test {
 namespace {
 
-// Path -> size of the files 7-Zip lists in an image.
-std::map<std::string, std::string> SevenZipFiles(const std::string &image) {
-    std::map<std::string, std::string> files;
-    std::istringstream in(ShellOutput("7z l -slt -ba " + Quote(image)));
-    std::string line, path;
-    bool folder = false;
-    while (std::getline(in, line)) {
-        if (line.rfind("Path = ", 0) == 0) path = line.substr(7);
-        if (line.rfind("Folder = ", 0) == 0) folder = line == "Folder = +";
-        if (line.rfind("Size = ", 0) == 0 && !folder) files[path] = line.substr(7);
-    }
-    return files;
-}
-
-// "\A\B" -> "A/B"
-std::string SlashPath(std::string name) {
-    for (char &c : name)
-        if (c == '\\') c = '/';
-    return name.substr(name.find_first_not_of('/'));
-}
+using qorvex::test::PortablePath;
 
 class ListTest : public ::testing::Test {
 protected:
     void SetUp() override {
         src = dir / "src";
-        Shell("mkdir -p " + Quote(src + "/deep/er/and/deeper/still") + " " + Quote(src + "/日本語フォルダ"));
-        WriteText(src + "/empty.dat", "");
-        for (int n : {2047, 2048, 2049}) WriteText(src + "/size" + std::to_string(n) + ".bin", std::string(n, 'z'));
-        WriteText(src + "/deep/er/and/deeper/still/leaf.txt", "leaf");
-        WriteText(src + "/日本語フォルダ/ファイル名.txt", "utf-8 names");
-        WriteText(src + "/Ünïcödé mixed Case name.text", "latin");
-        Shell("touch -d '2001-02-03 04:05:06 UTC' " + Quote(src + "/size2048.bin"));
+        RunCommand("mkdir -p " + Quote(src + "/deep/er/and/deeper/still") + " " + Quote(src + "/日本語フォルダ"));
+        WriteFile(src + "/empty.dat", "");
+        for (int n : {2047, 2048, 2049}) WriteFile(src + "/size" + std::to_string(n) + ".bin", std::string(n, 'z'));
+        WriteFile(src + "/deep/er/and/deeper/still/leaf.txt", "leaf");
+        WriteFile(src + "/日本語フォルダ/ファイル名.txt", "utf-8 names");
+        WriteFile(src + "/Ünïcödé mixed Case name.text", "latin");
+        RunCommand("touch -d '2001-02-03 04:05:06 UTC' " + Quote(src + "/size2048.bin"));
         MakeIso(dir / "joliet.iso", "-J -joliet-long -V 'LIST LABEL' -input-charset utf-8", src);
     }
-    Scratch dir;
+    TempDir dir;
     std::string src;
 };
 
 TEST_F(ListTest, JolietListingMatchesSevenZip) {
     Result r = Qorvex({"ls", dir / "joliet.iso", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    WriteText(dir / "list.json", r.out);
+    WriteFile(dir / "list.json", r.out);
     // One "path<TAB>size" line per entry, as Python reads the JSON back.
-    std::string lines = ShellOutput(
+    std::string lines = qorvex::test::CaptureCommand(
         "python3 -c 'import json,sys\nfor e in json.load(open(sys.argv[1])): "
         "print(e[\"name\"] + \"\\t\" + str(e[\"size\"]))' " +
         Quote(dir / "list.json"));
     std::map<std::string, std::string> ours;
     std::istringstream in(lines);
     std::string line;
-    while (std::getline(in, line)) ours[SlashPath(line.substr(0, line.find('\t')))] = line.substr(line.find('\t') + 1);
-    std::map<std::string, std::string> theirs = SevenZipFiles(dir / "joliet.iso");
+    while (std::getline(in, line))
+        ours[PortablePath(line.substr(0, line.find('\t')))] = line.substr(line.find('\t') + 1);
+    std::map<std::string, std::string> theirs;
+    for (const auto &[path, item] : qorvex::test::SevenZipList(dir / "joliet.iso"))
+        if (!item.folder) theirs[path] = std::to_string(item.size);
     ASSERT_EQ(theirs.size(), 7u);
     EXPECT_EQ(ours, theirs);
 
@@ -91,7 +76,7 @@ TEST_F(ListTest, LongListingAndInfoShowDatesLabelsAndCounts) {
     EXPECT_NE(info.out.find("ISO 9660  label \"LIST LABEL\", 7 files"), std::string::npos) << info.out;
     EXPECT_NE(info.out.find("Joliet    label \"LIST LABEL\", 7 files"), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find("UDF"), std::string::npos) << info.out;
-    std::string sectors_text = std::to_string(ReadBytes(dir / "joliet.iso").size() / 2048) + " sectors";
+    std::string sectors_text = std::to_string(ReadFile(dir / "joliet.iso").size() / 2048) + " sectors";
     EXPECT_NE(info.out.find(sectors_text), std::string::npos) << info.out;
 }
 
@@ -103,13 +88,13 @@ TEST_F(ListTest, SystemPartsListAndExtractByName) {
 
     Result pvd = Qorvex({"extract-part", dir / "joliet.iso", "PVD", "-o", dir / "pvd.bin", "--fs", "iso"});
     ASSERT_EQ(pvd.status, 0) << pvd.err;
-    std::vector<uint8_t> image = ReadBytes(dir / "joliet.iso");
+    std::vector<uint8_t> image = ReadFile(dir / "joliet.iso");
     std::vector<uint8_t> sector16(image.begin() + 16 * 2048, image.begin() + 17 * 2048);
-    EXPECT_TRUE(ReadBytes(dir / "pvd.bin") == sector16);
+    EXPECT_TRUE(ReadFile(dir / "pvd.bin") == sector16);
 
     // auto searches the other file systems too: the Joliet listing has no "PVD", ISO 9660 has.
     ASSERT_EQ(Qorvex({"extract-part", dir / "joliet.iso", "PVD", "-o", dir / "pvd2.bin"}).status, 0);
-    EXPECT_TRUE(ReadBytes(dir / "pvd2.bin") == sector16);
+    EXPECT_TRUE(ReadFile(dir / "pvd2.bin") == sector16);
 
     Result missing = Qorvex({"extract-part", dir / "joliet.iso", "pvd", "-o", dir / "x.bin"});
     EXPECT_EQ(missing.status, 1);
@@ -118,20 +103,20 @@ TEST_F(ListTest, SystemPartsListAndExtractByName) {
 }
 
 TEST_F(ListTest, JsonStaysValidForHostileNameBytes) {
-    Scratch odd;
-    WriteText(odd / "QQQQQQQQ", "odd");
+    TempDir odd;
+    WriteFile(odd / "QQQQQQQQ", "odd");
     std::vector<uint8_t> image = MakeIso(odd / "odd.iso", "-iso-level 4", odd.path());
     ASSERT_GT(Patch(&image, "QQQQQQQQ",
                     std::string("a\"b\\\xff\x01\x1b"
                                 "c",
                                 8)),
               0);
-    WriteBytes(odd / "odd.iso", image);
+    WriteFile(odd / "odd.iso", image);
 
     Result r = Qorvex({"ls", odd / "odd.iso", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    WriteText(odd / "odd.json", r.out);
-    std::string parsed = ShellOutput(
+    WriteFile(odd / "odd.json", r.out);
+    std::string parsed = qorvex::test::CaptureCommand(
         "python3 -c 'import json,sys\nfor e in json.load(open(sys.argv[1])): print(ascii(e[\"name\"]), "
         "e.get(\"name_hex\"))' " +
         Quote(odd / "odd.json"));

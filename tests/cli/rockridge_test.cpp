@@ -26,28 +26,28 @@ std::string LinkTarget(const std::string &path) {
 class RockRidgeCli : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (Shell("command -v xorriso >/dev/null") != 0) GTEST_SKIP() << "xorriso is needed";
+        if (RunCommand("command -v xorriso >/dev/null") != 0) GTEST_SKIP() << "xorriso is needed";
         src = dir / "src";
-        Shell("mkdir -p " + Quote(src + "/docs/a/b/c/d/e/f/g/h/i"));
-        WriteText(src + "/run.sh", "#!/bin/sh\n");
-        WriteText(src + "/secret", "s");
-        WriteText(src + "/setuid", "u");
-        WriteText(src + "/docs/a/b/c/d/e/f/g/h/i/deep.txt", "deep");
-        WriteText(src + "/" + std::string(100, 'x') + ".txt", "long");
+        RunCommand("mkdir -p " + Quote(src + "/docs/a/b/c/d/e/f/g/h/i"));
+        WriteFile(src + "/run.sh", "#!/bin/sh\n");
+        WriteFile(src + "/secret", "s");
+        WriteFile(src + "/setuid", "u");
+        WriteFile(src + "/docs/a/b/c/d/e/f/g/h/i/deep.txt", "deep");
+        WriteFile(src + "/" + std::string(100, 'x') + ".txt", "long");
         chmod((src + "/run.sh").c_str(), 0755);
         chmod((src + "/secret").c_str(), 0600);
         chmod((src + "/setuid").c_str(), 04755);
-        Shell("cd " + Quote(src) +
-              " && ln -s run.sh inside && ln -s docs/a folder && ln -s ../docs/a/b docs/up-and-down"
-              " && ln -s /etc/passwd absolute && ln -s ../outside climbing && ln -s docs/../.. name-then-up"
-              " && ln run.sh hard && mkdir empty && chmod 0750 empty");
-        Shell("touch -h -d '2001-02-03 04:05:06 UTC' " + Quote(src + "/run.sh") + " " + Quote(src + "/empty"));
+        RunCommand("cd " + Quote(src) +
+                   " && ln -s run.sh inside && ln -s docs/a folder && ln -s ../docs/a/b docs/up-and-down"
+                   " && ln -s /etc/passwd absolute && ln -s ../outside climbing && ln -s docs/../.. name-then-up"
+                   " && ln run.sh hard && mkdir empty && chmod 0750 empty");
+        RunCommand("touch -h -d '2001-02-03 04:05:06 UTC' " + Quote(src + "/run.sh") + " " + Quote(src + "/empty"));
         image = dir / "rr.iso";
-        ASSERT_EQ(Shell("xorriso -as mkisofs -quiet -R -J --hardlinks -o " + Quote(image) + " " + Quote(src) +
-                        " >/dev/null 2>&1"),
+        ASSERT_EQ(RunCommand("xorriso -as mkisofs -quiet -R -J --hardlinks -o " + Quote(image) + " " + Quote(src) +
+                             " >/dev/null 2>&1"),
                   0);
     }
-    Scratch dir;
+    TempDir dir;
     std::string src, image;
 };
 
@@ -105,7 +105,7 @@ TEST_F(RockRidgeCli, ExtractRestoresModesTimesAndSafeLinks) {
 // A link is never written through, and an existing link at a link's name is replaced only when asked.
 TEST_F(RockRidgeCli, ExistingNamesAreRefusedOrReplacedWithoutFollowing) {
     const std::string out = dir / "planted";
-    Shell("mkdir -p " + Quote(out) + " && ln -s /nonexistent/target " + Quote(out + "/inside"));
+    RunCommand("mkdir -p " + Quote(out) + " && ln -s /nonexistent/target " + Quote(out + "/inside"));
     Result r = Qorvex({"extract", image, "-o", out, "inside"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(LinkTarget(out + "/inside"), "/nonexistent/target");
@@ -117,19 +117,19 @@ TEST_F(RockRidgeCli, ExistingNamesAreRefusedOrReplacedWithoutFollowing) {
 // A file recorded in several extents, each record carrying the POSIX name: one output file, joined.
 TEST(RockRidgeCliBuilt, FileInSeveralExtentsIsJoinedUnderItsPosixName) {
     using namespace qorvex::test;
-    Scratch dir;
+    TempDir dir;
     IsoNode split = File("SPLIT.BIN;1", Pattern(5 * 2048 + 100, 3));
     split.extent_size = 2 * 2048;
     split.system_use = susp::Join({susp::Px(0100640), susp::Nm("Split File.bin")});
     IsoOptions o;
     o.root_system_use = susp::Join({susp::Sp(), susp::Px(040755, 2)});
     const std::string image = dir / "split.iso";
-    WriteBytes(image, BuildIso({split}, o).bytes);
+    WriteFile(image, BuildIso({split}, o).bytes);
     const Result listed = Qorvex({"ls", image});
     EXPECT_EQ(listed.out, "\\Split File.bin\n\\Split File.bin\n\\Split File.bin\n");
     const Result r = Qorvex({"extract", image, "-o", dir / "out"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(ReadBytes(dir / "out/Split File.bin"), split.data);
+    EXPECT_EQ(ReadFile(dir / "out/Split File.bin"), split.data);
     EXPECT_EQ(Lstat(dir / "out/Split File.bin").st_mode, mode_t{0100640});
 }
 

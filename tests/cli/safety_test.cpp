@@ -29,9 +29,9 @@ bool IsRegularWith(const std::string &path, const std::string &text) {
 TEST(ExtractPlanted, NothingOutsideTheDestinationChanges) {
     for (const qt::PlantedCase &c : qt::PlantedCases()) {
         SCOPED_TRACE(c.name);
-        Scratch root;
+        TempDir root;
         qt::PrepareRoot(root.path());
-        WriteBytes(root / "image.iso", qt::PlantedCaseImage());
+        WriteFile(root / "image.iso", qt::PlantedCaseImage());
         c.plant(root.path());
         const qt::TreeRecord before = qt::RecordTree(root.path(), "dest");
         std::vector<std::string> args = {"extract", root / "image.iso", "-o", root / "dest"};
@@ -52,17 +52,17 @@ TEST(ExtractPlanted, NothingOutsideTheDestinationChanges) {
 }
 
 TEST(ExtractJoin, OnlyFlaggedIsoRecordsAreJoinedOtherSameNamesCollide) {
-    Scratch dir;
+    TempDir dir;
     // A file in three extents, all records but the last flagged.
     qt::IsoNode movie = qt::File("MOVIE.BIN;1", qt::Pattern(3 * 4096 + 100, 7));
     movie.extent_size = 4096;
-    WriteBytes(dir / "multi.iso", qt::BuildIso({movie, qt::File("OTHER.TXT;1", "other")}).bytes);
+    WriteFile(dir / "multi.iso", qt::BuildIso({movie, qt::File("OTHER.TXT;1", "other")}).bytes);
     // Two unrelated files given one name: not one file.
     qt::IsoImage twins = qt::BuildIso(
         {qt::File("PARTA.BIN;1", std::string(3000, 'a')), qt::File("PARTB.BIN;1", std::string(5000, 'b'))});
     std::vector<uint8_t> bytes = twins.bytes;
     ASSERT_EQ(Patch(&bytes, "PARTB.BIN;1", "PARTA.BIN;1"), 1);
-    WriteBytes(dir / "twins.iso", bytes);
+    WriteFile(dir / "twins.iso", bytes);
 
     Result same = Qorvex({"extract", dir / "twins.iso", "-o", dir / "twins"});
     EXPECT_EQ(same.status, 1);
@@ -74,15 +74,15 @@ TEST(ExtractJoin, OnlyFlaggedIsoRecordsAreJoinedOtherSameNamesCollide) {
     ASSERT_EQ(joined.status, 0) << joined.err;
     EXPECT_EQ(FilesBelow(dir / "multi"), (std::vector<std::string>{"MOVIE.BIN", "OTHER.TXT"}));
     const std::vector<uint8_t> expected = qt::Pattern(3 * 4096 + 100, 7);
-    EXPECT_TRUE(ReadBytes(dir / "multi/MOVIE.BIN") == expected);
+    EXPECT_TRUE(ReadFile(dir / "multi/MOVIE.BIN") == expected);
 }
 
 // An extraction that fails part way (the image ends inside the file's data) leaves no file looking whole.
 TEST(ExtractFailure, AFileThatFailsIsRemovedAndNamed) {
-    Scratch dir;
+    TempDir dir;
     qt::IsoImage image = qt::BuildIso({qt::File("A.TXT;1", "first"), qt::File("BIG.BIN;1", qt::Pattern(200000, 3))});
     image.bytes.resize((size_t{image.iso.at("\\BIG.BIN;1").extent} + 24) * 2048);
-    WriteBytes(dir / "cut.iso", image.bytes);
+    WriteFile(dir / "cut.iso", image.bytes);
     Result r = Qorvex({"extract", dir / "cut.iso", "-o", dir / "out"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("BIG.BIN"), std::string::npos) << r.err;
@@ -92,13 +92,13 @@ TEST(ExtractFailure, AFileThatFailsIsRemovedAndNamed) {
 // Joliet names of a deep path are cut at the record's 1023 bytes: both files below would meet at one cut name.
 TEST(ExtractNames, CutNamesAreRefusedNamingTheirFolderAndDeepFoldersAreReported) {
     if (!qt::EngineHasExtensions()) GTEST_SKIP() << "the engine does not tell cut names or skipped folders";
-    Scratch dir;
+    TempDir dir;
     std::string path = dir / "src";
     for (int i = 1; i <= 11; ++i) path += "/d" + std::to_string(i) + std::string(96, 'x');
-    ASSERT_EQ(Shell("mkdir -p " + Quote(path)), 0);
-    WriteText(path + "/first-file-with-a-long-name.txt", "one");
-    WriteText(path + "/second-file-with-a-long-name.txt", "two");
-    WriteText(dir / "src/ok.txt", "ok");
+    ASSERT_EQ(RunCommand("mkdir -p " + Quote(path)), 0);
+    WriteFile(path + "/first-file-with-a-long-name.txt", "one");
+    WriteFile(path + "/second-file-with-a-long-name.txt", "two");
+    WriteFile(dir / "src/ok.txt", "ok");
     MakeIso(dir / "cut.iso", "-J -joliet-long -udf -D", dir / "src");
 
     for (const char *fs : {"joliet", "udf"}) {
@@ -115,9 +115,9 @@ TEST(ExtractNames, CutNamesAreRefusedNamingTheirFolderAndDeepFoldersAreReported)
     // 260 folders deep: what lies below 256 is not listed, and the host says so.
     std::string deep = dir / "deep";
     for (int i = 0; i < 260; ++i) deep += "/d";
-    ASSERT_EQ(Shell("mkdir -p " + Quote(deep)), 0);
-    WriteText(deep + "/bottom.txt", "bottom");
-    WriteText(dir / "deep/top.txt", "top");
+    ASSERT_EQ(RunCommand("mkdir -p " + Quote(deep)), 0);
+    WriteFile(deep + "/bottom.txt", "bottom");
+    WriteFile(dir / "deep/top.txt", "top");
     MakeIso(dir / "deep.iso", "-J -D", dir / "deep");
     for (const char *command : {"extract", "ls"}) {
         SCOPED_TRACE(command);
@@ -131,19 +131,19 @@ TEST(ExtractNames, CutNamesAreRefusedNamingTheirFolderAndDeepFoldersAreReported)
 }
 
 TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonEscapesThem) {
-    Scratch dir;
+    TempDir dir;
     qt::IsoOptions o;
     o.joliet = true;
     qt::IsoNode c1 = qt::File("C1.TXT;1", "c1");
     c1.joliet = u"a\u009B2Jb";  // CSI as a character
     qt::IsoNode esc = qt::File("ESC.TXT;1", "esc");
     esc.joliet = u"c\u001B[2Jd\u007F";
-    WriteBytes(dir / "names.iso", qt::BuildIso({c1, esc}, o).bytes);
+    WriteFile(dir / "names.iso", qt::BuildIso({c1, esc}, o).bytes);
     // A raw 0x9B byte (CSI to an 8-bit terminal) in an ISO 9660 name.
     qt::IsoImage raw = qt::BuildIso({qt::File("RAWQ.TXT;1", "raw")});
     std::vector<uint8_t> bytes = raw.bytes;
     ASSERT_EQ(Patch(&bytes, "RAWQ", std::string("RA\x9BQ")), 1);
-    WriteBytes(dir / "raw.iso", bytes);
+    WriteFile(dir / "raw.iso", bytes);
 
     for (const char *image : {"names.iso", "raw.iso"}) {
         for (const char *form : {"", "--long"}) {
@@ -166,15 +166,15 @@ TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonEscapesThem) {
 // The host gathers the engine's 2 KiB blocks: a 4 MiB file takes a handful of writes, a small file one.
 TEST(ExtractWrites, FewLargeWrites) {
     if (!qorvex::test::HaveProgram("strace")) GTEST_SKIP() << "strace missing";
-    Scratch dir;
+    TempDir dir;
     std::vector<qt::IsoNode> files = {qt::File("BIG.BIN;1", qt::Pattern(4 << 20, 5))};
     for (int i = 0; i < 20; ++i) files.push_back(qt::File("S" + std::to_string(i) + ".TXT;1", "small"));
-    WriteBytes(dir / "w.iso", qt::BuildIso(files).bytes);
+    WriteFile(dir / "w.iso", qt::BuildIso(files).bytes);
     const std::string log = dir / "writes";
     // The leak checker of a sanitizer build cannot run under ptrace; the write count does not need it.
     ASSERT_EQ(
-        Shell("ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -e trace=write -o " + Quote(log) + " " +
-              Quote(std::getenv("QORVEX_CLI")) + " extract " + Quote(dir / "w.iso") + " -o " + Quote(dir / "out")),
+        RunCommand("ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -e trace=write -o " + Quote(log) + " " +
+                   Quote(std::getenv("QORVEX_CLI")) + " extract " + Quote(dir / "w.iso") + " -o " + Quote(dir / "out")),
         0);
     // Writes into the extracted files only (strace -y names each descriptor's file): what goes to the terminal or
     // a sanitizer's own pipes is not counted.
@@ -184,7 +184,7 @@ TEST(ExtractWrites, FewLargeWrites) {
     for (std::string line; std::getline(lines, line);) writes += line.find(into) != std::string::npos;
     EXPECT_GE(writes, 4 + 20) << "every file is written: " << ReadText(log).substr(0, 2000);
     EXPECT_LE(writes, 4 + 20 + 2) << ReadText(log).substr(0, 2000);
-    EXPECT_TRUE(ReadBytes(dir / "out/BIG.BIN") == qt::Pattern(4 << 20, 5));
+    EXPECT_TRUE(ReadFile(dir / "out/BIG.BIN") == qt::Pattern(4 << 20, 5));
 }
 
 }  // namespace

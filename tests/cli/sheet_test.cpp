@@ -16,8 +16,8 @@ using qorvex::test::MakeTrack;
 class SheetCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Shell("mkdir -p " + Quote(dir / "src") + " " + Quote(dir / "disc"));
-        WriteText(dir / "src/hello.txt", "hello from the data track\n");
+        RunCommand("mkdir -p " + Quote(dir / "src") + " " + Quote(dir / "disc"));
+        WriteFile(dir / "src/hello.txt", "hello from the data track\n");
         // The data track starts at sector 450 (300 audio, 150 pregap): its volume is mastered for that address.
         iso = MakeIso(dir / "data.iso", "-V CUEDISC -C 0,450", dir / "src");
         audio = AudioPattern(300, 9);
@@ -27,7 +27,7 @@ protected:
             {MakeTrack(0, audio), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 150), MakeTrack(0, audio, 75)},
             CueForm::kSplitHead, "TITLE \"Mixed\"\n");
     }
-    Scratch dir;
+    TempDir dir;
     std::vector<uint8_t> iso, audio;
     std::string cue;
 };
@@ -56,11 +56,11 @@ TEST_F(SheetCliTest, TracksShowsSessionsIndexesAndFiles) {
 
 TEST_F(SheetCliTest, ExtractsTracksAndTheDataTracksFiles) {
     ASSERT_EQ(Qorvex({"extract-track", cue, "3", "-o", dir / "three.wav", "--wav"}).status, 0);
-    const std::vector<uint8_t> wav = ReadBytes(dir / "three.wav");
+    const std::vector<uint8_t> wav = ReadFile(dir / "three.wav");
     ASSERT_EQ(wav.size(), 44 + audio.size());
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));
     ASSERT_EQ(Qorvex({"extract-track", cue, "2", "-o", dir / "two.iso"}).status, 0);
-    EXPECT_TRUE(ReadBytes(dir / "two.iso") == iso);
+    EXPECT_TRUE(ReadFile(dir / "two.iso") == iso);
 
     // ls and extract choose the data track unless told otherwise.
     Result ls = Qorvex({"ls", cue});

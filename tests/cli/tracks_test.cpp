@@ -5,16 +5,24 @@
 #include <sstream>
 
 #include "support/harness/cli_harness.h"
+#include "support/raw_sectors.h"
 
 namespace cli_test {
 namespace {
 
+// MODE1/2352 sectors around 2048-byte user sectors, optionally with the 150-sector pregap in front.
+std::vector<uint8_t> WrapMode1(const std::vector<uint8_t> &user, bool pregap) {
+    qorvex::test::RawOptions raw;
+    raw.pregap = pregap;
+    return qorvex::test::WrapSectors(user, 3, raw);
+}
+
 class TracksTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Shell("mkdir -p " + Quote(dir / "src/DOCS"));
-        WriteText(dir / "src/DOCS/readme.txt", std::string(5000, 'r'));
-        WriteText(dir / "src/one.txt", "one\n");
+        RunCommand("mkdir -p " + Quote(dir / "src/DOCS"));
+        WriteFile(dir / "src/DOCS/readme.txt", std::string(5000, 'r'));
+        WriteFile(dir / "src/one.txt", "one\n");
         iso = MakeIso(dir / "plain.iso", "-V TRACKS", dir / "src");
         ASSERT_EQ(iso.size() % 2048, 0u);
         sectors = static_cast<int>(iso.size() / 2048);
@@ -30,7 +38,7 @@ protected:
         size_t eol = out.find('\n');
         return eol == std::string::npos ? "" : out.substr(eol + 1);
     }
-    Scratch dir;
+    TempDir dir;
     std::vector<uint8_t> iso;
     int sectors = 0;
 };
@@ -46,7 +54,7 @@ TEST_F(TracksTest, ListsPlainAndRawImagesWithTheirPositions) {
     EXPECT_EQ(start, "00:00:00");
     EXPECT_EQ(length, Msf(sectors));
 
-    WriteBytes(dir / "pregap.bin", WrapMode1(iso, true));
+    WriteFile(dir / "pregap.bin", WrapMode1(iso, true));
     Result raw = Qorvex({"tracks", dir / "pregap.bin"});
     ASSERT_EQ(raw.status, 0) << raw.err;
     std::istringstream raw_line(TrackLine(raw.out));
@@ -58,25 +66,25 @@ TEST_F(TracksTest, ListsPlainAndRawImagesWithTheirPositions) {
 }
 
 TEST_F(TracksTest, ExtractsUserDataRawPregapAndWav) {
-    WriteBytes(dir / "pregap.bin", WrapMode1(iso, true));
+    WriteFile(dir / "pregap.bin", WrapMode1(iso, true));
     const std::string image = dir / "pregap.bin";
 
     Result user = Qorvex({"--check-edc", "extract-track", image, "1", "-o", dir / "user.iso"});
     ASSERT_EQ(user.status, 0) << user.err;
-    EXPECT_TRUE(ReadBytes(dir / "user.iso") == iso);
+    EXPECT_TRUE(ReadFile(dir / "user.iso") == iso);
     EXPECT_TRUE(user.err.empty()) << "progress must stay off when stderr is not a terminal: " << user.err;
 
     ASSERT_EQ(Qorvex({"extract-track", image, "1", "-o", dir / "raw.bin", "--raw"}).status, 0);
-    std::vector<uint8_t> wrapped = ReadBytes(image);
-    std::vector<uint8_t> raw = ReadBytes(dir / "raw.bin");
+    std::vector<uint8_t> wrapped = ReadFile(image);
+    std::vector<uint8_t> raw = ReadFile(dir / "raw.bin");
     ASSERT_EQ(raw.size(), static_cast<size_t>(sectors) * 2352);
     EXPECT_TRUE(std::equal(raw.begin(), raw.end(), wrapped.begin() + 150 * 2352));
 
     ASSERT_EQ(Qorvex({"extract-track", image, "1", "-o", dir / "all.bin", "--pregap"}).status, 0);
-    EXPECT_TRUE(ReadBytes(dir / "all.bin") == wrapped);
+    EXPECT_TRUE(ReadFile(dir / "all.bin") == wrapped);
 
     ASSERT_EQ(Qorvex({"extract-track", image, "1", "-o", dir / "track.wav", "--wav"}).status, 0);
-    std::vector<uint8_t> wav = ReadBytes(dir / "track.wav");
+    std::vector<uint8_t> wav = ReadFile(dir / "track.wav");
     ASSERT_EQ(wav.size(), raw.size() + 44);
     EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
     uint32_t riff = 0, data = 0;
@@ -95,7 +103,7 @@ TEST_F(TracksTest, ExtractsUserDataRawPregapAndWav) {
 TEST_F(TracksTest, EdcMismatchAndBadTrackNumbersFailWithAMessage) {
     std::vector<uint8_t> raw = WrapMode1(iso, false);
     raw[static_cast<size_t>(sectors - 1) * 2352 + 2064] ^= 0x01;  // the EDC of the last sector
-    WriteBytes(dir / "bad-edc.bin", raw);
+    WriteFile(dir / "bad-edc.bin", raw);
 
     Result unchecked = Qorvex({"extract-track", dir / "bad-edc.bin", "1", "-o", dir / "a.iso"});
     EXPECT_EQ(unchecked.status, 0) << unchecked.err;
@@ -105,7 +113,7 @@ TEST_F(TracksTest, EdcMismatchAndBadTrackNumbersFailWithAMessage) {
     EXPECT_NE(checked.err.find("EDC"), std::string::npos) << checked.err;
     EXPECT_FALSE(Exists(dir / "b.iso")) << "a file cut short by the failure is not left looking whole";
     // A file that was there before the failure is the user's: left as the engine left it.
-    WriteText(dir / "c.iso", "before");
+    WriteFile(dir / "c.iso", "before");
     EXPECT_EQ(Qorvex({"--check-edc", "extract-track", dir / "bad-edc.bin", "1", "-o", dir / "c.iso"}).status, 1);
     EXPECT_TRUE(Exists(dir / "c.iso"));
 

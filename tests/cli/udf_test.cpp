@@ -11,12 +11,12 @@ namespace cli_test {
 namespace {
 
 TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
-    Scratch dir;
+    TempDir dir;
     const std::string src = dir / "src";
-    Shell("mkdir -p " + Quote(src + "/Docs/Sub"));
-    WriteText(src + "/Docs/Sub/empty", "");
-    WriteText(src + "/Docs/long name with spaces.txt", std::string(4097, 'q'));
-    WriteText(src + "/top.bin", std::string(2048, 't'));
+    RunCommand("mkdir -p " + Quote(src + "/Docs/Sub"));
+    WriteFile(src + "/Docs/Sub/empty", "");
+    WriteFile(src + "/Docs/long name with spaces.txt", std::string(4097, 'q'));
+    WriteFile(src + "/top.bin", std::string(2048, 't'));
     MakeIso(dir / "bridge.iso", "-udf -input-charset utf-8", src);
 
     Result info = Qorvex({"info", dir / "bridge.iso"});
@@ -24,22 +24,22 @@ TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
 
     Result r = Qorvex({"extract", dir / "bridge.iso", "--fs", "udf", "-o", dir / "out"});
     ASSERT_EQ(r.status, 0) << r.err;
-    ASSERT_EQ(Shell("7z x -y -o" + Quote(dir / "seven") + " " + Quote(dir / "bridge.iso") + " >/dev/null"), 0);
+    ASSERT_EQ(RunCommand("7z x -y -o" + Quote(dir / "seven") + " " + Quote(dir / "bridge.iso") + " >/dev/null"), 0);
     std::vector<std::string> files = FilesBelow(dir / "out");
     EXPECT_EQ(files, FilesBelow(dir / "seven"));
     EXPECT_EQ(files, FilesBelow(src));
-    for (const auto &f : files) EXPECT_TRUE(ReadBytes(dir / "out/" + f) == ReadBytes(src + "/" + f)) << f;
+    for (const auto &f : files) EXPECT_TRUE(ReadFile(dir / "out/" + f) == ReadFile(src + "/" + f)) << f;
 }
 
 TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
-    Scratch dir;
+    TempDir dir;
     qorvex::test::UdfOptions options;
     std::string data;
     for (int i = 0; i < 3 * 2048 + 100; ++i) data += static_cast<char>('a' + i % 23);
     qorvex::test::UdfNode split = qorvex::test::UdfFileNode("SPLIT.BIN", data);
     split.extents = 3;
     options.root.children = {split, qorvex::test::UdfDirNode("D", {qorvex::test::UdfFileNode("E.TXT", "e")})};
-    WriteBytes(dir / "u.img", BuildUdf(options).bytes);
+    WriteFile(dir / "u.img", BuildUdf(options).bytes);
 
     Result list = Qorvex({"ls", dir / "u.img", "--long"});
     ASSERT_EQ(list.status, 0) << list.err;

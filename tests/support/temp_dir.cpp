@@ -63,6 +63,11 @@ std::vector<uint8_t> ReadFile(const std::string &path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string ReadText(const std::string &path) {
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 int RunCommand(const std::string &command) {
     const int status = std::system(command.c_str());
     if (status == -1 || !WIFEXITED(status)) return -1;

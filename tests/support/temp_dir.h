@@ -27,6 +27,7 @@ void WriteFile(const std::string &path, const std::vector<uint8_t> &bytes);
 void WriteFile(const std::string &path, const std::string &text);
 // Whole contents of a file; empty when it cannot be read.
 std::vector<uint8_t> ReadFile(const std::string &path);
+std::string ReadText(const std::string &path);
 // Removes a file or folder tree; missing paths are fine.
 void RemoveTree(const std::string &path);
 // Runs a shell command; returns its exit status (-1 when it could not run).

@@ -21,19 +21,6 @@ namespace cli_test {
 
 namespace fs = std::filesystem;
 
-Scratch::Scratch() {
-    std::string base = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-    std::string pattern = base + "/qorvex-cli-XXXXXX";
-    char *made = mkdtemp(pattern.data());
-    if (!made) std::abort();
-    path_ = made;
-}
-
-Scratch::~Scratch() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);  // does not follow symbolic links
-}
-
 namespace {
 
 // QORVEX_CLI, else the qorvex program beside this test program (both land in the build's bin folder).
@@ -54,7 +41,7 @@ Result Qorvex(const std::vector<std::string> &args) {
         ADD_FAILURE() << "the qorvex program was not found (QORVEX_CLI)";
         return r;
     }
-    Scratch io;
+    TempDir io;
     std::string out = io / "out", err = io / "err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -80,48 +67,6 @@ Result Qorvex(const std::vector<std::string> &args) {
     return r;
 }
 
-int Shell(const std::string &command) {
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string ShellOutput(const std::string &command) {
-    std::string text;
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    pclose(pipe);
-    return text;
-}
-
-std::string Quote(const std::string &text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string ReadText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<uint8_t> ReadBytes(const std::string &path) {
-    std::string text = ReadText(path);
-    return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-void WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-void WriteText(const std::string &path, const std::string &text) {
-    WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
 bool Exists(const std::string &path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
@@ -129,8 +74,8 @@ bool Exists(const std::string &path) {
 
 std::vector<uint8_t> MakeIso(const std::string &image, const std::string &options, const std::string &source) {
     std::string command = "genisoimage -quiet " + options + " -o " + Quote(image) + " " + Quote(source) + " 2>&1";
-    std::string output = ShellOutput(command);
-    std::vector<uint8_t> bytes = ReadBytes(image);
+    std::string output = qorvex::test::CaptureCommand(command);
+    std::vector<uint8_t> bytes = ReadFile(image);
     EXPECT_FALSE(bytes.empty()) << command << "\n" << output;
     return bytes;
 }
@@ -144,44 +89,6 @@ int Patch(std::vector<uint8_t> *bytes, const std::string &from, const std::strin
         ++count;
     }
     return count;
-}
-
-namespace {
-
-uint32_t Edc(const uint8_t *data, size_t n) {
-    uint32_t edc = 0;
-    for (size_t i = 0; i < n; ++i) {
-        edc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) edc = (edc >> 1) ^ ((edc & 1) ? 0xD8018001u : 0);
-    }
-    return edc;
-}
-
-uint8_t Bcd(int value) {
-    return static_cast<uint8_t>((value / 10) << 4 | (value % 10));
-}
-
-}  // namespace
-
-std::vector<uint8_t> WrapMode1(const std::vector<uint8_t> &user, bool pregap) {
-    const int first = pregap ? -150 : 0;
-    const int count = static_cast<int>(user.size() / 2048);
-    std::vector<uint8_t> out;
-    out.reserve(static_cast<size_t>(count - first) * 2352);
-    for (int lba = first; lba < count; ++lba) {
-        uint8_t s[2352] = {};
-        std::fill(s + 1, s + 11, 0xFF);
-        int address = lba + 150;
-        s[12] = Bcd(address / 4500);
-        s[13] = Bcd(address / 75 % 60);
-        s[14] = Bcd(address % 75);
-        s[15] = 1;
-        if (lba >= 0) std::copy_n(user.begin() + static_cast<std::ptrdiff_t>(lba) * 2048, 2048, s + 16);
-        uint32_t edc = Edc(s, 2064);
-        for (int i = 0; i < 4; ++i) s[2064 + i] = static_cast<uint8_t>(edc >> (8 * i));
-        out.insert(out.end(), s, s + 2352);
-    }
-    return out;
 }
 
 std::vector<std::string> FilesBelow(const std::string &folder) {

@@ -5,21 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "support/peers.h"
+#include "support/temp_dir.h"
+
 namespace cli_test {
 
-// A fresh folder, removed with everything in it.
-class Scratch {
-public:
-    Scratch();
-    ~Scratch();
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using qorvex::test::Quote;
+using qorvex::test::ReadFile;
+using qorvex::test::ReadText;
+using qorvex::test::RunCommand;
+using qorvex::test::TempDir;
+using qorvex::test::WriteFile;
 
 struct Result {
     int status = -1;  // exit status; -1 when the program did not exit normally (a crash)
@@ -29,15 +25,6 @@ struct Result {
 
 // Runs the program named by QORVEX_CLI with these arguments (no shell), stdin from /dev/null.
 Result Qorvex(const std::vector<std::string> &args);
-// Runs a shell command; returns its exit status.
-int Shell(const std::string &command);
-std::string ShellOutput(const std::string &command);
-std::string Quote(const std::string &text);
-
-std::string ReadText(const std::string &path);
-std::vector<uint8_t> ReadBytes(const std::string &path);
-void WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes);
-void WriteText(const std::string &path, const std::string &text);
 bool Exists(const std::string &path);  // without following a final symbolic link
 
 // Runs genisoimage quietly with the given options on a source folder; fails the test when it fails.
@@ -45,10 +32,6 @@ std::vector<uint8_t> MakeIso(const std::string &scratch_image, const std::string
 
 // Replaces every occurrence of `from` by `to` (same length); returns the number of replacements.
 int Patch(std::vector<uint8_t> *bytes, const std::string &from, const std::string &to);
-
-// MODE1/2352 sectors (sync, BCD address, mode byte, EDC) around 2048-byte user sectors, optionally with the
-// 150-sector pregap in front.
-std::vector<uint8_t> WrapMode1(const std::vector<uint8_t> &user, bool pregap);
 
 // Regular files below a folder (relative paths, "/" separated), sorted.
 std::vector<std::string> FilesBelow(const std::string &folder);
