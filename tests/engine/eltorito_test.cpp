@@ -4,16 +4,13 @@
 
 #include "eltorito/boot_structures.h"
 #include "qorvex_ext.h"
+#include "support/bytes.h"
 #include "support/eltorito_builder.h"
 #include "support/harness/api_helpers.h"
 #include "support/temp_dir.h"
 
 namespace qorvex::test {
 namespace {
-
-void Put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 TEST(ElToritoSizes, MasterBootRecordEndsAtItsLastPartition) {
     struct Partition {
@@ -37,8 +34,8 @@ TEST(ElToritoSizes, MasterBootRecordEndsAtItsLastPartition) {
         std::vector<uint8_t> sector(512, 0);
         for (size_t i = 0; i < c.table.size(); ++i) {
             sector[446 + 16 * i + 4] = c.table[i].type;
-            Put32(sector, 446 + 16 * i + 8, c.table[i].first);
-            Put32(sector, 446 + 16 * i + 12, c.table[i].count);
+            Put32Le(sector.data() + 446 + 16 * i + 8, c.table[i].first);
+            Put32Le(sector.data() + 446 + 16 * i + 12, c.table[i].count);
         }
         if (c.signature) sector[510] = 0x55, sector[511] = 0xAA;
         EXPECT_EQ(eltorito::MbrEnd(ByteView(sector.data(), sector.size())), c.end) << c.name;
@@ -69,7 +66,7 @@ TEST(ElToritoSizes, FatSizeComesFromTheParameterBlock) {
         sector[11] = uint8_t(c.bytes_per_sector), sector[12] = uint8_t(c.bytes_per_sector >> 8);
         sector[13] = c.per_cluster, sector[14] = 1, sector[16] = 2;
         sector[19] = uint8_t(c.total16), sector[20] = uint8_t(c.total16 >> 8);
-        Put32(sector, 32, c.total32);
+        Put32Le(sector.data() + 32, c.total32);
         sector[510] = 0x55, sector[511] = 0xAA;
         EXPECT_EQ(eltorito::FatSize(ByteView(sector.data(), sector.size())), c.size) << c.name;
     }

@@ -80,38 +80,45 @@ TEST_F(ImageTest, DetectsEveryProbedFormatWithAndWithoutPregapAndReadsTheSameFil
     }
 }
 
-TEST_F(ImageTest, DetectionNeedsTwentyOneSectorsAndAcceptsUdfRecognition) {
-    IsoImage image = VolumeOf(21);
-    const std::string path = dir_ / "min.iso";
-    WriteFile(path, image.bytes);
-    EXPECT_EQ(DetectFormat(path, 0, 0), 9);
-    image.bytes.resize(21 * 2048 - 1);
-    WriteFile(path, image.bytes);
-    EXPECT_EQ(DetectFormat(path, 0, 0), kFormatUnknown);
-
-    image = VolumeOf(40);
-    std::memcpy(&image.bytes[16 * 2048 + 1], "BEA01", 5);
-    WriteFile(path, image.bytes);
-    EXPECT_EQ(DetectFormat(path, 0, 0), 9);
-    // Recognised, but neither ISO 9660 nor UDF is found there.
-    Opened h(path);
-    EXPECT_FALSE(h);
-    EXPECT_EQ(h.error(), ENGINE_UNKNOWN_FORMAT);
-}
-
-TEST_F(ImageTest, RawClassOfMode2Samples) {
-    const IsoImage image = VolumeOf(40);
-    const std::string path = dir_ / "raw.bin";
-    // Form 1 and Form 2 subheaders decide 6 and 7; a mode byte with both bits set and the signature behind a
-    // subheader is still Mode 2.
-    for (int32_t format : {6, 7}) {
-        WriteFile(path, WrapSectors(image.bytes, format));
-        EXPECT_EQ(DetectFormat(path, 0, 0), format);
+// The edges of detection: the probe wants 21 whole sectors, takes the UDF recognition sequence for a volume,
+// tells Mode 2 forms apart by their subheaders, and refuses files that are not whole sectors.
+TEST_F(ImageTest, DetectionEdges) {
+    IsoImage bea = VolumeOf(40);
+    std::memcpy(&bea.bytes[16 * 2048 + 1], "BEA01", 5);
+    std::vector<uint8_t> short_by_one = VolumeOf(21).bytes;
+    short_by_one.pop_back();
+    std::vector<uint8_t> both_bits = WrapSectors(VolumeOf(40).bytes, 6);
+    both_bits[16 * 2352 + 15] = 3;  // a mode byte with both bits set, the signature behind a subheader
+    RawOptions longer, shorter;
+    longer.tail_adjust = 100;
+    shorter.tail_adjust = -100;
+    const struct {
+        const char *name;
+        std::vector<uint8_t> bytes;
+        int32_t format;
+        bool opens;
+    } cases[] = {
+        {"21 sectors", VolumeOf(21).bytes, kFormatMode1_2048, true},
+        {"one byte short of 21 sectors", short_by_one, kFormatUnknown, false},
+        // Recognised, but neither ISO 9660 nor UDF is found there.
+        {"BEA01 without a volume", bea.bytes, kFormatMode1_2048, false},
+        {"Form 1 subheaders", WrapSectors(VolumeOf(40).bytes, 6), kFormatMode2Form1_2352, true},
+        {"Form 2 subheaders", WrapSectors(VolumeOf(40).bytes, 7), kFormatMode2Form2_2352, true},
+        {"mode byte 3", both_bits, kFormatMode2Form1_2352, true},
+        // Recognised by the probe, refused by the open.
+        {"100 bytes over whole sectors", WrapSectors(VolumeOf(100).bytes, 3, longer), kFormatMode1_2352, false},
+        {"100 bytes short of whole sectors", WrapSectors(VolumeOf(100).bytes, 3, shorter), kFormatMode1_2352, false},
+    };
+    const std::string path = dir_ / "edge.img";
+    for (const auto &c : cases) {
+        WriteFile(path, c.bytes);
+        EXPECT_EQ(DetectFormat(path, 0, 0), c.format) << c.name;
+        Opened h(path);
+        EXPECT_EQ(bool(h), c.opens) << c.name;
+        if (!c.opens) {
+            EXPECT_EQ(h.error(), ENGINE_UNKNOWN_FORMAT) << c.name;
+        }
     }
-    std::vector<uint8_t> raw = WrapSectors(image.bytes, 6);
-    raw[16 * 2352 + 15] = 3;
-    WriteFile(path, raw);
-    EXPECT_EQ(DetectFormat(path, 0, 0), 6);
 }
 
 TEST_F(ImageTest, TrackTableOfPlainAndPregapImages) {
@@ -144,19 +151,6 @@ TEST_F(ImageTest, TrackTableOfPlainAndPregapImages) {
         QorvexGetImageInformation(h.get(), 0, 0, label, &sectors, &bytes_held);
         EXPECT_EQ(sectors, 1000);
         EXPECT_EQ(bytes_held, 2048000);
-    }
-}
-
-TEST_F(ImageTest, FilesThatAreNotWholeSectorsAreRefused) {
-    const IsoImage image = VolumeOf(100);
-    for (int64_t adjust : {100, -100}) {
-        RawOptions raw;
-        raw.tail_adjust = adjust;
-        const std::string path = dir_ / "odd.bin";
-        WriteFile(path, WrapSectors(image.bytes, 3, raw));
-        Opened h(path);
-        EXPECT_FALSE(h);
-        EXPECT_EQ(h.error(), ENGINE_UNKNOWN_FORMAT) << adjust;
     }
 }
 
