@@ -107,7 +107,6 @@ protected:
 };
 
 TEST_F(BootDamage, EachDamageLosesOnlyWhatItReaches) {
-    auto put16 = [](uint8_t *p, uint16_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); };
     auto image_at = [&](size_t slot) {
         const uint8_t *p = Slot(slot) + 8;
         return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
@@ -120,9 +119,9 @@ TEST_F(BootDamage, EachDamageLosesOnlyWhatItReaches) {
         {"catalogue at the largest sector", [&] { Put32Le(SectorAt(image, 17) + 71, 0xFFFFFFFF); },
          [&] { return FirstParts(1); }},
         {"not El Torito's system identifier", [&] { SectorAt(image, 17)[7] = 'X'; }, [&] { return other; }},
-        {"final header claims 65535 entries", [&] { put16(Slot(4) + 2, 0xFFFF); }, [&] { return intact; }},
+        {"final header claims 65535 entries", [&] { Put16Le(Slot(4) + 2, 0xFFFF); }, [&] { return intact; }},
         {"first header claims 65535 entries: the next header still ends its section",
-         [&] { put16(Slot(2) + 2, 0xFFFF); }, [&] { return intact; }},
+         [&] { Put16Le(Slot(2) + 2, 0xFFFF); }, [&] { return intact; }},
         {"no final header: headers over more sectors than a catalogue may take",
          [&] {
              for (size_t i = 2; i < 64 * 20; ++i) {

@@ -19,14 +19,6 @@ namespace {
 
 using namespace qorvex::test;
 
-void Put16(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 UdfOptions Tree(UdfMapping mapping) {
     UdfOptions o;
     o.mapping = mapping;
@@ -78,21 +70,21 @@ TEST(Udf2xHostile, EndsWithAClearResult) {
          [](UdfImage &image) {
              // The root is virtual block 2 (after the file set and its terminator).
              uint8_t *vat = image.At(image.layout.vat_icb);
-             Put32(vat + 216 + 152 + 4 * 2, 0x7FFFFFF0);
+             Put32Le(vat + 216 + 152 + 4 * 2, 0x7FFFFFF0);
              RecomputeCrc(vat);
          },
          none},
         {"VAT with a header longer than its data", UdfMapping::Virtual,
          [](UdfImage &image) {
              uint8_t *vat = image.At(image.layout.vat_icb);
-             Put16(vat + 216, 0xFFFF);
+             Put16Le(vat + 216, 0xFFFF);
              RecomputeCrc(vat);
          },
          none},
         {"VAT entry with an information length of 4 GiB", UdfMapping::Virtual,
          [](UdfImage &image) {
              uint8_t *vat = image.At(image.layout.vat_icb);
-             Put32(vat + 60, 1);
+             Put32Le(vat + 60, 1);
              RecomputeCrc(vat);
          },
          none},
@@ -127,10 +119,10 @@ TEST(Udf2xHostile, EndsWithAClearResult) {
              std::memcpy(ads, fe + 216, 8);
              std::memset(fe + 216, 0, 16);
              std::memcpy(fe + 216, ads, 8);
-             Put16(fe + 216 + 8, 1);
-             Put16(fe + 34, 1);
-             Put32(fe + 212, 16);
-             Put16(fe + 10, 216 + 16 - 16);
+             Put16Le(fe + 216 + 8, 1);
+             Put16Le(fe + 34, 1);
+             Put32Le(fe + 212, 16);
+             Put16Le(fe + 10, 216 + 16 - 16);
              RecomputeCrc(fe);
          },
          "open 0" + files + " | METADATA MIRROR | METADATA BITMAP"},
@@ -138,10 +130,10 @@ TEST(Udf2xHostile, EndsWithAClearResult) {
          [](UdfImage &image) {
              for (uint32_t at : {image.layout.metadata_file, image.layout.metadata_mirror}) {
                  uint8_t *fe = image.At(at);
-                 Put16(fe + 34, 1);
-                 Put32(fe + 212, 16);
-                 Put16(fe + 216 + 8, 1);
-                 Put16(fe + 10, 216 + 16 - 16);
+                 Put16Le(fe + 34, 1);
+                 Put32Le(fe + 212, 16);
+                 Put16Le(fe + 216 + 8, 1);
+                 Put16Le(fe + 10, 216 + 16 - 16);
                  RecomputeCrc(fe);
              }
          },
@@ -149,7 +141,7 @@ TEST(Udf2xHostile, EndsWithAClearResult) {
         {"extended file entry with a huge extended-attribute length", UdfMapping::Physical,
          [](UdfImage &image) {
              uint8_t *fe = image.At(image.layout.files.at("\\A.TXT").fe_sector);
-             Put32(fe + 208, 0xFFFFFFF0);
+             Put32Le(fe + 208, 0xFFFFFFF0);
              RecomputeCrc(fe);
          },
          "open 0 | \\DOCS\\B.TXT 0"},
@@ -159,7 +151,7 @@ TEST(Udf2xHostile, EndsWithAClearResult) {
              const uint32_t fe = image.layout.files.at("\\DOCS\\").fe_sector;
              const uint32_t block = fe - image.layout.metadata_extents[0][0];
              for (uint32_t at : {fe, image.layout.mirror_data + block}) {
-                 Put32(image.At(at) + 208, 0xFFFFFFF0);
+                 Put32Le(image.At(at) + 208, 0xFFFFFFF0);
                  RecomputeCrc(image.At(at));
              }
          },
@@ -168,14 +160,14 @@ TEST(Udf2xHostile, EndsWithAClearResult) {
          [](UdfImage &image) {
              const uint32_t fe = image.layout.files.at("\\A.TXT").fe_sector;
              const uint32_t p = image.layout.partition_start;
-             Put16(image.At(fe) + 20, 4096);
+             Put16Le(image.At(fe) + 20, 4096);
              RecomputeCrc(image.At(fe));
              // The block after the entry (its data) becomes an indirect entry back to itself.
              uint8_t *ie = image.At(fe + 1);
              std::memset(ie, 0, 2048);
-             Put16(ie + 20, 4096);
-             Put32(ie + 36, 2048);
-             Put32(ie + 40, fe + 1 - p);
+             Put16Le(ie + 20, 4096);
+             Put32Le(ie + 36, 2048);
+             Put32Le(ie + 40, fe + 1 - p);
              FinishTag(ie, 259, fe + 1 - p, 52);
          },
          "open 0 | \\A.TXT 0 | \\DOCS\\B.TXT 0"},

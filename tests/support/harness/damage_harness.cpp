@@ -223,10 +223,6 @@ uint8_t *SectorAt(std::vector<uint8_t> &image, int64_t sector) {
     return image.data() + sector * 2048;
 }
 
-void Put32Le(uint8_t *p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 void Put32Both(uint8_t *p, uint32_t v) {
     Put32Le(p, v);
     for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<uint8_t>(v >> (24 - 8 * i));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qorvex.h"
+#include "support/bytes.h"
 
 namespace damaged {
 
@@ -69,7 +70,8 @@ void MakeSourceTree(const std::string &dir);
 
 // Sector helpers over an image of 2048-byte sectors.
 uint8_t *SectorAt(std::vector<uint8_t> &image, int64_t sector);
-void Put32Le(uint8_t *p, uint32_t v);
+using qorvex::test::Put16Le;
+using qorvex::test::Put32Le;
 void Put32Both(uint8_t *p, uint32_t v);
 // Byte offset of the directory record named `name` (ISO 9660 identifier, e.g. "D" or "A.BIN;1") in the
 // directory at `sector`, or -1.
