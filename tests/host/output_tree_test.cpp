@@ -19,15 +19,10 @@ using host::OutputFile;
 using host::OutputProblem;
 using host::OutputTree;
 using host::Refusal;
-using qorvex::test::ReadFile;
+using qorvex::test::ReadText;
 using qorvex::test::RecordTree;
 using qorvex::test::TempDir;
 using qorvex::test::TreeDifference;
-
-std::string Text(const std::string &path) {
-    const auto bytes = ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 TEST(TargetComponents, ImagePathsBecomeNamesThatStayInside) {
     struct Case {
@@ -134,10 +129,10 @@ TEST(OutputTree, PlantedDestinationsNeverLeadOutside) {
             ASSERT_EQ(lstat((root / ("dest/" + joined)).c_str(), &st), 0);
             EXPECT_TRUE(S_ISREG(st.st_mode));
             EXPECT_EQ(st.st_nlink, 1u);
-            EXPECT_EQ(Text(root / ("dest/" + joined)), "new");
+            EXPECT_EQ(ReadText(root / ("dest/" + joined)), "new");
         }
         EXPECT_EQ(TreeDifference(before, RecordTree(root.path(), "dest")), "");
-        EXPECT_EQ(Text(root / "outside/victim.txt"), "keep me");
+        EXPECT_EQ(ReadText(root / "outside/victim.txt"), "keep me");
     }
 }
 
@@ -194,7 +189,7 @@ TEST(OutputFile, GathersSmallBlocksIntoLargeWritesAndSetsTheDate) {
         }
         ASSERT_TRUE(file.Finish(946684798, &problem)) << problem.Describe();
         EXPECT_LE(file.WriteCalls(), c.most_writes);
-        EXPECT_TRUE(Text(root / c.name) == expected);
+        EXPECT_TRUE(ReadText(root / c.name) == expected);
         struct stat st {};
         ASSERT_EQ(stat((root / c.name).c_str(), &st), 0);
         EXPECT_EQ(st.st_mtime, 946684798);
@@ -205,7 +200,7 @@ TEST(OutputFile, GathersSmallBlocksIntoLargeWritesAndSetsTheDate) {
     ASSERT_TRUE(file.Append(run.data(), run.size()));
     ASSERT_TRUE(file.Finish(0, &problem));
     EXPECT_LE(file.WriteCalls(), 2u);
-    EXPECT_EQ(Text(root / "large run").size(), run.size());
+    EXPECT_EQ(ReadText(root / "large run").size(), run.size());
 }
 
 // A write that fails part way (the file-size limit stands in for a full disk) leaves no file behind; so does
