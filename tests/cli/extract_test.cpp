@@ -1,5 +1,5 @@
-// qorvex extract: whole trees against the source (the engine against 7-Zip is tests/interop's), named paths,
-// overwrite refusal, names that try to leave the destination, and bad input.
+// qorvex extract: whole trees against the source and 7-Zip, named paths, overwrite refusal, names that try to
+// leave the destination, and bad input.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,7 +49,7 @@ protected:
     std::string src, image;
 };
 
-TEST_F(ExtractTest, WholeTreeMatchesSourceInAnyZone) {
+TEST_F(ExtractTest, WholeTreeMatchesSourceAndSevenZipInAnyZone) {
     const char *zones[] = {"UTC", "Asia/Tokyo", "America/New_York"};
     for (int z = 0; z < 3; ++z) {
         const char *zone = zones[z];
@@ -65,6 +65,10 @@ TEST_F(ExtractTest, WholeTreeMatchesSourceInAnyZone) {
             EXPECT_EQ(ModificationTime(out + "/" + f), ModificationTime(src + "/" + f)) << f;
         }
     }
+    ASSERT_EQ(RunCommand("7z x -y -o" + Quote(dir / "seven") + " " + Quote(image) + " >/dev/null"), 0);
+    std::vector<std::string> seven = FilesBelow(dir / "seven");
+    ASSERT_EQ(seven, FilesBelow(dir / "out0"));
+    for (const auto &f : seven) EXPECT_TRUE(ReadFile(dir / "seven/" + f) == ReadFile(dir / "out0/" + f)) << f;
 }
 
 TEST_F(ExtractTest, NamedPathsMatchInEveryWrittenForm) {
