@@ -44,6 +44,7 @@ TEST(ReportResult, InformationForTheEndsOfAnOperationAWarningForEverythingElse) 
         {RESULT_FINISHED, "解凍が終了しました。", true},
         {ENGINE_ABORTED, "中止します。", true},  // "中止" in the progress dialog: no error
         {RESULT_SKIPPED, "中止します。", true},
+        {RESULT_CANCELLED, "中止します。", true},  // "全中止" in the overwrite question
         {ENGINE_NO_CURRENT_ENTRY, "イメージファイルの走査に失敗しました。", false},
         {RESULT_BAD_KIND, "読み取れない形式のファイルです。", false},
         {RESULT_REFUSED_EXECUTABLE, "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。",

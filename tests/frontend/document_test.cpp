@@ -24,6 +24,7 @@ using qorvex::test::File;
 using qorvex::test::IsoNode;
 using qorvex::test::IsoOptions;
 using qorvex::test::ReadFile;
+using qorvex::test::ReadText;
 using qorvex::test::TempDir;
 using qorvex::test::WriteFile;
 
@@ -33,34 +34,8 @@ std::vector<IsoNode> SampleTree() {
             File("SETUP.EXE;1", "MZ"), File("INSTALL.BAT;1", "@echo off\n")};
 }
 
-// A document and its view over a fresh settings file, temporary root and image folder.
-struct Session {
-    TempDir dir;
-    ScriptedUi ui;
-    IniProfile ini{dir / "lumast.INI"};
-    std::unique_ptr<CLumastDoc> doc;
-    std::unique_ptr<CLumastView> view;
-
-    Session() {
-        fs::create_directories(dir / "tmp");
-        Start();
-    }
-    void Start() {
-        DocumentOptions options;
-        options.library_path = EngineLibrary();
-        options.temp_root = dir / "tmp";
-        doc = std::make_unique<CLumastDoc>(ui, &ini, options);
-        view = std::make_unique<CLumastView>(*doc, ui);
-    }
-    void Restart() {
-        view.reset();
-        doc.reset();
-        Start();
-    }
-    std::string Image(const std::string &name, const std::vector<uint8_t> &bytes) {
-        WriteFile(dir / name, bytes);
-        return dir / name;
-    }
+// The shared desk with the sample tree and row lookups.
+struct Session : Desk {
     // The sample tree as a.iso, with or without Joliet names.
     bool OpenSample(bool joliet = true) {
         IsoOptions o;
@@ -79,11 +54,6 @@ struct Session {
         return -1;
     }
 };
-
-std::string Text(const std::string &path) {
-    const auto bytes = ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
 
 TEST(Document, FreshStartListsJolietFilesAndProposesTheImageFolder) {
     Session s;
@@ -107,8 +77,8 @@ TEST(Document, FreshStartListsJolietFilesAndProposesTheImageFolder) {
     ASSERT_EQ(s.ui.folder_initials.size(), 1u);
     EXPECT_EQ(s.ui.folder_initials[0], s.dir.path() + "/");
     EXPECT_EQ(s.ui.messages.back(), "解凍が終了しました。");
-    EXPECT_EQ(Text(s.dir / "out/DOCS/README.TXT"), "docs read me\n");
-    EXPECT_EQ(Text(s.dir / "out/README.TXT"), "read me\n");
+    EXPECT_EQ(ReadText(s.dir / "out/DOCS/README.TXT"), "docs read me\n");
+    EXPECT_EQ(ReadText(s.dir / "out/README.TXT"), "read me\n");
     EXPECT_EQ(s.doc->RememberedDestination(), s.dir / "out");
     // The screen saver was switched off for the run and back on.
     EXPECT_NE(std::find(s.ui.log.begin(), s.ui.log.end(), "saver off"), s.ui.log.end());
@@ -204,8 +174,8 @@ TEST(Extraction, RowsWithAndWithoutIncludePathAndASkippedLastRow) {
     std::vector<FileRow> rows;
     for (size_t i : m.SelectedRows()) rows.push_back(m.Row(i));
     ASSERT_EQ(s.doc->ExtractRows(s.dir / "tree/", rows), RESULT_FINISHED);
-    EXPECT_EQ(Text(s.dir / "tree/DOCS/README.TXT"), "docs read me\n");
-    EXPECT_EQ(Text(s.dir / "tree/README.TXT"), "read me\n");
+    EXPECT_EQ(ReadText(s.dir / "tree/DOCS/README.TXT"), "docs read me\n");
+    EXPECT_EQ(ReadText(s.dir / "tree/README.TXT"), "read me\n");
 
     FileRow audio;
     audio.list_kind = LIST_AUDIO;
@@ -242,7 +212,7 @@ TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
     s.view->OnDoubleClick(s.Find("\\INSTALL.BAT"));
     ASSERT_EQ(s.ui.shell.size(), 1u);
     EXPECT_EQ(s.ui.shell[0].second, "edit");
-    EXPECT_EQ(Text(s.ui.shell[0].first), "@echo off\n");
+    EXPECT_EQ(ReadText(s.ui.shell[0].first), "@echo off\n");
     struct stat st {};
     ASSERT_EQ(stat(s.ui.shell[0].first.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -307,7 +277,7 @@ TEST(Extraction, VolumeLabelFolderAndDestinationSettings) {
     s.doc->ApplyDestinationSettings({2, s.dir / "fixed", 1, 1});
     s.view->OnCommand(ID_EXTRACT_ALL);
     EXPECT_TRUE(s.ui.folder_initials.empty()) << "a fixed destination asks nothing";
-    EXPECT_EQ(Text(s.dir / "fixed/Qorvex/README.TXT"), "read me\n");
+    EXPECT_EQ(ReadText(s.dir / "fixed/Qorvex/README.TXT"), "read me\n");
     EXPECT_EQ(WithLabelFolder("/", "LABEL"), "/LABEL");
     EXPECT_EQ(WithLabelFolder("/out", "LABEL"), "/out/LABEL");
     EXPECT_EQ(WithLabelFolder("/out", ""), "/out");
@@ -348,10 +318,10 @@ TEST(Extraction, MultiExtentFileAsRowsAndAsAWhole) {
     s.ui.folder_answer = s.dir / "whole";
     fs::create_directories(s.dir / "whole");
     s.view->OnCommand(ID_EXTRACT_THIS);
-    EXPECT_EQ(Text(s.dir / "whole/MOVIE.VOB"), std::string(3 * 2048, 'a') + "tail");
+    EXPECT_EQ(ReadText(s.dir / "whole/MOVIE.VOB"), std::string(3 * 2048, 'a') + "tail");
 
     ASSERT_EQ(s.doc->ExtractAll(s.dir / "all"), RESULT_FINISHED);
-    EXPECT_EQ(Text(s.dir / "all/MOVIE.VOB"), std::string(3 * 2048, 'a') + "tail");
+    EXPECT_EQ(ReadText(s.dir / "all/MOVIE.VOB"), std::string(3 * 2048, 'a') + "tail");
 }
 
 TEST(Document, PreferUdfChoosesTheUdfCatalogue) {
@@ -374,8 +344,8 @@ TEST(Document, PreferUdfChoosesTheUdfCatalogue) {
     for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_UDF_FILES);
     s.ui.begun.clear();
     ASSERT_EQ(s.doc->ExtractAll(s.dir / "u"), RESULT_FINISHED);
-    EXPECT_EQ(Text(s.dir / "u/Long Name File.txt"), "hello");
-    EXPECT_EQ(Text(s.dir / "u/sub/b.txt"), "bee");
+    EXPECT_EQ(ReadText(s.dir / "u/Long Name File.txt"), "hello");
+    EXPECT_EQ(ReadText(s.dir / "u/sub/b.txt"), "bee");
 }
 
 TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
@@ -404,7 +374,7 @@ TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
     s.doc->ApplyDestinationSettings({0, "", 0, 0});
     s.view->OnCommand(ID_EXTRACT_ALL);
     EXPECT_EQ(s.ui.folder_initials, std::vector<std::string>{s.dir.path() + "/"});
-    EXPECT_EQ(Text(s.dir / "DOCS/GUIDE.TXT"), std::string(5000, 'g'));
+    EXPECT_EQ(ReadText(s.dir / "DOCS/GUIDE.TXT"), std::string(5000, 'g'));
 }
 
 TEST(Extraction, AbortInTheProgressDialogStopsWithTheInformationMessage) {
@@ -505,12 +475,12 @@ TEST(Document, RockRidgeNamesStandInForIsoNamesWhileTheExtendedFormatsAreOn) {
     EXPECT_GE(s.Find("\\Long name.txt"), 0);
     EXPECT_EQ(s.view->Model().CellText(0, 1), "rockridge file");
     ASSERT_EQ(s.doc->ExtractAll(s.dir / "all"), RESULT_FINISHED);
-    EXPECT_EQ(Text(s.dir / "all/sub/lower.txt"), "low");
+    EXPECT_EQ(ReadText(s.dir / "all/sub/lower.txt"), "low");
     s.doc->GetSettings().include_path = 1;
     ASSERT_EQ(
         s.doc->ExtractRows(s.dir / "rows/", {s.view->Model().Row(static_cast<size_t>(s.Find("\\Long name.txt")))}),
         RESULT_FINISHED);
-    EXPECT_EQ(Text(s.dir / "rows/Long name.txt"), "long");
+    EXPECT_EQ(ReadText(s.dir / "rows/Long name.txt"), "long");
 
     // Switched off, the image is read as described: ISO 9660 names.
     s.doc->OnCommand(ID_EXTENSIONS);

@@ -140,12 +140,7 @@ TEST(VolumeInfoDialogTest, RadioButtonsFollowThePresentFileSystems) {
         EXPECT_EQ(dialog.List()->columnWidth(0), 160);
     }
     if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
-    fs::create_directories(p.dir / "src");
-    qorvex::test::WriteFile(p.dir / "src/a.txt", "a");
-    ASSERT_EQ(qorvex::test::RunCommand("genisoimage -quiet -J -udf -V BRIDGE -o '" + (p.dir / "b.iso") + "' '" +
-                                       (p.dir / "src") + "'"),
-              0);
-    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(p.dir / "b.iso")));
+    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "b.iso", true))));
     VolumeInfoDialog dialog(&p.Doc(), p.app->FontFace(), nullptr);
     dialog.show();
     EXPECT_TRUE(dialog.Radio(2)->isChecked());

@@ -20,37 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 namespace qt = qorvex::test;
 
-struct Desk {
-    qt::TempDir dir;
-    ScriptedUi ui;
-    std::unique_ptr<CLumastDoc> doc;
-    std::unique_ptr<CLumastView> view;
-
-    Desk() {
-        fs::create_directories(dir / "tmp");
-        DocumentOptions options;
-        options.library_path = EngineLibrary();
-        options.temp_root = dir / "tmp";
-        doc = std::make_unique<CLumastDoc>(ui, nullptr, options);
-        view = std::make_unique<CLumastView>(*doc, ui);
-    }
-    bool Open(const std::vector<uint8_t> &bytes) {
-        qt::WriteFile(dir / "image.iso", bytes);
-        return doc->OnOpenDocument(dir / "image.iso");
-    }
-    // Extract all through the view, as the menu command does, into `folder`; returns the end message.
-    std::string ExtractAllFromMenu(const std::string &folder) {
-        ui.folder_answer = folder;
-        view->OnCommand(ID_EXTRACT_ALL);
-        return ui.messages.empty() ? std::string() : ui.messages.back();
-    }
-};
-
 bool IsRegularWith(const std::string &path, const std::string &text) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const auto bytes = qt::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end()) == text;
+    return qt::ReadText(path) == text;
 }
 
 bool Contains(const std::string &text, const std::string &part) {
@@ -63,7 +36,7 @@ TEST(DesktopPlanted, NothingOutsideTheDestinationChanges) {
     for (const qt::PlantedCase &c : qt::PlantedCases()) {
         for (const bool rows : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (rows ? " (rows)" : " (all)"));
-            Desk d;
+            Desk d(false);
             ASSERT_TRUE(d.Open(qt::PlantedCaseImage()));
             qt::PrepareRoot(d.dir.path());
             c.plant(d.dir.path());
@@ -96,7 +69,7 @@ TEST(DesktopPlanted, NothingOutsideTheDestinationChanges) {
 // One name that cannot be made safe does not stop extract-all: the others are written and the end message
 // lists what was left out.
 TEST(DesktopNames, AnUnsafeNameIsSkippedAndListed) {
-    Desk d;
+    Desk d(false);
     qt::IsoOptions o;
     o.joliet = true;
     qt::IsoNode dots = qt::File("DOTS.TXT;1", "dots");
@@ -121,7 +94,7 @@ TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
     std::vector<uint8_t> whole = image.bytes;
     image.bytes.resize((size_t{image.iso.at("\\BIG.BIN;1").extent} + 24) * 2048);
     {
-        Desk d;
+        Desk d(false);
         ASSERT_TRUE(d.Open(image.bytes));
         const std::string message = d.ExtractAllFromMenu(d.dir / "out");
         EXPECT_EQ(message.rfind("イメージファイルの", 0), 0u) << message;
@@ -130,7 +103,7 @@ TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
         EXPECT_FALSE(fs::exists(fs::symlink_status(d.dir / "out/BIG.BIN")));
     }
     {
-        Desk d;
+        Desk d(false);
         ASSERT_TRUE(d.Open(whole));
         d.ui.abort_after_advances = 20;  // part way through BIG.BIN
         EXPECT_EQ(d.ExtractAllFromMenu(d.dir / "out"), "中止します。");
@@ -142,7 +115,7 @@ TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
 // A track goes to the file the user chose through the same tree: its bytes are the image's, and a link left at
 // that name is replaced after the question, not written through.
 TEST(DesktopTrack, TrackFileIsWholeAndALinkAtItsNameIsReplaced) {
-    Desk d;
+    Desk d(false);
     const std::vector<uint8_t> image = qt::PlantedCaseImage();
     ASSERT_TRUE(d.Open(image));
     qt::PrepareRoot(d.dir.path());
@@ -159,7 +132,7 @@ TEST(DesktopTrack, TrackFileIsWholeAndALinkAtItsNameIsReplaced) {
 TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
     if (!qt::EngineHasExtensions()) GTEST_SKIP() << "the engine does not tell cut names or skipped folders";
     if (!qt::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
-    Desk d;
+    Desk d(false);
     std::string path = d.dir / "src";
     std::string folder = "\\";
     for (int i = 1; i <= 11; ++i) {

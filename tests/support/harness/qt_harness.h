@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -16,6 +17,7 @@
 
 #include "application.h"
 #include "dialogs.h"
+#include "file_list_view.h"
 #include "main_frame.h"
 #include "qt_ui.h"
 #include "support/temp_dir.h"
@@ -120,8 +122,43 @@ struct Program {
     CLumastDoc &Doc() { return *app->Document(); }
     CLumastView &View() { return *app->View(); }
     // Texts of one column of the file list as the widget shows them.
-    std::vector<std::string> Column(int column) const;
+    std::vector<std::string> Column(int column) const {
+        std::vector<std::string> texts;
+        QAbstractItemModel *model = frame->FileList()->model();
+        for (int r = 0; r < model->rowCount(); ++r)
+            texts.push_back(model->index(r, column).data().toString().toStdString());
+        return texts;
+    }
+    // The row showing `name` in the first column, or -1.
+    int RowOf(const std::string &name) const {
+        const auto names = Column(0);
+        const auto it = std::find(names.begin(), names.end(), name);
+        return it == names.end() ? -1 : static_cast<int>(it - names.begin());
+    }
     std::string Title() const { return frame->windowTitle().toStdString(); }
 };
+
+// Source files of the test image, relative path -> contents.
+inline const std::vector<std::pair<std::string, std::string>> &SourceFiles() {
+    static const std::vector<std::pair<std::string, std::string>> files = {
+        {"README.TXT", "read me\n"}, {"Docs/Guide.txt", std::string(5000, 'g')}, {"Docs/notes.txt", "notes\n"},
+        {"SETUP.EXE", "MZ"},         {"big.bin", std::string(600000, 'b')},
+    };
+    return files;
+}
+
+// An ISO 9660 + Joliet (+ UDF with `udf`) image made by genisoimage from SourceFiles(); empty when genisoimage
+// failed.
+inline std::string MakeImage(const qorvex::test::TempDir &dir, const std::string &name, bool udf = false) {
+    const std::string source = dir / ("src-" + name);
+    for (const auto &[path, text] : SourceFiles()) {
+        std::filesystem::create_directories(std::filesystem::path(source + "/" + path).parent_path());
+        qorvex::test::WriteFile(source + "/" + path, text);
+    }
+    const std::string image = dir / name;
+    const std::string command =
+        std::string("genisoimage -quiet -J ") + (udf ? "-udf " : "") + "-V QTEST -o '" + image + "' '" + source + "'";
+    return qorvex::test::RunCommand(command) == 0 ? image : std::string();
+}
 
 }  // namespace lumast::qt::test

@@ -3,11 +3,16 @@
 
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "document.h"
 #include "file_list_model.h"
+#include "support/temp_dir.h"
 #include "ui_services.h"
+#include "view.h"
 
 namespace lumast::test {
 
@@ -116,5 +121,45 @@ inline std::string EngineLibrary() {
     const char *path = std::getenv("QORVEX_LIBRARY");
     return path ? path : "";
 }
+
+// A document and its view over the scripted UI, a fresh settings file (none with `settings` false), temporary
+// root and image folder.
+struct Desk {
+    qorvex::test::TempDir dir;
+    ScriptedUi ui;
+    IniProfile ini{dir / "lumast.INI"};
+    std::unique_ptr<CLumastDoc> doc;
+    std::unique_ptr<CLumastView> view;
+    bool settings = true;
+
+    explicit Desk(bool with_settings = true) : settings(with_settings) {
+        std::filesystem::create_directories(dir / "tmp");
+        Start();
+    }
+    void Start() {
+        DocumentOptions options;
+        options.library_path = EngineLibrary();
+        options.temp_root = dir / "tmp";
+        doc = std::make_unique<CLumastDoc>(ui, settings ? &ini : nullptr, options);
+        view = std::make_unique<CLumastView>(*doc, ui);
+    }
+    void Restart() {
+        view.reset();
+        doc.reset();
+        Start();
+    }
+    // Writes an image into the folder and returns its path.
+    std::string Image(const std::string &name, const std::vector<uint8_t> &bytes) {
+        qorvex::test::WriteFile(dir / name, bytes);
+        return dir / name;
+    }
+    bool Open(const std::vector<uint8_t> &bytes) { return doc->OnOpenDocument(Image("image.iso", bytes)); }
+    // Extract all through the view, as the menu command does, into `folder`; returns the end message.
+    std::string ExtractAllFromMenu(const std::string &folder) {
+        ui.folder_answer = folder;
+        view->OnCommand(ID_EXTRACT_ALL);
+        return ui.messages.empty() ? std::string() : ui.messages.back();
+    }
+};
 
 }  // namespace lumast::test
