@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sstream>
 
 #include "platform/text.h"
 #include "support/harness/api_helpers.h"
@@ -30,14 +31,9 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
     const std::string out = CaptureCommand("nm -D --defined-only '" + library + "' | awk '{print $NF}'", &status);
     ASSERT_EQ(status, 0);
     std::set<std::string> names;
-    size_t start = 0;
-    while (start < out.size()) {
-        const size_t end = out.find('\n', start);
-        const std::string line = out.substr(start, end - start);
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
         if (!line.empty()) names.insert(line);
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
     // The seventeen, and the additions of qorvex_ext.h.
     const std::set<std::string> expected = {"QorvexExGetCurrentFile",
                                             "QorvexExGetCurrentModule",

@@ -43,8 +43,7 @@ std::pair<Outcome, Outcome> ExtractBothWays(const std::string &image, const std:
     QorvexSetCallback(h.get(), Collector::Callback, &collector);
     select();
     both.second.result = QorvexExtractCurrentFile(h.get(), nullptr);
-    for (const auto &block : collector.blocks)
-        both.second.bytes.insert(both.second.bytes.end(), block.begin(), block.end());
+    both.second.bytes = collector.Joined();
     return both;
 }
 

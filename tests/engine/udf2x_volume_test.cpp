@@ -18,26 +18,20 @@
 namespace qorvex::test {
 namespace {
 
-std::string Pattern(size_t n, char seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i * 13 + i / 509);
-    return s;
-}
-
 // A tree whose folders and files need several blocks, so that a map that moves single blocks shows.
 UdfOptions Tree(UdfMapping mapping) {
     UdfOptions o;
     o.mapping = mapping;
     if (mapping == UdfMapping::Sparable) o.partition_start = 320;  // packets lie on the medium's packet boundaries
-    UdfNode split = UdfFileNode("SPLIT.BIN", Pattern(7000, 's'));
+    UdfNode split = UdfFileNode("SPLIT.BIN", PatternText(7000, 's'));
     split.extents = 2;
     split.ad = UdfAd::Long;
-    UdfNode short_ad = UdfFileNode("SHORT.BIN", Pattern(6000, 'v'), UdfAd::Short);
+    UdfNode short_ad = UdfFileNode("SHORT.BIN", PatternText(6000, 'v'), UdfAd::Short);
     std::vector<UdfNode> many;
     for (int i = 0; i < 60; ++i)  // about 4 KiB of identifiers: a folder of three blocks
         many.push_back(UdfFileNode("FILE_WITH_A_LONG_NAME_" + std::to_string(i) + ".TXT", "n" + std::to_string(i)));
     o.root.children = {UdfFileNode("A.TXT", "hello"),
-                       UdfDirNode("DOCS", {UdfFileNode("B.TXT", Pattern(3000, 'b')),
+                       UdfDirNode("DOCS", {UdfFileNode("B.TXT", PatternText(3000, 'b')),
                                            UdfFileNode("EMB.TXT", "inside the entry", UdfAd::Embedded)}),
                        split, short_ad, UdfDirNode("MANY", many)};
     return o;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "support/udf_builder.h"
 #include "udf/udf_structures.h"
 
 namespace qorvex::udf {
@@ -82,16 +83,7 @@ TEST(UdfCs0, DecodesBothWidthsByTheirRules) {
 
 std::array<uint8_t, 12> Stamp(int zone, int year, int month, int day, int hour, int minute, int second) {
     std::array<uint8_t, 12> t{};
-    const uint16_t first = static_cast<uint16_t>(0x1000 | (zone & 0x0FFF));
-    t[0] = static_cast<uint8_t>(first);
-    t[1] = static_cast<uint8_t>(first >> 8);
-    t[2] = static_cast<uint8_t>(year);
-    t[3] = static_cast<uint8_t>(year >> 8);
-    t[4] = static_cast<uint8_t>(month);
-    t[5] = static_cast<uint8_t>(day);
-    t[6] = static_cast<uint8_t>(hour);
-    t[7] = static_cast<uint8_t>(minute);
-    t[8] = static_cast<uint8_t>(second);
+    test::PutTimestamp(t.data(), {year, month, day, hour, minute, second, zone});
     t[9] = 99;  // centiseconds: dropped
     return t;
 }

@@ -11,12 +11,6 @@
 namespace qorvex::test {
 namespace {
 
-std::string Pattern(size_t n, char seed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i * 7 + i / 251);
-    return s;
-}
-
 UdfOptions SampleOptions() {
     UdfOptions o;
     UdfNode wide = UdfFileNode("", "wide", UdfAd::Long);
@@ -24,10 +18,10 @@ UdfOptions SampleOptions() {
     wide.wide = true;
     UdfNode hidden = UdfFileNode("HIDDEN.BIN", "secret");
     hidden.hidden = true;
-    UdfNode split = UdfFileNode("SPLIT.BIN", Pattern(5000, 'a'));
+    UdfNode split = UdfFileNode("SPLIT.BIN", PatternText(5000, 'a'));
     split.extents = 2;
     o.root.children = {UdfFileNode("A.TXT", "hello"),
-                       UdfDirNode("DOCS", {UdfFileNode("B.TXT", Pattern(3000, 'b')),
+                       UdfDirNode("DOCS", {UdfFileNode("B.TXT", PatternText(3000, 'b')),
                                            UdfFileNode("EMB.TXT", "inside the entry", UdfAd::Embedded)}),
                        wide,
                        hidden,
@@ -79,8 +73,8 @@ TEST_F(UdfVolume, ListsAndExtractsFilesWithTheirExtents) {
     EXPECT_NE(split[0][0] + 2, split[1][0] + 0u) << "the builder leaves a gap between extents";
 
     // Every file extracts joined: a split file whole from either of its extents.
-    const std::vector<std::string> contents = {"hello",  Pattern(3000, 'b'), "inside the entry", "wide",
-                                               "secret", Pattern(5000, 'a'), Pattern(5000, 'a')};
+    const std::vector<std::string> contents = {"hello",  PatternText(3000, 'b'), "inside the entry",    "wide",
+                                               "secret", PatternText(5000, 'a'), PatternText(5000, 'a')};
     Opened h(dir / "u.img");
     ASSERT_EQ(QorvexGetFileStart(h.get(), 0, KIND_UDF), 7);
     for (const std::string &expected : contents) {

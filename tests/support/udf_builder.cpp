@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "support/iso_builder.h"
+
 namespace qorvex::test {
 
 namespace {
@@ -604,6 +606,11 @@ void FinishTag(uint8_t *d, uint16_t id, uint32_t location, uint32_t total_length
     Put16(d + 10, total_length - 16);
     Put32(d + 12, location);
     RecomputeCrc(d);
+}
+
+std::string PatternText(size_t n, uint32_t seed) {
+    const std::vector<uint8_t> bytes = Pattern(n, seed);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 void PutTimestamp(uint8_t *p, const UdfTimestamp &t) {

@@ -123,6 +123,8 @@ struct UdfImage {
 void FinishTag(uint8_t *d, uint16_t id, uint32_t location, uint32_t total_length);  // CRC over total - 16
 void RecomputeCrc(uint8_t *d);  // after editing a descriptor: CRC and checksum again
 void PutTimestamp(uint8_t *p, const UdfTimestamp &t);
+// Pattern() (iso_builder.h) as file contents.
+std::string PatternText(size_t n, uint32_t seed);
 void PutDstring(uint8_t *p, size_t size, const std::string &text);
 void WriteAvdp(uint8_t *d, uint32_t location, std::array<uint32_t, 2> main, std::array<uint32_t, 2> reserve);
 void WriteVdp(uint8_t *d, uint32_t location, uint32_t next_length, uint32_t next_location);
