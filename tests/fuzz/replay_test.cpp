@@ -26,9 +26,9 @@ struct Case {
     const char *name;
     Target run;
 };
-const Case kTargets[] = {{"fuzz_image", ReplayImage},   {"fuzz_iso", ReplayIso},   {"fuzz_udf", ReplayUdf},
+const Case kTargets[] = {{"fuzz_image", ReplayImage},       {"fuzz_iso", ReplayIso},       {"fuzz_udf", ReplayUdf},
                          {"fuzz_eltorito", ReplayElTorito}, {"fuzz_decode", ReplayDecode}, {"fuzz_susp", ReplaySusp},
-                         {"fuzz_cue", ReplayCue},       {"fuzz_toc", ReplayToc},   {"fuzz_ccd", ReplayCcd}};
+                         {"fuzz_cue", ReplayCue},           {"fuzz_toc", ReplayToc},       {"fuzz_ccd", ReplayCcd}};
 
 std::vector<uint8_t> Read(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
@@ -61,4 +61,5 @@ TEST(FuzzReplay, KeptFindingsRunClean) {
         }
     }
     RecordProperty("replayed", static_cast<int>(replayed));
+    EXPECT_GT(replayed, 0u) << "no kept findings under " << root;
 }
