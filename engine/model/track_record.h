@@ -53,7 +53,7 @@ struct TrackDetails {
 };
 
 struct DiscDetails {
-    std::string sheet;            // "cue", "toc", "ccd"; empty for a plain image
+    std::string sheet;            // "cue", "toc", "ccd", "nrg"; empty for a plain image
     bool sessions_found = false;  // a plain image whose later sessions were found in its volume structures
     std::string title, performer, catalog;
 };

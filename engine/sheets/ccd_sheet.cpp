@@ -1,10 +1,12 @@
 #include "sheets/ccd_sheet.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
 #include "image/sector_format.h"
 #include "platform/file.h"
+#include "sheets/cd_text.h"
 #include "sheets/sheet_text.h"
 
 namespace qorvex::sheets {
@@ -19,6 +21,8 @@ constexpr int64_t kFirstLeadOut = 6750;
 constexpr int64_t kLaterLeadOut = 2250;
 constexpr int64_t kLeadIn = 4500;
 constexpr int64_t kSessionPregap = 150;
+// 8 blocks of at most 256 packs.
+constexpr int64_t kMaxCdTextEntries = 8 * 256;
 
 // A value of the control file: decimal (possibly negative) or 0x hexadecimal; kMissing when absent or malformed.
 constexpr int64_t kMissing = INT64_MIN;
@@ -100,6 +104,25 @@ Status ReadTrackSection(const std::map<std::string, Section> &ini, int64_t point
         t->higher.push_back(at - at1);
     }
     return Status::Ok();
+}
+
+// The disc's CD-TEXT: the control file's [CDText] entries, else a .cdt beside the image.
+void ApplyCcdText(const std::map<std::string, Section> &ini, const SheetFolder &folder, const std::string &image_name,
+                  SheetDisc *disc) {
+    std::vector<uint8_t> packs;
+    if (const auto text = ini.find("CDTEXT"); text != ini.end()) {
+        std::vector<std::string> entries;
+        const int64_t count = Get(text->second, "ENTRIES");
+        for (int64_t i = 0; i < std::min<int64_t>(count, kMaxCdTextEntries); ++i) {
+            const auto entry = text->second.find("ENTRY " + std::to_string(i));
+            if (entry == text->second.end()) break;
+            entries.push_back(entry->second);
+        }
+        packs = PacksFromHexEntries(entries);
+    } else if (const std::string cdt = folder.Find(image_name.substr(0, image_name.size() - 3) + "cdt"); !cdt.empty()) {
+        packs = ReadCdTextFile(cdt);
+    }
+    ApplyCdText(ByteView(packs.data(), packs.size()), disc);
 }
 
 }  // namespace
@@ -208,6 +231,7 @@ Status ReadCcdSheet(std::string_view text, const std::string &image_name, const 
     }
     disc->tracks.front().begin = 0;
     disc->details.sheet = "ccd";
+    ApplyCcdText(ini, folder, image_name, disc);
     return Status::Ok();
 }
 
