@@ -78,7 +78,9 @@ bool SectorReader::SetUp(const TrackRecord &record, uint32_t position_check) {
         sub_length_ = platform::FindFileLength(record.subchannel);
         if (sub_length_ < 0) return false;
     }
-    base_ = record.file_offset + record.stored_pregap / stored_size_ * stride_;
+    // With a subchannel file the main files hold `stride_` bytes of each stored sector of the pregap.
+    base_ = record.file_offset +
+            (stride_ == stored_size_ ? record.stored_pregap : record.stored_pregap / stored_size_ * stride_);
     if (!record.windows.empty() && record.windows.size() != record.files.size()) return false;
     for (size_t i = 0; i < record.files.size(); ++i) {
         files_.push_back(std::make_unique<platform::File>());
