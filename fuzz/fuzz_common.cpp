@@ -107,7 +107,7 @@ void Put(const std::string &path, const uint8_t *data, size_t size) {
     }
 }
 
-const char *const kNames[] = {"disc.cue", "disc.toc", "disc.ccd", "disc.bin", "disc.wav", "disc.img"};
+const char *const kNames[] = {"disc.cue", "disc.toc", "disc.ccd", "disc.bin", "disc.wav", "disc.img", "disc.nrg"};
 
 const std::string &SheetFolder();
 
@@ -141,6 +141,13 @@ void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extensio
     Put(SheetFolder() + "disc.img", bin, bin_size);
     for (uint32_t options : {uint32_t(OPEN_DISC_SHEETS), uint32_t(OPEN_DISC_SHEETS | OPEN_CHECK_POSITION)})
         ExerciseImage(SheetFolder() + "disc." + extension, options);
+}
+
+void ExerciseNrg(const uint8_t *data, size_t size) {
+    const std::string path = SheetFolder() + "disc.nrg";
+    Put(path, data, size);
+    for (uint32_t options : {uint32_t(OPEN_DISC_SHEETS), uint32_t(OPEN_DISC_SHEETS | OPEN_CHECK_POSITION)})
+        ExerciseImage(path, options);
 }
 
 }  // namespace fuzz

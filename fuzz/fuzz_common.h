@@ -18,5 +18,7 @@ void ExerciseImage(const std::string &path, uint32_t options);
 // disc.bin, disc.wav and disc.img, so that every file type finds something), writes them to this process's scratch
 // folder as disc.<extension>, and exercises the sheet with the sheet bit on.
 void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extension);
+// Writes the bytes as a Nero image (disc.nrg in the scratch folder) and exercises it with the sheet bit on.
+void ExerciseNrg(const uint8_t *data, size_t size);
 
 }  // namespace fuzz

@@ -1,5 +1,8 @@
 #include "seeds.h"
 
+#include <algorithm>
+#include <cstdio>
+
 #include "support/disc_builder.h"
 #include "support/eltorito_builder.h"
 #include "support/iso_builder.h"
@@ -41,6 +44,12 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
                        extra.insert(extra.end(), data.begin(), data.end());
                        return extra;
                    }()));
+    // CD-TEXT: the file beside the sheet starts with the packs (the track reads past them).
+    std::vector<uint8_t> text = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "\t"}}, true);
+    const std::vector<uint8_t> short_audio = qorvex::test::AudioPattern(8, 4);
+    text.insert(text.end(), short_audio.begin(), short_audio.end());
+    out.push_back(
+        SheetInput("CDTEXTFILE disc.wav\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", text));
     std::vector<uint8_t> wave = qorvex::test::WavHeader(static_cast<uint32_t>(audio.size()));
     wave.insert(wave.end(), audio.begin(), audio.end());
     out.push_back(
@@ -92,6 +101,41 @@ void AddCcdSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
         const std::vector<uint8_t> text = qorvex::test::ReadFile(ccd);
         out.push_back(SheetInput(std::string(text.begin(), text.end()), qorvex::test::ReadFile(dir / "disc.img")));
     }
+    // Two sessions, and the disc's CD-TEXT as [CDText] entries.
+    const std::string ccd = qorvex::test::WriteCcdDisc(
+        dir.path(), "disc",
+        {MakeTrack(0, qorvex::test::AudioPattern(12, 7)), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 0, 2)});
+    const std::vector<uint8_t> bytes = qorvex::test::ReadFile(ccd);
+    const std::vector<uint8_t> packs = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "Singer"}}, false);
+    std::string text(bytes.begin(), bytes.end());
+    text += "[CDText]\nEntries=" + std::to_string(packs.size() / 18) + "\n";
+    for (size_t at = 0; at < packs.size(); at += 18) {
+        text += "Entry " + std::to_string(at / 18) + "=";
+        for (size_t i = 0; i < 16; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x ", packs[at + i]);
+            text += hex;
+        }
+        text += "\n";
+    }
+    out.push_back(SheetInput(text, qorvex::test::ReadFile(dir / "disc.img")));
+}
+
+// The Nero images of fuzz_nrg, written by the disc builder in each form: a mixed disc, a data disc and a
+// two-session disc, kept small.
+void AddNrgSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    const qorvex::test::TempDir dir;
+    using qorvex::test::MakeTrack;
+    using qorvex::test::NrgForm;
+    const std::vector<uint8_t> head(iso.begin(), iso.begin() + std::min<size_t>(iso.size(), 20 * 2048));
+    const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
+        {MakeTrack(3, qorvex::test::WrapSectors(head, 3), 2), MakeTrack(0, qorvex::test::AudioPattern(8, 5), 3)},
+        {MakeTrack(9, iso, 4)},
+        {MakeTrack(0, qorvex::test::AudioPattern(6, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)},
+    };
+    for (const auto &disc : discs)
+        for (NrgForm form : {NrgForm::kDaoV2, NrgForm::kDaoV1, NrgForm::kTaoV2})
+            out.push_back(qorvex::test::ReadFile(qorvex::test::WriteNrgDisc(dir.path(), "disc", disc, form)));
 }
 
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
@@ -272,6 +316,7 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     AddSheetSeeds(iso.bytes, seeds["fuzz_cue"]);
     AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
     AddCcdSeeds(iso.bytes, seeds["fuzz_ccd"]);
+    AddNrgSeeds(iso.bytes, seeds["fuzz_nrg"]);
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},

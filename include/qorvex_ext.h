@@ -16,9 +16,9 @@ extern "C" {
 /* Kinds of the El Torito system parts listed among the ISO 9660 ones with OPEN_BOOT_IMAGES. A boot image is
  * listed with the size of what it emulates: a floppy's 1.2, 1.44 or 2.88 MB, a hard disk up to the end of its
  * last partition, else the sectors loaded (an EFI image recording 0 or 1 loaded sectors: its FAT size). */
-#define QORVEX_EX_KIND_BOOT_RECORD 7        /* the boot record volume descriptor */
-#define QORVEX_EX_KIND_BOOT_CATALOGUE 8     /* the boot catalogue */
-#define QORVEX_EX_KIND_BOOT_IMAGE 9         /* the image of the initial/default entry */
+#define QORVEX_EX_KIND_BOOT_RECORD 7         /* the boot record volume descriptor */
+#define QORVEX_EX_KIND_BOOT_CATALOGUE 8      /* the boot catalogue */
+#define QORVEX_EX_KIND_BOOT_IMAGE 9          /* the image of the initial/default entry */
 #define QORVEX_EX_KIND_BOOT_SECTION_IMAGE 10 /* the image of a section entry */
 
 /* UDF 2.x system parts (OPEN_UDF_2X), among the UDF system parts. */
@@ -35,9 +35,10 @@ extern "C" {
 #define QORVEX_EX_POSIX 0x0004u           /* mode, links, uid, gid and serial are recorded (Rock Ridge PX) */
 #define QORVEX_EX_SYMLINK 0x0008u         /* a symbolic link; link_target holds its target */
 #define QORVEX_EX_HARDLINK_SERIAL 0x0010u /* serial identifies the file among hard links */
-#define QORVEX_EX_DEVICE 0x0020u       /* a device node (listed, never created); device holds its number */
-#define QORVEX_EX_ZISOFS 0x0040u       /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction
-                                          gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
+#define QORVEX_EX_DEVICE 0x0020u          /* a device node (listed, never created); device holds its number */
+#define QORVEX_EX_ZISOFS                                                                   \
+    0x0040u /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction \
+               gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
 
 /* Entry kinds of the Rock Ridge catalogue (KIND_ROCKRIDGE, open option OPEN_ROCK_RIDGE). Paths use "\" like the
  * other catalogues and carry the POSIX names (no version suffix). Files, links and special files are in the
@@ -85,7 +86,7 @@ int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int32_t track, int
 #define QORVEX_EX_TEXT_PERFORMER 2
 #define QORVEX_EX_TEXT_ISRC 3    /* a track's */
 #define QORVEX_EX_TEXT_CATALOG 4 /* the disc's */
-#define QORVEX_EX_TEXT_SHEET 5   /* the disc's: "cue" (and later "toc", "ccd"); empty for a plain image */
+#define QORVEX_EX_TEXT_SHEET 5   /* the disc's: "cue", "toc", "ccd" or "nrg"; empty for a plain image */
 #define QORVEX_EX_TEXT_FILE 16   /* + i: the i-th file holding the track's sectors, as found beside the sheet */
 
 /* Copies the field's text (UTF-8 as the sheet wrote it) with a NUL into text (at most size bytes) and answers its

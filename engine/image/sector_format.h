@@ -22,6 +22,8 @@ struct SectorFormat {
 };
 
 constexpr int32_t kMaxStoredSize = 2448;
+// The subchannel bytes (P-W) a 2448-byte sector holds after its 2352.
+constexpr int32_t kSubchannelSize = 96;
 
 // Any code outside the table is answered with the entry of kFormatUnknown.
 const SectorFormat &GetSectorFormat(int32_t code);

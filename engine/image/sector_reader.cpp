@@ -10,6 +10,7 @@ namespace qorvex {
 namespace {
 constexpr int64_t kCacheBytes = 512 * 1024;
 constexpr int64_t kFirstWindow = 32 * 1024;
+constexpr int64_t kSubchannelWindow = 512 * kSubchannelSize;
 
 int Bcd(uint8_t b) {
     return (b >> 4) * 10 + (b & 0x0F);
@@ -47,8 +48,11 @@ void SectorReader::Reset() {
     user_offset_ = 0;
     user_size_ = 0;
     base_ = 0;
+    stride_ = 2048;
     position_check_ = 0;
     edc_check_ = false;
+    sub_file_.reset();
+    sub_length_ = 0;
     files_.clear();
     lengths_.clear();
     skips_.clear();
@@ -64,8 +68,19 @@ bool SectorReader::SetUp(const TrackRecord &record, uint32_t position_check) {
     stored_size_ = format.stored;
     user_offset_ = format.user_offset;
     user_size_ = format.user_size;
-    base_ = record.file_offset + record.stored_pregap;
     position_check_ = position_check;
+    stride_ = stored_size_;
+    if (!record.subchannel.empty()) {
+        // Only a 2448-byte sector has subchannel bytes to keep apart.
+        if (stored_size_ != kMaxStoredSize || record.subchannel_offset < 0) return false;
+        stride_ = stored_size_ - kSubchannelSize;
+        sub_file_ = std::make_unique<platform::File>();
+        sub_length_ = platform::FindFileLength(record.subchannel);
+        if (sub_length_ < 0) return false;
+    }
+    // With a subchannel file the main files hold `stride_` bytes of each stored sector of the pregap.
+    base_ = record.file_offset +
+            (stride_ == stored_size_ ? record.stored_pregap : record.stored_pregap / stored_size_ * stride_);
     if (!record.windows.empty() && record.windows.size() != record.files.size()) return false;
     for (size_t i = 0; i < record.files.size(); ++i) {
         files_.push_back(std::make_unique<platform::File>());
@@ -92,7 +107,10 @@ void SectorReader::CopyFrom(const SectorReader &other) {
     user_offset_ = other.user_offset_;
     user_size_ = other.user_size_;
     base_ = other.base_;
+    stride_ = other.stride_;
     position_check_ = other.position_check_;
+    if (other.sub_file_) sub_file_ = std::make_unique<platform::File>();
+    sub_length_ = other.sub_length_;
     edc_check_ = other.edc_check_;
     for (size_t i = 0; i < other.files_.size(); ++i) files_.push_back(std::make_unique<platform::File>());
     lengths_ = other.lengths_;
@@ -107,6 +125,15 @@ bool SectorReader::Open() {
             return false;
         }
     }
+    if (sub_file_) {
+        if (!sub_file_->OpenRead(record_.subchannel)) {
+            for (auto &f : files_) f->Close();
+            return false;
+        }
+        if (!sub_cache_) sub_cache_.reset(new uint8_t[kSubchannelWindow]);
+        sub_cache_length_ = 0;
+        sub_next_ = 0;
+    }
     current_file_ = 0;
     position_ = 0;
     expected_ = 0;
@@ -120,6 +147,9 @@ bool SectorReader::Close() {
     bool ok = true;
     for (auto &file : files_)
         if (!file->Close()) ok = false;
+    if (sub_file_ && !sub_file_->Close()) ok = false;
+    sub_cache_.reset();
+    sub_cache_length_ = 0;
     current_file_ = -1;
     position_ = -1;
     expected_ = -1;
@@ -134,8 +164,9 @@ bool SectorReader::Close() {
 
 bool SectorReader::PlainSeek(int64_t relative) {
     if (!open_) return false;
-    int64_t p = base_ + relative * stored_size_;
+    int64_t p = base_ + relative * stride_;
     if (p < 0) return false;
+    sub_next_ = record_.stored_pregap / stored_size_ + relative;
     size_t index = 0;
     while (index < lengths_.size() && p >= lengths_[index]) {
         p -= lengths_[index];
@@ -202,15 +233,31 @@ int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
     return take;
 }
 
+bool SectorReader::ReadSubchannel(uint8_t *destination) {
+    const int64_t at = record_.subchannel_offset + sub_next_ * kSubchannelSize;
+    if (sub_next_ < 0 || at + kSubchannelSize > sub_length_) return false;
+    if (at < sub_cache_start_ || at + kSubchannelSize > sub_cache_start_ + sub_cache_length_) {
+        const int64_t want = std::min(kSubchannelWindow, sub_length_ - at);
+        if (!sub_file_->Seek(at)) return false;
+        const int64_t got = sub_file_->Read(sub_cache_.get(), want);
+        sub_cache_start_ = at;
+        sub_cache_length_ = std::max<int64_t>(got, 0);
+        if (got < kSubchannelSize) return false;  // the file is shorter than when the track was set up
+    }
+    std::memcpy(destination, sub_cache_.get() + (at - sub_cache_start_), kSubchannelSize);
+    ++sub_next_;
+    return true;
+}
+
 bool SectorReader::ReadStored(uint8_t *destination) {
     if (!open_ || current_file_ < 0) return false;
     int64_t done = 0;
-    while (done < stored_size_) {
+    while (done < stride_) {
         if (static_cast<size_t>(current_file_) >= files_.size()) return false;
-        int64_t got = ReadCached(destination + done, stored_size_ - done);
+        int64_t got = ReadCached(destination + done, stride_ - done);
         if (got < 0) return false;
         done += got;
-        if (done < stored_size_ && got == 0) {
+        if (done < stride_ && got == 0) {
             // The file ends inside the sector: go on with the next file of the track from its start.
             if (static_cast<size_t>(current_file_) + 1 >= files_.size()) return false;
             ++current_file_;
@@ -218,7 +265,8 @@ bool SectorReader::ReadStored(uint8_t *destination) {
         }
     }
     if (record_.byte_swapped)  // big-endian samples: each 16-bit sample turned around
-        for (int32_t i = 0; i + 1 < stored_size_; i += 2) std::swap(destination[i], destination[i + 1]);
+        for (int32_t i = 0; i + 1 < stride_; i += 2) std::swap(destination[i], destination[i + 1]);
+    if (sub_file_ && !ReadSubchannel(destination + stride_)) return false;
     if (edc_check_ && !CheckSectorEdc(GetSectorFormat(record_.format).edc, destination)) {
         edc_error_ = true;
         return false;

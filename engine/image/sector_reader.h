@@ -46,7 +46,7 @@ public:
     // Whether runs of sectors can be copied as plain bytes: every stored byte is user data and no check applies.
     bool CanCopyDirectly() const {
         return open_ && user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_ &&
-               !record_.byte_swapped;
+               !record_.byte_swapped && !sub_file_;
     }
     // With CanCopyDirectly(): copies the first `bytes` (at most n x UserSize()) of the next n sectors to `out`
     // without passing them through memory, and moves past the sectors. Returns how many sectors were wholly
@@ -71,6 +71,7 @@ private:
     bool ReadNextChecked(uint8_t *destination);
     bool ChecksAddresses() const { return position_check_ != 0 && user_offset_ >= 16; }
     int64_t ReadCached(uint8_t *destination, int64_t n);
+    bool ReadSubchannel(uint8_t *destination);
 
     bool edc_error_ = false;
     TrackRecord record_;
@@ -78,6 +79,7 @@ private:
     int32_t user_offset_ = 0;
     int32_t user_size_ = 0;
     int64_t base_ = 0;
+    int32_t stride_ = 2048;  // bytes a sector takes in the files (its stored size less a separate subchannel)
     uint32_t position_check_ = 0;
     bool edc_check_ = false;
     std::vector<std::unique_ptr<platform::File>> files_;
@@ -98,6 +100,14 @@ private:
     int64_t cache_start_ = 0;
     int64_t cache_length_ = 0;
     std::array<uint8_t, 2452> sector_{};
+
+    // The subchannel file of a track that has one, with a read-ahead window of its own.
+    std::unique_ptr<platform::File> sub_file_;
+    int64_t sub_length_ = 0;
+    int64_t sub_next_ = 0;  // sector (counted from the first stored one) whose subchannel is read next
+    std::unique_ptr<uint8_t[]> sub_cache_;
+    int64_t sub_cache_start_ = 0;
+    int64_t sub_cache_length_ = 0;
 };
 
 }  // namespace qorvex

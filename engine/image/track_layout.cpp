@@ -104,7 +104,16 @@ bool CheckTrackLayout(const std::vector<TrackRecord> &tracks, const std::vector<
             }
             total += length;
         }
-        if (t.files.empty() || total < t.file_offset + t.stored_length) return false;
+        // A separate subchannel file holds 96 bytes of each stored sector; the other files the rest.
+        int64_t in_files = t.stored_length;
+        if (!t.subchannel.empty()) {
+            if (size != kMaxStoredSize || t.subchannel_offset < 0) return false;
+            const int64_t sectors = t.stored_length / size;
+            in_files = sectors * (size - kSubchannelSize);
+            const int64_t sub_length = CFileFindEx::GetLength(t.subchannel);
+            if (sub_length < 0 || sub_length < t.subchannel_offset + sectors * kSubchannelSize) return false;
+        }
+        if (t.files.empty() || total < t.file_offset + in_files) return false;
     }
     return true;
 }

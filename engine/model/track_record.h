@@ -34,6 +34,11 @@ struct TrackRecord {
     uint8_t reserved_d[2] = {0, 0};
     std::vector<FileWindow> windows;  // one per file when a sheet gave them; empty: every file whole
     bool byte_swapped = false;        // big-endian audio samples (a sheet's MOTOROLA files)
+    // A 2448-byte track whose 96 subchannel bytes per sector lie in a file of their own (CloneCD's .sub): the
+    // files above hold 2352 bytes a sector (`file_offset` counts those bytes), `subchannel` the other 96 from
+    // byte `subchannel_offset` on. Empty: the files hold whole stored sectors.
+    std::string subchannel;
+    int64_t subchannel_offset = 0;
 
     int32_t FirstHeld() const { return pregap_start + absent_pregap; }
     int32_t EndHeld() const { return end - absent_trailing; }
@@ -48,7 +53,7 @@ struct TrackDetails {
 };
 
 struct DiscDetails {
-    std::string sheet;            // "cue", "toc", "ccd"; empty for a plain image
+    std::string sheet;            // "cue", "toc", "ccd", "nrg"; empty for a plain image
     bool sessions_found = false;  // a plain image whose later sessions were found in its volume structures
     std::string title, performer, catalog;
 };

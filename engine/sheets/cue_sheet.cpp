@@ -2,6 +2,7 @@
 
 #include "image/sector_format.h"
 #include "platform/file.h"
+#include "sheets/cd_text.h"
 #include "sheets/sheet_text.h"
 #include "sheets/wave_file.h"
 
@@ -29,6 +30,7 @@ struct CueText {
     std::vector<SheetTrack> tracks;
     std::vector<CuePoint> points;  // in the sheet's order
     DiscDetails details;
+    std::string cdtext;  // CDTEXTFILE
 };
 
 struct TrackMode {
@@ -126,8 +128,10 @@ Status ParseLines(std::string_view text, CueText *cue) {
             if (w.size() >= 2) cue->details.catalog = w[1];
         } else if (key == "ISRC") {
             if (track && w.size() >= 2) track->isrc = w[1];
+        } else if (key == "CDTEXTFILE") {
+            if (w.size() >= 2) cue->cdtext = w[1];
         }
-        // Every other command (FLAGS, SONGWRITER, CDTEXTFILE, ...) says nothing about where sectors lie.
+        // Every other command (FLAGS, SONGWRITER, ...) says nothing about where sectors lie.
     }
     if (cue->tracks.empty() || cue->tracks.back().index1 < 0) return Code::kUnknownFormat;
     return Status::Ok();
@@ -197,7 +201,14 @@ Status ReadCueSheet(std::string_view text, const SheetFolder &folder, SheetDisc 
     disc->tracks = cue.tracks;
     disc->details = cue.details;
     disc->details.sheet = "cue";
-    return PlacePoints(cue, disc);
+    QORVEX_TRY(PlacePoints(cue, disc));
+    // The CD-TEXT file is only text: a sheet whose file is missing still opens.
+    if (!cue.cdtext.empty()) {
+        const std::string path = folder.Find(cue.cdtext);
+        const std::vector<uint8_t> packs = path.empty() ? std::vector<uint8_t>() : ReadCdTextFile(path);
+        ApplyCdText(ByteView(packs.data(), packs.size()), disc);
+    }
+    return Status::Ok();
 }
 
 }  // namespace qorvex::sheets

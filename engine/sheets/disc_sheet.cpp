@@ -4,6 +4,7 @@
 #include "qorvex.h"
 #include "sheets/ccd_sheet.h"
 #include "sheets/cue_sheet.h"
+#include "sheets/nrg_sheet.h"
 #include "sheets/sheet_text.h"
 #include "sheets/toc_sheet.h"
 
@@ -29,13 +30,30 @@ Status ReadText(const std::string &path, std::string *text) {
     if (!file.OpenRead(path) || file.Read(text->data(), length) != length) return Code::kImageOpenFailed;
     return Status::Ok();
 }
+
+Status Adopt(const std::string &path, const SheetDisc &disc, ImageCatalogue *catalogue) {
+    std::vector<TrackRecord> tracks;
+    std::vector<TrackDetails> details;
+    QORVEX_TRY(LayOut(disc, &tracks, &details));
+    if (!catalogue->Adopt(path, std::move(tracks), std::move(details), disc.details)) return Code::kUnknownFormat;
+    return Status::Ok();
+}
 }  // namespace
 
 Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue) {
-    if (catalogue->Probe(path, options)) return Status::Ok();
     const std::string extension = Extension(path);
-    if (!(options & OPEN_DISC_SHEETS) || (extension != "CUE" && extension != "TOC" && extension != "CCD"))
-        return Code::kUnknownFormat;
+    const bool sheets = (options & OPEN_DISC_SHEETS) != 0;
+    // A Nero image is its own sheet: its chunks describe the disc better than the plain probe of its sectors.
+    Status nrg = Code::kUnknownFormat;
+    if (sheets && extension == "NRG") {
+        SheetDisc disc;
+        nrg = ReadNrgImage(path, &disc);
+        if (!nrg.Failed()) nrg = Adopt(path, disc, catalogue);
+        if (!nrg.Failed()) return nrg;
+    }
+    if (catalogue->Probe(path, options)) return Status::Ok();
+    if (extension == "NRG") return nrg;
+    if (!sheets || (extension != "CUE" && extension != "TOC" && extension != "CCD")) return Code::kUnknownFormat;
     std::string text;
     QORVEX_TRY(ReadText(path, &text));
     const size_t slash = path.find_last_of(platform::kPathSeparator);
@@ -50,11 +68,7 @@ Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *cat
         const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
         QORVEX_TRY(ReadCcdSheet(text, name.substr(0, name.size() - 3) + "img", folder, &disc));
     }
-    std::vector<TrackRecord> tracks;
-    std::vector<TrackDetails> details;
-    QORVEX_TRY(LayOut(disc, &tracks, &details));
-    if (!catalogue->Adopt(path, std::move(tracks), std::move(details), disc.details)) return Code::kUnknownFormat;
-    return Status::Ok();
+    return Adopt(path, disc, catalogue);
 }
 
 }  // namespace qorvex::sheets

@@ -39,6 +39,32 @@ int32_t ProbeMode2(const TrackRecord &record, ModeProbe probe) {
     }
     return std::memcmp(s, s + 4, 4) == 0 ? kFormatMode2_2336Xa : kFormatMode2_2336;
 }
+
+// The 2448-byte format of a 2352-byte one: the same sector with its subchannel bytes after it.
+int32_t WithSubchannel(int32_t format) {
+    switch (format) {
+        case kFormatAudio: return kFormatAudio2448;
+        case kFormatMode1_2352: return kFormatMode1_2448;
+        case kFormatMode2_2352: return kFormatMode2_2448;
+        case kFormatMode2Form1_2352: return kFormatMode2Form1_2448;
+        case kFormatMode2Form2_2352: return kFormatMode2Form2_2448;
+        default: return kFormatUnknown;
+    }
+}
+
+// Moves a laid-out 2352-byte track onto its subchannel file: sector i of the stream has its 96 bytes at
+// i x 96 there. `stream_begin` is the stream byte of the track's first stored sector.
+Status AddSubchannel(const std::string &subchannel, int64_t stream_begin, TrackRecord *r) {
+    constexpr int64_t kMain = kMaxStoredSize - kSubchannelSize;
+    const int32_t format = WithSubchannel(r->format);
+    if (format == kFormatUnknown || GetSectorFormat(r->format).stored != kMain) return Code::kUnknownFormat;
+    r->format = format;
+    r->subchannel = subchannel;
+    r->subchannel_offset = stream_begin / kMain * kSubchannelSize;
+    r->stored_pregap = r->stored_pregap / kMain * kMaxStoredSize;
+    r->stored_length = r->stored_length / kMain * kMaxStoredSize;
+    return Status::Ok();
+}
 }  // namespace
 
 Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vector<TrackDetails> *details) {
@@ -125,6 +151,7 @@ Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vect
         }
         r.byte_swapped = audio && disc.files[first].swapped;
         if (t.probe != ModeProbe::kNone) r.format = ProbeMode2(r, t.probe);
+        if (!disc.subchannel.empty()) QORVEX_TRY(AddSubchannel(disc.subchannel, t.begin, &r));
 
         TrackDetails d;
         d.has_index0 = t.has_index0;

@@ -46,12 +46,15 @@ struct SheetDisc {
     std::vector<SheetFile> files;  // in stream order
     std::vector<SheetTrack> tracks;
     DiscDetails details;
+    // A file of 96 subchannel bytes for each 2352-byte sector of the stream (CloneCD's .sub); the tracks are
+    // then read as 2448-byte sectors. Empty: none.
+    std::string subchannel;
 };
 
 // Lays the tracks out on the disc: sector 0 is index 1 of track 1; a track ends where the next one's first
 // stored sector begins (or the stream ends); a later session starts after the lead-out of the one before
 // and a 4500-sector lead-in. Fails with kUnknownFormat for a disc no table can hold (tracks out of order,
-// overlapping, beyond the files, not whole sectors).
+// overlapping, beyond the files, not whole sectors, a subchannel file beside sectors that are not 2352 bytes).
 Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vector<TrackDetails> *details);
 
 }  // namespace qorvex::sheets

@@ -73,7 +73,8 @@ constexpr Entry kStrings[] = {
     {3479, "下に指定したフォルダ"},
     // Beyond the described resources: the extended formats.
     {3480,
-     "イメージファイル (*.img, *.iso, *.cue, *.toc, *.ccd)|*.iso;*.img;*.bin;*.cue;*.toc;*.ccd;|全てのファイル "
+     "イメージファイル (*.img, *.iso, *.cue, *.toc, *.ccd, "
+     "*.nrg)|*.iso;*.img;*.bin;*.cue;*.toc;*.ccd;*.nrg;|全てのファイル "
      "(*.*)|*.*||"},
     {3481, "拡張形式を読み取る(&X)"},
     {3482, "ROCKRIDGEのファイルを表示(&R)"},

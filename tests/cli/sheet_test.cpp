@@ -1,6 +1,9 @@
-// qorvex on a BIN/CUE disc: the track table with sessions, index 00 and files; tracks as WAV; the file
-// system of the data track listed and extracted by default; --no-extensions.
+// qorvex on a BIN/CUE disc (and the same disc as a Nero image): the track table with sessions, index 00
+// and files; tracks as WAV; the file system of the data track listed and extracted by default;
+// --no-extensions.
 #include <gtest/gtest.h>
+
+#include <regex>
 
 #include "support/disc_builder.h"
 #include "support/harness/cli_harness.h"
@@ -70,6 +73,27 @@ TEST_F(SheetCliTest, ExtractsTracksAndTheDataTracksFiles) {
     EXPECT_EQ(ReadText(dir / "out/HELLO.TXT"), "hello from the data track\n");
     Result audio_track = Qorvex({"ls", cue, "--track", "1"});
     EXPECT_EQ(audio_track.out.find("HELLO.TXT"), std::string::npos) << audio_track.out;
+}
+
+TEST_F(SheetCliTest, NeroImageGoesThroughTheSamePath) {
+    const std::string nrg = qorvex::test::WriteNrgDisc(
+        dir / "disc", "disc",
+        {MakeTrack(0, audio), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 150), MakeTrack(0, audio, 75)});
+    Result cue_tracks = Qorvex({"tracks", "--json", cue}), nrg_tracks = Qorvex({"tracks", "--json", nrg});
+    ASSERT_EQ(nrg_tracks.status, 0) << nrg_tracks.err;
+    // The same table; only the files differ.
+    const auto table = [](const std::string &json) {
+        return std::regex_replace(json, std::regex(R"("files": \[[^\]]*\])"), "");
+    };
+    EXPECT_EQ(table(nrg_tracks.out), table(cue_tracks.out));
+    EXPECT_NE(nrg_tracks.out.find("\"files\": [\"disc.nrg\"]"), std::string::npos) << nrg_tracks.out;
+    Result ls = Qorvex({"ls", nrg});
+    ASSERT_EQ(ls.status, 0) << ls.err;
+    EXPECT_NE(ls.out.find("HELLO.TXT"), std::string::npos) << ls.out;
+    ASSERT_EQ(Qorvex({"extract-track", nrg, "3", "-o", dir / "three.wav", "--wav"}).status, 0);
+    const std::vector<uint8_t> wav = ReadBytes(dir / "three.wav");
+    ASSERT_EQ(wav.size(), 44 + audio.size());
+    EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));
 }
 
 }  // namespace

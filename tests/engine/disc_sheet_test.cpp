@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "qorvex_ext.h"
 #include "support/disc_builder.h"
@@ -116,6 +117,11 @@ TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
     const std::string head = "[CloneCD]\nVersion=3\n[Disc]\nSessions=1\n";
     const std::string entry1 = "[Entry 3]\nPoint=0x01\nPLBA=0\n", lead_out = "[Entry 2]\nPoint=0xa2\nPLBA=200\n";
     const std::string track1 = "[TRACK 1]\nMODE=0\nINDEX 1=0\n";
+    // Two sessions of 100 sectors each: the second 6750 + 4500 + 150 sectors after the first's lead-out.
+    const std::string two_sessions = "[CloneCD]\n[Disc]\nSessions=2\n";
+    const std::string first = entry1 + "[Entry 2]\nPoint=0xa2\nPLBA=100\n" + track1;
+    const std::string session2 = "[TRACK 2]\nMODE=0\n[Entry 8]\nSession=2\nPoint=0x02\n";
+    const std::string lead_out2 = "[Entry 9]\nSession=2\nPoint=0xa2\nPLBA=11600\n";
     struct Case {
         const char *what;
         std::string text;
@@ -135,12 +141,28 @@ TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
         {"tracks overlapping",
          head + entry1 + "[Entry 4]\nPoint=0x02\nPLBA=100\n" + lead_out + track1 + "[TRACK 2]\nMODE=0\nINDEX 0=120\n",
          ENGINE_UNKNOWN_FORMAT},
+        {"a session not declared", head + entry1 + lead_out + track1 + session2 + "PLBA=11500\n",
+         ENGINE_UNKNOWN_FORMAT},
+        {"a session without its lead-out", two_sessions + first + session2 + "PLBA=11500\n", ENGINE_UNKNOWN_FORMAT},
+        {"a session inside the gap before it", two_sessions + first + session2 + "PLBA=11499\n" + lead_out2,
+         ENGINE_UNKNOWN_FORMAT},
+        {"a session past the image",
+         two_sessions + first + session2 + "PLBA=11500\n" + "[Entry 9]\nSession=2\nPoint=0xa2\nPLBA=11601\n",
+         ENGINE_UNKNOWN_FORMAT},
     };
     for (const Case &c : cases) {
         WriteFile(dir / "rip/disc.ccd", c.text);
         Opened image(dir / "rip/disc.ccd", kSheets);
         EXPECT_FALSE(image) << c.what;
         EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+    }
+    WriteFile(dir / "rip/disc.ccd", two_sessions + first + session2 + "PLBA=11500\n" + lead_out2);
+    {
+        Opened image(dir / "rip/disc.ccd", kSheets);
+        ASSERT_TRUE(image) << std::hex << image.error();
+        EXPECT_EQ(+Info(image.get(), 1).session, 2);
+        EXPECT_EQ(Info(image.get(), 1).start, 11500);
+        EXPECT_EQ(Info(image.get(), 1).end_held, 11600);
     }
     RunCommand("rm '" + (dir / "rip/disc.img") + "'");
     WriteFile(dir / "rip/disc.ccd", head + entry1 + lead_out + track1);
@@ -223,6 +245,55 @@ TEST_F(DiscSheetTest, WaveAndMotorolaFilesReadAsTheSameSamples) {
         EXPECT_EQ(Info(image.get(), 0).end_held, 200) << file;
         ASSERT_EQ(QorvexExtractTrack(image.get(), 0, (dir / "out.wav").c_str(), TRACK_WAV | TRACK_RAW), 0);
         EXPECT_TRUE(ReadFile(dir / "out.wav") == expected) << file;
+    }
+}
+
+// CD-TEXT beside a sheet fills the titles and performers the sheet does not give itself: a cue's CDTEXTFILE
+// (packs with the drive's header), a CloneCD control file's [CDText] entries (16 bytes of each pack).
+TEST_F(DiscSheetTest, CdTextFillsTheTextsTheSheetLeavesOut) {
+    const std::vector<uint8_t> packs =
+        CdTextPacks({{"A Disc Title", "The Band"}, {"Caf\xE9 Song", "A Singer"}, {"Second", "\t"}}, true);
+    WriteFile(dir / "rip/disc.cdt", packs);
+    auto text = [](QorvexHandle h, int32_t track, int32_t field) {
+        char out[64] = {};
+        QorvexExGetTrackText(h, track, field, out, sizeof out);
+        return std::string(out);
+    };
+    const std::string body = "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n";
+    Opened cue(Sheet("CDTEXTFILE \"DISC.CDT\"\n" + body + "TITLE \"Own Title\"\nINDEX 01 00:01:00\n"), kSheets);
+    ASSERT_TRUE(cue) << std::hex << cue.error();
+    EXPECT_EQ(text(cue.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
+    EXPECT_EQ(text(cue.get(), -1, QORVEX_EX_TEXT_PERFORMER), "The Band");
+    EXPECT_EQ(text(cue.get(), 0, QORVEX_EX_TEXT_TITLE), "Caf\xC3\xA9 Song");
+    EXPECT_EQ(text(cue.get(), 1, QORVEX_EX_TEXT_TITLE), "Own Title");
+    EXPECT_EQ(text(cue.get(), 1, QORVEX_EX_TEXT_PERFORMER), "A Singer");  // the same as the track before
+
+    std::string ccd =
+        "[CloneCD]\n[Disc]\nSessions=1\n[Entry 0]\nPoint=0x01\nPLBA=0\n[Entry 1]\nPoint=0xa2\nPLBA=200\n"
+        "[TRACK 1]\nMODE=0\n[CDText]\nEntries=" +
+        std::to_string((packs.size() - 4) / 18) + "\n";
+    for (size_t at = 4, n = 0; at < packs.size(); at += 18, ++n) {
+        ccd += "Entry " + std::to_string(n) + "=";
+        for (size_t i = 0; i < 16; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x ", packs[at + i]);
+            ccd += hex;
+        }
+        ccd += "\n";
+    }
+    WriteFile(dir / "rip/disc.img", audio);
+    WriteFile(dir / "rip/disc.ccd", ccd);
+    Opened clone(dir / "rip/disc.ccd", kSheets);
+    ASSERT_TRUE(clone) << std::hex << clone.error();
+    EXPECT_EQ(text(clone.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
+    EXPECT_EQ(text(clone.get(), 0, QORVEX_EX_TEXT_PERFORMER), "A Singer");
+
+    // Text is only text: a sheet whose CD-TEXT file is missing or garbage still opens.
+    for (const std::vector<uint8_t> &garbage : {std::vector<uint8_t>(), std::vector<uint8_t>(36, 0x80)}) {
+        WriteFile(dir / "rip/disc.cdt", garbage);
+        Opened plain(Sheet("CDTEXTFILE disc.cdt\n" + body + "INDEX 01 00:01:00\n"), kSheets);
+        ASSERT_TRUE(plain);
+        EXPECT_EQ(text(plain.get(), 0, QORVEX_EX_TEXT_TITLE), "");
     }
 }
 

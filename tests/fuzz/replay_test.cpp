@@ -18,6 +18,7 @@ extern "C" int ReplaySusp(const uint8_t *data, size_t size);
 extern "C" int ReplayCue(const uint8_t *data, size_t size);
 extern "C" int ReplayToc(const uint8_t *data, size_t size);
 extern "C" int ReplayCcd(const uint8_t *data, size_t size);
+extern "C" int ReplayNrg(const uint8_t *data, size_t size);
 
 namespace {
 using Target = int (*)(const uint8_t *, size_t);
@@ -26,9 +27,11 @@ struct Case {
     const char *name;
     Target run;
 };
-const Case kTargets[] = {{"fuzz_image", ReplayImage},       {"fuzz_iso", ReplayIso},       {"fuzz_udf", ReplayUdf},
-                         {"fuzz_eltorito", ReplayElTorito}, {"fuzz_decode", ReplayDecode}, {"fuzz_susp", ReplaySusp},
-                         {"fuzz_cue", ReplayCue},           {"fuzz_toc", ReplayToc},       {"fuzz_ccd", ReplayCcd}};
+const Case kTargets[] = {{"fuzz_image", ReplayImage},   {"fuzz_iso", ReplayIso},
+                         {"fuzz_udf", ReplayUdf},       {"fuzz_eltorito", ReplayElTorito},
+                         {"fuzz_decode", ReplayDecode}, {"fuzz_susp", ReplaySusp},
+                         {"fuzz_cue", ReplayCue},       {"fuzz_toc", ReplayToc},
+                         {"fuzz_ccd", ReplayCcd},       {"fuzz_nrg", ReplayNrg}};
 
 std::vector<uint8_t> Read(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);

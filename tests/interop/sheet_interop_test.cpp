@@ -1,5 +1,7 @@
 // BIN/CUE discs read by the engine and by the peers that read them: libcdio's cd-info (track starts and
-// lead-out of single-FILE sheets), bchunk (data tracks and WAVs), and the ISO a data track was made from.
+// lead-out of single-FILE sheets), bchunk (data tracks and WAVs), ccd2iso and nrg2iso (the data of CloneCD
+// and Nero images), and the ISO a data track was made from. The same disc as CUE, CloneCD and Nero images
+// gives one table and the same bytes.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,8 +9,11 @@
 #include <regex>
 #include <sstream>
 
+#include "image/image_catalogue.h"
+#include "image/sector_reader.h"
 #include "qorvex.h"
 #include "qorvex_ext.h"
+#include "sheets/disc_sheet.h"
 #include "support/disc_builder.h"
 #include "support/iso_builder.h"
 #include "support/peers.h"
@@ -40,6 +45,16 @@ struct Opened {
         return ReadFile(out);
     }
 };
+
+// Every track's bytes as user data, raw with the pregap, and as WAV.
+void ExpectSameBytes(const Opened &a, const Opened &b, const std::string &scratch, const char *what) {
+    const int32_t n = QorvexGetTrackCount(a.h);
+    ASSERT_EQ(n, QorvexGetTrackCount(b.h)) << what;
+    for (int32_t t = 0; t < n; ++t)
+        for (uint32_t flags : {0u, uint32_t(TRACK_RAW | TRACK_PREGAP), uint32_t(TRACK_WAV)})
+            EXPECT_TRUE(a.Extract(scratch + ".a", t, flags) == b.Extract(scratch + ".b", t, flags))
+                << what << ": track " << t << " flags " << flags;
+}
 
 bool SameTable(const std::vector<TrackInfo> &a, const std::vector<TrackInfo> &b) {
     if (a.size() != b.size()) return false;
@@ -241,6 +256,106 @@ TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {
         }
         EXPECT_TRUE(found);
     }
+}
+
+// Nero keeps the first track's 150-sector pregap (its sheet then has an INDEX 00 there); an image written
+// track at once holds no pregap at all.
+TEST_F(SheetInteropTest, NeroImagesGiveTheTableAndBytesOfTheSheet) {
+    std::vector<DiscTrack> dao = tracks, tao = tracks;
+    dao[0].pregap = 150;
+    for (DiscTrack &t : tao) t.pregap = 0;
+    RunCommand("mkdir -p " + Quote(dir / "nrg"));
+    const std::string dao_cue = WriteCueDisc(dir / "nrg", "dao", dao, CueForm::kSingleFile);
+    const std::string tao_cue = WriteCueDisc(dir / "nrg", "tao", tao, CueForm::kSingleFile);
+    const struct {
+        NrgForm form;
+        const char *what;
+        const std::vector<DiscTrack> &disc;
+        const std::string &cue;
+    } cases[] = {{NrgForm::kDaoV2, "DAOX", dao, dao_cue},
+                 {NrgForm::kDaoV1, "DAOI", dao, dao_cue},
+                 {NrgForm::kTaoV2, "ETN2", tao, tao_cue}};
+    for (const auto &c : cases) {
+        Opened nrg(WriteNrgDisc(dir / "nrg", "disc", c.disc, c.form)), sheet(c.cue);
+        ASSERT_TRUE(nrg.h && sheet.h) << c.what << std::hex << " 0x" << nrg.error << " 0x" << sheet.error;
+        EXPECT_TRUE(SameTable(nrg.Table(), sheet.Table())) << c.what;
+        ExpectSameBytes(nrg, sheet, dir / "nrg/out", c.what);
+        EXPECT_TRUE(nrg.Extract(dir / "nrg/t1.iso", 0, 0) == iso) << c.what;
+    }
+}
+
+TEST_F(SheetInteropTest, Nrg2isoReadsTheDataOfANeroImage) {
+    if (!HaveProgram("nrg2iso")) GTEST_SKIP() << "nrg2iso is not installed";
+    // A data disc as Nero writes it: MODE1/2048 sectors after the first track's stored pregap.
+    RunCommand("mkdir -p " + Quote(dir / "nrg"));
+    const std::string nrg = WriteNrgDisc(dir / "nrg", "data", {MakeTrack(9, iso, 150)});
+    RunCommand("nrg2iso " + Quote(nrg) + " " + Quote(dir / "peer.iso") + " >/dev/null 2>&1");
+    const std::vector<uint8_t> peer = ReadFile(dir / "peer.iso");  // it copies up to the file's end
+    ASSERT_GE(peer.size(), iso.size());
+    EXPECT_TRUE(std::equal(iso.begin(), iso.end(), peer.begin()));
+    Opened image(nrg), plain(dir / "data.iso", 0);
+    ASSERT_TRUE(image.h) << std::hex << image.error;
+    EXPECT_TRUE(image.Extract(dir / "track.iso", 0, 0) == iso);
+    EXPECT_EQ(QorvexGetFileCount(image.h, 0, KIND_ISO9660), QorvexGetFileCount(plain.h, 0, KIND_ISO9660));
+}
+
+// Two data sessions (the second volume mastered for its address) and an audio track after it, as a CUE
+// sheet, a CloneCD image with and without its .sub, and a Nero image: one table and the same bytes. The
+// CloneCD image holds the sessions one after the other, which ccd2iso converts Mode 1 sector by sector until
+// the audio: the two volumes in turn.
+TEST_F(SheetInteropTest, MultiSessionImagesAgreeWithTheSheet) {
+    const int32_t first = static_cast<int32_t>(iso.size() / 2048), next = first + 11400;
+    ASSERT_EQ(RunCommand("genisoimage -quiet -V LATER -C 0," + std::to_string(next) + " -o " +
+                         Quote(dir / "later.iso") + " " + Quote(dir / "src")),
+              0);
+    const std::vector<uint8_t> later = ReadFile(dir / "later.iso");
+    const std::vector<DiscTrack> disc = {MakeTrack(3, WrapSectors(iso, 3)), MakeTrack(3, WrapSectors(later, 3), 0, 2),
+                                         MakeTrack(0, AudioPattern(120, 8), 75, 2)};
+    for (const char *folder : {"ms/cue", "ms/ccd", "ms/sub", "ms/nrg"}) RunCommand("mkdir -p " + Quote(dir / folder));
+    Opened sheet(WriteCueDisc(dir / "ms/cue", "disc", disc, CueForm::kSingleFile));
+    Opened clone(WriteCcdDisc(dir / "ms/ccd", "disc", disc));
+    Opened with_sub(WriteCcdDisc(dir / "ms/sub", "disc", disc, true));
+    Opened nero(WriteNrgDisc(dir / "ms/nrg", "disc", disc));
+    ASSERT_TRUE(sheet.h && clone.h && with_sub.h && nero.h)
+        << std::hex << sheet.error << " " << clone.error << " " << with_sub.error << " " << nero.error;
+    const std::vector<TrackInfo> table = sheet.Table();
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(+table[1].session, 2);
+    EXPECT_EQ(+table[1].start, next);
+    EXPECT_TRUE(SameTable(clone.Table(), table));
+    EXPECT_TRUE(SameTable(nero.Table(), table));
+    // With the subchannel the sectors are 2448 bytes: format 3 becomes 15, audio 0 becomes 14.
+    std::vector<TrackInfo> sub_table = with_sub.Table();
+    EXPECT_EQ(sub_table[0].format, 15);
+    EXPECT_EQ(sub_table[2].format, 14);
+    for (TrackInfo &t : sub_table) t.format = t.format == 14 ? 0 : t.format - 12;
+    EXPECT_TRUE(SameTable(sub_table, table));
+    ExpectSameBytes(clone, sheet, dir / "ms/out", "ccd");
+    ExpectSameBytes(with_sub, sheet, dir / "ms/out", "ccd with sub");
+    ExpectSameBytes(nero, sheet, dir / "ms/out", "nrg");
+    EXPECT_TRUE(with_sub.Extract(dir / "ms/later.iso", 1, 0) == later);
+
+    // Each stored sector of the second session carries its own 96 bytes of the .sub.
+    ImageCatalogue catalogue;
+    ASSERT_FALSE(sheets::ProbeImage(dir / "ms/sub/disc.ccd", OPEN_DISC_SHEETS, &catalogue).Failed());
+    const std::vector<uint8_t> img = ReadFile(dir / "ms/sub/disc.img"), sub = ReadFile(dir / "ms/sub/disc.sub");
+    SectorReader reader;
+    ASSERT_TRUE(reader.SetUp(catalogue.GetTrack(1), 0) && reader.Open());
+    ASSERT_TRUE(reader.SeekRelative(5));
+    for (int32_t s = first + 5; s < first + 9; ++s) {
+        std::vector<uint8_t> sector(2448);
+        ASSERT_TRUE(reader.ReadRawSector(sector.data()));
+        EXPECT_TRUE(std::equal(sector.begin(), sector.begin() + 2352, img.begin() + int64_t(s) * 2352)) << s;
+        EXPECT_TRUE(std::equal(sector.begin() + 2352, sector.end(), sub.begin() + int64_t(s) * 96)) << s;
+    }
+
+    if (!HaveProgram("ccd2iso")) GTEST_SKIP() << "ccd2iso is not installed";
+    RunCommand("ccd2iso " + Quote(dir / "ms/ccd/disc.img") + " " + Quote(dir / "peer.iso") + " >/dev/null 2>&1");
+    std::vector<uint8_t> both = iso;
+    both.insert(both.end(), later.begin(), later.end());
+    const std::vector<uint8_t> peer = ReadFile(dir / "peer.iso");
+    ASSERT_GE(peer.size(), both.size());
+    EXPECT_TRUE(std::equal(both.begin(), both.end(), peer.begin()));
 }
 
 }  // namespace

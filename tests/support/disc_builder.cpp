@@ -129,47 +129,236 @@ std::string WriteCueDisc(const std::string &dir, const std::string &name, const 
     return path;
 }
 
-std::string WriteCcdDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks) {
+std::string WriteCcdDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
+                         bool with_subchannel) {
+    // The disc's sectors: each session stored from its first track's index 0 to its lead-out; between
+    // sessions the lead-out, the lead-in and the part of the pregap the image does not hold.
     std::vector<uint8_t> image;
-    std::string entries, track_sections;
-    int entry = 3;
-    auto add_entry = [&](int number, int point, int control, int64_t lba) {
-        const int64_t msf = lba + 150;
-        char text[400];
-        std::snprintf(text, sizeof text,
-                      "[Entry %d]\nSession=1\nPoint=0x%02x\nADR=0x01\nControl=0x%02x\nTrackNo=0\nAMin=0\nASec=0\n"
-                      "AFrame=0\nALBA=-150\nZero=0\nPMin=%lld\nPSec=%lld\nPFrame=%lld\nPLBA=%lld\n",
-                      number, point, control, static_cast<long long>(msf / 4500), static_cast<long long>(msf / 75 % 60),
-                      static_cast<long long>(msf % 75), static_cast<long long>(lba));
-        entries += text;
-    };
+    std::vector<int64_t> index0(tracks.size()), index1(tracks.size());
+    std::vector<int64_t> lead_out(tracks.empty() ? 1 : tracks.back().session + 1u, 0);
+    int64_t lba = 0;
     for (size_t k = 0; k < tracks.size(); ++k) {
         const DiscTrack &t = tracks[k];
-        const int64_t index0 = static_cast<int64_t>(image.size()) / 2352;
+        if (k > 0 && t.session != tracks[k - 1].session)
+            lba += (t.session == 2 ? 6750 : 2250) + 4500 + std::max(150, t.pregap) - t.pregap;
         const std::vector<uint8_t> pregap = PregapBytes(t, static_cast<int32_t>(k + 1));
         image.insert(image.end(), pregap.begin(), pregap.end());
-        const int64_t index1 = static_cast<int64_t>(image.size()) / 2352;
         image.insert(image.end(), t.data.begin(), t.data.end());
-        const int mode = t.format == 0 ? 0 : (t.format == 3 ? 1 : 2);
-        add_entry(entry++, static_cast<int>(k + 1), mode == 0 ? 0x00 : 0x04, index1);
-        char text[128];
-        std::snprintf(text, sizeof text, "[TRACK %zu]\nMODE=%d\n", k + 1, mode);
-        track_sections += text;
-        if (t.pregap) track_sections += "INDEX 0=" + std::to_string(index0) + "\n";
-        track_sections += "INDEX 1=" + std::to_string(index1) + "\n";
+        index0[k] = lba;
+        index1[k] = lba + t.pregap;
+        lba = index1[k] + static_cast<int64_t>(t.data.size()) / 2352;
+        lead_out[t.session] = lba;
     }
-    const std::string tail = entries;
-    entries.clear();
-    add_entry(0, 0xA0, 0x04, 4350);
-    add_entry(1, 0xA1, 0x00, static_cast<int64_t>(tracks.size()) * 75 - 150);
-    add_entry(2, 0xA2, 0x00, static_cast<int64_t>(image.size()) / 2352);
+    auto mode = [](const DiscTrack &t) { return t.format == 0 ? 0 : (t.format == 3 ? 1 : 2); };
+    std::string entries, sessions, track_sections;
+    int entry = 0;
+    auto add_entry = [&](int session, int point, int control, int64_t at) {
+        const int64_t msf = at + 150;
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "[Entry %d]\nSession=%d\nPoint=0x%02x\nADR=0x01\nControl=0x%02x\nTrackNo=0\nAMin=0\nASec=0\n"
+                      "AFrame=0\nALBA=-150\nZero=0\nPMin=%lld\nPSec=%lld\nPFrame=%lld\nPLBA=%lld\n",
+                      entry++, session, point, control, static_cast<long long>(msf / 4500),
+                      static_cast<long long>(msf / 75 % 60), static_cast<long long>(msf % 75),
+                      static_cast<long long>(at));
+        entries += text;
+    };
+    for (size_t k = 0; k < tracks.size();) {
+        const int session = tracks[k].session;
+        size_t last = k;
+        while (last + 1 < tracks.size() && tracks[last + 1].session == session) ++last;
+        // A0-A2 in front of the session's track entries, as a drive reports them.
+        const int control = mode(tracks[k]) ? 0x04 : 0x00;
+        add_entry(session, 0xA0, control, int64_t(k + 1) * 4500 - 150);
+        add_entry(session, 0xA1, control, int64_t(last + 1) * 4500 - 150);
+        add_entry(session, 0xA2, control, lead_out[static_cast<size_t>(session)]);
+        for (size_t i = k; i <= last; ++i) {
+            add_entry(session, static_cast<int>(i + 1), mode(tracks[i]) ? 0x04 : 0x00, index1[i]);
+            char text[128];
+            std::snprintf(text, sizeof text, "[TRACK %zu]\nMODE=%d\n", i + 1, mode(tracks[i]));
+            track_sections += text;
+            if (tracks[i].pregap) track_sections += "INDEX 0=" + std::to_string(index0[i]) + "\n";
+            track_sections += "INDEX 1=" + std::to_string(index1[i]) + "\n";
+        }
+        sessions += "[Session " + std::to_string(session) + "]\nPreGapMode=" + std::to_string(mode(tracks[k])) +
+                    "\nPreGapSubC=0\n";
+        k = last + 1;
+    }
     const std::string ccd = "[CloneCD]\nVersion=3\n[Disc]\nTocEntries=" + std::to_string(entry) +
-                            "\nSessions=1\nDataTracksScrambled=0\nCDTextLength=0\n[Session 1]\nPreGapMode=2\n"
-                            "PreGapSubC=0\n" +
-                            entries + tail + track_sections;
+                            "\nSessions=" + std::to_string(lead_out.size() - 1) +
+                            "\nDataTracksScrambled=0\nCDTextLength=0\n" + sessions + entries + track_sections;
     WriteFile(dir + "/" + name + ".img", image);
+    if (with_subchannel) WriteFile(dir + "/" + name + ".sub", Pattern(image.size() / 2352 * 96, 0x5B));
     WriteFile(dir + "/" + name + ".ccd", ccd);
     return dir + "/" + name + ".ccd";
+}
+
+namespace {
+void PutBe(std::vector<uint8_t> &out, uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+void Chunk(std::vector<uint8_t> &out, const char *id, const std::vector<uint8_t> &data) {
+    out.insert(out.end(), id, id + 4);
+    PutBe(out, data.size(), 4);
+    out.insert(out.end(), data.begin(), data.end());
+}
+uint8_t Bcd(int n) {
+    return static_cast<uint8_t>((n / 10) << 4 | (n % 10));
+}
+uint8_t NeroMode(int32_t format) {
+    switch (format) {
+        case 9: return 0x00;
+        case 11: return 0x02;
+        case 10:
+        case 13: return 0x03;
+        case 3: return 0x05;
+        case 5:
+        case 6:
+        case 7: return 0x06;
+        case 14: return 0x10;
+        case 15: return 0x0F;
+        default: return 0x07;
+    }
+}
+}  // namespace
+
+std::string WriteNrgDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
+                         NrgForm form) {
+    const bool tao = form == NrgForm::kTaoV2, v1 = form == NrgForm::kDaoV1;
+    std::vector<uint8_t> image, chain;
+    struct Placed {
+        int64_t index0, index1, end;  // file bytes
+        int64_t sector0, sector1;     // disc sectors of index 0 and 1
+    };
+    std::vector<Placed> placed;
+    int64_t disc_end = 0;
+    for (size_t k = 0; k < tracks.size(); ++k) {
+        const DiscTrack &t = tracks[k];
+        const int32_t pregap = tao ? 0 : t.pregap;
+        const bool opens = k == 0 || t.session != tracks[k - 1].session;
+        Placed p;
+        p.index0 = static_cast<int64_t>(image.size());
+        if (pregap) {
+            const std::vector<uint8_t> bytes = PregapBytes(t, static_cast<int32_t>(k + 1));
+            image.insert(image.end(), bytes.begin(), bytes.end());
+        }
+        p.index1 = static_cast<int64_t>(image.size());
+        image.insert(image.end(), t.data.begin(), t.data.end());
+        p.end = static_cast<int64_t>(image.size());
+        const int64_t disc_pregap = opens ? std::max(150, pregap) : pregap;
+        p.sector1 = k == 0 ? 0 : disc_end + disc_pregap + (opens ? (t.session == 2 ? 6750 : 2250) + 4500 : 0);
+        p.sector0 = p.sector1 - disc_pregap;
+        disc_end = p.sector1 + static_cast<int64_t>(t.data.size()) / StoredSize(t.format);
+        placed.push_back(p);
+    }
+    const int64_t chain_offset = static_cast<int64_t>(image.size());
+    auto cue_point = [&](std::vector<uint8_t> &out, uint8_t control, uint8_t track, int index, int64_t sector) {
+        out.push_back(control);
+        out.push_back(track);
+        out.push_back(Bcd(index));
+        out.push_back(0);
+        if (v1) {  // 0, M, S, F
+            const int64_t msf = sector + 150;
+            out.push_back(0);
+            out.push_back(static_cast<uint8_t>(msf / 4500));
+            out.push_back(static_cast<uint8_t>(msf / 75 % 60));
+            out.push_back(static_cast<uint8_t>(msf % 75));
+        } else {
+            PutBe(out, static_cast<uint32_t>(static_cast<int32_t>(sector)), 4);
+        }
+    };
+    for (size_t k = 0; k < tracks.size();) {
+        size_t last = k;
+        while (last + 1 < tracks.size() && tracks[last + 1].session == tracks[k].session) ++last;
+        std::vector<uint8_t> cues, dao, etn, sinf;
+        const int offset_bytes = v1 ? 4 : 8;
+        cue_point(cues, 0x41, 0, 0, placed[k].sector0 - (k == 0 ? 0 : 150));  // the lead-in
+        PutBe(dao, 0, 4);
+        dao.insert(dao.end(), 14, 0);  // no catalogue number
+        dao.push_back(0x20);
+        dao.push_back(1);
+        dao.push_back(static_cast<uint8_t>(k + 1));
+        dao.push_back(static_cast<uint8_t>(last + 1));
+        for (size_t i = k; i <= last; ++i) {
+            const DiscTrack &t = tracks[i];
+            const Placed &p = placed[i];
+            const uint8_t control = t.format == 0 || t.format == 14 ? 0x01 : 0x41;
+            cue_point(cues, control, Bcd(static_cast<int>(i + 1)), 0, p.sector0);
+            cue_point(cues, control, Bcd(static_cast<int>(i + 1)), 1, p.sector1);
+            dao.insert(dao.end(), 12, 0);  // no ISRC
+            PutBe(dao, static_cast<uint32_t>(StoredSize(t.format)), 2);
+            dao.push_back(NeroMode(t.format));
+            dao.insert(dao.end(), 3, 0);
+            for (int64_t at : {p.index0, p.index1, p.end}) PutBe(dao, static_cast<uint64_t>(at), offset_bytes);
+            PutBe(etn, static_cast<uint64_t>(p.index1), 8);
+            PutBe(etn, static_cast<uint64_t>(p.end - p.index1), 8);
+            PutBe(etn, NeroMode(t.format), 4);
+            PutBe(etn, static_cast<uint64_t>(p.sector1), 4);
+            PutBe(etn, 0, 8);
+        }
+        const int64_t lead_out =
+            placed[last].sector1 + static_cast<int64_t>(tracks[last].data.size()) / StoredSize(tracks[last].format);
+        cue_point(cues, 0x01, 0xAA, 1, lead_out);
+        if (tao) {
+            Chunk(chain, "ETN2", etn);
+        } else {
+            Chunk(chain, v1 ? "CUES" : "CUEX", cues);
+            Chunk(chain, v1 ? "DAOI" : "DAOX", dao);
+        }
+        PutBe(sinf, last - k + 1, 4);
+        Chunk(chain, "SINF", sinf);
+        k = last + 1;
+    }
+    Chunk(chain, "MTYP", {0, 0, 0, 1});
+    Chunk(chain, "END!", {});
+    image.insert(image.end(), chain.begin(), chain.end());
+    if (v1) {
+        image.insert(image.end(), {'N', 'E', 'R', 'O'});
+        PutBe(image, static_cast<uint64_t>(chain_offset), 4);
+    } else {
+        image.insert(image.end(), {'N', 'E', 'R', '5'});
+        PutBe(image, static_cast<uint64_t>(chain_offset), 8);
+    }
+    const std::string path = dir + "/" + name + ".nrg";
+    WriteFile(path, image);
+    return path;
+}
+
+std::vector<uint8_t> CdTextPacks(const std::vector<std::pair<std::string, std::string>> &texts, bool header) {
+    std::vector<uint8_t> packs;
+    uint8_t sequence = 0;
+    for (uint8_t type : {uint8_t(0x80), uint8_t(0x81)}) {
+        // The texts one after the other, each with its NUL; a pack names the track of its first character.
+        std::string run;
+        std::vector<int> owner;
+        for (size_t t = 0; t < texts.size(); ++t) {
+            const std::string &text = type == 0x80 ? texts[t].first : texts[t].second;
+            run += text + '\0';
+            owner.insert(owner.end(), text.size() + 1, static_cast<int>(t));
+        }
+        for (size_t at = 0; at < run.size(); at += 12) {
+            std::vector<uint8_t> pack = {type, static_cast<uint8_t>(owner[at]), sequence++, 0};
+            size_t position = 0;  // characters of its text before this pack
+            while (position < at && owner[at - position - 1] == owner[at]) ++position;
+            pack[3] = static_cast<uint8_t>(std::min<size_t>(position, 15));
+            for (size_t i = 0; i < 12; ++i) pack.push_back(at + i < run.size() ? static_cast<uint8_t>(run[at + i]) : 0);
+            uint16_t crc = 0;  // CRC-16/CCITT over the 16 bytes, stored inverted
+            for (size_t i = 0; i < 16; ++i) {
+                crc ^= static_cast<uint16_t>(pack[i] << 8);
+                for (int bit = 0; bit < 8; ++bit)
+                    crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+            }
+            crc = static_cast<uint16_t>(~crc);
+            pack.push_back(static_cast<uint8_t>(crc >> 8));
+            pack.push_back(static_cast<uint8_t>(crc));
+            packs.insert(packs.end(), pack.begin(), pack.end());
+        }
+    }
+    if (header) {
+        const size_t n = packs.size() + 2;
+        packs.insert(packs.begin(), {static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n), 0, 0});
+    }
+    return packs;
 }
 
 }  // namespace qorvex::test

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qorvex::test {
@@ -41,9 +42,26 @@ std::vector<uint8_t> PregapBytes(const DiscTrack &track, int32_t number);
 // Writes the files and the sheet into `dir`; answers the sheet's path. `header` goes in front of the tracks.
 std::string WriteCueDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
                          CueForm form, const std::string &header = "");
-// The same disc as a CloneCD control file and image (<name>.ccd, <name>.img; 2352-byte sectors only, one
-// session): TOC entries A0-A2 and one per track, [TRACK n] with MODE and INDEX 0/1. Answers the .ccd's path.
-std::string WriteCcdDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks);
+// The same disc as a CloneCD control file and image (<name>.ccd, <name>.img; 2352-byte sectors only): per
+// session TOC entries A0-A2 and one per track, [TRACK n] with MODE and INDEX 0/1 (from the disc start); the
+// image holds the sessions one after the other. With `with_subchannel`, <name>.sub holds 96 bytes a sector
+// (a pattern). Answers the .ccd's path.
+std::string WriteCcdDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
+                         bool with_subchannel = false);
+enum class NrgForm {
+    kDaoV2,  // NER5 footer; CUEX cue points, DAOX tracks (64-bit offsets)
+    kDaoV1,  // NERO footer; CUES cue points (MSF), DAOI tracks (32-bit offsets)
+    kTaoV2,  // NER5 footer; ETN2 tracks, no stored pregaps (each track's is dropped)
+};
+// The same disc as a Nero image <name>.nrg: the tracks' stored pregaps and sectors one after the other from
+// byte 0, then per session its chunks (CUEX/CUES + DAOX/DAOI, or ETN2) and SINF, then MTYP, END! and the
+// footer. Sessions start where the CUE sheet's rule puts them. Answers the image's path.
+std::string WriteNrgDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
+                         NrgForm form = NrgForm::kDaoV2);
+// CD-TEXT packs (18 bytes each, with their CRC) of block 0: TITLE and PERFORMER of the disc (texts[0]) and of
+// each track, in ISO 8859-1; "\t" stands for the text of the track before. With `header`, the 4-byte header
+// a drive returns goes in front.
+std::vector<uint8_t> CdTextPacks(const std::vector<std::pair<std::string, std::string>> &texts, bool header);
 // A 44-byte WAV header for `data_length` bytes of CD audio.
 std::vector<uint8_t> WavHeader(uint32_t data_length);
 
