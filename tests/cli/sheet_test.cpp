@@ -91,7 +91,7 @@ TEST_F(SheetCliTest, NeroImageGoesThroughTheSamePath) {
     ASSERT_EQ(ls.status, 0) << ls.err;
     EXPECT_NE(ls.out.find("HELLO.TXT"), std::string::npos) << ls.out;
     ASSERT_EQ(Qorvex({"extract-track", nrg, "3", "-o", dir / "three.wav", "--wav"}).status, 0);
-    const std::vector<uint8_t> wav = ReadBytes(dir / "three.wav");
+    const std::vector<uint8_t> wav = ReadFile(dir / "three.wav");
     ASSERT_EQ(wav.size(), 44 + audio.size());
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));
 }
