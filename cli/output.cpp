@@ -97,6 +97,22 @@ std::string FormatDate(int32_t time) {
     return text;
 }
 
+size_t CharacterLength(std::string_view path, size_t i) {
+#ifdef _WIN32
+    if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) return 2;
+#else
+    (void)path, (void)i;
+#endif
+    return 1;
+}
+
+size_t LastBackslash(std::string_view path) {
+    size_t found = std::string_view::npos;
+    for (size_t i = 0; i < path.size(); i += CharacterLength(path, i))
+        if (path[i] == '\\') found = i;
+    return found;
+}
+
 #ifdef _WIN32
 // Names are in the ANSI code page here: control characters become "?", double-byte characters stay whole.
 std::string DisplayName(std::string_view name) {
