@@ -4,7 +4,6 @@
 #include <dlfcn.h>
 #include <malloc.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>

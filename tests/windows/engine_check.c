@@ -28,7 +28,8 @@ static int failures = 0;
     } while (0)
 
 /* The contents of the files scripts/windows puts in every image. */
-static const char *const kContents[] = {"plain ASCII name\n", "Japanese name\n", "trail byte 0x5C\n"};
+static const char *const kContents[] = {"plain ASCII name\n", "Japanese name\n", "trail byte 0x5C\n",
+                                        "names ending in 0x5C\n"};
 #define kFileCount (sizeof kContents / sizeof kContents[0])
 
 /* Bytes the progress callback saw; the callback is __stdcall on 32-bit Windows like every export. */
