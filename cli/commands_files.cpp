@@ -68,14 +68,20 @@ bool HasVersionSuffix(int32_t kind) {
 }
 
 // An image path in one form for matching: "\" separators, a leading "\", no trailing "\", no ";1".
-std::string NormalPath(std::string path) {
-    for (char &c : path)
-        if (c == '/') c = '\\';
+// Whole characters only: in a double-byte code page the second byte of a character may be "\".
+std::string NormalPath(const std::string &path) {
     std::string out = "\\";
-    for (char c : path)
-        if (!(c == '\\' && out.back() == '\\')) out += c;
-    if (out.size() > 1 && out.back() == '\\') out.pop_back();
-    if (size_t semicolon = out.rfind(';'); semicolon != std::string::npos && semicolon > out.rfind('\\')) {
+    bool separator = true;  // out ends with a separator
+    for (size_t i = 0; i < path.size();) {
+        const size_t n = CharacterLength(path, i);
+        const bool slash = n == 1 && (path[i] == '/' || path[i] == '\\');
+        if (slash && !separator) out += '\\';
+        if (!slash) out.append(path, i, n);
+        separator = slash;
+        i += n;
+    }
+    if (out.size() > 1 && separator) out.pop_back();
+    if (size_t semicolon = out.rfind(';'); semicolon != std::string::npos && semicolon > LastBackslash(out)) {
         bool digits = true;
         for (size_t i = semicolon + 1; i < out.size(); ++i) digits = digits && out[i] >= '0' && out[i] <= '9';
         if (digits) out.erase(semicolon);
@@ -157,7 +163,7 @@ void PrintPosixLong(const std::vector<Entry> &entries) {
 
 // The folder part of an image path, "\" for the root.
 std::string FolderOf(const std::string &name) {
-    const size_t slash = name.rfind('\\');
+    const size_t slash = LastBackslash(name);
     return slash == std::string::npos ? std::string("\\") : name.substr(0, slash + 1);
 }
 
@@ -251,7 +257,7 @@ int RunExtract(const Args &args) {
         for (const Entry &part : s.image.List(s.track, kind, true, true)) {
             if (part.name.compare(0, prefix.size(), prefix) != 0) continue;
             std::string path = part.name.substr(prefix.size());
-            if (!path.empty() && path.back() != '\\' && !names.count(path) && selected(path))
+            if (!path.empty() && LastBackslash(path) != path.size() - 1 && !names.count(path) && selected(path))
                 selected_empty.push_back({path, part.name_cut});
         }
     }

@@ -97,6 +97,22 @@ std::string FormatDate(int32_t time) {
     return text;
 }
 
+size_t CharacterLength(std::string_view path, size_t i) {
+#ifdef _WIN32
+    if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) return 2;
+#else
+    (void)path, (void)i;
+#endif
+    return 1;
+}
+
+size_t LastBackslash(std::string_view path) {
+    size_t found = std::string_view::npos;
+    for (size_t i = 0; i < path.size(); i += CharacterLength(path, i))
+        if (path[i] == '\\') found = i;
+    return found;
+}
+
 #ifdef _WIN32
 // Names are in the ANSI code page here: control characters become "?", double-byte characters stay whole.
 std::string DisplayName(std::string_view name) {
@@ -133,7 +149,30 @@ std::string DisplayName(std::string_view name) {
 }
 #endif
 
+#ifdef _WIN32
+// JSON is UTF-8; names come in the ANSI code page here. Text that is not valid in it is left as it is (and
+// then reported as not UTF-8 with its bytes).
+namespace {
+std::string FromCodePage(std::string_view text) {
+    const int size = static_cast<int>(text.size());
+    const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (units <= 0) return std::string(text);
+    std::wstring wide(static_cast<size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), units);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::string(text);
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, utf8.data(), bytes, nullptr, nullptr);
+    return utf8;
+}
+}  // namespace
+#endif
+
 std::string JsonString(std::string_view text, bool *lossy) {
+#ifdef _WIN32
+    const std::string converted = FromCodePage(text);
+    text = converted;
+#endif
     std::string out = "\"";
     if (lossy) *lossy = false;
     for (size_t i = 0; i < text.size();) {

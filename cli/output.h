@@ -17,6 +17,12 @@ void ReportEngineError(const std::string &what, int32_t code);
 // Seconds since 1970 (UTC) as ISO 8601 "YYYY-MM-DDTHH:MM:SSZ"; "-" for 0, which means no date.
 std::string FormatDate(int32_t time);
 
+// Position of the last "\" of an image path that is a character of its own (on Windows the second byte of a
+// double-byte character of the ANSI code page may be 0x5C); npos when there is none.
+size_t LastBackslash(std::string_view path);
+// The length of the character at path[i]: 2 for a double-byte character of the ANSI code page on Windows, else 1.
+size_t CharacterLength(std::string_view path, size_t i);
+
 // A name from an image made safe for a terminal: control characters (C0, DEL, C1) and bytes that are not
 // UTF-8 shown as "?".
 std::string DisplayName(std::string_view name);

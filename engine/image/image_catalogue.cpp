@@ -87,7 +87,7 @@ bool ImageCatalogue::Adopt(const std::string &path, std::vector<TrackRecord> tra
                            DiscDetails disc) {
     Reset();
     path_ = path;
-    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    const size_t slash = platform::LastSeparator(path);
     folder_ = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     tracks_ = std::move(tracks);
     sessions_ = BuildSessionList(tracks_);
@@ -223,7 +223,7 @@ bool ImageCatalogue::Probe(const std::string &path, uint32_t options) {
     const int64_t length = CFileFindEx::GetLength(path);
     if (length < 0) return false;
     path_ = path;
-    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    const size_t slash = platform::LastSeparator(path);
     folder_ = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     int32_t shift = 0;
     int32_t format = DetectFormat(path, 0, 0);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace qorvex::platform {
 
 // A file opened for reading (regular files only, so FIFOs and devices never block a read) or created
@@ -72,5 +74,15 @@ constexpr const char *kPathSeparator = "\\/";  // either one
 #else
 constexpr char kPathSeparator = '/';
 #endif
+
+// The last folder separator of a path, npos when there is none; on Windows never the second byte of a
+// double-byte character of the code page.
+inline size_t LastSeparator(std::string_view path) {
+#ifdef _WIN32
+    return FindLastOf(path, kPathSeparator);
+#else
+    return path.find_last_of(kPathSeparator);
+#endif
+}
 
 }  // namespace qorvex::platform

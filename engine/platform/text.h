@@ -1,5 +1,5 @@
-// Text conversion between the system code page (UTF-8 on POSIX, the ANSI code page on Windows) and UTF-16, and the calendar
-// conversion used for recorded dates.
+// Text conversion between the system code page (UTF-8 on POSIX, the ANSI code page on Windows) and UTF-16, and the
+// calendar conversion used for recorded dates.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,10 @@ const std::string &CodePage();
 std::string Utf16ToMultiByte(std::u16string_view text);
 // The code page to UTF-16; invalid byte sequences become U+FFFD.
 std::u16string MultiByteToUtf16(std::string_view text);
+
+// Position of the last byte of `text` that is one of `bytes` and a character of its own in the code page, never
+// the second byte of a double-byte character (in Shift_JIS "表" is 0x95 0x5C); npos when there is none.
+size_t FindLastOf(std::string_view text, std::string_view bytes);
 
 // Seconds since 1970 of a recorded calendar date whose fields are in the recorded zone, given as an
 // offset in minutes east of UTC. Calendar fields are normalised as mktime would. Returns 0 (no date)

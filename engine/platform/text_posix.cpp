@@ -121,4 +121,28 @@ std::u16string MultiByteToUtf16(std::string_view text) {
     return detail::Utf8ToUtf16(text);
 }
 
+size_t FindLastOf(std::string_view text, std::string_view bytes) {
+    if (IsUtf8(CodePage())) return text.find_last_of(bytes);  // no byte below 0x80 inside a UTF-8 sequence
+    iconv_t cd = iconv_open("UTF-16LE", CodePage().c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text.find_last_of(bytes);
+    // A byte that the code page cannot convert alone because more must follow begins a double-byte character.
+    auto lead = [&](char byte) {
+        char in[1] = {byte}, out[8];
+        char *inp = in, *outp = out;
+        size_t inleft = 1, outleft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        return iconv(cd, &inp, &inleft, &outp, &outleft) == static_cast<size_t>(-1) && errno == EINVAL;
+    };
+    size_t found = std::string_view::npos;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (static_cast<unsigned char>(text[i]) >= 0x80 && i + 1 < text.size() && lead(text[i])) {
+            ++i;
+            continue;
+        }
+        if (bytes.find(text[i]) != std::string_view::npos) found = i;
+    }
+    iconv_close(cd);
+    return found;
+}
+
 }  // namespace qorvex::platform

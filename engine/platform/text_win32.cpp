@@ -167,4 +167,17 @@ std::u16string MultiByteToUtf16(std::string_view text) {
     return OtherToUtf16(code_page, text);
 }
 
+size_t FindLastOf(std::string_view text, std::string_view bytes) {
+    const UINT code_page = Current()->code_page;
+    size_t found = std::string_view::npos;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (code_page != CP_UTF8 && IsDBCSLeadByteEx(code_page, static_cast<BYTE>(text[i])) && i + 1 < text.size()) {
+            ++i;  // the pair is one character
+            continue;
+        }
+        if (bytes.find(text[i]) != std::string_view::npos) found = i;
+    }
+    return found;
+}
+
 }  // namespace qorvex::platform

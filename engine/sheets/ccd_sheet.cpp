@@ -189,7 +189,7 @@ Status ReadCcdSheet(std::string_view text, const std::string &image_name, const 
     SheetFile image;
     image.path = folder.Find(image_name);
     if (image.path.empty()) return Code::kImageOpenFailed;
-    image.named = image.path.substr(image.path.find_last_of(platform::kPathSeparator) + 1);
+    image.named = image.path.substr(platform::LastSeparator(image.path) + 1);
     const int64_t length = platform::FindFileLength(image.path);
     if (length < 0) return Code::kImageOpenFailed;
     if (image_sectors > kMaxSheetSectors || image_sectors * kSectorBytes > length) return Code::kUnknownFormat;

@@ -143,7 +143,7 @@ Status FindFiles(const std::vector<CueFile> &files, const SheetFolder &folder, S
         SheetFile file;
         file.path = folder.Find(f.name);
         if (file.path.empty()) return Code::kImageOpenFailed;
-        file.named = file.path.substr(file.path.find_last_of(platform::kPathSeparator) + 1);
+        file.named = file.path.substr(platform::LastSeparator(file.path) + 1);
         file.swapped = f.type == FileType::kMotorola;
         if (f.type == FileType::kWave) {
             QORVEX_TRY(ReadWaveWindow(file.path, &file.window));

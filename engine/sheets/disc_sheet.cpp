@@ -15,7 +15,7 @@ namespace {
 constexpr int64_t kMaxSheetBytes = 1 << 20;
 
 std::string Extension(const std::string &path) {
-    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    const size_t slash = platform::LastSeparator(path);
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     return Upper(path.substr(dot + 1));
@@ -56,7 +56,7 @@ Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *cat
     if (!sheets || (extension != "CUE" && extension != "TOC" && extension != "CCD")) return Code::kUnknownFormat;
     std::string text;
     QORVEX_TRY(ReadText(path, &text));
-    const size_t slash = path.find_last_of(platform::kPathSeparator);
+    const size_t slash = platform::LastSeparator(path);
     const SheetFolder folder(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
     SheetDisc disc;
     if (extension == "CUE") {

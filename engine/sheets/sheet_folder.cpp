@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/text.h"
 
 namespace qorvex::sheets {
 
@@ -19,7 +20,7 @@ bool SameWithoutCase(const std::string &a, const std::string &b) {
 }  // namespace
 
 std::string LastComponent(const std::string &named) {
-    const size_t cut = named.find_last_of("/\\");
+    const size_t cut = platform::FindLastOf(named, "/\\");
     std::string name = cut == std::string::npos ? named : named.substr(cut + 1);
     // A drive prefix without a separator ("C:disc.bin") names a file of that drive's current folder.
     if (name.size() > 2 && name[1] == ':' && ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z')) name.erase(0, 2);

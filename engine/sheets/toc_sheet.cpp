@@ -236,7 +236,7 @@ Status PlaceTracks(std::vector<TocTrack> &tracks, const SheetFolder &folder, She
             SheetFile file;
             file.path = folder.Find(p.name);
             if (file.path.empty()) return Code::kImageOpenFailed;
-            file.named = file.path.substr(file.path.find_last_of(platform::kPathSeparator) + 1);
+            file.named = file.path.substr(platform::LastSeparator(file.path) + 1);
             // cdrdao's convention: raw audio files hold big-endian samples, ".wav" files are WAVE files.
             FileWindow whole{0, platform::FindFileLength(file.path)};
             if (whole.length < 0) return Code::kImageOpenFailed;

@@ -1,7 +1,9 @@
 // ISO 9660 scan: descriptors, directory walk, path-table fallback, lists, dates and labels.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 #include <algorithm>
 
 #include <cstdio>
@@ -359,6 +361,9 @@ TEST_F(IsoScanTest, DatesLabelsAndNames) {
 }
 
 TEST_F(IsoScanTest, DatesDoNotDependOnTheMachineZone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "zone names in TZ are POSIX";
+#else
     IsoNode zoned = File("ZONE.TXT;1", "z");
     zoned.date = MakeDate(2021, 7, 4, 5, 6, 7, 36);
     const std::string path = Write(BuildIso({zoned}));
@@ -383,6 +388,7 @@ TEST_F(IsoScanTest, DatesDoNotDependOnTheMachineZone) {
     else
         ::unsetenv("TZ");
     ::tzset();
+#endif
 }
 
 TEST_F(IsoScanTest, LongLabelsAreCutAt32Bytes) {

@@ -55,6 +55,7 @@ TEST(UdfTag, DescriptorTestUsesOnlyTheCrc) {
 }
 
 TEST(UdfCs0, DecodesBothWidthsByTheirRules) {
+    ASSERT_TRUE(platform::SetCodePage("UTF-8"));
     std::array<char16_t, 256> out{};
     const uint8_t only_id[] = {8};
     EXPECT_EQ(Cs0Decode(1, only_id, out.data(), out.size()), 0);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "support/harness/udf_listing.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
@@ -40,6 +41,7 @@ protected:
 };
 
 TEST_F(UdfVolume, ListsAndExtractsFilesWithTheirExtents) {
+    ASSERT_TRUE(platform::SetCodePage("UTF-8"));  // the Japanese name below (Windows starts in its ANSI code page)
     UdfImage image = BuildUdf(SampleOptions());
     UdfListing l = List(image);
     ASSERT_EQ(l.open_error, 0);

@@ -9,7 +9,7 @@ namespace qorvex::test {
 
 class TempDir {
 public:
-    TempDir();   // creates a new folder under $TMPDIR (or /tmp)
+    TempDir();   // creates a new folder under $TMPDIR (or /tmp; the user's temporary folder on Windows)
     ~TempDir();  // removes it recursively, without following symbolic links
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
