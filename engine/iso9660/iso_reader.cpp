@@ -69,7 +69,7 @@ private:
     }
     static void AppendIdentifier(Fs fs, ByteView id, std::string &out) {
         if (fs == Fs::kJoliet) {
-            out += joliet::ConvertName(id);
+            joliet::AppendName(id, out);
             return;
         }
         const std::string_view text = id.Text(0, id.Size());
@@ -522,6 +522,17 @@ Status ReadDirectoryRun(SectorReader &reader, uint32_t sector, uint64_t n, int32
     const int32_t u = reader.UserSize();
     if (u <= 0 || n > static_cast<uint64_t>(kMaxRunBytes) || static_cast<int64_t>(n) > budget) return Code::kReadFailed;
     budget -= static_cast<int64_t>(n);
+    if (block == u) {
+        // Blocks are whole sectors: the run is read in one request and its tail dropped.
+        const uint64_t sectors = (n + static_cast<uint64_t>(u) - 1) / static_cast<uint64_t>(u);
+        out.resize(static_cast<size_t>(sectors * static_cast<uint64_t>(u)));
+        if (sectors > INT32_MAX || reader.ReadSectors(out.data(), static_cast<int32_t>(sectors)) == 0) {
+            out.clear();
+            return reader.ReadFailure();
+        }
+        out.resize(static_cast<size_t>(n));
+        return Status::Ok();
+    }
     out.reserve(static_cast<size_t>(n));
     scratch.resize(static_cast<size_t>(reader.MaxUserSize()));
     while (out.size() < n) {

@@ -1,5 +1,5 @@
-// Text conversion between the system code page (UTF-8 on POSIX, the ANSI code page on Windows) and UTF-16, and the calendar
-// conversion used for recorded dates.
+// Text conversion between the system code page (UTF-8 on POSIX, the ANSI code page on Windows) and UTF-16, and the
+// calendar conversion used for recorded dates.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,12 @@ const std::string &CodePage();
 // UTF-16 to the code page; characters the code page lacks become its default character "?".
 // Unpaired surrogates count as such characters.
 std::string Utf16ToMultiByte(std::u16string_view text);
+// The same, appended to `out`.
+void AppendMultiByte(std::u16string_view text, std::string &out);
 // The code page to UTF-16; invalid byte sequences become U+FFFD.
 std::u16string MultiByteToUtf16(std::string_view text);
+// The same into `out`, cut after `capacity` units; the units written.
+size_t MultiByteToUtf16(std::string_view text, char16_t *out, size_t capacity);
 
 // Seconds since 1970 of a recorded calendar date whose fields are in the recorded zone, given as an
 // offset in minutes east of UTC. Calendar fields are normalised as mktime would. Returns 0 (no date)

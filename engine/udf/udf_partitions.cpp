@@ -69,11 +69,14 @@ bool LogicalVolume::Translate(uint16_t reference, uint32_t block, uint64_t &sect
 }
 
 bool LogicalVolume::ReadRef(uint16_t reference, uint32_t block, uint64_t bytes, std::vector<uint8_t> &out) {
-    out.clear();
     const uint64_t blocks = (bytes + block_size_ - 1) / block_size_;
     uint64_t sector = 0, run = 0;
-    if (blocks == 0 || !Translate(reference, block, sector, run)) return false;
+    if (blocks == 0 || !Translate(reference, block, sector, run)) {
+        out.clear();
+        return false;
+    }
     if (run >= blocks) return ReadBlocks(sector, blocks, out);
+    out.clear();
     // Pieced together run by run; the caps of one read apply to the whole.
     if (blocks * static_cast<uint64_t>(block_size_) > static_cast<uint64_t>(kMaxExtentBytes)) return false;
     std::vector<uint8_t> piece;
