@@ -1,0 +1,99 @@
+#include "model/block_pool.h"
+
+#include <mutex>
+#include <vector>
+
+#include "platform/memory.h"
+
+namespace qorvex {
+
+namespace {
+
+// AddressSanitizer checks each heap block on its own; the pool would hide overruns inside a region from it.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPooled = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPooled = false;
+#else
+constexpr bool kPooled = true;
+#endif
+#else
+constexpr bool kPooled = true;
+#endif
+
+// The pool's size class for a request: 0 (none, the heap serves), a node or a name block.
+size_t ClassOf(size_t bytes) {
+    if (!kPooled || bytes == 0) return 0;
+    if (bytes <= kPoolNodeBytes) return kPoolNodeBytes;
+    return bytes == kPoolNameBytes ? kPoolNameBytes : 0;
+}
+
+// Blocks of one size: the ones given back, then the rest of the region being cut.
+struct SizeClass {
+    size_t bytes;
+    void *free = nullptr;  // a list linked through the first word of each block
+    char *next = nullptr;
+    char *end = nullptr;
+};
+
+class Pool {
+public:
+    void *Take(size_t bytes) {
+        std::lock_guard<std::mutex> guard(lock_);
+        SizeClass &c = bytes == kPoolNodeBytes ? nodes_ : names_;
+        if (c.free) {
+            void *block = c.free;
+            c.free = *static_cast<void **>(block);
+            return block;
+        }
+        if (c.next == c.end) {
+            // Regions are kept for the life of the process: their blocks are used again by later listings.
+            char *region = static_cast<char *>(platform::TakeRegion());
+            if (!region) return ::operator new(bytes);  // a heap block serves the same and joins the pool later
+            regions_.push_back(region);
+            c.next = region;
+            c.end = region + platform::kRegionBytes;
+        }
+        void *block = c.next;
+        c.next += c.bytes;
+        return block;
+    }
+    void Give(void *block, size_t bytes) noexcept {
+        std::lock_guard<std::mutex> guard(lock_);
+        SizeClass &c = bytes == kPoolNodeBytes ? nodes_ : names_;
+        *static_cast<void **>(block) = c.free;
+        c.free = block;
+    }
+
+private:
+    std::mutex lock_;
+    SizeClass nodes_{kPoolNodeBytes};
+    SizeClass names_{kPoolNameBytes};
+    std::vector<char *> regions_;
+};
+
+Pool &ThePool() {
+    static Pool *pool = new Pool;  // never destroyed: blocks may be given back while the process ends
+    return *pool;
+}
+
+}  // namespace
+
+void *TakePoolBlock(size_t bytes) {
+    const size_t size = ClassOf(bytes);
+    if (size == 0) return ::operator new(bytes);
+    return ThePool().Take(size);
+}
+
+void GivePoolBlock(void *block, size_t bytes) noexcept {
+    if (!block) return;
+    const size_t size = ClassOf(bytes);
+    if (size == 0) {
+        ::operator delete(block);
+        return;
+    }
+    ThePool().Give(block, size);
+}
+
+}  // namespace qorvex
