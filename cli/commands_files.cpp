@@ -205,7 +205,7 @@ public:
     }
 
 private:
-    static constexpr size_t kBlock = 1 << 20;
+    static constexpr size_t kBlock = 64 * 1024;
     void Write() {
         if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), stdout);
         text_.clear();
