@@ -170,20 +170,21 @@ bool LogicalVolume::ReadIcb(LongAd icb, uint8_t characteristics, std::string_vie
         }
     } keep_small{fe};
     LongAd entry_icb = icb;
-    if (!ReadEntry(entry_icb, fe)) return false;
+    bool checked = false;
+    if (!ReadEntry(entry_icb, fe, checked)) return false;
     // Only a File Entry is accepted in the described reading; an Extended File Entry refuses the volume.
     auto is_entry = [&] {
         const ByteView bytes(fe.data(), fe.size());
         const uint16_t id = TagIdentifier(bytes);
         return DescriptorCrcOk(bytes) && (id == kTagFe || (extended_ && id == kTagEfe));
     };
-    if (!is_entry()) {
+    if (!checked && !is_entry()) {
         // Some writers record a metadata partition's ICBs under the reference of the partition below it (or
         // the other way round): the other reading of the reference is tried once.
         uint16_t other = 0;
         if (!OtherReference(icb.partition, other)) return false;
         entry_icb = {icb.length, icb.block, other};
-        if (!ReadEntry(entry_icb, fe) || !is_entry()) return false;
+        if (!ReadEntry(entry_icb, fe, checked) || (!checked && !is_entry())) return false;
     }
     uint64_t sector = 0, run = 0;
     if (!Translate(entry_icb.partition, entry_icb.block, sector, run)) return false;

@@ -94,7 +94,8 @@ bool LogicalVolume::ReadRef(uint16_t reference, uint32_t block, uint64_t bytes, 
 // Strategy 4096: the entry at the ICB's block, then at the next block either a newer entry or an indirect
 // entry naming the ICB that continues the chain. The newest entry read wins; a block that is neither ends
 // the chain (it is not written yet).
-bool LogicalVolume::ReadEntry(LongAd &icb, std::vector<uint8_t> &fe) {
+bool LogicalVolume::ReadEntry(LongAd &icb, std::vector<uint8_t> &fe, bool &entry_checked) {
+    entry_checked = false;
     if (!ReadRef(icb.partition, icb.block, icb.Bytes(), fe)) return false;
     auto is_entry = [&](const std::vector<uint8_t> &d) {
         const ByteView b(d.data(), d.size());
@@ -102,6 +103,7 @@ bool LogicalVolume::ReadEntry(LongAd &icb, std::vector<uint8_t> &fe) {
         return DescriptorCrcOk(b) && (id == kTagFe || (extended_ && id == kTagEfe));
     };
     if (!extended_ || !is_entry(fe)) return true;  // the caller decides on what was read
+    entry_checked = true;                          // and stays so: only a checked entry replaces it below
     if (FileEntry::Parse(ByteView(fe.data(), fe.size())).strategy != kStrategyTwoEntries) return true;
     std::unordered_set<uint64_t> seen{(uint64_t(icb.partition) << 32) | icb.block};
     std::vector<uint8_t> next;

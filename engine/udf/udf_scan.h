@@ -126,7 +126,8 @@ private:
     // Reads `bytes` from `block` of a referenced partition, following its map block run by block run.
     bool ReadRef(uint16_t reference, uint32_t block, uint64_t bytes, std::vector<uint8_t> &out);
     // Reads the ICB, following strategy 4096 to the newest entry; false when no entry is read.
-    bool ReadEntry(LongAd &icb, std::vector<uint8_t> &fe);
+    // entry_checked tells that what was read passed the test of a file entry (tag and CRC).
+    bool ReadEntry(LongAd &icb, std::vector<uint8_t> &fe, bool &entry_checked);
     bool Extended() const { return extended_; }
     void AddPart(const VolumePart &part);
     bool ReadIntegrity(ExtentAd extent, int32_t depth, std::unordered_set<uint32_t> &seen);
