@@ -39,16 +39,27 @@ struct SizeClass {
 
 class Pool {
 public:
+    // With the library unloaded (or the process ending) every handle is closed already: the regions go back
+    // to the system when no block is out. A block given back later is left alone.
+    ~Pool() {
+        std::lock_guard<std::mutex> guard(lock_);
+        gone_ = true;
+        if (live_ != 0) return;
+        for (char *region : regions_) platform::GiveRegion(region);
+    }
+
     void *Take(size_t bytes) {
         std::lock_guard<std::mutex> guard(lock_);
+        if (gone_) return ::operator new(bytes);
         SizeClass &c = bytes == kPoolNodeBytes ? nodes_ : names_;
+        ++live_;
         if (c.free) {
             void *block = c.free;
             c.free = *static_cast<void **>(block);
             return block;
         }
         if (c.next == c.end) {
-            // Regions are kept for the life of the process: their blocks are used again by later listings.
+            // Regions are kept while the library is loaded: their blocks are used again by later listings.
             char *region = static_cast<char *>(platform::TakeRegion());
             if (!region) return ::operator new(bytes);  // a heap block serves the same and joins the pool later
             regions_.push_back(region);
@@ -61,6 +72,8 @@ public:
     }
     void Give(void *block, size_t bytes) noexcept {
         std::lock_guard<std::mutex> guard(lock_);
+        if (gone_) return;
+        --live_;
         SizeClass &c = bytes == kPoolNodeBytes ? nodes_ : names_;
         *static_cast<void **>(block) = c.free;
         c.free = block;
@@ -68,14 +81,19 @@ public:
 
 private:
     std::mutex lock_;
+    bool gone_ = false;
+    size_t live_ = 0;  // blocks taken and not given back
     SizeClass nodes_{kPoolNodeBytes};
     SizeClass names_{kPoolNameBytes};
     std::vector<char *> regions_;
 };
 
+// Made when the library is loaded, so that it outlives the handle registry (made at the first open) and is
+// destroyed after it.
+Pool g_pool;
+
 Pool &ThePool() {
-    static Pool *pool = new Pool;  // never destroyed: blocks may be given back while the process ends
-    return *pool;
+    return g_pool;
 }
 
 }  // namespace
