@@ -1,5 +1,6 @@
 #include "model/block_pool.h"
 
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -37,20 +38,23 @@ struct SizeClass {
     char *end = nullptr;
 };
 
+// Set once the pool is destroyed: from then on blocks come from the heap and what is given back is left alone
+// (the pool itself is not touched again).
+std::atomic<bool> g_pool_gone{false};
+
 class Pool {
 public:
     // With the library unloaded (or the process ending) every handle is closed already: the regions go back
     // to the system when no block is out. A block given back later is left alone.
     ~Pool() {
         std::lock_guard<std::mutex> guard(lock_);
-        gone_ = true;
+        g_pool_gone.store(true);
         if (live_ != 0) return;
         for (char *region : regions_) platform::GiveRegion(region);
     }
 
     void *Take(size_t bytes) {
         std::lock_guard<std::mutex> guard(lock_);
-        if (gone_) return ::operator new(bytes);
         SizeClass &c = bytes == kPoolNodeBytes ? nodes_ : names_;
         ++live_;
         if (c.free) {
@@ -72,7 +76,6 @@ public:
     }
     void Give(void *block, size_t bytes) noexcept {
         std::lock_guard<std::mutex> guard(lock_);
-        if (gone_) return;
         --live_;
         SizeClass &c = bytes == kPoolNodeBytes ? nodes_ : names_;
         *static_cast<void **>(block) = c.free;
@@ -81,7 +84,6 @@ public:
 
 private:
     std::mutex lock_;
-    bool gone_ = false;
     size_t live_ = 0;  // blocks taken and not given back
     SizeClass nodes_{kPoolNodeBytes};
     SizeClass names_{kPoolNameBytes};
@@ -100,7 +102,7 @@ Pool &ThePool() {
 
 void *TakePoolBlock(size_t bytes) {
     const size_t size = ClassOf(bytes);
-    if (size == 0) return ::operator new(bytes);
+    if (size == 0 || g_pool_gone.load()) return ::operator new(size == 0 ? bytes : size);
     return ThePool().Take(size);
 }
 
@@ -111,7 +113,7 @@ void GivePoolBlock(void *block, size_t bytes) noexcept {
         ::operator delete(block);
         return;
     }
-    ThePool().Give(block, size);
+    if (!g_pool_gone.load()) ThePool().Give(block, size);
 }
 
 }  // namespace qorvex
