@@ -1,6 +1,7 @@
 // ls, extract and extract-part.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -167,6 +168,61 @@ std::string FolderOf(const std::string &name) {
     return slash == std::string::npos ? std::string("\\") : name.substr(0, slash + 1);
 }
 
+// One line of the plain or long listing.
+struct ListLine {
+    uint64_t size;
+    int32_t time, start, sectors;
+    uint16_t extent_index, extent_count;
+    std::string_view name;
+};
+
+// The plain (names) or long listing, gathered into large blocks written to stdout.
+class ListWriter {
+public:
+    explicit ListWriter(bool long_form) : long_form_(long_form) {
+        text_.reserve(kBlock + 4096);
+        if (long_form_) {
+            char head[128];
+            std::snprintf(head, sizeof head, "%14s  %-20s  %10s  %10s  %-7s  %s\n", "SIZE", "DATE (UTC)", "START",
+                          "SECTORS", "EXTENT", "NAME");
+            text_ += head;
+        }
+    }
+    ~ListWriter() { Write(); }
+    ListWriter(const ListWriter &) = delete;
+    ListWriter &operator=(const ListWriter &) = delete;
+
+    void Add(const ListLine &e) {
+        if (long_form_) {
+            if (e.time != date_time_ || date_.empty()) {
+                date_ = FormatDate(e.time);
+                date_time_ = e.time;
+            }
+            char extent[16], fields[128];
+            std::snprintf(extent, sizeof extent, "%u/%u", e.extent_index, e.extent_count);
+            const int n =
+                std::snprintf(fields, sizeof fields, "%14" PRIu64 "  %-20s  %10" PRId32 "  %10" PRId32 "  %-7s  ",
+                              e.size, date_.c_str(), e.start, e.sectors, extent);
+            text_.append(fields, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof fields) - 1)));
+        }
+        AppendDisplayName(text_, e.name);
+        text_ += '\n';
+        if (text_.size() >= kBlock) Write();
+    }
+
+private:
+    static constexpr size_t kBlock = 64 * 1024;
+    void Write() {
+        if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), stdout);
+        text_.clear();
+    }
+
+    bool long_form_;
+    std::string text_;
+    std::string date_;
+    int32_t date_time_ = 0;
+};
+
 }  // namespace
 
 int RunList(const Args &args) {
@@ -174,33 +230,32 @@ int RunList(const Args &args) {
     if (int status = Select(args, &s); status != kExitOk) return status;
     const bool parts = args.Has("--system");
     const int32_t kind = s.image.ChooseKind(s.track, s.requested);
-    std::vector<Entry> entries = s.image.List(s.track, kind, parts, kind == KIND_ROCKRIDGE);
     // Boot parts are ISO 9660 system parts; the automatic choice shows them beside another file system's.
-    if (parts && s.requested == KIND_AUTO && kind != KIND_ISO9660)
-        for (Entry &e : BootParts(s.image, s.track)) entries.push_back(std::move(e));
+    const bool boot = parts && s.requested == KIND_AUTO && kind != KIND_ISO9660;
     // The listing is printed either way; an incomplete one ends with status 1.
     const int status =
         !parts && ReportSkippedFolders(s.image, s.track, kind, "missing from this listing") ? kExitFailed : kExitOk;
-    if (args.Has("--json")) {
-        PrintJson(entries);
-        return status;
-    }
     const bool long_form = args.Has("--long");
-    if (long_form && kind == KIND_ROCKRIDGE) {
-        PrintPosixLong(entries);
+    if (args.Has("--json") || (long_form && kind == KIND_ROCKRIDGE)) {
+        std::vector<Entry> entries = s.image.List(s.track, kind, parts, kind == KIND_ROCKRIDGE);
+        if (boot)
+            for (Entry &e : BootParts(s.image, s.track)) entries.push_back(std::move(e));
+        if (args.Has("--json"))
+            PrintJson(entries);
+        else
+            PrintPosixLong(entries);
         return status;
     }
-    if (long_form)
-        std::printf("%14s  %-20s  %10s  %10s  %-7s  %s\n", "SIZE", "DATE (UTC)", "START", "SECTORS", "EXTENT", "NAME");
-    for (const Entry &e : entries) {
-        if (long_form) {
-            std::string extent = std::to_string(e.extent_index) + "/" + std::to_string(e.extent_count);
-            std::printf("%14" PRIu64 "  %-20s  %10" PRId32 "  %10" PRId32 "  %-7s  %s\n", e.size,
-                        FormatDate(e.time).c_str(), e.start, e.sectors, extent.c_str(), DisplayName(e.name).c_str());
-        } else {
-            std::printf("%s\n", DisplayName(e.name).c_str());
-        }
-    }
+    // The plain and long listings are written as the walk goes, without gathering the entries.
+    ListWriter out(long_form);
+    s.image.Visit(s.track, kind, parts, [&](const EntryInfo &info) {
+        out.Add({(static_cast<uint64_t>(info.size_high) << 32) | info.size_low, info.time, info.start, info.sectors,
+                 info.extent_index, info.extent_count,
+                 std::string_view(info.name, strnlen(info.name, sizeof info.name))});
+    });
+    if (boot)
+        for (const Entry &e : BootParts(s.image, s.track))
+            out.Add({e.size, e.time, e.start, e.sectors, e.extent_index, e.extent_count, e.name});
     return status;
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -119,6 +120,19 @@ std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts, bool det
         if (left == 0) break;
     }
     return entries;
+}
+
+void Image::Visit(int32_t track, int32_t kind, bool parts, const std::function<void(const EntryInfo &)> &visit) const {
+    // One record serves the whole walk: the engine fills every field and ends both names.
+    EntryInfo info;
+    int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
+    for (int32_t i = 0; i < count; ++i) {
+        std::memset(&info, 0, offsetof(EntryInfo, name) + 1);
+        info.wname[0] = u'\0';
+        int32_t left = parts ? QorvexGetNextModule(handle_, &info) : QorvexGetNextFile(handle_, &info);
+        visit(info);
+        if (left == 0) break;
+    }
 }
 
 int32_t Image::PartCount(int32_t track, int32_t kind) const {

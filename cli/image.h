@@ -50,6 +50,8 @@ public:
     // The files (system parts with parts = true) of one kind of one track, in catalogue order; with `details`
     // also what the extension exports tell of each (cut names, multi-extent records).
     std::vector<Entry> List(int32_t track, int32_t kind, bool parts, bool details = false) const;
+    // The same walk without gathering: visit sees each record in turn (valid during the call only).
+    void Visit(int32_t track, int32_t kind, bool parts, const std::function<void(const EntryInfo &)> &visit) const;
     // Walks the same catalogue again, with the engine's cursor on entry i while visit(i) runs.
     void Walk(int32_t track, int32_t kind, bool parts, const std::function<void(size_t)> &visit) const;
     int32_t PartCount(int32_t track, int32_t kind) const;

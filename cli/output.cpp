@@ -115,9 +115,7 @@ size_t LastBackslash(std::string_view path) {
 
 #ifdef _WIN32
 // Names are in the ANSI code page here: control characters become "?", double-byte characters stay whole.
-std::string DisplayName(std::string_view name) {
-    std::string out;
-    out.reserve(name.size());
+void AppendDisplayName(std::string &out, std::string_view name) {
     for (size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
         if (IsDBCSLeadByte(c) && i + 1 < name.size()) {
@@ -127,15 +125,19 @@ std::string DisplayName(std::string_view name) {
             out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
         }
     }
-    return out;
 }
 #else
-std::string DisplayName(std::string_view name) {
+void AppendDisplayName(std::string &out, std::string_view name) {
     // Only printable UTF-8 reaches the terminal: C0, DEL, C1 (U+0080..U+009F, CSI among them) and bytes that
     // are not UTF-8 (a raw 0x9B is CSI to an 8-bit terminal) become "?".
-    std::string out;
-    out.reserve(name.size());
     for (size_t i = 0; i < name.size();) {
+        // A run of printable ASCII goes over as it is.
+        size_t plain = i;
+        while (plain < name.size() && static_cast<unsigned char>(name[plain]) >= 0x20 &&
+               static_cast<unsigned char>(name[plain]) < 0x7F)
+            ++plain;
+        out.append(name.substr(i, plain - i));
+        if ((i = plain) == name.size()) break;
         const size_t n = Utf8Sequence(name, i);
         if (n == 0 || IsControl(name, i, n)) {
             out += '?';
@@ -145,7 +147,6 @@ std::string DisplayName(std::string_view name) {
         out.append(name.substr(i, n));
         i += n;
     }
-    return out;
 }
 #endif
 
@@ -167,6 +168,13 @@ std::string FromCodePage(std::string_view text) {
 }
 }  // namespace
 #endif
+
+std::string DisplayName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    AppendDisplayName(out, name);
+    return out;
+}
 
 std::string JsonString(std::string_view text, bool *lossy) {
 #ifdef _WIN32

@@ -26,6 +26,7 @@ size_t CharacterLength(std::string_view path, size_t i);
 // A name from an image made safe for a terminal: control characters (C0, DEL, C1) and bytes that are not
 // UTF-8 shown as "?".
 std::string DisplayName(std::string_view name);
+void AppendDisplayName(std::string &out, std::string_view name);
 
 // A JSON string literal (with quotes). Bytes that are not valid UTF-8 become U+FFFD; *lossy tells whether any did.
 std::string JsonString(std::string_view text, bool *lossy = nullptr);

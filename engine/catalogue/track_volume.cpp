@@ -1,6 +1,7 @@
 #include "catalogue/track_volume.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -83,15 +84,30 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     record->attributes = entry.attributes;
     record->time = entry.date;
 
-    const std::string prefixed = entry.prefix == NamePrefix::kNone ? std::string() : entry.FullName();
-    const std::string_view name = entry.prefix == NamePrefix::kNone ? entry.name : std::string_view(prefixed);
+    // A prefixed name is put together here; only its first kNameCapacity + 1 bytes decide where it is cut.
+    std::array<char, kNameCapacity + 1> joined;
+    std::string_view name = entry.name;
+    if (entry.prefix != NamePrefix::kNone) {
+        const std::string_view prefix = PrefixText(entry.prefix);
+        const size_t p = std::min(prefix.size(), joined.size());
+        const size_t t = std::min(entry.name.size(), joined.size() - p);
+        std::copy_n(prefix.data(), p, joined.data());
+        if (t > 0) std::copy_n(entry.name.data(), t, joined.data() + p);
+        name = std::string_view(joined.data(), p + t);
+    }
     const size_t n = FittingNameBytes(name);
-    std::memcpy(record->name, name.data(), n);
+    if (n > 0) std::memcpy(record->name, name.data(), n);
     record->name[n] = '\0';
-    const std::u16string wide = platform::MultiByteToUtf16(name.substr(0, n));
-    const size_t w = FittingUnits(wide);
-    std::memcpy(record->wname, wide.data(), w * sizeof(char16_t));
-    record->wname[w] = u'\0';
+    // Never more units than bytes: one more than the record holds tells that it was cut.
+    // (The record is packed: its units are written through memcpy.)
+    std::array<char16_t, kWideCapacity + 2> wide;
+    size_t w = platform::MultiByteToUtf16(name.substr(0, n), wide.data(), kWideCapacity + 1);
+    if (w > kWideCapacity) {
+        w = kWideCapacity;
+        if (wide[w - 1] >= 0xD800 && wide[w - 1] <= 0xDBFF) --w;
+    }
+    wide[w] = u'\0';
+    std::memcpy(record->wname, wide.data(), (w + 1) * sizeof(char16_t));
 }
 
 void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexExEntry *details) {

@@ -214,8 +214,11 @@ int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
         const bool sequential = cache_file_ == current_file_ && position_ == cache_start_ + cache_length_;
         window_ = sequential ? std::min(window_ * 2, kCacheBytes) : kFirstWindow;
         if (cache_capacity_ < window_) {
-            cache_.reset(new uint8_t[static_cast<size_t>(window_)]);  // filled by the read, never zeroed
-            cache_capacity_ = window_;
+            // Room for the largest window at once, filled by the reads and never zeroed: its pages are taken
+            // as reads first reach them, so a short read still takes little, and a growing window is not
+            // moved into fresh pages each time it doubles.
+            cache_.reset(new uint8_t[static_cast<size_t>(kCacheBytes)]);
+            cache_capacity_ = kCacheBytes;
         }
         int64_t want = std::min<int64_t>(window_, length - position_);
         if (!files_[index]->Seek(position_ + skips_[index])) return -1;

@@ -92,7 +92,7 @@ private:
 
     // Read-ahead window over the current file: many stored sectors per platform read. It starts small and
     // doubles while the reads go on where the last window ended, so that reading a few sectors does not
-    // fetch (and allocate) the whole window.
+    // fetch (or touch) the whole window.
     std::unique_ptr<uint8_t[]> cache_;
     int64_t cache_capacity_ = 0;
     int64_t window_ = 0;

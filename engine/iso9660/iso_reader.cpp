@@ -48,6 +48,24 @@ struct Side {
     bool fallback = false;
 };
 
+// The dates of a folder's records are mostly one and the same: the last one converted is kept.
+class DateMemo {
+public:
+    int32_t Of(const std::array<uint8_t, 7> &date) {
+        if (!known_ || date != date_) {
+            date_ = date;
+            unix_ = RecordingDate(date.data());
+            known_ = true;
+        }
+        return unix_;
+    }
+
+private:
+    std::array<uint8_t, 7> date_{};
+    int32_t unix_ = 0;
+    bool known_ = false;
+};
+
 // State of one ISO 9660 / Joliet scan.
 class IsoScan {
 public:
@@ -69,7 +87,7 @@ private:
     }
     static void AppendIdentifier(Fs fs, ByteView id, std::string &out) {
         if (fs == Fs::kJoliet) {
-            out += joliet::ConvertName(id);
+            joliet::AppendName(id, out);
             return;
         }
         const std::string_view text = id.Text(0, id.Size());
@@ -101,6 +119,7 @@ private:
     VolumeDescriptor primary_, joliet_, terminator_;
     std::vector<uint8_t> sector_;
     std::string path_;  // the path of the record being read
+    DateMemo dates_;
     Side iso_{Fs::kIso,
               &primary_,
               EntryKind::kIsoFile,
@@ -117,9 +136,9 @@ private:
                       NamePrefix::kJolietFolder};
 };
 
-int32_t FolderDate(const DirectoryRecord &r) {
+int32_t FolderDate(const DirectoryRecord &r, DateMemo &memo) {
     constexpr size_t kYear = 0;  // years since 1900: a folder "recorded" past 2027 has no date
-    return r.date[kYear] >= 128 ? 0 : RecordingDate(r.date.data());
+    return r.date[kYear] >= 128 ? 0 : memo.Of(r.date);
 }
 
 bool IsoScan::Keep(Side &side, const DirectoryRecord &r, std::string_view path, Walk *folder) {
@@ -135,13 +154,13 @@ bool IsoScan::Keep(Side &side, const DirectoryRecord &r, std::string_view path, 
         e.kind = side.folder_kind;
         e.prefix = side.folder_prefix;
         e.attributes = kAttributeDirectory | (hidden ? kAttributeHidden : 0);
-        e.date = FolderDate(r);
+        e.date = FolderDate(r, dates_);
         kept = side.listing.AddPart(e, budget_);
         if (folder) *folder = {r.extent, r.data_length, e.name};
     } else {
         e.kind = side.file_kind;
         e.attributes = hidden ? kAttributeHidden : 0;
-        e.date = RecordingDate(r.date.data());
+        e.date = dates_.Of(r.date);
         kept = side.listing.AddFile(e, budget_);
     }
     if (!kept || budget_.Exhausted()) return Fail(Code::kTooLarge);
@@ -522,6 +541,17 @@ Status ReadDirectoryRun(SectorReader &reader, uint32_t sector, uint64_t n, int32
     const int32_t u = reader.UserSize();
     if (u <= 0 || n > static_cast<uint64_t>(kMaxRunBytes) || static_cast<int64_t>(n) > budget) return Code::kReadFailed;
     budget -= static_cast<int64_t>(n);
+    if (block == u) {
+        // Blocks are whole sectors: the run is read in one request and its tail dropped.
+        const uint64_t sectors = (n + static_cast<uint64_t>(u) - 1) / static_cast<uint64_t>(u);
+        out.resize(static_cast<size_t>(sectors * static_cast<uint64_t>(u)));
+        if (sectors > INT32_MAX || reader.ReadSectors(out.data(), static_cast<int32_t>(sectors)) == 0) {
+            out.clear();
+            return reader.ReadFailure();
+        }
+        out.resize(static_cast<size_t>(n));
+        return Status::Ok();
+    }
     out.reserve(static_cast<size_t>(n));
     scratch.resize(static_cast<size_t>(reader.MaxUserSize()));
     while (out.size() < n) {

@@ -1,6 +1,7 @@
 #include "joliet/joliet.h"
 
 #include <algorithm>
+#include <array>
 
 #include "platform/text.h"
 
@@ -20,17 +21,23 @@ bool IsJolietDescriptor(ByteView d) {
            (level == 0x40 || level == 0x43 || level == 0x45) && (d.U8(kEscapes + 3) == 0 || d.U8(kEscapes + 3) == 0x20);
 }
 
-std::string ConvertName(ByteView identifier) {
+void AppendName(ByteView identifier, std::string &out) {
     const size_t n = std::min(identifier.Size(), kMaxNameBytes);
-    std::u16string text;
-    text.reserve(n / 2);
+    std::array<char16_t, kMaxNameBytes / 2> text;
+    size_t units = 0;
     // An odd last byte is the high half of a unit whose low half is 0.
     for (size_t i = 0; i < n && i + 1 < kMaxNameBytes; i += 2) {
         const char16_t unit = static_cast<char16_t>((identifier.U8(i) << 8) | (i + 1 < n ? identifier.U8(i + 1) : 0));
         if (unit == 0) break;
-        text += unit;
+        text[units++] = unit;
     }
-    return platform::Utf16ToMultiByte(text);
+    platform::AppendMultiByte(std::u16string_view(text.data(), units), out);
+}
+
+std::string ConvertName(ByteView identifier) {
+    std::string text;
+    AppendName(identifier, text);
+    return text;
 }
 
 }  // namespace qorvex::joliet

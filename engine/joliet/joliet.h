@@ -15,5 +15,6 @@ bool IsJolietDescriptor(ByteView descriptor);
 // Converts a big-endian UCS-2 identifier to the system code page, up to its first NUL unit. At most 512
 // bytes are converted (the longest name a directory record can hold, with room to spare).
 std::string ConvertName(ByteView identifier);
+void AppendName(ByteView identifier, std::string &out);
 
 }  // namespace qorvex::joliet

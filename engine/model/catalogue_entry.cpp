@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace qorvex {
 
 namespace {
-constexpr size_t kBlockBytes = 64 * 1024;
+constexpr size_t kBlockBytes = kPoolNameBytes;
 }  // namespace
 
 std::string_view PrefixText(NamePrefix prefix) {
@@ -28,7 +29,8 @@ char *NameStore::Reserve(size_t n, MemoryBudget &budget) {
     }
     const size_t block = std::max(n, kBlockBytes);
     if (!budget.Charge(block)) return nullptr;
-    blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
+    std::unique_ptr<char, GiveBack> taken(static_cast<char *>(TakePoolBlock(block)), GiveBack{block});
+    blocks_.push_back(std::move(taken));
     capacity_ = block;
     used_ = n;
     return blocks_.back().get();

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "model/block_pool.h"
 #include "model/kinds.h"
 #include "model/memory_budget.h"
 
@@ -41,8 +42,9 @@ struct CatalogueEntry {
 };
 
 // A list of entries grows in small blocks that are never moved: a listing of 100,000 files is written once,
-// instead of being copied into ever larger arrays (each copy touching fresh pages).
-using Catalogue = std::deque<CatalogueEntry>;
+// instead of being copied into ever larger arrays (each copy touching fresh pages). The blocks come from the
+// pool's regions.
+using Catalogue = std::deque<CatalogueEntry, PoolAllocator<CatalogueEntry>>;
 
 // What a POSIX file system records of an entry beyond the catalogue's fields (Rock Ridge).
 struct PosixDetails {
@@ -69,7 +71,11 @@ public:
 private:
     char *Reserve(size_t n, MemoryBudget &budget);
 
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    struct GiveBack {
+        size_t bytes;
+        void operator()(char *block) const noexcept { GivePoolBlock(block, bytes); }
+    };
+    std::vector<std::unique_ptr<char, GiveBack>> blocks_;
     size_t used_ = 0;
     size_t capacity_ = 0;
 };

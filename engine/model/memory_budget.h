@@ -55,14 +55,14 @@ bool ReserveMore(std::vector<T> &list, size_t count, MemoryBudget &budget) {
 
 // Appends to a block list kept for the open image, charging the budget for the item and its share of the
 // block it lands in. False, and nothing appended, when refused.
-template <typename T, typename U>
-bool Append(std::deque<T> &list, U &&item, MemoryBudget &budget) {
+template <typename T, typename A, typename U>
+bool Append(std::deque<T, A> &list, U &&item, MemoryBudget &budget) {
     if (!budget.Charge(sizeof(T) + sizeof(T) / 8)) return false;
     list.push_back(std::forward<U>(item));
     return true;
 }
-template <typename T>
-bool ReserveMore(std::deque<T> &, size_t, MemoryBudget &) {
+template <typename T, typename A>
+bool ReserveMore(std::deque<T, A> &, size_t, MemoryBudget &) {
     return true;  // blocks are taken as the list grows
 }
 

@@ -17,8 +17,12 @@ const std::string &CodePage();
 // UTF-16 to the code page; characters the code page lacks become its default character "?".
 // Unpaired surrogates count as such characters.
 std::string Utf16ToMultiByte(std::u16string_view text);
+// The same, appended to `out`.
+void AppendMultiByte(std::u16string_view text, std::string &out);
 // The code page to UTF-16; invalid byte sequences become U+FFFD.
 std::u16string MultiByteToUtf16(std::string_view text);
+// The same into `out`, cut after `capacity` units; the units written.
+size_t MultiByteToUtf16(std::string_view text, char16_t *out, size_t capacity);
 
 // Position of the last byte of `text` that is one of `bytes` and a character of its own in the code page, never
 // the second byte of a double-byte character (in Shift_JIS "表" is 0x95 0x5C); npos when there is none.

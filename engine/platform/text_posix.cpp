@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <deque>
@@ -143,6 +144,22 @@ size_t FindLastOf(std::string_view text, std::string_view bytes) {
     }
     iconv_close(cd);
     return found;
+}
+
+void AppendMultiByte(std::u16string_view text, std::string &out) {
+    if (!IsUtf8(CodePage())) {
+        out += Utf16ToOther(text);
+        return;
+    }
+    detail::AppendUtf16AsUtf8(text, out);
+}
+
+size_t MultiByteToUtf16(std::string_view text, char16_t *out, size_t capacity) {
+    if (IsUtf8(CodePage())) return detail::Utf8ToUtf16(text, out, capacity);
+    const std::u16string wide = OtherToUtf16(text);
+    const size_t n = std::min(wide.size(), capacity);
+    std::copy_n(wide.begin(), n, out);
+    return n;
 }
 
 }  // namespace qorvex::platform

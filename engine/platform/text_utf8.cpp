@@ -29,30 +29,40 @@ void AppendUtf8(std::string &out, char32_t c) {
 
 }  // namespace
 
-std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() * 3);
-    ForEachCodePoint(text, [&](char32_t c) {
+void AppendUtf16AsUtf8(std::u16string_view text, std::string &out) {
+    size_t i = 0;
+    // A run of ASCII goes over unit by unit.
+    for (; i < text.size() && text[i] < 0x80; ++i) out += static_cast<char>(text[i]);
+    ForEachCodePoint(text.substr(i), [&](char32_t c) {
         if (c == 0xFFFFFFFF)
             out += '?';
         else
             AppendUtf8(out, c);
     });
+}
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size() * 3);
+    AppendUtf16AsUtf8(text, out);
     return out;
 }
 
-std::u16string Utf8ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
+namespace {
+// Decodes UTF-8, handing each UTF-16 unit to `emit`; false from emit stops.
+template <typename F>
+void ForEachUtf16Unit(std::string_view text, F &&emit) {
     size_t i = 0;
     while (i < text.size()) {
         unsigned char b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            if (!emit(char16_t(b))) return;
+            ++i;
+            continue;
+        }
         char32_t c = 0;
         size_t len = 0;
-        if (b < 0x80) {
-            c = b;
-            len = 1;
-        } else if ((b & 0xE0) == 0xC0) {
+        if ((b & 0xE0) == 0xC0) {
             c = b & 0x1F;
             len = 2;
         } else if ((b & 0xF0) == 0xE0) {
@@ -72,19 +82,39 @@ std::u16string Utf8ToUtf16(std::string_view text) {
                    (c >= 0xD800 && c <= 0xDFFF)))
             ok = false;
         if (!ok) {
-            out += u'\uFFFD';
+            if (!emit(u'\uFFFD')) return;
             ++i;
             continue;
         }
         if (c >= 0x10000) {
-            out += char16_t(0xD800 + ((c - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += char16_t(c);
+            if (!emit(char16_t(0xD800 + ((c - 0x10000) >> 10)))) return;
+            if (!emit(char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)))) return;
+        } else if (!emit(char16_t(c))) {
+            return;
         }
         i += len;
     }
+}
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    ForEachUtf16Unit(text, [&](char16_t unit) {
+        out += unit;
+        return true;
+    });
     return out;
+}
+
+size_t Utf8ToUtf16(std::string_view text, char16_t *out, size_t capacity) {
+    size_t n = 0;
+    ForEachUtf16Unit(text, [&](char16_t unit) {
+        if (n == capacity) return false;
+        out[n++] = unit;
+        return true;
+    });
+    return n;
 }
 
 }  // namespace detail

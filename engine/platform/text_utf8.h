@@ -25,7 +25,10 @@ inline void ForEachCodePoint(std::u16string_view text, F &&emit) {
 
 // Unpaired surrogates become "?".
 std::string Utf16ToUtf8(std::u16string_view text);
+void AppendUtf16AsUtf8(std::u16string_view text, std::string &out);
 // Invalid, overlong and surrogate sequences become U+FFFD, one per byte skipped.
 std::u16string Utf8ToUtf16(std::string_view text);
+// The same into `out`, at most `capacity` units (never more than text.size() are made); the units written.
+size_t Utf8ToUtf16(std::string_view text, char16_t *out, size_t capacity);
 
 }  // namespace qorvex::platform::detail

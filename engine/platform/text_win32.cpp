@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -178,6 +179,24 @@ size_t FindLastOf(std::string_view text, std::string_view bytes) {
         if (bytes.find(text[i]) != std::string_view::npos) found = i;
     }
     return found;
+}
+
+void AppendMultiByte(std::u16string_view text, std::string &out) {
+    const UINT code_page = Current()->code_page;
+    if (code_page == CP_UTF8) {
+        detail::AppendUtf16AsUtf8(text, out);
+        return;
+    }
+    out += Utf16ToOther(code_page, text);
+}
+
+size_t MultiByteToUtf16(std::string_view text, char16_t *out, size_t capacity) {
+    const UINT code_page = Current()->code_page;
+    if (code_page == CP_UTF8) return detail::Utf8ToUtf16(text, out, capacity);
+    const std::u16string wide = OtherToUtf16(code_page, text);
+    const size_t n = std::min(wide.size(), capacity);
+    std::copy_n(wide.begin(), n, out);
+    return n;
 }
 
 }  // namespace qorvex::platform

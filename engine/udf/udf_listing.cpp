@@ -68,7 +68,7 @@ std::string WithLocation(const char *format, uint32_t location) {
     return text;
 }
 
-void AddLogicalVolume(PartList &list, const LogicalVolume &volume, const std::string &suffix, bool full) {
+void AddLogicalVolume(PartList &list, LogicalVolume &volume, const std::string &suffix, bool full) {
     list.Add(EntryKind::kUdfLogicalVolume, LogicalVolumeDescriptor::kMapsOffset + uint64_t(volume.lvd.map_table_length),
              1, volume.lvd.tag.location, "LVD" + suffix);
     if (!full) return;
@@ -77,24 +77,21 @@ void AddLogicalVolume(PartList &list, const LogicalVolume &volume, const std::st
     for (const FileSetDescriptor &fsd : volume.file_sets)
         list.Add(EntryKind::kUdfFileSet, 512, 1, fsd.tag.location, "FSD", fsd.recorded);
     for (const VolumePart &part : volume.parts) list.Add(part);
-    for (const CatalogueEntry &entry : volume.entries) list.AddCopy(entry, NamePrefix::kUdfEntry);
-    for (const CatalogueEntry &entry : volume.extents)
-        if (entry.attributes & kAttributeDirectory) list.AddCopy(entry, NamePrefix::kUdfFolder);
+    // Each record is let go once copied, so that the copies take the room the records leave.
+    for (; !volume.entries.empty(); volume.entries.pop_front())
+        list.AddCopy(volume.entries.front(), NamePrefix::kUdfEntry);
+    for (; !volume.extents.empty(); volume.extents.pop_front())
+        list.AddCopy(volume.extents.front(), NamePrefix::kUdfFolder);
 }
 
 }  // namespace
 
 void UdfScan::BuildList() {
-    size_t files = 0, parts = 64 + free_extents_.size() + terminators.size();
-    for (const auto &volume : volumes_) {
-        for (const CatalogueEntry &entry : volume->extents)
-            ++((entry.attributes & kAttributeDirectory) ? parts : files);
-        parts += volume->entries.size() + volume->integrity.size() + volume->file_sets.size();
-    }
-    if (!ReserveMore(listing.files, files, budget) || !ReserveMore(listing.parts, parts, budget)) return;
+    // The files are listed already (the volumes put them there as they were read).
+    size_t parts = 64 + free_extents_.size() + terminators.size();
     for (const auto &volume : volumes_)
-        for (const CatalogueEntry &entry : volume->extents)
-            if (!(entry.attributes & kAttributeDirectory)) listing.AddFile(entry, budget);
+        parts += volume->extents.size() + volume->entries.size() + volume->integrity.size() + volume->file_sets.size();
+    if (!ReserveMore(listing.parts, parts, budget)) return;
 
     PartList list(listing, budget, base, reader.UserSize(), reserve_read_);
     constexpr uint64_t kSector = 2048;

@@ -1,6 +1,8 @@
 // A logical volume: partitions, integrity sequence, file set sequence, and the directory trees.
 #include <algorithm>
 
+#include "platform/text.h"
+
 #include "udf/udf_scan.h"
 
 namespace qorvex::udf {
@@ -151,24 +153,38 @@ bool LogicalVolume::ReadRoots() {
     return true;
 }
 
+std::vector<uint8_t> &LogicalVolume::EntryBuffer(int32_t depth) {
+    const size_t level = static_cast<size_t>(std::max(depth, 0));
+    while (entry_buffers_.size() <= level) entry_buffers_.emplace_back();
+    return entry_buffers_[level];
+}
+
 bool LogicalVolume::ReadIcb(LongAd icb, uint8_t characteristics, std::string_view path, int32_t depth) {
     if ((icb.length & 1) != 0 || icb.Bytes() == 0) return false;
-    std::vector<uint8_t> fe;
+    // The entries of one level share a buffer; one that grew large for a single entry is let go afterwards.
+    std::vector<uint8_t> &fe = EntryBuffer(depth);
+    struct KeepSmall {
+        std::vector<uint8_t> &buffer;
+        ~KeepSmall() {
+            if (buffer.capacity() > kKeptEntryBytes) std::vector<uint8_t>().swap(buffer);
+        }
+    } keep_small{fe};
     LongAd entry_icb = icb;
-    if (!ReadEntry(entry_icb, fe)) return false;
+    bool checked = false;
+    if (!ReadEntry(entry_icb, fe, checked)) return false;
     // Only a File Entry is accepted in the described reading; an Extended File Entry refuses the volume.
     auto is_entry = [&] {
         const ByteView bytes(fe.data(), fe.size());
         const uint16_t id = TagIdentifier(bytes);
         return DescriptorCrcOk(bytes) && (id == kTagFe || (extended_ && id == kTagEfe));
     };
-    if (!is_entry()) {
+    if (!checked && !is_entry()) {
         // Some writers record a metadata partition's ICBs under the reference of the partition below it (or
         // the other way round): the other reading of the reference is tried once.
         uint16_t other = 0;
         if (!OtherReference(icb.partition, other)) return false;
         entry_icb = {icb.length, icb.block, other};
-        if (!ReadEntry(entry_icb, fe) || !is_entry()) return false;
+        if (!ReadEntry(entry_icb, fe, checked) || (!checked && !is_entry())) return false;
     }
     uint64_t sector = 0, run = 0;
     if (!Translate(entry_icb.partition, entry_icb.block, sector, run)) return false;
@@ -294,7 +310,9 @@ bool LogicalVolume::ProcessFileEntry(const std::vector<uint8_t> &fe, LongAd icb,
         extent.extent_index = static_cast<uint16_t>(k);
         extent.date = entry.modified;
         extent.name = path;
-        if (!Keep(extents, extent)) return false;
+        // A file's extents go straight to the file list (volumes are read in the order they are listed);
+        // a folder's are listed among the system parts, behind the volume's other parts.
+        if (!Keep((extent.attributes & kAttributeDirectory) ? extents : scan_.listing.files, extent)) return false;
     }
     return result;
 }
@@ -358,15 +376,20 @@ bool LogicalVolume::ProcessIdentifier(ByteView d, std::string_view path, int32_t
     if (fid.identifier_length == 0) return true;         // the parent entry
     if (fid.characteristics & kFidDeleted) return true;  // no file behind it, its ICB may be empty
     if (!d.Has(fid.IdentifierAt(), fid.identifier_length)) return true;
-    std::array<char16_t, 256> name{};
+    std::array<char16_t, 256> name;
     const int32_t units = Cs0Decode(fid.identifier_length, d.Data() + fid.IdentifierAt(), name.data(), name.size());
     if (units <= 0) return true;
-    const std::string text = UnitsToText(name.data(), static_cast<size_t>(units));
-    if (text.empty() || entries.size() >= kMaxEntries) return true;
+    // The name up to its first zero unit, put behind the folder's path.
+    const size_t count = static_cast<size_t>(units);
+    const size_t end = static_cast<size_t>(std::find(name.data(), name.data() + count, u'\0') - name.data());
+    path_.assign(path);
+    platform::AppendMultiByte(std::u16string_view(name.data(), end), path_);
+    if (path_.size() == path.size() || entries.size() >= kMaxEntries) return true;
     const bool directory = (fid.characteristics & kFidDirectory) != 0;
-    if (path.size() + text.size() + (directory ? 1 : 0) > kMaxPathLength) return true;
+    if (path_.size() + (directory ? 1 : 0) > kMaxPathLength) return true;
+    if (directory) path_ += '\\';
     // The path is stored once; the entry and every extent of the file refer to it.
-    const std::string_view child = scan_.listing.names.Join(path, directory ? text + "\\" : text, scan_.budget);
+    const std::string_view child = scan_.listing.names.Add(path_, scan_.budget);
     if (child.empty()) return false;
     if (!AddIcbEntry(fid.icb, child)) return false;
     return ReadIcb(fid.icb, fid.characteristics, child, depth + 1);

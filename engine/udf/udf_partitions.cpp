@@ -69,11 +69,14 @@ bool LogicalVolume::Translate(uint16_t reference, uint32_t block, uint64_t &sect
 }
 
 bool LogicalVolume::ReadRef(uint16_t reference, uint32_t block, uint64_t bytes, std::vector<uint8_t> &out) {
-    out.clear();
     const uint64_t blocks = (bytes + block_size_ - 1) / block_size_;
     uint64_t sector = 0, run = 0;
-    if (blocks == 0 || !Translate(reference, block, sector, run)) return false;
+    if (blocks == 0 || !Translate(reference, block, sector, run)) {
+        out.clear();
+        return false;
+    }
     if (run >= blocks) return ReadBlocks(sector, blocks, out);
+    out.clear();
     // Pieced together run by run; the caps of one read apply to the whole.
     if (blocks * static_cast<uint64_t>(block_size_) > static_cast<uint64_t>(kMaxExtentBytes)) return false;
     std::vector<uint8_t> piece;
@@ -91,7 +94,8 @@ bool LogicalVolume::ReadRef(uint16_t reference, uint32_t block, uint64_t bytes, 
 // Strategy 4096: the entry at the ICB's block, then at the next block either a newer entry or an indirect
 // entry naming the ICB that continues the chain. The newest entry read wins; a block that is neither ends
 // the chain (it is not written yet).
-bool LogicalVolume::ReadEntry(LongAd &icb, std::vector<uint8_t> &fe) {
+bool LogicalVolume::ReadEntry(LongAd &icb, std::vector<uint8_t> &fe, bool &entry_checked) {
+    entry_checked = false;
     if (!ReadRef(icb.partition, icb.block, icb.Bytes(), fe)) return false;
     auto is_entry = [&](const std::vector<uint8_t> &d) {
         const ByteView b(d.data(), d.size());
@@ -99,6 +103,7 @@ bool LogicalVolume::ReadEntry(LongAd &icb, std::vector<uint8_t> &fe) {
         return DescriptorCrcOk(b) && (id == kTagFe || (extended_ && id == kTagEfe));
     };
     if (!extended_ || !is_entry(fe)) return true;  // the caller decides on what was read
+    entry_checked = true;                          // and stays so: only a checked entry replaces it below
     if (FileEntry::Parse(ByteView(fe.data(), fe.size())).strategy != kStrategyTwoEntries) return true;
     std::unordered_set<uint64_t> seen{(uint64_t(icb.partition) << 32) | icb.block};
     std::vector<uint8_t> next;

@@ -22,18 +22,22 @@ uint64_t UdfScan::BlocksFor(uint64_t bytes) const {
 }
 
 Status UdfScan::ReadBlocks(uint64_t sector, uint64_t n, std::vector<uint8_t> &out) {
-    out.clear();
+    // A buffer that already has the size is filled over without being cleared first.
+    auto fail = [&](Code code) {
+        out.clear();
+        return code;
+    };
     const TrackRecord &track = reader.Record();
     const int64_t absolute = int64_t(track.start) + static_cast<int64_t>(std::min<uint64_t>(sector, INT32_MAX));
     if (sector > INT32_MAX || absolute > INT32_MAX || !reader.SeekSector(static_cast<int32_t>(absolute)))
-        return Code::kSeekFailed;
+        return fail(Code::kSeekFailed);
     const int64_t s = reader.UserSize();
     const uint64_t track_sectors = static_cast<uint64_t>(std::max<int64_t>(int64_t(track.end) - track.start, 0));
     // Nothing is allocated for a request that cannot be met: past the track, over the caps, or empty.
     if (s <= 0 || n == 0 || n > track_sectors || sector > track_sectors - n ||
         n * static_cast<uint64_t>(s) > static_cast<uint64_t>(kMaxExtentBytes) ||
         static_cast<int64_t>(n) * s > read_budget_)
-        return Code::kReadFailed;
+        return fail(Code::kReadFailed);
     read_budget_ -= static_cast<int64_t>(n) * s;
     out.resize(static_cast<size_t>(n * static_cast<uint64_t>(s)));
     if (reader.ReadSectors(out.data(), static_cast<int32_t>(n)) == 0) {

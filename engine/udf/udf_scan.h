@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -25,9 +27,10 @@ constexpr int32_t kMaxDepth = 256;               // folders below a root that ar
 constexpr size_t kMaxPathLength = 32768;
 constexpr size_t kMaxEntries = 1u << 20;  // identifier entries of one logical volume
 constexpr int32_t kMaxAdContinuations = 64;
-constexpr uint32_t kMaxVatSearch = 256;  // sectors looked at backwards from the track's last for a VAT
-constexpr int32_t kMaxIcbChain = 64;     // strategy 4096 entries followed
-constexpr size_t kMaxResolvedMaps = 16;  // type 2 maps of one logical volume read (each may search and read)
+constexpr uint32_t kMaxVatSearch = 256;        // sectors looked at backwards from the track's last for a VAT
+constexpr int32_t kMaxIcbChain = 64;           // strategy 4096 entries followed
+constexpr size_t kMaxResolvedMaps = 16;        // type 2 maps of one logical volume read (each may search and read)
+constexpr size_t kKeptEntryBytes = 64 * 1024;  // an entry buffer larger than this is not kept for the next entry
 
 // A run of track sectors.
 struct SectorRun {
@@ -84,7 +87,7 @@ public:
     std::vector<IntegrityDescriptor> integrity;
     std::vector<FileSetDescriptor> file_sets;  // tag locations made absolute
     Catalogue entries;                         // kUdfIcb: the roots and every named identifier
-    Catalogue extents;              // kUdfFileExtent / kUdfFolderExtent: one per allocation descriptor of a file entry
+    Catalogue extents;  // one per allocation descriptor of a folder's entry (a file's go straight to the file list)
     std::vector<VolumePart> parts;  // kUdfVat ... kUdfMetadataBitmap
 
 private:
@@ -123,7 +126,8 @@ private:
     // Reads `bytes` from `block` of a referenced partition, following its map block run by block run.
     bool ReadRef(uint16_t reference, uint32_t block, uint64_t bytes, std::vector<uint8_t> &out);
     // Reads the ICB, following strategy 4096 to the newest entry; false when no entry is read.
-    bool ReadEntry(LongAd &icb, std::vector<uint8_t> &fe);
+    // entry_checked tells that what was read passed the test of a file entry (tag and CRC).
+    bool ReadEntry(LongAd &icb, std::vector<uint8_t> &fe, bool &entry_checked);
     bool Extended() const { return extended_; }
     void AddPart(const VolumePart &part);
     bool ReadIntegrity(ExtentAd extent, int32_t depth, std::unordered_set<uint32_t> &seen);
@@ -142,13 +146,17 @@ private:
     // Lists the ICB a long_ad names as a kUdfIcb entry; false when its partition is unknown.
     bool AddIcbEntry(const LongAd &icb, std::string_view name);
     bool Keep(Catalogue &list, const CatalogueEntry &entry);
+    // The buffer the file entries of one folder level are read into.
+    std::vector<uint8_t> &EntryBuffer(int32_t depth);
 
     UdfScan &scan_;
     int32_t block_size_;
     bool extended_;  // UDF 2.x structures are read
     std::vector<uint32_t> partition_starts_;
-    std::vector<MappedPartition> mapped_;  // UDF 2.x: one per map, by reference number
-    std::unordered_set<uint64_t> walked_;  // sectors of the directory entries of the current root walk
+    std::vector<MappedPartition> mapped_;             // UDF 2.x: one per map, by reference number
+    std::unordered_set<uint64_t> walked_;             // sectors of the directory entries of the current root walk
+    std::deque<std::vector<uint8_t>> entry_buffers_;  // by depth; a deque, so that growing it moves none
+    std::string path_;                                // the path of the identifier being read
 };
 
 class UdfScan {
