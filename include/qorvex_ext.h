@@ -16,9 +16,9 @@ extern "C" {
 /* Kinds of the El Torito system parts listed among the ISO 9660 ones with OPEN_BOOT_IMAGES. A boot image is
  * listed with the size of what it emulates: a floppy's 1.2, 1.44 or 2.88 MB, a hard disk up to the end of its
  * last partition, else the sectors loaded (an EFI image recording 0 or 1 loaded sectors: its FAT size). */
-#define QORVEX_EX_KIND_BOOT_RECORD 7        /* the boot record volume descriptor */
-#define QORVEX_EX_KIND_BOOT_CATALOGUE 8     /* the boot catalogue */
-#define QORVEX_EX_KIND_BOOT_IMAGE 9         /* the image of the initial/default entry */
+#define QORVEX_EX_KIND_BOOT_RECORD 7         /* the boot record volume descriptor */
+#define QORVEX_EX_KIND_BOOT_CATALOGUE 8      /* the boot catalogue */
+#define QORVEX_EX_KIND_BOOT_IMAGE 9          /* the image of the initial/default entry */
 #define QORVEX_EX_KIND_BOOT_SECTION_IMAGE 10 /* the image of a section entry */
 
 /* UDF 2.x system parts (OPEN_UDF_2X), among the UDF system parts. */
@@ -35,9 +35,10 @@ extern "C" {
 #define QORVEX_EX_POSIX 0x0004u           /* mode, links, uid, gid and serial are recorded (Rock Ridge PX) */
 #define QORVEX_EX_SYMLINK 0x0008u         /* a symbolic link; link_target holds its target */
 #define QORVEX_EX_HARDLINK_SERIAL 0x0010u /* serial identifies the file among hard links */
-#define QORVEX_EX_DEVICE 0x0020u       /* a device node (listed, never created); device holds its number */
-#define QORVEX_EX_ZISOFS 0x0040u       /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction
-                                          gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
+#define QORVEX_EX_DEVICE 0x0020u          /* a device node (listed, never created); device holds its number */
+#define QORVEX_EX_ZISOFS                                                                   \
+    0x0040u /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction \
+               gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
 
 /* Entry kinds of the Rock Ridge catalogue (KIND_ROCKRIDGE, open option OPEN_ROCK_RIDGE). Paths use "\" like the
  * other catalogues and carry the POSIX names (no version suffix). Files, links and special files are in the
@@ -94,6 +95,23 @@ int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t track, int32_t 
 /* The logical sectors of a track's indexes: [0] index 0 (the pregap start), [1] index 1 (the start), then 2, 3 ...
  * as a sheet gave them. Fills at most count and answers how many there are; -1 for no such track. */
 int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32_t *sectors, int32_t count);
+
+/* Copies file `index` of the file walk of (track, kind) - the bytes QorvexExtractCurrentFile2 would write for it -
+ * into `output`, a file the caller opened for writing (a descriptor; on Windows a HANDLE), from byte `at` on. The file
+ * is neither dated, given attributes nor closed: it stays the caller's. No walk moves and the callback set by
+ * QorvexSetCallback is not called: `progress` (may be null) is called with QORVEX_EX_CALLBACK_COPIED, no data and the
+ * bytes copied since its last call, after every run of up to 8 MiB, and a 0 answer stops the copy (ENGINE_ABORTED).
+ * Several threads may copy through one handle at once: the handle is held only to find the entry. Result codes are
+ * those of QorvexExtractCurrentFile2. With QORVEX_EX_COPY_KEEP_OPEN the image files stay open for the next copies
+ * (until QorvexExCloseImageFiles or QorvexClose); without it they are closed again, as every other export leaves them.
+ */
+#define QORVEX_EX_CALLBACK_COPIED 2   /* the callback kind of QorvexExCopyFile's progress */
+#define QORVEX_EX_COPY_JOINED 0x0001u /* UDF: all extents of the entry's file, as QorvexExtractCurrentFile2(.., 0) */
+#define QORVEX_EX_COPY_KEEP_OPEN 0x0002u
+int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index, intptr_t output,
+                                     uint64_t at, uint32_t flags, ProgressCallback progress, void *user);
+/* Closes the image files QorvexExCopyFile kept open. */
+int32_t QORVEX_CALL QorvexExCloseImageFiles(QorvexHandle h);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -2,6 +2,11 @@
 
 #include <array>
 
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include <immintrin.h>
+#define QORVEX_EDC_FOLD 1
+#endif
+
 #include "image/raw_sector.h"
 
 namespace qorvex {
@@ -55,6 +60,81 @@ uint32_t Load32(const uint8_t *p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
+// Eight bytes at a time through the tables.
+uint32_t TableEdc(uint32_t edc, const uint8_t *data, size_t n) {
+    const auto &t = kEdcTable.entries;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint32_t one = Load32(data + i) ^ edc;
+        const uint32_t two = Load32(data + i + 4);
+        edc = t[7][one & 0xFF] ^ t[6][(one >> 8) & 0xFF] ^ t[5][(one >> 16) & 0xFF] ^ t[4][one >> 24] ^
+              t[3][two & 0xFF] ^ t[2][(two >> 8) & 0xFF] ^ t[1][(two >> 16) & 0xFF] ^ t[0][two >> 24];
+    }
+    for (; i < n; ++i) edc = (edc >> 8) ^ t[0][(edc ^ data[i]) & 0xFF];
+    return edc;
+}
+
+#ifdef QORVEX_EDC_FOLD
+// Folding with carry-less multiplication: 16-byte blocks stand for polynomials, and a block moved d bits further
+// along the message is multiplied by x^d mod P, which keeps the remainder. Four blocks are folded 512 bits at a
+// time, then into one, 128 bits at a time; the last block and the tail go through the tables, since any prefix
+// may be replaced by a block congruent to it. The constants are x^n mod P bit-reflected (as the EDC runs) and
+// shifted left by one, the product of two reflected operands being one bit short.
+uint64_t FoldConstant(int n) {
+    const uint64_t p = 0x18001801Bull;  // x^32 + x^31 + x^16 + x^15 + x^4 + x^3 + x + 1
+    uint64_t r = 1;
+    for (int i = 0; i < n; ++i) {
+        r <<= 1;
+        if (r & (uint64_t{1} << 32)) r ^= p;
+    }
+    uint64_t reflected = 0;
+    for (int bit = 0; bit < 32; ++bit)
+        if (r & (uint64_t{1} << bit)) reflected |= uint64_t{1} << (31 - bit);
+    return reflected << 1;
+}
+
+struct FoldConstants {
+    uint64_t by4[2] = {FoldConstant(4 * 128 + 32), FoldConstant(4 * 128 - 32)};
+    uint64_t by1[2] = {FoldConstant(128 + 32), FoldConstant(128 - 32)};
+};
+const FoldConstants kFold;
+
+__attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i block, __m128i k, __m128i next) {
+    const __m128i low = _mm_clmulepi64_si128(block, k, 0x00);
+    const __m128i high = _mm_clmulepi64_si128(block, k, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+__attribute__((target("pclmul,sse4.1"))) uint32_t FoldedEdc(const uint8_t *data, size_t n) {
+    auto load = [](const uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); };
+    const __m128i by4 = _mm_set_epi64x(static_cast<long long>(kFold.by4[1]), static_cast<long long>(kFold.by4[0]));
+    const __m128i by1 = _mm_set_epi64x(static_cast<long long>(kFold.by1[1]), static_cast<long long>(kFold.by1[0]));
+    __m128i a = load(data), b = load(data + 16), c = load(data + 32), d = load(data + 48);
+    size_t i = 64;
+    for (; i + 64 <= n; i += 64) {
+        a = Fold(a, by4, load(data + i));
+        b = Fold(b, by4, load(data + i + 16));
+        c = Fold(c, by4, load(data + i + 32));
+        d = Fold(d, by4, load(data + i + 48));
+    }
+    a = Fold(a, by1, b);
+    a = Fold(a, by1, c);
+    a = Fold(a, by1, d);
+    for (; i + 16 <= n; i += 16) a = Fold(a, by1, load(data + i));
+    uint8_t last[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(last), a);
+    return TableEdc(TableEdc(0, last, sizeof last), data + i, n - i);
+}
+
+bool CanFold() {
+    static const bool can = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    }();
+    return can;
+}
+#endif
+
 uint32_t StoredEdc(const uint8_t *p) {
     return Load32(p);
 }
@@ -66,17 +146,14 @@ const SectorFormat &GetSectorFormat(int32_t code) {
 }
 
 uint32_t ComputeEdc(const uint8_t *data, size_t n) {
-    const auto &t = kEdcTable.entries;
-    uint32_t edc = 0;
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const uint32_t one = Load32(data + i) ^ edc;
-        const uint32_t two = Load32(data + i + 4);
-        edc = t[7][one & 0xFF] ^ t[6][(one >> 8) & 0xFF] ^ t[5][(one >> 16) & 0xFF] ^ t[4][one >> 24] ^
-              t[3][two & 0xFF] ^ t[2][(two >> 8) & 0xFF] ^ t[1][(two >> 16) & 0xFF] ^ t[0][two >> 24];
-    }
-    for (; i < n; ++i) edc = (edc >> 8) ^ t[0][(edc ^ data[i]) & 0xFF];
-    return edc;
+#ifdef QORVEX_EDC_FOLD
+    if (n >= 64 && CanFold()) return FoldedEdc(data, n);
+#endif
+    return TableEdc(0, data, n);
+}
+
+uint32_t ComputeEdcByTables(const uint8_t *data, size_t n) {
+    return TableEdc(0, data, n);
 }
 
 bool CheckSectorEdc(EdcCheck check, const uint8_t *sector) {
