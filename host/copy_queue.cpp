@@ -20,8 +20,9 @@ unsigned CopyQueue::DefaultWorkers() {
 #endif
 }
 
-CopyQueue::CopyQueue(CopyExport copy, QorvexHandle handle, int32_t track, int32_t kind, unsigned workers)
-    : copy_(copy), handle_(handle), track_(track), kind_(kind) {
+CopyQueue::CopyQueue(CopyExport copy, QorvexHandle handle, int32_t track, int32_t kind, unsigned workers,
+                     std::function<bool(uint64_t)> copied)
+    : copy_(copy), on_copied_(std::move(copied)), handle_(handle), track_(track), kind_(kind) {
 #ifndef _WIN32
     for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
 #else
@@ -36,7 +37,10 @@ CopyQueue::~CopyQueue() {
 
 int32_t QORVEX_CALL CopyQueue::Counter(int32_t kind, void *user, const void *, int32_t length) {
     auto *queue = static_cast<CopyQueue *>(user);
-    if (kind == QORVEX_EX_CALLBACK_COPIED && length > 0) queue->copied_ += static_cast<uint64_t>(length);
+    if (kind == QORVEX_EX_CALLBACK_COPIED && length > 0) {
+        queue->copied_ += static_cast<uint64_t>(length);
+        if (queue->on_copied_ && !queue->on_copied_(static_cast<uint64_t>(length))) queue->cancelled_ = true;
+    }
     return queue->cancelled_ ? 0 : 1;
 }
 

@@ -50,8 +50,11 @@ class CopyQueue {
 public:
     // Workers worth having here: two (two large files copied at once) where there are two cores or more.
     static unsigned DefaultWorkers();
-    // With workers == 0 (or where there are no threads) each job is done by Submit itself.
-    CopyQueue(CopyExport copy, QorvexHandle handle, int32_t track, int32_t kind, unsigned workers = 1);
+    // With workers == 0 (or where there are no threads) each job is done by Submit itself. `copied`, when given,
+    // hears of the bytes as they are copied, on the thread that copies (so with no workers: the caller's), and
+    // stops everything when it answers false.
+    CopyQueue(CopyExport copy, QorvexHandle handle, int32_t track, int32_t kind, unsigned workers = 1,
+              std::function<bool(uint64_t)> copied = {});
     ~CopyQueue();
     CopyQueue(const CopyQueue &) = delete;
     CopyQueue &operator=(const CopyQueue &) = delete;
@@ -76,6 +79,7 @@ private:
     void Work();
 
     CopyExport copy_;
+    std::function<bool(uint64_t)> on_copied_;
     QorvexHandle handle_;
     int32_t track_;
     int32_t kind_;

@@ -269,19 +269,15 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     if (const int32_t r = OpenTree(destination)) return r;
 
     if (e.GetFileStart(handle_, current_track_, kind) == 0) return RESULT_NOT_FOUND;
-    // With the engine's copy export, each file is filled on a worker thread while the next ones are made here;
-    // the first failure ends the operation as it would without it.
+    // With the engine's copy export, files are filled through the kernel on this thread (the progress window
+    // hears of every run and can stop it part way); the first failure ends the operation as it would without it.
     std::unique_ptr<host::CopyQueue> queue;
     if (e.ExCopyFile)
-        queue = std::make_unique<host::CopyQueue>(e.ExCopyFile, handle_, current_track_, kind,
-                                                  host::CopyQueue::DefaultWorkers());
+        queue = std::make_unique<host::CopyQueue>(e.ExCopyFile, handle_, current_track_, kind, 0, [this](uint64_t n) {
+            return !(view_ && view_->ProgressOpen() && view_->Advance(n) != 0);
+        });
     std::vector<std::string> shown_of(queue ? groups.size() : 0);
-    uint64_t reported = 0;
     auto settle = [&]() -> int32_t {
-        const uint64_t copied = queue->Copied();
-        if (copied > reported && view_ && view_->ProgressOpen() && view_->Advance(copied - reported) != 0)
-            queue->Cancel();
-        reported = copied;
         const std::vector<host::CopyFailure> failures = queue->TakeFailures();
         if (failures.empty()) return queue->Cancelled() ? ENGINE_ABORTED : 0;
         queue->Cancel();

@@ -44,6 +44,8 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExGetSkippedFolders",
                                             "QorvexExGetTrackText",
                                             "QorvexExGetTrackIndexes",
+                                            "QorvexExCopyFile",
+                                            "QorvexExCloseImageFiles",
                                             "Qorvex",
                                             "QorvexOpen",
                                             "QorvexClose",
