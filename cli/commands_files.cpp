@@ -12,11 +12,16 @@
 
 #include "boot_images.h"
 #include "commands.h"
+#include "copy_queue.h"
 #include "extent_groups.h"
 #include "image.h"
 #include "output.h"
 #include "output_tree.h"
 #include "qorvex_ext.h"
+
+// Optional: an engine without the copy export has every file filled through the callback.
+#pragma weak QorvexExCopyFile
+#pragma weak QorvexExCloseImageFiles
 
 namespace cli {
 
@@ -356,9 +361,9 @@ int RunExtract(const Args &args) {
              "not extracted");
     };
     // Makes the file of one output; false when it was refused (reported).
-    auto create = [&](const std::string &name, bool cut_version) {
+    auto create = [&](const std::string &name, bool cut_version, host::OutputFile *into) {
         const std::vector<std::string> components = host::TargetComponents(name, cut_version);
-        if (tree.Create(components, overwrite, &file, &problem)) return true;
+        if (tree.Create(components, overwrite, into, &problem)) return true;
         if (problem.refusal == host::Refusal::kExists) ++refused;
         fail(components.empty() ? name : host::JoinComponents(components), problem.Describe());
         return false;
@@ -371,10 +376,25 @@ int RunExtract(const Args &args) {
         return static_cast<mode_t>(e.mode & (same_permissions ? 07777u : 0777u));
     };
     std::unordered_map<uint64_t, std::vector<std::string>> made_by_serial;
+
+    // With the engine's copy export, each file is filled on a worker thread while the next ones are made here.
+    std::unique_ptr<host::CopyQueue> queue;
+    uint64_t shown = 0;
+    auto report_copies = [&] {
+        const uint64_t copied = queue->Copied();
+        progress.Advance(copied - shown);
+        shown = copied;
+        for (const host::CopyFailure &f : queue->TakeFailures())
+            fail(entries[groups[f.tag].entries[0]].name, f.result ? DescribeResult(f.result) : f.problem.Describe());
+    };
+    if (QorvexExCopyFile)
+        queue = std::make_unique<host::CopyQueue>(QorvexExCopyFile, s.image.handle(), s.track, kind,
+                                                  host::CopyQueue::DefaultWorkers());
     auto link_by_serial = [&](const Entry &e) {
         if (!hard_links || !(e.ex_flags & QORVEX_EX_HARDLINK_SERIAL) || e.links < 2) return false;
         const auto it = made_by_serial.find(e.serial);
         if (it == made_by_serial.end()) return false;
+        if (queue) queue->Wait();  // the file linked to is whole first (a failed one is removed)
         const std::vector<std::string> components = host::TargetComponents(e.name, false);
         if (!tree.CreateHardLink(it->second, components, overwrite, &problem)) {
             if (problem.refusal == host::Refusal::kExists) ++refused;
@@ -395,10 +415,27 @@ int RunExtract(const Args &args) {
                     return;
                 }
             if (link_by_serial(first)) return;
-            if (!create(first.name, HasVersionSuffix(kind))) return;
-            if (first.ex_flags & QORVEX_EX_POSIX) file.SetFinalMode(PermissionBits(first));
+            host::CopyJob job;
+            if (queue) job.file = std::make_unique<host::OutputFile>();
+            host::OutputFile &made = queue ? *job.file : file;
+            if (!create(first.name, HasVersionSuffix(kind), &made)) return;
+            if (first.ex_flags & QORVEX_EX_POSIX) made.SetFinalMode(PermissionBits(first));
             if (hard_links && (first.ex_flags & QORVEX_EX_HARDLINK_SERIAL) && first.links > 1)
                 made_by_serial.emplace(first.serial, host::TargetComponents(first.name, false));
+            if (queue) {
+                job.joined = group.engine_joins;
+                for (size_t k : group.entries) {
+                    job.indexes.push_back(static_cast<int32_t>(k));
+                    job.sizes.push_back(entries[k].size);
+                    if (job.joined) break;
+                }
+                job.modified = first.time;
+                job.size = group.size;
+                job.tag = group_of[i];
+                queue->Submit(std::move(job));
+                report_copies();
+                return;  // skipping stays set: the queue does the group's entries
+            }
             skipping = false;
         }
         if (skipping || (group.engine_joins && i != group.entries.front())) return;
@@ -420,13 +457,17 @@ int RunExtract(const Args &args) {
     });
     QorvexSetCallback(s.image.handle(), nullptr, nullptr);
     file.Discard();  // a group cut short by the end of the walk
+    if (queue) {
+        queue->Finish(report_copies);
+        if (QorvexExCloseImageFiles) QorvexExCloseImageFiles(s.image.handle());
+    }
     progress.Finish();
     for (const EmptyFile &empty : selected_empty) {
         if (empty.name_cut) {
             refuse_cut(empty.path);
             continue;
         }
-        if (create(empty.path, false) && !file.Finish(0, &problem)) fail(empty.path, problem.Describe());
+        if (create(empty.path, false, &file) && !file.Finish(0, &problem)) fail(empty.path, problem.Describe());
     }
     if (kind == KIND_ROCKRIDGE) {
         for (size_t i : posix_others) {

@@ -129,15 +129,27 @@ bool OutputFile::Append(const void *data, size_t length) {
 
 #ifndef _WIN32  // output_tree_win32.cpp on Windows
 
-void OutputFile::Adopt(int fd, int folder, std::string name) {
+struct OutputFile::Folder {
+    int fd;
+    explicit Folder(int descriptor) : fd(descriptor) {}
+    ~Folder() { close(fd); }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+};
+
+void OutputFile::Adopt(int fd, std::shared_ptr<const Folder> folder, std::string name) {
     Discard();
     fd_ = fd;
-    folder_ = folder;
+    folder_ = std::move(folder);
     name_ = std::move(name);
     buffer_.clear();
     final_mode_ = -1;
     write_error_ = 0;
     write_calls_ = 0;
+}
+
+intptr_t OutputFile::Native() const {
+    return fd_;
 }
 
 bool OutputFile::WriteAll(const char *data, size_t length) {
@@ -157,8 +169,8 @@ bool OutputFile::WriteAll(const char *data, size_t length) {
 
 void OutputFile::Close() {
     if (fd_ >= 0) close(fd_);
-    if (folder_ >= 0) close(folder_);
-    fd_ = folder_ = -1;
+    fd_ = -1;
+    folder_.reset();
     buffer_.clear();
 }
 
@@ -167,7 +179,7 @@ bool OutputFile::Finish(int64_t modified, OutputProblem *problem) {
         Set(problem, SystemProblem(EBADF));
         return false;
     }
-    bool ok = Flush();
+    bool ok = write_error_ == 0 && Flush();
     if (ok && final_mode_ >= 0 && fchmod(fd_, static_cast<mode_t>(final_mode_)) != 0) write_error_ = errno, ok = false;
     if (ok && modified != 0) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
@@ -177,7 +189,7 @@ bool OutputFile::Finish(int64_t modified, OutputProblem *problem) {
     fd_ = -1;
     if (!ok) {
         Set(problem, {Refusal::kWriteFailed, write_error_, {}});
-        unlinkat(folder_, name_.c_str(), 0);
+        unlinkat(folder_->fd, name_.c_str(), 0);
     }
     Close();
     return ok;
@@ -187,7 +199,7 @@ void OutputFile::Discard() {
     if (fd_ < 0) return;
     close(fd_);
     fd_ = -1;
-    unlinkat(folder_, name_.c_str(), 0);
+    unlinkat(folder_->fd, name_.c_str(), 0);
     Close();
 }
 
@@ -199,6 +211,8 @@ OutputTree::~OutputTree() {
 
 bool OutputTree::Open(const std::string &path, OutputProblem *problem) {
     if (fd_ >= 0) close(fd_), fd_ = -1;
+    cached_.reset();
+    cached_path_.clear();
     if (path.empty()) {
         Set(problem, SystemProblem(ENOENT));
         return false;
@@ -222,6 +236,28 @@ bool OutputTree::Open(const std::string &path, OutputProblem *problem) {
         return false;
     }
     return true;
+}
+
+bool OutputTree::Fork(OutputTree *other, OutputProblem *problem) const {
+    if (other->fd_ >= 0) close(other->fd_);
+    other->cached_.reset();
+    other->cached_path_.clear();
+    other->fd_ = fd_ < 0 ? -1 : fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (other->fd_ < 0) Set(problem, SystemProblem(fd_ < 0 ? EBADF : errno));
+    return other->fd_ >= 0;
+}
+
+std::shared_ptr<const OutputFile::Folder> OutputTree::Parent(const std::vector<std::string> &components, bool make,
+                                                             OutputProblem *problem) const {
+    const size_t count = components.size() - 1;
+    if (cached_ && cached_path_.size() == count &&
+        std::equal(cached_path_.begin(), cached_path_.end(), components.begin()))
+        return cached_;
+    const int folder = EnterFolders(components, count, make, problem);
+    if (folder < 0) return nullptr;
+    cached_ = std::make_shared<const OutputFile::Folder>(folder);
+    cached_path_.assign(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(count));
+    return cached_;
 }
 
 int OutputTree::EnterFolders(const std::vector<std::string> &components, size_t count, bool make,
@@ -257,16 +293,15 @@ OutputTree::Presence OutputTree::Probe(const std::vector<std::string> &component
         return Presence::kBlocked;
     }
     OutputProblem local;
-    const int folder = EnterFolders(components, components.size() - 1, false, &local);
-    if (folder < 0) {
+    const std::shared_ptr<const OutputFile::Folder> folder = Parent(components, false, &local);
+    if (!folder) {
         // A folder still to be made is no obstacle.
         if (local.refusal == Refusal::kSystem && local.error == ENOENT) return Presence::kNothing;
         Set(problem, local);
         return Presence::kBlocked;
     }
     struct stat st {};
-    const bool present = fstatat(folder, components.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    close(folder);
+    const bool present = fstatat(folder->fd, components.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     return present ? Presence::kSomething : Presence::kNothing;
 }
 
@@ -281,11 +316,12 @@ bool OutputTree::Create(const std::vector<std::string> &components, bool replace
         Set(problem, {Refusal::kNothingLeft, 0, {}});
         return false;
     }
-    const int folder = EnterFolders(components, components.size() - 1, true, problem);
-    if (folder < 0) return false;
+    const std::shared_ptr<const OutputFile::Folder> parent = Parent(components, true, problem);
+    if (!parent) return false;
+    const int folder = parent->fd;
     const char *name = components.back().c_str();
-    // O_NONBLOCK keeps a FIFO that appears at the name from blocking; O_EXCL refuses it anyway.
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    // O_EXCL: only a new file is opened, never a FIFO or device that is at the name (so none can block).
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = openat(folder, name, flags, mode);
     if (fd < 0 && errno == EEXIST) {
         struct stat old {};
@@ -293,12 +329,10 @@ bool OutputTree::Create(const std::vector<std::string> &components, bool replace
         // Only a file or a link is replaced; a folder, FIFO, socket or device at the name is somebody's.
         if (known && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) {
             Set(problem, InTheWay(components, components.size() - 1));
-            close(folder);
             return false;
         }
         if (!replace) {
             Set(problem, {Refusal::kExists, EEXIST, {}});
-            close(folder);
             return false;
         }
         // The old name goes and a new file is made: a link or a second hard link keeps what it pointed at.
@@ -306,23 +340,14 @@ bool OutputTree::Create(const std::vector<std::string> &components, bool replace
         if (fd < 0 && errno == EEXIST) {
             // Something appeared between the removal and the creation: not followed, not replaced again.
             Set(problem, InTheWay(components, components.size() - 1));
-            close(folder);
             return false;
         }
     }
     if (fd < 0) {
         Set(problem, SystemProblem(errno));
-        close(folder);
         return false;
     }
-    if (fcntl(fd, F_SETFL, 0) != 0) {
-        Set(problem, SystemProblem(errno));
-        close(fd);
-        unlinkat(folder, name, 0);
-        close(folder);
-        return false;
-    }
-    file->Adopt(fd, folder, components.back());
+    file->Adopt(fd, parent, components.back());
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,11 @@ public:
     // made with.
     void SetFinalMode(mode_t mode) { final_mode_ = static_cast<int>(mode); }
 
+    // The open file as the engine's copy export takes it: the descriptor (a HANDLE on Windows); -1 when closed.
+    intptr_t Native() const;
+    // A write that failed elsewhere (errno), so that Finish reports it and removes the file.
+    void SetWriteError(int error) { write_error_ = error; }
+
     int WriteError() const { return write_error_; }
     // write(2) calls made since the file was created; the buffering is worth this much.
     size_t WriteCalls() const { return write_calls_; }
@@ -81,13 +87,14 @@ private:
     void Adopt(int fd, std::wstring path);
     std::wstring path_;  // the whole path, for removal (there are no folder descriptors)
 #endif
-    void Adopt(int fd, int folder, std::string name);
+    struct Folder;  // a folder descriptor shared with the tree's cache
+    void Adopt(int fd, std::shared_ptr<const Folder> folder, std::string name);
     bool Flush();
     bool WriteAll(const char *data, size_t length);
     void Close();
 
     int fd_ = -1;
-    int folder_ = -1;  // the folder that holds it, for removal
+    std::shared_ptr<const Folder> folder_;  // the folder that holds it, for removal
     std::string name_;
     std::vector<char> buffer_;  // kept between files: one allocation serves a whole extraction
     int write_error_ = 0;
@@ -112,6 +119,9 @@ public:
     // is the user's choice: links in its own path are followed, as any program follows a path it is given.
     bool Open(const std::string &path, OutputProblem *problem);
     bool IsOpen() const { return fd_ >= 0; }
+    // One tree is used by one thread at a time (it remembers the folder it last entered); this opens `other` on
+    // the same destination for another thread.
+    bool Fork(OutputTree *other, OutputProblem *problem) const;
 
     enum class Presence { kNothing, kSomething, kBlocked };
     // What is at the target now, without making or following anything: kBlocked (with the problem) when a
@@ -152,8 +162,14 @@ private:
     bool FreeName(int folder, const std::vector<std::string> &components, bool replace, OutputProblem *problem) const;
     // Enters the folders of components[0 .. count) below the destination; -1 with the problem set on failure.
     int EnterFolders(const std::vector<std::string> &components, size_t count, bool make, OutputProblem *problem) const;
+    // The folder that holds the target (components but the last), entered or made once and remembered: files of
+    // one folder come one after another. Null with the problem set on failure.
+    std::shared_ptr<const OutputFile::Folder> Parent(const std::vector<std::string> &components, bool make,
+                                                     OutputProblem *problem) const;
 
     int fd_ = -1;
+    mutable std::vector<std::string> cached_path_;
+    mutable std::shared_ptr<const OutputFile::Folder> cached_;
 };
 
 }  // namespace host

@@ -160,6 +160,10 @@ void OutputFile::Adopt(int fd, std::wstring path) {
     write_calls_ = 0;
 }
 
+intptr_t OutputFile::Native() const {
+    return fd_ < 0 ? -1 : _get_osfhandle(fd_);
+}
+
 bool OutputFile::WriteAll(const char *data, size_t length) {
     while (length > 0) {
         ++write_calls_;
@@ -188,7 +192,7 @@ bool OutputFile::Finish(int64_t modified, OutputProblem *problem) {
         Set(problem, SystemProblem(EBADF));
         return false;
     }
-    bool ok = Flush();
+    bool ok = write_error_ == 0 && Flush();
     // Permission bits have no meaning here beyond read-only, which would refuse the next extraction over it.
     if (ok && modified != 0) SetTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd_)), modified);
     if (_close(fd_) != 0 && ok) write_error_ = errno, ok = false;
@@ -251,6 +255,13 @@ bool OutputTree::Open(const std::string &path, OutputProblem *problem) {
     root_ = full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
     fd_ = 0;  // open
     return true;
+}
+
+bool OutputTree::Fork(OutputTree *other, OutputProblem *problem) const {
+    other->fd_ = fd_;
+    other->root_ = root_;
+    if (fd_ < 0) Set(problem, SystemProblem(EBADF));
+    return fd_ >= 0;
 }
 
 std::wstring OutputTree::PathOf(const std::vector<std::string> &components, size_t count) const {

@@ -96,6 +96,23 @@ int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t track, int32_t 
  * as a sheet gave them. Fills at most count and answers how many there are; -1 for no such track. */
 int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32_t *sectors, int32_t count);
 
+/* Copies file `index` of the file walk of (track, kind) - the bytes QorvexExtractCurrentFile2 would write for it -
+ * into `output`, a file the caller opened for writing (a descriptor; on Windows a HANDLE), from byte `at` on. The file
+ * is neither dated, given attributes nor closed: it stays the caller's. No walk moves and the callback set by
+ * QorvexSetCallback is not called: `progress` (may be null) is called with QORVEX_EX_CALLBACK_COPIED, no data and the
+ * bytes copied since its last call, after every run of up to 8 MiB, and a 0 answer stops the copy (ENGINE_ABORTED).
+ * Several threads may copy through one handle at once: the handle is held only to find the entry. Result codes are
+ * those of QorvexExtractCurrentFile2. With QORVEX_EX_COPY_KEEP_OPEN the image files stay open for the next copies
+ * (until QorvexExCloseImageFiles or QorvexClose); without it they are closed again, as every other export leaves them.
+ */
+#define QORVEX_EX_CALLBACK_COPIED 2   /* the callback kind of QorvexExCopyFile's progress */
+#define QORVEX_EX_COPY_JOINED 0x0001u /* UDF: all extents of the entry's file, as QorvexExtractCurrentFile2(.., 0) */
+#define QORVEX_EX_COPY_KEEP_OPEN 0x0002u
+int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index, intptr_t output,
+                                     uint64_t at, uint32_t flags, ProgressCallback progress, void *user);
+/* Closes the image files QorvexExCopyFile kept open. */
+int32_t QORVEX_CALL QorvexExCloseImageFiles(QorvexHandle h);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

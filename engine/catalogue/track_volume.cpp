@@ -70,6 +70,12 @@ const CatalogueEntry *At(const Catalogue *list, int32_t cursor) {
     return &(*list)[static_cast<size_t>(cursor)];
 }
 
+// zisofs data is stored compressed: the file is what it decodes to.
+bool IsZisofs(const FsListing *listing, const CatalogueEntry &entry) {
+    const PosixDetails *posix = listing ? listing->DetailsOf(entry) : nullptr;
+    return posix && (posix->flags & QORVEX_EX_ZISOFS);
+}
+
 }  // namespace
 
 void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
@@ -207,9 +213,7 @@ Status TrackVolume::ExtractCurrentFile(const char *path, bool single) {
     if (!list) return Code::kBadKind;
     const CatalogueEntry *entry = At(list, file_cursor_);
     if (!entry) return Code::kNoCurrentEntry;
-    // zisofs data is stored compressed: the file is what it decodes to.
-    if (const PosixDetails *posix = SelectedListing()->DetailsOf(*entry); posix && (posix->flags & QORVEX_EX_ZISOFS))
-        return ExtractZisofs(*entry, path);
+    if (IsZisofs(SelectedListing(), *entry)) return ExtractZisofs(*entry, path);
     return single ? ExtractSingle(*entry, path) : ExtractJoined(*entry, path);
 }
 
@@ -222,9 +226,30 @@ Status TrackVolume::ExtractCurrentPart(const char *path) {
     return ExtractSingle(*entry, path);
 }
 
+namespace {
+
+// Copies entries' data through one reader. The described callback (`data`) is handed every sector's bytes and may
+// stop the copy; without it runs of sectors are copied whole, and `counter` hears how many bytes after each run.
+class EntryCopy {
+public:
+    EntryCopy(SectorReader &reader, const Progress &data, const Progress &counter)
+        : reader_(reader), data_(data), counter_(counter) {}
+    Status Copy(const CatalogueEntry &entry, platform::File *out);
+    Status CopyZisofs(const CatalogueEntry &entry, platform::File *file);
+
+private:
+    Status CopyRest(platform::File *out, int64_t left, uint64_t &remaining);
+    bool Counted(uint64_t bytes) const { return counter_.Count(bytes); }
+
+    SectorReader &reader_;
+    Progress data_;
+    Progress counter_;
+};
+
 // The copy loop: the first chunk from the entry's offset in its first sector (a stop asked for there is
-// remembered, not obeyed), then the following sectors.
-Status TrackVolume::CopyEntry(const CatalogueEntry &entry, platform::File *out) {
+// remembered, not obeyed), then the following sectors. An entry that starts on a sector boundary and goes
+// to a plain image without a callback is copied in runs from its first sector on.
+Status EntryCopy::Copy(const CatalogueEntry &entry, platform::File *out) {
     const int64_t u = reader_.UserSize();
     if (u <= 0) return Code::kReadFailed;
     uint64_t remaining = entry.size;
@@ -237,53 +262,61 @@ Status TrackVolume::CopyEntry(const CatalogueEntry &entry, platform::File *out) 
     }
     const int64_t first = int64_t(entry.extent) + k;
     if (first > INT32_MAX || !reader_.SeekSector(static_cast<int32_t>(first))) return Code::kSeekFailed;
-    std::vector<uint8_t> sector(static_cast<size_t>(u));
-    if (reader_.ReadSectors(sector.data(), 1) == 0) return reader_.ReadFailure();
-
     const uint64_t first_chunk = std::min<uint64_t>(static_cast<uint64_t>(u - o), remaining);
-    if (out && !out->Write(sector.data() + o, static_cast<size_t>(first_chunk))) return Code::kWriteFailed;
-    const bool stop_remembered = !progress_.Deliver(sector.data() + o, static_cast<int32_t>(first_chunk));
     remaining -= first_chunk;
-
     // Full sectors while at least a sector's worth remains, then one for the rest (possibly empty).
     const int64_t left =
         std::min<int64_t>(int64_t(entry.sectors) - k - 1,
                           std::max<int64_t>(1, static_cast<int64_t>(remaining / u + (remaining % u != 0))));
+    if (o == 0 && out && !data_.Active() && reader_.CanCopyDirectly()) {
+        remaining += first_chunk;
+        QORVEX_TRY(CopyRest(out, 1 + std::max<int64_t>(left, 0), remaining));
+        return out->Flush() ? Status::Ok() : Status(Code::kWriteFailed);
+    }
+
+    std::vector<uint8_t> sector(static_cast<size_t>(u));
+    if (reader_.ReadSectors(sector.data(), 1) == 0) return reader_.ReadFailure();
+    if (out && !out->Write(sector.data() + o, static_cast<size_t>(first_chunk))) return Code::kWriteFailed;
+    const bool stop_remembered = !data_.Deliver(sector.data() + o, static_cast<int32_t>(first_chunk));
+    if (!Counted(first_chunk)) return Code::kAborted;
     QORVEX_TRY(CopyRest(out, left, remaining));
     if (out && !out->Flush()) return Code::kWriteFailed;
     return stop_remembered ? Code::kAborted : Status::Ok();
 }
 
 // The sectors after the first. Without a callback they are read in runs of 1 MiB and written in one piece (or
-// copied inside the kernel when the image holds them as they are); with one, sector by sector, so that a stop
-// reads nothing past the sector it ends on.
-Status TrackVolume::CopyRest(platform::File *out, int64_t left, uint64_t &remaining) {
+// copied inside the kernel, in runs of 8 MiB, when the image holds them as they are); with one, sector by sector,
+// so that a stop reads nothing past the sector it ends on.
+Status EntryCopy::CopyRest(platform::File *out, int64_t left, uint64_t &remaining) {
     const int64_t u = reader_.UserSize();
-    const int64_t run_length = progress_.Active() ? 1 : std::max<int64_t>(1, (1 << 20) / u);
-    std::vector<uint8_t> buffer(left > 0 ? static_cast<size_t>(std::min(left, run_length) * u) : 0);
+    const bool direct = out && !data_.Active() && reader_.CanCopyDirectly();
+    const int64_t run_length = data_.Active() ? 1 : std::max<int64_t>(1, (int64_t(direct ? 8 : 1) << 20) / u);
+    std::vector<uint8_t> buffer(left > 0 && !direct ? static_cast<size_t>(std::min(left, run_length) * u) : 0);
     while (left > 0) {
         const int32_t run = static_cast<int32_t>(std::min(left, run_length));
-        if (out && !progress_.Active() && reader_.CanCopyDirectly()) {
+        if (direct) {
             const uint64_t bytes = std::min<uint64_t>(remaining, static_cast<uint64_t>(run) * static_cast<uint64_t>(u));
             const int32_t copied = reader_.CopySectorRun(*out, run, static_cast<int64_t>(bytes));
             if (copied < 0) return Code::kWriteFailed;
             if (copied < run) return reader_.ReadFailure();
             remaining -= bytes;
             left -= run;
+            if (!Counted(bytes)) return Code::kAborted;
             continue;
         }
         const int32_t good = reader_.ReadSectorRun(buffer.data(), run);
-        if (!progress_.Active()) {
+        if (!data_.Active()) {
             const uint64_t bytes =
                 std::min<uint64_t>(remaining, static_cast<uint64_t>(good) * static_cast<uint64_t>(u));
             if (out && !out->Write(buffer.data(), static_cast<size_t>(bytes))) return Code::kWriteFailed;
             remaining -= bytes;
+            if (!Counted(bytes)) return Code::kAborted;
         }
-        for (int32_t i = 0; i < good && progress_.Active(); ++i) {
+        for (int32_t i = 0; i < good && data_.Active(); ++i) {
             const uint64_t chunk = std::min<uint64_t>(static_cast<uint64_t>(u), remaining);
             const uint8_t *block = buffer.data() + static_cast<size_t>(i) * static_cast<size_t>(u);
             if (out && !out->Write(block, static_cast<size_t>(chunk))) return Code::kWriteFailed;
-            if (!progress_.Deliver(block, static_cast<int32_t>(chunk))) return Code::kAborted;
+            if (!data_.Deliver(block, static_cast<int32_t>(chunk))) return Code::kAborted;
             remaining -= chunk;
         }
         if (good < run) return reader_.ReadFailure();
@@ -292,53 +325,9 @@ Status TrackVolume::CopyRest(platform::File *out, int64_t left, uint64_t &remain
     return Status::Ok();
 }
 
-// Writes the slots' data one after the other into one output file dated and attributed as `entry`; the
-// copy stops at the first slot that fails. A close failure of the output or the image replaces the result.
-Status TrackVolume::WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry,
-                               const char *path, ImageFilesOpen &image) {
-    uint64_t total = 0;
-    for (const CatalogueEntry *slot : slots) total += slot->size;
-    OutputFile output;
-    QORVEX_TRY(output.Create(path));
-    QORVEX_TRY(output.Presize(total));
-    Status copied;
-    for (const CatalogueEntry *slot : slots) {
-        copied = CopyEntry(*slot, output.File());
-        if (copied.Failed()) break;
-    }
-    QORVEX_TRY(output.Finish(entry.date, entry.attributes));
-    QORVEX_TRY(image.Close());
-    return copied;
-}
-
-Status TrackVolume::ExtractSingle(const CatalogueEntry &entry, const char *path) {
-    ImageFilesOpen image(reader_);
-    QORVEX_TRY(image.Open());
-    return WriteSlots({&entry}, entry, path, image);
-}
-
-Status TrackVolume::ExtractJoined(const CatalogueEntry &entry, const char *path) {
-    ImageFilesOpen image(reader_);
-    QORVEX_TRY(image.Open());
-    // The entry always fills its own slot; the other extents come from the UDF file list by name.
-    const size_t count = std::max<size_t>(entry.extent_count, 1);
-    std::vector<const CatalogueEntry *> slots(count, nullptr);
-    if (entry.extent_index < count) slots[entry.extent_index] = &entry;
-    for (const CatalogueEntry &other : catalogues_.udf.files)
-        if (other.extent_index < count && !slots[other.extent_index] && other.name == entry.name)
-            slots[other.extent_index] = &other;
-    if (count == 1 && !slots[0]) slots[0] = &entry;
-    // A file whose extents are not all listed is not joined: the result would silently lack data.
-    for (const CatalogueEntry *slot : slots)
-        if (!slot) return Code::kNoCurrentEntry;
-    return WriteSlots(slots, entry, path, image);
-}
-
 // A zisofs file: the stored sectors read by byte range (one sector held), the decoded bytes written and handed
 // to the callback a sector's worth at a time, as any other file's.
-Status TrackVolume::ExtractZisofs(const CatalogueEntry &entry, const char *path) {
-    ImageFilesOpen image(reader_);
-    QORVEX_TRY(image.Open());
+Status EntryCopy::CopyZisofs(const CatalogueEntry &entry, platform::File *file) {
     const int64_t u = reader_.UserSize();
     if (u <= 0) return Code::kReadFailed;
     std::vector<uint8_t> sector(static_cast<size_t>(u));
@@ -364,25 +353,97 @@ Status TrackVolume::ExtractZisofs(const CatalogueEntry &entry, const char *path)
         }
         return true;
     };
-    OutputFile output;
-    QORVEX_TRY(output.Create(path));
-    QORVEX_TRY(output.Presize(entry.size));
-    platform::File *file = output.File();
     auto sink = [&](const uint8_t *data, size_t n) -> Status {
         if (file && !file->Write(data, n)) return Code::kWriteFailed;
         for (size_t at = 0; at < n; at += static_cast<size_t>(u)) {
             const size_t chunk = std::min(n - at, static_cast<size_t>(u));
-            if (!progress_.Deliver(data + at, static_cast<int32_t>(chunk))) return Code::kAborted;
+            if (!data_.Deliver(data + at, static_cast<int32_t>(chunk))) return Code::kAborted;
         }
-        return Status::Ok();
+        return Counted(n) ? Status::Ok() : Status(Code::kAborted);
     };
     const uint64_t stored = uint64_t(entry.sectors) * static_cast<uint64_t>(u);
     Status decoded = rockridge::DecodeZisofs(stored, entry.size, read, sink);
     if (decoded == Status(Code::kReadFailed) && held < 0) decoded = read_failure;
     if (decoded.IsOk() && file && !file->Flush()) decoded = Code::kWriteFailed;
+    return decoded;
+}
+
+}  // namespace
+
+// The slots of the UDF file an entry belongs to, in extent order; empty when an extent is not listed (the
+// result would silently lack data).
+std::vector<const CatalogueEntry *> TrackVolume::JoinedSlots(const CatalogueEntry &entry) const {
+    // The entry always fills its own slot; the other extents come from the UDF file list by name.
+    const size_t count = std::max<size_t>(entry.extent_count, 1);
+    std::vector<const CatalogueEntry *> slots(count, nullptr);
+    if (entry.extent_index < count) slots[entry.extent_index] = &entry;
+    for (const CatalogueEntry &other : catalogues_.udf.files)
+        if (other.extent_index < count && !slots[other.extent_index] && other.name == entry.name)
+            slots[other.extent_index] = &other;
+    if (count == 1 && !slots[0]) slots[0] = &entry;
+    for (const CatalogueEntry *slot : slots)
+        if (!slot) return {};
+    return slots;
+}
+
+// Writes the slots' data one after the other into one output file dated and attributed as `entry`; the
+// copy stops at the first slot that fails. A close failure of the output or the image replaces the result.
+Status TrackVolume::WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry,
+                               const char *path, ImageFilesOpen &image) {
+    uint64_t total = 0;
+    for (const CatalogueEntry *slot : slots) total += slot->size;
+    OutputFile output;
+    QORVEX_TRY(output.Create(path));
+    QORVEX_TRY(output.Presize(total));
+    Status copied;
+    EntryCopy copy(reader_, progress_, Progress{});
+    for (const CatalogueEntry *slot : slots) {
+        copied = copy.Copy(*slot, output.File());
+        if (copied.Failed()) break;
+    }
+    QORVEX_TRY(output.Finish(entry.date, entry.attributes));
+    QORVEX_TRY(image.Close());
+    return copied;
+}
+
+Status TrackVolume::ExtractSingle(const CatalogueEntry &entry, const char *path) {
+    ImageFilesOpen image(reader_);
+    QORVEX_TRY(image.Open());
+    return WriteSlots({&entry}, entry, path, image);
+}
+
+Status TrackVolume::ExtractJoined(const CatalogueEntry &entry, const char *path) {
+    ImageFilesOpen image(reader_);
+    QORVEX_TRY(image.Open());
+    const std::vector<const CatalogueEntry *> slots = JoinedSlots(entry);
+    if (slots.empty()) return Code::kNoCurrentEntry;
+    return WriteSlots(slots, entry, path, image);
+}
+
+Status TrackVolume::ExtractZisofs(const CatalogueEntry &entry, const char *path) {
+    ImageFilesOpen image(reader_);
+    QORVEX_TRY(image.Open());
+    OutputFile output;
+    QORVEX_TRY(output.Create(path));
+    QORVEX_TRY(output.Presize(entry.size));
+    const Status decoded = EntryCopy(reader_, progress_, Progress{}).CopyZisofs(entry, output.File());
     QORVEX_TRY(output.Finish(entry.date, entry.attributes));
     QORVEX_TRY(image.Close());
     return decoded;
+}
+
+Status TrackVolume::CopyFile(int32_t kind, int32_t index, bool single, SectorReader &reader, platform::File &out,
+                             const Progress &counter) const {
+    const Catalogue *list = Files(kind);
+    if (!list) return Code::kBadKind;
+    const CatalogueEntry *entry = At(list, index);
+    if (!entry) return Code::kNoCurrentEntry;
+    EntryCopy copy(reader, Progress{}, counter);
+    if (IsZisofs(catalogues_.Get(kind), *entry)) return copy.CopyZisofs(*entry, &out);
+    const std::vector<const CatalogueEntry *> slots = single ? std::vector{entry} : JoinedSlots(*entry);
+    if (slots.empty()) return Code::kNoCurrentEntry;
+    for (const CatalogueEntry *slot : slots) QORVEX_TRY(copy.Copy(*slot, &out));
+    return Status::Ok();
 }
 
 }  // namespace qorvex

@@ -51,11 +51,17 @@ public:
     // Extraction of a zisofs-compressed Rock Ridge file: its decoded bytes.
     Status ExtractZisofs(const CatalogueEntry &entry, const char *path);
 
+    // Copies file `index` of the kind's file walk (its bytes as ExtractCurrentFile writes them, the UDF extents
+    // joined unless `single`) into `out` through `reader`, an open copy of Reader(). Touches neither a cursor nor
+    // any other state of the volume, so it may run beside calls on the volume; `counter` hears of the bytes
+    // copied after each run and stops the copy when it answers 0.
+    Status CopyFile(int32_t kind, int32_t index, bool single, SectorReader &reader, platform::File &out,
+                    const Progress &counter) const;
+
 private:
     Status WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry, const char *path,
                       ImageFilesOpen &image);
-    Status CopyEntry(const CatalogueEntry &entry, platform::File *out);
-    Status CopyRest(platform::File *out, int64_t sectors_left, uint64_t &remaining);
+    std::vector<const CatalogueEntry *> JoinedSlots(const CatalogueEntry &entry) const;
 
     SectorReader reader_;
     TrackCatalogues catalogues_;

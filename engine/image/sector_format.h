@@ -30,6 +30,8 @@ const SectorFormat &GetSectorFormat(int32_t code);
 
 // The 32-bit CD-ROM EDC of ECMA-130 over n bytes (initial value 0, no final inversion).
 uint32_t ComputeEdc(const uint8_t *data, size_t n);
+// The same through the tables only (what ComputeEdc does where the processor cannot fold), for comparison.
+uint32_t ComputeEdcByTables(const uint8_t *data, size_t n);
 // Applies the format's EDC check to one stored sector; true when it passes or needs no check.
 bool CheckSectorEdc(EdcCheck check, const uint8_t *sector);
 

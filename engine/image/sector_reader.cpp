@@ -8,7 +8,7 @@
 namespace qorvex {
 
 namespace {
-constexpr int64_t kCacheBytes = 512 * 1024;
+constexpr int64_t kCacheBytes = 1024 * 1024;
 constexpr int64_t kFirstWindow = 32 * 1024;
 constexpr int64_t kSubchannelWindow = 512 * kSubchannelSize;
 
@@ -292,12 +292,32 @@ bool SectorReader::ReadNextChecked(uint8_t *destination) {
     return ReadStored(destination);
 }
 
+const uint8_t *SectorReader::WholeInWindow() const {
+    // A sector whose subchannel lies in a file of its own is not whole anywhere.
+    if (sub_file_ || ChecksAddresses() || record_.byte_swapped || cache_file_ != current_file_ ||
+        position_ < cache_start_ || position_ + stored_size_ > cache_start_ + cache_length_)
+        return nullptr;
+    return cache_.get() + (position_ - cache_start_);
+}
+
 int32_t SectorReader::ReadSectorRun(void *destination, int32_t n) {
     auto *out = static_cast<uint8_t *>(destination);
     // A sector that is all user data is read straight into its place.
     const bool whole = user_offset_ == 0 && user_size_ == stored_size_;
+    const EdcCheck edc = edc_check_ ? GetSectorFormat(record_.format).edc : EdcCheck::kNone;
     for (int32_t i = 0; i < n; ++i) {
         uint8_t *slot = out + int64_t(i) * user_size_;
+        // A sector that lies whole in the read-ahead window is checked there and its user data copied out once.
+        if (const uint8_t *stored = WholeInWindow()) {
+            ++expected_;
+            position_ += stored_size_;
+            if (!CheckSectorEdc(edc, stored)) {
+                edc_error_ = true;
+                return i;
+            }
+            std::memcpy(slot, stored + user_offset_, static_cast<size_t>(user_size_));
+            continue;
+        }
         if (whole) {
             if (!ReadNextChecked(slot)) return i;
             continue;

@@ -72,6 +72,9 @@ private:
     bool ChecksAddresses() const { return position_check_ != 0 && user_offset_ >= 16; }
     int64_t ReadCached(uint8_t *destination, int64_t n);
     bool ReadSubchannel(uint8_t *destination);
+    // The next stored sector where it lies whole in the read-ahead window and needs no address check or byte
+    // swap; null otherwise.
+    const uint8_t *WholeInWindow() const;
 
     bool edc_error_ = false;
     TrackRecord record_;

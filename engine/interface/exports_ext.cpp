@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interface/handle_registry.h"
+#include "platform/file.h"
 #include "qorvex_ext.h"
 
 #ifdef _WIN32
@@ -87,4 +88,50 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_
     for (size_t i = 0; sectors && i < indexes.size() && i < static_cast<size_t>(std::max(count, 0)); ++i)
         sectors[i] = indexes[i];
     return static_cast<int32_t>(indexes.size());
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
+                                                   intptr_t output, uint64_t at, uint32_t flags,
+                                                   ProgressCallback progress, void *user) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume) return ENGINE_NO_CURRENT_ENTRY;
+    if (!volume->Files(kind)) return ENGINE_BAD_KIND;
+    // A reader of its own: the volume's reader and cursors stay with the other exports.
+    std::unique_ptr<SectorReader> reader;
+    auto &idle = handle->idle_readers;
+    for (auto it = idle.begin(); it != idle.end(); ++it)
+        if (it->first == track) {
+            reader = std::move(it->second);
+            idle.erase(it);
+            break;
+        }
+    if (!reader) {
+        reader = std::make_unique<SectorReader>();
+        reader->CopyFrom(volume->Reader());
+    }
+    handle.Unlock();
+    platform::File out;
+    Status result = out.Adopt(output) && at <= INT64_MAX && out.Seek(static_cast<int64_t>(at))
+                        ? Status::Ok()
+                        : Status(Code::kOutputOpenFailed);
+    if (result.IsOk() && !reader->IsOpen() && !reader->Open()) result = Code::kImageOpenFailed;
+    if (result.IsOk())
+        result =
+            volume->CopyFile(kind, index, (flags & QORVEX_EX_COPY_JOINED) == 0, *reader, out, Progress{progress, user});
+    if (!out.Close() && result.IsOk()) result = Code::kWriteFailed;
+    const bool keep = (flags & QORVEX_EX_COPY_KEEP_OPEN) && reader->IsOpen();
+    if (!keep && reader->IsOpen() && !reader->Close() && result.IsOk()) result = Code::kImageCloseFailed;
+    handle.Relock();
+    if (keep) handle->idle_readers.emplace_back(track, std::move(reader));
+    return result.Value();
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCloseImageFiles(QorvexHandle h) {
+    HeldHandle handle{h};
+    if (!handle) return 0;
+    bool ok = true;
+    for (auto &[track, reader] : handle->idle_readers) ok = reader->Close() && ok;
+    handle->idle_readers.clear();
+    return ok ? 0 : ENGINE_IMAGE_CLOSE_FAILED;
 }

@@ -18,6 +18,9 @@ struct ImageHandle {
     std::vector<std::unique_ptr<TrackVolume>> volumes;
     std::vector<TrackDetails> details;  // per track, from a disc sheet (empty for a plain image)
     DiscDetails disc;
+    // Open readers QorvexExCopyFile keeps between its calls (QORVEX_EX_COPY_KEEP_OPEN), with their track. A copy
+    // takes one (or makes one) while holding the lock and gives it back the same way.
+    std::vector<std::pair<int32_t, std::unique_ptr<SectorReader>>> idle_readers;
 
     TrackVolume *Track(int32_t index) {
         if (index < 0 || static_cast<size_t>(index) >= volumes.size()) return nullptr;
@@ -33,6 +36,10 @@ public:
     explicit HeldHandle(QorvexHandle h);
     ImageHandle *operator->() const { return handle_.get(); }
     explicit operator bool() const { return handle_ != nullptr; }
+    // Lets other calls in while a long operation works on what stays fixed after the open (the catalogues);
+    // the object stays alive. Relock before touching anything else.
+    void Unlock() { lock_.unlock(); }
+    void Relock() { lock_.lock(); }
 
 private:
     std::shared_ptr<ImageHandle> handle_;

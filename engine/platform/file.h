@@ -23,10 +23,17 @@ public:
 
     bool OpenRead(const std::string &path);
     bool Create(const std::string &path);  // create or truncate, write only
+    // Writes into a file the caller opened for writing (a descriptor; a HANDLE on Windows), from its start.
+    // Close flushes and leaves it open: it stays the caller's.
+    bool Adopt(intptr_t native);
 #ifdef _WIN32
-    bool IsOpen() const { return handle_ != nullptr; }
+    bool IsOpen() const {
+        return handle_ != nullptr;
+    }
 #else
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const {
+        return fd_ >= 0;
+    }
 #endif
     bool Close();  // false when flushing or closing fails
 
@@ -48,6 +55,7 @@ private:
     int fd_ = -1;
 #endif
     bool writing_ = false;
+    bool owned_ = true;     // false for an adopted file
     int64_t position_ = 0;  // where the next read or write goes (reads and writes are positional)
     std::vector<unsigned char> pending_;
 };

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <algorithm>
+#include <climits>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -64,6 +65,17 @@ bool File::Create(const std::string &path) {
     return writing_;
 }
 
+bool File::Adopt(intptr_t native) {
+    Close();
+    if (native < 0 || native > INT32_MAX) return false;
+    fd_ = static_cast<int>(native);
+    owned_ = false;
+    writing_ = true;
+    position_ = 0;
+    pending_.clear();
+    return true;
+}
+
 bool File::Flush() {
     if (pending_.empty()) return true;
     const int64_t offset = position_ - static_cast<int64_t>(pending_.size());
@@ -75,8 +87,9 @@ bool File::Flush() {
 bool File::Close() {
     if (fd_ < 0) return true;
     bool ok = Flush();
-    if (::close(fd_) != 0) ok = false;
+    if (owned_ && ::close(fd_) != 0) ok = false;
     fd_ = -1;
+    owned_ = true;
     writing_ = false;
     pending_.clear();
     return ok;

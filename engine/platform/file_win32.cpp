@@ -112,6 +112,17 @@ bool File::Create(const std::string &path) {
     return writing_;
 }
 
+bool File::Adopt(intptr_t native) {
+    Close();
+    if (native == 0 || native == -1) return false;
+    handle_ = reinterpret_cast<void *>(native);
+    owned_ = false;
+    writing_ = true;
+    position_ = 0;
+    pending_.clear();
+    return true;
+}
+
 bool File::Flush() {
     if (pending_.empty()) return true;
     const int64_t offset = position_ - static_cast<int64_t>(pending_.size());
@@ -123,8 +134,9 @@ bool File::Flush() {
 bool File::Close() {
     if (!handle_) return true;
     bool ok = Flush();
-    if (!CloseHandle(H(handle_))) ok = false;
+    if (owned_ && !CloseHandle(H(handle_))) ok = false;
     handle_ = nullptr;
+    owned_ = true;
     writing_ = false;
     pending_.clear();
     return ok;

@@ -73,6 +73,8 @@ bool EngineBinding::Bind(void *module) {
     ok &= Resolve(module, "QorvexExtractTrack", &t.ExtractTrack);
     Resolve(module, "QorvexExGetCurrentFile", &t.ExGetCurrentFile);
     Resolve(module, "QorvexExGetSkippedFolders", &t.ExGetSkippedFolders);
+    Resolve(module, "QorvexExCopyFile", &t.ExCopyFile);
+    Resolve(module, "QorvexExCloseImageFiles", &t.ExCloseImageFiles);
     return ok;
 }
 

@@ -3,6 +3,7 @@
 // planted in a destination can lead the data elsewhere.
 #include <cstring>
 
+#include "copy_queue.h"
 #include "document.h"
 #include "extent_groups.h"
 #include "file_system_choice.h"
@@ -168,10 +169,10 @@ int32_t CLumastDoc::OpenTree(const std::string &folder) {
 // 0 when the file was made; RESULT_SKIPPED when something is in the way (noted, the operation goes on); else the
 // code that ends the operation.
 int32_t CLumastDoc::CreateTarget(const std::vector<std::string> &components, const std::string &shown,
-                                 const std::string &image_name, mode_t mode) {
+                                 const std::string &image_name, mode_t mode, host::OutputFile *into) {
     host::OutputProblem problem;
     // Only reached after the overwrite check allowed replacing whatever is there.
-    if (tree_.Create(components, true, &output_, &problem, mode)) return 0;
+    if (tree_.Create(components, true, into ? into : &output_, &problem, mode)) return 0;
     if (problem.refusal == host::Refusal::kInTheWay || problem.refusal == host::Refusal::kExists) {
         Note(Format(LoadString(IDS_IN_THE_WAY), image_name.c_str(), problem.where.c_str()));
         return RESULT_SKIPPED;
@@ -268,6 +269,35 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     if (const int32_t r = OpenTree(destination)) return r;
 
     if (e.GetFileStart(handle_, current_track_, kind) == 0) return RESULT_NOT_FOUND;
+    // With the engine's copy export, files are filled through the kernel on this thread (the progress window
+    // hears of every run and can stop it part way); the first failure ends the operation as it would without it.
+    std::unique_ptr<host::CopyQueue> queue;
+    if (e.ExCopyFile)
+        queue = std::make_unique<host::CopyQueue>(e.ExCopyFile, handle_, current_track_, kind, 0, [this](uint64_t n) {
+            return !(view_ && view_->ProgressOpen() && view_->Advance(n) != 0);
+        });
+    std::vector<std::string> shown_of(queue ? groups.size() : 0);
+    auto settle = [&]() -> int32_t {
+        const std::vector<host::CopyFailure> failures = queue->TakeFailures();
+        if (failures.empty()) return queue->Cancelled() ? ENGINE_ABORTED : 0;
+        queue->Cancel();
+        const host::CopyFailure &f = failures.front();
+        if (f.result == ENGINE_ABORTED) return f.result;
+        failure_ = Format(LoadString(IDS_FAILED_FILE), shown_of[f.tag].c_str());
+        if (f.result != 0) return f.result;
+        failure_ += std::string("\n") + std::strerror(f.problem.error);
+        return ENGINE_WRITE_FAILED;
+    };
+    auto end_queue = [&](int32_t result) {
+        if (!queue) return result;
+        if (result != 0) queue->Cancel();
+        int32_t settled = 0;
+        queue->Finish([&] {
+            if (const int32_t r = settle(); r && !settled) settled = r;
+        });
+        if (e.ExCloseImageFiles) e.ExCloseImageFiles(handle_);
+        return result ? result : settled;
+    };
     bool writing = false;  // the file of the current group is open
     std::string shown;
     size_t index = 0;
@@ -280,6 +310,8 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
         const host::ListedEntry &first = listed[group.entries.front()];
         if (i == group.entries.front()) {
             writing = false;
+            if (queue)
+                if (const int32_t r = settle()) return end_queue(r);
             std::vector<std::string> components = host::TargetComponents(CutVersion(first.name), false);
             bool any_cut = false;
             for (size_t k : group.entries) any_cut = any_cut || cut[k];
@@ -291,14 +323,31 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
             shown = Shown(destination, components);
             BeginFile(shown, group.size, byte_total_);
             const int decision = Overwrite(components, shown);
-            if (decision == OVERWRITE_ABORT) return RESULT_CANCELLED;
+            if (decision == OVERWRITE_ABORT) return end_queue(RESULT_CANCELLED);
+            host::CopyJob job;
+            if (queue) job.file = std::make_unique<host::OutputFile>();
+            host::OutputFile &made = queue ? *job.file : output_;
             const int32_t created =
-                decision == OVERWRITE_SKIP ? RESULT_SKIPPED : CreateTarget(components, shown, first.name);
+                decision == OVERWRITE_SKIP ? RESULT_SKIPPED : CreateTarget(components, shown, first.name, 0666, &made);
             if (created == RESULT_SKIPPED) {
                 AdvanceProgress(group.size);
                 continue;
             }
-            if (created) return created;
+            if (created) return end_queue(created);
+            if (queue) {
+                job.joined = group.engine_joins;
+                for (size_t k : group.entries) {
+                    job.indexes.push_back(static_cast<int32_t>(k));
+                    job.sizes.push_back(listed[k].size);
+                    if (job.joined) break;
+                }
+                job.modified = times[group.entries.front()];
+                job.size = group.size;
+                job.tag = group_of[i];
+                shown_of[job.tag] = shown;
+                queue->Submit(std::move(job));
+                continue;
+            }
             writing = true;
         }
         if (!writing || (group.engine_joins && i != group.entries.front())) continue;
@@ -309,6 +358,7 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
             if (const int32_t r = FinishTarget(shown, times[group.entries.front()])) return r;
         }
     } while (more != 0);
+    if (const int32_t r = end_queue(0)) return r;
     output_.Discard();  // a run of extents that the catalogue ended early
     NoteSkippedFolders(kind);
     return RESULT_FINISHED;

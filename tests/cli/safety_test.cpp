@@ -163,7 +163,8 @@ TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonEscapesThem) {
     EXPECT_EQ(json.out.find("\xc2\x9b"), std::string::npos);
 }
 
-// The host gathers the engine's 2 KiB blocks: a 4 MiB file takes a handful of writes, a small file one.
+// Files are filled in large pieces (copied inside the kernel, or the engine's 2 KiB blocks gathered): a 4 MiB file
+// takes a handful of calls, a small file one.
 TEST(ExtractWrites, FewLargeWrites) {
     if (!qorvex::test::HaveProgram("strace")) GTEST_SKIP() << "strace missing";
     TempDir dir;
@@ -173,8 +174,9 @@ TEST(ExtractWrites, FewLargeWrites) {
     const std::string log = dir / "writes";
     // The leak checker of a sanitizer build cannot run under ptrace; the write count does not need it.
     ASSERT_EQ(
-        RunCommand("ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -e trace=write -o " + Quote(log) + " " +
-                   Quote(std::getenv("QORVEX_CLI")) + " extract " + Quote(dir / "w.iso") + " -o " + Quote(dir / "out")),
+        RunCommand("ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -e trace=write,pwrite64,copy_file_range,sendfile -o " +
+                   Quote(log) + " " + Quote(std::getenv("QORVEX_CLI")) + " extract " + Quote(dir / "w.iso") + " -o " +
+                   Quote(dir / "out")),
         0);
     // Writes into the extracted files only (strace -y names each descriptor's file): what goes to the terminal or
     // a sanitizer's own pipes is not counted.
@@ -182,7 +184,7 @@ TEST(ExtractWrites, FewLargeWrites) {
     const std::string into = "</" + std::string(dir / "out").substr(1);
     std::istringstream lines(ReadText(log));
     for (std::string line; std::getline(lines, line);) writes += line.find(into) != std::string::npos;
-    EXPECT_GE(writes, 4 + 20) << "every file is written: " << ReadText(log).substr(0, 2000);
+    EXPECT_GE(writes, 1 + 20) << "every file is written: " << ReadText(log).substr(0, 2000);
     EXPECT_LE(writes, 4 + 20 + 2) << ReadText(log).substr(0, 2000);
     EXPECT_TRUE(ReadFile(dir / "out/BIG.BIN") == qt::Pattern(4 << 20, 5));
 }

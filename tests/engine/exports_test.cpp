@@ -50,6 +50,8 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExGetSkippedFolders",
                                             "QorvexExGetTrackText",
                                             "QorvexExGetTrackIndexes",
+                                            "QorvexExCopyFile",
+                                            "QorvexExCloseImageFiles",
                                             "Qorvex",
                                             "QorvexOpen",
                                             "QorvexClose",

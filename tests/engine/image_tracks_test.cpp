@@ -269,10 +269,13 @@ TEST_F(ReaderTest, Form2SectorsOfXaImagesAndPlainSectorsAreNotChecked) {
     EXPECT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, 0), 0);
 }
 
-TEST(EdcTest, TableMatchesBitwiseReference) {
+TEST(EdcTest, TableAndFoldingMatchBitwiseReference) {
     const std::vector<uint8_t> data = Pattern(2336, 9);
-    for (size_t n : {size_t(0), size_t(1), size_t(2056), size_t(2064), size_t(2336)})
+    // Around the folding's block and four-block steps, and the lengths sectors check.
+    for (size_t n : {0, 1, 63, 64, 65, 79, 80, 127, 128, 129, 191, 200, 2056, 2064, 2336}) {
         EXPECT_EQ(ComputeEdc(data.data(), n), ReferenceEdc(data.data(), n)) << n;
+        EXPECT_EQ(ComputeEdcByTables(data.data(), n), ReferenceEdc(data.data(), n)) << n;
+    }
     for (int32_t code = 0; code < kFormatCount; ++code) EXPECT_NE(GetSectorFormat(code).name, nullptr);
     EXPECT_STREQ(GetSectorFormat(13).name, "MODE2/2336");
     EXPECT_STREQ(GetSectorFormat(20).name, "UNKNOWN");
