@@ -424,7 +424,6 @@ int RunExtract(const Args &args) {
                 made_by_serial.emplace(first.serial, host::TargetComponents(first.name, false));
             if (queue) {
                 job.joined = group.engine_joins;
-                job.divisible = (first.ex_flags & QORVEX_EX_ZISOFS) == 0;
                 for (size_t k : group.entries) {
                     job.indexes.push_back(static_cast<int32_t>(k));
                     job.sizes.push_back(entries[k].size);

@@ -3,8 +3,7 @@
 //
 // The host makes every file itself (and asks any question about replacing) in its own thread, in catalogue order,
 // then hands the open file over; the worker copies the entry's bytes into it, dates it and closes it, or removes
-// it when the copy fails (a large file is filled by two workers, a half each, and ended by the one done last).
-// Nothing is written anywhere but into files the tree made.
+// it when the copy fails. Nothing is written anywhere but into files the tree made.
 #pragma once
 
 #include <atomic>
@@ -26,8 +25,8 @@
 
 namespace host {
 
-using CopyExport = int32_t(QORVEX_CALL *)(QorvexHandle, int32_t, int32_t, int32_t, intptr_t, uint64_t, uint64_t,
-                                          uint64_t, uint32_t, ProgressCallback, void *);
+using CopyExport = int32_t(QORVEX_CALL *)(QorvexHandle, int32_t, int32_t, int32_t, intptr_t, uint64_t, uint32_t,
+                                          ProgressCallback, void *);
 
 // One output file: the walk entries whose bytes it holds, one after the other.
 struct CopyJob {
@@ -36,7 +35,6 @@ struct CopyJob {
     std::vector<uint64_t> sizes;  // of each entry, to place the next one
     uint64_t size = 0;            // of the whole file
     bool joined = false;          // one UDF entry whose extents the engine joins
-    bool divisible = false;       // its bytes may be copied in parts (not a zisofs file)
     int64_t modified = 0;         // seconds since 1970 UTC; 0 leaves the time of writing
     size_t tag = 0;               // the host's, handed back with a failure
 };
@@ -81,21 +79,8 @@ private:
         CopyQueue *queue;
         bool worker;
     };
-    // A job handed over, and the pieces of it not yet done; the last piece to end finishes or removes the file.
-    struct Held {
-        CopyJob job;
-        std::atomic<int> pieces{1};
-        std::atomic<int32_t> result{0};  // the first failure of a piece
-    };
-    // A byte range of a held job (length 0: all its entries).
-    struct Piece {
-        std::shared_ptr<Held> held;
-        uint64_t from = 0;
-        uint64_t length = 0;
-    };
     static int32_t QORVEX_CALL Counter(int32_t kind, void *user, const void *, int32_t length);
-    int32_t Copy(CopyJob &job, uint64_t from, uint64_t length, bool worker);
-    void Run(Piece &piece, bool worker);
+    void Run(CopyJob &job, bool worker);
     void Tell();  // hands the workers' bytes to `copied`
     void Work();
 
@@ -110,7 +95,7 @@ private:
 
     std::mutex lock_;
     std::condition_variable changed_;
-    std::deque<Piece> pending_;
+    std::deque<CopyJob> pending_;
     size_t busy_ = 0;
     bool closing_ = false;
     std::vector<CopyFailure> failures_;

@@ -97,10 +97,8 @@ int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t track, int32_t 
 int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32_t *sectors, int32_t count);
 
 /* Copies file `index` of the file walk of (track, kind) - the bytes QorvexExtractCurrentFile2 would write for it -
- * into `output`, a file the caller opened for writing (a descriptor; on Windows a HANDLE), from byte `at` on: of those
- * bytes at most `length` (0 or UINT64_MAX: all to the end) from the file's byte `from` on, so that several calls may
- * fill parts of one file (a zisofs file is copied only whole, from 0 to the end; a part of it is ENGINE_BAD_KIND). The
- * file is neither dated, given attributes nor closed: it stays the caller's. No walk moves and the callback set by
+ * into `output`, a file the caller opened for writing (a descriptor; on Windows a HANDLE), from byte `at` on. The file
+ * is neither dated, given attributes nor closed: it stays the caller's. No walk moves and the callback set by
  * QorvexSetCallback is not called: `progress` (may be null) is called with QORVEX_EX_CALLBACK_COPIED, no data and the
  * bytes copied since its last call, after every run of up to 8 MiB, and a 0 answer stops the copy (ENGINE_ABORTED).
  * Several threads may copy through one handle at once: the handle is held only to find the entry. Result codes are
@@ -111,8 +109,7 @@ int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32
 #define QORVEX_EX_COPY_JOINED 0x0001u /* UDF: all extents of the entry's file, as QorvexExtractCurrentFile2(.., 0) */
 #define QORVEX_EX_COPY_KEEP_OPEN 0x0002u
 int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index, intptr_t output,
-                                     uint64_t at, uint64_t from, uint64_t length, uint32_t flags,
-                                     ProgressCallback progress, void *user);
+                                     uint64_t at, uint32_t flags, ProgressCallback progress, void *user);
 /* Closes the image files QorvexExCopyFile kept open. */
 int32_t QORVEX_CALL QorvexExCloseImageFiles(QorvexHandle h);
 

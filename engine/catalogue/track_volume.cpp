@@ -432,40 +432,17 @@ Status TrackVolume::ExtractZisofs(const CatalogueEntry &entry, const char *path)
     return decoded;
 }
 
-Status TrackVolume::CopyFile(int32_t kind, int32_t index, bool single, uint64_t from, uint64_t length,
-                             SectorReader &reader, platform::File &out, const Progress &counter) const {
+Status TrackVolume::CopyFile(int32_t kind, int32_t index, bool single, SectorReader &reader, platform::File &out,
+                             const Progress &counter) const {
     const Catalogue *list = Files(kind);
     if (!list) return Code::kBadKind;
     const CatalogueEntry *entry = At(list, index);
     if (!entry) return Code::kNoCurrentEntry;
     EntryCopy copy(reader, Progress{}, counter);
-    const bool whole = from == 0 && length == UINT64_MAX;
-    if (IsZisofs(catalogues_.Get(kind), *entry)) return whole ? copy.CopyZisofs(*entry, &out) : Status(Code::kBadKind);
+    if (IsZisofs(catalogues_.Get(kind), *entry)) return copy.CopyZisofs(*entry, &out);
     const std::vector<const CatalogueEntry *> slots = single ? std::vector{entry} : JoinedSlots(*entry);
     if (slots.empty()) return Code::kNoCurrentEntry;
-    const int64_t u = reader.UserSize();
-    if (u <= 0) return Code::kReadFailed;
-    for (const CatalogueEntry *slot : slots) {
-        if (length == 0) break;
-        if (from > 0 && from >= slot->size) {  // the range starts past this extent
-            from -= slot->size;
-            continue;
-        }
-        // The part of the extent in range: its first sector moved up to the one holding byte `from`.
-        CatalogueEntry part = *slot;
-        if (from > 0) {
-            const uint64_t start = uint64_t{slot->offset_bytes} + from;
-            const uint64_t skipped = start / static_cast<uint64_t>(u);
-            if (skipped >= slot->sectors) return Code::kReadFailed;
-            part.extent = static_cast<uint32_t>(slot->extent + skipped);
-            part.sectors = static_cast<uint32_t>(slot->sectors - skipped);
-            part.offset_bytes = static_cast<uint32_t>(start % static_cast<uint64_t>(u));
-        }
-        part.size = std::min(slot->size - from, length);
-        QORVEX_TRY(copy.Copy(part, &out));
-        length -= part.size;
-        from = 0;
-    }
+    for (const CatalogueEntry *slot : slots) QORVEX_TRY(copy.Copy(*slot, &out));
     return Status::Ok();
 }
 

@@ -52,12 +52,11 @@ public:
     Status ExtractZisofs(const CatalogueEntry &entry, const char *path);
 
     // Copies file `index` of the kind's file walk (its bytes as ExtractCurrentFile writes them, the UDF extents
-    // joined unless `single`), or `length` of them from byte `from` on (a zisofs file only whole: from 0, length
-    // UINT64_MAX), into `out` through `reader`, an open copy of Reader(). Touches neither a cursor nor
+    // joined unless `single`) into `out` through `reader`, an open copy of Reader(). Touches neither a cursor nor
     // any other state of the volume, so it may run beside calls on the volume; `counter` hears of the bytes
     // copied after each run and stops the copy when it answers 0.
-    Status CopyFile(int32_t kind, int32_t index, bool single, uint64_t from, uint64_t length, SectorReader &reader,
-                    platform::File &out, const Progress &counter) const;
+    Status CopyFile(int32_t kind, int32_t index, bool single, SectorReader &reader, platform::File &out,
+                    const Progress &counter) const;
 
 private:
     Status WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry, const char *path,

@@ -1,7 +1,6 @@
 // The QorvexEx* exports: what the described records cannot carry.
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cstring>
 
 #include "interface/handle_registry.h"
@@ -92,8 +91,8 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
-                                                   intptr_t output, uint64_t at, uint64_t from, uint64_t length,
-                                                   uint32_t flags, ProgressCallback progress, void *user) {
+                                                   intptr_t output, uint64_t at, uint32_t flags,
+                                                   ProgressCallback progress, void *user) {
     HeldHandle handle{h};
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return ENGINE_NO_CURRENT_ENTRY;
@@ -118,8 +117,8 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track
                         : Status(Code::kOutputOpenFailed);
     if (result.IsOk() && !reader->IsOpen() && !reader->Open()) result = Code::kImageOpenFailed;
     if (result.IsOk())
-        result = volume->CopyFile(kind, index, (flags & QORVEX_EX_COPY_JOINED) == 0, from,
-                                  length == 0 ? UINT64_MAX : length, *reader, out, Progress{progress, user});
+        result =
+            volume->CopyFile(kind, index, (flags & QORVEX_EX_COPY_JOINED) == 0, *reader, out, Progress{progress, user});
     if (!out.Close() && result.IsOk()) result = Code::kWriteFailed;
     const bool keep = (flags & QORVEX_EX_COPY_KEEP_OPEN) && reader->IsOpen();
     if (!keep && reader->IsOpen() && !reader->Close() && result.IsOk()) result = Code::kImageCloseFailed;

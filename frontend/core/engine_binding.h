@@ -28,8 +28,8 @@ struct EngineTable {
     // Optional extension exports: null when the engine lacks them, and what they tell is then not known.
     int32_t(QORVEX_CALL *ExGetCurrentFile)(QorvexHandle, QorvexExEntry *) = nullptr;
     int32_t(QORVEX_CALL *ExGetSkippedFolders)(QorvexHandle, int32_t, int32_t) = nullptr;
-    int32_t(QORVEX_CALL *ExCopyFile)(QorvexHandle, int32_t, int32_t, int32_t, intptr_t, uint64_t, uint64_t, uint64_t,
-                                     uint32_t, ProgressCallback, void *) = nullptr;
+    int32_t(QORVEX_CALL *ExCopyFile)(QorvexHandle, int32_t, int32_t, int32_t, intptr_t, uint64_t, uint32_t,
+                                     ProgressCallback, void *) = nullptr;
     int32_t(QORVEX_CALL *ExCloseImageFiles)(QorvexHandle) = nullptr;
 };
 

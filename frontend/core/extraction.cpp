@@ -251,7 +251,7 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     byte_total_ = 0;
     std::vector<host::ListedEntry> listed;
     std::vector<int32_t> times;
-    std::vector<bool> cut, zisofs;
+    std::vector<bool> cut;
     if (e.GetFileStart(handle_, current_track_, kind) == 0) return RESULT_NOT_FOUND;
     int32_t more;
     do {
@@ -262,7 +262,6 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
                           (flags & QORVEX_EX_MULTI_EXTENT) != 0});
         times.push_back(entry.time);
         cut.push_back((flags & QORVEX_EX_NAME_CUT) != 0);
-        zisofs.push_back((flags & QORVEX_EX_ZISOFS) != 0);
         byte_total_ += SizeOf(entry);
     } while (more != 0);
     const std::vector<host::OutputGroup> groups = host::GroupExtents(listed, kind == KIND_UDF);
@@ -338,7 +337,6 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
             if (created) return end_queue(created);
             if (queue) {
                 job.joined = group.engine_joins;
-                job.divisible = !zisofs[group.entries.front()];
                 for (size_t k : group.entries) {
                     job.indexes.push_back(static_cast<int32_t>(k));
                     job.sizes.push_back(listed[k].size);
