@@ -36,15 +36,26 @@ CopyQueue::~CopyQueue() {
 }
 
 int32_t QORVEX_CALL CopyQueue::Counter(int32_t kind, void *user, const void *, int32_t length) {
-    auto *queue = static_cast<CopyQueue *>(user);
+    const Copier *copier = static_cast<const Copier *>(user);
+    CopyQueue *queue = copier->queue;
     if (kind == QORVEX_EX_CALLBACK_COPIED && length > 0) {
         queue->copied_ += static_cast<uint64_t>(length);
-        if (queue->on_copied_ && !queue->on_copied_(static_cast<uint64_t>(length))) queue->cancelled_ = true;
+        if (copier->worker)
+            queue->untold_ += static_cast<uint64_t>(length);
+        else if (queue->on_copied_ && !queue->on_copied_(static_cast<uint64_t>(length)))
+            queue->cancelled_ = true;
     }
     return queue->cancelled_ ? 0 : 1;
 }
 
-void CopyQueue::Run(CopyJob &job) {
+void CopyQueue::Tell() {
+    if (!on_copied_) return;
+    const uint64_t bytes = untold_.exchange(0);
+    if (bytes > 0 && !on_copied_(bytes)) cancelled_ = true;
+}
+
+void CopyQueue::Run(CopyJob &job, bool worker) {
+    Copier copier{this, worker};
     CopyFailure failure;
     failure.tag = job.tag;
     uint64_t at = 0;
@@ -54,7 +65,8 @@ void CopyQueue::Run(CopyJob &job) {
             failure.result = ENGINE_ABORTED;
             break;
         }
-        failure.result = copy_(handle_, track_, kind_, job.indexes[k], job.file->Native(), at, flags, &Counter, this);
+        failure.result =
+            copy_(handle_, track_, kind_, job.indexes[k], job.file->Native(), at, flags, &Counter, &copier);
         if (failure.result != 0) break;
         if (k < job.sizes.size()) at += job.sizes[k];  // the next extent goes on where this one ends
     }
@@ -69,17 +81,24 @@ void CopyQueue::Run(CopyJob &job) {
     failures_.push_back(std::move(failure));
 }
 
-void CopyQueue::Submit(CopyJob job) {
+void CopyQueue::Submit(CopyJob job, const std::function<void()> &poll) {
 #ifndef _WIN32
+    Tell();
     if (!workers_.empty() && job.size >= kHandOver) {
         std::unique_lock<std::mutex> guard(lock_);
-        changed_.wait(guard, [&] { return pending_.size() + busy_ < kInHand; });
+        while (pending_.size() + busy_ >= kInHand) {
+            changed_.wait_for(guard, std::chrono::milliseconds(50));
+            guard.unlock();
+            Tell();
+            if (poll) poll();
+            guard.lock();
+        }
         pending_.push_back(std::move(job));
         changed_.notify_all();
         return;
     }
 #endif
-    Run(job);
+    Run(job, false);
 }
 
 void CopyQueue::Work() {
@@ -91,7 +110,7 @@ void CopyQueue::Work() {
         pending_.pop_front();
         ++busy_;
         guard.unlock();
-        Run(job);
+        Run(job, true);
         job.file.reset();
         guard.lock();
         --busy_;
@@ -105,14 +124,14 @@ void CopyQueue::Wait(const std::function<void()> &poll) {
         std::unique_lock<std::mutex> guard(lock_);
         while (!pending_.empty() || busy_ > 0) {
             changed_.wait_for(guard, std::chrono::milliseconds(50));
-            if (poll) {
-                guard.unlock();
-                poll();
-                guard.lock();
-            }
+            guard.unlock();
+            Tell();
+            if (poll) poll();
+            guard.lock();
         }
     }
 #endif
+    Tell();
     if (poll) poll();
 }
 

@@ -51,16 +51,17 @@ public:
     // Workers worth having here: two (two large files copied at once) where there are two cores or more.
     static unsigned DefaultWorkers();
     // With workers == 0 (or where there are no threads) each job is done by Submit itself. `copied`, when given,
-    // hears of the bytes as they are copied, on the thread that copies (so with no workers: the caller's), and
-    // stops everything when it answers false.
+    // hears of the bytes as they are copied, always on the caller's thread: of each run copied there at once, of
+    // those the workers copied at the next Submit or poll of Wait. It stops everything when it answers false.
     CopyQueue(CopyExport copy, QorvexHandle handle, int32_t track, int32_t kind, unsigned workers = 1,
               std::function<bool(uint64_t)> copied = {});
     ~CopyQueue();
     CopyQueue(const CopyQueue &) = delete;
     CopyQueue &operator=(const CopyQueue &) = delete;
 
-    // Hands over a file the tree made (a small one is filled at once); waits while many are in hand.
-    void Submit(CopyJob job);
+    // Hands over a file the tree made (a small one is filled at once); waits while many are in hand, calling
+    // `poll` about every 50 ms meanwhile.
+    void Submit(CopyJob job, const std::function<void()> &poll = {});
     // Waits until every job handed over is done, calling `poll` about every 50 ms meanwhile (and once at the end).
     void Wait(const std::function<void()> &poll = {});
     // Waits, then ends the workers (later jobs are done by Submit itself).
@@ -74,8 +75,13 @@ public:
     std::vector<CopyFailure> TakeFailures();
 
 private:
+    struct Copier {
+        CopyQueue *queue;
+        bool worker;
+    };
     static int32_t QORVEX_CALL Counter(int32_t kind, void *user, const void *, int32_t length);
-    void Run(CopyJob &job);
+    void Run(CopyJob &job, bool worker);
+    void Tell();  // hands the workers' bytes to `copied`
     void Work();
 
     CopyExport copy_;
@@ -85,6 +91,7 @@ private:
     int32_t kind_;
     std::atomic<bool> cancelled_{false};
     std::atomic<uint64_t> copied_{0};
+    std::atomic<uint64_t> untold_{0};  // copied by workers, not yet handed to on_copied_
 
     std::mutex lock_;
     std::condition_variable changed_;

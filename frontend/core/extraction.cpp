@@ -269,13 +269,14 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     if (const int32_t r = OpenTree(destination)) return r;
 
     if (e.GetFileStart(handle_, current_track_, kind) == 0) return RESULT_NOT_FOUND;
-    // With the engine's copy export, files are filled through the kernel on this thread (the progress window
-    // hears of every run and can stop it part way); the first failure ends the operation as it would without it.
+    // With the engine's copy export, files are filled through the kernel, the large ones by the queue's workers
+    // while this thread makes the next files (the progress window hears of every run on this thread and can stop
+    // the copies part way); the first failure ends the operation as it would without it.
     std::unique_ptr<host::CopyQueue> queue;
     if (e.ExCopyFile)
-        queue = std::make_unique<host::CopyQueue>(e.ExCopyFile, handle_, current_track_, kind, 0, [this](uint64_t n) {
-            return !(view_ && view_->ProgressOpen() && view_->Advance(n) != 0);
-        });
+        queue = std::make_unique<host::CopyQueue>(
+            e.ExCopyFile, handle_, current_track_, kind, host::CopyQueue::DefaultWorkers(),
+            [this](uint64_t n) { return !(view_ && view_->ProgressOpen() && view_->Advance(n) != 0); });
     std::vector<std::string> shown_of(queue ? groups.size() : 0);
     auto settle = [&]() -> int32_t {
         const std::vector<host::CopyFailure> failures = queue->TakeFailures();
