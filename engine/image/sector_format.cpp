@@ -1,6 +1,8 @@
 #include "image/sector_format.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #include <immintrin.h>
@@ -107,11 +109,14 @@ __attribute__((target("pclmul,sse4.1"), always_inline)) inline void Fold(__m128i
     block = _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
-__attribute__((target("pclmul,sse4.1"))) uint32_t FoldedEdc(const uint8_t *data, size_t n) {
+// `edc` of the bytes before is added to the first four bytes: an EDC going on from a value is the EDC from zero
+// of the message with that value added to its start.
+__attribute__((target("pclmul,sse4.1"))) uint32_t FoldedEdc(uint32_t edc, const uint8_t *data, size_t n) {
     const __m128i by4 = _mm_set_epi64x(static_cast<long long>(kFold.by4[1]), static_cast<long long>(kFold.by4[0]));
     const __m128i by1 = _mm_set_epi64x(static_cast<long long>(kFold.by1[1]), static_cast<long long>(kFold.by1[0]));
     const auto *blocks = reinterpret_cast<const __m128i *>(data);  // read unaligned
-    __m128i a = _mm_loadu_si128(blocks), b = _mm_loadu_si128(blocks + 1);
+    __m128i a = _mm_xor_si128(_mm_loadu_si128(blocks), _mm_cvtsi32_si128(static_cast<int>(edc)));
+    __m128i b = _mm_loadu_si128(blocks + 1);
     __m128i c = _mm_loadu_si128(blocks + 2), d = _mm_loadu_si128(blocks + 3);
     size_t k = 4;
     for (; 16 * (k + 4) <= n; k += 4) {
@@ -139,9 +144,6 @@ bool CanFold() {
 }
 #endif
 
-uint32_t StoredEdc(const uint8_t *p) {
-    return Load32(p);
-}
 }  // namespace
 
 const SectorFormat &GetSectorFormat(int32_t code) {
@@ -150,10 +152,14 @@ const SectorFormat &GetSectorFormat(int32_t code) {
 }
 
 uint32_t ComputeEdc(const uint8_t *data, size_t n) {
+    return ContinueEdc(0, data, n);
+}
+
+uint32_t ContinueEdc(uint32_t edc, const uint8_t *data, size_t n) {
 #ifdef QORVEX_EDC_FOLD
-    if (n >= 64 && CanFold()) return FoldedEdc(data, n);
+    if (n >= 64 && CanFold()) return FoldedEdc(edc, data, n);
 #endif
-    return TableEdc(0, data, n);
+    return TableEdc(edc, data, n);
 }
 
 uint32_t ComputeEdcByTables(const uint8_t *data, size_t n) {
@@ -161,18 +167,38 @@ uint32_t ComputeEdcByTables(const uint8_t *data, size_t n) {
 }
 
 bool CheckSectorEdc(EdcCheck check, const uint8_t *sector) {
+    return CheckSectorEdcInPieces(check, sector, INT32_MAX, nullptr, 0, nullptr);
+}
+
+bool CheckSectorEdcInPieces(EdcCheck check, const uint8_t *head, int32_t head_size, const uint8_t *user,
+                            int32_t user_size, const uint8_t *tail) {
+    // The bytes the EDC covers; it is stored in the four after them.
+    int64_t from = 0, to = 0;
     switch (check) {
         case EdcCheck::kNone: return true;
         // ECMA-130 14.3: Mode 1 EDC over sync, header and data (bytes 0-2063), stored at 2064.
-        case EdcCheck::kMode1: return ComputeEdc(sector, 2064) == StoredEdc(sector + 2064);
+        case EdcCheck::kMode1: to = 2064; break;
         // Mode 2 Form 1: over subheader and data (16-2071), stored at 2072.
-        case EdcCheck::kForm1: return ComputeEdc(sector + raw_sector::kSubheader, 2056) == StoredEdc(sector + 2072);
-        case EdcCheck::kForm1In2336:
-            if (sector[raw_sector::kSubmodeIn2336] & raw_sector::kSubmodeForm2)
-                return true;                                              // a Form 2 sector carries no Form 1 EDC here
-            return ComputeEdc(sector, 2056) == StoredEdc(sector + 2056);  // the same, without sync and header
+        case EdcCheck::kForm1: from = raw_sector::kSubheader, to = 2072; break;
+        // The same without sync and header; a Form 2 sector carries no Form 1 EDC there.
+        case EdcCheck::kForm1In2336: to = 2056; break;
     }
-    return true;
+    const uint8_t *pieces[3] = {head, user, tail};
+    const int64_t starts[4] = {0, head_size, int64_t(head_size) + user_size, INT64_MAX};
+    auto at = [&](int64_t k) {
+        int p = 0;
+        while (k >= starts[p + 1]) ++p;
+        return pieces[p][k - starts[p]];
+    };
+    if (check == EdcCheck::kForm1In2336 && (at(raw_sector::kSubmodeIn2336) & raw_sector::kSubmodeForm2)) return true;
+    uint32_t edc = 0;
+    for (int p = 0; p < 3; ++p) {
+        const int64_t lo = std::max(from, starts[p]), hi = std::min(to, starts[p + 1]);
+        if (lo < hi) edc = ContinueEdc(edc, pieces[p] + (lo - starts[p]), static_cast<size_t>(hi - lo));
+    }
+    const uint32_t stored = uint32_t(at(to)) | (uint32_t(at(to + 1)) << 8) | (uint32_t(at(to + 2)) << 16) |
+                            (uint32_t(at(to + 3)) << 24);
+    return edc == stored;
 }
 
 }  // namespace qorvex

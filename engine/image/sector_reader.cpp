@@ -10,6 +10,9 @@ namespace qorvex {
 namespace {
 constexpr int64_t kCacheBytes = 1024 * 1024;
 constexpr int64_t kFirstWindow = 32 * 1024;
+// Runs of at least this many sectors are read scattered; at most kScatterBatch a call (two slices a sector).
+constexpr int32_t kScatterMinimum = 32;
+constexpr int32_t kScatterBatch = 511;
 constexpr int64_t kSubchannelWindow = 512 * kSubchannelSize;
 
 int Bcd(uint8_t b) {
@@ -305,7 +308,8 @@ int32_t SectorReader::ReadSectorRun(void *destination, int32_t n) {
     // A sector that is all user data is read straight into its place.
     const bool whole = user_offset_ == 0 && user_size_ == stored_size_;
     const EdcCheck edc = edc_check_ ? GetSectorFormat(record_.format).edc : EdcCheck::kNone;
-    for (int32_t i = 0; i < n; ++i) {
+    int32_t i = 0;
+    while (i < n) {
         uint8_t *slot = out + int64_t(i) * user_size_;
         // A sector that lies whole in the read-ahead window is checked there and its user data copied out once.
         if (const uint8_t *stored = WholeInWindow()) {
@@ -316,16 +320,72 @@ int32_t SectorReader::ReadSectorRun(void *destination, int32_t n) {
                 return i;
             }
             std::memcpy(slot, stored + user_offset_, static_cast<size_t>(user_size_));
+            ++i;
             continue;
+        }
+        // A long run past the window is read scattered: the user data lands in place without a copy.
+        if (!whole && n - i >= kScatterMinimum) {
+            bool failed = false;
+            const int32_t done = ScatterRun(slot, n - i, failed);
+            i += done;
+            if (failed) return i;
+            if (done > 0) continue;
         }
         if (whole) {
             if (!ReadNextChecked(slot)) return i;
-            continue;
+        } else {
+            if (!ReadNextChecked(sector_.data())) return i;
+            std::memcpy(slot, sector_.data() + user_offset_, static_cast<size_t>(user_size_));
         }
-        if (!ReadNextChecked(sector_.data())) return i;
-        std::memcpy(slot, sector_.data() + user_offset_, static_cast<size_t>(user_size_));
+        ++i;
     }
     return n < 0 ? 0 : n;
+}
+
+int32_t SectorReader::ScatterRun(uint8_t *out, int32_t n, bool &failed) {
+    if (!platform::File::CanReadScattered() || sub_file_ || ChecksAddresses() || record_.byte_swapped ||
+        current_file_ < 0 || static_cast<size_t>(current_file_) >= files_.size())
+        return 0;
+    const size_t index = static_cast<size_t>(current_file_);
+    const int64_t present = (lengths_[index] - position_) / stored_size_;
+    int32_t left = static_cast<int32_t>(std::min<int64_t>(n, present));
+    if (left < kScatterMinimum) return 0;
+    const EdcCheck edc = edc_check_ ? GetSectorFormat(record_.format).edc : EdcCheck::kNone;
+    const int32_t around = stored_size_ - user_size_;  // bytes of a sector outside its user data
+    const int32_t tail = around - user_offset_;
+    int32_t done = 0;
+    while (left > 0) {
+        // Sector k's tail and k+1's head lie together in the file and in side_: 2 slices a sector and one more.
+        const int32_t batches = (left + kScatterBatch - 1) / kScatterBatch;
+        const int32_t batch = (left + batches - 1) / batches;
+        side_.resize(static_cast<size_t>(batch) * static_cast<size_t>(around));
+        platform::ReadSlice slices[2 * kScatterBatch + 1];
+        int count = 0;
+        uint8_t *side = side_.data();
+        if (user_offset_ > 0) slices[count++] = {side, static_cast<size_t>(user_offset_)};
+        for (int32_t k = 0; k < batch; ++k) {
+            slices[count++] = {out + int64_t(done + k) * user_size_, static_cast<size_t>(user_size_)};
+            const bool last = k + 1 == batch;
+            const size_t gap = static_cast<size_t>(last ? tail : around);
+            if (gap > 0) slices[count++] = {side + int64_t(k) * around + user_offset_, gap};
+        }
+        const int64_t got = files_[index]->ReadScattered(position_ + skips_[index], slices, count);
+        const int32_t whole = got < 0 ? 0 : static_cast<int32_t>(std::min<int64_t>(batch, got / stored_size_));
+        for (int32_t k = 0; k < whole; ++k) {
+            position_ += stored_size_;
+            ++expected_;
+            const uint8_t *head = side + int64_t(k) * around;
+            if (!CheckSectorEdcInPieces(edc, head, user_offset_, out + int64_t(done + k) * user_size_, user_size_,
+                                        head + user_offset_)) {
+                edc_error_ = failed = true;
+                return done + k;
+            }
+        }
+        done += whole;
+        if (whole < batch) break;  // the file ends early: the sector-by-sector path reports it
+        left -= batch;
+    }
+    return done;
 }
 
 int64_t SectorReader::ReadSectors(void *destination, int32_t n) {

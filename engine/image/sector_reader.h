@@ -75,6 +75,10 @@ private:
     // The next stored sector where it lies whole in the read-ahead window and needs no address check or byte
     // swap; null otherwise.
     const uint8_t *WholeInWindow() const;
+    // Reads up to n sectors of the current file at once, each one's user data straight into its place in out
+    // and the bytes around it into side_; checks their EDC. Returns the sectors delivered; 0 where this does not
+    // apply (a short run, a check or layout it cannot serve), `failed` set when a sector's EDC failed.
+    int32_t ScatterRun(uint8_t *out, int32_t n, bool &failed);
 
     bool edc_error_ = false;
     TrackRecord record_;
@@ -103,6 +107,7 @@ private:
     int64_t cache_start_ = 0;
     int64_t cache_length_ = 0;
     std::array<uint8_t, 2452> sector_{};
+    std::vector<uint8_t> side_;  // the bytes around the user data of a scattered run
 
     // The subchannel file of a track that has one, with a read-ahead window of its own.
     std::unique_ptr<platform::File> sub_file_;

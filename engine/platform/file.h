@@ -14,6 +14,12 @@ namespace qorvex::platform {
 
 // A file opened for reading (regular files only, so FIFOs and devices never block a read) or created
 // for writing. Writes are buffered; the buffer is flushed before seeks, length changes and close.
+// One piece of a scattered read: the next `size` bytes of the file go to `data`.
+struct ReadSlice {
+    void *data;
+    size_t size;
+};
+
 class File {
 public:
     File() = default;
@@ -40,6 +46,10 @@ public:
     bool Seek(int64_t position);
     // Reads up to n bytes; returns the count read (short at end of file) or -1 on an error.
     int64_t Read(void *destination, int64_t n);
+    // Where the platform reads into several buffers in one call (CanReadScattered): fills the slices in turn
+    // from `offset`, the position unchanged; returns the bytes read (fewer at the end of the file) or -1.
+    static bool CanReadScattered();
+    int64_t ReadScattered(int64_t offset, const ReadSlice *slices, int count);
     bool Write(const void *data, size_t n);
     bool Flush();
     bool SetLength(int64_t length);

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -116,6 +117,21 @@ int64_t File::Read(void *destination, int64_t n) {
         position_ += got;
     }
     return total;
+}
+
+bool File::CanReadScattered() {
+    return true;
+}
+
+int64_t File::ReadScattered(int64_t offset, const ReadSlice *slices, int count) {
+    if (fd_ < 0 || offset < 0 || count < 0 || count > IOV_MAX) return -1;
+    struct iovec vectors[IOV_MAX];
+    for (int i = 0; i < count; ++i) vectors[i] = {slices[i].data, slices[i].size};
+    for (;;) {  // a regular file fills every slice but at its end
+        const ssize_t got = ::preadv(fd_, vectors, count, static_cast<off_t>(offset));
+        if (got >= 0) return got;
+        if (errno != EINTR) return -1;
+    }
 }
 
 bool File::Write(const void *data, size_t n) {

@@ -166,6 +166,15 @@ int64_t File::Read(void *destination, int64_t n) {
     return total;
 }
 
+// ReadFileScatter wants unbuffered handles and whole pages: readers take the read-ahead path instead.
+bool File::CanReadScattered() {
+    return false;
+}
+
+int64_t File::ReadScattered(int64_t, const ReadSlice *, int) {
+    return -1;
+}
+
 bool File::Write(const void *data, size_t n) {
     if (!handle_ || !writing_) return false;
     const auto *bytes = static_cast<const unsigned char *>(data);

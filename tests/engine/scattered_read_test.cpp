@@ -1,0 +1,123 @@
+// Long runs of raw sectors: read in one call with the user data scattered into place where the platform can,
+// they must deliver the same bytes and stop at the same sector as reading one sector at a time.
+#include <gtest/gtest.h>
+
+#include "image/image_catalogue.h"
+#include "image/sector_format.h"
+#include "image/sector_reader.h"
+#include "image/track_layout.h"
+#include "support/iso_builder.h"
+#include "support/raw_sectors.h"
+#include "support/temp_dir.h"
+
+namespace qorvex::test {
+namespace {
+
+constexpr int32_t kSectors = 1500;
+
+struct Wrapped {
+    std::vector<uint8_t> raw;
+    TrackRecord record;
+};
+
+Wrapped Write(const std::string &path, int32_t format, const RawOptions &options) {
+    Wrapped w;
+    w.raw = WrapSectors(Pattern(size_t(kSectors) * 2048, 5), format, options);
+    WriteFile(path, w.raw);
+    w.record = MakeProbedTrack(path, format, 0, CFileFindEx::GetLength(path));
+    return w;
+}
+
+// The user bytes of sectors [first, first + n) as they lie in the stored sectors.
+std::vector<uint8_t> UserBytes(const Wrapped &w, const SectorReader &reader, int32_t first, int32_t n) {
+    std::vector<uint8_t> out;
+    for (int32_t s = first; s < first + n; ++s) {
+        const auto at = w.raw.begin() + int64_t(s) * reader.StoredSize() + reader.UserOffset();
+        out.insert(out.end(), at, at + reader.UserSize());
+    }
+    return out;
+}
+
+TEST(ScatteredRead, RunsDeliverTheStoredUserDataAndStopAtTheFirstBadSector) {
+    TempDir dir;
+    const std::string path = dir / "run.img";
+    // Mode 1, Mode 0, Mode 2 Forms 1 and 2 in 2352, XA in 2336, Mode 1 and Form 1 with subchannel in 2448.
+    for (int32_t format : {3, 2, 6, 7, 13, 15, 17}) {
+        SCOPED_TRACE(format);
+        const EdcCheck edc = GetSectorFormat(format).edc;
+        {
+            const Wrapped w = Write(path, format, {});
+            for (bool check : {false, true}) {
+                SectorReader reader;
+                ASSERT_TRUE(reader.SetUp(w.record, 0));
+                reader.SetEdcCheck(check);
+                ASSERT_TRUE(reader.Open());
+                std::vector<uint8_t> user(size_t(reader.UserSize()) * 1400);
+                ASSERT_TRUE(reader.SeekSector(7));
+                ASSERT_EQ(reader.ReadSectorRun(user.data(), 1400), 1400);
+                EXPECT_EQ(user, UserBytes(w, reader, 7, 1400));
+                EXPECT_FALSE(reader.EdcError());
+                // The run leaves the reader on the next sector.
+                ASSERT_EQ(reader.ReadSectorRun(user.data(), 1), 1);
+                user.resize(size_t(reader.UserSize()));
+                EXPECT_EQ(user, UserBytes(w, reader, 1407, 1));
+            }
+        }
+        if (edc != EdcCheck::kNone) {
+            RawOptions bad;
+            bad.corrupt_edc_sector = 900;
+            const Wrapped w = Write(path, format, bad);
+            SectorReader reader;
+            ASSERT_TRUE(reader.SetUp(w.record, 0));
+            reader.SetEdcCheck(true);
+            ASSERT_TRUE(reader.Open());
+            std::vector<uint8_t> user(size_t(reader.UserSize()) * 1400);
+            ASSERT_TRUE(reader.SeekSector(7));
+            EXPECT_EQ(reader.ReadSectorRun(user.data(), 1400), 893);
+            EXPECT_TRUE(reader.EdcError());
+            user.resize(size_t(reader.UserSize()) * 893);
+            EXPECT_EQ(user, UserBytes(w, reader, 7, 893));
+        }
+        {
+            // The file ends 1,000 bytes into its last sector: the run delivers the whole sectors before it.
+            RawOptions cut;
+            cut.tail_adjust = -(StoredSize(format) - 1000);
+            const Wrapped w = Write(path, format, cut);
+            SectorReader reader;
+            ASSERT_TRUE(reader.SetUp(w.record, 0));
+            ASSERT_TRUE(reader.Open());
+            std::vector<uint8_t> user(size_t(reader.UserSize()) * 600);
+            ASSERT_TRUE(reader.SeekSector(kSectors - 600));
+            EXPECT_EQ(reader.ReadSectorRun(user.data(), 600), 599);
+            user.resize(size_t(reader.UserSize()) * 599);
+            EXPECT_EQ(user, UserBytes(w, reader, kSectors - 600, 599));
+        }
+    }
+    // A Form 2 sector of an XA image carries no Form 1 EDC: a checked run reads through it.
+    RawOptions xa;
+    xa.form2_sector = 700;
+    const Wrapped w = Write(path, 13, xa);
+    SectorReader reader;
+    ASSERT_TRUE(reader.SetUp(w.record, 0));
+    reader.SetEdcCheck(true);
+    ASSERT_TRUE(reader.Open());
+    std::vector<uint8_t> user(2048 * 1000);
+    ASSERT_TRUE(reader.SeekSector(100));
+    EXPECT_EQ(reader.ReadSectorRun(user.data(), 1000), 1000);
+    EXPECT_FALSE(reader.EdcError());
+}
+
+TEST(ScatteredRead, EdcGoesOnFromAnyPrefix) {
+    const std::vector<uint8_t> data = Pattern(2336, 11);
+    for (size_t split : {0, 3, 4, 16, 24, 100, 2048, 2064}) {
+        for (size_t n : {split, split + 63, split + 64, size_t(2336)}) {
+            if (n < split || n > data.size()) continue;
+            EXPECT_EQ(ContinueEdc(ComputeEdc(data.data(), split), data.data() + split, n - split),
+                      ReferenceEdc(data.data(), n))
+                << split << " " << n;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qorvex::test
