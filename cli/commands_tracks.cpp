@@ -187,10 +187,12 @@ int RunExtractTrack(const Args &args) {
     Sink sink;
     sink.progress = output == "-" ? nullptr : &progress;
     if (output == "-") sink.fd = STDOUT_FILENO;
-    QorvexSetCallback(image.handle(), SinkCallback, &sink);
+    // Without a progress line the engine writes the file alone, in runs rather than sector by sector.
+    const bool watched = output == "-" || progress.Shown();
+    if (watched) QorvexSetCallback(image.handle(), SinkCallback, &sink);
     const UnfinishedOutput unfinished(output);
     int32_t result = QorvexExtractTrack(image.handle(), track, output == "-" ? nullptr : output.c_str(), flags);
-    QorvexSetCallback(image.handle(), nullptr, nullptr);
+    if (watched) QorvexSetCallback(image.handle(), nullptr, nullptr);
     progress.Finish();
     if (sink.write_error) {
         std::fprintf(stderr, "qorvex: writing %s failed: %s\n", output.c_str(), std::strerror(sink.write_error));

@@ -42,6 +42,8 @@ public:
     ~Progress();
     void Advance(uint64_t bytes);
     void Finish();
+    // Whether the line is drawn at all (a terminal, not quiet).
+    bool Shown() const { return enabled_; }
 
 private:
     void Draw(bool force);
