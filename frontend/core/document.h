@@ -145,6 +145,8 @@ private:
     int32_t OpenTree(const std::string &folder);
     int32_t CreateTarget(const std::vector<std::string> &components, const std::string &shown,
                          const std::string &image_name, mode_t mode = 0666, host::OutputFile *into = nullptr);
+    int32_t MakeTarget(const std::vector<std::string> &components, const std::string &shown,
+                       const std::string &image_name, mode_t mode = 0666, host::OutputFile *into = nullptr);
     int32_t Deliver(const std::string &shown, int32_t result);
     int32_t FinishTarget(const std::string &shown, int64_t modified);
     uint32_t CurrentEntryFlags() const;

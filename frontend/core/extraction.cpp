@@ -166,6 +166,23 @@ int32_t CLumastDoc::OpenTree(const std::string &folder) {
     return ENGINE_OUTPUT_OPEN_FAILED;
 }
 
+// The overwrite check and the creation in one: where nothing is at the name the file is made at once (an
+// exclusive create, no look beforehand); else the question decides as in Overwrite. 0 when the file was made,
+// RESULT_SKIPPED or RESULT_CANCELLED by the answer, else what CreateTarget gives.
+int32_t CLumastDoc::MakeTarget(const std::vector<std::string> &components, const std::string &shown,
+                               const std::string &image_name, mode_t mode, host::OutputFile *into) {
+    if (overwrite_ != OVERWRITE_ALL) {
+        if (tree_.Create(components, false, into ? into : &output_, nullptr, mode)) {
+            overwrite_ = OVERWRITE_YES;
+            return 0;
+        }
+        const int decision = Overwrite(components, shown);
+        if (decision == OVERWRITE_ABORT) return RESULT_CANCELLED;
+        if (decision == OVERWRITE_SKIP) return RESULT_SKIPPED;
+    }
+    return CreateTarget(components, shown, image_name, mode, into);
+}
+
 // 0 when the file was made; RESULT_SKIPPED when something is in the way (noted, the operation goes on); else the
 // code that ends the operation.
 int32_t CLumastDoc::CreateTarget(const std::vector<std::string> &components, const std::string &shown,
@@ -323,13 +340,11 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
             if (!label.empty()) components.insert(components.begin(), label);
             shown = Shown(destination, components);
             BeginFile(shown, group.size, byte_total_);
-            const int decision = Overwrite(components, shown);
-            if (decision == OVERWRITE_ABORT) return end_queue(RESULT_CANCELLED);
             host::CopyJob job;
             if (queue) job.file = std::make_unique<host::OutputFile>();
             host::OutputFile &made = queue ? *job.file : output_;
-            const int32_t created =
-                decision == OVERWRITE_SKIP ? RESULT_SKIPPED : CreateTarget(components, shown, first.name, 0666, &made);
+            const int32_t created = MakeTarget(components, shown, first.name, 0666, &made);
+            if (created == RESULT_CANCELLED) return end_queue(RESULT_CANCELLED);
             if (created == RESULT_SKIPPED) {
                 AdvanceProgress(group.size);
                 continue;
@@ -412,9 +427,8 @@ int32_t CLumastDoc::ExtractFileRow(const std::string &destination, const FileRow
     }
     const std::string shown = Shown(destination, components);
     BeginFile(shown, SizeOf(entry), byte_total_);
-    const int decision = Overwrite(components, shown);
-    if (decision == OVERWRITE_ABORT) return RESULT_CANCELLED;
-    const int32_t created = decision == OVERWRITE_SKIP ? RESULT_SKIPPED : CreateTarget(components, shown, name);
+    const int32_t created = MakeTarget(components, shown, name);
+    if (created == RESULT_CANCELLED) return RESULT_CANCELLED;
     if (created == RESULT_SKIPPED) {
         AdvanceProgress(SizeOf(entry));
         return RESULT_SKIPPED;
