@@ -77,16 +77,5 @@ TEST(OutputPath, FileAndCallbackAgreeOnWholeAndCutImages) {
     EXPECT_EQ(to_callback.bytes, std::vector<uint8_t>(big.begin(), big.begin() + 4 * 2048));
 }
 
-TEST(OutputPath, TrackExtractionToAFileMatchesTheImage) {
-    TempDir dir;
-    IsoImage iso = BuildIso({File("DATA.BIN;1", Pattern(3 * 1024 * 1024 + 5, 3))});
-    WriteFile(dir / "t.iso", iso.bytes);
-    Opened h(dir / "t.iso");
-    ASSERT_TRUE(h);
-    const std::string out = dir / "track.bin";
-    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), 0);
-    EXPECT_EQ(ReadFile(out), iso.bytes);
-}
-
 }  // namespace
 }  // namespace qorvex::test
