@@ -76,7 +76,6 @@ TEST_F(IsoScanTest, ListsNestedVolumeInRecordedDepthFirstOrder) {
 
         auto joliet = ListEntries(h.get(), 0, KIND_JOLIET);
         EXPECT_EQ(Names(joliet), kSampleFiles);
-        EXPECT_EQ(joliet[0].info.kind, 11);
         auto joliet_parts = ListEntries(h.get(), 0, KIND_JOLIET, true);
         EXPECT_EQ(Names(joliet_parts),
                   (std::vector<std::string>{"SVD", "joliet path table L", "joliet path table M", "joliet folder \\",
@@ -89,9 +88,6 @@ TEST_F(IsoScanTest, ListsNestedVolumeInRecordedDepthFirstOrder) {
         EXPECT_STREQ(label, "QORVEX");
         EXPECT_EQ(sectors, int32_t(image.Sectors()));
         EXPECT_EQ(bytes, int64_t(image.bytes.size()));
-        std::fill(std::begin(label), std::end(label), 0);
-        EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_AUTO, label, &sectors, &bytes), 2);
-        EXPECT_STREQ(label, "Qorvex");
     }
 }
 
@@ -111,7 +107,7 @@ TEST_F(IsoScanTest, DescriptorWalkAndBlockSizes) {
         const char *name;
         std::vector<VolumeDescriptor> descriptors;
         int32_t iso_files, joliet_files;  // -1: the image does not open
-        bool terminator;
+        bool vdt_listed;                  // among the ISO 9660 parts
     } cases[] = {
         {"first of each kind", {Vd(1, "FIRST"), Vd(2, "", 0x46), Vd(1, "SECOND"), Vd(2), Vd(2), Vd(255)}, 4, 4, true},
         {"type 4 ends the walk", {Vd(1), Vd(4), Vd(2), Vd(255)}, 4, 0, false},
@@ -120,7 +116,7 @@ TEST_F(IsoScanTest, DescriptorWalkAndBlockSizes) {
         {"primary block size 1000", {Vd(1, "", 0x45, 1000), Vd(255)}, -1, -1, true},
         {"primary block size 4096", {Vd(1, "", 0x45, 4096), Vd(255)}, -1, -1, true},
         {"Joliet block size not the primary's", {Vd(1), Vd(2, "", 0x45, 1024), Vd(255)}, 4, 0, true},
-        {"Joliet alone with its own block size", {Vd(2), Vd(255)}, 0, 4, true},
+        {"Joliet alone with its own block size", {Vd(2), Vd(255)}, 0, 4, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -137,12 +133,13 @@ TEST_F(IsoScanTest, DescriptorWalkAndBlockSizes) {
         EXPECT_EQ(QorvexGetFileCount(h.get(), 0, KIND_JOLIET), c.joliet_files);
         EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_AUTO, nullptr, nullptr, nullptr), c.joliet_files ? 2 : 1);
         const auto parts = Names(ListEntries(h.get(), 0, KIND_ISO9660, true));
-        EXPECT_EQ(std::count(parts.begin(), parts.end(), "VDT"), c.terminator && c.iso_files ? 1 : 0);
+        EXPECT_EQ(std::count(parts.begin(), parts.end(), "VDT"), c.vdt_listed ? 1 : 0);
     }
     // The label of the first primary; the first Joliet descriptor, not the one at 17.
     IsoOptions options;
     options.descriptors = cases[0].descriptors;
     Opened h(Write(BuildIso(SampleTree(), options)));
+    ASSERT_TRUE(h);
     char label[33] = {};
     EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_ISO9660, label, nullptr, nullptr), 1);
     EXPECT_STREQ(label, "FIRST");
