@@ -11,6 +11,7 @@
 #include "image/sector_reader.h"
 #include "image/track_layout.h"
 #include "model/track_record.h"
+#include "support/disc_builder.h"
 #include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
@@ -357,15 +358,7 @@ TEST_F(TrackExtractTest, CallbackAndWavOf2448Sectors) {
     const std::vector<uint8_t> file = ReadFile(out);
     const uint32_t data_length = 40 * 2352;
     ASSERT_EQ(file.size(), 44u + data_length);
-    // PCM, 2 channels, 44100 samples of 4 bytes a second, 16 bits a sample.
-    auto le = [](uint32_t value, int width) {
-        std::string bytes;
-        for (int i = 0; i < width; ++i) bytes += char(value >> (8 * i));
-        return bytes;
-    };
-    const std::string header = "RIFF" + le(data_length + 36, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(2, 2) +
-                               le(44100, 4) + le(176400, 4) + le(4, 2) + le(16, 2) + "data" + le(data_length, 4);
-    EXPECT_EQ(std::string(file.begin(), file.begin() + 44), header);
+    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 44), WavHeader(data_length));
     for (size_t s = 0; s < 40; ++s)
         ASSERT_TRUE(
             std::equal(file.begin() + 44 + s * 2352, file.begin() + 44 + (s + 1) * 2352, stored_.begin() + s * 2448))
