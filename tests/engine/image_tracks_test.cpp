@@ -159,15 +159,16 @@ TEST_F(ImageTest, DetectionEdges) {
     }
 }
 
-// A reader set up directly on a probed track.
-class ReaderTest : public ImageTest {
+// A volume written as a track in a stored format, for the exports and for a reader set up directly on it.
+class TrackTest : public ImageTest {
 protected:
-    void Make(int32_t format, const RawOptions &raw, uint32_t sectors = 200) {
+    std::string Make(int32_t format, const RawOptions &raw, uint32_t sectors = 200) {
         image_ = VolumeOf(sectors);
+        stored_ = WrapSectors(image_.bytes, format, raw);
         path_ = dir_ / "r.img";
-        WriteFile(path_, WrapSectors(image_.bytes, format, raw));
-        const int64_t length = CFileFindEx::GetLength(path_);
-        record_ = MakeProbedTrack(path_, format, raw.pregap ? 150 : 0, length);
+        WriteFile(path_, stored_);
+        record_ = MakeProbedTrack(path_, format, raw.pregap ? 150 : 0, int64_t(stored_.size()));
+        return path_;
     }
     // Sets the reader up on the track with the given checks and opens it.
     bool Ready(SectorReader &reader, uint32_t options, bool edc = false) {
@@ -176,11 +177,12 @@ protected:
         return reader.Open();
     }
     IsoImage image_;
+    std::vector<uint8_t> stored_;
     std::string path_;
     TrackRecord record_;
 };
 
-TEST_F(ReaderTest, PositionCheckSkipsAnInsertedDuplicateSector) {
+TEST_F(TrackTest, PositionCheckSkipsAnInsertedDuplicateSector) {
     RawOptions raw;
     raw.duplicate_sector = 99;
     Make(3, raw);
@@ -218,7 +220,7 @@ TEST_F(ReaderTest, PositionCheckSkipsAnInsertedDuplicateSector) {
 
 // A sector whose EDC does not match fails the read and leaves the flag set; Form 2 sectors of XA images and
 // formats without an EDC are not checked.
-TEST_F(ReaderTest, EdcMismatchFailsTheReadAndTheFlagStaysSetButOnlyWhereAnEdcIsKept) {
+TEST_F(TrackTest, EdcMismatchFailsTheReadAndTheFlagStaysSetButOnlyWhereAnEdcIsKept) {
     RawOptions raw;
     raw.corrupt_edc_sector = 120;
     for (int32_t format : {3, 6, 13, 15, 17}) {
@@ -308,22 +310,9 @@ TEST_F(ImageTest, AudioTrackScansEmptyAndExtractsRaw) {
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));
 }
 
-class TrackExtractTest : public ImageTest {
-protected:
-    std::string MakeImage(int32_t format, uint32_t sectors = 40) {
-        image_ = VolumeOf(sectors);
-        stored_ = WrapSectors(image_.bytes, format);
-        const std::string path = dir_ / "x.img";
-        WriteFile(path, stored_);
-        return path;
-    }
-    IsoImage image_;
-    std::vector<uint8_t> stored_;
-};
-
 // A MODE1/2448 track to the callback and as WAV: the subchannel is dropped, stops are honoured, files presized.
-TEST_F(TrackExtractTest, CallbackAndWavOf2448Sectors) {
-    Opened h(MakeImage(15));
+TEST_F(TrackTest, CallbackAndWavOf2448Sectors) {
+    Opened h(Make(15, {}, 40));
     ASSERT_TRUE(h);
     Collector all;
     QorvexSetCallback(h.get(), &Collector::Callback, &all);
@@ -366,8 +355,8 @@ TEST_F(TrackExtractTest, CallbackAndWavOf2448Sectors) {
 }
 
 // A 2048-byte track of several 1 MiB runs, copied directly into output folders made on the way.
-TEST_F(TrackExtractTest, OutputFoldersAreMadeAndBadIndexesRefused) {
-    Opened h(MakeImage(9, 1600));
+TEST_F(TrackTest, OutputFoldersAreMadeAndBadIndexesRefused) {
+    Opened h(Make(9, {}, 1600));
     ASSERT_TRUE(h);
     const std::string out = dir_ / "one/two/track.iso";
     ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), 0);
