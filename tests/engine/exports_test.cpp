@@ -307,8 +307,9 @@ TEST(CatalogueTest, WalksCursorsAndTheCopyLoop) {
     EXPECT_TRUE(result == ENGINE_SEEK_FAILED || result == ENGINE_READ_FAILED) << std::hex << result;
 }
 
+// Joliet names, a folder's part and the label in Shift_JIS, which has no "\u00e9", and in UTF-8; paths beyond 1023
+// bytes are cut at a character boundary in both name fields (in Shift_JIS before a double-byte character).
 TEST(NamesTest, JolietNamesOutsideTheCodePageAndOverlongPaths) {
-    ASSERT_TRUE(platform::SetCodePage("UTF-8"));
     TempDir dir;
     IsoNode cafe = Dir("CAFE", {File("F.TXT;1", "f")});
     cafe.joliet = u"caf\u00e9";
@@ -317,50 +318,42 @@ TEST(NamesTest, JolietNamesOutsideTheCodePageAndOverlongPaths) {
     IsoOptions options;
     options.joliet = true;
     options.joliet_volume_id = u"\u30e9\u30d9\u30eb";
-    const std::string path = dir / "n.iso";
+    const std::string path = dir / "n.iso", deep_path = dir / "deep.iso";
     WriteFile(path, BuildIso({cafe, japanese}, options).bytes);
-
-    {
-        Opened h(path);
-        ASSERT_TRUE(h);
-        auto files = ListEntries(h.get(), 0, KIND_JOLIET);
-        EXPECT_EQ(Names(files), (std::vector<std::string>{"\\caf\xc3\xa9\\F.TXT;1", "\\\xe6\x97\xa5\xe6\x9c\xac.txt"}));
-        EXPECT_EQ(std::u16string(files[1].info.wname), u"\\\u65e5\u672c.txt");
-    }
-    ASSERT_TRUE(platform::SetCodePage("CP932"));
-    {
-        Opened h(path);
-        ASSERT_TRUE(h);
-        auto files = ListEntries(h.get(), 0, KIND_JOLIET);
-        EXPECT_EQ(Names(files), (std::vector<std::string>{"\\caf?\\F.TXT;1", "\\\x93\xfa\x96\x7b.txt"}));
-        EXPECT_EQ(std::u16string(files[1].info.wname), u"\\\u65e5\u672c.txt");
-        auto parts = Names(ListEntries(h.get(), 0, KIND_JOLIET, true));
-        EXPECT_EQ(parts.back(), "joliet folder \\caf?\\");
-        char label[33] = {};
-        EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_JOLIET, label, nullptr, nullptr), 2);
-        EXPECT_STREQ(label, "\x83\x89\x83\x78\x83\x8b");
-    }
-
-    // Paths beyond 1023 bytes are cut at a character boundary in both name fields; in Shift_JIS before a
-    // double-byte character, not inside it.
     const struct {
         const char *code_page;
-        std::u16string folder;
+        std::string folder, file, label;  // of "\\caf\u00e9\\", "\\\u65e5\u672c.txt" and the volume
+        std::u16string deep_folder;       // `depth` folders of this name make a path longer than 1023 bytes
         int depth;
-    } overlong[] = {{"CP932", u"x" + std::u16string(60, u'\u65e5'), 9}, {"UTF-8", std::u16string(40, u'\u65e5'), 12}};
-    for (const auto &c : overlong) {
-        SCOPED_TRACE(c.code_page);
-        ASSERT_TRUE(platform::SetCodePage(c.code_page));
-        IsoNode deep = File("END.TXT;1", "e");
-        deep.joliet = u"end";
-        for (int i = 0; i < c.depth; ++i) {
-            deep = Dir("D" + std::to_string(i), {deep});
-            deep.joliet = c.folder;
-        }
-        WriteFile(path, BuildIso({deep}, options).bytes);
+    } pages[] = {
+        {"CP932", "\\caf?\\", "\\\x93\xfa\x96\x7b.txt", "\x83\x89\x83\x78\x83\x8b",
+         u"x" + std::u16string(60, u'\u65e5'), 9},
+        {"UTF-8", "\\caf\xc3\xa9\\", "\\\xe6\x97\xa5\xe6\x9c\xac.txt", "\xe3\x83\xa9\xe3\x83\x99\xe3\x83\xab",
+         std::u16string(40, u'\u65e5'), 12},
+    };
+    for (const auto &page : pages) {
+        SCOPED_TRACE(page.code_page);
+        ASSERT_TRUE(platform::SetCodePage(page.code_page));
         Opened h(path);
         ASSERT_TRUE(h);
         auto files = ListEntries(h.get(), 0, KIND_JOLIET);
+        EXPECT_EQ(Names(files), (std::vector<std::string>{page.folder + "F.TXT;1", page.file}));
+        EXPECT_EQ(std::u16string(files[1].info.wname), u"\\\u65e5\u672c.txt");
+        EXPECT_EQ(Names(ListEntries(h.get(), 0, KIND_JOLIET, true)).back(), "joliet folder " + page.folder);
+        char label[33] = {};
+        EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_JOLIET, label, nullptr, nullptr), 2);
+        EXPECT_STREQ(label, page.label.c_str());
+
+        IsoNode deep = File("END.TXT;1", "e");
+        deep.joliet = u"end";
+        for (int i = 0; i < page.depth; ++i) {
+            deep = Dir("D" + std::to_string(i), {deep});
+            deep.joliet = page.deep_folder;
+        }
+        WriteFile(deep_path, BuildIso({deep}, options).bytes);
+        Opened d(deep_path);
+        ASSERT_TRUE(d);
+        files = ListEntries(d.get(), 0, KIND_JOLIET);
         ASSERT_EQ(files.size(), 1u);
         const std::string name = files[0].name();
         EXPECT_LE(name.size(), 1023u);
