@@ -1,4 +1,4 @@
-// What the QorvexEx* exports tell beyond EntryInfo: cut names, multi-extent records, folders left out.
+// What the QorvexEx* exports tell beyond EntryInfo: cut names and multi-extent records.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -76,20 +76,6 @@ TEST(ExtensionExports, FlagsOfRecordsAndNames) {
     none.struct_size = sizeof none;
     EXPECT_EQ(QorvexExGetCurrentFile(image.get(), &none), ENGINE_NO_CURRENT_ENTRY);
     EXPECT_EQ(QorvexExGetCurrentFile(nullptr, &none), ENGINE_NO_CURRENT_ENTRY);
-}
-
-TEST(ExtensionExports, FoldersTooDeepAreCounted) {
-    TempDir dir;
-    IsoNode chain = File("END.TXT;1", "end");
-    for (int i = 0; i < 258; ++i) chain = Dir("D", {chain});
-    WriteFile(dir / "deep.iso", BuildIso({chain, File("TOP.TXT;1", "top")}, IsoOptions{}).bytes);
-    Opened image(dir / "deep.iso");
-    ASSERT_TRUE(image) << image.error();
-    // The walk enters 256 folders below the root; the 257th is listed but not entered.
-    EXPECT_EQ(QorvexExGetSkippedFolders(image.get(), 0, KIND_ISO9660), 1);
-    EXPECT_EQ(Names(ListEntries(image.get(), 0, KIND_ISO9660)), std::vector<std::string>{"\\TOP.TXT;1"});
-    EXPECT_EQ(QorvexExGetSkippedFolders(image.get(), 0, KIND_JOLIET), 0);
-    EXPECT_EQ(QorvexExGetSkippedFolders(image.get(), 5, KIND_ISO9660), 0);
 }
 
 }  // namespace

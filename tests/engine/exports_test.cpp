@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -168,32 +169,23 @@ TEST(ExportsTest, BadInputGivesCleanCodes) {
     EXPECT_EQ(Qorvex(1, 2), 0);
 }
 
-class CatalogueTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        IsoOptions options;
-        options.joliet = true;
-        options.joliet_volume_id = u"A joliet label longer than 32 bytes";
-        contents_ = Pattern(5 * 2048 + 100, 11);
-        IsoNode hidden = File("HIDDEN.TXT;1", "secret");
-        hidden.hidden = true;
-        image_ = BuildIso({File("BIG.BIN;1", contents_), hidden, File("ZERO.TXT;1", std::vector<uint8_t>{})}, options);
-        path_ = dir_ / "c.iso";
-        WriteFile(path_, image_.bytes);
-        handle_ = QorvexOpen(path_.c_str(), 0, nullptr);
-        ASSERT_NE(handle_, nullptr);
-    }
-    void TearDown() override { QorvexClose(handle_); }
-
-    TempDir dir_;
-    IsoImage image_;
-    std::vector<uint8_t> contents_;
-    std::string path_;
-    QorvexHandle handle_ = nullptr;
-};
-
-TEST_F(CatalogueTest, WalksAndCursors) {
-    QorvexHandle h = handle_;
+// One catalogue of three files (one hidden, one empty) with a long Joliet label, through the exports: walks and
+// cursors, the copy loop and its callback, and a zero-byte entry placed outside the image.
+TEST(CatalogueTest, WalksCursorsAndTheCopyLoop) {
+    TempDir dir;
+    IsoOptions options;
+    options.joliet = true;
+    options.joliet_volume_id = u"A joliet label longer than 32 bytes";
+    const std::vector<uint8_t> contents = Pattern(5 * 2048 + 100, 11);
+    IsoNode hidden = File("HIDDEN.TXT;1", "secret");
+    hidden.hidden = true;
+    IsoImage image =
+        BuildIso({File("BIG.BIN;1", contents), hidden, File("ZERO.TXT;1", std::vector<uint8_t>{})}, options);
+    const std::string path = dir / "c.iso";
+    WriteFile(path, image.bytes);
+    auto opened = std::make_unique<Opened>(path);
+    ASSERT_TRUE(*opened);
+    QorvexHandle h = opened->get();
     EntryInfo e{};
     ASSERT_EQ(QorvexGetFileStart(h, 0, KIND_ISO9660), 3);
     std::vector<int32_t> results;
@@ -243,22 +235,19 @@ TEST_F(CatalogueTest, WalksAndCursors) {
     sectors = -7;
     EXPECT_EQ(QorvexGetImageInformation(h, 1, KIND_AUTO, label, &sectors, &bytes), 0);
     EXPECT_EQ(sectors, -7);
-}
 
-TEST_F(CatalogueTest, CopyLoopCallbackRules) {
-    QorvexHandle h = handle_;
-    EntryInfo e{};
+    // The copy loop.
     ASSERT_EQ(QorvexGetFileStart(h, 0, KIND_ISO9660), 3);
     ASSERT_EQ(QorvexGetNextFile(h, &e), 2);
     ASSERT_EQ(std::string(e.name), "\\BIG.BIN;1");
-    const std::string out = dir_ / "sub/dir/big.bin";
+    const std::string out = dir / "sub/dir/big.bin";
 
     Collector first;
     first.stop_at = 0;
     QorvexSetCallback(h, &Collector::Callback, &first);
     EXPECT_EQ(QorvexExtractCurrentFile(h, out.c_str()), ENGINE_ABORTED);
     EXPECT_EQ(first.blocks.size(), 6u);  // a stop on the first chunk is only remembered
-    EXPECT_EQ(ReadFile(out), contents_);
+    EXPECT_EQ(ReadFile(out), contents);
     EXPECT_EQ(first.blocks.back().size(), 100u);
 
     Collector later;
@@ -266,12 +255,12 @@ TEST_F(CatalogueTest, CopyLoopCallbackRules) {
     QorvexSetCallback(h, &Collector::Callback, &later);
     EXPECT_EQ(QorvexExtractCurrentFile(h, out.c_str()), ENGINE_ABORTED);
     EXPECT_EQ(later.blocks.size(), 3u);
-    EXPECT_EQ(std::filesystem::file_size(out), contents_.size());  // presized
+    EXPECT_EQ(std::filesystem::file_size(out), contents.size());  // presized
 
     Collector sink;
     QorvexSetCallback(h, &Collector::Callback, &sink);
     EXPECT_EQ(QorvexExtractCurrentFile(h, nullptr), 0);
-    EXPECT_EQ(sink.Joined(), contents_);
+    EXPECT_EQ(sink.Joined(), contents);
     QorvexSetCallback(h, nullptr, nullptr);
     EXPECT_EQ(QorvexExtractCurrentFile2(h, nullptr, 0), 0);  // joined: the entry fills its own slot
 
@@ -282,7 +271,7 @@ TEST_F(CatalogueTest, CopyLoopCallbackRules) {
     EXPECT_EQ(e.size_low, 0u);
     Collector zero;
     QorvexSetCallback(h, &Collector::Callback, &zero);
-    const std::string empty_out = dir_ / "zero.txt";
+    const std::string empty_out = dir / "zero.txt";
     EXPECT_EQ(QorvexExtractCurrentFile(h, empty_out.c_str()), 0);
     ASSERT_EQ(zero.blocks.size(), 1u);
     EXPECT_TRUE(zero.blocks[0].empty());
@@ -293,34 +282,34 @@ TEST_F(CatalogueTest, CopyLoopCallbackRules) {
     ASSERT_GT(QorvexGetModuleStart(h, 0, KIND_ISO9660), 0);
     ASSERT_GT(QorvexGetNextModule(h, &e), 0);
     ASSERT_EQ(std::string(e.name), "PVD");
-    const std::string pvd = dir_ / "pvd.bin";
+    const std::string pvd = dir / "pvd.bin";
     ASSERT_EQ(QorvexExtractCurrentModule(h, pvd.c_str()), 0);
-    EXPECT_EQ(ReadFile(pvd), std::vector<uint8_t>(image_.bytes.begin() + 16 * 2048, image_.bytes.begin() + 17 * 2048));
-}
+    EXPECT_EQ(ReadFile(pvd), std::vector<uint8_t>(image.bytes.begin() + 16 * 2048, image.bytes.begin() + 17 * 2048));
 
-TEST_F(CatalogueTest, ZeroByteEntryOutsideTheImageFailsToSeek) {
-    QorvexClose(handle_);
-    image_.SetExtent(image_.iso.at("\\ZERO.TXT;1").record, image_.Sectors() + 10);
-    WriteFile(path_, image_.bytes);
-    handle_ = QorvexOpen(path_.c_str(), 0, nullptr);
-    ASSERT_NE(handle_, nullptr);
-    EntryInfo e{};
-    ASSERT_EQ(QorvexGetFileStart(handle_, 0, KIND_ISO9660), 3);
-    while (QorvexGetNextFile(handle_, &e) != 0) {
+    // The zero-byte entry placed past the end of the image fails to seek.
+    opened.reset();
+    image.SetExtent(image.iso.at("\\ZERO.TXT;1").record, image.Sectors() + 10);
+    WriteFile(path, image.bytes);
+    opened = std::make_unique<Opened>(path);
+    ASSERT_TRUE(*opened);
+    h = opened->get();
+    ASSERT_EQ(QorvexGetFileStart(h, 0, KIND_ISO9660), 3);
+    while (QorvexGetNextFile(h, &e) != 0) {
     }
     ASSERT_EQ(std::string(e.name), "\\ZERO.TXT;1");
-    EXPECT_EQ(QorvexExtractCurrentFile(handle_, nullptr), ENGINE_SEEK_FAILED);
+    EXPECT_EQ(QorvexExtractCurrentFile(h, nullptr), ENGINE_SEEK_FAILED);
     // The image file was truncated behind the engine's back: reads fail cleanly.
     std::error_code shared;  // Windows may refuse while the engine holds the image open
-    std::filesystem::resize_file(path_, 30 * 2048, shared);
-    ASSERT_EQ(QorvexGetFileStart(handle_, 0, KIND_ISO9660), 3);
-    QorvexGetNextFile(handle_, &e);
-    const int32_t result = QorvexExtractCurrentFile(handle_, nullptr);
+    std::filesystem::resize_file(path, 30 * 2048, shared);
+    ASSERT_EQ(QorvexGetFileStart(h, 0, KIND_ISO9660), 3);
+    QorvexGetNextFile(h, &e);
+    const int32_t result = QorvexExtractCurrentFile(h, nullptr);
     EXPECT_TRUE(result == ENGINE_SEEK_FAILED || result == ENGINE_READ_FAILED) << std::hex << result;
 }
 
+// Joliet names, a folder's part and the label in Shift_JIS, which has no "\u00e9", and in UTF-8; paths beyond 1023
+// bytes are cut at a character boundary in both name fields (in Shift_JIS before a double-byte character).
 TEST(NamesTest, JolietNamesOutsideTheCodePageAndOverlongPaths) {
-    ASSERT_TRUE(platform::SetCodePage("UTF-8"));
     TempDir dir;
     IsoNode cafe = Dir("CAFE", {File("F.TXT;1", "f")});
     cafe.joliet = u"caf\u00e9";
@@ -329,67 +318,50 @@ TEST(NamesTest, JolietNamesOutsideTheCodePageAndOverlongPaths) {
     IsoOptions options;
     options.joliet = true;
     options.joliet_volume_id = u"\u30e9\u30d9\u30eb";
-    const std::string path = dir / "n.iso";
+    const std::string path = dir / "n.iso", deep_path = dir / "deep.iso";
     WriteFile(path, BuildIso({cafe, japanese}, options).bytes);
-
-    {
+    const struct {
+        const char *code_page;
+        std::string folder, file, label;  // of "\\caf\u00e9\\", "\\\u65e5\u672c.txt" and the volume
+        std::u16string deep_folder;       // `depth` folders of this name make a path longer than 1023 bytes
+        int depth;
+    } pages[] = {
+        {"CP932", "\\caf?\\", "\\\x93\xfa\x96\x7b.txt", "\x83\x89\x83\x78\x83\x8b",
+         u"x" + std::u16string(60, u'\u65e5'), 9},
+        {"UTF-8", "\\caf\xc3\xa9\\", "\\\xe6\x97\xa5\xe6\x9c\xac.txt", "\xe3\x83\xa9\xe3\x83\x99\xe3\x83\xab",
+         std::u16string(40, u'\u65e5'), 12},
+    };
+    for (const auto &page : pages) {
+        SCOPED_TRACE(page.code_page);
+        ASSERT_TRUE(platform::SetCodePage(page.code_page));
         Opened h(path);
         ASSERT_TRUE(h);
         auto files = ListEntries(h.get(), 0, KIND_JOLIET);
-        EXPECT_EQ(Names(files), (std::vector<std::string>{"\\caf\xc3\xa9\\F.TXT;1", "\\\xe6\x97\xa5\xe6\x9c\xac.txt"}));
+        EXPECT_EQ(Names(files), (std::vector<std::string>{page.folder + "F.TXT;1", page.file}));
         EXPECT_EQ(std::u16string(files[1].info.wname), u"\\\u65e5\u672c.txt");
-    }
-    ASSERT_TRUE(platform::SetCodePage("CP932"));
-    {
-        Opened h(path);
-        ASSERT_TRUE(h);
-        auto files = ListEntries(h.get(), 0, KIND_JOLIET);
-        EXPECT_EQ(Names(files), (std::vector<std::string>{"\\caf?\\F.TXT;1", "\\\x93\xfa\x96\x7b.txt"}));
-        EXPECT_EQ(std::u16string(files[1].info.wname), u"\\\u65e5\u672c.txt");
-        auto parts = Names(ListEntries(h.get(), 0, KIND_JOLIET, true));
-        EXPECT_EQ(parts.back(), "joliet folder \\caf?\\");
+        EXPECT_EQ(Names(ListEntries(h.get(), 0, KIND_JOLIET, true)).back(), "joliet folder " + page.folder);
         char label[33] = {};
         EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_JOLIET, label, nullptr, nullptr), 2);
-        EXPECT_STREQ(label, "\x83\x89\x83\x78\x83\x8b");
-    }
+        EXPECT_STREQ(label, page.label.c_str());
 
-    // Paths beyond 1023 bytes are cut before a double-byte character, not inside it.
-    IsoNode sjis = File("END.TXT;1", "e");
-    for (int i = 0; i < 9; ++i) {
-        sjis = Dir("S" + std::to_string(i), {sjis});
-        sjis.joliet = u"x" + std::u16string(60, u'\u65e5');
-    }
-    WriteFile(path, BuildIso({sjis}, options).bytes);
-    {
-        Opened h(path);
-        ASSERT_TRUE(h);
-        auto files = ListEntries(h.get(), 0, KIND_JOLIET);
+        IsoNode deep = File("END.TXT;1", "e");
+        deep.joliet = u"end";
+        for (int i = 0; i < page.depth; ++i) {
+            deep = Dir("D" + std::to_string(i), {deep});
+            deep.joliet = page.deep_folder;
+        }
+        WriteFile(deep_path, BuildIso({deep}, options).bytes);
+        Opened d(deep_path);
+        ASSERT_TRUE(d);
+        files = ListEntries(d.get(), 0, KIND_JOLIET);
         ASSERT_EQ(files.size(), 1u);
-        const std::u16string wide = platform::MultiByteToUtf16(files[0].name());
-        EXPECT_GT(files[0].name().size(), 1020u);
-        EXPECT_EQ(wide.find(u'\uFFFD'), std::u16string::npos);
+        const std::string name = files[0].name();
+        EXPECT_LE(name.size(), 1023u);
+        EXPECT_GT(name.size(), 1020u);
+        const std::u16string wide = platform::MultiByteToUtf16(name);
+        EXPECT_EQ(wide.find(u'\uFFFD'), std::u16string::npos);  // no broken character at the cut
         EXPECT_EQ(std::u16string(files[0].info.wname), wide);
     }
-    ASSERT_TRUE(platform::SetCodePage("UTF-8"));
-
-    // Paths beyond 1023 bytes are cut at a character boundary in both name fields.
-    IsoNode deep = File("END.TXT;1", "e");
-    deep.joliet = u"end";
-    for (int i = 0; i < 12; ++i) {
-        deep = Dir("D" + std::to_string(i), {deep});
-        deep.joliet = std::u16string(40, u'\u65e5');
-    }
-    WriteFile(path, BuildIso({deep}, options).bytes);
-    Opened h(path);
-    ASSERT_TRUE(h);
-    auto files = ListEntries(h.get(), 0, KIND_JOLIET);
-    ASSERT_EQ(files.size(), 1u);
-    const std::string name = files[0].name();
-    EXPECT_LE(name.size(), 1023u);
-    EXPECT_GT(name.size(), 1020u);
-    const std::u16string wide = platform::MultiByteToUtf16(name);
-    EXPECT_EQ(wide.find(u'\uFFFD'), std::u16string::npos);  // no broken character at the cut
-    EXPECT_EQ(std::u16string(files[0].info.wname), wide);
 }
 
 // The code page the engine starts in, before any test selects one: the ANSI code page on Windows, UTF-8 elsewhere

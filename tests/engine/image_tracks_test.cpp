@@ -11,6 +11,7 @@
 #include "image/sector_reader.h"
 #include "image/track_layout.h"
 #include "model/track_record.h"
+#include "support/disc_builder.h"
 #include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
@@ -46,7 +47,9 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(ImageTest, DetectsEveryProbedFormatWithAndWithoutPregapAndReadsTheSameFiles) {
+// Every probed format, with and without the pregap: detection, the track table, the same file to a path and to
+// the callback, and the track's user data and raw sectors (from the first held sector with the pregap flag).
+TEST_F(ImageTest, DetectsEveryProbedFormatWithAndWithoutPregapAndReadsTheSameFilesAndTrack) {
     std::vector<uint8_t> contents;
     const IsoImage image = VolumeOf(200, &contents);
     for (int32_t format : {3, 5, 6, 7, 9, 10, 12, 13, 15, 16, 17, 18}) {
@@ -55,14 +58,25 @@ TEST_F(ImageTest, DetectsEveryProbedFormatWithAndWithoutPregapAndReadsTheSameFil
             RawOptions raw;
             raw.pregap = pregap;
             const std::string path = dir_ / "f.img";
-            WriteFile(path, WrapSectors(image.bytes, format, raw));
+            const std::vector<uint8_t> stored = WrapSectors(image.bytes, format, raw);
+            WriteFile(path, stored);
             EXPECT_EQ(DetectFormat(path, 0, pregap ? 150 : 0), format);
             if (pregap) {
                 EXPECT_EQ(DetectFormat(path, 0, 0), kFormatUnknown);
             }
+            ImageCatalogue catalogue;
+            ASSERT_TRUE(catalogue.Probe(path));
+            ASSERT_EQ(catalogue.TrackCount(), 1);
+            EXPECT_EQ(catalogue.GetTrack(0).pregap_start, -150);
+            ASSERT_EQ(catalogue.Sessions().size(), 1u);
+            EXPECT_EQ(catalogue.Sessions()[0].session_start, -150);
+            EXPECT_EQ(catalogue.Sessions()[0].lead_out_end, 200 + 6750);
+            EXPECT_EQ(catalogue.Sessions()[0].disc_kind,
+                      format == 3 || format == 9 || format == 15 ? 1 : 2);  // Mode 1 or 2
 
             Opened h(path);
             ASSERT_TRUE(h) << std::hex << h.error();
+            EXPECT_EQ(QorvexGetTrackCount(h.get()), 1);
             TrackInfo info{};
             ASSERT_EQ(QorvexGetTrackInfo(h.get(), 0, &info), 0);
             EXPECT_EQ(info.format, format);
@@ -70,12 +84,36 @@ TEST_F(ImageTest, DetectsEveryProbedFormatWithAndWithoutPregapAndReadsTheSameFil
             EXPECT_EQ(info.start, 0);
             EXPECT_EQ(info.end_held, 200);
             EXPECT_EQ(info.user_size, 2048);  // the volume's block size
+            int32_t sectors = 0;
+            int64_t bytes = 0;
+            QorvexGetImageInformation(h.get(), 0, KIND_AUTO, nullptr, &sectors, &bytes);
+            EXPECT_EQ(sectors, 200);
+            EXPECT_EQ(bytes, 200 * StoredSize(format));  // the track's stored sectors
             ASSERT_EQ(QorvexGetFileStart(h.get(), 0, KIND_ISO9660), 1);
-            EntryInfo e{};
-            QorvexGetNextFile(h.get(), &e);
+            QorvexGetNextFile(h.get(), nullptr);
             const std::string out = dir_ / "out.bin";
             ASSERT_EQ(QorvexExtractCurrentFile(h.get(), out.c_str()), 0);
             EXPECT_EQ(ReadFile(out), contents);
+            Collector collector;  // the same bytes to the callback
+            QorvexSetCallback(h.get(), &Collector::Callback, &collector);
+            ASSERT_EQ(QorvexExtractCurrentFile(h.get(), nullptr), 0);
+            EXPECT_EQ(collector.Joined(), contents);
+            QorvexSetCallback(h.get(), nullptr, nullptr);
+
+            ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), 0);
+            EXPECT_EQ(ReadFile(out), image.bytes);
+            // Raw sectors: the stored ones, without subchannel.
+            const size_t size = size_t(StoredSize(format)), kept = std::min<size_t>(size, 2352);
+            for (uint32_t flags : {TRACK_RAW, TRACK_RAW | TRACK_PREGAP}) {
+                ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), flags), 0);
+                const std::vector<uint8_t> extracted = ReadFile(out);
+                const size_t skipped = pregap && !(flags & TRACK_PREGAP) ? 150 : 0;
+                ASSERT_EQ(extracted.size(), (stored.size() / size - skipped) * kept);
+                for (size_t s = 0; s < extracted.size() / kept; ++s)
+                    ASSERT_TRUE(std::equal(extracted.begin() + s * kept, extracted.begin() + (s + 1) * kept,
+                                           stored.begin() + (s + skipped) * size))
+                        << flags << " sector " << s;
+            }
         }
     }
 }
@@ -121,63 +159,37 @@ TEST_F(ImageTest, DetectionEdges) {
     }
 }
 
-TEST_F(ImageTest, TrackTableOfPlainAndPregapImages) {
-    const IsoImage image = VolumeOf(1000);
-    for (bool pregap : {false, true}) {
-        SCOPED_TRACE(pregap ? "pregap" : "plain");
-        std::vector<uint8_t> bytes = image.bytes;
-        if (pregap) bytes.insert(bytes.begin(), size_t(150) * 2048, 0);
-        const std::string path = dir_ / "t.iso";
-        WriteFile(path, bytes);
-        ImageCatalogue catalogue;
-        ASSERT_TRUE(catalogue.Probe(path));
-        ASSERT_EQ(catalogue.TrackCount(), 1);
-        const TrackRecord t = catalogue.GetTrack(0);
-        EXPECT_EQ(t.pregap_start, -150);
-        EXPECT_EQ(t.FirstHeld(), pregap ? -150 : 0);
-        EXPECT_EQ(t.start, 0);
-        EXPECT_EQ(t.end, 1000);
-        ASSERT_EQ(catalogue.Sessions().size(), 1u);
-        EXPECT_EQ(catalogue.Sessions()[0].session_start, -150);
-        EXPECT_EQ(catalogue.Sessions()[0].lead_out_end, 7750);
-        EXPECT_EQ(catalogue.Sessions()[0].disc_kind, 1);
-
-        Opened h(path);
-        ASSERT_TRUE(h);
-        EXPECT_EQ(QorvexGetTrackCount(h.get()), 1);
-        char label[33] = {};
-        int32_t sectors = 0;
-        int64_t bytes_held = 0;
-        QorvexGetImageInformation(h.get(), 0, 0, label, &sectors, &bytes_held);
-        EXPECT_EQ(sectors, 1000);
-        EXPECT_EQ(bytes_held, 2048000);
-    }
-}
-
-// A reader set up directly on a probed track.
-class ReaderTest : public ImageTest {
+// A volume written as a track in a stored format, for the exports and for a reader set up directly on it.
+class TrackTest : public ImageTest {
 protected:
-    void Make(int32_t format, const RawOptions &raw, uint32_t sectors = 200) {
+    std::string Make(int32_t format, const RawOptions &raw, uint32_t sectors = 200) {
         image_ = VolumeOf(sectors);
+        stored_ = WrapSectors(image_.bytes, format, raw);
         path_ = dir_ / "r.img";
-        WriteFile(path_, WrapSectors(image_.bytes, format, raw));
-        const int64_t length = CFileFindEx::GetLength(path_);
-        record_ = MakeProbedTrack(path_, format, raw.pregap ? 150 : 0, length);
+        WriteFile(path_, stored_);
+        record_ = MakeProbedTrack(path_, format, raw.pregap ? 150 : 0, int64_t(stored_.size()));
+        return path_;
+    }
+    // Sets the reader up on the track with the given checks and opens it.
+    bool Ready(SectorReader &reader, uint32_t options, bool edc = false) {
+        if (!reader.SetUp(record_, options)) return false;
+        reader.SetEdcCheck(edc);
+        return reader.Open();
     }
     IsoImage image_;
+    std::vector<uint8_t> stored_;
     std::string path_;
     TrackRecord record_;
 };
 
-TEST_F(ReaderTest, PositionCheckSkipsAnInsertedDuplicateSector) {
+TEST_F(TrackTest, PositionCheckSkipsAnInsertedDuplicateSector) {
     RawOptions raw;
     raw.duplicate_sector = 99;
     Make(3, raw);
     std::vector<uint8_t> user(2048);
     {
         SectorReader reader;
-        ASSERT_TRUE(reader.SetUp(record_, OPEN_CHECK_POSITION));
-        ASSERT_TRUE(reader.Open());
+        ASSERT_TRUE(Ready(reader, OPEN_CHECK_POSITION));
         ASSERT_TRUE(reader.SeekSector(100));
         ASSERT_GT(reader.ReadSectors(user.data(), 1), 0);
         EXPECT_EQ(user, UserSector(image_.bytes, 100));
@@ -189,8 +201,7 @@ TEST_F(ReaderTest, PositionCheckSkipsAnInsertedDuplicateSector) {
     }
     {
         SectorReader reader;
-        ASSERT_TRUE(reader.SetUp(record_, 0));
-        ASSERT_TRUE(reader.Open());
+        ASSERT_TRUE(Ready(reader, 0));
         ASSERT_TRUE(reader.SeekSector(100));
         ASSERT_GT(reader.ReadSectors(user.data(), 1), 0);
         EXPECT_EQ(user, UserSector(image_.bytes, 99));  // the inserted copy
@@ -207,16 +218,16 @@ TEST_F(ReaderTest, PositionCheckSkipsAnInsertedDuplicateSector) {
     EXPECT_EQ(extracted, image_.bytes);
 }
 
-TEST_F(ReaderTest, EdcMismatchFailsTheReadAndTheFlagStaysSet) {
+// A sector whose EDC does not match fails the read and leaves the flag set; Form 2 sectors of XA images and
+// formats without an EDC are not checked.
+TEST_F(TrackTest, EdcMismatchFailsTheReadAndTheFlagStaysSetButOnlyWhereAnEdcIsKept) {
     RawOptions raw;
     raw.corrupt_edc_sector = 120;
     for (int32_t format : {3, 6, 13, 15, 17}) {
         SCOPED_TRACE(format);
         Make(format, raw);
         SectorReader reader;
-        ASSERT_TRUE(reader.SetUp(record_, 0));
-        reader.SetEdcCheck(true);
-        ASSERT_TRUE(reader.Open());
+        ASSERT_TRUE(Ready(reader, 0, true));
         std::vector<uint8_t> user(size_t(reader.UserSize()) * 2);
         ASSERT_TRUE(reader.SeekSector(118));
         EXPECT_GT(reader.ReadSectors(user.data(), 2), 0);
@@ -228,32 +239,26 @@ TEST_F(ReaderTest, EdcMismatchFailsTheReadAndTheFlagStaysSet) {
         EXPECT_TRUE(reader.EdcError());
 
         SectorReader unchecked;
-        ASSERT_TRUE(unchecked.SetUp(record_, 0));
-        ASSERT_TRUE(unchecked.Open());
+        ASSERT_TRUE(Ready(unchecked, 0));
         ASSERT_TRUE(unchecked.SeekSector(120));
         EXPECT_GT(unchecked.ReadSectors(user.data(), 1), 0);
     }
-
     Make(3, raw);
     Opened h(path_, OPEN_CHECK_EDC);
     ASSERT_TRUE(h);
     EXPECT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, 0), ENGINE_EDC_MISMATCH);
     Opened off(path_);
     EXPECT_EQ(QorvexExtractTrack(off.get(), 0, nullptr, 0), 0);
-}
 
-TEST_F(ReaderTest, Form2SectorsOfXaImagesAndPlainSectorsAreNotChecked) {
-    RawOptions raw;
+    // Spoil the Form 1 EDC position of a Form 2 sector: it must not matter.
+    raw = {};
     raw.form2_sector = 120;
     Make(13, raw);
-    // Spoil the Form 1 EDC position of the Form 2 sector: it must not matter.
     std::vector<uint8_t> bytes = ReadFile(path_);
     bytes[size_t(120) * 2336 + 2056] ^= 0xFF;
     WriteFile(path_, bytes);
     SectorReader reader;
-    ASSERT_TRUE(reader.SetUp(record_, 0));
-    reader.SetEdcCheck(true);
-    ASSERT_TRUE(reader.Open());
+    ASSERT_TRUE(Ready(reader, 0, true));
     std::vector<uint8_t> user(2048);
     ASSERT_TRUE(reader.SeekSector(120));
     EXPECT_GT(reader.ReadSectors(user.data(), 1), 0);
@@ -264,9 +269,9 @@ TEST_F(ReaderTest, Form2SectorsOfXaImagesAndPlainSectorsAreNotChecked) {
     bytes = ReadFile(path_);
     bytes[size_t(120) * 2048 + 2047] ^= 0xFF;
     WriteFile(path_, bytes);
-    Opened h(path_, OPEN_CHECK_EDC);
-    ASSERT_TRUE(h);
-    EXPECT_EQ(QorvexExtractTrack(h.get(), 0, nullptr, 0), 0);
+    Opened plain(path_, OPEN_CHECK_EDC);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(QorvexExtractTrack(plain.get(), 0, nullptr, 0), 0);
 }
 
 TEST(EdcTest, TableAndFoldingMatchBitwiseReference) {
@@ -305,64 +310,9 @@ TEST_F(ImageTest, AudioTrackScansEmptyAndExtractsRaw) {
     EXPECT_TRUE(std::equal(audio.begin(), audio.end(), wav.begin() + 44));
 }
 
-class TrackExtractTest : public ImageTest {
-protected:
-    std::string MakeImage(int32_t format, bool pregap, uint32_t sectors = 40) {
-        image_ = VolumeOf(sectors);
-        RawOptions raw;
-        raw.pregap = pregap;
-        stored_ = WrapSectors(image_.bytes, format, raw);
-        const std::string path = dir_ / "x.img";
-        WriteFile(path, stored_);
-        return path;
-    }
-    IsoImage image_;
-    std::vector<uint8_t> stored_;
-};
-
-TEST_F(TrackExtractTest, RawWavOf2448SectorsDropsSubchannel) {
-    Opened h(MakeImage(15, false));
-    ASSERT_TRUE(h);
-    const std::string out = dir_ / "t.wav";
-    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW | TRACK_WAV), 0);
-    const std::vector<uint8_t> wav = ReadFile(out);
-    const uint32_t data_length = 40 * 2352;
-    ASSERT_EQ(wav.size(), 44u + data_length);
-    auto le32 = [&](size_t at) { return uint32_t(wav[at]) | wav[at + 1] << 8 | wav[at + 2] << 16 | wav[at + 3] << 24; };
-    auto le16 = [&](size_t at) { return uint32_t(wav[at]) | wav[at + 1] << 8; };
-    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
-    EXPECT_EQ(le32(4), data_length + 36);
-    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(le32(16), 16u);
-    EXPECT_EQ(le16(20), 1u);
-    EXPECT_EQ(le16(22), 2u);
-    EXPECT_EQ(le32(24), 44100u);
-    EXPECT_EQ(le32(28), 176400u);
-    EXPECT_EQ(le16(32), 4u);
-    EXPECT_EQ(le16(34), 16u);
-    EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data");
-    EXPECT_EQ(le32(40), data_length);
-    for (size_t s = 0; s < 40; ++s)
-        ASSERT_TRUE(
-            std::equal(wav.begin() + 44 + s * 2352, wav.begin() + 44 + (s + 1) * 2352, stored_.begin() + s * 2448))
-            << s;
-}
-
-TEST_F(TrackExtractTest, PregapFlagStartsAtTheFirstHeldSector) {
-    for (bool pregap : {false, true}) {
-        Opened h(MakeImage(3, pregap));
-        ASSERT_TRUE(h);
-        const std::string out = dir_ / "p.bin";
-        ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW | TRACK_PREGAP), 0);
-        EXPECT_EQ(ReadFile(out), stored_) << pregap;
-        ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW), 0);
-        const std::vector<uint8_t> from_start(stored_.end() - 40 * 2352, stored_.end());
-        EXPECT_EQ(ReadFile(out), from_start) << pregap;
-    }
-}
-
-TEST_F(TrackExtractTest, CallbackReceivesEverythingAndStopsWithFullPresetLength) {
-    Opened h(MakeImage(3, false));
+// A MODE1/2448 track to the callback and as WAV: the subchannel is dropped, stops are honoured, files presized.
+TEST_F(TrackTest, CallbackAndWavOf2448Sectors) {
+    Opened h(Make(15, {}, 40));
     ASSERT_TRUE(h);
     Collector all;
     QorvexSetCallback(h.get(), &Collector::Callback, &all);
@@ -381,7 +331,7 @@ TEST_F(TrackExtractTest, CallbackReceivesEverythingAndStopsWithFullPresetLength)
     Collector header_stop;
     header_stop.stop_at = 0;
     QorvexSetCallback(h.get(), &Collector::Callback, &header_stop);
-    const std::string out = dir_ / "h.wav";
+    const std::string out = dir_ / "t.wav";
     EXPECT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW | TRACK_WAV), ENGINE_ABORTED);
     EXPECT_EQ(header_stop.blocks.size(), 41u);
 
@@ -392,16 +342,24 @@ TEST_F(TrackExtractTest, CallbackReceivesEverythingAndStopsWithFullPresetLength)
     EXPECT_EQ(third.blocks.size(), 3u);
     EXPECT_EQ(std::filesystem::file_size(out), 40u * 2048);
     QorvexSetCallback(h.get(), nullptr, nullptr);
+
+    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW | TRACK_WAV), 0);
+    const std::vector<uint8_t> file = ReadFile(out);
+    const uint32_t data_length = 40 * 2352;
+    ASSERT_EQ(file.size(), 44u + data_length);
+    EXPECT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 44), WavHeader(data_length));
+    for (size_t s = 0; s < 40; ++s)
+        ASSERT_TRUE(
+            std::equal(file.begin() + 44 + s * 2352, file.begin() + 44 + (s + 1) * 2352, stored_.begin() + s * 2448))
+            << s;
 }
 
-// A 2048-byte track, as user data and raw: the same bytes, into output folders made on the way.
-TEST_F(TrackExtractTest, OutputFoldersAreMadeAndBadIndexesRefused) {
-    Opened h(MakeImage(9, false));
+// A 2048-byte track of several 1 MiB runs, copied directly into output folders made on the way.
+TEST_F(TrackTest, OutputFoldersAreMadeAndBadIndexesRefused) {
+    Opened h(Make(9, {}, 1600));
     ASSERT_TRUE(h);
     const std::string out = dir_ / "one/two/track.iso";
     ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), 0), 0);
-    EXPECT_EQ(ReadFile(out), image_.bytes);
-    ASSERT_EQ(QorvexExtractTrack(h.get(), 0, out.c_str(), TRACK_RAW), 0);
     EXPECT_EQ(ReadFile(out), image_.bytes);
     TrackInfo info{};
     EXPECT_EQ(QorvexGetTrackInfo(h.get(), -1, &info), ENGINE_BAD_TRACK);
