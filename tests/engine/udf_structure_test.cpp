@@ -7,14 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "image/sector_format.h"
-#include "image/track_layout.h"
 #include "qorvex.h"
 #include "support/bytes.h"
+#include "support/harness/udf_alone.h"
 #include "support/harness/udf_listing.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
-#include "udf/udf_reader.h"
 
 namespace qorvex::test {
 namespace {
@@ -43,15 +41,9 @@ protected:
 
     // Runs the UDF reading alone over the image.
     UdfRead ReadOnly(const UdfImage &image) {
-        WriteFile(dir / "u.img", image.bytes);
-        const TrackRecord track =
-            MakeProbedTrack(dir / "u.img", kFormatMode1_2048, 0, static_cast<int64_t>(image.bytes.size()));
-        SectorReader reader;
-        EXPECT_TRUE(reader.SetUp(track, 0));
-        EXPECT_TRUE(reader.Open());
         MemoryBudget budget = MemoryBudget::ForImage(static_cast<int64_t>(image.bytes.size()));
         UdfRead read;
-        read.status = udf::ReadUdf(reader, Limits{&budget, 0}, &read.listing);
+        read.status = ReadUdfAlone(dir / "u.img", image.bytes, Limits{&budget, 0}, &read.listing);
         return read;
     }
     UdfListing List(const UdfImage &image) {
