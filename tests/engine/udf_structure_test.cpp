@@ -187,7 +187,7 @@ TEST_F(UdfStructure, RecognitionSequence) {
     EXPECT_EQ(read.Part("TEA01")->extent, 19u);
     EXPECT_EQ(read.Part("NSR03"), nullptr);
 
-    // NSR02 alone is enough.
+    // An NSR descriptor alone, without BEA01 and TEA01, is enough.
     o.iso_prefix = false;
     o.bea01 = o.tea01 = false;
     o.nsr = "NSR03";
@@ -310,14 +310,11 @@ TEST_F(UdfStructure, DescriptorVariants) {
     const auto names = l.PartNames();
     EXPECT_EQ(std::count(names.begin(), names.end(), "FSD"), 2);
     EXPECT_EQ(std::count(names.begin(), names.end(), "udf entry  \\"), 2);
-    EXPECT_EQ(l.files.size(), 4u);  // two walks of the same tree
-    const EntryInfo *sbd = l.Part("SBD");
-    ASSERT_NE(sbd, nullptr);
-    EXPECT_EQ(static_cast<uint32_t>(sbd->start), image.layout.space_bitmap);
-    const EntryInfo *use = l.Part("USE");
-    ASSERT_NE(use, nullptr);
-    EXPECT_EQ(use->size_low, 48u);
-    EXPECT_EQ(names.back(), "SBD");
+    EXPECT_EQ(l.files.size(), 4u);   // two walks of the same tree
+    ASSERT_EQ(names.back(), "SBD");  // the space bitmap is listed last
+    EXPECT_EQ(static_cast<uint32_t>(l.parts.back().start), image.layout.space_bitmap);
+    ASSERT_NE(l.Part("USE"), nullptr);
+    EXPECT_EQ(l.Part("USE")->size_low, 48u);
 
     // Extended File Entries refuse the volume.
     o.root.extended_entry = true;
