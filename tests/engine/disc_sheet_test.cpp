@@ -24,6 +24,12 @@ TrackInfo Info(QorvexHandle h, int32_t track) {
     return info;
 }
 
+std::string Text(QorvexHandle h, int32_t track, int32_t field) {
+    char out[64] = {};
+    QorvexExGetTrackText(h, track, field, out, sizeof out);
+    return out;
+}
+
 class DiscSheetTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -179,9 +185,7 @@ TEST_F(DiscSheetTest, NamesWhoseSecondByteIsTheSeparatorInCodePage932) {
         Opened image(sheet, kSheets);
         ASSERT_TRUE(image) << std::hex << image.error();
         EXPECT_EQ(Info(image.get(), 0).end_held, 200);
-        char named[64] = {};
-        QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_FILE, named, sizeof named);
-        EXPECT_EQ(named, name + ".bin");
+        EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_FILE), name + ".bin");
     }
     ASSERT_TRUE(platform::SetCodePage(before));
 }
@@ -203,13 +207,9 @@ TEST_F(DiscSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
     ASSERT_EQ(QorvexExGetTrackIndexes(image.get(), 1, indexes, 4), 3);
     EXPECT_EQ(indexes[0], 85);
     EXPECT_EQ(indexes[2], two.start + 30);
-    char text[64];
-    QorvexExGetTrackText(image.get(), -1, QORVEX_EX_TEXT_CATALOG, text, sizeof text);
-    EXPECT_STREQ(text, "0123456789012");
-    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_TITLE, text, sizeof text);
-    EXPECT_STREQ(text, "First");
-    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_ISRC, text, sizeof text);
-    EXPECT_STREQ(text, "ABCDE1234567");
+    EXPECT_EQ(Text(image.get(), -1, QORVEX_EX_TEXT_CATALOG), "0123456789012");
+    EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_TITLE), "First");
+    EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_ISRC), "ABCDE1234567");
     // Absent sectors are never read: the WAV of track 2 holds what the file holds from its index 01 on.
     ASSERT_EQ(QorvexExtractTrack(image.get(), 1, (dir / "two.wav").c_str(), TRACK_WAV | TRACK_RAW), 0);
     const std::vector<uint8_t> wav = ReadFile(dir / "two.wav");
@@ -247,19 +247,14 @@ TEST_F(DiscSheetTest, CdTextFillsTheTextsTheSheetLeavesOut) {
     const std::vector<uint8_t> packs =
         CdTextPacks({{"A Disc Title", "The Band"}, {"Caf\xE9 Song", "A Singer"}, {"Second", "\t"}}, true);
     WriteFile(dir / "rip/disc.cdt", packs);
-    auto text = [](QorvexHandle h, int32_t track, int32_t field) {
-        char out[64] = {};
-        QorvexExGetTrackText(h, track, field, out, sizeof out);
-        return std::string(out);
-    };
     const std::string body = "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n";
     Opened cue(Sheet("CDTEXTFILE \"DISC.CDT\"\n" + body + "TITLE \"Own Title\"\nINDEX 01 00:01:00\n"), kSheets);
     ASSERT_TRUE(cue) << std::hex << cue.error();
-    EXPECT_EQ(text(cue.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
-    EXPECT_EQ(text(cue.get(), -1, QORVEX_EX_TEXT_PERFORMER), "The Band");
-    EXPECT_EQ(text(cue.get(), 0, QORVEX_EX_TEXT_TITLE), "Caf\xC3\xA9 Song");
-    EXPECT_EQ(text(cue.get(), 1, QORVEX_EX_TEXT_TITLE), "Own Title");
-    EXPECT_EQ(text(cue.get(), 1, QORVEX_EX_TEXT_PERFORMER), "A Singer");  // the same as the track before
+    EXPECT_EQ(Text(cue.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
+    EXPECT_EQ(Text(cue.get(), -1, QORVEX_EX_TEXT_PERFORMER), "The Band");
+    EXPECT_EQ(Text(cue.get(), 0, QORVEX_EX_TEXT_TITLE), "Caf\xC3\xA9 Song");
+    EXPECT_EQ(Text(cue.get(), 1, QORVEX_EX_TEXT_TITLE), "Own Title");
+    EXPECT_EQ(Text(cue.get(), 1, QORVEX_EX_TEXT_PERFORMER), "A Singer");  // the same as the track before
 
     std::string ccd =
         "[CloneCD]\n[Disc]\nSessions=1\n[Entry 0]\nPoint=0x01\nPLBA=0\n[Entry 1]\nPoint=0xa2\nPLBA=200\n"
@@ -278,15 +273,15 @@ TEST_F(DiscSheetTest, CdTextFillsTheTextsTheSheetLeavesOut) {
     WriteFile(dir / "rip/disc.ccd", ccd);
     Opened clone(dir / "rip/disc.ccd", kSheets);
     ASSERT_TRUE(clone) << std::hex << clone.error();
-    EXPECT_EQ(text(clone.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
-    EXPECT_EQ(text(clone.get(), 0, QORVEX_EX_TEXT_PERFORMER), "A Singer");
+    EXPECT_EQ(Text(clone.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
+    EXPECT_EQ(Text(clone.get(), 0, QORVEX_EX_TEXT_PERFORMER), "A Singer");
 
     // Text is only text: a sheet whose CD-TEXT file is missing or garbage still opens.
     for (const std::vector<uint8_t> &garbage : {std::vector<uint8_t>(), std::vector<uint8_t>(36, 0x80)}) {
         WriteFile(dir / "rip/disc.cdt", garbage);
         Opened plain(Sheet("CDTEXTFILE disc.cdt\n" + body + "INDEX 01 00:01:00\n"), kSheets);
         ASSERT_TRUE(plain);
-        EXPECT_EQ(text(plain.get(), 0, QORVEX_EX_TEXT_TITLE), "");
+        EXPECT_EQ(Text(plain.get(), 0, QORVEX_EX_TEXT_TITLE), "");
     }
 }
 
