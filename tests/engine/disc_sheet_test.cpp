@@ -24,6 +24,12 @@ TrackInfo Info(QorvexHandle h, int32_t track) {
     return info;
 }
 
+std::string Text(QorvexHandle h, int32_t track, int32_t field) {
+    char out[64] = {};
+    QorvexExGetTrackText(h, track, field, out, sizeof out);
+    return out;
+}
+
 class DiscSheetTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -39,86 +45,10 @@ protected:
     std::vector<uint8_t> audio;
 };
 
+// Every inconsistent cue sheet, TOC file or CloneCD control file fails with a clear code.
 TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
     const std::string two = "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n";
-    struct Case {
-        const char *what;
-        std::string text;
-        int32_t error;
-    } cases[] = {
-        {"empty sheet", "", ENGINE_UNKNOWN_FORMAT},
-        {"missing file", "FILE none.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
-        {"file outside the folder", "FILE \"../outside.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
-         ENGINE_IMAGE_OPEN_FAILED},
-        {"a folder as file", "FILE sub BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
-        {"a link out of the folder", "FILE link.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
-         ENGINE_IMAGE_OPEN_FAILED},
-        {"track before any file", "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE disc.bin BINARY\n", ENGINE_UNKNOWN_FORMAT},
-        {"unknown mode", "FILE disc.bin BINARY\nTRACK 01 MODE3/2352\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
-        {"unknown file type", "FILE disc.bin AIFF\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
-        {"no index 01", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
-        {"index 00 after 01", two + "INDEX 01 00:01:00\nINDEX 00 00:01:10\n", ENGINE_UNKNOWN_FORMAT},
-        {"index 02 before 01", two + "INDEX 02 00:01:00\nINDEX 01 00:01:10\n", ENGINE_UNKNOWN_FORMAT},
-        {"track beyond its file", two + "INDEX 01 00:02:75\n", ENGINE_UNKNOWN_FORMAT},
-        {"track past the end", two + "INDEX 01 00:03:00\n", ENGINE_UNKNOWN_FORMAT},
-        {"overlapping tracks", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:00:50\n", ENGINE_UNKNOWN_FORMAT},
-        {"empty track", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:01:00\n", ENGINE_UNKNOWN_FORMAT},
-        {"tracks not from 1", "FILE disc.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
-        {"session going down", "REM SESSION 02\n" + two + "REM SESSION 01\n", ENGINE_UNKNOWN_FORMAT},
-        {"a session skipped",
-         "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 03\n"
-         "TRACK 02 AUDIO\nINDEX 01 00:01:00\n",
-         ENGINE_UNKNOWN_FORMAT},
-        {"bad time", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:75\n", ENGINE_UNKNOWN_FORMAT},
-        {"huge time", two + "INDEX 01 9999:59:74\n", ENGINE_UNKNOWN_FORMAT},
-        {"not a wave", "FILE disc.bin WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_UNKNOWN_FORMAT},
-    };
-    WriteFile(dir / "outside.bin", audio);
-    std::filesystem::create_directory(dir / "rip/sub");
-    std::error_code no_links;  // where links cannot be made (Windows) the case is a missing file
-    std::filesystem::create_symlink("../outside.bin", dir / "rip/link.bin", no_links);
-    for (const Case &c : cases) {
-        Opened image(Sheet(c.text), kSheets);
-        EXPECT_FALSE(image) << c.what;
-        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
-    }
-}
-
-TEST_F(DiscSheetTest, InconsistentTocFilesFailWithAClearCode) {
-    struct Case {
-        const char *what;
-        std::string text;
-        int32_t error;
-    } cases[] = {
-        {"no track", "CD_DA\n", ENGINE_UNKNOWN_FORMAT},
-        {"missing file", "CD_DA\nTRACK AUDIO\nFILE \"none.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
-        {"file outside the folder", "CD_DA\nTRACK AUDIO\nFILE \"../outside.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
-        {"unknown mode", "CD_DA\nTRACK MODE3\nFILE \"disc.bin\" 0\n", ENGINE_UNKNOWN_FORMAT},
-        {"piece beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 00:02:00 00:01:00\n", ENGINE_UNKNOWN_FORMAT},
-        {"offset beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" #999999999 0\n", ENGINE_UNKNOWN_FORMAT},
-        {"silence between pieces",
-         "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSILENCE 00:00:10\n"
-         "FILE \"disc.bin\" 00:01:00 00:01:00\n",
-         ENGINE_UNKNOWN_FORMAT},
-        {"start past the track", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSTART 00:01:01\n",
-         ENGINE_UNKNOWN_FORMAT},
-        {"index going back", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0\nINDEX 00:00:20\nINDEX 00:00:10\n",
-         ENGINE_UNKNOWN_FORMAT},
-        {"part sectors", "CD_DA\nTRACK MODE1\nDATAFILE \"disc.bin\" #0 1000\n", ENGINE_UNKNOWN_FORMAT},
-        {"open block", "CD_DA\nCD_TEXT { LANGUAGE 0 {\nTRACK AUDIO\nFILE \"disc.bin\" 0\n", ENGINE_UNKNOWN_FORMAT},
-    };
-    WriteFile(dir / "outside.bin", audio);
-    for (const Case &c : cases) {
-        WriteFile(dir / "rip/disc.toc", c.text);
-        Opened image(dir / "rip/disc.toc", kSheets);
-        EXPECT_FALSE(image) << c.what;
-        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
-    }
-}
-
-TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
-    // disc.img: the 200 audio sectors; one audio track from sector 0, the lead-out after them.
-    WriteFile(dir / "rip/disc.img", audio);
+    // CloneCD: disc.img holds the 200 audio sectors; one audio track from sector 0, the lead-out after them.
     const std::string head = "[CloneCD]\nVersion=3\n[Disc]\nSessions=1\n";
     const std::string entry1 = "[Entry 3]\nPoint=0x01\nPLBA=0\n", lead_out = "[Entry 2]\nPoint=0xa2\nPLBA=200\n";
     const std::string track1 = "[TRACK 1]\nMODE=0\nINDEX 1=0\n";
@@ -128,39 +58,78 @@ TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
     const std::string session2 = "[TRACK 2]\nMODE=0\n[Entry 8]\nSession=2\nPoint=0x02\n";
     const std::string lead_out2 = "[Entry 9]\nSession=2\nPoint=0xa2\nPLBA=11600\n";
     struct Case {
-        const char *what;
+        const char *type, *what;  // the sheet is disc.<type>
         std::string text;
-        int32_t error;
+        int32_t error = ENGINE_UNKNOWN_FORMAT;
     } cases[] = {
-        {"not a control file", "[Disc]\nSessions=1\n" + entry1 + lead_out + track1, ENGINE_UNKNOWN_FORMAT},
-        {"two sessions", "[CloneCD]\n[Disc]\nSessions=2\n" + entry1 + lead_out + track1, ENGINE_UNKNOWN_FORMAT},
-        {"no lead-out", head + entry1 + track1, ENGINE_UNKNOWN_FORMAT},
-        {"lead-out beyond the image", head + entry1 + "[Entry 2]\nPoint=0xa2\nPLBA=201\n" + track1,
-         ENGINE_UNKNOWN_FORMAT},
-        {"unknown mode", head + entry1 + lead_out + "[TRACK 1]\nMODE=7\n", ENGINE_UNKNOWN_FORMAT},
-        {"no track section", head + entry1 + lead_out, ENGINE_UNKNOWN_FORMAT},
-        {"track 2 missing",
-         head + entry1 + "[Entry 4]\nPoint=0x03\nPLBA=100\n" + lead_out + track1 + "[TRACK 3]\nMODE=0\n",
-         ENGINE_UNKNOWN_FORMAT},
-        {"index 1 not the entry's", head + entry1 + lead_out + "[TRACK 1]\nMODE=0\nINDEX 1=5\n", ENGINE_UNKNOWN_FORMAT},
-        {"tracks overlapping",
-         head + entry1 + "[Entry 4]\nPoint=0x02\nPLBA=100\n" + lead_out + track1 + "[TRACK 2]\nMODE=0\nINDEX 0=120\n",
-         ENGINE_UNKNOWN_FORMAT},
-        {"a session not declared", head + entry1 + lead_out + track1 + session2 + "PLBA=11500\n",
-         ENGINE_UNKNOWN_FORMAT},
-        {"a session without its lead-out", two_sessions + first + session2 + "PLBA=11500\n", ENGINE_UNKNOWN_FORMAT},
-        {"a session inside the gap before it", two_sessions + first + session2 + "PLBA=11499\n" + lead_out2,
-         ENGINE_UNKNOWN_FORMAT},
-        {"a session past the image",
-         two_sessions + first + session2 + "PLBA=11500\n" + "[Entry 9]\nSession=2\nPoint=0xa2\nPLBA=11601\n",
-         ENGINE_UNKNOWN_FORMAT},
+        {"cue", "empty sheet", ""},
+        {"cue", "missing file", "FILE none.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"cue", "file outside the folder", "FILE \"../outside.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         ENGINE_IMAGE_OPEN_FAILED},
+        {"cue", "a folder as file", "FILE sub BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"cue", "a link out of the folder", "FILE link.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n",
+         ENGINE_IMAGE_OPEN_FAILED},
+        {"cue", "track before any file", "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE disc.bin BINARY\n"},
+        {"cue", "unknown mode", "FILE disc.bin BINARY\nTRACK 01 MODE3/2352\nINDEX 01 00:00:00\n"},
+        {"cue", "unknown file type", "FILE disc.bin AIFF\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"},
+        {"cue", "no index 01", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"},
+        {"cue", "index 00 after 01", two + "INDEX 01 00:01:00\nINDEX 00 00:01:10\n"},
+        {"cue", "index 02 before 01", two + "INDEX 02 00:01:00\nINDEX 01 00:01:10\n"},
+        {"cue", "track beyond its file", two + "INDEX 01 00:02:75\n"},
+        {"cue", "track past the end", two + "INDEX 01 00:03:00\n"},
+        {"cue", "overlapping tracks", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:00:50\n"},
+        {"cue", "empty track", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:01:00\n"},
+        {"cue", "tracks not from 1", "FILE disc.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n"},
+        {"cue", "session going down", "REM SESSION 02\n" + two + "REM SESSION 01\n"},
+        {"cue", "a session skipped",
+         "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 03\n"
+         "TRACK 02 AUDIO\nINDEX 01 00:01:00\n"},
+        {"cue", "bad time", "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:75\n"},
+        {"cue", "huge time", two + "INDEX 01 9999:59:74\n"},
+        {"cue", "not a wave", "FILE disc.bin WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"},
+        {"toc", "no track", "CD_DA\n"},
+        {"toc", "missing file", "CD_DA\nTRACK AUDIO\nFILE \"none.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"toc", "file outside the folder", "CD_DA\nTRACK AUDIO\nFILE \"../outside.bin\" 0\n", ENGINE_IMAGE_OPEN_FAILED},
+        {"toc", "unknown mode", "CD_DA\nTRACK MODE3\nFILE \"disc.bin\" 0\n"},
+        {"toc", "piece beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 00:02:00 00:01:00\n"},
+        {"toc", "offset beyond its file", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" #999999999 0\n"},
+        {"toc", "silence between pieces",
+         "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSILENCE 00:00:10\nFILE \"disc.bin\" 00:01:00 00:01:00\n"},
+        {"toc", "start past the track", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nSTART 00:01:01\n"},
+        {"toc", "index going back", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0\nINDEX 00:00:20\nINDEX 00:00:10\n"},
+        {"toc", "part sectors", "CD_DA\nTRACK MODE1\nDATAFILE \"disc.bin\" #0 1000\n"},
+        {"toc", "open block", "CD_DA\nCD_TEXT { LANGUAGE 0 {\nTRACK AUDIO\nFILE \"disc.bin\" 0\n"},
+        {"ccd", "not a control file", "[Disc]\nSessions=1\n" + entry1 + lead_out + track1},
+        {"ccd", "two sessions", "[CloneCD]\n[Disc]\nSessions=2\n" + entry1 + lead_out + track1},
+        {"ccd", "no lead-out", head + entry1 + track1},
+        {"ccd", "lead-out beyond the image", head + entry1 + "[Entry 2]\nPoint=0xa2\nPLBA=201\n" + track1},
+        {"ccd", "unknown mode", head + entry1 + lead_out + "[TRACK 1]\nMODE=7\n"},
+        {"ccd", "no track section", head + entry1 + lead_out},
+        {"ccd", "track 2 missing",
+         head + entry1 + "[Entry 4]\nPoint=0x03\nPLBA=100\n" + lead_out + track1 + "[TRACK 3]\nMODE=0\n"},
+        {"ccd", "index 1 not the entry's", head + entry1 + lead_out + "[TRACK 1]\nMODE=0\nINDEX 1=5\n"},
+        {"ccd", "tracks overlapping",
+         head + entry1 + "[Entry 4]\nPoint=0x02\nPLBA=100\n" + lead_out + track1 + "[TRACK 2]\nMODE=0\nINDEX 0=120\n"},
+        {"ccd", "a session not declared", head + entry1 + lead_out + track1 + session2 + "PLBA=11500\n"},
+        {"ccd", "a session without its lead-out", two_sessions + first + session2 + "PLBA=11500\n"},
+        {"ccd", "a session inside the gap before it", two_sessions + first + session2 + "PLBA=11499\n" + lead_out2},
+        {"ccd", "a session past the image",
+         two_sessions + first + session2 + "PLBA=11500\n[Entry 9]\nSession=2\nPoint=0xa2\nPLBA=11601\n"},
     };
+    WriteFile(dir / "outside.bin", audio);
+    WriteFile(dir / "rip/disc.img", audio);
+    std::filesystem::create_directory(dir / "rip/sub");
+    std::error_code no_links;  // where links cannot be made (Windows) the case is a missing file
+    std::filesystem::create_symlink("../outside.bin", dir / "rip/link.bin", no_links);
     for (const Case &c : cases) {
-        WriteFile(dir / "rip/disc.ccd", c.text);
-        Opened image(dir / "rip/disc.ccd", kSheets);
-        EXPECT_FALSE(image) << c.what;
-        EXPECT_EQ(image.error(), c.error) << c.what << std::hex << " got 0x" << image.error();
+        SCOPED_TRACE(std::string(c.type) + ": " + c.what);
+        const std::string sheet = dir / ("rip/disc." + std::string(c.type));
+        WriteFile(sheet, c.text);
+        Opened image(sheet, kSheets);
+        EXPECT_FALSE(image);
+        EXPECT_EQ(image.error(), c.error) << std::hex << " got 0x" << image.error();
     }
+    // The two sessions made consistent open; the control file without its image does not.
     WriteFile(dir / "rip/disc.ccd", two_sessions + first + session2 + "PLBA=11500\n" + lead_out2);
     {
         Opened image(dir / "rip/disc.ccd", kSheets);
@@ -172,14 +141,10 @@ TEST_F(DiscSheetTest, InconsistentCloneCdFilesFailWithAClearCode) {
     std::filesystem::remove(dir / "rip/disc.img");
     WriteFile(dir / "rip/disc.ccd", head + entry1 + lead_out + track1);
     EXPECT_EQ(Opened(dir / "rip/disc.ccd", kSheets).error(), ENGINE_IMAGE_OPEN_FAILED);
-}
-
-TEST_F(DiscSheetTest, OptionsWithoutTheSheetBitKeepThePlainAnswer) {
+    // A good sheet opened without the sheet bit keeps the plain answer.
     const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
-    Opened without(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS);
-    EXPECT_EQ(without.error(), ENGINE_UNKNOWN_FORMAT);
-    Opened with(cue, kSheets);
-    EXPECT_TRUE(with);
+    EXPECT_EQ(Opened(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS).error(), ENGINE_UNKNOWN_FORMAT);
+    EXPECT_TRUE(Opened(cue, kSheets));
 }
 
 TEST_F(DiscSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {
@@ -220,9 +185,7 @@ TEST_F(DiscSheetTest, NamesWhoseSecondByteIsTheSeparatorInCodePage932) {
         Opened image(sheet, kSheets);
         ASSERT_TRUE(image) << std::hex << image.error();
         EXPECT_EQ(Info(image.get(), 0).end_held, 200);
-        char named[64] = {};
-        QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_FILE, named, sizeof named);
-        EXPECT_EQ(named, name + ".bin");
+        EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_FILE), name + ".bin");
     }
     ASSERT_TRUE(platform::SetCodePage(before));
 }
@@ -244,13 +207,9 @@ TEST_F(DiscSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
     ASSERT_EQ(QorvexExGetTrackIndexes(image.get(), 1, indexes, 4), 3);
     EXPECT_EQ(indexes[0], 85);
     EXPECT_EQ(indexes[2], two.start + 30);
-    char text[64];
-    QorvexExGetTrackText(image.get(), -1, QORVEX_EX_TEXT_CATALOG, text, sizeof text);
-    EXPECT_STREQ(text, "0123456789012");
-    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_TITLE, text, sizeof text);
-    EXPECT_STREQ(text, "First");
-    QorvexExGetTrackText(image.get(), 0, QORVEX_EX_TEXT_ISRC, text, sizeof text);
-    EXPECT_STREQ(text, "ABCDE1234567");
+    EXPECT_EQ(Text(image.get(), -1, QORVEX_EX_TEXT_CATALOG), "0123456789012");
+    EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_TITLE), "First");
+    EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_ISRC), "ABCDE1234567");
     // Absent sectors are never read: the WAV of track 2 holds what the file holds from its index 01 on.
     ASSERT_EQ(QorvexExtractTrack(image.get(), 1, (dir / "two.wav").c_str(), TRACK_WAV | TRACK_RAW), 0);
     const std::vector<uint8_t> wav = ReadFile(dir / "two.wav");
@@ -270,11 +229,9 @@ TEST_F(DiscSheetTest, WaveAndMotorolaFilesReadAsTheSameSamples) {
     for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
     WriteFile(dir / "rip/one.be", swapped);
 
-    Opened bin(Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"), kSheets);
-    ASSERT_TRUE(bin);
-    const std::string expected_out = dir / "bin.wav";
-    ASSERT_EQ(QorvexExtractTrack(bin.get(), 0, expected_out.c_str(), TRACK_WAV | TRACK_RAW), 0);
-    const std::vector<uint8_t> expected = ReadFile(expected_out);
+    // Each extracts to the WAV a BINARY file of the samples gives: a plain 44-byte header, then the samples.
+    std::vector<uint8_t> expected = WavHeader(static_cast<uint32_t>(audio.size()));
+    expected.insert(expected.end(), audio.begin(), audio.end());
     for (const char *file : {"FILE one.wav WAVE", "FILE one.be MOTOROLA"}) {
         Opened image(Sheet(std::string(file) + "\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"), kSheets);
         ASSERT_TRUE(image) << file << std::hex << " 0x" << image.error();
@@ -290,19 +247,14 @@ TEST_F(DiscSheetTest, CdTextFillsTheTextsTheSheetLeavesOut) {
     const std::vector<uint8_t> packs =
         CdTextPacks({{"A Disc Title", "The Band"}, {"Caf\xE9 Song", "A Singer"}, {"Second", "\t"}}, true);
     WriteFile(dir / "rip/disc.cdt", packs);
-    auto text = [](QorvexHandle h, int32_t track, int32_t field) {
-        char out[64] = {};
-        QorvexExGetTrackText(h, track, field, out, sizeof out);
-        return std::string(out);
-    };
     const std::string body = "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n";
     Opened cue(Sheet("CDTEXTFILE \"DISC.CDT\"\n" + body + "TITLE \"Own Title\"\nINDEX 01 00:01:00\n"), kSheets);
     ASSERT_TRUE(cue) << std::hex << cue.error();
-    EXPECT_EQ(text(cue.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
-    EXPECT_EQ(text(cue.get(), -1, QORVEX_EX_TEXT_PERFORMER), "The Band");
-    EXPECT_EQ(text(cue.get(), 0, QORVEX_EX_TEXT_TITLE), "Caf\xC3\xA9 Song");
-    EXPECT_EQ(text(cue.get(), 1, QORVEX_EX_TEXT_TITLE), "Own Title");
-    EXPECT_EQ(text(cue.get(), 1, QORVEX_EX_TEXT_PERFORMER), "A Singer");  // the same as the track before
+    EXPECT_EQ(Text(cue.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
+    EXPECT_EQ(Text(cue.get(), -1, QORVEX_EX_TEXT_PERFORMER), "The Band");
+    EXPECT_EQ(Text(cue.get(), 0, QORVEX_EX_TEXT_TITLE), "Caf\xC3\xA9 Song");
+    EXPECT_EQ(Text(cue.get(), 1, QORVEX_EX_TEXT_TITLE), "Own Title");
+    EXPECT_EQ(Text(cue.get(), 1, QORVEX_EX_TEXT_PERFORMER), "A Singer");  // the same as the track before
 
     std::string ccd =
         "[CloneCD]\n[Disc]\nSessions=1\n[Entry 0]\nPoint=0x01\nPLBA=0\n[Entry 1]\nPoint=0xa2\nPLBA=200\n"
@@ -321,15 +273,15 @@ TEST_F(DiscSheetTest, CdTextFillsTheTextsTheSheetLeavesOut) {
     WriteFile(dir / "rip/disc.ccd", ccd);
     Opened clone(dir / "rip/disc.ccd", kSheets);
     ASSERT_TRUE(clone) << std::hex << clone.error();
-    EXPECT_EQ(text(clone.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
-    EXPECT_EQ(text(clone.get(), 0, QORVEX_EX_TEXT_PERFORMER), "A Singer");
+    EXPECT_EQ(Text(clone.get(), -1, QORVEX_EX_TEXT_TITLE), "A Disc Title");
+    EXPECT_EQ(Text(clone.get(), 0, QORVEX_EX_TEXT_PERFORMER), "A Singer");
 
     // Text is only text: a sheet whose CD-TEXT file is missing or garbage still opens.
     for (const std::vector<uint8_t> &garbage : {std::vector<uint8_t>(), std::vector<uint8_t>(36, 0x80)}) {
         WriteFile(dir / "rip/disc.cdt", garbage);
         Opened plain(Sheet("CDTEXTFILE disc.cdt\n" + body + "INDEX 01 00:01:00\n"), kSheets);
         ASSERT_TRUE(plain);
-        EXPECT_EQ(text(plain.get(), 0, QORVEX_EX_TEXT_TITLE), "");
+        EXPECT_EQ(Text(plain.get(), 0, QORVEX_EX_TEXT_TITLE), "");
     }
 }
 

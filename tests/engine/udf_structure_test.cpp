@@ -1,20 +1,21 @@
-// Recognition, anchors, descriptor sequences and damaged or hostile structures.
+// UDF volumes made by the builder: listing and extraction, recognition, anchors, descriptor sequences and
+// damaged or hostile structures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
-#include "image/sector_format.h"
-#include "image/track_layout.h"
+#include "platform/text.h"
 #include "qorvex.h"
 #include "support/bytes.h"
+#include "support/harness/udf_alone.h"
 #include "support/harness/udf_listing.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
-#include "udf/udf_reader.h"
 
 namespace qorvex::test {
 namespace {
@@ -43,15 +44,9 @@ protected:
 
     // Runs the UDF reading alone over the image.
     UdfRead ReadOnly(const UdfImage &image) {
-        WriteFile(dir / "u.img", image.bytes);
-        const TrackRecord track =
-            MakeProbedTrack(dir / "u.img", kFormatMode1_2048, 0, static_cast<int64_t>(image.bytes.size()));
-        SectorReader reader;
-        EXPECT_TRUE(reader.SetUp(track, 0));
-        EXPECT_TRUE(reader.Open());
         MemoryBudget budget = MemoryBudget::ForImage(static_cast<int64_t>(image.bytes.size()));
         UdfRead read;
-        read.status = udf::ReadUdf(reader, Limits{&budget, 0}, &read.listing);
+        read.status = ReadUdfAlone(dir / "u.img", image.bytes, Limits{&budget, 0}, &read.listing);
         return read;
     }
     UdfListing List(const UdfImage &image) {
@@ -65,6 +60,112 @@ protected:
     TempDir dir;
     UdfOptions o;
 };
+
+// Files depth first in recorded order, with their extents, and extracted joined; the system parts in order.
+TEST_F(UdfStructure, ListsAndExtractsFilesAndSystemParts) {
+    ASSERT_TRUE(platform::SetCodePage("UTF-8"));  // the Japanese name below (Windows starts in its ANSI code page)
+    UdfNode wide = UdfFileNode("", "wide", UdfAd::Long);
+    wide.name = u"\u65e5\u672c.txt";
+    wide.wide = true;
+    UdfNode hidden = UdfFileNode("HIDDEN.BIN", "secret");
+    hidden.hidden = true;
+    UdfNode split_file = UdfFileNode("SPLIT.BIN", PatternText(5000, 'a'));
+    split_file.extents = 2;
+    o.root.children = {UdfFileNode("A.TXT", "hello"),
+                       UdfDirNode("DOCS", {UdfFileNode("B.TXT", PatternText(3000, 'b')),
+                                           UdfFileNode("EMB.TXT", "inside the entry", UdfAd::Embedded)}),
+                       wide,
+                       hidden,
+                       split_file,
+                       UdfFileNode("EMPTY", "")};
+    o.reserve = false;
+    UdfImage image = BuildUdf(o);
+    UdfListing l = List(image);
+    ASSERT_EQ(l.open_error, 0);
+    EXPECT_EQ(l.label, "UDFVOLUME");
+    // Folders and the empty file are not files.
+    EXPECT_EQ(l.FileNames(),
+              (std::vector<std::string>{"\\A.TXT", "\\DOCS\\B.TXT", "\\DOCS\\EMB.TXT", "\\\xE6\x97\xA5\xE6\x9C\xAC.txt",
+                                        "\\HIDDEN.BIN", "\\SPLIT.BIN", "\\SPLIT.BIN"}));
+    ASSERT_EQ(l.files.size(), 7u);
+    const EntryInfo &b = l.files[1];
+    EXPECT_EQ(b.kind, 31);
+    EXPECT_EQ(b.size_low, 3000u);
+    EXPECT_EQ(static_cast<uint32_t>(b.start), image.layout.files["\\DOCS\\B.TXT"].extents[0][0]);
+    EXPECT_EQ(b.sectors, 2);
+    EXPECT_EQ(b.time, 1588748889);
+    EXPECT_EQ(b.attributes, 0);
+    const EntryInfo &emb = l.files[2];
+    EXPECT_EQ(static_cast<uint32_t>(emb.start), image.layout.files["\\DOCS\\EMB.TXT"].fe_sector);
+    EXPECT_EQ(emb.offset, 176);
+    EXPECT_EQ(emb.size_low, 16u);
+    EXPECT_EQ(emb.sectors, 1);
+    EXPECT_EQ(l.files[4].attributes, 0x02);
+    const auto &split = image.layout.files["\\SPLIT.BIN"].extents;
+    for (int k = 0; k < 2; ++k) {
+        const EntryInfo &e = l.files[5 + k];
+        EXPECT_EQ(e.extent_count, 2);
+        EXPECT_EQ(e.extent_index, k);
+        EXPECT_EQ(static_cast<uint32_t>(e.start), split[k][0]);
+        EXPECT_EQ(e.size_low, split[k][1]);
+    }
+    EXPECT_NE(split[0][0] + 2, split[1][0] + 0u) << "the builder leaves a gap between extents";
+
+    // Every file extracts joined: a split file whole from either of its extents.
+    int32_t error = -1;
+    EXPECT_EQ(ExtractUdf(dir / "u.img", dir / "out", 0, &error),
+              (std::map<std::string, std::string>{{"\\A.TXT", "hello"},
+                                                  {"\\DOCS\\B.TXT", PatternText(3000, 'b')},
+                                                  {"\\DOCS\\EMB.TXT", "inside the entry"},
+                                                  {"\\\xE6\x97\xA5\xE6\x9C\xAC.txt", "wide"},
+                                                  {"\\HIDDEN.BIN", "secret"},
+                                                  {"\\SPLIT.BIN", PatternText(5000, 'a')}}));
+    const std::vector<std::string> names = l.PartNames();
+    const std::vector<std::string> head = {"BEA01",
+                                           "NSR02",
+                                           "TEA01",
+                                           "AVDP (256)",
+                                           "AVDP (" + std::to_string(image.layout.anchor_last) + ")",
+                                           "AVDP (" + std::to_string(image.layout.anchor_last256) + ")",
+                                           "PVD",
+                                           "IUVD",
+                                           "PD",
+                                           "USD",
+                                           "TD   (37)",
+                                           "TD   (65)",
+                                           "TD   (263)",
+                                           "LVD",
+                                           "LVID",
+                                           "FSD",
+                                           "udf entry  \\",
+                                           "udf entry  \\A.TXT",
+                                           "udf entry  \\DOCS\\"};
+    ASSERT_GE(names.size(), head.size());
+    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + head.size()), head);
+    // The empty file still has its identifier entry; folders appear as folder parts; free space last.
+    EXPECT_NE(l.Part("udf entry  \\EMPTY"), nullptr);
+    EXPECT_EQ(l.Part("udf folder \\EMPTY"), nullptr);
+    const EntryInfo *docs = l.Part("udf folder \\DOCS\\");
+    ASSERT_NE(docs, nullptr);
+    EXPECT_EQ(docs->attributes, 0x10);
+    EXPECT_EQ(docs->kind, 32);
+    EXPECT_EQ(names.back(), "udf free sector");
+    EXPECT_EQ(l.parts.back().size_low, 4096u);
+    EXPECT_EQ(l.parts.back().sectors, 2);
+    EXPECT_EQ(l.parts.back().start, 600);
+    EXPECT_EQ(l.Part("TEA01")->size_low, 512u);
+    const EntryInfo *lvd = l.Part("LVD");
+    EXPECT_EQ(lvd->size_low, 446u);
+    EXPECT_EQ(lvd->start, 35);
+    EXPECT_EQ(l.Part("LVID")->size_low, 134u);
+    EXPECT_EQ(l.Part("USD")->size_low, 32u);
+    EXPECT_EQ(l.Part("PVD")->time, 1588748889);
+    const EntryInfo *root = l.Part("udf entry  \\");
+    EXPECT_EQ(root->kind, 33);
+    EXPECT_EQ(static_cast<uint32_t>(root->start), image.layout.files["\\"].fe_sector);
+    EXPECT_EQ(root->size_low, 2048u);
+    EXPECT_EQ(root->time, 0);
+}
 
 TEST_F(UdfStructure, RecognitionSequence) {
     // A plain ISO 9660 track: the walk stops at the first other identifier, with no code left.
@@ -85,7 +186,7 @@ TEST_F(UdfStructure, RecognitionSequence) {
     EXPECT_EQ(read.Part("TEA01")->extent, 19u);
     EXPECT_EQ(read.Part("NSR03"), nullptr);
 
-    // NSR02 alone is enough.
+    // An NSR descriptor alone, without BEA01 and TEA01, is enough.
     o.iso_prefix = false;
     o.bea01 = o.tea01 = false;
     o.nsr = "NSR03";
@@ -135,7 +236,6 @@ TEST_F(UdfStructure, ReserveSequenceNames) {
     WritePvd(image.At(38), 38, "SECOND", UdfTimestamp{});
     UdfListing l = List(image);
     ASSERT_EQ(l.open_error, 0);
-    EXPECT_EQ(l.label, "UDFVOLUME");
     std::vector<std::string> names = l.PartNames();
     auto has = [&](const std::string &n) { return std::count(names.begin(), names.end(), n); };
     // Each record is named by the sequence it came from, not by its position in the list.
@@ -209,14 +309,11 @@ TEST_F(UdfStructure, DescriptorVariants) {
     const auto names = l.PartNames();
     EXPECT_EQ(std::count(names.begin(), names.end(), "FSD"), 2);
     EXPECT_EQ(std::count(names.begin(), names.end(), "udf entry  \\"), 2);
-    EXPECT_EQ(l.files.size(), 4u);  // two walks of the same tree
-    const EntryInfo *sbd = l.Part("SBD");
-    ASSERT_NE(sbd, nullptr);
-    EXPECT_EQ(static_cast<uint32_t>(sbd->start), image.layout.space_bitmap);
-    const EntryInfo *use = l.Part("USE");
-    ASSERT_NE(use, nullptr);
-    EXPECT_EQ(use->size_low, 48u);
-    EXPECT_EQ(names.back(), "SBD");
+    EXPECT_EQ(l.files.size(), 4u);   // two walks of the same tree
+    ASSERT_EQ(names.back(), "SBD");  // the space bitmap is listed last
+    EXPECT_EQ(static_cast<uint32_t>(l.parts.back().start), image.layout.space_bitmap);
+    ASSERT_NE(l.Part("USE"), nullptr);
+    EXPECT_EQ(l.Part("USE")->size_low, 48u);
 
     // Extended File Entries refuse the volume.
     o.root.extended_entry = true;
