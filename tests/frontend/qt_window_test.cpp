@@ -55,16 +55,19 @@ void Drop(CMainFrame &frame, const QStringList &paths) {
     QApplication::processEvents();
 }
 
+// The program with its dialogs answered; the sample image is made by genisoimage.
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
     }
-};
+    bool OpenSample() { return p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))); }
 
-TEST_F(Window, CommandLineOpenShowsJolietFilesTracksSummaryAndRecentList) {
     Program p;
     DialogWatcher watcher;
+};
+
+TEST_F(Window, CommandLineAndDropsOpenImagesWithFilesTracksSummaryAndRecentList) {
     const std::string image = MakeImage(p.dir, "sample.iso");
     EXPECT_EQ(p.Title(), "無題 - ぽてりこ");
     EXPECT_EQ(p.frame->InfoText()->text().toStdString(), " イメージが選択されていません。");
@@ -80,7 +83,6 @@ TEST_F(Window, CommandLineOpenShowsJolietFilesTracksSummaryAndRecentList) {
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
     for (const std::string &system : p.Column(1)) EXPECT_EQ(system, "joliet file");
     EXPECT_EQ(p.Column(5)[static_cast<size_t>(p.RowOf("\\big.bin"))], "600,000");
-    EXPECT_EQ(p.Column(5)[static_cast<size_t>(p.RowOf("\\Docs\\Guide.txt"))], "5,000");
 
     QTreeWidget *tracks = p.frame->TrackBar()->List();
     ASSERT_EQ(tracks->topLevelItemCount(), 1);
@@ -96,22 +98,17 @@ TEST_F(Window, CommandLineOpenShowsJolietFilesTracksSummaryAndRecentList) {
     EXPECT_FALSE(p.frame->Action(ID_SHOW_ISO_FILES)->isChecked());
     ASSERT_FALSE(p.frame->Recent().Paths().empty());
     EXPECT_EQ(p.frame->Recent().Paths()[0], image);
-    EXPECT_TRUE(watcher.messages.empty());
 
     // Showing the ISO 9660 files beside them adds their rows and the check mark.
     p.frame->Action(ID_SHOW_ISO_FILES)->trigger();
     EXPECT_TRUE(p.frame->Action(ID_SHOW_ISO_FILES)->isChecked());
     EXPECT_EQ(p.Column(0).size(), 2 * SourceFiles().size());
-}
 
-TEST_F(Window, DropOpensOnlyTheFirstFileAndBadDropsAreReported) {
-    Program p;
-    DialogWatcher watcher;
-    const std::string first = MakeImage(p.dir, "first.iso");
+    // A drop of several files opens only the first.
     const std::string second = MakeImage(p.dir, "second.iso");
-    Drop(*p.frame, {QString::fromStdString(first), QString::fromStdString(second), QString::fromStdString(second)});
-    EXPECT_EQ(p.Title(), "first.iso - ぽてりこ");
-    EXPECT_EQ(p.frame->Recent().Paths().size(), 1u);
+    Drop(*p.frame, {QString::fromStdString(second), QString::fromStdString(image)});
+    EXPECT_EQ(p.Title(), "second.iso - ぽてりこ");
+    EXPECT_EQ(p.frame->Recent().Paths()[0], second);
     EXPECT_TRUE(watcher.messages.empty());
 
     // A folder and a file that is no image: each says what happened; the window goes on untitled.
@@ -123,26 +120,39 @@ TEST_F(Window, DropOpensOnlyTheFirstFileAndBadDropsAreReported) {
     EXPECT_FALSE(watcher.messages[0].empty());
     EXPECT_EQ(p.Title(), "無題 - ぽてりこ");
     EXPECT_EQ(p.Column(0).size(), 0u);
-    EXPECT_EQ(p.frame->TrackBar()->List()->topLevelItemCount(), 0);
+    EXPECT_EQ(tracks->topLevelItemCount(), 0);
 
     // The window still works afterwards.
-    Drop(*p.frame, {QString::fromStdString(second)});
-    EXPECT_EQ(p.Title(), "second.iso - ぽてりこ");
-    EXPECT_EQ(p.frame->Recent().Paths()[0], second);
+    Drop(*p.frame, {QString::fromStdString(image)});
+    EXPECT_EQ(p.Title(), "sample.iso - ぽてりこ");
+    EXPECT_EQ(p.frame->Recent().Paths()[0], image);
 }
 
-TEST_F(Window, HeaderClicksSortBothWaysAndKeepTheSelection) {
-    Program p;
-    DialogWatcher watcher;
-    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+TEST_F(Window, SelectionSurvivesHeaderSortsAndAltSOpensTheListMenu) {
+    ASSERT_TRUE(OpenSample());
     FileListView *list = p.frame->FileList();
+    list->setFocus();
     // The user picks two rows with Ctrl+click.
     const std::set<std::string> picked{"\\README.TXT", "\\big.bin"};
     for (const std::string &name : picked) {
         const QModelIndex index = list->model()->index(p.RowOf(name), 0);
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, list->visualRect(index).center());
     }
-    EXPECT_TRUE(p.frame->Action(ID_EXTRACT_SELECTED)->isEnabled());
+    ASSERT_TRUE(p.frame->ExtractButton(ID_EXTRACT_SELECTED)->isEnabled());
+
+    p.frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(p.frame.get()));
+    QTest::keyClick(p.frame.get(), Qt::Key_S, Qt::AltModifier);
+    QApplication::processEvents();
+    // The first Alt+S: not the button's (an ambiguous mnemonic would have given it the focus) but the menu's.
+    EXPECT_FALSE(p.frame->ExtractButton(ID_EXTRACT_SELECTED)->hasFocus());
+    QMenu *menu = p.frame->MenuNamed("一覧(&S)");
+    EXPECT_TRUE(menu->isVisible());
+    menu->close();
+    QApplication::processEvents();
+    EXPECT_EQ(watcher.file_dialogs, 0) << "the extract button was not pressed";
+    // Alt+A, which no menu title has, stays the other button's.
+    EXPECT_EQ(p.frame->ExtractButton(ID_EXTRACT_ALL)->shortcut(), QKeySequence(Qt::ALT | Qt::Key_A));
 
     auto click_header = [&](int column) {
         QHeaderView *header = list->header();
@@ -170,11 +180,9 @@ TEST_F(Window, HeaderClicksSortBothWaysAndKeepTheSelection) {
     EXPECT_EQ(descending, ascending);
     EXPECT_EQ(selected(), picked);
 
-    // By size: the largest file comes last, then first.
+    // The header's sections are the model's columns: by size the largest file comes last.
     click_header(5);
     EXPECT_EQ(p.Column(0).back(), "\\big.bin");
-    click_header(5);
-    EXPECT_EQ(p.Column(0).front(), "\\big.bin");
     EXPECT_EQ(selected(), picked);
 
     // Ctrl+A selects every row.
@@ -212,19 +220,11 @@ struct FakeDesktop {
     }
 };
 
-std::vector<std::pair<std::string, int>> Items(QMenu *menu) {
-    std::vector<std::pair<std::string, int>> items;
-    for (QAction *a : menu->actions()) items.push_back({a->text().toStdString(), a->data().toInt()});
-    return items;
-}
-
 TEST_F(Window, ContextMenuOffersTheFileTypesApplicationsAndRunsThem) {
     FakeDesktop desktop;
-    Program p;
-    DialogWatcher watcher;
     watcher.folder = p.dir / "out";
     fs::create_directories(p.dir / "out");
-    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    ASSERT_TRUE(OpenSample());
     FileListView *list = p.frame->FileList();
 
     const int readme = p.RowOf("\\README.TXT");
@@ -237,7 +237,8 @@ TEST_F(Window, ContextMenuOffersTheFileTypesApplicationsAndRunsThem) {
                                                                {"編集(&E)", 57873},
                                                                {"Test Editor", 57874}};
     // Applications the machine itself registers for text files follow the test's own.
-    auto items = Items(menu.get());
+    std::vector<std::pair<std::string, int>> items;
+    for (QAction *a : menu->actions()) items.push_back({a->text().toStdString(), a->data().toInt()});
     ASSERT_GE(items.size(), expected.size() + 1);
     EXPECT_EQ(items.back(), std::make_pair(std::string("アプリケーションから開く(&H)..."), 32775));
     items.resize(expected.size());
@@ -274,40 +275,21 @@ TEST_F(Window, ContextMenuOffersTheFileTypesApplicationsAndRunsThem) {
     EXPECT_EQ(watcher.messages[1], "イメージ内に指定のファイルが見つかりません。");
 }
 
-TEST_F(Window, ExtractAllThroughTheFolderChooserEndsFinished) {
-    Program p;
-    DialogWatcher watcher;
+TEST_F(Window, ExtractAllThroughTheFolderChooserAndTheOverwriteQuestions) {
     const std::string out = p.dir / "out";
     fs::create_directories(out);
     watcher.folder = out;
-    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    ASSERT_TRUE(OpenSample());
     p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
     ASSERT_EQ(watcher.messages.size(), 1u);
     EXPECT_EQ(watcher.messages[0], "解凍が終了しました。");
     EXPECT_EQ(watcher.progress_dialogs, 1);
     EXPECT_EQ(p.ui.Progress(), nullptr);
+    EXPECT_TRUE(watcher.questions.empty());
     for (const auto &[path, text] : SourceFiles()) EXPECT_EQ(ReadText(out + "/" + path), text) << path;
 
-    // Cancelling the chooser abandons the operation without a word.
-    watcher.folder.clear();
-    p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
-    EXPECT_EQ(watcher.messages.size(), 1u);
-}
-
-TEST_F(Window, OverwriteAnswersDecideWhatIsReplaced) {
-    Program p;
-    DialogWatcher watcher;
-    const std::string out = p.dir / "out";
-    fs::create_directories(out);
-    p.Doc().ApplyDestinationSettings({2, out, 1, 0});  // always this folder, no chooser
-    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    // The questions come from the worker to the real dialog. Skip every file: nothing is replaced.
     const size_t files = SourceFiles().size();
-
-    p.frame->OnCommand(ID_EXTRACT_ALL);
-    ASSERT_EQ(watcher.messages.size(), 1u);
-    EXPECT_TRUE(watcher.questions.empty());
-
-    // Skip every file: nothing is replaced.
     WriteFile(out + "/README.TXT", "changed");
     watcher.overwrite_answers.assign(files, OVERWRITE_SKIP);
     p.frame->OnCommand(ID_EXTRACT_ALL);
@@ -324,11 +306,15 @@ TEST_F(Window, OverwriteAnswersDecideWhatIsReplaced) {
     EXPECT_EQ(watcher.questions.size(), 1u);
     EXPECT_EQ(ReadText(out + "/README.TXT"), "read me\n");
     EXPECT_EQ(watcher.messages.back(), "解凍が終了しました。");
+
+    // Cancelling the chooser abandons the operation without a word.
+    const size_t messages = watcher.messages.size();
+    watcher.folder.clear();
+    p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
+    EXPECT_EQ(watcher.messages.size(), messages);
 }
 
 TEST_F(Window, SettingsLayoutAndWidthsSurviveARestart) {
-    Program p;
-    DialogWatcher watcher;
     const std::string image = MakeImage(p.dir, "sample.iso");
     ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(image)));
     p.frame->OnCommand(ID_VIEW_TRACK_BAR);
@@ -375,8 +361,19 @@ TEST_F(Window, SettingsLayoutAndWidthsSurviveARestart) {
     EXPECT_FALSE(p.frame->isMaximized());
 }
 
-TEST_F(Window, MenusCarryTheirPromptsAndAccelerators) {
-    Program p;
+// A first start without settings: the window's own size fits the screen, the menu bar and every column.
+TEST(WindowFirstStart, FitsTheScreenAndTheMenusCarryTheirPromptsAndAccelerators) {
+    Program p(false);
+    QApplication::processEvents();
+    QMenuBar *bar = p.frame->menuBar();
+    EXPECT_GE(bar->width(), bar->sizeHint().width()) << "no menu folded behind »";
+    int columns = 0;
+    for (int c = 0; c < kFileColumns; ++c) columns += p.frame->FileList()->columnWidth(c);
+    EXPECT_GE(p.frame->FileList()->viewport()->width(), columns);
+    const QRect screen = p.frame->screen()->availableGeometry();
+    EXPECT_LE(p.frame->width(), screen.width());
+    EXPECT_LE(p.frame->height(), screen.height());
+
     EXPECT_EQ(p.frame->Action(ID_FILE_OPEN)->shortcut(), QKeySequence("Ctrl+O"));
     EXPECT_EQ(p.frame->Action(ID_FILE_OPEN)->statusTip().toStdString(), "イメージファイルを開く");
     EXPECT_EQ(p.frame->Action(ID_FILE_OPEN)->toolTip().toStdString(), "開く");
@@ -418,7 +415,6 @@ std::vector<std::string> ListedNames(QFileDialog &dialog, size_t expected) {
 }
 
 TEST_F(Window, OpenDialogListsEveryImageUnderTheDefaultFilter) {
-    Program p;
     const std::string folder = p.dir / "images";
     fs::create_directories(folder);
     for (const char *name : {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "g.txt"})
@@ -443,44 +439,7 @@ TEST_F(Window, OpenDialogListsEveryImageUnderTheDefaultFilter) {
     }
 }
 
-TEST_F(Window, FirstStartFitsTheMenuBarAndEveryColumnWithinTheScreen) {
-    Program p(false);
-    QApplication::processEvents();
-    QMenuBar *bar = p.frame->menuBar();
-    EXPECT_GE(bar->width(), bar->sizeHint().width()) << "no menu folded behind »";
-    int columns = 0;
-    for (int c = 0; c < kFileColumns; ++c) columns += p.frame->FileList()->columnWidth(c);
-    EXPECT_GE(p.frame->FileList()->viewport()->width(), columns);
-    const QRect screen = p.frame->screen()->availableGeometry();
-    EXPECT_LE(p.frame->width(), screen.width());
-    EXPECT_LE(p.frame->height(), screen.height());
-}
-
-TEST_F(Window, AltSOpensTheListMenuEvenWhileTheExtractButtonIsEnabled) {
-    Program p;
-    DialogWatcher watcher;
-    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
-    FileListView *list = p.frame->FileList();
-    list->setFocus();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
-    ASSERT_TRUE(p.frame->ExtractButton(ID_EXTRACT_SELECTED)->isEnabled());
-    p.frame->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(p.frame.get()));
-    QTest::keyClick(p.frame.get(), Qt::Key_S, Qt::AltModifier);
-    QApplication::processEvents();
-    // The first Alt+S: not the button's (an ambiguous mnemonic would have given it the focus) but the menu's.
-    EXPECT_FALSE(p.frame->ExtractButton(ID_EXTRACT_SELECTED)->hasFocus());
-    QMenu *menu = p.frame->MenuNamed("一覧(&S)");
-    EXPECT_TRUE(menu->isVisible());
-    menu->close();
-    QApplication::processEvents();
-    EXPECT_EQ(watcher.file_dialogs, 0) << "the extract button was not pressed";
-    // Alt+A, which no menu title has, stays the other button's.
-    EXPECT_EQ(p.frame->ExtractButton(ID_EXTRACT_ALL)->shortcut(), QKeySequence(Qt::ALT | Qt::Key_A));
-}
-
 TEST_F(Window, RowsKeepOneHeightWhateverTheFirstRowHolds) {
-    Program p;
     const std::string source = p.dir / "jp";
     fs::create_directories(source);
     WriteFile(source + "/abc.txt", std::string("a"));
@@ -506,9 +465,7 @@ TEST_F(Window, RowsKeepOneHeightWhateverTheFirstRowHolds) {
 }
 
 TEST_F(Window, DraggingRowsOutHandsOverPrivateCopies) {
-    Program p;
-    DialogWatcher watcher;
-    ASSERT_TRUE(p.frame->OpenDocument(QString::fromStdString(MakeImage(p.dir, "sample.iso"))));
+    ASSERT_TRUE(OpenSample());
     FileListView *list = p.frame->FileList();
     for (const char *name : {"\\README.TXT", "\\Docs\\Guide.txt"}) {
         const QModelIndex index = list->model()->index(p.RowOf(name), 0);
