@@ -209,8 +209,6 @@ TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
     struct stat st {};
     ASSERT_EQ(stat(s.ui.shell[0].first.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ASSERT_EQ(stat(s.doc->TempFolder().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     // Opening the same file twice: the first copy may still be in use, so it stays and the next is NAME[1].EXT.
     s.view->Model().SetSelected(0, true);
@@ -367,14 +365,10 @@ TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
         bool fixed = false;
         EXPECT_EQ(s.view->ProposedDestination(&fixed), s.dir.path() + "/") << c.path_type;
         EXPECT_EQ(fixed, c.no_select_dialog != 0);
+        s.view->OnCommand(ID_EXTRACT_ALL);
+        EXPECT_EQ(s.ui.folder_initials, fixed ? std::vector<std::string>{} : std::vector{s.dir.path() + "/"});
+        EXPECT_EQ(ReadText(s.dir / "DOCS/GUIDE.TXT"), std::string(5000, 'g')) << c.path_type;
     }
-    Session s;
-    s.ui.documents = "";
-    ASSERT_TRUE(s.OpenSample(false));
-    s.doc->ApplyDestinationSettings({0, "", 0, 0});
-    s.view->OnCommand(ID_EXTRACT_ALL);
-    EXPECT_EQ(s.ui.folder_initials, std::vector<std::string>{s.dir.path() + "/"});
-    EXPECT_EQ(ReadText(s.dir / "DOCS/GUIDE.TXT"), std::string(5000, 'g'));
 }
 
 TEST(Document, OptionTogglesReopenTheImageAndKeepTheTrackWhichIsExtractedWhole) {
