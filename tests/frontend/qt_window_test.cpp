@@ -263,13 +263,43 @@ struct FakeDesktop {
     }
 };
 
-TEST_F(Window, ContextMenuOffersTheFileTypesApplicationsAndRunsThem) {
+// The sample extracted through the real chooser, progress dialog and overwrite questions; then the file list's
+// context menu with the applications of a private desktop.
+TEST_F(Window, ExtractAllThroughTheChooserAndOverwriteQuestionsThenTheContextMenusVerbs) {
     FakeDesktop desktop;
-    watcher.folder = p.dir / "out";
-    fs::create_directories(p.dir / "out");
+    const std::string out = p.dir / "out";
+    fs::create_directories(out);
+    watcher.folder = out;
     ASSERT_TRUE(OpenSample());
-    FileListView *list = p.frame->FileList();
+    p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
+    ASSERT_EQ(watcher.messages.size(), 1u);
+    EXPECT_EQ(watcher.messages[0], "解凍が終了しました。");
+    EXPECT_EQ(watcher.progress_dialogs, 1);
+    EXPECT_EQ(p.ui.Progress(), nullptr);
+    EXPECT_TRUE(watcher.questions.empty());
+    for (const auto &[path, text] : SourceFiles()) EXPECT_EQ(ReadText(out + "/" + path), text) << path;
 
+    // The questions come from the worker to the real dialog. Skip every file: nothing is replaced.
+    const size_t files = SourceFiles().size();
+    WriteFile(out + "/README.TXT", "changed");
+    watcher.overwrite_answers.assign(files, OVERWRITE_SKIP);
+    p.frame->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(watcher.questions.size(), files);
+    EXPECT_EQ(ReadText(out + "/README.TXT"), "changed");
+    const std::string question = watcher.questions[0];
+    EXPECT_EQ(question.rfind("ファイル\n\n\"" + out + "/", 0), 0u) << question;
+    EXPECT_NE(question.find("\"\n\nは既に存在します。上書きしますか？"), std::string::npos);
+
+    // "全て上書き" answers once for every later file.
+    watcher.questions.clear();
+    watcher.overwrite_answers = {OVERWRITE_ALL};
+    p.frame->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(watcher.questions.size(), 1u);
+    EXPECT_EQ(ReadText(out + "/README.TXT"), "read me\n");
+    EXPECT_EQ(watcher.messages.back(), "解凍が終了しました。");
+
+    watcher.messages.clear();
+    FileListView *list = p.frame->FileList();
     const int readme = p.RowOf("\\README.TXT");
     std::unique_ptr<QMenu> menu(list->BuildContextMenu(readme));
     ASSERT_TRUE(menu);
@@ -316,45 +346,11 @@ TEST_F(Window, ContextMenuOffersTheFileTypesApplicationsAndRunsThem) {
     p.frame->OnCommand(ID_EXTRACT_THIS);
     ASSERT_EQ(watcher.messages.size(), 2u);
     EXPECT_EQ(watcher.messages[1], "イメージ内に指定のファイルが見つかりません。");
-}
-
-TEST_F(Window, ExtractAllThroughTheFolderChooserAndTheOverwriteQuestions) {
-    const std::string out = p.dir / "out";
-    fs::create_directories(out);
-    watcher.folder = out;
-    ASSERT_TRUE(OpenSample());
-    p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
-    ASSERT_EQ(watcher.messages.size(), 1u);
-    EXPECT_EQ(watcher.messages[0], "解凍が終了しました。");
-    EXPECT_EQ(watcher.progress_dialogs, 1);
-    EXPECT_EQ(p.ui.Progress(), nullptr);
-    EXPECT_TRUE(watcher.questions.empty());
-    for (const auto &[path, text] : SourceFiles()) EXPECT_EQ(ReadText(out + "/" + path), text) << path;
-
-    // The questions come from the worker to the real dialog. Skip every file: nothing is replaced.
-    const size_t files = SourceFiles().size();
-    WriteFile(out + "/README.TXT", "changed");
-    watcher.overwrite_answers.assign(files, OVERWRITE_SKIP);
-    p.frame->OnCommand(ID_EXTRACT_ALL);
-    EXPECT_EQ(watcher.questions.size(), files);
-    EXPECT_EQ(ReadText(out + "/README.TXT"), "changed");
-    const std::string question = watcher.questions[0];
-    EXPECT_EQ(question.rfind("ファイル\n\n\"" + out + "/", 0), 0u) << question;
-    EXPECT_NE(question.find("\"\n\nは既に存在します。上書きしますか？"), std::string::npos);
-
-    // "全て上書き" answers once for every later file.
-    watcher.questions.clear();
-    watcher.overwrite_answers = {OVERWRITE_ALL};
-    p.frame->OnCommand(ID_EXTRACT_ALL);
-    EXPECT_EQ(watcher.questions.size(), 1u);
-    EXPECT_EQ(ReadText(out + "/README.TXT"), "read me\n");
-    EXPECT_EQ(watcher.messages.back(), "解凍が終了しました。");
 
     // Cancelling the chooser abandons the operation without a word.
-    const size_t messages = watcher.messages.size();
     watcher.folder.clear();
     p.frame->ExtractButton(ID_EXTRACT_ALL)->click();
-    EXPECT_EQ(watcher.messages.size(), messages);
+    EXPECT_EQ(watcher.messages.size(), 2u);
 }
 
 TEST_F(Window, SettingsLayoutAndWidthsSurviveARestart) {
@@ -404,8 +400,23 @@ TEST_F(Window, SettingsLayoutAndWidthsSurviveARestart) {
     EXPECT_FALSE(p.frame->isMaximized());
 }
 
+std::vector<std::string> ListedNames(QFileDialog &dialog, size_t expected) {
+    auto *list = dialog.findChild<QListView *>("listView");
+    EXPECT_NE(list, nullptr);
+    if (!list) return {};
+    // The folder is read on a thread of the dialog's model.
+    (void)QTest::qWaitFor([&] { return static_cast<size_t>(list->model()->rowCount(list->rootIndex())) >= expected; },
+                          5000);
+    QTest::qWait(50);
+    std::vector<std::string> names;
+    for (int r = 0; r < list->model()->rowCount(list->rootIndex()); ++r)
+        names.push_back(list->model()->index(r, 0, list->rootIndex()).data().toString().toStdString());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // A first start without settings: the window's own size fits the screen, the menu bar and every column.
-TEST(WindowFirstStart, FitsTheScreenAndTheMenusCarryTheirPromptsAndAccelerators) {
+TEST(WindowFirstStart, FitsTheScreenMenusCarryTheirPromptsAndTheOpenDialogListsEveryImage) {
     Program p(false);
     QApplication::processEvents();
     QMenuBar *bar = p.frame->menuBar();
@@ -440,24 +451,8 @@ TEST(WindowFirstStart, FitsTheScreenAndTheMenusCarryTheirPromptsAndAccelerators)
     extensions->trigger();
     EXPECT_FALSE(extensions->isChecked());
     EXPECT_FALSE(rockridge->isEnabled());
-}
 
-std::vector<std::string> ListedNames(QFileDialog &dialog, size_t expected) {
-    auto *list = dialog.findChild<QListView *>("listView");
-    EXPECT_NE(list, nullptr);
-    if (!list) return {};
-    // The folder is read on a thread of the dialog's model.
-    (void)QTest::qWaitFor([&] { return static_cast<size_t>(list->model()->rowCount(list->rootIndex())) >= expected; },
-                          5000);
-    QTest::qWait(50);
-    std::vector<std::string> names;
-    for (int r = 0; r < list->model()->rowCount(list->rootIndex()); ++r)
-        names.push_back(list->model()->index(r, 0, list->rootIndex()).data().toString().toStdString());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-TEST_F(Window, OpenDialogListsEveryImageUnderTheDefaultFilter) {
+    // The open dialog lists every image under its default filter, the disc sheets only with the extended formats.
     const std::string folder = p.dir / "images";
     fs::create_directories(folder);
     for (const char *name : {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "g.txt"})
