@@ -279,22 +279,13 @@ TEST_F(Window, ExtractAllThroughTheChooserAndOverwriteQuestionsThenTheContextMen
     EXPECT_TRUE(watcher.questions.empty());
     for (const auto &[path, text] : SourceFiles()) EXPECT_EQ(ReadText(out + "/" + path), text) << path;
 
-    // The questions come from the worker to the real dialog. Skip every file: nothing is replaced.
-    const size_t files = SourceFiles().size();
+    // The question comes from the worker to the real dialog; "全て上書き" answers once for every later file.
     WriteFile(out + "/README.TXT", "changed");
-    watcher.overwrite_answers.assign(files, OVERWRITE_SKIP);
-    p.frame->OnCommand(ID_EXTRACT_ALL);
-    EXPECT_EQ(watcher.questions.size(), files);
-    EXPECT_EQ(ReadText(out + "/README.TXT"), "changed");
-    const std::string question = watcher.questions[0];
-    EXPECT_EQ(question.rfind("ファイル\n\n\"" + out + "/", 0), 0u) << question;
-    EXPECT_NE(question.find("\"\n\nは既に存在します。上書きしますか？"), std::string::npos);
-
-    // "全て上書き" answers once for every later file.
-    watcher.questions.clear();
     watcher.overwrite_answers = {OVERWRITE_ALL};
     p.frame->OnCommand(ID_EXTRACT_ALL);
-    EXPECT_EQ(watcher.questions.size(), 1u);
+    ASSERT_EQ(watcher.questions.size(), 1u);
+    EXPECT_EQ(watcher.questions[0].rfind("ファイル\n\n\"" + out + "/", 0), 0u) << watcher.questions[0];
+    EXPECT_NE(watcher.questions[0].find("\"\n\nは既に存在します。上書きしますか？"), std::string::npos);
     EXPECT_EQ(ReadText(out + "/README.TXT"), "read me\n");
     EXPECT_EQ(watcher.messages.back(), "解凍が終了しました。");
 
