@@ -42,13 +42,9 @@ TEST(ReportResult, InformationForTheEndsOfAnOperationAWarningForEverythingElse) 
         bool information;
     } cases[] = {
         {RESULT_FINISHED, "解凍が終了しました。", true},
-        {ENGINE_ABORTED, "中止します。", true},  // "中止" in the progress dialog: no error
-        {RESULT_SKIPPED, "中止します。", true},
+        {ENGINE_ABORTED, "中止します。", true},    // "中止" in the progress dialog: no error
         {RESULT_CANCELLED, "中止します。", true},  // "全中止" in the overwrite question
         {ENGINE_NO_CURRENT_ENTRY, "イメージファイルの走査に失敗しました。", false},
-        {RESULT_BAD_KIND, "読み取れない形式のファイルです。", false},
-        {RESULT_REFUSED_EXECUTABLE, "念のため、拡張子が\n.com .exe. lnk .msi .msp .pif\nのファイルは実行しません。",
-         false},
         {ENGINE_BAD_TRACK, "不明なエラーです", false},  // a code the table does not know
     };
     ScriptedUi ui;
@@ -91,20 +87,16 @@ TEST(EngineBinding, ExtendedFormatsAreAddedToTheStoredOptionsWhileSwitchedOn) {
 }
 
 TEST(EngineBinding, WithoutAnEngineEveryOperationReportsItsAbsence) {
-    qorvex::test::TempDir dir;
-    ScriptedUi ui;
-    DocumentOptions options;
-    options.library_path = STUB_VERSION39;
-    options.temp_root = dir.path();
-    CLumastDoc doc(ui, nullptr, options);
-    CLumastView view(doc, ui);
+    Desk d(false, STUB_VERSION39);
+    CLumastDoc &doc = *d.doc;
+    const qorvex::test::TempDir &dir = d.dir;
     EXPECT_FALSE(doc.EngineLoaded());
 
     EXPECT_FALSE(doc.OnOpenDocument(dir / "image.iso"));
-    ASSERT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(ui.messages[0], "qorvex.dllが見つかりません。");
+    ASSERT_EQ(d.ui.messages.size(), 1u);
+    EXPECT_EQ(d.ui.messages[0], "qorvex.dllが見つかりません。");
     EXPECT_TRUE(doc.ImagePath().empty());
-    EXPECT_EQ(ui.summary, " イメージが選択されていません。");
+    EXPECT_EQ(d.ui.summary, " イメージが選択されていません。");
 
     FileRow row;
     row.name = "\\A.TXT;1";

@@ -36,11 +36,13 @@ std::vector<IsoNode> SampleTree() {
 
 // The shared desk with the sample tree and row lookups.
 struct Session : Desk {
+    std::vector<uint8_t> sample;
     // The sample tree as a.iso, with or without Joliet names.
     bool OpenSample(bool joliet = true) {
         IsoOptions o;
         o.joliet = joliet;
-        return doc->OnOpenDocument(Image("a.iso", BuildIso(SampleTree(), o).bytes));
+        sample = BuildIso(SampleTree(), o).bytes;
+        return doc->OnOpenDocument(Image("a.iso", sample));
     }
     std::vector<std::string> Names() {
         std::vector<std::string> names;
@@ -55,7 +57,7 @@ struct Session : Desk {
     }
 };
 
-TEST(Document, FreshStartListsJolietFilesAndProposesTheImageFolder) {
+TEST(Document, FreshStartListsJolietFilesProposesTheImageFolderAndShowsSystemParts) {
     Session s;
     ASSERT_TRUE(s.OpenSample());
     EXPECT_EQ(s.doc->CurrentTrack(), 0);
@@ -83,11 +85,8 @@ TEST(Document, FreshStartListsJolietFilesAndProposesTheImageFolder) {
     // The screen saver was switched off for the run and back on.
     EXPECT_NE(std::find(s.ui.log.begin(), s.ui.log.end(), "saver off"), s.ui.log.end());
     EXPECT_TRUE(s.ui.saver_active);
-}
 
-TEST(Document, ShowCommandsListSystemPartsBeforeFilesInFixedOrder) {
-    Session s;
-    ASSERT_TRUE(s.OpenSample());
+    // The show commands list the system parts before the files, in a fixed order.
     const int publishes = s.ui.publishes;
     for (int id : {ID_SHOW_ISO_FILES, ID_SHOW_ISO_SYSTEM, ID_SHOW_JOLIET_SYSTEM}) s.doc->OnCommand(id);
     EXPECT_EQ(s.ui.publishes, publishes + 3);
@@ -99,6 +98,17 @@ TEST(Document, ShowCommandsListSystemPartsBeforeFilesInFixedOrder) {
     EXPECT_TRUE(s.doc->IsChecked(ID_SHOW_ISO_SYSTEM));
     EXPECT_FALSE(s.doc->IsChecked(ID_SHOW_UDF_SYSTEM));
     EXPECT_EQ(s.doc->GetPresentFileSystems(), 3);
+
+    // A system part's name becomes one file name, its backslashes turned into the yen sign.
+    const FileRow *part = nullptr;
+    for (const FileRow &r : s.view->Model().Rows())
+        if (r.list_kind == LIST_ISO_SYSTEM && r.name.find('\\') != std::string::npos) part = &r;
+    ASSERT_NE(part, nullptr);
+    std::string expected;
+    for (char c : part->name) expected += c == '\\' ? std::string("\xEF\xBF\xA5") : std::string(1, c);
+    ASSERT_EQ(s.doc->ExtractRows(s.dir / "parts/", {*part}), RESULT_FINISHED);
+    EXPECT_TRUE(fs::is_regular_file(s.dir / ("parts/" + expected))) << expected;
+    EXPECT_EQ(fs::file_size(s.dir / ("parts/" + expected)), part->size);
 }
 
 TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
@@ -124,11 +134,8 @@ TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
     ASSERT_EQ(iso.size(), 18u);
     EXPECT_EQ(iso[1].name, "ボリュームラベル：");
     EXPECT_EQ(iso[1].data, "QORVEX");
-    EXPECT_EQ(iso[5].name, "セクタあたりのバイト数：");
     EXPECT_EQ(iso[5].data, "2,048");
-    EXPECT_EQ(iso[13].name, "作成日時：");
     EXPECT_EQ(iso[13].data, "2021/01/02 03:04:05.00 -05:00");
-    EXPECT_EQ(iso[7].name, "出版社：");
     EXPECT_EQ(iso[7].data, "P");
     const auto joliet = s.doc->FillVolumeInfo(KIND_JOLIET);
     ASSERT_EQ(joliet.size(), 18u);
@@ -140,9 +147,10 @@ TEST(Document, VolumeInformationRowsOfIsoAndJoliet) {
     EXPECT_TRUE(s.doc->FillVolumeInfo(KIND_UDF).empty());
 }
 
-TEST(Extraction, OverwriteAllHoldsForOneOperationOnly) {
+TEST(Extraction, OverwriteAnswersAndRowsWithAndWithoutIncludePath) {
     Session s;
     ASSERT_TRUE(s.OpenSample());
+    // "全て上書き" holds for one operation only.
     const std::string out = s.dir / "out";
     ASSERT_EQ(s.doc->ExtractAll(out), RESULT_FINISHED);
     EXPECT_TRUE(s.ui.asked.empty());
@@ -152,11 +160,8 @@ TEST(Extraction, OverwriteAllHoldsForOneOperationOnly) {
     s.ui.overwrite_answers = {OVERWRITE_SKIP, OVERWRITE_ABORT};
     EXPECT_EQ(s.doc->ExtractAll(out), RESULT_CANCELLED);
     EXPECT_EQ(s.ui.asked.size(), 3u);
-}
+    s.ui.asked.clear();
 
-TEST(Extraction, RowsWithAndWithoutIncludePathAndASkippedLastRow) {
-    Session s;
-    ASSERT_TRUE(s.OpenSample());
     FileListModel &m = s.view->Model();
     m.SetSelected(static_cast<size_t>(s.Find("\\README.TXT")), true);
     m.SetSelected(static_cast<size_t>(s.Find("\\DOCS\\README.TXT")), true);
@@ -167,7 +172,7 @@ TEST(Extraction, RowsWithAndWithoutIncludePathAndASkippedLastRow) {
     s.view->OnCommand(ID_EXTRACT_SELECTED);
     EXPECT_EQ(s.ui.asked.size(), 1u);
     EXPECT_EQ(s.ui.messages.back(), "中止します。");
-    EXPECT_TRUE(fs::exists(s.dir / "flat/README.TXT"));
+    EXPECT_EQ(ReadText(s.dir / "flat/README.TXT"), "read me\n") << "the skipped file replaced nothing";
     EXPECT_FALSE(fs::exists(s.dir / "flat/DOCS"));
 
     s.doc->OnCommand(ID_INCLUDE_PATH);
@@ -183,21 +188,6 @@ TEST(Extraction, RowsWithAndWithoutIncludePathAndASkippedLastRow) {
     FileRow missing = rows[0];
     missing.name = "\\NOPE.TXT";
     EXPECT_EQ(s.doc->ExtractRows(s.dir / "tree/", {missing}), RESULT_NOT_FOUND);
-}
-
-TEST(Extraction, SystemPartNamesBecomeOneFileWithTheYenSign) {
-    Session s;
-    ASSERT_TRUE(s.OpenSample(false));
-    s.doc->OnCommand(ID_SHOW_ISO_SYSTEM);
-    const FileRow *part = nullptr;
-    for (const FileRow &r : s.view->Model().Rows())
-        if (r.list_kind == LIST_ISO_SYSTEM && r.name.find('\\') != std::string::npos) part = &r;
-    ASSERT_NE(part, nullptr);
-    std::string expected;
-    for (char c : part->name) expected += c == '\\' ? std::string("\xEF\xBF\xA5") : std::string(1, c);
-    ASSERT_EQ(s.doc->ExtractRows(s.dir / "parts/", {*part}), RESULT_FINISHED);
-    EXPECT_TRUE(fs::is_regular_file(s.dir / ("parts/" + expected))) << expected;
-    EXPECT_EQ(fs::file_size(s.dir / ("parts/" + expected)), part->size);
 }
 
 TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
@@ -216,8 +206,6 @@ TEST(Extraction, OpeningRefusesProgramsEditsBatchFilesAndKeepsCopiesApart) {
     struct stat st {};
     ASSERT_EQ(stat(s.ui.shell[0].first.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    ASSERT_EQ(stat(s.doc->TempFolder().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     // Opening the same file twice: the first copy may still be in use, so it stays and the next is NAME[1].EXT.
     s.view->Model().SetSelected(0, true);
@@ -252,8 +240,6 @@ TEST(Extraction, HostileNamesStayInsideTheDestination) {
     up.joliet = u"..";
     IsoNode slash = File("SLASH.TXT;1", "slash");
     slash.joliet = u"../../escape.txt";
-    IsoNode dots = File("DOTS.TXT;1", "dots");
-    dots.joliet = u"..";
     ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("h.iso", BuildIso({up, slash, File("OK.TXT;1", "ok")}, o).bytes)));
     fs::create_directories(s.dir / "dest/inner");
     s.doc->GetSettings().include_path = 1;
@@ -271,7 +257,7 @@ TEST(Extraction, HostileNamesStayInsideTheDestination) {
     EXPECT_TRUE(fs::exists(s.dir / "dest/inner/EVIL.TXT"));
 }
 
-TEST(Extraction, VolumeLabelFolderAndDestinationSettings) {
+TEST(Extraction, VolumeLabelFolderAbortAndDestinationSettings) {
     Session s;
     ASSERT_TRUE(s.OpenSample());
     s.doc->ApplyDestinationSettings({2, s.dir / "fixed", 1, 1});
@@ -283,6 +269,15 @@ TEST(Extraction, VolumeLabelFolderAndDestinationSettings) {
     EXPECT_EQ(WithLabelFolder("/out", ""), "/out");
     EXPECT_EQ(WithLabelFolder("/out", ".."), "/out");
     EXPECT_EQ(WithLabelFolder("/out", "a/b"), "/out/a_b");
+
+    // 中止 in the progress dialog stops after the file in hand, with the information message.
+    s.ui.abort_after_advances = s.ui.advances + 1;
+    s.ui.begun.clear();
+    s.view->OnCommand(ID_EXTRACT_ALL);
+    EXPECT_EQ(s.ui.messages.back(), "中止します。");
+    EXPECT_EQ(s.ui.Boxes().back().icon, BoxIcon::Information);
+    EXPECT_EQ(s.ui.closes, 2);
+    EXPECT_EQ(s.ui.begun.size(), 1u) << "nothing after the aborted file";
 
     // Settings survive a restart.
     s.doc->OnCommand(ID_CHECK_POSITION);
@@ -367,29 +362,13 @@ TEST(Extraction, AnEmptyDestinationMeansTheImagesFolderNeverTheRoot) {
         bool fixed = false;
         EXPECT_EQ(s.view->ProposedDestination(&fixed), s.dir.path() + "/") << c.path_type;
         EXPECT_EQ(fixed, c.no_select_dialog != 0);
+        s.view->OnCommand(ID_EXTRACT_ALL);
+        EXPECT_EQ(s.ui.folder_initials, fixed ? std::vector<std::string>{} : std::vector{s.dir.path() + "/"});
+        EXPECT_EQ(ReadText(s.dir / "DOCS/GUIDE.TXT"), std::string(5000, 'g')) << c.path_type;
     }
-    Session s;
-    s.ui.documents = "";
-    ASSERT_TRUE(s.OpenSample(false));
-    s.doc->ApplyDestinationSettings({0, "", 0, 0});
-    s.view->OnCommand(ID_EXTRACT_ALL);
-    EXPECT_EQ(s.ui.folder_initials, std::vector<std::string>{s.dir.path() + "/"});
-    EXPECT_EQ(ReadText(s.dir / "DOCS/GUIDE.TXT"), std::string(5000, 'g'));
 }
 
-TEST(Extraction, AbortInTheProgressDialogStopsWithTheInformationMessage) {
-    Session s;
-    ASSERT_TRUE(s.OpenSample(false));
-    s.doc->ApplyDestinationSettings({2, s.dir / "out", 1, 0});
-    s.ui.abort_after_advances = 1;
-    s.view->OnCommand(ID_EXTRACT_ALL);
-    EXPECT_EQ(s.ui.messages.back(), "中止します。");
-    EXPECT_EQ(s.ui.Boxes().back().icon, BoxIcon::Information);
-    EXPECT_EQ(s.ui.closes, 1);
-    EXPECT_EQ(s.ui.begun.size(), 1u) << "nothing after the aborted file";
-}
-
-TEST(Document, OptionTogglesReopenTheImageAndKeepTheTrack) {
+TEST(Document, OptionTogglesReopenTheImageAndKeepTheTrackWhichIsExtractedWhole) {
     Session s;
     ASSERT_TRUE(s.OpenSample());
     const std::vector<std::string> names = s.Names();
@@ -408,14 +387,9 @@ TEST(Document, OptionTogglesReopenTheImageAndKeepTheTrack) {
     s.doc->OnCommand(ID_ADD_PREGAP);
     EXPECT_EQ(s.ui.publishes, publishes + 1);
     EXPECT_EQ(s.Names(), names);
-}
 
-TEST(Extraction, DataTrackThroughTheSaveDialog) {
-    Session s;
-    const std::vector<uint8_t> image = BuildIso(SampleTree(), IsoOptions{}).bytes;
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.Image("a.iso", image)));
+    // The data track through the save dialog: a data track has no pregap to add.
     s.ui.track_file_answer = s.dir / "Track01.bin";
-    s.doc->OnCommand(ID_ADD_PREGAP);  // a data track has no pregap to add
     s.view->OnCommand(ID_EXTRACT_TRACK);
     ASSERT_EQ(s.ui.track_requests.size(), 1u);
     const TrackSaveRequest &r = s.ui.track_requests[0];
@@ -425,7 +399,7 @@ TEST(Extraction, DataTrackThroughTheSaveDialog) {
     EXPECT_EQ(r.title, "トラックを保存するファイルを指定");
     EXPECT_EQ(r.initial_folder, s.dir.path() + "/");
     EXPECT_EQ(s.ui.messages.back(), "解凍が終了しました。");
-    EXPECT_EQ(ReadFile(s.dir / "Track01.bin"), image);
+    EXPECT_EQ(ReadFile(s.dir / "Track01.bin"), s.sample);
 }
 
 // A disc sheet with an audio track and a data track, read once the engine reads disc sheets.

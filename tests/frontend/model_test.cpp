@@ -50,8 +50,8 @@ TEST(FileListModel, CellTexts) {
     for (const Case &c : cases) EXPECT_EQ(m.CellText(c.row, c.column), c.text) << c.row << "," << c.column;
 }
 
-TEST(FileListModel, SortingTwiceReversesAndKeepsTheSelectionById) {
-    FileListModel m = Model({{.name = "B"}, {.name = "a"}, {.name = "C"}});
+TEST(FileListModel, SortingTwiceReversesKeepsTheSelectionByIdAndEachColumnKeepsItsOwnDirection) {
+    FileListModel m = Model({{.size = 5, .name = "B"}, {.size = 3, .name = "a"}, {.size = 1, .name = "C"}});
     m.SetSelected(0, true);  // "B", id 0
     m.SetFocused(0);
     m.SortByColumn(0);  // byte order: "B" < "C" < "a"
@@ -60,15 +60,11 @@ TEST(FileListModel, SortingTwiceReversesAndKeepsTheSelectionById) {
     EXPECT_EQ(Names(m), (std::vector<std::string>{"a", "C", "B"}));
     EXPECT_EQ(m.SelectedRows(), std::vector<size_t>{2});
     EXPECT_EQ(m.Focused(), -1);
-}
 
-TEST(FileListModel, EachColumnKeepsItsOwnDirectionUntilTheRowsAreCleared) {
-    FileListModel m = Model({{.size = 5, .name = "x"}, {.size = 1, .name = "y"}});
-    m.SortByColumn(0);
     m.SortByColumn(5);
-    EXPECT_EQ(Names(m), (std::vector<std::string>{"y", "x"})) << "the first click on a column is ascending";
+    EXPECT_EQ(Names(m), (std::vector<std::string>{"C", "a", "B"})) << "the first click on a column is ascending";
     EXPECT_EQ(m.SortDirection(5), 0);
-    EXPECT_EQ(m.SortDirection(0), 0);
+    EXPECT_EQ(m.SortDirection(0), 1);
     m.Clear();
     EXPECT_EQ(m.SortDirection(0), -1);
     EXPECT_EQ(m.SortDirection(5), -1);

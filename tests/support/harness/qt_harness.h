@@ -142,7 +142,7 @@ struct Program {
 inline const std::vector<std::pair<std::string, std::string>> &SourceFiles() {
     static const std::vector<std::pair<std::string, std::string>> files = {
         {"README.TXT", "read me\n"}, {"Docs/Guide.txt", std::string(5000, 'g')}, {"Docs/notes.txt", "notes\n"},
-        {"SETUP.EXE", "MZ"},         {"big.bin", std::string(600000, 'b')},
+        {"SETUP.EXE", "MZ"},         {"big.bin", std::string(600000, 'b')},      {"日本語のなまえ.txt", "j"},
     };
     return files;
 }
@@ -156,8 +156,8 @@ inline std::string MakeImage(const qorvex::test::TempDir &dir, const std::string
         qorvex::test::WriteFile(source + "/" + path, text);
     }
     const std::string image = dir / name;
-    const std::string command =
-        std::string("genisoimage -quiet -J ") + (udf ? "-udf " : "") + "-V QTEST -o '" + image + "' '" + source + "'";
+    const std::string command = std::string("genisoimage -quiet -J -input-charset utf-8 ") + (udf ? "-udf " : "") +
+                                "-V QTEST -o '" + image + "' '" + source + "'";
     return qorvex::test::RunCommand(command) == 0 ? image : std::string();
 }
 

@@ -123,7 +123,7 @@ inline std::string EngineLibrary() {
 }
 
 // A document and its view over the scripted UI, a fresh settings file (none with `settings` false), temporary
-// root and image folder.
+// root and image folder; the engine is the built one unless `library` names another.
 struct Desk {
     qorvex::test::TempDir dir;
     ScriptedUi ui;
@@ -131,14 +131,16 @@ struct Desk {
     std::unique_ptr<CLumastDoc> doc;
     std::unique_ptr<CLumastView> view;
     bool settings = true;
+    std::string library;
 
-    explicit Desk(bool with_settings = true) : settings(with_settings) {
+    explicit Desk(bool with_settings = true, const std::string &engine = EngineLibrary())
+        : settings(with_settings), library(engine) {
         std::filesystem::create_directories(dir / "tmp");
         Start();
     }
     void Start() {
         DocumentOptions options;
-        options.library_path = EngineLibrary();
+        options.library_path = library;
         options.temp_root = dir / "tmp";
         doc = std::make_unique<CLumastDoc>(ui, settings ? &ini : nullptr, options);
         view = std::make_unique<CLumastView>(*doc, ui);
