@@ -21,29 +21,23 @@ int32_t Discard(int32_t, void *, const void *, int32_t) {
 
 // The boot parts as "name size start -> extraction result", then the counts of the other listings.
 std::string ObserveBoot(const std::string &path) {
-    int32_t error = 0;
-    QorvexHandle h = QorvexOpen(path.c_str(), OPEN_BOOT_IMAGES, &error);
-    if (!h) return "open " + Code(error) + "\n";
-    QorvexSetCallback(h, Discard, nullptr);
-    std::string out;
-    size_t other = 0;
-    const int32_t count = QorvexGetModuleStart(h, 0, KIND_ISO9660);
-    for (int32_t i = 0; i < count; ++i) {
-        EntryInfo info{};
-        QorvexGetNextModule(h, &info);
-        if (info.kind < QORVEX_EX_KIND_BOOT_RECORD || info.kind > QORVEX_EX_KIND_BOOT_SECTION_IMAGE) {
-            ++other;
-            continue;
-        }
-        const uint64_t size = uint64_t(info.size_low) | (uint64_t(info.size_high) << 32);
-        out += std::string(info.name) + " " + std::to_string(size) + " " + std::to_string(info.start) + " -> " +
-               Code(QorvexExtractCurrentModule(h, nullptr)) + "\n";
-    }
-    out += "other parts " + std::to_string(other) + ", files " +
-           std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660)) + " + " +
-           std::to_string(QorvexGetFileCount(h, 0, KIND_JOLIET)) + "\n";
-    QorvexClose(h);
-    return out;
+    return WithOpen(path, OPEN_BOOT_IMAGES, [](QorvexHandle h) {
+        QorvexSetCallback(h, Discard, nullptr);
+        std::string out;
+        size_t other = 0;
+        ForEach(h, KIND_ISO9660, true, [&](const EntryInfo &info) {
+            if (info.kind < QORVEX_EX_KIND_BOOT_RECORD || info.kind > QORVEX_EX_KIND_BOOT_SECTION_IMAGE) {
+                ++other;
+                return;
+            }
+            const uint64_t size = uint64_t(info.size_low) | (uint64_t(info.size_high) << 32);
+            out += std::string(info.name) + " " + std::to_string(size) + " " + std::to_string(info.start) + " -> " +
+                   Code(QorvexExtractCurrentModule(h, nullptr)) + "\n";
+        });
+        return out + "other parts " + std::to_string(other) + ", files " +
+               std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660)) + " + " +
+               std::to_string(QorvexGetFileCount(h, 0, KIND_JOLIET)) + "\n";
+    });
 }
 
 class BootDamage : public ::testing::Test {

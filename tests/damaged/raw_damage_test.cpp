@@ -35,22 +35,20 @@ protected:
     // Runs the engine in a watched child: for every ISO 9660 file in `order` (listing order when empty),
     // extraction through the callback, "ok" or "wrong data" against the intact disc or the code.
     std::string Extract(const std::string &path, uint32_t options, const std::vector<std::string> &order = {}) {
-        return RunWatched([&]() -> std::string {
-            int32_t error = 0;
-            QorvexHandle h = QorvexOpen(path.c_str(), options, &error);
-            if (!h) return "open " + Code(error) + "\n";
-            std::vector<uint8_t> bytes;
-            QorvexSetCallback(h, Collect, &bytes);
-            std::string out;
-            for (const std::string &name : order.empty() ? Names() : order) {
-                Select(h, name);
-                bytes.clear();
-                const int32_t result = QorvexExtractCurrentFile2(h, nullptr, 1);
-                const bool same = bytes == intact.contents.at("1:" + name);
-                out += name + " " + (result != 0 ? Code(result) : same ? "ok" : "wrong data") + "\n";
-            }
-            QorvexClose(h);
-            return out;
+        return RunWatched([&] {
+            return WithOpen(path, options, [&](QorvexHandle h) {
+                std::vector<uint8_t> bytes;
+                QorvexSetCallback(h, Collect, &bytes);
+                std::string out;
+                for (const std::string &name : order.empty() ? Names() : order) {
+                    Select(h, name);
+                    bytes.clear();
+                    const int32_t result = QorvexExtractCurrentFile2(h, nullptr, 1);
+                    const bool same = bytes == intact.contents.at("1:" + name);
+                    out += name + " " + (result != 0 ? Code(result) : same ? "ok" : "wrong data") + "\n";
+                }
+                return out;
+            });
         });
     }
 
@@ -143,7 +141,7 @@ TEST_F(RawDamage, BadEdcFailsOnlyTheFileThatReadsItAndTheFlagStaysWithTheHandle)
     const std::string bad_folder =
         Wrap("bad-folder.bin",
              {.corrupt_edc_sector = static_cast<int32_t>(intact.Part(KIND_ISO9660, "iso9660 folder \\D\\").start)});
-    EXPECT_EQ(Extract(bad_folder, OPEN_CHECK_EDC), "open " + Code(ENGINE_EDC_MISMATCH) + "\n");
+    EXPECT_EQ(Extract(bad_folder, OPEN_CHECK_EDC), "open " + Code(ENGINE_EDC_MISMATCH));
     EXPECT_EQ(Extract(bad_folder, 0), Each({}));
 }
 
@@ -183,19 +181,17 @@ TEST_F(RawDamage, SearchForALostSectorStopsAtTheFirstLaterAddress) {
     const std::vector<std::string> after = After(lost);
     ASSERT_FALSE(after.empty());
 
-    const std::string report = RunWatched([&]() -> std::string {
-        int32_t error = 0;
-        QorvexHandle h = QorvexOpen(missing.c_str(), OPEN_CHECK_POSITION, &error);
-        if (!h) return "open " + Code(error);
-        std::string out;
-        for (const std::string &name : after) {
-            Select(h, name);
-            const int64_t before = BytesRead();
-            const int32_t result = QorvexExtractCurrentFile2(h, nullptr, 1);
-            out += name + " " + Code(result) + " " + (BytesRead() - before < 256 * 1024 ? "short" : "long") + "\n";
-        }
-        QorvexClose(h);
-        return out;
+    const std::string report = RunWatched([&] {
+        return WithOpen(missing, OPEN_CHECK_POSITION, [&](QorvexHandle h) {
+            std::string out;
+            for (const std::string &name : after) {
+                Select(h, name);
+                const int64_t before = BytesRead();
+                const int32_t result = QorvexExtractCurrentFile2(h, nullptr, 1);
+                out += name + " " + Code(result) + " " + (BytesRead() - before < 256 * 1024 ? "short" : "long") + "\n";
+            }
+            return out;
+        });
     });
     std::string expected;
     for (const std::string &name : after) expected += name + " " + Code(ENGINE_SEEK_FAILED) + " short\n";

@@ -77,23 +77,17 @@ void FloodInALoop(IsoImage &image, size_t record, const Bytes &entry) {
 // watched child.
 std::string ListWatched(const std::string &path) {
     return RunWatched([path] {
-        int32_t error = 0;
-        QorvexHandle h = QorvexOpen(path.c_str(), OPEN_ROCK_RIDGE, &error);
-        if (!h) return "open " + Code(error);
-        std::string out;
-        int32_t left = QorvexGetFileStart(h, 0, KIND_ROCKRIDGE);
-        while (left > 0) {
-            EntryInfo e{};
-            left = QorvexGetNextFile(h, &e);
-            QorvexExEntry ex{};
-            ex.struct_size = sizeof ex;
-            QorvexExGetCurrentFile(h, &ex);
-            out += std::string(e.name) + ":" + std::to_string(e.kind) + "->" + ex.link_target + " ";
-        }
-        out += "parts " + std::to_string(QorvexGetModuleStart(h, 0, KIND_ROCKRIDGE));
-        out += " iso " + std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660));
-        QorvexClose(h);
-        return out;
+        return WithOpen(path, OPEN_ROCK_RIDGE, [](QorvexHandle h) {
+            std::string out;
+            ForEach(h, KIND_ROCKRIDGE, false, [&](const EntryInfo &e) {
+                QorvexExEntry ex{};
+                ex.struct_size = sizeof ex;
+                QorvexExGetCurrentFile(h, &ex);
+                out += std::string(e.name) + ":" + std::to_string(e.kind) + "->" + ex.link_target + " ";
+            });
+            return out + "parts " + std::to_string(QorvexGetModuleStart(h, 0, KIND_ROCKRIDGE)) + " iso " +
+                   std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660));
+        });
     });
 }
 

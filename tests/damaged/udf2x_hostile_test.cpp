@@ -32,26 +32,18 @@ UdfOptions Tree(UdfMapping mapping) {
 // The open result, the counts of files and parts, the names of the new kinds of part and every file's
 // extraction result, computed in a bounded child.
 std::string Outcome(const std::string &path) {
-    int32_t error = 0;
-    QorvexHandle h = QorvexOpen(path.c_str(), OPEN_UDF_2X, &error);
-    if (!h) return "open " + std::to_string(error);
-    std::string out = "open 0";
-    const int32_t files = QorvexGetFileStart(h, 0, KIND_UDF);
-    for (int32_t i = 0; i < files; ++i) {
-        EntryInfo e{};
-        QorvexGetNextFile(h, &e);
-        if (e.extent_index != 0) continue;
-        const int32_t code = QorvexExtractCurrentFile2(h, (path + ".out").c_str(), 0);
-        out += std::string(" | ") + e.name + " " + std::to_string(code);
-    }
-    const int32_t parts = QorvexGetModuleStart(h, 0, KIND_UDF);
-    for (int32_t i = 0; i < parts; ++i) {
-        EntryInfo e{};
-        QorvexGetNextModule(h, &e);
-        if (e.kind >= 62 && e.kind <= 69) out += std::string(" | ") + e.name;
-    }
-    QorvexClose(h);
-    return out;
+    return WithOpen(path, OPEN_UDF_2X, [&](QorvexHandle h) {
+        std::string out = "open 0";
+        ForEach(h, KIND_UDF, false, [&](const EntryInfo &e) {
+            if (e.extent_index == 0)
+                out += std::string(" | ") + e.name + " " +
+                       std::to_string(QorvexExtractCurrentFile2(h, (path + ".out").c_str(), 0));
+        });
+        ForEach(h, KIND_UDF, true, [&](const EntryInfo &e) {
+            if (e.kind >= 62 && e.kind <= 69) out += std::string(" | ") + e.name;
+        });
+        return out;
+    });
 }
 
 // Edits the descriptor at `sector` and makes its tag whole again.
@@ -72,7 +64,7 @@ void PointIntoMetadata(uint8_t *fe) {
 
 TEST(Udf2xHostile, EndsWithAClearResult) {
     TempDir dir;
-    const std::string none = "open " + std::to_string(ENGINE_UNKNOWN_FORMAT);
+    const std::string none = "open " + Code(ENGINE_UNKNOWN_FORMAT);
     const std::string files = " | \\A.TXT 0 | \\DOCS\\B.TXT 0";
     struct Case {
         const char *name;

@@ -189,11 +189,26 @@ std::string RunWatched(const std::function<std::string()> &work) {
     return run.what;
 }
 
-std::string OpenResult(const std::string &path, uint32_t options) {
+std::string WithOpen(const std::string &path, uint32_t options,
+                     const std::function<std::string(QorvexHandle)> &report) {
     int32_t error = 0;
     QorvexHandle h = QorvexOpen(path.c_str(), options, &error);
-    if (h) QorvexClose(h);
-    return "open " + Code(h ? 0 : error);
+    if (!h) return "open " + Code(error);
+    std::string text = report(h);
+    QorvexClose(h);
+    return text;
+}
+
+std::string OpenResult(const std::string &path, uint32_t options) {
+    return WithOpen(path, options, [](QorvexHandle) { return "open " + Code(0); });
+}
+
+void ForEach(QorvexHandle h, int32_t kind, bool parts, const std::function<void(const EntryInfo &)> &visit) {
+    for (int32_t left = parts ? QorvexGetModuleStart(h, 0, kind) : QorvexGetFileStart(h, 0, kind); left > 0;) {
+        EntryInfo info{};
+        left = parts ? QorvexGetNextModule(h, &info) : QorvexGetNextFile(h, &info);
+        visit(info);
+    }
 }
 
 int64_t BytesRead() {

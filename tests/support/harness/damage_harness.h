@@ -65,6 +65,11 @@ std::string RunWatched(const std::function<std::string()> &work);
 
 // "open 0x0000" when the image opens with these options (it is closed again), else "open <code>".
 std::string OpenResult(const std::string &path, uint32_t options);
+// What `report` says of the image opened with these options (closed after), or "open <code>" when it does
+// not open.
+std::string WithOpen(const std::string &path, uint32_t options, const std::function<std::string(QorvexHandle)> &report);
+// Calls `visit` with each file (or system part) of `kind` in track 0, made the current entry of `h` first.
+void ForEach(QorvexHandle h, int32_t kind, bool parts, const std::function<void(const EntryInfo &)> &visit);
 // Data callback that appends what it is given to the std::vector<uint8_t> at `user`.
 int32_t Collect(int32_t kind, void *user, const void *data, int32_t length);
 
