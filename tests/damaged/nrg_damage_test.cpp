@@ -89,11 +89,9 @@ TEST(NrgDamage, BrokenFootersAndChunksFailWithAClearCode) {
     }
     // The intact image opens; no cut of it does (the footer goes first).
     qorvex::test::WriteFile(path, intact);
-    int32_t error = 0;
-    QorvexHandle h = QorvexOpen(path.c_str(), OPEN_DISC_SHEETS, &error);
-    ASSERT_NE(h, nullptr) << std::hex << error;
-    EXPECT_EQ(QorvexGetTrackCount(h), 3);
-    QorvexClose(h);
+    EXPECT_EQ(WithOpen(path, OPEN_DISC_SHEETS,
+                       [](QorvexHandle h) { return "tracks " + std::to_string(QorvexGetTrackCount(h)); }),
+              "tracks 3");
     for (size_t keep : {size_t(0), size_t(7), size_t(chain), intact.size() - 1}) {
         qorvex::test::WriteFile(path, std::vector<uint8_t>(intact.begin(), intact.begin() + keep));
         EXPECT_EQ(OpenResult(path, OPEN_DISC_SHEETS), "open " + Code(ENGINE_UNKNOWN_FORMAT)) << "cut to " << keep;

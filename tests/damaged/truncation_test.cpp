@@ -108,20 +108,17 @@ Expected Predict(const Listing &intact, const std::vector<uint8_t> &user, int64_
     return e;
 }
 
-class Truncation : public ::testing::TestWithParam<Source> {
-protected:
-    TempDir dir;
-};
+class Truncation : public ::testing::TestWithParam<Source> {};
 
 TEST_P(Truncation, EveryCutGivesWhatTheRemainingStructuresAllow) {
     const Source &source = GetParam();
+    TempDir dir;
     MakeSourceTree(dir.path());
     const std::vector<uint8_t> user = MakeWithTool(dir.path(), source.command);
     if (user.empty()) GTEST_SKIP() << "the image tool is not installed";
     const int64_t total = static_cast<int64_t>(user.size() / 2048);
-    qorvex::test::RawOptions raw;
-    raw.pregap = source.pregap;
-    const std::vector<uint8_t> image = source.format == 9 ? user : qorvex::test::WrapSectors(user, source.format, raw);
+    const std::vector<uint8_t> image =
+        source.format == 9 ? user : qorvex::test::WrapSectors(user, source.format, {.pregap = source.pregap});
     const size_t stored = static_cast<size_t>(qorvex::test::StoredSize(source.format));
     const size_t held_before = source.pregap ? 150 : 0;
 
