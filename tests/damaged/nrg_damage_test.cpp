@@ -84,26 +84,17 @@ TEST(NrgDamage, BrokenFootersAndChunksFailWithAClearCode) {
         std::vector<uint8_t> bytes = intact;
         c.damage(bytes);
         qorvex::test::WriteFile(path, bytes);
-        const Bounded run = RunBounded([&] {
-            int32_t error = 0;
-            QorvexHandle h = QorvexOpen(path.c_str(), OPEN_DISC_SHEETS, &error);
-            if (h) QorvexClose(h);
-            return h ? std::string("opened") : Code(error);
-        });
-        EXPECT_TRUE(run.finished) << c.what << ": " << run.what;
-        EXPECT_EQ(run.what, Code(ENGINE_UNKNOWN_FORMAT)) << c.what;
+        EXPECT_EQ(RunWatched([&] { return OpenResult(path, OPEN_DISC_SHEETS); }), "open " + Code(ENGINE_UNKNOWN_FORMAT))
+            << c.what;
     }
     // The intact image opens; no cut of it does (the footer goes first).
     qorvex::test::WriteFile(path, intact);
-    int32_t error = 0;
-    QorvexHandle h = QorvexOpen(path.c_str(), OPEN_DISC_SHEETS, &error);
-    ASSERT_NE(h, nullptr) << std::hex << error;
-    EXPECT_EQ(QorvexGetTrackCount(h), 3);
-    QorvexClose(h);
+    EXPECT_EQ(WithOpen(path, OPEN_DISC_SHEETS,
+                       [](QorvexHandle h) { return "tracks " + std::to_string(QorvexGetTrackCount(h)); }),
+              "tracks 3");
     for (size_t keep : {size_t(0), size_t(7), size_t(chain), intact.size() - 1}) {
         qorvex::test::WriteFile(path, std::vector<uint8_t>(intact.begin(), intact.begin() + keep));
-        EXPECT_EQ(Observe(path, OPEN_DISC_SHEETS, nullptr), "open " + Code(ENGINE_UNKNOWN_FORMAT) + "\n")
-            << "cut to " << keep;
+        EXPECT_EQ(OpenResult(path, OPEN_DISC_SHEETS), "open " + Code(ENGINE_UNKNOWN_FORMAT)) << "cut to " << keep;
     }
 }
 

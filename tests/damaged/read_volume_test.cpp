@@ -16,29 +16,22 @@ TEST(ReadVolume, OneSectorPartsReadLittleOfTheImage) {
     image.resize(image.size() + 2000 * 2048, 0);  // 4 MB of unused sectors behind the volume
     qorvex::test::WriteFile(dir / "big.iso", image);
 
-    const Bounded run = RunBounded([&]() -> std::string {
-        int32_t error = 0;
-        QorvexHandle h = QorvexOpen((dir / "big.iso").c_str(), 0, &error);
-        if (!h) return "open " + Code(error);
-        std::string out;
-        for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
-            int32_t left = QorvexGetModuleStart(h, 0, kind);
-            while (left != 0) {
-                EntryInfo info{};
-                left = QorvexGetNextModule(h, &info);
-                if (info.sectors != 1) continue;
-                const int64_t before = BytesRead();
-                const int32_t result = QorvexExtractCurrentModule(h, nullptr);
-                const int64_t read = BytesRead() - before;
-                if (result != 0 || read > 64 * 1024)
-                    out += std::string(info.name) + ": " + Code(result) + ", " + std::to_string(read) + " bytes\n";
-            }
-        }
-        QorvexClose(h);
-        return out;
+    const std::string report = RunWatched([&] {
+        return WithOpen(dir / "big.iso", 0, [](QorvexHandle h) {
+            std::string out;
+            for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF})
+                ForEach(h, kind, true, [&](const EntryInfo &info) {
+                    if (info.sectors != 1) return;
+                    const int64_t before = BytesRead();
+                    const int32_t result = QorvexExtractCurrentModule(h, nullptr);
+                    const int64_t read = BytesRead() - before;
+                    if (result != 0 || read > 64 * 1024)
+                        out += std::string(info.name) + ": " + Code(result) + ", " + std::to_string(read) + " bytes\n";
+                });
+            return out;
+        });
     });
-    ASSERT_TRUE(run.finished) << run.what;
-    EXPECT_EQ(run.what, "") << "parts of one sector that failed or read more than 64 KiB";
+    EXPECT_EQ(report, "") << "parts of one sector that failed or read more than 64 KiB";
 }
 
 }  // namespace

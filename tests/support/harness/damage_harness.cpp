@@ -14,14 +14,14 @@
 
 namespace damaged {
 
-namespace {
-
 int32_t Collect(int32_t kind, void *user, const void *data, int32_t length) {
     auto *bytes = static_cast<std::vector<uint8_t> *>(user);
     const auto *p = static_cast<const uint8_t *>(data);
     if (kind == CALLBACK_DATA && length > 0) bytes->insert(bytes->end(), p, p + length);
     return 1;
 }
+
+namespace {
 
 std::vector<Entry> Walk(QorvexHandle h, int32_t kind, bool parts) {
     std::vector<Entry> out;
@@ -179,6 +179,36 @@ Bounded RunBounded(const std::function<std::string()> &work) {
         result.what = report.substr(line + 1);
     }
     return result;
+}
+
+std::string RunWatched(const std::function<std::string()> &work) {
+    const Bounded run = RunBounded(work);
+    if (!run.finished) return "(" + run.what + ")";
+    if (run.peak_kib >= kPeakBoundKib)
+        return "(peak grew by " + std::to_string(run.peak_kib) + " KiB, past the bound)\n" + run.what;
+    return run.what;
+}
+
+std::string WithOpen(const std::string &path, uint32_t options,
+                     const std::function<std::string(QorvexHandle)> &report) {
+    int32_t error = 0;
+    QorvexHandle h = QorvexOpen(path.c_str(), options, &error);
+    if (!h) return "open " + Code(error);
+    std::string text = report(h);
+    QorvexClose(h);
+    return text;
+}
+
+std::string OpenResult(const std::string &path, uint32_t options) {
+    return WithOpen(path, options, [](QorvexHandle) { return "open " + Code(0); });
+}
+
+void ForEach(QorvexHandle h, int32_t kind, bool parts, const std::function<void(const EntryInfo &)> &visit) {
+    for (int32_t left = parts ? QorvexGetModuleStart(h, 0, kind) : QorvexGetFileStart(h, 0, kind); left > 0;) {
+        EntryInfo info{};
+        left = parts ? QorvexGetNextModule(h, &info) : QorvexGetNextFile(h, &info);
+        visit(info);
+    }
 }
 
 int64_t BytesRead() {

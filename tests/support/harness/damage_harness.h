@@ -59,6 +59,19 @@ struct Bounded {
 };
 // Runs `work` in a child process and returns what it reported.
 Bounded RunBounded(const std::function<std::string()> &work);
+// The same, as one text to compare with the expected report: the report when the child ended normally
+// within kPeakBoundKib, else how it ended or by how much it went past the bound, before the report.
+std::string RunWatched(const std::function<std::string()> &work);
+
+// "open 0x0000" when the image opens with these options (it is closed again), else "open <code>".
+std::string OpenResult(const std::string &path, uint32_t options);
+// What `report` says of the image opened with these options (closed after), or "open <code>" when it does
+// not open.
+std::string WithOpen(const std::string &path, uint32_t options, const std::function<std::string(QorvexHandle)> &report);
+// Calls `visit` with each file (or system part) of `kind` in track 0, made the current entry of `h` first.
+void ForEach(QorvexHandle h, int32_t kind, bool parts, const std::function<void(const EntryInfo &)> &visit);
+// Data callback that appends what it is given to the std::vector<uint8_t> at `user`.
+int32_t Collect(int32_t kind, void *user, const void *data, int32_t length);
 
 // Bytes this process has read from files so far (rchar of /proc/self/io); -1 when unknown.
 int64_t BytesRead();
@@ -70,6 +83,7 @@ void MakeSourceTree(const std::string &dir);
 
 // Sector helpers over an image of 2048-byte sectors.
 uint8_t *SectorAt(std::vector<uint8_t> &image, int64_t sector);
+using qorvex::test::Get32Le;
 using qorvex::test::Put16Le;
 using qorvex::test::Put32Le;
 void Put32Both(uint8_t *p, uint32_t v);
