@@ -28,6 +28,12 @@ Wrapped Write(const std::string &path, int32_t format, const RawOptions &options
     return w;
 }
 
+void Open(SectorReader &reader, const Wrapped &w, bool check) {
+    ASSERT_TRUE(reader.SetUp(w.record, 0));
+    reader.SetEdcCheck(check);
+    ASSERT_TRUE(reader.Open());
+}
+
 // The user bytes of sectors [first, first + n) as they lie in the stored sectors.
 std::vector<uint8_t> UserBytes(const Wrapped &w, const SectorReader &reader, int32_t first, int32_t n) {
     std::vector<uint8_t> out;
@@ -49,9 +55,7 @@ TEST(ScatteredRead, RunsDeliverTheStoredUserDataAndStopAtTheFirstBadSector) {
             const Wrapped w = Write(path, format, {});
             for (bool check : {false, true}) {
                 SectorReader reader;
-                ASSERT_TRUE(reader.SetUp(w.record, 0));
-                reader.SetEdcCheck(check);
-                ASSERT_TRUE(reader.Open());
+                Open(reader, w, check);
                 std::vector<uint8_t> user(size_t(reader.UserSize()) * 1400);
                 ASSERT_TRUE(reader.SeekSector(7));
                 ASSERT_EQ(reader.ReadSectorRun(user.data(), 1400), 1400);
@@ -68,9 +72,7 @@ TEST(ScatteredRead, RunsDeliverTheStoredUserDataAndStopAtTheFirstBadSector) {
             bad.corrupt_edc_sector = 900;
             const Wrapped w = Write(path, format, bad);
             SectorReader reader;
-            ASSERT_TRUE(reader.SetUp(w.record, 0));
-            reader.SetEdcCheck(true);
-            ASSERT_TRUE(reader.Open());
+            Open(reader, w, true);
             std::vector<uint8_t> user(size_t(reader.UserSize()) * 1400);
             ASSERT_TRUE(reader.SeekSector(7));
             EXPECT_EQ(reader.ReadSectorRun(user.data(), 1400), 893);
@@ -84,8 +86,7 @@ TEST(ScatteredRead, RunsDeliverTheStoredUserDataAndStopAtTheFirstBadSector) {
             cut.tail_adjust = -(StoredSize(format) - 1000);
             const Wrapped w = Write(path, format, cut);
             SectorReader reader;
-            ASSERT_TRUE(reader.SetUp(w.record, 0));
-            ASSERT_TRUE(reader.Open());
+            Open(reader, w, false);
             std::vector<uint8_t> user(size_t(reader.UserSize()) * 600);
             ASSERT_TRUE(reader.SeekSector(kSectors - 600));
             EXPECT_EQ(reader.ReadSectorRun(user.data(), 600), 599);
@@ -98,9 +99,7 @@ TEST(ScatteredRead, RunsDeliverTheStoredUserDataAndStopAtTheFirstBadSector) {
     xa.form2_sector = 700;
     const Wrapped w = Write(path, 13, xa);
     SectorReader reader;
-    ASSERT_TRUE(reader.SetUp(w.record, 0));
-    reader.SetEdcCheck(true);
-    ASSERT_TRUE(reader.Open());
+    Open(reader, w, true);
     std::vector<uint8_t> user(2048 * 1000);
     ASSERT_TRUE(reader.SeekSector(100));
     EXPECT_EQ(reader.ReadSectorRun(user.data(), 1000), 1000);
