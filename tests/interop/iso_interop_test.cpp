@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <map>
 
@@ -72,29 +71,12 @@ const Variant kVariants[] = {
     {"xorriso level 1", "xorriso -as mkisofs -quiet --norock -iso-level 1 -o {out} {src} 2>/dev/null", KIND_ISO9660},
 };
 
-class InteropTest : public ::testing::TestWithParam<const char *> {
-protected:
-    void SetUp() override {
-        if (!HaveProgram("7z") || !HaveProgram("genisoimage") || !HaveProgram("xorriso"))
-            GTEST_SKIP() << "7z, genisoimage and xorriso are needed";
-        const char *saved = std::getenv("TZ");
-        had_tz_ = saved != nullptr;
-        if (saved) old_tz_ = saved;
-        ::setenv("TZ", GetParam(), 1);
-        ::tzset();
-    }
-    void TearDown() override {
-        if (had_tz_)
-            ::setenv("TZ", old_tz_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-    bool had_tz_ = false;
-    std::string old_tz_;
-};
+using InteropTest = ::testing::TestWithParam<const char *>;  // the machine's time zone
 
 TEST_P(InteropTest, EngineAgreesWithSevenZip) {
+    if (!HaveProgram("7z") || !HaveProgram("genisoimage") || !HaveProgram("xorriso"))
+        GTEST_SKIP() << "7z, genisoimage and xorriso are needed";
+    const ScopedZone zone(GetParam());
     TempDir dir;
     const std::string src = dir / "src";
     const Source source = MakeSource(src);
@@ -143,12 +125,7 @@ TEST_P(InteropTest, EngineAgreesWithSevenZip) {
             const std::string rel = PortablePath(e.name);
             const std::string out = mine + "/" + rel;
             ASSERT_EQ(QorvexExtractCurrentFile2(h, out.c_str(), 0), 0) << rel;
-            EXPECT_EQ(ReadFile(out), ReadFile(seven + "/" + rel)) << rel;
-            struct stat a {
-            }, b{};
-            ASSERT_EQ(::stat(out.c_str(), &a), 0);
-            ASSERT_EQ(::stat((seven + "/" + rel).c_str(), &b), 0) << rel;
-            EXPECT_EQ(a.st_mtime, b.st_mtime) << rel;
+            EXPECT_TRUE(Extracted(out) == Extracted(seven + "/" + rel)) << rel;
         }
         QorvexClose(h);
     }

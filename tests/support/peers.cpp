@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <sstream>
 
@@ -32,6 +33,22 @@ std::string PortablePath(std::string name) {
     if (!name.empty() && name.back() == '\\') name.pop_back();
     std::replace(name.begin(), name.end(), '\\', '/');
     return name;
+}
+
+ScopedZone::ScopedZone(const char *zone) {
+    const char *saved = std::getenv("TZ");
+    had_ = saved != nullptr;
+    if (saved) old_ = saved;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+}
+
+ScopedZone::~ScopedZone() {
+    if (had_)
+        ::setenv("TZ", old_.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 std::map<std::string, SevenZipItem> SevenZipList(const std::string &image, int *status) {
@@ -88,7 +105,6 @@ std::string Differences(const std::map<std::string, PeerFile> &a, const std::map
     return out;
 }
 
-namespace {
 PeerFile Extracted(const std::string &path) {
     PeerFile f;
     f.bytes = ReadFile(path);
@@ -97,7 +113,6 @@ PeerFile Extracted(const std::string &path) {
     if (::stat(path.c_str(), &st) == 0) f.modified = st.st_mtime;
     return f;
 }
-}  // namespace
 
 std::map<std::string, PeerFile> SevenZipFiles(const std::string &image, const std::string &scratch) {
     std::map<std::string, PeerFile> files;

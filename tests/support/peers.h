@@ -16,6 +16,19 @@ std::string Replace(std::string text, const std::string &key, const std::string 
 // An engine name as a peer writes it: "\DIR\FILE.TXT;1" -> "DIR/FILE.TXT", "\a\b\" -> "a/b".
 std::string PortablePath(std::string name);
 
+// The TZ variable set for the life of the object (and put back after), for the engine and the peers it runs.
+class ScopedZone {
+public:
+    explicit ScopedZone(const char *zone);
+    ~ScopedZone();
+    ScopedZone(const ScopedZone &) = delete;
+    ScopedZone &operator=(const ScopedZone &) = delete;
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
 // 7-Zip's technical listing ("7z l -slt"), read with its clock at UTC so that times compare as instants.
 struct SevenZipItem {
     uint64_t size = 0;
@@ -33,6 +46,8 @@ struct PeerFile {
     std::vector<uint8_t> bytes;
     bool operator==(const PeerFile &o) const = default;
 };
+// A file on the disk as a PeerFile: its bytes and modification time.
+PeerFile Extracted(const std::string &path);
 // The paths whose files differ ("+path": only in `b`), for a short failure message.
 std::string Differences(const std::map<std::string, PeerFile> &a, const std::map<std::string, PeerFile> &b);
 // 7-Zip's extraction into `scratch`/7z, and udfclient's (every folder listed, every file fetched with `get`).
