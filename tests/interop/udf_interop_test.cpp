@@ -108,8 +108,8 @@ TEST(UdfInterop, MkudffsEveryMediaTypeAndRevision) {
             SCOPED_TRACE(media + " " + revision);
             const std::string image = dir / (media + revision + ".img");
             // mkudffs refuses the combinations the media cannot carry (cdrw at 1.02, bdr below 2.50, ...).
-            if (RunCommand("mkudffs --media-type=" + media + " --udfrev=" + revision +
-                           " --blocksize=2048 --label=Q" + media + " '" + image + "' 8000 > /dev/null 2>&1") != 0)
+            if (RunCommand("mkudffs --media-type=" + media + " --udfrev=" + revision + " --blocksize=2048 --label=Q" +
+                           media + " '" + image + "' 8000 > /dev/null 2>&1") != 0)
                 continue;
             ++made;
             const Ours ours = ListOurs(image, dir.path());
