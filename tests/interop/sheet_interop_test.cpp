@@ -6,8 +6,6 @@
 
 #include <cstring>
 #include <map>
-#include <regex>
-#include <sstream>
 
 #include "image/image_catalogue.h"
 #include "image/sector_reader.h"
@@ -99,15 +97,8 @@ protected:
 
 TEST_F(SheetInteropTest, TrackStartsAndLeadOutEqualCdInfos) {
     if (!HaveProgram("cd-info")) GTEST_SKIP() << "cd-info (libcdio-utils) is not installed";
-    int status = 0;
-    const std::string out = CaptureCommand(
-        "cd-info --no-device-info --no-cddb --no-analyze --cue-file " + Quote(single) + " 2>&1", &status);
-    ASSERT_EQ(status, 0) << out;
-    std::map<int, int> lsn;  // track (170 = lead-out) -> LSN
-    const std::regex row(R"(^\s*(\d+): \d\d:\d\d:\d\d\s+(\d+) )");
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-        if (std::smatch m; std::regex_search(line, m, row)) lsn[std::stoi(m[1])] = std::stoi(m[2]);
+    std::string out;
+    std::map<int, int> lsn = CdInfoStarts(single, &out);
     ASSERT_EQ(lsn.size(), tracks.size() + 1) << out;
 
     Opened disc(single);
@@ -189,16 +180,13 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
     RunCommand("cp " + Quote(dir / "single/disc.bin") + " " + Quote(Folder(dir / "toc") + "/disc.bin"));
     const int64_t data_bytes = static_cast<int64_t>(tracks[0].data.size());
     const int64_t s2 = data_bytes + 450 * 2352, s3 = s2 + (75 + 301) * 2352;
-    const std::string toc =
-        "CD_ROM\n// made by hand, the way read-cd writes it\nCATALOG \"0123456789012\"\n"
-        "TRACK MODE1_RAW\nDATAFILE \"disc.bin\" " +
-        std::to_string(data_bytes) + "\nTRACK AUDIO\nFILE \"disc.bin\" #" + std::to_string(data_bytes) +
-        " 0 00:06:00\n"
-        "TRACK AUDIO\nISRC \"QOX001234567\"\nFILE \"disc.bin\" #" +
-        std::to_string(s2) +
-        " 0 00:05:01\nSTART 00:01:00\n"
-        "TRACK AUDIO\nPREGAP 00:00:20\nFILE \"disc.bin\" #" +
-        std::to_string(s3) + " 0 00:10:00\n";
+    std::string toc =
+        "CD_ROM\n// made by hand, the way read-cd writes it\nCATALOG \"0123456789012\"\nTRACK MODE1_RAW\n"
+        "DATAFILE \"disc.bin\" {1}\nTRACK AUDIO\nFILE \"disc.bin\" #{1} 0 00:06:00\nTRACK AUDIO\n"
+        "ISRC \"QOX001234567\"\nFILE \"disc.bin\" #{2} 0 00:05:01\nSTART 00:01:00\nTRACK AUDIO\n"
+        "PREGAP 00:00:20\nFILE \"disc.bin\" #{3} 0 00:10:00\n";
+    toc = Replace(Replace(Replace(toc, "{1}", std::to_string(data_bytes)), "{2}", std::to_string(s2)), "{3}",
+                  std::to_string(s3));
     WriteFile(dir / "toc/disc.toc", toc);
     ASSERT_EQ(RunCommand("cd " + Quote(dir / "toc") + " && toc2cue disc.toc disc.cue >/dev/null 2>&1"), 0);
     // The sheet's last track runs to the end of the file: cut the file where the TOC's ends.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <regex>
 #include <sstream>
 
 #include "support/temp_dir.h"
@@ -290,6 +291,28 @@ XorrisoBootReport XorrisoElTorito(const std::string &image) {
         }
     }
     return report;
+}
+
+std::map<int, int> CdInfoStarts(const std::string &cue, std::string *output) {
+    std::map<int, int> lsn;
+    int status = 0;
+    *output =
+        CaptureCommand("cd-info --no-device-info --no-cddb --no-analyze --cue-file " + Quote(cue) + " 2>&1", &status);
+    if (status != 0) return lsn;
+    const std::regex row(R"(^\s*(\d+): \d\d:\d\d:\d\d\s+(\d+) )");
+    std::istringstream lines(*output);
+    for (std::string line; std::getline(lines, line);)
+        if (std::smatch m; std::regex_search(line, m, row)) lsn[std::stoi(m[1])] = std::stoi(m[2]);
+    return lsn;
+}
+
+std::vector<int> XorrisoSessionStarts(const std::string &image) {
+    std::vector<int> starts;
+    std::istringstream toc(CaptureCommand("xorriso -indev " + Quote(image) + " -toc 2>/dev/null"));
+    const std::regex row(R"(^ISO session\s*:\s*\d+\s*,\s*(\d+)\s*,)");
+    for (std::string line; std::getline(toc, line);)
+        if (std::smatch m; std::regex_search(line, m, row)) starts.push_back(std::stoi(m[1]));
+    return starts;
 }
 
 }  // namespace qorvex::test

@@ -1,4 +1,4 @@
-// What the peer programs read from an image (7-Zip, bsdtar, xorriso, udfinfo, udfclient), parsed from their
+// What the peer programs read from an image (7-Zip, bsdtar, xorriso, udfinfo, udfclient, cd-info), parsed from their
 // output into maps the interop tests compare with the engine's own listing.
 #pragma once
 
@@ -88,5 +88,11 @@ struct XorrisoBootReport {
     std::vector<XorrisoBootImage> images;
 };
 XorrisoBootReport XorrisoElTorito(const std::string &image);
+
+// cd-info's reading of a CUE sheet: track (170 for the lead-out) -> LSN; empty when cd-info fails. `output`
+// receives what it wrote, for a failure message.
+std::map<int, int> CdInfoStarts(const std::string &cue, std::string *output);
+// The start of each session xorriso reads from an image ("-toc").
+std::vector<int> XorrisoSessionStarts(const std::string &image);
 
 }  // namespace qorvex::test
