@@ -1,5 +1,5 @@
-// What the peer programs read from an image (7-Zip, bsdtar, xorriso, udfinfo, udfclient, cd-info), parsed from their
-// output into maps the interop tests compare with the engine's own listing.
+// What the peer programs read from an image (7-Zip, bsdtar, xorriso, udfinfo, udfclient, cd-info), parsed from
+// their output into maps the interop tests compare with the engine's own listing.
 #pragma once
 
 #include <cstdint>
