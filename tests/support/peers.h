@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,11 @@ struct SevenZipItem {
     uint64_t size = 0;
     int64_t time = 0;
     bool folder = false;
+    bool operator==(const SevenZipItem &o) const = default;
 };
+inline void PrintTo(const SevenZipItem &item, std::ostream *os) {
+    *os << item.size << " bytes, time " << item.time << (item.folder ? ", folder" : "");
+}
 std::map<std::string, SevenZipItem> SevenZipList(const std::string &image, int *status = nullptr);
 // The sizes of 7-Zip's [BOOT] entries, in its order (the boot catalogue's).
 std::vector<uint64_t> SevenZipBootSizes(const std::string &image);
