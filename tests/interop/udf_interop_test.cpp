@@ -18,43 +18,27 @@ namespace qorvex::test {
 namespace {
 
 struct Ours {
-    int32_t error = -1;
-    std::string label;
+    UdfListing listing;                         // open error, label, entries
     std::map<std::string, PeerFile> files;      // "a/b.txt"
     std::multimap<std::string, int32_t> parts;  // name -> start
 };
 
 // Everything the engine lists, every file extracted (joined) into a scratch folder.
 Ours ListOurs(const std::string &image, const std::string &scratch, uint32_t options = OPEN_UDF_2X) {
-    Ours out;
-    out.error = 0;  // left as it is on success
-    QorvexHandle h = QorvexOpen(image.c_str(), options, &out.error);
-    if (!h) return out;
-    const int32_t files = QorvexGetFileStart(h, 0, KIND_UDF);
+    Ours out{ListUdf(image, options)};
+    for (const EntryInfo &e : out.listing.parts) out.parts.emplace(e.name, e.start);
+    Opened opened(image, options);
+    const int32_t files = opened ? QorvexGetFileStart(opened.get(), 0, KIND_UDF) : 0;
     for (int32_t i = 0; i < files; ++i) {
         EntryInfo e{};
-        QorvexGetNextFile(h, &e);
+        QorvexGetNextFile(opened.get(), &e);
         if (e.extent_index != 0) continue;
         const std::string target = scratch + "/f" + std::to_string(i);
-        EXPECT_EQ(QorvexExtractCurrentFile2(h, target.c_str(), 0), 0) << e.name;
-        PeerFile f;
-        f.bytes = ReadFile(target);
-        f.size = f.bytes.size();
-        f.modified = e.time;
+        EXPECT_EQ(QorvexExtractCurrentFile2(opened.get(), target.c_str(), 0), 0) << e.name;
+        PeerFile f = Extracted(target);
+        f.modified = e.time;  // the date the engine lists
         out.files[PortablePath(e.name)] = f;
     }
-    const int32_t parts = QorvexGetModuleStart(h, 0, KIND_UDF);
-    for (int32_t i = 0; i < parts; ++i) {
-        EntryInfo e{};
-        QorvexGetNextModule(h, &e);
-        out.parts.emplace(e.name, e.start);
-    }
-    char label[64] = {};
-    int32_t sectors = 0;
-    int64_t bytes = 0;
-    QorvexGetImageInformation(h, 0, KIND_UDF, label, &sectors, &bytes);
-    out.label = label;
-    QorvexClose(h);
     return out;
 }
 
@@ -76,7 +60,8 @@ TEST(UdfInterop, BridgeImageMatchesSevenZip) {
     ASSERT_EQ(RunCommand("genisoimage -quiet -udf -J -V BRIDGE -o '" + image + "' '" + src + "'"), 0);
     ASSERT_NE(CaptureCommand("7z l '" + image + "'").find("Type = Udf"), std::string::npos)
         << "7-Zip shows the UDF view of a bridge image";
-    UdfListing l = ListUdf(image);
+    const Ours ours = ListOurs(image, dir.path(), 0);
+    const UdfListing &l = ours.listing;
     ASSERT_EQ(l.open_error, 0);
     EXPECT_EQ(l.label, "BRIDGE");
     std::map<std::string, uint64_t> got, nonempty;
@@ -91,7 +76,6 @@ TEST(UdfInterop, BridgeImageMatchesSevenZip) {
     const std::vector<std::string> parts = l.PartNames();
     EXPECT_NE(std::find(parts.begin(), parts.end(), "udf entry  \\empty.txt"), parts.end());
     // Bytes and dates: the engine's extraction against 7-Zip's.
-    const Ours ours = ListOurs(image, dir.path(), 0);
     EXPECT_EQ(Differences(ours.files, SevenZipFiles(image, dir.path())), "");
 }
 
@@ -113,7 +97,7 @@ TEST(UdfInterop, MkudffsEveryMediaTypeAndRevision) {
                 continue;
             ++made;
             const Ours ours = ListOurs(image, dir.path());
-            ASSERT_EQ(ours.error, 0);
+            ASSERT_EQ(ours.listing.open_error, 0);
             const UdfInfo info = RunUdfInfo(image);
             // The label of a volume without files is not given (as described); udfinfo's is checked on the
             // builder's populated volumes.
@@ -133,9 +117,9 @@ TEST(UdfInterop, MkudffsEveryMediaTypeAndRevision) {
 
             const Ours plain = ListOurs(image, dir.path(), 0);
             if (media == "hd" || media == "bdr") {
-                EXPECT_EQ(plain.error, revision < "0x0200" ? 0 : ENGINE_UNKNOWN_FORMAT);
+                EXPECT_EQ(plain.listing.open_error, revision < "0x0200" ? 0 : ENGINE_UNKNOWN_FORMAT);
             }
-            if (plain.error != 0) continue;
+            if (plain.listing.open_error != 0) continue;
             // Opened before: the same parts with the bit (none of the new kinds appear).
             EXPECT_EQ(plain.parts, ours.parts);
             for (const char *part : {"BEA01", "NSR02", "TEA01", "PVD  (main)", "PVD  (reserve)", "LVD  (main)",
@@ -201,9 +185,9 @@ TEST(UdfInterop, BuilderLayoutsMatchUdfclientAndSevenZip) {
         const std::string scratch = dir / ("s" + std::to_string(&c - layouts));
         RunCommand("mkdir -p '" + scratch + "'");
         const Ours ours = ListOurs(path, scratch);
-        ASSERT_EQ(ours.error, 0);
+        ASSERT_EQ(ours.listing.open_error, 0);
         const UdfInfo info = RunUdfInfo(path);
-        EXPECT_EQ(ours.label, info.values.at("label"));
+        EXPECT_EQ(ours.listing.label, info.values.at("label"));
         const std::map<std::string, PeerFile> theirs = UdfClientFiles(intact, scratch);
         EXPECT_EQ(theirs.size(), 45u);
         EXPECT_EQ(Differences(ours.files, theirs), "");
