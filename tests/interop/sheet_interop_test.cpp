@@ -13,6 +13,7 @@
 #include "qorvex_ext.h"
 #include "sheets/disc_sheet.h"
 #include "support/disc_builder.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/peers.h"
 #include "support/raw_sectors.h"
@@ -21,36 +22,24 @@
 namespace qorvex::test {
 namespace {
 
-constexpr uint32_t kSheets = OPEN_DISC_SHEETS;
-
-struct Opened {
-    QorvexHandle h = nullptr;
-    int32_t error = 0;
-    explicit Opened(const std::string &path, uint32_t options = kSheets) {
-        h = QorvexOpen(path.c_str(), options, &error);
-    }
-    ~Opened() {
-        if (h) QorvexClose(h);
-    }
-    std::vector<TrackInfo> Table() const {
-        std::vector<TrackInfo> table(static_cast<size_t>(QorvexGetTrackCount(h)));
-        for (size_t i = 0; i < table.size(); ++i)
-            EXPECT_EQ(QorvexGetTrackInfo(h, static_cast<int32_t>(i), &table[i]), 0);
-        return table;
-    }
-    std::vector<uint8_t> Extract(const std::string &out, int32_t track, uint32_t flags) const {
-        EXPECT_EQ(QorvexExtractTrack(h, track, out.c_str(), flags), 0) << "track " << track;
-        return ReadFile(out);
-    }
+// An image opened with the sheets bit (unless told otherwise), closed at the end of the scope.
+struct Disc : Opened {
+    explicit Disc(const std::string &path, uint32_t options = OPEN_DISC_SHEETS) : Opened(path, options) {}
 };
 
+// A track's bytes as the engine extracts them with `flags`.
+std::vector<uint8_t> Extract(const Disc &disc, const std::string &out, int32_t track, uint32_t flags) {
+    EXPECT_EQ(QorvexExtractTrack(disc.get(), track, out.c_str(), flags), 0) << "track " << track;
+    return ReadFile(out);
+}
+
 // Every track's bytes as user data, raw with the pregap, and as WAV.
-void ExpectSameBytes(const Opened &a, const Opened &b, const std::string &scratch, const char *what) {
-    const int32_t n = QorvexGetTrackCount(a.h);
-    ASSERT_EQ(n, QorvexGetTrackCount(b.h)) << what;
+void ExpectSameBytes(const Disc &a, const Disc &b, const std::string &scratch, const char *what) {
+    const int32_t n = QorvexGetTrackCount(a.get());
+    ASSERT_EQ(n, QorvexGetTrackCount(b.get())) << what;
     for (int32_t t = 0; t < n; ++t)
         for (uint32_t flags : {0u, uint32_t(TRACK_RAW | TRACK_PREGAP), uint32_t(TRACK_WAV)})
-            EXPECT_TRUE(a.Extract(scratch + ".a", t, flags) == b.Extract(scratch + ".b", t, flags))
+            EXPECT_TRUE(Extract(a, scratch + ".a", t, flags) == Extract(b, scratch + ".b", t, flags))
                 << what << ": track " << t << " flags " << flags;
 }
 
@@ -101,9 +90,9 @@ TEST_F(SheetInteropTest, TrackStartsAndLeadOutEqualCdInfos) {
     std::map<int, int> lsn = CdInfoStarts(single, &out);
     ASSERT_EQ(lsn.size(), tracks.size() + 1) << out;
 
-    Opened disc(single);
-    ASSERT_TRUE(disc.h) << std::hex << disc.error;
-    const std::vector<TrackInfo> table = disc.Table();
+    Disc disc(single);
+    ASSERT_TRUE(disc.get()) << std::hex << disc.error();
+    const std::vector<TrackInfo> table = TrackTable(disc.get());
     for (const TrackInfo &t : table) EXPECT_EQ(+t.start, lsn[t.track]) << "track " << int(t.track);
     EXPECT_EQ(+table.back().end_held, lsn[170]);
 }
@@ -130,22 +119,23 @@ TEST_F(SheetInteropTest, EveryFormGivesTheTableAndBytesOfItsSheet) {
         {"Nero ETN2", WriteNrgDisc(nrg, "etn2", tao, NrgForm::kTaoV2), tao_cue},
     };
     for (const auto &c : cases) {
-        Opened image(c.image), sheet(c.sheet);
-        ASSERT_TRUE(image.h && sheet.h) << c.what << std::hex << " 0x" << image.error << " 0x" << sheet.error;
-        EXPECT_TRUE(SameTable(image.Table(), sheet.Table())) << c.what;
+        Disc image(c.image), sheet(c.sheet);
+        ASSERT_TRUE(image.get() && sheet.get())
+            << c.what << std::hex << " 0x" << image.error() << " 0x" << sheet.error();
+        EXPECT_TRUE(SameTable(TrackTable(image.get()), TrackTable(sheet.get()))) << c.what;
         ExpectSameBytes(image, sheet, dir / "out", c.what);
-        EXPECT_TRUE(image.Extract(dir / "t1.iso", 0, 0) == iso) << c.what;
+        EXPECT_TRUE(Extract(image, dir / "t1.iso", 0, 0) == iso) << c.what;
     }
     // The data track lists the files of its ISO; audio lists nothing of its own.
-    Opened disc(single), plain(dir / "data.iso", 0), split_tail(cases[1].image);
-    ASSERT_TRUE(disc.h && plain.h && split_tail.h);
-    EXPECT_GT(QorvexGetFileCount(disc.h, 0, KIND_ISO9660), 0);
-    EXPECT_EQ(QorvexGetFileCount(disc.h, 0, KIND_ISO9660), QorvexGetFileCount(plain.h, 0, KIND_ISO9660));
-    EXPECT_EQ(QorvexGetFileCount(disc.h, 1, KIND_ISO9660), 0);
+    Disc disc(single), plain(dir / "data.iso", 0), split_tail(cases[1].image);
+    ASSERT_TRUE(disc.get() && plain.get() && split_tail.get());
+    EXPECT_GT(QorvexGetFileCount(disc.get(), 0, KIND_ISO9660), 0);
+    EXPECT_EQ(QorvexGetFileCount(disc.get(), 0, KIND_ISO9660), QorvexGetFileCount(plain.get(), 0, KIND_ISO9660));
+    EXPECT_EQ(QorvexGetFileCount(disc.get(), 1, KIND_ISO9660), 0);
     // Index 00 and 01 where the sheet put them, whichever file holds the pregap.
     int32_t indexes[4] = {};
-    ASSERT_EQ(QorvexExGetTrackIndexes(split_tail.h, 3, indexes, 4), 2);
-    EXPECT_EQ(indexes[0], disc.Table()[2].end_held);
+    ASSERT_EQ(QorvexExGetTrackIndexes(split_tail.get(), 3, indexes, 4), 2);
+    EXPECT_EQ(indexes[0], TrackTable(disc.get())[2].end_held);
     EXPECT_EQ(indexes[1] - indexes[0], 150);
     if (!HaveProgram("ccd2iso")) GTEST_SKIP() << "ccd2iso is not installed";
     // ccd2iso copies Mode 1 user data until the first sector that is not: the data track's ISO.
@@ -162,14 +152,14 @@ TEST_F(SheetInteropTest, WavsEqualBchunks) {
     const std::string out =
         CaptureCommand("cd " + Quote(dir / "plain") + " && bchunk -w disc.bin disc.cue peer 2>&1", &status);
     ASSERT_EQ(status, 0) << out;
-    Opened disc(cue);
-    ASSERT_TRUE(disc.h) << std::hex << disc.error;
-    EXPECT_TRUE(disc.Extract(dir / "t1.iso", 0, 0) == ReadFile(dir / "plain/peer01.iso"));
+    Disc disc(cue);
+    ASSERT_TRUE(disc.get()) << std::hex << disc.error();
+    EXPECT_TRUE(Extract(disc, dir / "t1.iso", 0, 0) == ReadFile(dir / "plain/peer01.iso"));
     for (int32_t t = 1; t < 4; ++t) {
         const std::string name = dir / ("plain/peer0" + std::to_string(t + 1) + ".wav");
         const std::vector<uint8_t> peer = ReadFile(name);
         ASSERT_FALSE(peer.empty()) << name;
-        EXPECT_TRUE(disc.Extract(dir / "t.wav", t, TRACK_WAV | TRACK_RAW) == peer) << name;
+        EXPECT_TRUE(Extract(disc, dir / "t.wav", t, TRACK_WAV | TRACK_RAW) == peer) << name;
     }
 }
 
@@ -192,16 +182,17 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
     // The sheet's last track runs to the end of the file: cut the file where the TOC's ends.
     const std::vector<uint8_t> whole = ReadFile(dir / "toc/disc.bin");
     WriteFile(dir / "toc/disc.bin", std::vector<uint8_t>(whole.begin(), whole.begin() + s3 + 750 * 2352));
-    Opened from_toc(dir / "toc/disc.toc"), from_cue(dir / "toc/disc.cue");
-    ASSERT_TRUE(from_toc.h && from_cue.h) << std::hex << from_toc.error << " " << from_cue.error;
-    EXPECT_TRUE(SameTable(from_toc.Table(), from_cue.Table()));
-    EXPECT_EQ(from_toc.Table()[3].first_held - from_toc.Table()[2].end_held, 20);  // the absent pregap
-    EXPECT_TRUE(from_toc.Extract(dir / "a.iso", 0, 0) == iso);
-    std::vector<uint8_t> swapped = from_cue.Extract(dir / "b.raw", 2, TRACK_RAW | TRACK_PREGAP);
+    Disc from_toc(dir / "toc/disc.toc"), from_cue(dir / "toc/disc.cue");
+    ASSERT_TRUE(from_toc.get() && from_cue.get()) << std::hex << from_toc.error() << " " << from_cue.error();
+    EXPECT_TRUE(SameTable(TrackTable(from_toc.get()), TrackTable(from_cue.get())));
+    EXPECT_EQ(TrackTable(from_toc.get())[3].first_held - TrackTable(from_toc.get())[2].end_held,
+              20);  // the absent pregap
+    EXPECT_TRUE(Extract(from_toc, dir / "a.iso", 0, 0) == iso);
+    std::vector<uint8_t> swapped = Extract(from_cue, dir / "b.raw", 2, TRACK_RAW | TRACK_PREGAP);
     for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
-    EXPECT_TRUE(from_toc.Extract(dir / "a.raw", 2, TRACK_RAW | TRACK_PREGAP) == swapped);
+    EXPECT_TRUE(Extract(from_toc, dir / "a.raw", 2, TRACK_RAW | TRACK_PREGAP) == swapped);
     char isrc[16] = {};
-    QorvexExGetTrackText(from_toc.h, 2, QORVEX_EX_TEXT_ISRC, isrc, sizeof isrc);
+    QorvexExGetTrackText(from_toc.get(), 2, QORVEX_EX_TEXT_ISRC, isrc, sizeof isrc);
     EXPECT_STREQ(isrc, "QOX001234567");
 }
 
@@ -217,25 +208,25 @@ TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {
     std::vector<DiscTrack> disc = {MakeTrack(0, AudioPattern(450, 2)), MakeTrack(0, AudioPattern(301, 3)),
                                    MakeTrack(6, WrapSectors(extra, 6), 0, 2)};
     for (CueForm form : {CueForm::kSingleFile, CueForm::kSplitHead}) {
-        Opened image(WriteCueDisc(Folder(dir / (form == CueForm::kSingleFile ? "x1" : "x2")), "extra", disc, form));
-        ASSERT_TRUE(image.h) << std::hex << image.error;
-        const std::vector<TrackInfo> table = image.Table();
+        Disc image(WriteCueDisc(Folder(dir / (form == CueForm::kSingleFile ? "x1" : "x2")), "extra", disc, form));
+        ASSERT_TRUE(image.get()) << std::hex << image.error();
+        const std::vector<TrackInfo> table = TrackTable(image.get());
         ASSERT_EQ(table.size(), 3u);
         EXPECT_EQ(+table[1].session, 1);
         EXPECT_EQ(+table[2].session, 2);
         EXPECT_EQ(+table[2].format, 6);  // MODE2/2352 with XA Form 1 sectors
         EXPECT_EQ(+table[2].start, next);
-        EXPECT_TRUE(image.Extract(dir / "x.iso", 2, 0) == extra);
+        EXPECT_TRUE(Extract(image, dir / "x.iso", 2, 0) == extra);
         // Its file's extent is counted from the disc start; the bytes must be the source file's.
-        int32_t left = QorvexGetFileStart(image.h, 2, KIND_ISO9660);
+        int32_t left = QorvexGetFileStart(image.get(), 2, KIND_ISO9660);
         bool found = false;
         while (left > 0) {
             EntryInfo e{};
-            left = QorvexGetNextFile(image.h, &e);
+            left = QorvexGetNextFile(image.get(), &e);
             if (std::string(e.name).find("TOP.BIN") == std::string::npos) continue;
             found = true;
             EXPECT_GE(e.start, next);
-            ASSERT_EQ(QorvexExtractCurrentFile(image.h, (dir / "top.out").c_str()), 0);
+            ASSERT_EQ(QorvexExtractCurrentFile(image.get(), (dir / "top.out").c_str()), 0);
             EXPECT_TRUE(ReadFile(dir / "top.out") == ReadFile(dir / "src/top.bin"));
         }
         EXPECT_TRUE(found);
@@ -247,10 +238,10 @@ TEST_F(SheetInteropTest, Nrg2isoReadsTheDataOfANeroImage) {
     // A data disc as Nero writes it: MODE1/2048 sectors after the first track's stored pregap.
     const std::string nrg = WriteNrgDisc(Folder(dir / "nrg"), "data", {MakeTrack(9, iso, 150)});
     ExpectPeerWritesFirst("nrg2iso " + Quote(nrg), dir / "peer.iso", iso);
-    Opened image(nrg), plain(dir / "data.iso", 0);
-    ASSERT_TRUE(image.h) << std::hex << image.error;
-    EXPECT_TRUE(image.Extract(dir / "track.iso", 0, 0) == iso);
-    EXPECT_EQ(QorvexGetFileCount(image.h, 0, KIND_ISO9660), QorvexGetFileCount(plain.h, 0, KIND_ISO9660));
+    Disc image(nrg), plain(dir / "data.iso", 0);
+    ASSERT_TRUE(image.get()) << std::hex << image.error();
+    EXPECT_TRUE(Extract(image, dir / "track.iso", 0, 0) == iso);
+    EXPECT_EQ(QorvexGetFileCount(image.get(), 0, KIND_ISO9660), QorvexGetFileCount(plain.get(), 0, KIND_ISO9660));
 }
 
 // Two data sessions (the second volume mastered for its address) and an audio track after it, as a CUE
@@ -265,20 +256,20 @@ TEST_F(SheetInteropTest, MultiSessionImagesAgreeWithTheSheet) {
     const std::vector<uint8_t> later = ReadFile(dir / "later.iso");
     const std::vector<DiscTrack> disc = {MakeTrack(3, WrapSectors(iso, 3)), MakeTrack(3, WrapSectors(later, 3), 0, 2),
                                          MakeTrack(0, AudioPattern(120, 8), 75, 2)};
-    Opened sheet(WriteCueDisc(Folder(dir / "ms/cue"), "disc", disc, CueForm::kSingleFile));
-    Opened clone(WriteCcdDisc(Folder(dir / "ms/ccd"), "disc", disc));
-    Opened with_sub(WriteCcdDisc(Folder(dir / "ms/sub"), "disc", disc, true));
-    Opened nero(WriteNrgDisc(Folder(dir / "ms/nrg"), "disc", disc));
-    ASSERT_TRUE(sheet.h && clone.h && with_sub.h && nero.h)
-        << std::hex << sheet.error << " " << clone.error << " " << with_sub.error << " " << nero.error;
-    const std::vector<TrackInfo> table = sheet.Table();
+    Disc sheet(WriteCueDisc(Folder(dir / "ms/cue"), "disc", disc, CueForm::kSingleFile));
+    Disc clone(WriteCcdDisc(Folder(dir / "ms/ccd"), "disc", disc));
+    Disc with_sub(WriteCcdDisc(Folder(dir / "ms/sub"), "disc", disc, true));
+    Disc nero(WriteNrgDisc(Folder(dir / "ms/nrg"), "disc", disc));
+    ASSERT_TRUE(sheet.get() && clone.get() && with_sub.get() && nero.get())
+        << std::hex << sheet.error() << " " << clone.error() << " " << with_sub.error() << " " << nero.error();
+    const std::vector<TrackInfo> table = TrackTable(sheet.get());
     ASSERT_EQ(table.size(), 3u);
     EXPECT_EQ(+table[1].session, 2);
     EXPECT_EQ(+table[1].start, next);
-    EXPECT_TRUE(SameTable(clone.Table(), table));
-    EXPECT_TRUE(SameTable(nero.Table(), table));
+    EXPECT_TRUE(SameTable(TrackTable(clone.get()), table));
+    EXPECT_TRUE(SameTable(TrackTable(nero.get()), table));
     // With the subchannel the sectors are 2448 bytes: format 3 becomes 15, audio 0 becomes 14.
-    std::vector<TrackInfo> sub_table = with_sub.Table();
+    std::vector<TrackInfo> sub_table = TrackTable(with_sub.get());
     EXPECT_EQ(sub_table[0].format, 15);
     EXPECT_EQ(sub_table[2].format, 14);
     for (TrackInfo &t : sub_table) t.format = t.format == 14 ? 0 : t.format - 12;
@@ -286,7 +277,7 @@ TEST_F(SheetInteropTest, MultiSessionImagesAgreeWithTheSheet) {
     ExpectSameBytes(clone, sheet, dir / "ms/out", "ccd");
     ExpectSameBytes(with_sub, sheet, dir / "ms/out", "ccd with sub");
     ExpectSameBytes(nero, sheet, dir / "ms/out", "nrg");
-    EXPECT_TRUE(with_sub.Extract(dir / "ms/later.iso", 1, 0) == later);
+    EXPECT_TRUE(Extract(with_sub, dir / "ms/later.iso", 1, 0) == later);
 
     // Each stored sector of the second session carries its own 96 bytes of the .sub.
     ImageCatalogue catalogue;
