@@ -1,32 +1,33 @@
-// qorvex extract: whole trees against the source and 7-Zip, named paths, overwrite refusal, names that try to
-// leave the destination, and bad input.
+// qorvex info / ls / extract / extract-part on genisoimage images against the source and 7-Zip: listings, whole
+// trees in any zone, named paths, overwrite refusal, names that try to leave the destination, bad input; a UDF
+// bridge disc, and a built UDF volume whose file is recorded in several extents.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <iterator>
+#include <map>
+#include <sstream>
 
 #include "support/harness/cli_harness.h"
+#include "support/udf_builder.h"
 
 namespace cli_test {
 namespace {
 
-time_t ModificationTime(const std::string &path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
-}
+using qorvex::test::Extracted;
+using qorvex::test::PortablePath;
 
-// Runs the program with TZ set, so that dates are shown to be independent of the local zone.
-Result QorvexInZone(const char *zone, const std::vector<std::string> &args) {
-    const char *old = std::getenv("TZ");
-    std::string saved = old ? old : "";
-    setenv("TZ", zone, 1);
-    Result r = Qorvex(args);
-    if (old)
-        setenv("TZ", saved.c_str(), 1);
-    else
-        unsetenv("TZ");
-    return r;
+// The whitespace-separated fields of the lines of a listing that hold `name`.
+std::vector<std::vector<std::string>> LinesWith(const std::string &listing, const std::string &name) {
+    std::vector<std::vector<std::string>> found;
+    std::istringstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(name) == std::string::npos) continue;
+        std::istringstream fields(line);
+        found.emplace_back(std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>());
+    }
+    return found;
 }
 
 class ExtractTest : public ::testing::Test {
@@ -40,30 +41,90 @@ protected:
         WriteFile(src + "/DOCS/readme.txt", std::string(70000, 'r'));
         WriteFile(src + "/DOCS/deep/deeper/leaf.txt", "leaf");
         WriteFile(src + "/写真/夏.jpg", "not really a picture");
+        WriteFile(src + "/Ünïcödé mixed Case name.text", "latin");
         RunCommand("touch -d '1999-12-31 23:59:58 UTC' " + Quote(src + "/a.txt"));
         RunCommand("touch -d '2024-02-29 23:30:00 UTC' " + Quote(src + "/DOCS/readme.txt"));
+        RunCommand("touch -d '2001-02-03 04:05:06 UTC' " + Quote(src + "/size2048.bin"));
         image = dir / "tree.iso";
-        MakeIso(image, "-J -input-charset utf-8", src);
+        MakeIso(image, "-J -joliet-long -V 'LIST LABEL' -input-charset utf-8", src);
     }
     TempDir dir;
     std::string src, image;
 };
 
+TEST_F(ExtractTest, JolietListingMatchesSevenZip) {
+    Result r = Qorvex({"ls", image, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // One "path<TAB>size" line per entry, as Python reads the JSON back.
+    std::istringstream in(EachJsonEntry(r.out, "print(e[\"name\"] + \"\\t\" + str(e[\"size\"]))"));
+    std::map<std::string, std::string> ours, theirs;
+    for (std::string line; std::getline(in, line);)
+        ours[PortablePath(line.substr(0, line.find('\t')))] = line.substr(line.find('\t') + 1);
+    for (const auto &[path, item] : qorvex::test::SevenZipList(image))
+        if (!item.folder) theirs[path] = std::to_string(item.size);
+    ASSERT_EQ(theirs.size(), 9u);
+    EXPECT_EQ(ours, theirs);
+
+    // The plain listing gives the same names, one a line; auto chose Joliet.
+    Result plain = Qorvex({"ls", image});
+    EXPECT_NE(plain.out.find("\\写真\\夏.jpg\n"), std::string::npos) << plain.out;
+    EXPECT_EQ(plain.out, Qorvex({"ls", image, "--fs", "joliet"}).out);
+}
+
+TEST_F(ExtractTest, LongListingAndInfoShowDatesLabelsAndCounts) {
+    Result iso = Qorvex({"ls", image, "--fs", "iso", "--long"});
+    ASSERT_EQ(iso.status, 0) << iso.err;
+    // size, date, start, sectors, extent, name
+    const auto found = LinesWith(iso.out, "\\SIZE2048.BIN;1");
+    ASSERT_EQ(found.size(), 1u) << iso.out;
+    EXPECT_EQ(found[0][0], "2048");
+    EXPECT_EQ(found[0][1], "2001-02-03T04:05:06Z");
+    EXPECT_EQ(found[0][3], "1");
+    EXPECT_EQ(found[0][4], "0/1");
+
+    Result info = Qorvex({"info", image});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("ISO 9660  label \"LIST LABEL\", 9 files"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Joliet    label \"LIST LABEL\", 9 files"), std::string::npos) << info.out;
+    EXPECT_EQ(info.out.find("UDF"), std::string::npos) << info.out;
+    std::string sectors_text = std::to_string(ReadFile(image).size() / 2048) + " sectors";
+    EXPECT_NE(info.out.find(sectors_text), std::string::npos) << info.out;
+}
+
+TEST_F(ExtractTest, SystemPartsListAndExtractByName) {
+    Result parts = Qorvex({"ls", image, "--fs", "iso", "--system"});
+    ASSERT_EQ(parts.status, 0) << parts.err;
+    EXPECT_NE(parts.out.find("PVD\n"), std::string::npos) << parts.out;
+    EXPECT_NE(parts.out.find("iso9660 folder \\DOCS\\DEEP\\\n"), std::string::npos) << parts.out;
+
+    Result pvd = Qorvex({"extract-part", image, "PVD", "-o", dir / "pvd.bin", "--fs", "iso"});
+    ASSERT_EQ(pvd.status, 0) << pvd.err;
+    std::vector<uint8_t> bytes = ReadFile(image);
+    std::vector<uint8_t> sector16(bytes.begin() + 16 * 2048, bytes.begin() + 17 * 2048);
+    EXPECT_TRUE(ReadFile(dir / "pvd.bin") == sector16);
+
+    // auto searches the other file systems too: the Joliet listing has no "PVD", ISO 9660 has.
+    ASSERT_EQ(Qorvex({"extract-part", image, "PVD", "-o", dir / "pvd2.bin"}).status, 0);
+    EXPECT_TRUE(ReadFile(dir / "pvd2.bin") == sector16);
+
+    Result missing = Qorvex({"extract-part", image, "pvd", "-o", dir / "x.bin"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no system part named \"pvd\""), std::string::npos) << missing.err;
+    EXPECT_FALSE(Exists(dir / "x.bin"));
+}
+
 TEST_F(ExtractTest, WholeTreeMatchesSourceAndSevenZipInAnyZone) {
     const char *zones[] = {"UTC", "Asia/Tokyo", "America/New_York"};
     for (int z = 0; z < 3; ++z) {
-        const char *zone = zones[z];
-        SCOPED_TRACE(zone);
-        std::string out = dir / ("out" + std::to_string(z));
-        Result r = QorvexInZone(zone, {"extract", image, "-o", out});
+        SCOPED_TRACE(zones[z]);
+        const std::string out = dir / ("out" + std::to_string(z));
+        const qorvex::test::ScopedZone zone(zones[z]);
+        Result r = Qorvex({"extract", image, "-o", out});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(r.err.empty()) << r.err;
         std::vector<std::string> files = FilesBelow(out);
         ASSERT_EQ(files, FilesBelow(src));
-        for (const auto &f : files) {
-            EXPECT_TRUE(ReadFile(out + "/" + f) == ReadFile(src + "/" + f)) << f;
-            EXPECT_EQ(ModificationTime(out + "/" + f), ModificationTime(src + "/" + f)) << f;
-        }
+        for (const auto &f : files) EXPECT_TRUE(Extracted(out + "/" + f) == Extracted(src + "/" + f)) << f;
     }
     ASSERT_EQ(RunCommand("7z x -y -o" + Quote(dir / "seven") + " " + Quote(image) + " >/dev/null"), 0);
     std::vector<std::string> seven = FilesBelow(dir / "seven");
@@ -177,6 +238,53 @@ TEST(ExtractBadInput, EveryBadImageGivesAClearMessage) {
         EXPECT_EQ(help.status, 0);
         EXPECT_NE(help.out.find(std::string("Usage: qorvex ") + command), std::string::npos) << help.out;
     }
+}
+
+TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
+    TempDir dir;
+    const std::string src = dir / "src";
+    RunCommand("mkdir -p " + Quote(src + "/Docs/Sub"));
+    WriteFile(src + "/Docs/Sub/empty", "");
+    WriteFile(src + "/Docs/long name with spaces.txt", std::string(4097, 'q'));
+    WriteFile(src + "/top.bin", std::string(2048, 't'));
+    MakeIso(dir / "bridge.iso", "-udf -input-charset utf-8", src);
+
+    Result info = Qorvex({"info", dir / "bridge.iso"});
+    EXPECT_NE(info.out.find("UDF       label \"CDROM\", 2 files"), std::string::npos) << info.out;
+
+    Result r = Qorvex({"extract", dir / "bridge.iso", "--fs", "udf", "-o", dir / "out"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(RunCommand("7z x -y -o" + Quote(dir / "seven") + " " + Quote(dir / "bridge.iso") + " >/dev/null"), 0);
+    std::vector<std::string> files = FilesBelow(dir / "out");
+    EXPECT_EQ(files, FilesBelow(dir / "seven"));
+    EXPECT_EQ(files, FilesBelow(src));
+    for (const auto &f : files) EXPECT_TRUE(ReadFile(dir / "out/" + f) == ReadFile(src + "/" + f)) << f;
+}
+
+TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
+    TempDir dir;
+    qorvex::test::UdfOptions options;
+    std::string data;
+    for (int i = 0; i < 3 * 2048 + 100; ++i) data += static_cast<char>('a' + i % 23);
+    qorvex::test::UdfNode split = qorvex::test::UdfFileNode("SPLIT.BIN", data);
+    split.extents = 3;
+    options.root.children = {split, qorvex::test::UdfDirNode("D", {qorvex::test::UdfFileNode("E.TXT", "e")})};
+    WriteFile(dir / "u.img", BuildUdf(options).bytes);
+
+    Result list = Qorvex({"ls", dir / "u.img", "--long"});
+    ASSERT_EQ(list.status, 0) << list.err;
+    std::string extents;
+    for (const auto &fields : LinesWith(list.out, "\\SPLIT.BIN")) extents += fields.at(4) + " ";
+    EXPECT_EQ(extents, "0/3 1/3 2/3 ") << list.out;
+
+    Result r = Qorvex({"extract", dir / "u.img", "-o", dir / "out"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FilesBelow(dir / "out"), (std::vector<std::string>{"D/E.TXT", "SPLIT.BIN"}));
+    EXPECT_EQ(ReadText(dir / "out/SPLIT.BIN"), data);
+
+    // The same file asked for by name.
+    ASSERT_EQ(Qorvex({"extract", dir / "u.img", "-o", dir / "one", "split.bin", "/SPLIT.BIN"}).status, 1);
+    EXPECT_EQ(ReadText(dir / "one/SPLIT.BIN"), data);
 }
 
 }  // namespace

@@ -130,7 +130,7 @@ TEST(ExtractNames, CutNamesAreRefusedNamingTheirFolderAndDeepFoldersAreReported)
     EXPECT_EQ(ReadText(dir / "deepout/top.txt"), "top");
 }
 
-TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonEscapesThem) {
+TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonStaysValid) {
     TempDir dir;
     qt::IsoOptions o;
     o.joliet = true;
@@ -139,10 +139,12 @@ TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonEscapesThem) {
     qt::IsoNode esc = qt::File("ESC.TXT;1", "esc");
     esc.joliet = u"c\u001B[2Jd\u007F";
     WriteFile(dir / "names.iso", qt::BuildIso({c1, esc}, o).bytes);
-    // A raw 0x9B byte (CSI to an 8-bit terminal) in an ISO 9660 name.
-    qt::IsoImage raw = qt::BuildIso({qt::File("RAWQ.TXT;1", "raw")});
+    // A raw 0x9B byte (CSI to an 8-bit terminal) in an ISO 9660 name, and a name of quotes, backslashes, a byte
+    // that is no UTF-8 and control bytes.
+    qt::IsoImage raw = qt::BuildIso({qt::File("RAWQ.TXT;1", "raw"), qt::File("QQQQQQQQ", "odd")});
     std::vector<uint8_t> bytes = raw.bytes;
     ASSERT_EQ(Patch(&bytes, "RAWQ", std::string("RA\x9BQ")), 1);
+    ASSERT_EQ(Patch(&bytes, "QQQQQQQQ", "a\"b\\\xff\x01\x1b\x63"), 1);
     WriteFile(dir / "raw.iso", bytes);
 
     for (const char *image : {"names.iso", "raw.iso"}) {
@@ -161,6 +163,12 @@ TEST(ListNames, ControlCharactersNeverReachTheTerminalAndJsonEscapesThem) {
     EXPECT_NE(json.out.find("a\\u009b2Jb"), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("c\\u001b[2Jd\\u007f"), std::string::npos) << json.out;
     EXPECT_EQ(json.out.find("\xc2\x9b"), std::string::npos);
+    // The JSON stays valid: Python reads the odd name back, with the bytes of the name beside it.
+    json = Qorvex({"ls", dir / "raw.iso", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::string parsed = EachJsonEntry(json.out, "print(ascii(e[\"name\"]), e.get(\"name_hex\"))");
+    EXPECT_NE(parsed.find("'\\\\a\"b\\\\\\ufffd\\x01\\x1bc' 5c6122625cff011b63"), std::string::npos)
+        << parsed << json.out;
 }
 
 // Files are filled in large pieces (copied inside the kernel, or the engine's 2 KiB blocks gathered): a 4 MiB file

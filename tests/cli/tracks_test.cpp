@@ -1,9 +1,9 @@
 // qorvex tracks / extract-track on plain 2048-byte images and on MODE1/2352 images with and without pregap.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sstream>
 
+#include "support/disc_builder.h"
 #include "support/harness/cli_harness.h"
 #include "support/raw_sectors.h"
 
@@ -27,13 +27,6 @@ protected:
         ASSERT_EQ(iso.size() % 2048, 0u);
         sectors = static_cast<int>(iso.size() / 2048);
     }
-    // The MM:SS:FF text of a sector count.
-    static std::string Msf(int n) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%s%02d:%02d:%02d", n < 0 ? "-" : "", std::abs(n) / 4500,
-                      std::abs(n) / 75 % 60, std::abs(n) % 75);
-        return text;
-    }
     static std::string TrackLine(const std::string &out) {
         size_t eol = out.find('\n');
         return eol == std::string::npos ? "" : out.substr(eol + 1);
@@ -44,25 +37,22 @@ protected:
 };
 
 TEST_F(TracksTest, ListsPlainAndRawImagesWithTheirPositions) {
-    Result plain = Qorvex({"tracks", dir / "plain.iso"});
-    ASSERT_EQ(plain.status, 0) << plain.err;
-    std::istringstream line(TrackLine(plain.out));
-    std::string session, track, type, pre, start, length;
-    line >> session >> track >> type >> pre >> start >> length;
-    EXPECT_EQ(session + track + type, "11MODE1/2048");
-    EXPECT_EQ(pre, "00:00:00");
-    EXPECT_EQ(start, "00:00:00");
-    EXPECT_EQ(length, Msf(sectors));
-
     WriteFile(dir / "pregap.bin", WrapMode1(iso, true));
-    Result raw = Qorvex({"tracks", dir / "pregap.bin"});
-    ASSERT_EQ(raw.status, 0) << raw.err;
-    std::istringstream raw_line(TrackLine(raw.out));
-    raw_line >> session >> track >> type >> pre >> start >> length;
-    EXPECT_EQ(type, "MODE1/2352");
-    EXPECT_EQ(pre, "-00:02:00");  // the 150 pregap sectors the file holds
-    EXPECT_EQ(start, "00:00:00");
-    EXPECT_EQ(length, Msf(sectors));
+    const struct {
+        const char *image, *type, *pregap;
+    } cases[] = {{"plain.iso", "MODE1/2048", "00:00:00"},
+                 {"pregap.bin", "MODE1/2352", "-00:02:00"}};  // the 150 pregap sectors the file holds
+    for (const auto &c : cases) {
+        Result r = Qorvex({"tracks", dir / c.image});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::istringstream line(TrackLine(r.out));
+        std::string session, track, type, pre, start, length;
+        line >> session >> track >> type >> pre >> start >> length;
+        EXPECT_EQ(session + track + type, std::string("11") + c.type) << c.image;
+        EXPECT_EQ(pre, c.pregap) << c.image;
+        EXPECT_EQ(start, "00:00:00") << c.image;
+        EXPECT_EQ(length, qorvex::test::Msf(sectors)) << c.image;
+    }
 }
 
 TEST_F(TracksTest, ExtractsUserDataRawPregapAndWav) {
@@ -84,15 +74,9 @@ TEST_F(TracksTest, ExtractsUserDataRawPregapAndWav) {
     EXPECT_TRUE(ReadFile(dir / "all.bin") == wrapped);
 
     ASSERT_EQ(Qorvex({"extract-track", image, "1", "-o", dir / "track.wav", "--wav"}).status, 0);
-    std::vector<uint8_t> wav = ReadFile(dir / "track.wav");
-    ASSERT_EQ(wav.size(), raw.size() + 44);
-    EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
-    uint32_t riff = 0, data = 0;
-    std::memcpy(&riff, wav.data() + 4, 4);
-    std::memcpy(&data, wav.data() + 40, 4);
-    EXPECT_EQ(data, raw.size());
-    EXPECT_EQ(riff, raw.size() + 36);
-    EXPECT_TRUE(std::equal(raw.begin(), raw.end(), wav.begin() + 44));
+    std::vector<uint8_t> wav = qorvex::test::WavHeader(static_cast<uint32_t>(raw.size()));
+    wav.insert(wav.end(), raw.begin(), raw.end());
+    EXPECT_TRUE(ReadFile(dir / "track.wav") == wav);
 
     // "-" sends the data to standard output.
     Result piped = Qorvex({"extract-track", dir / "plain.iso", "1", "-o", "-"});

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <regex>
 #include <sstream>
 
 #include "support/temp_dir.h"
@@ -32,6 +34,22 @@ std::string PortablePath(std::string name) {
     if (!name.empty() && name.back() == '\\') name.pop_back();
     std::replace(name.begin(), name.end(), '\\', '/');
     return name;
+}
+
+ScopedZone::ScopedZone(const char *zone) {
+    const char *saved = std::getenv("TZ");
+    had_ = saved != nullptr;
+    if (saved) old_ = saved;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+}
+
+ScopedZone::~ScopedZone() {
+    if (had_)
+        ::setenv("TZ", old_.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
 }
 
 std::map<std::string, SevenZipItem> SevenZipList(const std::string &image, int *status) {
@@ -88,7 +106,6 @@ std::string Differences(const std::map<std::string, PeerFile> &a, const std::map
     return out;
 }
 
-namespace {
 PeerFile Extracted(const std::string &path) {
     PeerFile f;
     f.bytes = ReadFile(path);
@@ -97,7 +114,6 @@ PeerFile Extracted(const std::string &path) {
     if (::stat(path.c_str(), &st) == 0) f.modified = st.st_mtime;
     return f;
 }
-}  // namespace
 
 std::map<std::string, PeerFile> SevenZipFiles(const std::string &image, const std::string &scratch) {
     std::map<std::string, PeerFile> files;
@@ -275,6 +291,28 @@ XorrisoBootReport XorrisoElTorito(const std::string &image) {
         }
     }
     return report;
+}
+
+std::map<int, int> CdInfoStarts(const std::string &cue, std::string *output) {
+    std::map<int, int> lsn;
+    int status = 0;
+    *output =
+        CaptureCommand("cd-info --no-device-info --no-cddb --no-analyze --cue-file " + Quote(cue) + " 2>&1", &status);
+    if (status != 0) return lsn;
+    const std::regex row(R"(^\s*(\d+): \d\d:\d\d:\d\d\s+(\d+) )");
+    std::istringstream lines(*output);
+    for (std::string line; std::getline(lines, line);)
+        if (std::smatch m; std::regex_search(line, m, row)) lsn[std::stoi(m[1])] = std::stoi(m[2]);
+    return lsn;
+}
+
+std::vector<int> XorrisoSessionStarts(const std::string &image) {
+    std::vector<int> starts;
+    std::istringstream toc(CaptureCommand("xorriso -indev " + Quote(image) + " -toc 2>/dev/null"));
+    const std::regex row(R"(^ISO session\s*:\s*\d+\s*,\s*(\d+)\s*,)");
+    for (std::string line; std::getline(toc, line);)
+        if (std::smatch m; std::regex_search(line, m, row)) starts.push_back(std::stoi(m[1]));
+    return starts;
 }
 
 }  // namespace qorvex::test

@@ -1,9 +1,10 @@
-// What the peer programs read from an image (7-Zip, bsdtar, xorriso, udfinfo, udfclient), parsed from their
-// output into maps the interop tests compare with the engine's own listing.
+// What the peer programs read from an image (7-Zip, bsdtar, xorriso, udfinfo, udfclient, cd-info), parsed from
+// their output into maps the interop tests compare with the engine's own listing.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,29 @@ std::string Replace(std::string text, const std::string &key, const std::string 
 // An engine name as a peer writes it: "\DIR\FILE.TXT;1" -> "DIR/FILE.TXT", "\a\b\" -> "a/b".
 std::string PortablePath(std::string name);
 
+// The TZ variable set for the life of the object (and put back after), for the engine and the peers it runs.
+class ScopedZone {
+public:
+    explicit ScopedZone(const char *zone);
+    ~ScopedZone();
+    ScopedZone(const ScopedZone &) = delete;
+    ScopedZone &operator=(const ScopedZone &) = delete;
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
 // 7-Zip's technical listing ("7z l -slt"), read with its clock at UTC so that times compare as instants.
 struct SevenZipItem {
     uint64_t size = 0;
     int64_t time = 0;
     bool folder = false;
+    bool operator==(const SevenZipItem &o) const = default;
 };
+inline void PrintTo(const SevenZipItem &item, std::ostream *os) {
+    *os << item.size << " bytes, time " << item.time << (item.folder ? ", folder" : "");
+}
 std::map<std::string, SevenZipItem> SevenZipList(const std::string &image, int *status = nullptr);
 // The sizes of 7-Zip's [BOOT] entries, in its order (the boot catalogue's).
 std::vector<uint64_t> SevenZipBootSizes(const std::string &image);
@@ -33,6 +51,8 @@ struct PeerFile {
     std::vector<uint8_t> bytes;
     bool operator==(const PeerFile &o) const = default;
 };
+// A file on the disk as a PeerFile: its bytes and modification time.
+PeerFile Extracted(const std::string &path);
 // The paths whose files differ ("+path": only in `b`), for a short failure message.
 std::string Differences(const std::map<std::string, PeerFile> &a, const std::map<std::string, PeerFile> &b);
 // 7-Zip's extraction into `scratch`/7z, and udfclient's (every folder listed, every file fetched with `get`).
@@ -73,5 +93,11 @@ struct XorrisoBootReport {
     std::vector<XorrisoBootImage> images;
 };
 XorrisoBootReport XorrisoElTorito(const std::string &image);
+
+// cd-info's reading of a CUE sheet: track (170 for the lead-out) -> LSN; empty when cd-info fails. `output`
+// receives what it wrote, for a failure message.
+std::map<int, int> CdInfoStarts(const std::string &cue, std::string *output);
+// The start of each session xorriso reads from an image ("-toc").
+std::vector<int> XorrisoSessionStarts(const std::string &image);
 
 }  // namespace qorvex::test

@@ -91,6 +91,13 @@ int Patch(std::vector<uint8_t> *bytes, const std::string &from, const std::strin
     return count;
 }
 
+std::string EachJsonEntry(const std::string &json, const std::string &body) {
+    TempDir scratch;
+    WriteFile(scratch / "list.json", json);
+    return qorvex::test::CaptureCommand("python3 -c 'import json,sys\nfor e in json.load(open(sys.argv[1])): " + body +
+                                        "' " + Quote(scratch / "list.json"));
+}
+
 std::vector<std::string> FilesBelow(const std::string &folder) {
     std::vector<std::string> files;
     std::error_code ec;

@@ -33,6 +33,10 @@ std::vector<uint8_t> MakeIso(const std::string &scratch_image, const std::string
 // Replaces every occurrence of `from` by `to` (same length); returns the number of replacements.
 int Patch(std::vector<uint8_t> *bytes, const std::string &from, const std::string &to);
 
+// Python's reading of a JSON list (as "ls --json" writes it): runs `body` for each entry, named `e`, and answers
+// what it printed.
+std::string EachJsonEntry(const std::string &json, const std::string &body);
+
 // Regular files below a folder (relative paths, "/" separated), sorted.
 std::vector<std::string> FilesBelow(const std::string &folder);
 
