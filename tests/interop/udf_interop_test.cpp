@@ -25,7 +25,8 @@ struct Ours {
 
 // Everything the engine lists, every file extracted (joined) into a scratch folder.
 Ours ListOurs(const std::string &image, const std::string &scratch, uint32_t options = OPEN_UDF_2X) {
-    Ours out{ListUdf(image, options)};
+    Ours out;
+    out.listing = ListUdf(image, options);
     for (const EntryInfo &e : out.listing.parts) out.parts.emplace(e.name, e.start);
     Opened opened(image, options);
     const int32_t files = opened ? QorvexGetFileStart(opened.get(), 0, KIND_UDF) : 0;
