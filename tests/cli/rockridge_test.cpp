@@ -55,7 +55,6 @@ TEST_F(RockRidgeCli, AutomaticChoiceAndLongListing) {
     const Result names = Qorvex({"ls", image});
     ASSERT_EQ(names.status, 0) << names.err;
     EXPECT_NE(names.out.find("\\" + std::string(100, 'x') + ".txt\n"), std::string::npos) << names.out;
-    EXPECT_NE(names.out.find("\\docs\\a\\b\\c\\d\\e\\f\\g\\h\\i\\deep.txt\n"), std::string::npos);
     // Without the extensions the described choice stands: Joliet, whose names are cut at 64 characters.
     const Result plain = Qorvex({"--no-extensions", "ls", image});
     EXPECT_EQ(plain.out.find(std::string(100, 'x')), std::string::npos);
@@ -126,6 +125,7 @@ TEST(RockRidgeCliBuilt, FileInSeveralExtentsIsJoinedUnderItsPosixName) {
     EXPECT_EQ(listed.out, "\\Split File.bin\n\\Split File.bin\n\\Split File.bin\n");
     const Result r = Qorvex({"extract", image, "-o", dir / "out"});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(FilesBelow(dir / "out"), std::vector<std::string>{"Split File.bin"});
     EXPECT_EQ(ReadFile(dir / "out/Split File.bin"), split.data);
     EXPECT_EQ(Lstat(dir / "out/Split File.bin").st_mode, mode_t{0100640});
 }
