@@ -26,6 +26,7 @@ protected:
         iso = MakeIso(dir / "plain.iso", "-V TRACKS", dir / "src");
         ASSERT_EQ(iso.size() % 2048, 0u);
         sectors = static_cast<int>(iso.size() / 2048);
+        WriteFile(dir / "pregap.bin", WrapMode1(iso, true));
     }
     static std::string TrackLine(const std::string &out) {
         size_t eol = out.find('\n');
@@ -37,7 +38,6 @@ protected:
 };
 
 TEST_F(TracksTest, ListsPlainAndRawImagesWithTheirPositions) {
-    WriteFile(dir / "pregap.bin", WrapMode1(iso, true));
     const struct {
         const char *image, *type, *pregap;
     } cases[] = {{"plain.iso", "MODE1/2048", "00:00:00"},
@@ -56,7 +56,6 @@ TEST_F(TracksTest, ListsPlainAndRawImagesWithTheirPositions) {
 }
 
 TEST_F(TracksTest, ExtractsUserDataRawPregapAndWav) {
-    WriteFile(dir / "pregap.bin", WrapMode1(iso, true));
     const std::string image = dir / "pregap.bin";
 
     Result user = Qorvex({"--check-edc", "extract-track", image, "1", "-o", dir / "user.iso"});
