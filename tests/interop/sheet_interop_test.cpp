@@ -71,12 +71,16 @@ protected:
         RunCommand("mkdir -p " + Quote(dir / "src/DIR"));
         WriteFile(dir / "src/DIR/notes.txt", std::string(70000, 'n'));
         WriteFile(dir / "src/top.bin", Pattern(123457, 7));
-        ASSERT_EQ(RunCommand("genisoimage -quiet -V SHEETS -o " + Quote(dir / "data.iso") + " " + Quote(dir / "src")),
-                  0);
-        iso = ReadFile(dir / "data.iso");
+        iso = Volume("-V SHEETS", "data.iso");
         tracks = {MakeTrack(3, WrapSectors(iso, 3)), MakeTrack(0, AudioPattern(450, 2)),
                   MakeTrack(0, AudioPattern(301, 3), 75), MakeTrack(0, AudioPattern(600, 4), 150)};
         single = WriteCueDisc(Folder(dir / "single"), "disc", tracks, CueForm::kSingleFile);
+    }
+    // genisoimage's volume of the source with `options` (-C 0,N: mastered for address N, as a later session).
+    std::vector<uint8_t> Volume(const std::string &options, const std::string &name) {
+        EXPECT_EQ(RunCommand("genisoimage -quiet " + options + " -o " + Quote(dir / name) + " " + Quote(dir / "src")),
+                  0);
+        return ReadFile(dir / name);
     }
     TempDir dir;
     std::vector<uint8_t> iso;
@@ -201,10 +205,7 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
 TEST_F(SheetInteropTest, CdExtraDataSessionListsAndExtractsItsFiles) {
     const int32_t audio_end = 450 + 301;
     const int32_t next = audio_end + 11400;
-    ASSERT_EQ(RunCommand("genisoimage -quiet -V EXTRA -C 0," + std::to_string(next) + " -o " +
-                         Quote(dir / "extra.iso") + " " + Quote(dir / "src")),
-              0);
-    const std::vector<uint8_t> extra = ReadFile(dir / "extra.iso");
+    const std::vector<uint8_t> extra = Volume("-V EXTRA -C 0," + std::to_string(next), "extra.iso");
     std::vector<DiscTrack> disc = {MakeTrack(0, AudioPattern(450, 2)), MakeTrack(0, AudioPattern(301, 3)),
                                    MakeTrack(6, WrapSectors(extra, 6), 0, 2)};
     for (CueForm form : {CueForm::kSingleFile, CueForm::kSplitHead}) {
@@ -250,10 +251,7 @@ TEST_F(SheetInteropTest, Nrg2isoReadsTheDataOfANeroImage) {
 // the audio: the two volumes in turn.
 TEST_F(SheetInteropTest, MultiSessionImagesAgreeWithTheSheet) {
     const int32_t first = static_cast<int32_t>(iso.size() / 2048), next = first + 11400;
-    ASSERT_EQ(RunCommand("genisoimage -quiet -V LATER -C 0," + std::to_string(next) + " -o " +
-                         Quote(dir / "later.iso") + " " + Quote(dir / "src")),
-              0);
-    const std::vector<uint8_t> later = ReadFile(dir / "later.iso");
+    const std::vector<uint8_t> later = Volume("-V LATER -C 0," + std::to_string(next), "later.iso");
     const std::vector<DiscTrack> disc = {MakeTrack(3, WrapSectors(iso, 3)), MakeTrack(3, WrapSectors(later, 3), 0, 2),
                                          MakeTrack(0, AudioPattern(120, 8), 75, 2)};
     Disc sheet(WriteCueDisc(Folder(dir / "ms/cue"), "disc", disc, CueForm::kSingleFile));
