@@ -76,8 +76,7 @@ void PrintTo(const Case &c, std::ostream *os) {
 class ElToritoInterop : public ::testing::TestWithParam<Case> {
 protected:
     static void SetUpTestSuite() {
-        if (!HaveProgram("xorriso") || !HaveProgram("genisoimage") || !HaveProgram("geteltorito") || !HaveProgram("7z"))
-            return;
+        if (MissingAny({"xorriso", "genisoimage", "geteltorito", "7z"})) return;
         dir_ = std::make_unique<TempDir>();
         const std::string src = *dir_ / "src";
         RunCommand("mkdir -p " + Quote(src + "/boot") + " " + Quote(src + "/docs"));

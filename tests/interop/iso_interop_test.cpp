@@ -64,8 +64,7 @@ const Variant kVariants[] = {
 using InteropTest = ::testing::TestWithParam<const char *>;  // the machine's time zone
 
 TEST_P(InteropTest, EngineAgreesWithSevenZip) {
-    if (!HaveProgram("7z") || !HaveProgram("genisoimage") || !HaveProgram("xorriso"))
-        GTEST_SKIP() << "7z, genisoimage and xorriso are needed";
+    if (MissingAny({"7z", "genisoimage", "xorriso"})) GTEST_SKIP() << "7z, genisoimage and xorriso are needed";
     const ScopedZone zone(GetParam());
     TempDir dir;
     const std::string src = dir / "src";

@@ -89,8 +89,7 @@ std::vector<std::string> Described(QorvexHandle h, int32_t kind, bool parts) {
 }
 
 TEST(RockRidgeInterop, EntriesEqualWhatBsdtarAndXorrisoRead) {
-    if (!HaveProgram("bsdtar") || !HaveProgram("genisoimage") || !HaveProgram("xorriso"))
-        GTEST_SKIP() << "bsdtar, genisoimage and xorriso are needed";
+    if (MissingAny({"bsdtar", "genisoimage", "xorriso"})) GTEST_SKIP() << "bsdtar, genisoimage and xorriso are needed";
     TempDir dir;
     const std::string src = dir / "src";
     MakeSource(src);
@@ -148,7 +147,7 @@ TEST(RockRidgeInterop, EntriesEqualWhatBsdtarAndXorrisoRead) {
 // zisofs files written by xorriso: listed at their real size as bsdtar lists them, and extracted to the bytes
 // bsdtar decodes (the source's).
 TEST(RockRidgeInterop, ZisofsFilesDecodeLikeBsdtar) {
-    if (!HaveProgram("bsdtar") || !HaveProgram("xorriso")) GTEST_SKIP() << "bsdtar and xorriso are needed";
+    if (MissingAny({"bsdtar", "xorriso"})) GTEST_SKIP() << "bsdtar and xorriso are needed";
     TempDir dir;
     const std::string src = dir / "src";
     ASSERT_EQ(RunCommand("mkdir -p " + Quote(src)), 0);

@@ -43,14 +43,8 @@ Ours ListOurs(const std::string &image, const std::string &scratch, uint32_t opt
     return out;
 }
 
-bool Missing(std::initializer_list<const char *> tools) {
-    for (const char *tool : tools)
-        if (!HaveProgram(tool)) return true;
-    return false;
-}
-
 TEST(UdfInterop, BridgeImageMatchesSevenZip) {
-    if (Missing({"genisoimage", "7z"})) GTEST_SKIP() << "genisoimage and 7z are needed";
+    if (MissingAny({"genisoimage", "7z"})) GTEST_SKIP() << "genisoimage and 7z are needed";
     TempDir dir;
     const std::string src = dir / "src";
     ASSERT_EQ(RunCommand("mkdir -p '" + src + "/Sub Dir/deeper' && printf hello > '" + src + "/a.txt' && " +
@@ -85,7 +79,7 @@ TEST(UdfInterop, BridgeImageMatchesSevenZip) {
 // 1.50 are read; mkudffs records the root of a 2.01 volume as an Extended File Entry, and 2.50 and 2.60 keep
 // the file set in a metadata partition (a map of type 2): neither is read as UDF then.
 TEST(UdfInterop, MkudffsEveryMediaTypeAndRevision) {
-    if (Missing({"mkudffs", "udfinfo"})) GTEST_SKIP() << "mkudffs and udfinfo are needed";
+    if (MissingAny({"mkudffs", "udfinfo"})) GTEST_SKIP() << "mkudffs and udfinfo are needed";
     TempDir dir;
     int made = 0;
     for (const std::string media : {"hd", "dvd", "dvdrw", "cdr", "cdrw", "bdr"}) {
@@ -167,7 +161,7 @@ UdfOptions PeerTree(const Built &c) {
 // Builder layouts no tool here can write: trees, sizes, bytes and dates equal udfclient's (which reads every
 // map kind) and, for the physical layout with extended file entries, 7-Zip's; labels equal udfinfo's.
 TEST(UdfInterop, BuilderLayoutsMatchUdfclientAndSevenZip) {
-    if (Missing({"udfclient", "udfinfo"})) GTEST_SKIP() << "udfclient and udfinfo are needed";
+    if (MissingAny({"udfclient", "udfinfo"})) GTEST_SKIP() << "udfclient and udfinfo are needed";
     TempDir dir;
     const Built layouts[] = {{"physical, extended entries", UdfMapping::Physical, true, false, {}, false},
                              {"virtual", UdfMapping::Virtual, true, false, {}, false},

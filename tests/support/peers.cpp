@@ -13,6 +13,12 @@
 
 namespace qorvex::test {
 
+bool MissingAny(std::initializer_list<const char *> programs) {
+    for (const char *program : programs)
+        if (!HaveProgram(program)) return true;
+    return false;
+}
+
 std::string Quote(const std::string &s) {
     std::string out = "'";
     for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace qorvex::test {
+
+// True when any of these programs is not installed: the comparisons with them are skipped.
+bool MissingAny(std::initializer_list<const char *> programs);
 
 // Single-quoted for the shell, quotes inside escaped.
 std::string Quote(const std::string &s);
