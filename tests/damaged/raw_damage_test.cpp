@@ -32,7 +32,7 @@ protected:
         ASSERT_GE(b.sectors, 3);
     }
 
-    // Runs the engine in a watched child: for every ISO 9660 file in `order` (listing order when empty),
+    // Runs the engine in a watched child: for every ISO 9660 file in `order` (all in listing order when empty),
     // extraction through the callback, "ok" or "wrong data" against the intact disc or the code.
     std::string Extract(const std::string &path, uint32_t options, const std::vector<std::string> &order = {}) {
         return RunWatched([&] {
@@ -40,7 +40,7 @@ protected:
                 std::vector<uint8_t> bytes;
                 QorvexSetCallback(h, Collect, &bytes);
                 std::string out;
-                for (const std::string &name : order.empty() ? Names() : order) {
+                for (const std::string &name : order.empty() ? After() : order) {
                     Select(h, name);
                     bytes.clear();
                     const int32_t result = QorvexExtractCurrentFile2(h, nullptr, 1);
@@ -55,21 +55,15 @@ protected:
     // The expected text: every file "ok" unless named in `outcomes`.
     std::string Each(const std::map<std::string, std::string> &outcomes, const std::vector<std::string> &order = {}) {
         std::string out;
-        for (const std::string &name : order.empty() ? Names() : order) {
+        for (const std::string &name : order.empty() ? After() : order) {
             const auto it = outcomes.find(name);
             out += name + " " + (it == outcomes.end() ? "ok" : it->second) + "\n";
         }
         return out;
     }
 
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const Entry &e : intact.files.at(KIND_ISO9660)) names.push_back(e.name);
-        return names;
-    }
-
-    // Files that begin after sector `s`, and the one that holds it.
-    std::vector<std::string> After(int64_t s) const {
+    // The ISO 9660 files that begin after sector `s` (all of them by default), in listing order.
+    std::vector<std::string> After(int64_t s = -1) const {
         std::vector<std::string> names;
         for (const Entry &e : intact.files.at(KIND_ISO9660))
             if (e.start > s) names.push_back(e.name);

@@ -53,13 +53,9 @@ bool HoldsAnchor(const std::vector<uint8_t> &user, int64_t sector) {
 }
 
 // What the engine must give for the image cut to its first `kept` user sectors.
-Expected Predict(const Listing &intact, const std::vector<uint8_t> &user, int64_t kept, const Source &source) {
+std::string Predict(const Listing &intact, const std::vector<uint8_t> &user, int64_t kept, const Source &source) {
     const int64_t total = static_cast<int64_t>(user.size() / 2048);
-    Expected e;
-    if (kept < FewestRecognised(source)) {
-        e.open_error = ENGINE_UNKNOWN_FORMAT;
-        return e;
-    }
+    if (kept < FewestRecognised(source)) return "open " + Code(ENGINE_UNKNOWN_FORMAT) + "\n";
     auto present = [&](const Entry &x) { return x.start + std::max<int64_t>(x.sectors, 1) <= kept; };
     // ISO 9660 and Joliet stand or fall together: a failed walk of either discards both. Path tables are
     // not needed (a failed path-table read leaves only that list empty).
@@ -84,28 +80,22 @@ Expected Predict(const Listing &intact, const std::vector<uint8_t> &user, int64_
                 run_end = std::max(run_end, p.start + 1);
         }
     if (kept <= run_end) straddles = true;
-    if (!iso && !udf) {
-        // Every other structure is either whole or missing, so the last failure is a seek past the end,
-        // unless something read in one run was cut through.
-        e.open_error = straddles ? ENGINE_READ_FAILED : ENGINE_SEEK_FAILED;
-        return e;
-    }
-    for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF}) {
-        if (!(kind == KIND_UDF ? udf : iso)) continue;
-        size_t parts = intact.parts.at(kind).size();
-        if (kind == KIND_UDF && kept < total)
-            parts = parts -
-                    std::count_if(intact.parts.at(kind).begin(), intact.parts.at(kind).end(), IsAnchorPastThe256th) +
-                    HoldsAnchor(user, kept - 1) + HoldsAnchor(user, kept - 257);
-        e.counts[kind] = {intact.files.at(kind).size(), parts};
-        for (const Entry &f : intact.files.at(kind)) {
-            const std::string outcome = present(f)        ? "ok"
-                                        : f.start >= kept ? Code(ENGINE_SEEK_FAILED)
-                                                          : Code(ENGINE_READ_FAILED);
-            e.extraction[kind].push_back({f.name, outcome});
-        }
-    }
-    return e;
+    // Every other structure is either whole or missing, so the last failure is a seek past the end, unless
+    // something read in one run was cut through.
+    if (!iso && !udf) return "open " + Code(straddles ? ENGINE_READ_FAILED : ENGINE_SEEK_FAILED) + "\n";
+    Outcome outcome(intact);
+    if (!iso) outcome.Without(KIND_ISO9660).Without(KIND_JOLIET);
+    if (!udf) outcome.Without(KIND_UDF);
+    const auto &udf_parts = intact.parts.at(KIND_UDF);
+    if (udf && kept < total)
+        outcome.PartCount(KIND_UDF, udf_parts.size() -
+                                        std::count_if(udf_parts.begin(), udf_parts.end(), IsAnchorPastThe256th) +
+                                        HoldsAnchor(user, kept - 1) + HoldsAnchor(user, kept - 257));
+    for (const auto &[kind, files] : intact.files)
+        for (const Entry &f : files)
+            if (!present(f))
+                outcome.Extracting(kind, f.name, Code(f.start >= kept ? ENGINE_SEEK_FAILED : ENGINE_READ_FAILED));
+    return outcome.Text();
 }
 
 class Truncation : public ::testing::TestWithParam<Source> {};
@@ -146,7 +136,7 @@ TEST_P(Truncation, EveryCutGivesWhatTheRemainingStructuresAllow) {
     };
     for (int64_t kept : cuts)
         EXPECT_EQ(observe(static_cast<int64_t>((held_before + static_cast<size_t>(kept)) * stored)),
-                  Describe(Predict(intact, user, kept, source)))
+                  Predict(intact, user, kept, source))
             << "cut to " << kept << " of " << total << " sectors";
     // Cuts inside a sector are never recognised.
     for (size_t off : {size_t(1), stored / 2, stored - 1})

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "qorvex_ext.h"
+#include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"
@@ -23,12 +24,6 @@ namespace {
 // Sums the bytes the callback receives.
 int32_t QORVEX_CALL Count(int32_t, void *user, const void *, int32_t length) {
     *static_cast<uint64_t *>(user) += static_cast<uint64_t>(length);
-    return 1;
-}
-
-// Gathers the bytes the callback receives.
-int32_t QORVEX_CALL Gather(int32_t, void *user, const void *data, int32_t length) {
-    static_cast<std::string *>(user)->append(static_cast<const char *>(data), static_cast<size_t>(length));
     return 1;
 }
 
@@ -128,14 +123,14 @@ TEST_F(Threads, CopyExportOnTwoThreadsGivesTheCallbackBytes) {
         QorvexHandle h = QorvexOpen(path.c_str(), OPEN_CHECK_EDC, &error);
         ASSERT_NE(h, nullptr) << path;
         const int32_t kind = path == paths[3] ? KIND_UDF : KIND_ISO9660;
-        std::vector<std::string> want;
-        std::string block;
-        QorvexSetCallback(h, Gather, &block);
+        std::vector<std::vector<uint8_t>> want;
+        Collector block;
+        QorvexSetCallback(h, Collector::Callback, &block);
         for (int32_t left = QorvexGetFileStart(h, 0, kind); left != 0;) {
             left = QorvexGetNextFile(h, nullptr);
-            block.clear();
+            block.blocks.clear();
             ASSERT_EQ(QorvexExtractCurrentFile(h, nullptr), 0);
-            want.push_back(block);
+            want.push_back(block.Joined());
         }
         // Two threads copy every other file into files of their own (the second 3 bytes in), while a third walks.
         std::atomic<bool> done{false};
@@ -155,8 +150,7 @@ TEST_F(Threads, CopyExportOnTwoThreadsGivesTheCallbackBytes) {
                               0);
                     close(fd);
                     EXPECT_EQ(counted, want[i].size());
-                    const std::vector<uint8_t> bytes = ReadFile(out);
-                    EXPECT_EQ(std::string(bytes.begin() + static_cast<std::ptrdiff_t>(3 * t), bytes.end()), want[i]);
+                    EXPECT_EQ(ReadText(out).substr(3 * t), std::string(want[i].begin(), want[i].end()));
                 }
             });
         for (std::thread &c : copiers) c.join();

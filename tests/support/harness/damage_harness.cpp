@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -114,20 +115,62 @@ std::string Observe(const std::string &path, uint32_t options, const Listing *in
     return out;
 }
 
-std::string Describe(const Expected &expected) {
-    if (expected.open_error != 0) return "open " + Code(expected.open_error) + "\n";
+Outcome &Outcome::Without(int32_t kind) {
+    files_[kind].clear();
+    parts_[kind].clear();
+    return *this;
+}
+
+Outcome &Outcome::Below(int32_t kind, const std::string &folder) {
+    auto below = [&](const Entry &e) {
+        const size_t at = e.name.find('\\');
+        const std::string path = at == std::string::npos ? e.name : e.name.substr(at);
+        return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0;
+    };
+    std::erase_if(files_[kind], below);
+    std::erase_if(parts_[kind], below);
+    return *this;
+}
+
+Outcome &Outcome::WithoutFile(int32_t kind, const std::string &name) {
+    std::erase_if(files_[kind], [&](const Entry &e) { return e.name == name; });
+    return *this;
+}
+
+Outcome &Outcome::WithMoreExtents(int32_t kind, const std::string &name, size_t count, const std::string &outcome) {
+    auto &files = files_[kind];
+    auto it = std::find_if(files.begin(), files.end(), [&](const Entry &e) { return e.name == name; });
+    files.insert(it + 1, count, Entry{name + "\x01"});
+    outcomes_[std::to_string(kind) + name + "\x01"] = outcome;
+    return *this;
+}
+
+Outcome &Outcome::Extracting(int32_t kind, const std::string &name, const std::string &outcome) {
+    outcomes_[std::to_string(kind) + name] = outcome;
+    return *this;
+}
+
+Outcome &Outcome::PartCount(int32_t kind, size_t count) {
+    parts_[kind].resize(count);
+    return *this;
+}
+
+std::string Outcome::Text() const {
     std::string out;
     for (int32_t kind : kKinds) {
-        const auto it = expected.counts.find(kind);
-        const auto counts = it == expected.counts.end() ? std::pair<size_t, size_t>{0, 0} : it->second;
-        out += "kind " + std::to_string(kind) + ": " + std::to_string(counts.first) + " files, " +
-               std::to_string(counts.second) + " parts\n";
+        const auto files = files_.find(kind), parts = parts_.find(kind);
+        out += "kind " + std::to_string(kind) + ": " +
+               std::to_string(files == files_.end() ? 0 : files->second.size()) + " files, " +
+               std::to_string(parts == parts_.end() ? 0 : parts->second.size()) + " parts\n";
     }
     for (int32_t kind : kKinds) {
-        const auto it = expected.extraction.find(kind);
-        if (it == expected.extraction.end()) continue;
-        for (const auto &[name, outcome] : it->second)
-            out += "  " + std::to_string(kind) + " " + name + " " + outcome + "\n";
+        const auto files = files_.find(kind);
+        if (files == files_.end()) continue;
+        for (const Entry &f : files->second) {
+            const auto it = outcomes_.find(std::to_string(kind) + f.name);
+            out += "  " + std::to_string(kind) + " " + f.name.substr(0, f.name.find('\x01')) + " " +
+                   (it == outcomes_.end() ? "ok" : it->second) + "\n";
+        }
     }
     return out;
 }

@@ -42,14 +42,28 @@ Listing ListImage(const std::string &path, uint32_t options = 0);
 // each kind the extraction result ("ok", "wrong data" against `Listing::contents`, or the code).
 std::string Observe(const std::string &path, uint32_t options, const Listing *intact);
 
-// The text Observe gives for an image that opens with these lists (extraction outcome per file) ...
-struct Expected {
-    int32_t open_error = 0;
-    std::map<int32_t, std::pair<size_t, size_t>> counts;                             // kind -> (files, parts)
-    std::map<int32_t, std::vector<std::pair<std::string, std::string>>> extraction;  // kind -> (name, outcome)
+// The text Observe gives for an image that opens, starting from the intact image: everything listed, every
+// file extracts whole. Each call takes away or changes what a damage reaches.
+class Outcome {
+public:
+    explicit Outcome(const Listing &intact) : files_(intact.files), parts_(intact.parts) {}
+    // The file system is not found at all.
+    Outcome &Without(int32_t kind);
+    // Files and parts whose path lies below `folder` (a path ending in "\") are gone.
+    Outcome &Below(int32_t kind, const std::string &folder);
+    Outcome &WithoutFile(int32_t kind, const std::string &name);
+    // `count` more entries of the file right after its first one, each extracting with `outcome`.
+    Outcome &WithMoreExtents(int32_t kind, const std::string &name, size_t count, const std::string &outcome);
+    Outcome &Extracting(int32_t kind, const std::string &name, const std::string &outcome);
+    // The file system lists `count` parts.
+    Outcome &PartCount(int32_t kind, size_t count);
+    std::string Text() const;
+
+private:
+    std::map<int32_t, std::vector<Entry>> files_, parts_;
+    std::map<std::string, std::string> outcomes_;
 };
-std::string Describe(const Expected &expected);
-// ... and the result code as Observe writes it.
+// The result code as Observe writes it.
 std::string Code(int32_t code);
 
 struct Bounded {
