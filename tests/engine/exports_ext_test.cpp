@@ -12,25 +12,6 @@
 namespace qorvex::test {
 namespace {
 
-struct Detailed {
-    std::string name;
-    QorvexExEntry ex{};
-};
-
-// Walks the files of a kind and asks for the details of each.
-std::vector<Detailed> WalkWithDetails(QorvexHandle h, int32_t kind) {
-    std::vector<Detailed> out;
-    for (int32_t left = QorvexGetFileStart(h, 0, kind); left != 0;) {
-        EntryInfo info{};
-        left = QorvexGetNextFile(h, &info);
-        Detailed d{info.name, {}};
-        d.ex.struct_size = sizeof d.ex;
-        EXPECT_EQ(QorvexExGetCurrentFile(h, &d.ex), 0);
-        out.push_back(d);
-    }
-    return out;
-}
-
 TEST(ExtensionExports, FlagsOfRecordsAndNames) {
     TempDir dir;
     IsoNode split = File("SPLIT.BIN;1", Pattern(3 * 2048 + 100));
@@ -50,21 +31,23 @@ TEST(ExtensionExports, FlagsOfRecordsAndNames) {
     Opened image(dir / "x.iso");
     ASSERT_TRUE(image) << image.error();
 
-    const std::vector<Detailed> iso = WalkWithDetails(image.get(), KIND_ISO9660);
+    const std::vector<Detailed> iso = ListDetailed(image.get(), 0, KIND_ISO9660);
+    const std::vector<Detailed> joliet = ListDetailed(image.get(), 0, KIND_JOLIET);
+    for (const Detailed &e : iso) EXPECT_EQ(e.details, 0) << e.name();
+    for (const Detailed &e : joliet) EXPECT_EQ(e.details, 0) << e.name();
     ASSERT_EQ(iso.size(), 6u);  // four records of SPLIT.BIN, PLAIN.TXT, DEEP.TXT
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(iso[i].name, "\\SPLIT.BIN;1");
+        EXPECT_EQ(iso[i].name(), "\\SPLIT.BIN;1");
         EXPECT_EQ((iso[i].ex.flags & QORVEX_EX_MULTI_EXTENT) != 0, i < 3) << "record " << i;
         EXPECT_EQ(iso[i].ex.iso_file_flags & 0x80, i < 3 ? 0x80u : 0u);
     }
     EXPECT_EQ(iso[4].ex.flags, 0u);
 
-    const std::vector<Detailed> joliet = WalkWithDetails(image.get(), KIND_JOLIET);
     ASSERT_EQ(joliet.size(), 6u);
     const Detailed &cut = joliet.back();
     EXPECT_EQ(cut.ex.flags & QORVEX_EX_NAME_CUT, QORVEX_EX_NAME_CUT);
     EXPECT_EQ(cut.ex.name_length, 11u * 102 + 105);  // "\" + 11 x (101 + "\") + 104 characters
-    EXPECT_EQ(cut.name.size(), 1023u);
+    EXPECT_EQ(cut.name().size(), 1023u);
     EXPECT_EQ(joliet[4].ex.flags & QORVEX_EX_NAME_CUT, 0u);
 
     // Details need a current entry and a record of the right size.

@@ -35,26 +35,13 @@ UdfOptions Tree(UdfMapping mapping) {
     return o;
 }
 
-// Path -> contents of every file of a builder tree.
-void Expect(const UdfNode &node, const std::string &path, std::map<std::string, std::string> &out) {
-    for (const UdfNode &c : node.children) {
-        const std::string name(c.name.begin(), c.name.end());
-        if (c.directory)
-            Expect(c, path + name + "\\", out);
-        else if (!c.data.empty())
-            out[path + name] = c.newer_data.empty() ? c.data : c.newer_data;
-    }
-}
-
 class Udf2x : public ::testing::Test {
 protected:
     // Expects every file of the builder's tree to extract, joined from any of its pieces, to its contents;
     // gives the open error.
     int32_t ExtractsWholeTree(const std::string &path, const UdfOptions &o) {
-        std::map<std::string, std::string> expected;
-        Expect(o.root, "\\", expected);
         int32_t error = -1;
-        EXPECT_EQ(ExtractUdf(path, dir / "out", OPEN_UDF_2X, &error), expected);
+        EXPECT_EQ(ExtractUdf(path, dir / "out", OPEN_UDF_2X, &error), UdfFileContents(o.root));
         return error;
     }
     std::string Write(const UdfImage &image, const std::string &name) {
@@ -177,7 +164,7 @@ TEST_F(Udf2x, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
     // The entries are now read from the mirror's copy.
     const uint32_t root = image.layout.files["\\"].fe_sector - image.layout.metadata_extents[0][0];
     EXPECT_EQ(static_cast<uint32_t>(l.Part("udf entry  \\")->start), image.layout.mirror_data + root);
-    ExtractsWholeTree(path, Tree(UdfMapping::Metadata));
+    // (The tree extracted from the mirror: UdfInterop.BuilderLayoutsMatchUdfclientAndSevenZip.)
 }
 
 // Rewritable discs of 2.50 and later: a metadata partition over a sparable one, a packet of the metadata
@@ -250,9 +237,7 @@ TEST_F(Udf2x, StrategyFourThousandNinetySixTakesTheNewerEntry) {
     o.root.children = {versioned, UdfFileNode("AFTER.TXT", "after")};
     UdfImage image = BuildUdf(o);
     const std::string path = Write(image, "v.img");
-    int32_t error = -1;
-    EXPECT_EQ(ExtractUdf(path, dir / "out", OPEN_UDF_2X, &error),
-              (std::map<std::string, std::string>{{"\\V.TXT", "second version"}, {"\\AFTER.TXT", "after"}}));
+    EXPECT_EQ(ExtractsWholeTree(path, o), 0);  // \V.TXT as its newer data
     const UdfListing l = ListUdf(path, OPEN_UDF_2X);
     ASSERT_EQ(l.files.size(), 2u);
     EXPECT_EQ(static_cast<uint32_t>(l.files[0].start), image.layout.files["\\V.TXT"].newer_sector);

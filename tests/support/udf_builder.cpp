@@ -592,6 +592,18 @@ UdfNode UdfDirNode(const std::string &name, std::vector<UdfNode> children) {
     return n;
 }
 
+std::map<std::string, std::string> UdfFileContents(const UdfNode &folder, const std::string &path) {
+    std::map<std::string, std::string> out;
+    for (const UdfNode &c : folder.children) {
+        if (c.directory) {
+            out.merge(UdfFileContents(c, path + Utf8(c.name) + "\\"));
+        } else if (!c.data.empty()) {
+            out[path + Utf8(c.name)] = c.newer_data.empty() ? c.data : c.newer_data;
+        }
+    }
+    return out;
+}
+
 void RecomputeCrc(uint8_t *d) {
     Put16(d + 8, Crc(d + 16, Get16(d + 10)));
     uint8_t sum = 0;

@@ -48,6 +48,9 @@ struct UdfNode {
 
 UdfNode UdfFileNode(const std::string &name, const std::string &data, UdfAd ad = UdfAd::Short);
 UdfNode UdfDirNode(const std::string &name, std::vector<UdfNode> children = {});
+// Path (UTF-8, "\DOCS\B.TXT") -> contents of every file below `folder` that has data (an empty file has no
+// extent to extract); the newer data where an entry has one.
+std::map<std::string, std::string> UdfFileContents(const UdfNode &folder, const std::string &path = "\\");
 
 // How the partition is mapped (UDF 2.x layouts).
 enum class UdfMapping {

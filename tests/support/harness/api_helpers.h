@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "qorvex.h"
+#include "qorvex_ext.h"
 
 namespace qorvex::test {
 
@@ -33,6 +34,26 @@ inline std::vector<TrackInfo> TrackTable(QorvexHandle h) {
     for (size_t i = 0; i < table.size(); ++i)
         if (QorvexGetTrackInfo(h, static_cast<int32_t>(i), &table[i]) != 0) table[i] = TrackInfo{};
     return table;
+}
+
+// A walked entry with the details QorvexExGetCurrentFile (QorvexExGetCurrentModule for parts) gave of it.
+struct Detailed : Listed {
+    QorvexExEntry ex{};
+    int32_t details = -1;  // what the details call answered
+};
+
+inline std::vector<Detailed> ListDetailed(QorvexHandle h, int32_t track, int32_t kind, bool parts = false) {
+    std::vector<Detailed> out;
+    int32_t left = parts ? QorvexGetModuleStart(h, track, kind) : QorvexGetFileStart(h, track, kind);
+    while (left != 0) {
+        Detailed e;
+        left = parts ? QorvexGetNextModule(h, &e.info) : QorvexGetNextFile(h, &e.info);
+        e.ex.struct_size = sizeof e.ex;
+        e.details = parts ? QorvexExGetCurrentModule(h, &e.ex) : QorvexExGetCurrentFile(h, &e.ex);
+        out.push_back(e);
+        if (out.size() > 100000) break;
+    }
+    return out;
 }
 
 inline std::vector<std::string> Names(const std::vector<Listed> &list) {
