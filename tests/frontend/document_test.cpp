@@ -322,22 +322,16 @@ TEST(Extraction, MultiExtentFileAsRowsAndAsAWhole) {
 TEST(Document, PreferUdfChoosesTheUdfCatalogue) {
     Session s;
     if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
-    fs::create_directories(s.dir / "src/sub");
-    WriteFile(s.dir / "src/Long Name File.txt", std::string("hello"));
-    WriteFile(s.dir / "src/sub/b.txt", std::string("bee"));
-    ASSERT_EQ(qorvex::test::RunCommand("genisoimage -quiet -J -udf -V BRIDGE -o '" + (s.dir / "b.iso") + "' '" +
-                                       (s.dir / "src") + "'"),
-              0);
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.dir / "b.iso"));
+    const std::string image =
+        GenisoImage(s.dir, "b.iso", "-J -udf -V BRIDGE", {{"Long Name File.txt", "hello"}, {"sub/b.txt", "bee"}});
+    ASSERT_TRUE(s.doc->OnOpenDocument(image));
     ASSERT_EQ(s.doc->GetPresentFileSystems() & 6, 6) << "Joliet and UDF present";
     for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_JOLIET_FILES);
-    ASSERT_EQ(s.doc->ExtractAll(s.dir / "j"), RESULT_FINISHED);
 
     s.doc->OnCommand(ID_PREFER_UDF);
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.dir / "b.iso"));
+    ASSERT_TRUE(s.doc->OnOpenDocument(image));
     ASSERT_FALSE(s.view->Model().Rows().empty());
     for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_UDF_FILES);
-    s.ui.begun.clear();
     ASSERT_EQ(s.doc->ExtractAll(s.dir / "u"), RESULT_FINISHED);
     EXPECT_EQ(ReadText(s.dir / "u/Long Name File.txt"), "hello");
     EXPECT_EQ(ReadText(s.dir / "u/sub/b.txt"), "bee");
@@ -436,12 +430,8 @@ TEST(Extraction, AudioTrackRowAndItsWaveThroughTheSaveDialog) {
 TEST(Document, RockRidgeNamesStandInForIsoNamesWhileTheExtendedFormatsAreOn) {
     Session s;
     if (!qorvex::test::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
-    fs::create_directories(s.dir / "src/sub");
-    WriteFile(s.dir / "src/Long name.txt", std::string("long"));
-    WriteFile(s.dir / "src/sub/lower.txt", std::string("low"));
-    ASSERT_EQ(
-        qorvex::test::RunCommand("genisoimage -quiet -R -o '" + (s.dir / "rr.iso") + "' '" + (s.dir / "src") + "'"), 0);
-    ASSERT_TRUE(s.doc->OnOpenDocument(s.dir / "rr.iso"));
+    ASSERT_TRUE(s.doc->OnOpenDocument(
+        GenisoImage(s.dir, "rr.iso", "-R", {{"Long name.txt", "long"}, {"sub/lower.txt", "low"}})));
     if (s.view->Model().Row(0).list_kind != LIST_ROCKRIDGE_FILES)
         GTEST_SKIP() << "the engine lists no Rock Ridge catalogue yet";
     EXPECT_TRUE(s.doc->IsChecked(ID_SHOW_ROCKRIDGE_FILES));
