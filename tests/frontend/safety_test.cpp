@@ -66,25 +66,42 @@ TEST(DesktopPlanted, NothingOutsideTheDestinationChanges) {
     }
 }
 
-// One name that cannot be made safe does not stop extract-all: the others are written and the end message
-// lists what was left out.
-TEST(DesktopNames, AnUnsafeNameIsSkippedAndListed) {
+// Names that try to leave the destination: a ".." folder, a name of slashes and a ".." file that cannot be made
+// safe. Extracted all from the menu and row by row with include path, everything stays inside; the unsafe name
+// does not stop extract-all, the others are written and the end message lists what was left out.
+TEST(DesktopNames, HostileNamesStayInsideAndAnUnsafeOneIsSkippedAndListed) {
     Desk d(false);
     qt::IsoOptions o;
     o.joliet = true;
     qt::IsoNode dots = qt::File("DOTS.TXT;1", "dots");
     dots.joliet = u"..";
-    ASSERT_TRUE(d.Open(qt::BuildIso({qt::File("A.TXT;1", "a"), dots, qt::File("Z.TXT;1", "z")}, o).bytes));
-    const std::string message = d.ExtractAllFromMenu(d.dir / "out");
+    qt::IsoNode up = qt::Dir("UP", {qt::File("EVIL.TXT;1", "evil")});
+    up.joliet = u"..";
+    qt::IsoNode slash = qt::File("SLASH.TXT;1", "slash");
+    slash.joliet = u"../../escape.txt";
+    ASSERT_TRUE(d.Open(qt::BuildIso({qt::File("A.TXT;1", "a"), dots, up, slash, qt::File("Z.TXT;1", "z")}, o).bytes));
+    const std::string message = d.ExtractAllFromMenu(d.dir / "all/inner");
     EXPECT_EQ(message,
               "解凍が終了しました。\n\n次の項目は解凍しませんでした：\n\\..（安全なファイル名にできない名前です）");
-    EXPECT_TRUE(IsRegularWith(d.dir / "out/A.TXT", "a"));
-    EXPECT_TRUE(IsRegularWith(d.dir / "out/Z.TXT", "z"));
-    std::vector<std::string> made;
-    for (const auto &e : fs::directory_iterator(d.dir / "out")) made.push_back(e.path().filename());
-    std::sort(made.begin(), made.end());
-    EXPECT_EQ(made, (std::vector<std::string>{"A.TXT", "Z.TXT"}));
     EXPECT_EQ(d.ui.Boxes().back().icon, BoxIcon::Information);
+    d.doc->GetSettings().include_path = 1;
+    for (const FileRow &r : d.view->Model().Rows()) d.doc->ExtractRows(d.dir / "rows/inner/", {r});
+
+    // Nothing beside the two destinations (the temporary root holds the document's own folder).
+    std::vector<std::string> written = {"all", "all/inner", "image.iso", "rows", "rows/inner", "tmp"};
+    for (const char *folder : {"all/inner/", "rows/inner/"})
+        for (const char *file : {".._.._escape.txt", "A.TXT", "EVIL.TXT", "Z.TXT"})
+            written.push_back(std::string(folder) + file);
+    std::sort(written.begin(), written.end());
+    std::vector<std::string> made;
+    for (auto e = fs::recursive_directory_iterator(d.dir.path()); e != fs::recursive_directory_iterator(); ++e) {
+        made.push_back(fs::relative(e->path(), d.dir.path()));
+        if (made.back() == "tmp") e.disable_recursion_pending();
+    }
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, written);
+    EXPECT_TRUE(IsRegularWith(d.dir / "all/inner/A.TXT", "a"));
+    EXPECT_TRUE(IsRegularWith(d.dir / "all/inner/Z.TXT", "z"));
 }
 
 // A file whose data cannot be read (the image ends inside it) and a file stopped with 中止 are both removed;
