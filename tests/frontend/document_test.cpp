@@ -231,11 +231,6 @@ TEST(Extraction, VolumeLabelFolderAbortAndDestinationSettings) {
     s.view->OnCommand(ID_EXTRACT_ALL);
     EXPECT_TRUE(s.ui.folder_initials.empty()) << "a fixed destination asks nothing";
     EXPECT_EQ(ReadText(s.dir / "fixed/Qorvex/README.TXT"), "read me\n");
-    EXPECT_EQ(WithLabelFolder("/", "LABEL"), "/LABEL");
-    EXPECT_EQ(WithLabelFolder("/out", "LABEL"), "/out/LABEL");
-    EXPECT_EQ(WithLabelFolder("/out", ""), "/out");
-    EXPECT_EQ(WithLabelFolder("/out", ".."), "/out");
-    EXPECT_EQ(WithLabelFolder("/out", "a/b"), "/out/a_b");
 
     // 中止 in the progress dialog stops after the file in hand, with the information message.
     s.ui.abort_after_advances = s.ui.advances + 1;
