@@ -35,13 +35,6 @@ using qorvex::test::ReadFile;
 using qorvex::test::ReadText;
 using qorvex::test::WriteFile;
 
-// "\Docs\Guide.txt" as the Joliet list names it.
-std::string JolietName(const std::string &path) {
-    std::string name = "\\" + path;
-    std::replace(name.begin(), name.end(), '/', '\\');
-    return name;
-}
-
 void Drop(CMainFrame &frame, const QStringList &paths) {
     QMimeData data;
     QList<QUrl> urls;
@@ -78,7 +71,10 @@ TEST_F(Window, CommandLineAndDropsOpenImagesWithFilesTracksSummaryAndRecentList)
     EXPECT_EQ(p.Title(), "sample.iso - ぽてりこ");
 
     std::set<std::string> expected;
-    for (const auto &[path, text] : SourceFiles()) expected.insert(JolietName(path));
+    for (auto [path, text] : SourceFiles()) {
+        std::replace(path.begin(), path.end(), '/', '\\');  // as the Joliet list names it
+        expected.insert("\\" + path);
+    }
     const auto names = p.Column(0);
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), expected);
     EXPECT_EQ(p.Column(5)[static_cast<size_t>(p.RowOf("\\big.bin"))], "600,000");

@@ -66,25 +66,42 @@ TEST(DesktopPlanted, NothingOutsideTheDestinationChanges) {
     }
 }
 
-// One name that cannot be made safe does not stop extract-all: the others are written and the end message
-// lists what was left out.
-TEST(DesktopNames, AnUnsafeNameIsSkippedAndListed) {
+// Names that try to leave the destination: a ".." folder, a name of slashes and a ".." file that cannot be made
+// safe. Extracted all from the menu and row by row with include path, everything stays inside; the unsafe name
+// does not stop extract-all, the others are written and the end message lists what was left out.
+TEST(DesktopNames, HostileNamesStayInsideAndAnUnsafeOneIsSkippedAndListed) {
     Desk d(false);
     qt::IsoOptions o;
     o.joliet = true;
     qt::IsoNode dots = qt::File("DOTS.TXT;1", "dots");
     dots.joliet = u"..";
-    ASSERT_TRUE(d.Open(qt::BuildIso({qt::File("A.TXT;1", "a"), dots, qt::File("Z.TXT;1", "z")}, o).bytes));
-    const std::string message = d.ExtractAllFromMenu(d.dir / "out");
+    qt::IsoNode up = qt::Dir("UP", {qt::File("EVIL.TXT;1", "evil")});
+    up.joliet = u"..";
+    qt::IsoNode slash = qt::File("SLASH.TXT;1", "slash");
+    slash.joliet = u"../../escape.txt";
+    ASSERT_TRUE(d.Open(qt::BuildIso({qt::File("A.TXT;1", "a"), dots, up, slash, qt::File("Z.TXT;1", "z")}, o).bytes));
+    const std::string message = d.ExtractAllFromMenu(d.dir / "all/inner");
     EXPECT_EQ(message,
               "解凍が終了しました。\n\n次の項目は解凍しませんでした：\n\\..（安全なファイル名にできない名前です）");
-    EXPECT_TRUE(IsRegularWith(d.dir / "out/A.TXT", "a"));
-    EXPECT_TRUE(IsRegularWith(d.dir / "out/Z.TXT", "z"));
-    std::vector<std::string> made;
-    for (const auto &e : fs::directory_iterator(d.dir / "out")) made.push_back(e.path().filename());
-    std::sort(made.begin(), made.end());
-    EXPECT_EQ(made, (std::vector<std::string>{"A.TXT", "Z.TXT"}));
     EXPECT_EQ(d.ui.Boxes().back().icon, BoxIcon::Information);
+    d.doc->GetSettings().include_path = 1;
+    for (const FileRow &r : d.view->Model().Rows()) d.doc->ExtractRows(d.dir / "rows/inner/", {r});
+
+    // Nothing beside the two destinations (the temporary root holds the document's own folder).
+    std::vector<std::string> written = {"all", "all/inner", "image.iso", "rows", "rows/inner", "tmp"};
+    for (const char *folder : {"all/inner/", "rows/inner/"})
+        for (const char *file : {".._.._escape.txt", "A.TXT", "EVIL.TXT", "Z.TXT"})
+            written.push_back(std::string(folder) + file);
+    std::sort(written.begin(), written.end());
+    std::vector<std::string> made;
+    for (auto e = fs::recursive_directory_iterator(d.dir.path()); e != fs::recursive_directory_iterator(); ++e) {
+        made.push_back(fs::relative(e->path(), d.dir.path()));
+        if (made.back() == "tmp") e.disable_recursion_pending();
+    }
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, written);
+    EXPECT_TRUE(IsRegularWith(d.dir / "all/inner/A.TXT", "a"));
+    EXPECT_TRUE(IsRegularWith(d.dir / "all/inner/Z.TXT", "z"));
 }
 
 // A file whose data cannot be read (the image ends inside it) and a file stopped with 中止 are both removed;
@@ -133,23 +150,18 @@ TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
     if (!qt::EngineHasExtensions()) GTEST_SKIP() << "the engine does not tell cut names or skipped folders";
     if (!qt::HaveProgram("genisoimage")) GTEST_SKIP() << "genisoimage missing";
     Desk d(false);
-    std::string path = d.dir / "src";
+    std::string path;
     std::string folder = "\\";
     for (int i = 1; i <= 11; ++i) {
         const std::string name = "d" + std::to_string(i) + std::string(96, 'x');
-        path += "/" + name;
+        path += name + "/";
         folder += name + "\\";
     }
-    fs::create_directories(path);
-    qt::WriteFile(path + "/first-file-with-a-long-name.txt", std::string("one"));
-    qt::WriteFile(path + "/second-file-with-a-long-name.txt", std::string("two"));
-    qt::WriteFile(d.dir / "src/ok.txt", std::string("ok"));
-    ASSERT_EQ(qt::RunCommand("genisoimage -quiet -J -joliet-long -D -o '" + (d.dir / "cut.iso") + "' '" +
-                             (d.dir / "src") + "'"),
-              0);
-    ASSERT_TRUE(d.doc->OnOpenDocument(d.dir / "cut.iso"));
+    ASSERT_TRUE(d.doc->OnOpenDocument(GenisoImage(d.dir, "cut.iso", "-J -joliet-long -D",
+                                                  {{path + "first-file-with-a-long-name.txt", "one"},
+                                                   {path + "second-file-with-a-long-name.txt", "two"},
+                                                   {"ok.txt", "ok"}})));
     std::string message = d.ExtractAllFromMenu(d.dir / "cut");
-    EXPECT_EQ(message.rfind("解凍が終了しました。\n\n次の項目は解凍しませんでした：\nフォルダ \\d1", 0), 0u) << message;
     EXPECT_EQ(message, "解凍が終了しました。\n\n次の項目は解凍しませんでした：\nフォルダ " +
                            folder.substr(0, folder.rfind('\\', folder.size() - 2) + 1) +
                            " 以下の名前（記録できる長さを超えて途中で切れています）")
@@ -157,14 +169,10 @@ TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
     EXPECT_TRUE(IsRegularWith(d.dir / "cut/ok.txt", "ok"));
     EXPECT_FALSE(fs::exists(d.dir / "cut/d1" + std::string(96, 'x'))) << "nothing is made under a cut name";
 
-    std::string deep = d.dir / "deep";
-    for (int i = 0; i < 260; ++i) deep += "/d";
-    fs::create_directories(deep);
-    qt::WriteFile(deep + "/bottom.txt", std::string("bottom"));
-    qt::WriteFile(d.dir / "deep/top.txt", std::string("top"));
-    ASSERT_EQ(qt::RunCommand("genisoimage -quiet -J -D -o '" + (d.dir / "deep.iso") + "' '" + (d.dir / "deep") + "'"),
-              0);
-    ASSERT_TRUE(d.doc->OnOpenDocument(d.dir / "deep.iso"));
+    std::string deep;
+    for (int i = 0; i < 260; ++i) deep += "d/";
+    ASSERT_TRUE(d.doc->OnOpenDocument(
+        GenisoImage(d.dir, "deep.iso", "-J -D", {{deep + "bottom.txt", "bottom"}, {"top.txt", "top"}})));
     message = d.ExtractAllFromMenu(d.dir / "deepout");
     EXPECT_TRUE(Contains(message, "深すぎるため開かれなかったフォルダ")) << message;
     EXPECT_TRUE(IsRegularWith(d.dir / "deepout/top.txt", "top"));

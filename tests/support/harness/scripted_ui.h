@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document.h"
@@ -120,6 +121,20 @@ private:
 inline std::string EngineLibrary() {
     const char *path = std::getenv("QORVEX_LIBRARY");
     return path ? path : "";
+}
+
+// An image made by genisoimage with `options` from `files` (relative path -> contents), written below
+// `dir`/src-NAME; its path, or empty when genisoimage failed.
+inline std::string GenisoImage(const qorvex::test::TempDir &dir, const std::string &name, const std::string &options,
+                               const std::vector<std::pair<std::string, std::string>> &files) {
+    const std::string source = dir / ("src-" + name);
+    for (const auto &[path, text] : files) {
+        std::filesystem::create_directories(std::filesystem::path(source + "/" + path).parent_path());
+        qorvex::test::WriteFile(source + "/" + path, text);
+    }
+    const std::string image = dir / name;
+    const std::string command = "genisoimage -quiet " + options + " -o '" + image + "' '" + source + "'";
+    return qorvex::test::RunCommand(command) == 0 ? image : std::string();
 }
 
 // A document and its view over the scripted UI, a fresh settings file (none with `settings` false), temporary
