@@ -59,12 +59,6 @@ std::string WithSeparator(const std::string &destination) {
     return destination + platform::kSeparator;
 }
 
-std::string WithLabelFolder(const std::string &destination, const std::string &label) {
-    const std::string safe = host::SafeComponent(label);
-    if (safe.empty()) return destination;
-    return WithSeparator(destination) + safe;
-}
-
 bool IsExecutableName(const std::string &name) {
     const std::string ext = Lower(ExtensionOf(CutVersion(name)));
     static const char *const kRefused[] = {".exe", ".com", ".msi", ".msp", ".lnk", ".pif", ".desktop"};

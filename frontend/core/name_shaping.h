@@ -21,9 +21,6 @@ std::string ShapePartName(const std::string &name);
 
 // A destination with a separator appended unless it already ends in one (the root "/").
 std::string WithSeparator(const std::string &destination);
-// The destination plus a folder named after a volume label (made safe as one name); unchanged for an empty
-// or unusable label.
-std::string WithLabelFolder(const std::string &destination, const std::string &label);
 
 // True for the extensions that are never opened by the plain open command: those of programs on Windows and
 // what a Linux desktop would run rather than open.
