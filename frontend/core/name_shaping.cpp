@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "output_tree.h"
 #include "platform.h"
 #include "text_format.h"
 
