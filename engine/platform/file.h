@@ -12,14 +12,14 @@
 
 namespace qorvex::platform {
 
-// A file opened for reading (regular files only, so FIFOs and devices never block a read) or created
-// for writing. Writes are buffered; the buffer is flushed before seeks, length changes and close.
 // One piece of a scattered read: the next `size` bytes of the file go to `data`.
 struct ReadSlice {
     void *data;
     size_t size;
 };
 
+// A file opened for reading (regular files only, so FIFOs and devices never block a read) or created
+// for writing. Writes are buffered; the buffer is flushed before seeks, length changes and close.
 class File {
 public:
     File() = default;
