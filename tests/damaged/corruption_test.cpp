@@ -72,12 +72,7 @@ TEST_F(Corruption, EachDamageCostsOnlyWhatItReaches) {
     // Short descriptors that fit in the block of \A.BIN's entry: past the real one they are its zero filling,
     // empty extents.
     const size_t slots_after_a = (2048 - 176 - Get32Le(UdfEntry("\\A.BIN") + 168)) / 8;
-    struct Case {
-        std::string name;
-        std::function<void()> damage;
-        std::string expected;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<DamageCase> cases = {
         // Zeroed and garbled sectors cost only what they hold.
         {"ISO 9660 folder \\D\\ zeroed: its records are padding", zero(KIND_ISO9660, "iso9660 folder \\D\\"),
          Outcome(intact).Below(KIND_ISO9660, "\\D\\").Text()},
@@ -165,14 +160,7 @@ TEST_F(Corruption, EachDamageCostsOnlyWhatItReaches) {
          },
          Outcome(intact).WithoutFile(KIND_UDF, "\\A.BIN").Text()},
     };
-    const std::vector<uint8_t> pristine = image;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        image = pristine;
-        c.damage();
-        qorvex::test::WriteFile(dir / "damaged.iso", image);
-        EXPECT_EQ(RunWatched([&] { return Observe(dir / "damaged.iso", 0, &intact); }), c.expected);
-    }
+    RunDamageCases(image, cases, dir / "damaged.iso", [&] { return Observe(dir / "damaged.iso", 0, &intact); });
 }
 
 // How much of an image a small extraction reads: a large image must not make every one-sector system part

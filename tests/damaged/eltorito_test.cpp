@@ -85,12 +85,7 @@ TEST_F(BootDamage, EachDamageLosesOnlyWhatItReaches) {
     const uint32_t efi_image = Get32Le(Slot(5) + 8);
     std::string endless_headers = FirstParts(3);
     endless_headers.replace(endless_headers.find("boot catalogue 2048"), 19, "boot catalogue 32768");
-    struct Case {
-        std::string name;
-        std::function<void()> damage;
-        std::string expected;
-    };
-    const Case cases[] = {
+    const std::vector<DamageCase> cases = {
         {"validation checksum off by one", [&] { Slot(0)[28] ^= 1; }, FirstParts(2)},
         {"validation key bytes gone", [&] { Slot(0)[31] = 0; }, FirstParts(2)},
         {"catalogue past the image", [&] { Put32Le(SectorAt(image, 17) + 71, Sectors() + 100); }, FirstParts(1)},
@@ -121,18 +116,10 @@ TEST_F(BootDamage, EachDamageLosesOnlyWhatItReaches) {
          Replaced(3, "boot image 3 EFI hard disk " + std::to_string(uint64_t(Sectors() - efi_image) * 2048) + " " +
                          std::to_string(efi_image) + " -> 0x0000")},
     };
-    const std::vector<uint8_t> pristine = image;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        image = pristine;
-        c.damage();
-        qorvex::test::WriteFile(dir / "damaged.iso", image);
-        EXPECT_EQ(RunWatched([&] { return ObserveBoot(dir / "damaged.iso"); }), c.expected);
-    }
+    RunDamageCases(image, cases, dir / "damaged.iso", [&] { return ObserveBoot(dir / "damaged.iso"); });
 
     // Endless sections: the final header promises 65535 entries, and the catalogue's sectors and those after
     // it hold nothing but entries naming the first image. They stop at the bound of images.
-    image = pristine;
     Slot(4)[2] = 0xFF, Slot(4)[3] = 0xFF;
     for (size_t i = 6; i < 64 * 20; ++i) std::memcpy(Slot(i), Slot(1), 32);
     qorvex::test::WriteFile(dir / "damaged.iso", image);

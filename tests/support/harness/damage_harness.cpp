@@ -11,9 +11,24 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "support/temp_dir.h"
 
 namespace damaged {
+
+void RunDamageCases(std::vector<uint8_t> &image, const std::vector<DamageCase> &cases, const std::string &path,
+                    const std::function<std::string()> &observe) {
+    const std::vector<uint8_t> pristine = image;
+    for (const DamageCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        image = pristine;
+        c.damage();
+        qorvex::test::WriteFile(path, image);
+        EXPECT_EQ(RunWatched(observe), c.expected);
+    }
+    image = pristine;
+}
 
 int32_t Collect(int32_t kind, void *user, const void *data, int32_t length) {
     auto *bytes = static_cast<std::vector<uint8_t> *>(user);

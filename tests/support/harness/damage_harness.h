@@ -77,6 +77,17 @@ Bounded RunBounded(const std::function<std::string()> &work);
 // within kPeakBoundKib, else how it ended or by how much it went past the bound, before the report.
 std::string RunWatched(const std::function<std::string()> &work);
 
+// One row of a damage table: what it does to the image (edited in place) and the report expected after it.
+struct DamageCase {
+    std::string name;
+    std::function<void()> damage;
+    std::string expected;
+};
+// Each case damages a fresh copy of the image in `image`, which is written to `path` and observed under
+// RunWatched; `image` holds the undamaged bytes again afterwards.
+void RunDamageCases(std::vector<uint8_t> &image, const std::vector<DamageCase> &cases, const std::string &path,
+                    const std::function<std::string()> &observe);
+
 // "open 0x0000" when the image opens with these options (it is closed again), else "open <code>".
 std::string OpenResult(const std::string &path, uint32_t options);
 // What `report` says of the image opened with these options (closed after), or "open <code>" when it does
