@@ -1,7 +1,6 @@
 #include "support/planted.h"
 
 #include <dirent.h>
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,16 +131,6 @@ const std::vector<PlantedCase> &PlantedCases() {
          false, "SUB", true},
     };
     return cases;
-}
-
-bool EngineHasExtensions() {
-    const char *library = std::getenv("QORVEX_LIBRARY");
-    if (!library) return false;
-    void *module = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-    if (!module) return false;
-    const bool present = dlsym(module, "QorvexExGetCurrentFile") && dlsym(module, "QorvexExGetSkippedFolders");
-    dlclose(module);
-    return present;
 }
 
 }  // namespace qorvex::test

@@ -46,8 +46,4 @@ const std::vector<PlantedCase> &PlantedCases();
 // Makes root/dest and root/outside with its victim file.
 void PrepareRoot(const std::string &root);
 
-// True when the engine named by QORVEX_LIBRARY has the extension exports that tell cut names, multi-extent
-// records and folders left out for depth; without them the hosts cannot know, and such tests are skipped.
-bool EngineHasExtensions();
-
 }  // namespace qorvex::test
