@@ -104,16 +104,11 @@ TEST(TrackList, TimesTypesAndTheInitialTrack) {
     EXPECT_EQ(SectorTime(4500 * 120 + 75 * 3 + 4), "120:03:04");
     EXPECT_STREQ(TrackTypeName(13), "MODE2/2336");
     EXPECT_STREQ(TrackTypeName(99), "UNKNOWN");
-    TrackInfo audio{}, data{};
-    audio.format = 0;
-    data.format = 9;
+    // Format, first held, start, end held, user size, session, track.
+    const TrackInfo audio{0, -150, 0, 100, 2352, 1, 1, {}, {}}, data{9, 0, 0, 0, 2048, 1, 2, {}, {}};
     EXPECT_EQ(InitialTrack({audio, data}), 1);
     EXPECT_EQ(InitialTrack({audio, audio}), 0);
     EXPECT_EQ(InitialTrack({}), 0);
-    audio.user_size = 2352;
-    audio.first_held = -150;
-    audio.start = 0;
-    audio.end_held = 100;
     EXPECT_EQ(CLumastDoc::TrackByteSize(audio, 0), 100u * 2352);
     EXPECT_EQ(CLumastDoc::TrackByteSize(audio, TRACK_PREGAP | TRACK_WAV), 250u * 2352 + 44);
     EXPECT_EQ(TrackCellText(audio, 4), "-00:02:00");
@@ -130,9 +125,8 @@ TEST(IniProfile, PrivateProfileSemantics) {
     IniProfile missing(dir / "none.INI");
     Settings defaults;
     defaults.Read(missing);
-    EXPECT_EQ(defaults.show_joliet_files, 1);
-    EXPECT_EQ(defaults.initial_path_type, 1);
-    EXPECT_EQ(defaults.show_iso_files, 0);
+    EXPECT_EQ(std::make_tuple(defaults.show_joliet_files, defaults.initial_path_type, defaults.show_iso_files),
+              std::make_tuple(1, 1, 0));
 
     qorvex::test::WriteFile(dir / "a.INI", std::string("; note\r\n[showlist]\r\nJOLIET = 0\r\n[Other]\r\nx=1\r\n"));
     IniProfile ini(dir / "a.INI");

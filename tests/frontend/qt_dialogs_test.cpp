@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTreeWidget>
 #include <filesystem>
+#include <tuple>
 
 #include "qorvex_version.h"
 #include "support/harness/qt_harness.h"
@@ -24,50 +25,37 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string LabelText(const ProgressDialog &dialog, int id) {
-    return dialog.Label(id)->text().toStdString();
-}
-
 TEST(ProgressDialogTest, RefreshesEvery512CallsOrAtTheEndAndOnlyTheWorkerCloses) {
     ProgressDialog dialog({}, "Sans", nullptr);
     dialog.show();
     const int width = dialog.BarWidth();
     ASSERT_GT(width, 0);
     EXPECT_EQ(dialog.Bar(1008)->maximum(), width);
-    EXPECT_EQ(LabelText(dialog, 1009), "");  // empty until the first file begins
+    // The file's name, its bytes, its percentage and the whole's, and the file's bar, once the events are through.
+    using Shown = std::tuple<std::string, std::string, std::string, std::string, int>;
+    auto shown = [&] {
+        QApplication::processEvents();
+        auto text = [&](int id) { return dialog.Label(id)->text().toStdString(); };
+        return Shown(text(1009), text(1011), text(1013), text(1014), dialog.Bar(1008)->value());
+    };
+    EXPECT_EQ(shown(), Shown("", "", "", "", 0));  // empty until the first file begins
 
     dialog.BeginFile("DOCS/GUIDE.TXT", 1000000, 4000000);
-    QApplication::processEvents();
-    EXPECT_EQ(LabelText(dialog, 1009), "DOCS/GUIDE.TXT");
-    EXPECT_EQ(LabelText(dialog, 1011), "0 / 1,000,000 BYTE");
-    EXPECT_EQ(LabelText(dialog, 1013), "0%");
-    EXPECT_EQ(LabelText(dialog, 1014), "0%");
-
+    EXPECT_EQ(shown(), Shown("DOCS/GUIDE.TXT", "0 / 1,000,000 BYTE", "0%", "0%", 0));
     for (int i = 0; i < 511; ++i) dialog.Advance(1000);
-    QApplication::processEvents();
-    EXPECT_EQ(LabelText(dialog, 1011), "0 / 1,000,000 BYTE");
-    EXPECT_EQ(dialog.Bar(1008)->value(), 0);
+    EXPECT_EQ(shown(), Shown("DOCS/GUIDE.TXT", "0 / 1,000,000 BYTE", "0%", "0%", 0));
     dialog.Advance(1000);
-    QApplication::processEvents();
-    EXPECT_EQ(LabelText(dialog, 1011), "512,000 / 1,000,000 BYTE");
-    EXPECT_EQ(LabelText(dialog, 1013), "51%");
-    EXPECT_EQ(LabelText(dialog, 1014), "12%");
-    EXPECT_EQ(dialog.Bar(1008)->value(), static_cast<int>(int64_t(width) * 512000 / 1000000));
+    EXPECT_EQ(shown(), Shown("DOCS/GUIDE.TXT", "512,000 / 1,000,000 BYTE", "51%", "12%",
+                             static_cast<int>(int64_t(width) * 512000 / 1000000)));
 
     // The file's last bytes refresh at once; the overall bar runs on across files.
     dialog.Advance(488000);
-    QApplication::processEvents();
-    EXPECT_EQ(LabelText(dialog, 1013), "100%");
-    EXPECT_EQ(dialog.Bar(1008)->value(), width);
+    EXPECT_EQ(shown(), Shown("DOCS/GUIDE.TXT", "1,000,000 / 1,000,000 BYTE", "100%", "25%", width));
     dialog.BeginFile("EMPTY.TXT", 0, 4000000);
-    QApplication::processEvents();
-    EXPECT_EQ(LabelText(dialog, 1014), "25%");
+    EXPECT_EQ(shown(), Shown("EMPTY.TXT", "0 / 0 BYTE", "0%", "25%", 0));
     // A zero-byte file is complete at its first refresh.
     dialog.Advance(0);
-    QApplication::processEvents();
-    EXPECT_EQ(LabelText(dialog, 1013), "100%");
-    EXPECT_EQ(dialog.Bar(1008)->value(), width);
-    EXPECT_EQ(LabelText(dialog, 1014), "25%");
+    EXPECT_EQ(shown(), Shown("EMPTY.TXT", "0 / 0 BYTE", "100%", "25%", width));
 
     // 中止 only raises the flag, which the next advance returns; only the worker closes the dialog.
     EXPECT_EQ(dialog.Advance(1), 0);
@@ -183,10 +171,8 @@ TEST(DestinationDialogTest, KindRuleBrowseAndStoredValues) {
     EXPECT_EQ(fs::path(dialog.Folder()->text().toStdString()), fs::path(p.dir.path()));
     dialog.Always()->setChecked(true);
     const DestinationSettings v = dialog.Values();
-    EXPECT_EQ(v.initial_path_type, 2);
-    EXPECT_EQ(fs::path(v.appoint_path), fs::path(p.dir.path()));
-    EXPECT_EQ(v.no_select_dialog, 1);
-    EXPECT_EQ(v.add_volume_label, 1);
+    EXPECT_EQ(std::make_tuple(v.initial_path_type, fs::path(v.appoint_path), v.no_select_dialog, v.add_volume_label),
+              std::make_tuple(2, fs::path(p.dir.path()), 1, 1));
 }
 
 TEST(TrackListBarTest, SignedTimesSelectionAndEmptyClicks) {
@@ -230,9 +216,8 @@ TEST(AboutDialogTest, NameAndVersion) {
     EXPECT_EQ(dialog.windowTitle().toStdString(), "ぽてりこについて");
     std::vector<std::string> texts;
     for (QLabel *label : dialog.findChildren<QLabel *>()) texts.push_back(label->text().toStdString());
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "ぽてりこ"), texts.end());
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "Version 0.100"), texts.end());
-    EXPECT_NE(std::find(texts.begin(), texts.end(), "qorvex " QORVEX_VERSION_STRING), texts.end());
+    for (const std::string want : {"ぽてりこ", "Version 0.100", "qorvex " QORVEX_VERSION_STRING})
+        EXPECT_NE(std::find(texts.begin(), texts.end(), want), texts.end()) << want;
     EXPECT_EQ(dialog.font().family().toStdString(), "Sans");
 }
 
