@@ -2,7 +2,6 @@
 // outside the destination; cut names, folders left out for depth and failed files are reported, never written
 // as if whole; names reach the terminal without control characters.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,11 +19,6 @@ namespace cli_test {
 namespace {
 
 namespace qt = qorvex::test;
-
-bool IsRegularWith(const std::string &path, const std::string &text) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ReadText(path) == text;
-}
 
 TEST(ExtractPlanted, NothingOutsideTheDestinationChanges) {
     for (const qt::PlantedCase &c : qt::PlantedCases()) {
@@ -47,7 +41,7 @@ TEST(ExtractPlanted, NothingOutsideTheDestinationChanges) {
             EXPECT_NE(r.err.find(std::string("\"") + c.blocked + "\" is in the way"), std::string::npos) << r.err;
         }
         EXPECT_EQ(qt::TreeDifference(before, qt::RecordTree(root.path(), "dest")), "");
-        EXPECT_EQ(IsRegularWith(root / "dest/F.TXT", qt::kPlantedFileData), c.file_written);
+        EXPECT_EQ(qt::IsRegularWith(root / "dest/F.TXT", qt::kPlantedFileData), c.file_written);
     }
 }
 

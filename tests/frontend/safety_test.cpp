@@ -1,7 +1,6 @@
 // The desktop core's extraction against hostile destinations and hostile images, through the scripted UI:
 // nothing planted in a destination leads outside it, names that cannot be made safe are left out and listed,
 // and a file that fails is removed and named.
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <filesystem>
@@ -19,12 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace qt = qorvex::test;
-
-bool IsRegularWith(const std::string &path, const std::string &text) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return qt::ReadText(path) == text;
-}
 
 bool Contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -52,7 +45,7 @@ TEST(DesktopPlanted, NothingOutsideTheDestinationChanges) {
                 message = d.ExtractAllFromMenu(d.dir / "dest");
             }
             EXPECT_EQ(qt::TreeDifference(before, qt::RecordTree(d.dir.path(), "dest")), "");
-            EXPECT_EQ(IsRegularWith(d.dir / "dest/F.TXT", qt::kPlantedFileData), c.file_written);
+            EXPECT_EQ(qt::IsRegularWith(d.dir / "dest/F.TXT", qt::kPlantedFileData), c.file_written);
             EXPECT_EQ(d.ui.asked,
                       c.needs_replace ? std::vector<std::string>{d.dir / "dest/F.TXT"} : std::vector<std::string>{});
             if (c.blocked) {
@@ -100,8 +93,8 @@ TEST(DesktopNames, HostileNamesStayInsideAndAnUnsafeOneIsSkippedAndListed) {
     }
     std::sort(made.begin(), made.end());
     EXPECT_EQ(made, written);
-    EXPECT_TRUE(IsRegularWith(d.dir / "all/inner/A.TXT", "a"));
-    EXPECT_TRUE(IsRegularWith(d.dir / "all/inner/Z.TXT", "z"));
+    EXPECT_TRUE(qt::IsRegularWith(d.dir / "all/inner/A.TXT", "a"));
+    EXPECT_TRUE(qt::IsRegularWith(d.dir / "all/inner/Z.TXT", "z"));
 }
 
 // A file whose data cannot be read (the image ends inside it) and a file stopped with 中止 are both removed;
@@ -116,7 +109,7 @@ TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
         const std::string message = d.ExtractAllFromMenu(d.dir / "out");
         EXPECT_EQ(message.rfind("イメージファイルの", 0), 0u) << message;
         EXPECT_TRUE(Contains(message, "失敗したファイル：" + (d.dir / "out/BIG.BIN"))) << message;
-        EXPECT_TRUE(IsRegularWith(d.dir / "out/A.TXT", "first"));
+        EXPECT_TRUE(qt::IsRegularWith(d.dir / "out/A.TXT", "first"));
         EXPECT_FALSE(fs::exists(fs::symlink_status(d.dir / "out/BIG.BIN")));
     }
     {
@@ -124,7 +117,7 @@ TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
         ASSERT_TRUE(d.Open(whole));
         d.ui.abort_after_advances = 2;  // A.TXT, then the first run of BIG.BIN
         EXPECT_EQ(d.ExtractAllFromMenu(d.dir / "out"), "中止します。");
-        EXPECT_TRUE(IsRegularWith(d.dir / "out/A.TXT", "first"));
+        EXPECT_TRUE(qt::IsRegularWith(d.dir / "out/A.TXT", "first"));
         EXPECT_FALSE(fs::exists(fs::symlink_status(d.dir / "out/BIG.BIN")));
     }
 }
@@ -165,7 +158,7 @@ TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
                            folder.substr(0, folder.rfind('\\', folder.size() - 2) + 1) +
                            " 以下の名前（記録できる長さを超えて途中で切れています）")
         << "one line for both files of the folder";
-    EXPECT_TRUE(IsRegularWith(d.dir / "cut/ok.txt", "ok"));
+    EXPECT_TRUE(qt::IsRegularWith(d.dir / "cut/ok.txt", "ok"));
     EXPECT_FALSE(fs::exists(d.dir / "cut/d1" + std::string(96, 'x'))) << "nothing is made under a cut name";
 
     std::string deep;
@@ -174,7 +167,7 @@ TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
         GenisoImage(d.dir, "deep.iso", "-J -D", {{deep + "bottom.txt", "bottom"}, {"top.txt", "top"}})));
     message = d.ExtractAllFromMenu(d.dir / "deepout");
     EXPECT_TRUE(Contains(message, "深すぎるため開かれなかったフォルダ")) << message;
-    EXPECT_TRUE(IsRegularWith(d.dir / "deepout/top.txt", "top"));
+    EXPECT_TRUE(qt::IsRegularWith(d.dir / "deepout/top.txt", "top"));
 
     qt::IsoNode movie = qt::File("MOVIE.BIN;1", qt::Pattern(3 * 4096 + 100, 7));
     movie.extent_size = 4096;

@@ -133,4 +133,9 @@ const std::vector<PlantedCase> &PlantedCases() {
     return cases;
 }
 
+bool IsRegularWith(const std::string &path, const std::string &text) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ReadText(path) == text;
+}
+
 }  // namespace qorvex::test

@@ -45,5 +45,7 @@ struct PlantedCase {
 const std::vector<PlantedCase> &PlantedCases();
 // Makes root/dest and root/outside with its victim file.
 void PrepareRoot(const std::string &root);
+// True when `path` is a regular file (not a link to one) holding exactly `text`.
+bool IsRegularWith(const std::string &path, const std::string &text);
 
 }  // namespace qorvex::test
