@@ -39,12 +39,6 @@ struct UdfRead {
     }
 };
 
-// An entry's kind, start, offset, size, sectors, time and attributes.
-using Row = std::tuple<int32_t, int32_t, int32_t, uint32_t, int32_t, int32_t, int32_t>;
-Row Fields(const EntryInfo &e) {
-    return {e.kind, e.start, e.offset, e.size_low, e.sectors, e.time, e.attributes};
-}
-
 // Where the first extent of a file or folder of the builder's tree starts.
 int32_t Start(const UdfImage &image, const std::string &path) {
     return static_cast<int32_t>(image.layout.files.at(path).extents[0][0]);
@@ -101,10 +95,10 @@ TEST_F(UdfStructure, ListsAndExtractsFilesAndSystemParts) {
                                         "\\HIDDEN.BIN", "\\SPLIT.BIN", "\\SPLIT.BIN"}));
     ASSERT_EQ(l.files.size(), 7u);
     const int32_t stamp = 1588748889;
-    EXPECT_EQ(Fields(l.files[1]), Row(31, Start(image, "\\DOCS\\B.TXT"), 0, 3000, 2, stamp, 0));
+    EXPECT_EQ(Fields(l.files[1]), EntryRow(31, Start(image, "\\DOCS\\B.TXT"), 0, 3000, 2, stamp, 0));
     // An embedded file lies in its entry's sector, after the entry's 176 bytes.
     const int32_t emb_entry = static_cast<int32_t>(image.layout.files["\\DOCS\\EMB.TXT"].fe_sector);
-    EXPECT_EQ(Fields(l.files[2]), Row(31, emb_entry, 176, 16, 1, stamp, 0));
+    EXPECT_EQ(Fields(l.files[2]), EntryRow(31, emb_entry, 176, 16, 1, stamp, 0));
     EXPECT_EQ(l.files[4].attributes, 0x02);
     const auto &split = image.layout.files["\\SPLIT.BIN"].extents;
     for (int k = 0; k < 2; ++k) {
@@ -144,16 +138,16 @@ TEST_F(UdfStructure, ListsAndExtractsFilesAndSystemParts) {
     EXPECT_NE(l.Part("udf entry  \\EMPTY"), nullptr);
     EXPECT_EQ(l.Part("udf folder \\EMPTY"), nullptr);
     EXPECT_EQ(names.back(), "udf free sector");
-    EXPECT_EQ(Fields(l.parts.back()), Row(61, 600, 0, 4096, 2, 0, 0));
+    EXPECT_EQ(Fields(l.parts.back()), EntryRow(61, 600, 0, 4096, 2, 0, 0));
     const int32_t root = static_cast<int32_t>(image.layout.files["\\"].fe_sector);
-    for (const auto &[name, row] :
-         std::map<std::string, Row>{{"PVD", {37, 32, 0, 512, 1, stamp, 0}},
-                                    {"TEA01", {54, 18, 0, 512, 1, 0, 0}},
-                                    {"LVD", {40, 35, 0, 446, 1, 0, 0}},
-                                    {"USD", {41, 36, 0, 32, 1, 0, 0}},
-                                    {"LVID", {44, 64, 0, 134, 1, stamp, 0}},
-                                    {"udf entry  \\", {33, root, 0, 2048, 1, 0, 0}},
-                                    {"udf folder \\DOCS\\", {32, Start(image, "\\DOCS\\"), 0, 132, 1, stamp, 0x10}}}) {
+    for (const auto &[name, row] : std::map<std::string, EntryRow>{
+             {"PVD", {37, 32, 0, 512, 1, stamp, 0}},
+             {"TEA01", {54, 18, 0, 512, 1, 0, 0}},
+             {"LVD", {40, 35, 0, 446, 1, 0, 0}},
+             {"USD", {41, 36, 0, 32, 1, 0, 0}},
+             {"LVID", {44, 64, 0, 134, 1, stamp, 0}},
+             {"udf entry  \\", {33, root, 0, 2048, 1, 0, 0}},
+             {"udf folder \\DOCS\\", {32, Start(image, "\\DOCS\\"), 0, 132, 1, stamp, 0x10}}}) {
         const EntryInfo *part = l.Part(name);
         ASSERT_NE(part, nullptr) << name;
         EXPECT_EQ(Fields(*part), row) << name;
@@ -332,7 +326,7 @@ TEST_F(UdfStructure, EntryVariants) {
     EXPECT_EQ(l.FileNames(), (std::vector<std::string>{"\\PAST", "\\EMBDIR\\IN", "\\LAST"}));
     // Data embedded past an extended attribute area that fills the entry's sector lies in the next one.
     const int32_t past_entry = static_cast<int32_t>(image.layout.files["\\PAST"].fe_sector);
-    EXPECT_EQ(Fields(l.files[0]), Row(31, past_entry + 1, (176 + 2000) % 2048, 28, 1, 1588748889, 0));
+    EXPECT_EQ(Fields(l.files[0]), EntryRow(31, past_entry + 1, (176 + 2000) % 2048, 28, 1, 1588748889, 0));
 }
 
 TEST_F(UdfStructure, HostileStructuresEndCleanly) {
