@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "platform/text.h"
 #include "qorvex_ext.h"
@@ -134,9 +135,8 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
     {
         Opened image(dir / "rip/disc.ccd", kSheets);
         ASSERT_TRUE(image) << std::hex << image.error();
-        EXPECT_EQ(+Info(image.get(), 1).session, 2);
-        EXPECT_EQ(Info(image.get(), 1).start, 11500);
-        EXPECT_EQ(Info(image.get(), 1).end_held, 11600);
+        const TrackInfo two = Info(image.get(), 1);
+        EXPECT_EQ(std::make_tuple(int(two.session), two.start, two.end_held), std::make_tuple(2, 11500, 11600));
     }
     std::filesystem::remove(dir / "rip/disc.img");
     WriteFile(dir / "rip/disc.ccd", head + entry1 + lead_out + track1);
@@ -198,15 +198,14 @@ TEST_F(DiscSheetTest, GapsAndIndexesLandWhereTheSheetPutsThem) {
                  kSheets);
     ASSERT_TRUE(image) << std::hex << image.error();
     const TrackInfo one = Info(image.get(), 0), two = Info(image.get(), 1);
-    EXPECT_EQ(one.first_held, 0);
-    EXPECT_EQ(one.end_held, 75);      // the postgap's 10 sectors are absent
-    EXPECT_EQ(+two.start, 85 + 150);  // 75 + postgap, then the absent pregap
-    EXPECT_EQ(+two.first_held, two.start);
-    EXPECT_EQ(+two.end_held, 85 + 150 + 125);
+    // Held sectors: track 1 without its postgap's 10 absent sectors; track 2 from its start, which follows the
+    // postgap and the absent pregap.
+    EXPECT_EQ(std::make_tuple(one.first_held, one.start, one.end_held), std::make_tuple(0, 0, 75));
+    EXPECT_EQ(std::make_tuple(two.first_held, two.start, two.end_held),
+              std::make_tuple(75 + 10 + 150, 75 + 10 + 150, 75 + 10 + 150 + 125));
     int32_t indexes[4] = {};
     ASSERT_EQ(QorvexExGetTrackIndexes(image.get(), 1, indexes, 4), 3);
-    EXPECT_EQ(indexes[0], 85);
-    EXPECT_EQ(indexes[2], two.start + 30);
+    EXPECT_EQ(std::vector<int32_t>(indexes, indexes + 3), (std::vector<int32_t>{85, two.start, two.start + 30}));
     EXPECT_EQ(Text(image.get(), -1, QORVEX_EX_TEXT_CATALOG), "0123456789012");
     EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_TITLE), "First");
     EXPECT_EQ(Text(image.get(), 0, QORVEX_EX_TEXT_ISRC), "ABCDE1234567");

@@ -52,13 +52,10 @@ TEST_F(IsoScanTest, ListsNestedVolumeInRecordedDepthFirstOrder) {
         EXPECT_EQ(Names(files), kSampleFiles);
         for (const Listed &f : files) {
             const IsoPlacement &p = image.iso.at(f.name());
-            EXPECT_EQ(f.info.kind, 1);
-            EXPECT_EQ(f.info.start, int32_t(p.extent)) << f.name();
-            EXPECT_EQ(f.size(), p.length) << f.name();
-            EXPECT_EQ(f.info.sectors, int32_t((p.length + 2047) / 2048)) << f.name();
-            EXPECT_EQ(f.info.extent_count, 1);
-            EXPECT_EQ(f.info.attributes, f.name() == "\\A.TXT;1" ? 0x02 : 0) << f.name();
-            EXPECT_NE(f.info.time, 0);
+            const int32_t sectors = int32_t((p.length + 2047) / 2048), hidden = f.name() == "\\A.TXT;1" ? 0x02 : 0;
+            EXPECT_EQ(Fields(f.info), EntryRow(1, int32_t(p.extent), 0, p.length, sectors, 1588748889, hidden))
+                << f.name();
+            EXPECT_EQ(f.info.extent_count, 1) << f.name();
         }
         EXPECT_EQ(std::u16string(files[1].info.wname), u"\\DIR\\SUB\\DEEP.BIN;1");
 

@@ -256,9 +256,8 @@ TEST_F(Udf2x, DescribedVolumesListTheSame) {
     EXPECT_EQ(before.PartNames(), after.PartNames());
     ASSERT_EQ(before.files.size(), after.files.size());
     for (size_t i = 0; i < before.files.size(); ++i) {
-        EXPECT_EQ(before.files[i].start, after.files[i].start);
-        EXPECT_EQ(before.files[i].size_low, after.files[i].size_low);
-        EXPECT_EQ(before.files[i].extent_count, after.files[i].extent_count);
+        EXPECT_EQ(Fields(before.files[i]), Fields(after.files[i])) << before.files[i].name;
+        EXPECT_EQ(before.files[i].extent_count, after.files[i].extent_count) << before.files[i].name;
     }
 }
 

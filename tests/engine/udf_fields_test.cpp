@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "platform/text.h"
 #include "support/udf_builder.h"
@@ -66,9 +67,7 @@ TEST(UdfCs0, DecodesBothWidthsByTheirRules) {
     // 16-bit units are big-endian; an odd number of data bytes leaves a last unit with only its high byte.
     const uint8_t wide[] = {16, 0x30, 0x42, 0x00, 0x41, 0x12};
     ASSERT_EQ(Cs0Decode(6, wide, out.data(), out.size()), 3);
-    EXPECT_EQ(out[0], 0x3042);
-    EXPECT_EQ(out[1], 0x0041);
-    EXPECT_EQ(out[2], 0x1200);
+    EXPECT_EQ(std::u16string(out.data(), 3), (std::u16string{0x3042, 0x0041, 0x1200}));
     const uint8_t bad0[] = {0, 'A'}, bad254[] = {254, 'A'};
     EXPECT_EQ(Cs0Decode(2, bad0, out.data(), out.size()), -1);
     EXPECT_EQ(Cs0Decode(2, bad254, out.data(), out.size()), -1);

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "platform/text.h"
 #include "qorvex.h"
@@ -37,6 +38,11 @@ struct UdfRead {
         return nullptr;
     }
 };
+
+// Where the first extent of a file or folder of the builder's tree starts.
+int32_t Start(const UdfImage &image, const std::string &path) {
+    return static_cast<int32_t>(image.layout.files.at(path).extents[0][0]);
+}
 
 class UdfStructure : public ::testing::Test {
 protected:
@@ -88,26 +94,18 @@ TEST_F(UdfStructure, ListsAndExtractsFilesAndSystemParts) {
               (std::vector<std::string>{"\\A.TXT", "\\DOCS\\B.TXT", "\\DOCS\\EMB.TXT", "\\\xE6\x97\xA5\xE6\x9C\xAC.txt",
                                         "\\HIDDEN.BIN", "\\SPLIT.BIN", "\\SPLIT.BIN"}));
     ASSERT_EQ(l.files.size(), 7u);
-    const EntryInfo &b = l.files[1];
-    EXPECT_EQ(b.kind, 31);
-    EXPECT_EQ(b.size_low, 3000u);
-    EXPECT_EQ(static_cast<uint32_t>(b.start), image.layout.files["\\DOCS\\B.TXT"].extents[0][0]);
-    EXPECT_EQ(b.sectors, 2);
-    EXPECT_EQ(b.time, 1588748889);
-    EXPECT_EQ(b.attributes, 0);
-    const EntryInfo &emb = l.files[2];
-    EXPECT_EQ(static_cast<uint32_t>(emb.start), image.layout.files["\\DOCS\\EMB.TXT"].fe_sector);
-    EXPECT_EQ(emb.offset, 176);
-    EXPECT_EQ(emb.size_low, 16u);
-    EXPECT_EQ(emb.sectors, 1);
+    const int32_t stamp = 1588748889;
+    EXPECT_EQ(Fields(l.files[1]), EntryRow(31, Start(image, "\\DOCS\\B.TXT"), 0, 3000, 2, stamp, 0));
+    // An embedded file lies in its entry's sector, after the entry's 176 bytes.
+    const int32_t emb_entry = static_cast<int32_t>(image.layout.files["\\DOCS\\EMB.TXT"].fe_sector);
+    EXPECT_EQ(Fields(l.files[2]), EntryRow(31, emb_entry, 176, 16, 1, stamp, 0));
     EXPECT_EQ(l.files[4].attributes, 0x02);
     const auto &split = image.layout.files["\\SPLIT.BIN"].extents;
     for (int k = 0; k < 2; ++k) {
         const EntryInfo &e = l.files[5 + k];
-        EXPECT_EQ(e.extent_count, 2);
-        EXPECT_EQ(e.extent_index, k);
-        EXPECT_EQ(static_cast<uint32_t>(e.start), split[k][0]);
-        EXPECT_EQ(e.size_low, split[k][1]);
+        EXPECT_EQ(std::make_tuple(int(e.extent_count), int(e.extent_index), static_cast<uint32_t>(e.start), e.size_low),
+                  std::make_tuple(2, k, split[k][0], split[k][1]))
+            << k;
     }
     EXPECT_NE(split[0][0] + 2, split[1][0] + 0u) << "the builder leaves a gap between extents";
 
@@ -139,26 +137,21 @@ TEST_F(UdfStructure, ListsAndExtractsFilesAndSystemParts) {
     // The empty file still has its identifier entry; folders appear as folder parts; free space last.
     EXPECT_NE(l.Part("udf entry  \\EMPTY"), nullptr);
     EXPECT_EQ(l.Part("udf folder \\EMPTY"), nullptr);
-    const EntryInfo *docs = l.Part("udf folder \\DOCS\\");
-    ASSERT_NE(docs, nullptr);
-    EXPECT_EQ(docs->attributes, 0x10);
-    EXPECT_EQ(docs->kind, 32);
     EXPECT_EQ(names.back(), "udf free sector");
-    EXPECT_EQ(l.parts.back().size_low, 4096u);
-    EXPECT_EQ(l.parts.back().sectors, 2);
-    EXPECT_EQ(l.parts.back().start, 600);
-    EXPECT_EQ(l.Part("TEA01")->size_low, 512u);
-    const EntryInfo *lvd = l.Part("LVD");
-    EXPECT_EQ(lvd->size_low, 446u);
-    EXPECT_EQ(lvd->start, 35);
-    EXPECT_EQ(l.Part("LVID")->size_low, 134u);
-    EXPECT_EQ(l.Part("USD")->size_low, 32u);
-    EXPECT_EQ(l.Part("PVD")->time, 1588748889);
-    const EntryInfo *root = l.Part("udf entry  \\");
-    EXPECT_EQ(root->kind, 33);
-    EXPECT_EQ(static_cast<uint32_t>(root->start), image.layout.files["\\"].fe_sector);
-    EXPECT_EQ(root->size_low, 2048u);
-    EXPECT_EQ(root->time, 0);
+    EXPECT_EQ(Fields(l.parts.back()), EntryRow(61, 600, 0, 4096, 2, 0, 0));
+    const int32_t root = static_cast<int32_t>(image.layout.files["\\"].fe_sector);
+    for (const auto &[name, row] : std::map<std::string, EntryRow>{
+             {"PVD", {37, 32, 0, 512, 1, stamp, 0}},
+             {"TEA01", {54, 18, 0, 512, 1, 0, 0}},
+             {"LVD", {40, 35, 0, 446, 1, 0, 0}},
+             {"USD", {41, 36, 0, 32, 1, 0, 0}},
+             {"LVID", {44, 64, 0, 134, 1, stamp, 0}},
+             {"udf entry  \\", {33, root, 0, 2048, 1, 0, 0}},
+             {"udf folder \\DOCS\\", {32, Start(image, "\\DOCS\\"), 0, 132, 1, stamp, 0x10}}}) {
+        const EntryInfo *part = l.Part(name);
+        ASSERT_NE(part, nullptr) << name;
+        EXPECT_EQ(Fields(*part), row) << name;
+    }
 }
 
 TEST_F(UdfStructure, RecognitionSequence) {
@@ -331,11 +324,9 @@ TEST_F(UdfStructure, EntryVariants) {
     UdfListing l = List(image);
     ASSERT_EQ(l.open_error, 0);
     EXPECT_EQ(l.FileNames(), (std::vector<std::string>{"\\PAST", "\\EMBDIR\\IN", "\\LAST"}));
-    const EntryInfo &e = l.files[0];
-    EXPECT_EQ(static_cast<uint32_t>(e.start), image.layout.files["\\PAST"].fe_sector + 1);
-    EXPECT_EQ(e.offset, (176 + 2000) % 2048);
-    EXPECT_EQ(e.size_low, 28u);
-    EXPECT_EQ(e.sectors, 1);
+    // Data embedded past an extended attribute area that fills the entry's sector lies in the next one.
+    const int32_t past_entry = static_cast<int32_t>(image.layout.files["\\PAST"].fe_sector);
+    EXPECT_EQ(Fields(l.files[0]), EntryRow(31, past_entry + 1, (176 + 2000) % 2048, 28, 1, 1588748889, 0));
 }
 
 TEST_F(UdfStructure, HostileStructuresEndCleanly) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qorvex.h"
@@ -14,6 +15,13 @@ struct Listed {
     std::string name() const { return info.name; }
     uint64_t size() const { return uint64_t(info.size_low) | (uint64_t(info.size_high) << 32); }
 };
+
+// An entry's kind, start, offset, size, sectors, time and attributes, to compare with an expected row.
+using EntryRow = std::tuple<int32_t, int32_t, int32_t, uint64_t, int32_t, int32_t, int32_t>;
+inline EntryRow Fields(const EntryInfo &e) {
+    const uint64_t size = uint64_t(e.size_low) | (uint64_t(e.size_high) << 32);
+    return {e.kind, e.start, e.offset, size, e.sectors, e.time, e.attributes};
+}
 
 // Walks the file (or system-part) catalogue of a kind through the exports, exactly as a host does.
 inline std::vector<Listed> ListEntries(QorvexHandle h, int32_t track, int32_t kind, bool parts = false) {
