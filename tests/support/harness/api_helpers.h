@@ -10,17 +10,21 @@
 
 namespace qorvex::test {
 
+// An entry's size from its two 32-bit halves.
+inline uint64_t EntrySize(const EntryInfo &e) {
+    return uint64_t(e.size_low) | (uint64_t(e.size_high) << 32);
+}
+
 struct Listed {
     EntryInfo info{};
     std::string name() const { return info.name; }
-    uint64_t size() const { return uint64_t(info.size_low) | (uint64_t(info.size_high) << 32); }
+    uint64_t size() const { return EntrySize(info); }
 };
 
 // An entry's kind, start, offset, size, sectors, time and attributes, to compare with an expected row.
 using EntryRow = std::tuple<int32_t, int32_t, int32_t, uint64_t, int32_t, int32_t, int32_t>;
 inline EntryRow Fields(const EntryInfo &e) {
-    const uint64_t size = uint64_t(e.size_low) | (uint64_t(e.size_high) << 32);
-    return {e.kind, e.start, e.offset, size, e.sectors, e.time, e.attributes};
+    return {e.kind, e.start, e.offset, EntrySize(e), e.sectors, e.time, e.attributes};
 }
 
 // Walks the file (or system-part) catalogue of a kind through the exports, exactly as a host does.
