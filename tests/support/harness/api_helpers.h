@@ -27,17 +27,24 @@ inline EntryRow Fields(const EntryInfo &e) {
     return {e.kind, e.start, e.offset, EntrySize(e), e.sectors, e.time, e.attributes};
 }
 
-// Walks the file (or system-part) catalogue of a kind through the exports, exactly as a host does.
-inline std::vector<Listed> ListEntries(QorvexHandle h, int32_t track, int32_t kind, bool parts = false) {
-    std::vector<Listed> out;
+// Walks the file (or system-part) catalogue of a kind through the exports, exactly as a host does, calling
+// `after_next` on each entry just read (while it is the current one).
+template <class Entry, class AfterNext>
+std::vector<Entry> WalkCatalogue(QorvexHandle h, int32_t track, int32_t kind, bool parts, AfterNext after_next) {
+    std::vector<Entry> out;
     int32_t left = parts ? QorvexGetModuleStart(h, track, kind) : QorvexGetFileStart(h, track, kind);
     while (left != 0) {
-        Listed e;
+        Entry e;
         left = parts ? QorvexGetNextModule(h, &e.info) : QorvexGetNextFile(h, &e.info);
+        after_next(e);
         out.push_back(e);
         if (out.size() > 1000000) break;
     }
     return out;
+}
+
+inline std::vector<Listed> ListEntries(QorvexHandle h, int32_t track, int32_t kind, bool parts = false) {
+    return WalkCatalogue<Listed>(h, track, kind, parts, [](Listed &) {});
 }
 
 // The track table, every row read through QorvexGetTrackInfo.
@@ -55,17 +62,10 @@ struct Detailed : Listed {
 };
 
 inline std::vector<Detailed> ListDetailed(QorvexHandle h, int32_t track, int32_t kind, bool parts = false) {
-    std::vector<Detailed> out;
-    int32_t left = parts ? QorvexGetModuleStart(h, track, kind) : QorvexGetFileStart(h, track, kind);
-    while (left != 0) {
-        Detailed e;
-        left = parts ? QorvexGetNextModule(h, &e.info) : QorvexGetNextFile(h, &e.info);
+    return WalkCatalogue<Detailed>(h, track, kind, parts, [&](Detailed &e) {
         e.ex.struct_size = sizeof e.ex;
         e.details = parts ? QorvexExGetCurrentModule(h, &e.ex) : QorvexExGetCurrentFile(h, &e.ex);
-        out.push_back(e);
-        if (out.size() > 100000) break;
-    }
-    return out;
+    });
 }
 
 inline std::vector<std::string> Names(const std::vector<Listed> &list) {
