@@ -39,6 +39,16 @@ extern "C" {
 #define QORVEX_EX_ZISOFS                                                                   \
     0x0040u /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction \
                gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
+#define QORVEX_EX_HAS_DATE 0x0080u /* `modified` holds a recorded date (any year; 0 is 1970-01-01 00:00:00) */
+
+/* QorvexExEntry.type: what the entry stands for on the file system. A system part that names a folder or a
+ * file (ISO 9660 / Joliet / Rock Ridge folders, UDF file entries and folder extents) has the type of what it
+ * names, and its path starts `path_offset` bytes into its name; every other system part is TYPE_NONE. */
+#define QORVEX_EX_TYPE_NONE 0u
+#define QORVEX_EX_TYPE_FILE 1u
+#define QORVEX_EX_TYPE_FOLDER 2u
+#define QORVEX_EX_TYPE_SYMLINK 3u
+#define QORVEX_EX_TYPE_SPECIAL 4u /* device, FIFO or socket */
 
 /* Entry kinds of the Rock Ridge catalogue (KIND_ROCKRIDGE, open option OPEN_ROCK_RIDGE). Paths use "\" like the
  * other catalogues and carry the POSIX names (no version suffix). Files, links and special files are in the
@@ -63,12 +73,15 @@ typedef struct QorvexExEntry {
     uint32_t gid;
     uint64_t serial;
     uint64_t device;
-    int64_t modified; /* seconds since 1970 UTC, 0 when not recorded */
+    int64_t modified; /* seconds since 1970 UTC, 64-bit: with QORVEX_EX_HAS_DATE (else 0) */
     int64_t accessed;
     int64_t changed;
     int64_t created;
     uint32_t name_length;   /* bytes of the whole name in the system code page */
     char link_target[4096]; /* UTF-8 / system code page, NUL-terminated; empty when not a link */
+    /* Filled when struct_size covers them (a smaller record, of callers built before, is still served). */
+    uint32_t type;        /* QORVEX_EX_TYPE_* */
+    uint32_t path_offset; /* bytes of the name before the path it names (a system part's fixed prefix) */
 } QorvexExEntry;
 #pragma pack(pop)
 

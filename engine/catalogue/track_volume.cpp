@@ -88,7 +88,7 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     record->extent_count = entry.extent_count;
     record->extent_index = entry.extent_index;
     record->attributes = entry.attributes;
-    record->time = entry.date;
+    record->time = Time32(entry.date);
 
     // A prefixed name is put together here; only its first kNameCapacity + 1 bytes decide where it is cut.
     std::array<char, kNameCapacity + 1> joined;
@@ -116,10 +116,45 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     std::memcpy(record->wname, wide.data(), (w + 1) * sizeof(char16_t));
 }
 
+namespace {
+
+// What a listed entry stands for on a file system, from its kind (and for a UDF file entry, its path: a
+// folder's ends in "\\").
+uint32_t EntryType(const CatalogueEntry &entry) {
+    switch (entry.kind) {
+        case EntryKind::kIsoFile:
+        case EntryKind::kJolietFile:
+        case EntryKind::kRockRidgeFile:
+        case EntryKind::kUdfFileExtent: return QORVEX_EX_TYPE_FILE;
+        case EntryKind::kIsoFolder:
+        case EntryKind::kJolietFolder:
+        case EntryKind::kRockRidgeFolder:
+        case EntryKind::kUdfFolderExtent: return QORVEX_EX_TYPE_FOLDER;
+        case EntryKind::kRockRidgeSymlink: return QORVEX_EX_TYPE_SYMLINK;
+        case EntryKind::kRockRidgeSpecial: return QORVEX_EX_TYPE_SPECIAL;
+        case EntryKind::kUdfIcb:
+            if (entry.prefix != NamePrefix::kUdfEntry) return QORVEX_EX_TYPE_NONE;
+            return !entry.name.empty() && entry.name.back() == '\\' ? QORVEX_EX_TYPE_FOLDER : QORVEX_EX_TYPE_FILE;
+        default: return QORVEX_EX_TYPE_NONE;
+    }
+}
+
+int64_t OrZero(int64_t instant) {
+    return instant == kNoDate ? 0 : instant;
+}
+
+}  // namespace
+
 void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexExEntry *details) {
     const uint32_t size = details->struct_size;
     std::memset(details, 0, std::min<size_t>(size, sizeof *details));
     details->struct_size = size;
+    // Callers built before the type and the path's place were added leave them out.
+    const bool typed = size >= sizeof *details;
+    if (typed) {
+        details->type = EntryType(entry);
+        details->path_offset = static_cast<uint32_t>(PrefixText(entry.prefix).size());
+    }
     const std::string name = entry.FullName();
     const size_t n = FittingNameBytes(name);
     const std::u16string wide = platform::MultiByteToUtf16(std::string_view(name).substr(0, n));
@@ -130,7 +165,8 @@ void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexEx
         details->iso_file_flags = static_cast<uint32_t>(entry.file_flags);
         if (entry.file_flags & iso9660::kFlagMultiExtent) details->flags |= QORVEX_EX_MULTI_EXTENT;
     }
-    details->modified = entry.date;
+    details->modified = OrZero(entry.date);
+    if (entry.date != kNoDate) details->flags |= QORVEX_EX_HAS_DATE;
     details->name_length = static_cast<uint32_t>(std::min<size_t>(name.size(), UINT32_MAX));
     if (const PosixDetails *posix = listing ? listing->DetailsOf(entry) : nullptr) {
         details->iso_file_flags = static_cast<uint32_t>(entry.file_flags);
@@ -142,10 +178,11 @@ void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexEx
         details->gid = posix->gid;
         details->serial = posix->serial;
         details->device = posix->device;
-        details->modified = posix->modified;
-        details->accessed = posix->accessed;
-        details->changed = posix->changed;
-        details->created = posix->created;
+        details->modified = OrZero(posix->modified);
+        details->accessed = OrZero(posix->accessed);
+        details->changed = OrZero(posix->changed);
+        details->created = OrZero(posix->created);
+        details->flags = (details->flags & ~QORVEX_EX_HAS_DATE) | (posix->modified != kNoDate ? QORVEX_EX_HAS_DATE : 0);
         // A target that does not fit is not handed over cut: a shorter target names another file.
         const std::string_view target = posix->link_target;
         if (target.size() < sizeof details->link_target) {
@@ -401,7 +438,7 @@ Status TrackVolume::WriteSlots(const std::vector<const CatalogueEntry *> &slots,
         copied = copy.Copy(*slot, output.File());
         if (copied.Failed()) break;
     }
-    QORVEX_TRY(output.Finish(entry.date, entry.attributes));
+    QORVEX_TRY(output.Finish(Time32(entry.date), entry.attributes));
     QORVEX_TRY(image.Close());
     return copied;
 }
@@ -427,7 +464,7 @@ Status TrackVolume::ExtractZisofs(const CatalogueEntry &entry, const char *path)
     QORVEX_TRY(output.Create(path));
     QORVEX_TRY(output.Presize(entry.size));
     const Status decoded = EntryCopy(reader_, progress_, Progress{}).CopyZisofs(entry, output.File());
-    QORVEX_TRY(output.Finish(entry.date, entry.attributes));
+    QORVEX_TRY(output.Finish(Time32(entry.date), entry.attributes));
     QORVEX_TRY(image.Close());
     return decoded;
 }

@@ -1,6 +1,7 @@
 // The QorvexEx* exports: what the described records cannot carry.
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 
 #include "interface/handle_registry.h"
@@ -17,9 +18,12 @@ using namespace qorvex;
 
 namespace {
 
+// The record as callers built before `type` and `path_offset` were added know it; still served.
+constexpr uint32_t kExEntrySizeBefore = offsetof(QorvexExEntry, type);
+
 int32_t FillCurrent(const TrackVolume *volume, const CatalogueEntry *entry, QorvexExEntry *details) {
     if (!entry) return ENGINE_NO_CURRENT_ENTRY;
-    if (!details || details->struct_size < sizeof(QorvexExEntry)) return ENGINE_BAD_KIND;
+    if (!details || details->struct_size < kExEntrySizeBefore) return ENGINE_BAD_KIND;
     FillExEntry(*entry, volume->SelectedListing(), details);
     return 0;
 }

@@ -51,10 +51,10 @@ struct Side {
 // The dates of a folder's records are mostly one and the same: the last one converted is kept.
 class DateMemo {
 public:
-    int32_t Of(const std::array<uint8_t, 7> &date) {
+    int64_t Of(const std::array<uint8_t, 7> &date) {
         if (!known_ || date != date_) {
             date_ = date;
-            unix_ = RecordingDate(date.data());
+            unix_ = RecordingInstant(date.data());
             known_ = true;
         }
         return unix_;
@@ -62,7 +62,7 @@ public:
 
 private:
     std::array<uint8_t, 7> date_{};
-    int32_t unix_ = 0;
+    int64_t unix_ = kNoDate;
     bool known_ = false;
 };
 
@@ -136,9 +136,9 @@ private:
                       NamePrefix::kJolietFolder};
 };
 
-int32_t FolderDate(const DirectoryRecord &r, DateMemo &memo) {
+int64_t FolderDate(const DirectoryRecord &r, DateMemo &memo) {
     constexpr size_t kYear = 0;  // years since 1900: a folder "recorded" past 2027 has no date
-    return r.date[kYear] >= 128 ? 0 : memo.Of(r.date);
+    return r.date[kYear] >= 128 ? kNoDate : memo.Of(r.date);
 }
 
 bool IsoScan::Keep(Side &side, const DirectoryRecord &r, std::string_view path, Walk *folder) {
@@ -488,7 +488,7 @@ std::string TrimLabel(std::string label) {
 // path tables.
 bool IsoScan::ListDescriptorParts(Side &side, int32_t block) {
     FsListing &listing = side.listing;
-    auto add = [&](const char *name, EntryKind kind, uint64_t size, uint32_t extent, uint32_t sectors, int32_t date) {
+    auto add = [&](const char *name, EntryKind kind, uint64_t size, uint32_t extent, uint32_t sectors, int64_t date) {
         CatalogueEntry e;
         e.kind = kind;
         e.name = listing.names.Add(name, budget_);
@@ -501,7 +501,7 @@ bool IsoScan::ListDescriptorParts(Side &side, int32_t block) {
     const VolumeDescriptor &d = *side.descriptor;
     const bool iso = side.fs == Fs::kIso;
     bool ok = add(iso ? "PVD" : "SVD", iso ? EntryKind::kIsoPrimaryDescriptor : EntryKind::kJolietDescriptor,
-                  static_cast<uint64_t>(block), d.sector, 1, VolumeDate(d.created.data()));
+                  static_cast<uint64_t>(block), d.sector, 1, VolumeInstant(d.created.data()));
     if (iso && terminator_.Found())
         ok = ok && add("VDT", EntryKind::kIsoTerminator, static_cast<uint64_t>(block), terminator_.sector, 1, 0);
     if (d.path_table_size != 0) {

@@ -67,25 +67,33 @@ bool IsVolumeDescriptor(ByteView bytes) {
     return bytes.Matches(1, "CD001");
 }
 
-int32_t RecordingDate(const uint8_t d[7]) {
+int64_t RecordingInstant(const uint8_t d[7]) {
     const bool zeros = std::all_of(d, d + 7, [](uint8_t c) { return c == 0; });
     const bool spaces = std::all_of(d, d + 7, [](uint8_t c) { return c == ' '; });
-    if (zeros || spaces) return 0;
+    if (zeros || spaces) return kNoDate;
     // Years since 1900, month, day, hour, minute, second, zone in 15-minute steps.
-    return platform::RecordedDateToUnix(1900 + d[0], d[1], d[2], d[3], d[4], d[5], int8_t(d[6]) * 15);
+    return platform::RecordedDateToInstant(1900 + d[0], d[1], d[2], d[3], d[4], d[5], int8_t(d[6]) * 15);
+}
+
+int32_t RecordingDate(const uint8_t d[7]) {
+    return Time32(RecordingInstant(d));
 }
 
 int32_t VolumeDate(const uint8_t d[17]) {
-    if (std::all_of(d, d + 16, [](uint8_t c) { return c == 0; })) return 0;
-    if (d[0] < '0' || d[0] > '9' || std::memcmp(d, "0000", 4) == 0) return 0;
+    return Time32(VolumeInstant(d));
+}
+
+int64_t VolumeInstant(const uint8_t d[17]) {
+    if (std::all_of(d, d + 16, [](uint8_t c) { return c == 0; })) return kNoDate;
+    if (d[0] < '0' || d[0] > '9' || std::memcmp(d, "0000", 4) == 0) return kNoDate;
     auto field = [&](size_t at, size_t width) {
         int value = 0;
         for (size_t i = at; i < at + width && d[i] >= '0' && d[i] <= '9'; ++i) value = value * 10 + (d[i] - '0');
         return value;
     };
     // YYYYMMDDHHMMSS, hundredths, zone in 15-minute steps.
-    return platform::RecordedDateToUnix(field(0, 4), field(4, 2), field(6, 2), field(8, 2), field(10, 2), field(12, 2),
-                                        int8_t(d[16]) * 15);
+    return platform::RecordedDateToInstant(field(0, 4), field(4, 2), field(6, 2), field(8, 2), field(10, 2),
+                                           field(12, 2), int8_t(d[16]) * 15);
 }
 
 }  // namespace qorvex::iso9660

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "model/byte_view.h"
+#include "model/instant.h"
 
 namespace qorvex::iso9660 {
 
@@ -87,5 +88,8 @@ bool IsVolumeDescriptor(ByteView bytes);
 // Dates (seconds since 1970 UTC; 0 = no date): ECMA-119 9.1.5 (7 bytes) and 8.4.26.1 (17 digits and zone).
 int32_t RecordingDate(const uint8_t date[7]);
 int32_t VolumeDate(const uint8_t date[17]);
+// The same as instants (kNoDate for none), whatever their year.
+int64_t RecordingInstant(const uint8_t date[7]);
+int64_t VolumeInstant(const uint8_t date[17]);
 
 }  // namespace qorvex::iso9660

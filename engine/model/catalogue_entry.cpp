@@ -17,6 +17,7 @@ std::string_view PrefixText(NamePrefix prefix) {
         case NamePrefix::kJolietFolder: return "joliet folder ";
         case NamePrefix::kUdfEntry: return "udf entry  ";
         case NamePrefix::kUdfFolder: return "udf folder ";
+        case NamePrefix::kRockRidgeFolder: return "rockridge folder ";
     }
     return {};
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/block_pool.h"
+#include "model/instant.h"
 #include "model/kinds.h"
 #include "model/memory_budget.h"
 
@@ -19,21 +20,21 @@ constexpr int32_t kAttributeDirectory = 0x10;
 
 // A fixed text a system part's name starts with, kept apart from the name so that the part shares its path
 // with the entry it lists instead of holding a copy.
-enum class NamePrefix : uint8_t { kNone, kIsoFolder, kJolietFolder, kUdfEntry, kUdfFolder };
+enum class NamePrefix : uint8_t { kNone, kIsoFolder, kJolietFolder, kUdfEntry, kUdfFolder, kRockRidgeFolder };
 std::string_view PrefixText(NamePrefix prefix);
 
 struct CatalogueEntry {
     EntryKind kind = EntryKind::kNone;
     uint32_t details = 0;  // 1-based index into the listing's details; 0 = none (placed to fill padding)
     uint64_t size = 0;
+    int64_t date = kNoDate;  // the recorded date as an instant (instant.h)
     int32_t attributes = 0;
-    int32_t file_flags = 0;     // the ISO 9660 directory record's flags byte
     uint32_t extent = 0;        // absolute sector of the first logical block
     uint32_t sectors = 0;       // logical blocks covered from the extent
     uint32_t offset_bytes = 0;  // data offset from the start of the extent
     uint16_t extent_count = 1;
     uint16_t extent_index = 0;
-    int32_t date = 0;
+    uint8_t file_flags = 0;  // the ISO 9660 directory record's flags byte
     NamePrefix prefix = NamePrefix::kNone;
     std::string_view name;  // held by the listing's NameStore
 
@@ -55,7 +56,7 @@ struct PosixDetails {
     uint32_t gid = 0;
     uint64_t serial = 0;
     uint64_t device = 0;
-    int64_t modified = 0, accessed = 0, changed = 0, created = 0;
+    int64_t modified = kNoDate, accessed = kNoDate, changed = kNoDate, created = kNoDate;
     std::string_view link_target;  // held by the listing's NameStore
 };
 

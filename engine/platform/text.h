@@ -32,5 +32,7 @@ size_t FindLastOf(std::string_view text, std::string_view bytes);
 // offset in minutes east of UTC. Calendar fields are normalised as mktime would. Returns 0 (no date)
 // when the instant cannot be held in a signed 32-bit count of seconds.
 int32_t RecordedDateToUnix(int year, int month, int day, int hour, int minute, int second, int offset_minutes);
+// The same instant as a 64-bit count, whatever its year.
+int64_t RecordedDateToInstant(int year, int month, int day, int hour, int minute, int second, int offset_minutes);
 
 }  // namespace qorvex::platform

@@ -119,7 +119,7 @@ size_t Utf8ToUtf16(std::string_view text, char16_t *out, size_t capacity) {
 
 }  // namespace detail
 
-int32_t RecordedDateToUnix(int year, int month, int day, int hour, int minute, int second, int offset_minutes) {
+int64_t RecordedDateToInstant(int year, int month, int day, int hour, int minute, int second, int offset_minutes) {
     // Days from civil (proleptic Gregorian), with month and day normalised like mktime does.
     int64_t y = year;
     int64_t m = month - 1;
@@ -137,8 +137,11 @@ int32_t RecordedDateToUnix(int year, int month, int day, int hour, int minute, i
     const int64_t doy = (153 * mp + 2) / 5 + 1 - 1;
     const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     const int64_t days = era * 146097 + doe - 719468 + (static_cast<int64_t>(day) - 1);
-    const int64_t seconds =
-        days * 86400 + int64_t(hour) * 3600 + int64_t(minute) * 60 + second - int64_t(offset_minutes) * 60;
+    return days * 86400 + int64_t(hour) * 3600 + int64_t(minute) * 60 + second - int64_t(offset_minutes) * 60;
+}
+
+int32_t RecordedDateToUnix(int year, int month, int day, int hour, int minute, int second, int offset_minutes) {
+    const int64_t seconds = RecordedDateToInstant(year, month, day, hour, minute, second, offset_minutes);
     if (seconds < std::numeric_limits<int32_t>::min() || seconds > std::numeric_limits<int32_t>::max()) return 0;
     return static_cast<int32_t>(seconds);
 }

@@ -200,15 +200,16 @@ Status RockRidgeScan::Keep(const Found &f, std::string_view path, bool folder, u
     e.size = length;
     e.sectors = Sectors(length, block_);
     const bool hidden = (r.flags & iso9660::kFlagHidden) != 0;
-    const int32_t recorded = (folder && r.date[0] >= 128) ? 0 : iso9660::RecordingDate(r.date.data());
-    e.date = posix.modified != 0 ? static_cast<int32_t>(posix.modified) : recorded;
-    if (posix.modified == 0) posix.modified = e.date;
+    const int64_t recorded = (folder && r.date[0] >= 128) ? kNoDate : iso9660::RecordingInstant(r.date.data());
+    e.date = posix.modified != kNoDate ? posix.modified : recorded;
+    posix.modified = e.date;
     e.details = listing_.AddDetails(posix, budget_);
     if (e.details == 0) return Code::kTooLarge;
     if (folder) {
         e.kind = EntryKind::kRockRidgeFolder;
         e.attributes = kAttributeDirectory | (hidden ? kAttributeHidden : 0);
-        e.name = listing_.names.Join("rockridge folder ", path, budget_);
+        e.prefix = NamePrefix::kRockRidgeFolder;
+        e.name = listing_.names.Add(path, budget_);
         if (!listing_.AddPart(e, budget_)) return Code::kTooLarge;
     } else {
         e.kind = link      ? EntryKind::kRockRidgeSymlink
@@ -286,7 +287,7 @@ Status RockRidgeScan::Walk(uint32_t extent, uint32_t length, const std::string &
                     f.info.has_serial = self.info.has_serial, f.info.serial = self.info.serial;
                 }
                 for (int s = 0; s < 7; ++s)
-                    if (self.info.stamps[s] != 0) f.info.stamps[s] = self.info.stamps[s];
+                    if (self.info.stamps[s] != kNoDate) f.info.stamps[s] = self.info.stamps[s];
                 f.record.date = self.record.date;
             }
         }
@@ -341,7 +342,7 @@ Status RockRidgeScan::Run() {
     pvd.size = static_cast<uint64_t>(block_);
     pvd.extent = primary.sector;
     pvd.sectors = 1;
-    pvd.date = iso9660::VolumeDate(primary.created.data());
+    pvd.date = iso9660::VolumeInstant(primary.created.data());
     if (!listing_.AddPart(pvd, budget_)) return Code::kTooLarge;
     Found root_found{root, self.info};
     root_found.record.flags = self.record.flags;

@@ -117,11 +117,11 @@ void ParseTf(const SuspEntry &e, RecordInfo &info) {
         if (width == 7) {
             std::array<uint8_t, 7> d{};
             std::copy_n(stamp.Data(), 7, d.begin());
-            info.stamps[bit] = iso9660::RecordingDate(d.data());
+            info.stamps[bit] = iso9660::RecordingInstant(d.data());
         } else {
             std::array<uint8_t, 17> d{};
             std::copy_n(stamp.Data(), 17, d.begin());
-            info.stamps[bit] = iso9660::VolumeDate(d.data());
+            info.stamps[bit] = iso9660::VolumeInstant(d.data());
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "model/byte_view.h"
+#include "model/instant.h"
 
 namespace qorvex::rockridge {
 
@@ -60,11 +61,11 @@ struct RecordInfo {
     std::string name;
     bool has_link = false, link_cut = false;
     std::string link;
-    bool relocated = false;                     // RE
-    std::optional<uint32_t> child;              // CL
-    std::optional<uint32_t> parent;             // PL
-    int64_t stamps[7] = {0, 0, 0, 0, 0, 0, 0};  // by TfStamp; 0 = not recorded
-    bool zisofs = false;                        // ZF "pz"
+    bool relocated = false;                                                               // RE
+    std::optional<uint32_t> child;                                                        // CL
+    std::optional<uint32_t> parent;                                                       // PL
+    int64_t stamps[7] = {kNoDate, kNoDate, kNoDate, kNoDate, kNoDate, kNoDate, kNoDate};  // by TfStamp
+    bool zisofs = false;                                                                  // ZF "pz"
     uint64_t real_size = 0;
 
     // Parser state carried from one entry to the next (a name or link continued in the next NM / SL).

@@ -18,7 +18,7 @@ public:
 
     // A record at track sector `sector`.
     void Add(EntryKind kind, uint64_t size, uint32_t sectors, uint32_t sector, std::string_view name,
-             int32_t date = 0) {
+             int64_t date = kNoDate) {
         CatalogueEntry entry;
         entry.kind = kind;
         entry.size = size;

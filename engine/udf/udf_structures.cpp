@@ -64,16 +64,20 @@ bool DescriptorCrcOk(ByteView bytes) {
 }
 
 int32_t TimestampToUnix(ByteView t) {
-    if (!t.Has(0, 12)) return 0;
+    return Time32(TimestampInstant(t));
+}
+
+int64_t TimestampInstant(ByteView t) {
+    if (!t.Has(0, 12)) return kNoDate;
     const int year = t.U16le(2);
-    if (year == 0) return 0;
+    if (year == 0) return kNoDate;
     const int month = t.U8(4), day = t.U8(5), hour = t.U8(6), minute = t.U8(7), second = t.U8(8);
     // Fields a calendar cannot hold give no date rather than a normalised, wrong one.
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return 0;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return kNoDate;
     int zone = t.U16le(0) & 0x0FFF;  // type and time zone: a signed 12-bit offset in minutes
     if (zone & 0x0800) zone -= 0x1000;
     if (zone == -2047) zone = 0;
-    return platform::RecordedDateToUnix(year, month, day, hour, minute, second, zone);
+    return platform::RecordedDateToInstant(year, month, day, hour, minute, second, zone);
 }
 
 int32_t Cs0Decode(size_t n, const uint8_t *cs0, char16_t *out, size_t capacity) {
@@ -109,7 +113,7 @@ PrimaryVolumeDescriptor PrimaryVolumeDescriptor::Parse(ByteView bytes) {
     d.tag = Tag::Parse(bytes);
     const ByteView id = bytes.Sub(24, 32);
     std::copy(id.Data(), id.Data() + id.Size(), d.volume_identifier.begin());
-    d.recorded = TimestampToUnix(bytes.Sub(376, 12));
+    d.recorded = TimestampInstant(bytes.Sub(376, 12));
     return d;
 }
 
@@ -213,7 +217,7 @@ UnallocatedSpaceDescriptor UnallocatedSpaceDescriptor::Parse(ByteView bytes) {
 IntegrityDescriptor IntegrityDescriptor::Parse(ByteView bytes) {
     IntegrityDescriptor d;
     d.tag = Tag::Parse(bytes);
-    d.recorded = TimestampToUnix(bytes.Sub(16, 12));
+    d.recorded = TimestampInstant(bytes.Sub(16, 12));
     d.next = ExtentAd::Parse(bytes, 32);
     d.partition_count = bytes.U32le(72);
     d.implementation_length = bytes.U32le(76);
@@ -223,7 +227,7 @@ IntegrityDescriptor IntegrityDescriptor::Parse(ByteView bytes) {
 FileSetDescriptor FileSetDescriptor::Parse(ByteView bytes) {
     FileSetDescriptor d;
     d.tag = Tag::Parse(bytes);
-    d.recorded = TimestampToUnix(bytes.Sub(16, 12));
+    d.recorded = TimestampInstant(bytes.Sub(16, 12));
     d.root = LongAd::ParseLong(bytes, 400);
     d.next = LongAd::ParseLong(bytes, 448);
     return d;
@@ -237,7 +241,7 @@ FileEntry FileEntry::Parse(ByteView bytes) {
     e.file_type = bytes.U8(27);
     e.ad_type = bytes.U8(34) & 7;
     e.information_length = bytes.U64le(56);
-    e.modified = TimestampToUnix(bytes.Sub(e.extended ? 92 : 84, 12));
+    e.modified = TimestampInstant(bytes.Sub(e.extended ? 92 : 84, 12));
     e.unique_id = bytes.U64le(e.extended ? 200 : 160);
     e.ea_length = bytes.U32le(e.extended ? 208 : 168);
     e.ad_length = bytes.U32le(e.extended ? 212 : 172);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/byte_view.h"
+#include "model/instant.h"
 
 namespace qorvex::udf {
 
@@ -91,6 +92,8 @@ struct LongAd {
 // Seconds since 1970 (UTC) of a 1/7.3 timestamp (12 bytes); 0 when the year is 0 or a field is out of range.
 // The zone value -2047 ("no zone recorded") is taken as UTC.
 int32_t TimestampToUnix(ByteView timestamp);
+// The same as an instant (kNoDate for none), whatever its year.
+int64_t TimestampInstant(ByteView timestamp);
 
 // Decodes n bytes of CS0 (OSTA UDF 2.1.1; compression identifier included) into at most `capacity` units;
 // returns the units written, or -1 when the identifier is neither 8 nor 16. Writes no terminator.
@@ -110,7 +113,7 @@ struct AnchorPointer {
 struct PrimaryVolumeDescriptor {
     Tag tag;
     std::array<uint8_t, 32> volume_identifier{};  // RBP 24, dstring
-    int32_t recorded = 0;                         // RBP 376, recording date and time
+    int64_t recorded = kNoDate;                   // RBP 376, recording date and time
     static PrimaryVolumeDescriptor Parse(ByteView bytes);
     // The label: the dstring decoded over its used length (its last byte), trailing blanks cut.
     std::string Label() const;
@@ -188,7 +191,7 @@ struct VolumeDescriptorPointer {
 // 3/10.10 Logical Volume Integrity Descriptor.
 struct IntegrityDescriptor {
     Tag tag;
-    int32_t recorded = 0;                // RBP 16
+    int64_t recorded = kNoDate;          // RBP 16
     ExtentAd next;                       // RBP 32
     uint32_t partition_count = 0;        // RBP 72
     uint32_t implementation_length = 0;  // RBP 76
@@ -199,9 +202,9 @@ struct IntegrityDescriptor {
 // 4/14.1 File Set Descriptor.
 struct FileSetDescriptor {
     Tag tag;
-    int32_t recorded = 0;  // RBP 16
-    LongAd root;           // RBP 400, root directory ICB
-    LongAd next;           // RBP 448, next extent
+    int64_t recorded = kNoDate;  // RBP 16
+    LongAd root;                 // RBP 400, root directory ICB
+    LongAd next;                 // RBP 448, next extent
     static FileSetDescriptor Parse(ByteView bytes);
 };
 
@@ -227,7 +230,7 @@ struct FileEntry {
     uint8_t file_type = 0;            // RBP 27 (ICB tag RBP 11)
     uint8_t ad_type = 0;              // RBP 34 (ICB tag flags, low 3 bits)
     uint64_t information_length = 0;  // RBP 56
-    int32_t modified = 0;             // RBP 84 / 92
+    int64_t modified = kNoDate;       // RBP 84 / 92
     uint64_t unique_id = 0;           // RBP 160 / 200
     uint32_t ea_length = 0;           // RBP 168 / 208
     uint32_t ad_length = 0;           // RBP 172 / 212

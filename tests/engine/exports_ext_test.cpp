@@ -41,7 +41,8 @@ TEST(ExtensionExports, FlagsOfRecordsAndNames) {
         EXPECT_EQ((iso[i].ex.flags & QORVEX_EX_MULTI_EXTENT) != 0, i < 3) << "record " << i;
         EXPECT_EQ(iso[i].ex.iso_file_flags & 0x80, i < 3 ? 0x80u : 0u);
     }
-    EXPECT_EQ(iso[4].ex.flags, 0u);
+    EXPECT_EQ(iso[4].ex.flags, QORVEX_EX_HAS_DATE);
+    EXPECT_EQ(iso[4].ex.type, QORVEX_EX_TYPE_FILE);
 
     ASSERT_EQ(joliet.size(), 6u);
     const Detailed &cut = joliet.back();

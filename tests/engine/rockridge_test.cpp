@@ -104,7 +104,7 @@ TEST(RockRidgeCatalogue, EntriesAndTheirDetails) {
             uint32_t mode, flags;
             std::string target;
         };
-        constexpr uint32_t kPosix = QORVEX_EX_POSIX | QORVEX_EX_HARDLINK_SERIAL;
+        constexpr uint32_t kPosix = QORVEX_EX_POSIX | QORVEX_EX_HARDLINK_SERIAL | QORVEX_EX_HAS_DATE;
         const Expected expected[] = {
             // "\" inside a POSIX name is kept apart from the path separator.
             {"\\Alpha\xEF\xBC\xBC"
@@ -123,6 +123,9 @@ TEST(RockRidgeCatalogue, EntriesAndTheirDetails) {
             EXPECT_EQ(files[i].size(), expected[i].size);
             EXPECT_EQ(files[i].ex.mode, expected[i].mode);
             EXPECT_EQ(files[i].ex.flags, expected[i].flags);
+            EXPECT_EQ(files[i].ex.type, expected[i].kind == QORVEX_KIND_RR_SYMLINK   ? QORVEX_EX_TYPE_SYMLINK
+                                        : expected[i].kind == QORVEX_KIND_RR_SPECIAL ? QORVEX_EX_TYPE_SPECIAL
+                                                                                     : QORVEX_EX_TYPE_FILE);
             EXPECT_STREQ(files[i].ex.link_target, expected[i].target.c_str());
             EXPECT_EQ(files[i].ex.uid, 500u);
             EXPECT_EQ(files[i].ex.serial, 9u);
