@@ -65,8 +65,14 @@ void CopyQueue::Run(CopyJob &job, bool worker) {
             failure.result = ENGINE_ABORTED;
             break;
         }
+        errno = 0;
         failure.result =
             copy_(handle_, track_, kind_, job.indexes[k], job.file->Native(), at, flags, &Counter, &copier);
+        if (failure.result == ENGINE_WRITE_FAILED && errno != 0) {
+            // The engine's code says only that a write failed; the system's cause is still in errno.
+            failure.problem.refusal = Refusal::kWriteFailed;
+            failure.problem.error = errno;
+        }
         if (failure.result != 0) break;
         if (k < job.sizes.size()) at += job.sizes[k];  // the next extent goes on where this one ends
     }

@@ -32,11 +32,11 @@ using CopyExport = int32_t(QORVEX_CALL *)(QorvexHandle, int32_t, int32_t, int32_
 struct CopyJob {
     std::unique_ptr<OutputFile> file;
     std::vector<int32_t> indexes;
-    std::vector<uint64_t> sizes;  // of each entry, to place the next one
-    uint64_t size = 0;            // of the whole file
-    bool joined = false;          // one UDF entry whose extents the engine joins
-    int64_t modified = 0;         // seconds since 1970 UTC; 0 leaves the time of writing
-    size_t tag = 0;               // the host's, handed back with a failure
+    std::vector<uint64_t> sizes;   // of each entry, to place the next one
+    uint64_t size = 0;             // of the whole file
+    bool joined = false;           // one UDF entry whose extents the engine joins
+    int64_t modified = kKeepTime;  // seconds since 1970 UTC; kKeepTime leaves the time of writing
+    size_t tag = 0;                // the host's, handed back with a failure
 };
 
 // A job that failed: the engine's result, or with result 0 the problem of writing or finishing the file.

@@ -16,11 +16,7 @@ namespace {
 
 #ifndef _WIN32
 void CutVersion(std::string *name) {
-    const size_t semicolon = name->rfind(';');
-    if (semicolon == std::string::npos) return;
-    for (size_t i = semicolon + 1; i < name->size(); ++i)
-        if ((*name)[i] < '0' || (*name)[i] > '9') return;
-    name->erase(semicolon);
+    *name = WithoutVersion(*name);
 }
 #endif
 
@@ -181,7 +177,7 @@ bool OutputFile::Finish(int64_t modified, OutputProblem *problem) {
     }
     bool ok = write_error_ == 0 && Flush();
     if (ok && final_mode_ >= 0 && fchmod(fd_, static_cast<mode_t>(final_mode_)) != 0) write_error_ = errno, ok = false;
-    if (ok && modified != 0) {
+    if (ok && modified != kKeepTime) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
         if (futimens(fd_, times) != 0) write_error_ = errno, ok = false;
     }
@@ -414,8 +410,8 @@ bool OutputTree::SetFolderAttributes(const std::vector<std::string> &components,
     }
     const int folder = EnterFolders(components, components.size(), false, problem);
     if (folder < 0) return false;
-    bool ok = fchmod(folder, mode) == 0;
-    if (ok && modified != 0) {
+    bool ok = mode == kKeepMode || fchmod(folder, mode) == 0;
+    if (ok && modified != kKeepTime) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
         ok = futimens(folder, times) == 0;
     }
@@ -439,7 +435,7 @@ bool OutputTree::CreateSymlink(const std::vector<std::string> &components, const
         Set(problem, errno == EEXIST ? InTheWay(components, components.size() - 1) : SystemProblem(errno));
         ok = false;
     }
-    if (ok && modified != 0) {
+    if (ok && modified != kKeepTime) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified), 0}};
         utimensat(folder, name, times, AT_SYMLINK_NOFOLLOW);  // a file system without link times keeps its own
     }

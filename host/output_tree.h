@@ -23,11 +23,20 @@ namespace host {
 // component is cut. An empty result means the path names nothing that can be created.
 std::vector<std::string> TargetComponents(std::string_view image_path, bool cut_version);
 
+// An ISO 9660 / Joliet file name without its version suffix (";1"), and then without the dot of an empty
+// extension ("B.;1" -> "B"), as other readers give it. A name without a suffix is left as it is.
+std::string WithoutVersion(std::string_view name);
+
 // One component made safe as a single name ("/" and NUL replaced); empty for "", "." and "..".
 std::string SafeComponent(std::string_view name);
 
 // "a/b/c" for messages.
 std::string JoinComponents(const std::vector<std::string> &components);
+
+// A modification time that leaves the one the system gives (every other value, 0 included, is a date).
+constexpr int64_t kKeepTime = INT64_MIN;
+// Permission bits that leave those a folder was made with.
+constexpr mode_t kKeepMode = static_cast<mode_t>(-1);
 
 // Why a target could not be made.
 enum class Refusal {
@@ -63,7 +72,7 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     // Appends bytes. False once a write has failed (the data is then dropped; see WriteError).
     bool Append(const void *data, size_t length);
-    // Writes what is left, sets the modification time (seconds since 1970, UTC; 0 leaves the time of writing)
+    // Writes what is left, sets the modification time (seconds since 1970, UTC; kKeepTime leaves the time of writing)
     // and closes. On failure the file is removed and false returned.
     bool Finish(int64_t modified, OutputProblem *problem);
     // Closes and removes an unfinished file; nothing when none is open.
@@ -135,12 +144,12 @@ public:
 
     // Makes the folders of the target, the last one included (an existing folder is fine).
     bool MakeFolder(const std::vector<std::string> &components, OutputProblem *problem) const;
-    // Gives an existing folder below the destination its permission bits and modification time (0 keeps it),
+    // Gives an existing folder below the destination its permission bits and modification time (kKeepTime keeps it),
     // without following a link at any component.
     bool SetFolderAttributes(const std::vector<std::string> &components, mode_t mode, int64_t modified,
                              OutputProblem *problem) const;
-    // Makes a symbolic link (never followed) with its modification time (0 leaves it). With `replace` an existing
-    // file or link at the name is removed first. The caller checks the target with LinkStaysInside.
+    // Makes a symbolic link (never followed) with its modification time (kKeepTime leaves it). With `replace` an
+    // existing file or link at the name is removed first. The caller checks the target with LinkStaysInside.
     bool CreateSymlink(const std::vector<std::string> &components, const std::string &target, int64_t modified,
                        bool replace, OutputProblem *problem) const;
     // Makes `components` a second name of the regular file already made at `existing` (a hard link).

@@ -18,11 +18,7 @@ namespace host {
 namespace {
 
 void CutVersion(std::string *name) {
-    const size_t semicolon = name->rfind(';');
-    if (semicolon == std::string::npos) return;
-    for (size_t i = semicolon + 1; i < name->size(); ++i)
-        if ((*name)[i] < '0' || (*name)[i] > '9') return;
-    name->erase(semicolon);
+    *name = WithoutVersion(*name);
 }
 
 OutputProblem SystemProblem(int error) {
@@ -194,7 +190,7 @@ bool OutputFile::Finish(int64_t modified, OutputProblem *problem) {
     }
     bool ok = write_error_ == 0 && Flush();
     // Permission bits have no meaning here beyond read-only, which would refuse the next extraction over it.
-    if (ok && modified != 0) SetTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd_)), modified);
+    if (ok && modified != kKeepTime) SetTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd_)), modified);
     if (_close(fd_) != 0 && ok) write_error_ = errno, ok = false;
     fd_ = -1;
     if (!ok) {
@@ -387,7 +383,7 @@ bool OutputTree::SetFolderAttributes(const std::vector<std::string> &components,
     }
     std::wstring path;
     if (!EnterFolders(components, components.size(), false, problem, &path)) return false;
-    if (modified == 0) return true;
+    if (modified == kKeepTime) return true;
     HANDLE folder =
         CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

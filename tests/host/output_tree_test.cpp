@@ -124,7 +124,7 @@ TEST(OutputTree, PlantedDestinationsNeverLeadOutside) {
                 continue;
             }
             ASSERT_TRUE(file.Append("new", 3));
-            ASSERT_TRUE(file.Finish(0, &problem)) << problem.Describe();
+            ASSERT_TRUE(file.Finish(host::kKeepTime, &problem)) << problem.Describe();
             struct stat st {};
             ASSERT_EQ(lstat((root / ("dest/" + joined)).c_str(), &st), 0);
             EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -217,12 +217,12 @@ TEST(OutputFile, AFailedOrUnfinishedFileIsRemoved) {
         bool appended = true;
         const std::string block(2048, 'x');
         for (int i = 0; i < 2048 && appended; ++i) appended = file.Append(block.data(), block.size());
-        const bool finished = appended && file.Finish(0, &problem);
+        const bool finished = appended && file.Finish(host::kKeepTime, &problem);
         setrlimit(RLIMIT_FSIZE, &old);
         std::signal(SIGXFSZ, previous);
         EXPECT_FALSE(appended && finished);
         EXPECT_EQ(file.WriteError(), EFBIG);
-        EXPECT_FALSE(file.Finish(0, &problem));
+        EXPECT_FALSE(file.Finish(host::kKeepTime, &problem));
         EXPECT_EQ(problem.refusal, Refusal::kWriteFailed);
         EXPECT_EQ(access((root / "full").c_str(), F_OK), -1) << "the partial file is gone";
     }

@@ -82,7 +82,7 @@ void Tree(const std::string &folder) {
 
     Check(!tree.Create(target, false, &file, &problem) && problem.refusal == host::Refusal::kExists, "not replaced");
     Check(tree.Create(target, true, &file, &problem), "replaced: " + problem.Describe());
-    Check(file.Append("second", 6) && file.Finish(0, &problem), "second finish");
+    Check(file.Append("second", 6) && file.Finish(host::kKeepTime, &problem), "second finish");
     Check(ReadBack(path) == "second", "replaced contents");
 
     // A file where a folder is needed, and a folder where the file goes, are in the way.
