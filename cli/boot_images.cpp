@@ -69,7 +69,7 @@ bool ExtractBootImages(const Image &image, int32_t track, const host::OutputTree
             file.Discard();
             return;
         }
-        if (!file.Finish(0, &problem)) fail(problem.Describe());
+        if (!file.Finish(host::kKeepTime, &problem)) fail(problem.Describe());
     });
     progress.Finish();
     if (!any) std::fprintf(stderr, "qorvex: the image has no boot images\n");

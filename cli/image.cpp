@@ -4,50 +4,73 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <vector>
 
-#include "file_system_choice.h"
+#include "extract_plan.h"
+#include "linked_engine.h"
 #include "qorvex_ext.h"
-
-// The extension exports are optional: an engine without them leaves these null, and the host goes without
-// what they tell.
-#pragma weak QorvexExGetCurrentFile
-#pragma weak QorvexExGetCurrentModule
-#pragma weak QorvexExGetSkippedFolders
 
 namespace cli {
 
+const host::EngineApi &LinkedEngine() {
+    return host::LinkedEngineApi();
+}
+
 namespace {
 
-// Adds what the extension exports know about the entry the walk stands on.
-void AddDetails(QorvexHandle handle, bool parts, Entry *entry) {
-    auto *current = parts ? QorvexExGetCurrentModule : QorvexExGetCurrentFile;
-    if (!current) return;
-    QorvexExEntry ex{};
-    ex.struct_size = sizeof ex;
-    if (current(handle, &ex) != 0) return;
-    entry->name_cut = (ex.flags & QORVEX_EX_NAME_CUT) != 0;
-    entry->more_extents = (ex.flags & QORVEX_EX_MULTI_EXTENT) != 0;
-    entry->ex_flags = ex.flags;
-    entry->mode = ex.mode;
-    entry->uid = ex.uid;
-    entry->gid = ex.gid;
-    entry->links = ex.links;
-    entry->serial = ex.serial;
-    entry->device = ex.device;
-    entry->modified = ex.modified;
-    entry->link_target.assign(ex.link_target, strnlen(ex.link_target, sizeof ex.link_target));
+std::string Lower(std::string text) {
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The files a sheet names (cue FILE, toc FILE / AUDIOFILE / DATAFILE), as written.
+std::vector<std::string> NamedFiles(const std::string &sheet) {
+    std::vector<std::string> names;
+    std::ifstream in(sheet, std::ios::binary);
+    std::string line;
+    for (int lines = 0; lines < 100000 && std::getline(in, line); ++lines) {
+        size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos) continue;
+        const std::string upper = Lower(line.substr(at, 10));
+        size_t skip = 0;
+        for (const char *word : {"file ", "audiofile ", "datafile "})
+            if (upper.rfind(word, 0) == 0) skip = std::strlen(word);
+        if (!skip) continue;
+        at = line.find_first_not_of(" \t", at + skip);
+        if (at == std::string::npos) continue;
+        size_t end;
+        if (line[at] == '"') {
+            end = line.find('"', ++at);
+        } else {
+            end = line.find_first_of(" \t\r", at);
+        }
+        names.push_back(line.substr(at, end == std::string::npos ? std::string::npos : end - at));
+    }
+    return names;
+}
+
+// A file a sheet names that is not in the sheet's folder (looked up by its last name, any case, as the engine
+// looks for it); empty when every one is there.
+std::string MissingSheetFile(const std::string &sheet) {
+    const size_t slash = sheet.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : sheet.substr(0, slash);
+    for (const std::string &named : NamedFiles(sheet)) {
+        const std::vector<std::string> parts = host::SplitImagePath(named);
+        if (parts.empty()) continue;
+        struct stat st {};
+        if (stat((folder + "/" + parts.back()).c_str(), &st) == 0) continue;
+        if (stat((folder + "/" + Lower(parts.back())).c_str(), &st) == 0) continue;
+        return named;
+    }
+    return {};
 }
 
 }  // namespace
-
-Image::~Image() {
-    if (handle_) QorvexClose(handle_);
-}
 
 bool Image::Open(const std::string &path, uint32_t options) {
     // Checked here so that a folder, a FIFO or a device gives a plain message and never blocks the open.
@@ -68,101 +91,17 @@ bool Image::Open(const std::string &path, uint32_t options) {
         std::fprintf(stderr, "qorvex: %s: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
-    int32_t error = 0;
-    options_ = options;
-    handle_ = QorvexOpen(path.c_str(), options, &error);
-    if (!handle_) {
-        ReportEngineError("cannot open " + path, error ? error : ENGINE_UNKNOWN_FORMAT);
-        return false;
+    const int32_t error = host::Disc::Open(path, options);
+    if (error == 0) return true;
+    if (error == ENGINE_IMAGE_OPEN_FAILED && (options & OPEN_DISC_SHEETS)) {
+        if (const std::string missing = MissingSheetFile(path); !missing.empty()) {
+            std::fprintf(stderr, "qorvex: cannot open %s: it names \"%s\", which is not in its folder\n", path.c_str(),
+                         DisplayName(missing).c_str());
+            return false;
+        }
     }
-    return true;
-}
-
-int32_t Image::TrackCount() const {
-    return QorvexGetTrackCount(handle_);
-}
-
-Entry ToEntry(const EntryInfo &info) {
-    Entry e;
-    e.kind = info.kind;
-    e.size = (static_cast<uint64_t>(info.size_high) << 32) | info.size_low;
-    e.start = info.start;
-    e.sectors = info.sectors;
-    e.offset = info.offset;
-    e.extent_count = info.extent_count;
-    e.extent_index = info.extent_index;
-    e.attributes = info.attributes;
-    e.time = info.time;
-    e.name.assign(info.name, strnlen(info.name, sizeof info.name));
-    return e;
-}
-
-void Image::Walk(int32_t track, int32_t kind, bool parts, const std::function<void(size_t)> &visit) const {
-    int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
-    for (int32_t i = 0; i < count; ++i) {
-        EntryInfo info{};
-        if (parts)
-            QorvexGetNextModule(handle_, &info);
-        else
-            QorvexGetNextFile(handle_, &info);
-        visit(static_cast<size_t>(i));
-    }
-}
-
-std::vector<Entry> Image::List(int32_t track, int32_t kind, bool parts, bool details) const {
-    std::vector<Entry> entries;
-    int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
-    for (int32_t i = 0; i < count; ++i) {
-        EntryInfo info{};
-        int32_t left = parts ? QorvexGetNextModule(handle_, &info) : QorvexGetNextFile(handle_, &info);
-        entries.push_back(ToEntry(info));
-        if (details) AddDetails(handle_, parts, &entries.back());
-        if (left == 0) break;
-    }
-    return entries;
-}
-
-void Image::Visit(int32_t track, int32_t kind, bool parts, const std::function<void(const EntryInfo &)> &visit) const {
-    // One record serves the whole walk: the engine fills every field and ends both names.
-    EntryInfo info;
-    int32_t count = parts ? QorvexGetModuleStart(handle_, track, kind) : QorvexGetFileStart(handle_, track, kind);
-    for (int32_t i = 0; i < count; ++i) {
-        std::memset(&info, 0, offsetof(EntryInfo, name) + 1);
-        info.wname[0] = u'\0';
-        int32_t left = parts ? QorvexGetNextModule(handle_, &info) : QorvexGetNextFile(handle_, &info);
-        visit(info);
-        if (left == 0) break;
-    }
-}
-
-int32_t Image::PartCount(int32_t track, int32_t kind) const {
-    return QorvexGetModuleStart(handle_, track, kind);
-}
-
-int32_t Image::SkippedFolders(int32_t track, int32_t kind) const {
-    if (!QorvexExGetSkippedFolders) return 0;
-    return std::max<int32_t>(QorvexExGetSkippedFolders(handle_, track, kind), 0);
-}
-
-int32_t Image::DefaultTrack() const {
-    for (int32_t t = 0; t < TrackCount(); ++t)
-        for (int32_t kind : kKindOrder)
-            if (QorvexGetFileCount(handle_, t, kind) > 0 || PartCount(t, kind) > 0) return t;
-    return 0;
-}
-
-int32_t Image::ChooseKind(int32_t track, int32_t requested) const {
-    if (requested != KIND_AUTO) return requested;
-    const int32_t iso = QorvexGetFileCount(handle_, track, KIND_ISO9660);
-    const int32_t joliet = QorvexGetFileCount(handle_, track, KIND_JOLIET);
-    const int32_t udf = QorvexGetFileCount(handle_, track, KIND_UDF);
-    const int32_t kind = (options_ & OPEN_EXTENSIONS)
-                             ? host::AutomaticKind(iso, joliet, udf, QorvexGetFileCount(handle_, track, KIND_ROCKRIDGE))
-                             : host::PreferredKind(iso, joliet, udf, false);
-    if (kind) return kind;
-    for (int32_t kind : kKindOrder)
-        if (PartCount(track, kind) > 0) return kind;
-    return KIND_ISO9660;
+    ReportEngineError("cannot open " + path, error);
+    return false;
 }
 
 int32_t QORVEX_CALL SinkCallback(int32_t kind, void *user, const void *data, int32_t length) {
@@ -205,16 +144,6 @@ UnfinishedOutput::UnfinishedOutput(const std::string &path) : path_(path) {
 void UnfinishedOutput::Remove() const {
     struct stat st {};
     if (!existed_ && lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(path_.c_str());
-}
-
-const char *KindName(int32_t kind) {
-    switch (kind) {
-        case KIND_ISO9660: return "ISO 9660";
-        case KIND_JOLIET: return "Joliet";
-        case KIND_UDF: return "UDF";
-        case KIND_ROCKRIDGE: return "Rock Ridge";
-        default: return "?";
-    }
 }
 
 }  // namespace cli

@@ -34,6 +34,7 @@ const char kGlobalHelp[] =
     "  --no-extensions   read only ISO 9660, Joliet and UDF as the engine describes them (no Rock Ridge,\n"
     "                    boot images, UDF 2.x or disc sheets)\n"
     "  -q, --quiet       no progress line (shown on a terminal during long extractions)\n"
+    "  -v, --verbose     name the engine's result codes in messages\n"
     "  -h, --help        show help\n"
     "  --version         show the version of qorvex and of its engine\n";
 
@@ -76,10 +77,13 @@ const std::vector<Command> &Commands() {
          cli::RunList,
          1,
          1,
-         {"--system", "--long", "--json"},
+         {"--system", "--long", "--json", "--files-only"},
          {"--fs", "--track"},
          "Usage: qorvex ls IMAGE [--fs auto|rockridge|joliet|udf|iso] [--track N] [--system] [--long] [--json]\n"
-         "List the files of one file system of a track (default: the first track that has one).\n"
+         "                      [--files-only]\n"
+         "List the folders (ending in \"\\\") and files of one file system of a track (default: the first track\n"
+         "that has one). A track without that file system is an error naming those it has.\n"
+         "  --files-only  files only, no folders\n"
          "  --fs KIND   auto (default: Rock Ridge, else Joliet, else UDF, else ISO 9660), rockridge, joliet,\n"
          "              udf or iso\n"
          "  --track N   the track, as numbered by \"qorvex tracks\"\n"
@@ -87,18 +91,21 @@ const std::vector<Command> &Commands() {
          "              --fs auto the El Torito boot record, catalogue and images are listed as well\n"
          "  --long      also size, date (UTC), start sector, sectors and extent index/count; for Rock Ridge\n"
          "              mode, owner (uid/gid), size, date (UTC) and \"-> target\" of a link\n"
-         "  --json      a JSON array of objects with every field\n"},
+         "  --json      a JSON array of objects with every field (\"type\": file, folder, link or special;\n"
+         "              \"fs\": the file system)\n"},
         {"extract",
          cli::RunExtract,
          1,
          -1,
-         {"--overwrite", "--boot", "--same-permissions", "--hard-links"},
+         {"--overwrite", "--boot", "--same-permissions", "--hard-links", "-O", "--stdout"},
          {"-o", "--fs", "--track"},
          "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|rockridge|joliet|udf|iso] [--track N] [--overwrite]\n"
-         "                      [--boot] [--same-permissions] [--hard-links] [PATH ...]\n"
-         "Extract all files, or the named image paths (a folder path takes everything below it), into DIR\n"
-         "(default: the current folder). Paths match as listed, with or without the \";1\" version suffix,\n"
-         "with \"\\\" or \"/\" separators. Files recorded in several extents are joined. Names that would leave\n"
+         "                      [--boot] [--same-permissions] [--hard-links] [-O] [PATH ...]\n"
+         "Extract all folders and files, or the named image paths (a folder path takes everything below it),\n"
+         "into DIR (default: the current folder). Paths match as listed, with or without the \";1\" version\n"
+         "suffix, with \"\\\" or \"/\" separators; \"*\" and \"?\" match within a name, \"**\" any number of folders\n"
+         "(\"**/*.txt\"); a path that matches nothing exactly matches without regard to case. Files recorded in\n"
+         "several extents are joined; empty folders are made. Names that would leave\n"
          "DIR are kept inside it; links, FIFOs and files inside DIR are never followed or written through (one\n"
          "in the way of a target is reported). Names cut by the image's record limit are refused, and folders\n"
          "too deep to be listed are reported; both end with status 1.\n"
@@ -106,6 +113,7 @@ const std::vector<Command> &Commands() {
          "made when their target stays inside DIR (an absolute target, or one that climbs out, is refused and\n"
          "reported); devices, FIFOs and sockets are listed, never made; zisofs-compressed files are decoded.\n"
          "  --overwrite         replace existing files (otherwise each is refused and reported)\n"
+         "  -O, --stdout        write the files' bytes to standard output, one after the other, in listing order\n"
          "  --same-permissions  keep the set-user-ID, set-group-ID and sticky bits as well (Rock Ridge)\n"
          "  --hard-links        make files with one recorded serial number hard links of one file (Rock Ridge)\n"
          "  --boot              also write each El Torito boot image into DIR/[BOOT] (\"1-x86-no-emulation.img\",\n"
@@ -190,6 +198,8 @@ int main(int argc, char **argv) {
                 args.open_options |= OPEN_CHECK_POSITION;
             } else if (name == "--no-extensions") {
                 extensions = false;
+            } else if (name == "-v" || name == "--verbose") {
+                cli::SetVerbose(true);
             } else if (name == "-q" || name == "--quiet") {
                 cli::Progress::SetQuiet(true);
             } else if (name == "--version") {

@@ -73,14 +73,22 @@ bool IsControl(std::string_view text, size_t i, size_t n) {
     return n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
 }
 
+bool verbose_results = false;
+
 }  // namespace
+
+void SetVerbose(bool verbose) {
+    verbose_results = verbose;
+}
 
 std::string DescribeResult(int32_t code) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%04" PRIX32, static_cast<uint32_t>(code));
     for (const auto &r : kResults)
-        if (r.code == code) return std::string(hex) + " " + r.name + ": " + r.meaning;
-    return std::string(hex) + ": unknown result code";
+        if (r.code == code)
+            return verbose_results ? std::string(hex) + " " + r.name + ": " + r.meaning
+                                   : std::string(r.meaning) + " (" + hex + ")";
+    return std::string("unknown result code ") + hex;
 }
 
 void ReportEngineError(const std::string &what, int32_t code) {
@@ -88,8 +96,12 @@ void ReportEngineError(const std::string &what, int32_t code) {
 }
 
 std::string FormatDate(int32_t time) {
-    if (time == 0) return "-";
-    time_t t = time;
+    return FormatInstant(time != 0, time);
+}
+
+std::string FormatInstant(bool has_date, int64_t seconds) {
+    if (!has_date) return "-";
+    time_t t = static_cast<time_t>(seconds);
     struct tm fields {};
     if (!gmtime_r(&t, &fields)) return "-";
     char text[32];

@@ -16,6 +16,11 @@ void ReportEngineError(const std::string &what, int32_t code);
 
 // Seconds since 1970 (UTC) as ISO 8601 "YYYY-MM-DDTHH:MM:SSZ"; "-" for 0, which means no date.
 std::string FormatDate(int32_t time);
+// The same for a 64-bit date of any year; "-" without one.
+std::string FormatInstant(bool has_date, int64_t seconds);
+
+// With -v, results are shown with their code names ("0x8123 ENGINE_UNKNOWN_FORMAT: ...").
+void SetVerbose(bool verbose);
 
 // Position of the last "\" of an image path that is a character of its own (on Windows the second byte of a
 // double-byte character of the ANSI code page may be 0x5C); npos when there is none.

@@ -14,6 +14,7 @@
 namespace cli_test {
 namespace {
 
+using qorvex::test::CaptureCommand;
 using qorvex::test::Extracted;
 using qorvex::test::PortablePath;
 
@@ -55,7 +56,8 @@ TEST_F(ExtractTest, JolietListingMatchesSevenZip) {
     Result r = Qorvex({"ls", image, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     // One "path<TAB>size" line per entry, as Python reads the JSON back.
-    std::istringstream in(EachJsonEntry(r.out, "print(e[\"name\"] + \"\\t\" + str(e[\"size\"]))"));
+    std::istringstream in(
+        EachJsonEntry(r.out, "e[\"type\"] == \"file\" and print(e[\"name\"] + \"\\t\" + str(e[\"size\"]))"));
     std::map<std::string, std::string> ours, theirs;
     for (std::string line; std::getline(in, line);)
         ours[PortablePath(line.substr(0, line.find('\t')))] = line.substr(line.find('\t') + 1);
@@ -64,10 +66,42 @@ TEST_F(ExtractTest, JolietListingMatchesSevenZip) {
     ASSERT_EQ(theirs.size(), 9u);
     EXPECT_EQ(ours, theirs);
 
-    // The plain listing gives the same names, one a line; auto chose Joliet.
+    // The plain listing gives the same names (and the folders), one a line; auto chose Joliet.
     Result plain = Qorvex({"ls", image});
     EXPECT_NE(plain.out.find("\\写真\\夏.jpg\n"), std::string::npos) << plain.out;
     EXPECT_EQ(plain.out, Qorvex({"ls", image, "--fs", "joliet"}).out);
+}
+
+// Folders in the listing, wildcards with the case folded where nothing matches exactly, files to standard
+// output, and errors that say what is wrong.
+TEST_F(ExtractTest, FoldersWildcardsStdoutAndClearErrors) {
+    const Result ls = Qorvex({"ls", image});
+    EXPECT_NE(ls.out.find("\\DOCS\\deep\\\n"), std::string::npos) << ls.out;
+    EXPECT_EQ(Qorvex({"ls", image, "--files-only"}).out.find("\\DOCS\\deep\\\n"), std::string::npos);
+    EXPECT_EQ(EachJsonEntry(Qorvex({"ls", image, "--json"}).out, "e[\"type\"] == \"folder\" and print(e[\"fs\"])"),
+              "joliet\njoliet\njoliet\njoliet\n");
+
+    const Result some = Qorvex({"extract", image, "-o", dir / "some", "docs/**/*.TXT", "A.TXT"});
+    EXPECT_EQ(some.status, 0) << some.err;
+    EXPECT_EQ(ReadText(dir / "some/a.txt"), "alpha\n");
+    EXPECT_EQ(ReadText(dir / "some/DOCS/deep/deeper/leaf.txt"), "leaf");
+    EXPECT_EQ(ReadFile(dir / "some/DOCS/readme.txt").size(), 70000u);
+    EXPECT_NE(RunCommand("test -e " + Quote(dir / "some/size2048.bin")), 0);
+
+    // In listing order, whatever the order of the paths asked for.
+    EXPECT_EQ(Qorvex({"extract", image, "-O", "a.txt", "DOCS/deep"}).out, "leafalpha\n");
+    EXPECT_EQ(Qorvex({"extract", image, "-o", "-"}).status, 2);
+    const Result udf = Qorvex({"ls", image, "--fs", "udf"});
+    EXPECT_EQ(udf.status, 1);
+    EXPECT_NE(udf.err.find("has no UDF file system; it has Joliet, ISO 9660"), std::string::npos) << udf.err;
+
+    // The system's own words for a write that failed (here past the file size limit).
+    const std::string limited = CaptureCommand("bash -c 'trap \"\" XFSZ; ulimit -f 32; \"$QORVEX_CLI\" -q extract " +
+                                               Quote(image) + " -o " + Quote(dir / "limited") + " 2>&1'");
+    EXPECT_NE(limited.find("DOCS/readme.txt: writing failed: File too large"), std::string::npos) << limited;
+    WriteFile(dir / "lost.cue", "FILE \"gone.bin\" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n");
+    const Result lost = Qorvex({"ls", dir / "lost.cue"});
+    EXPECT_NE(lost.err.find("names \"gone.bin\", which is not in its folder"), std::string::npos) << lost.err;
 }
 
 TEST_F(ExtractTest, LongListingAndInfoShowDatesLabelsAndCounts) {
@@ -129,11 +163,13 @@ TEST_F(ExtractTest, WholeTreeMatchesSourceAndSevenZip) {
 
 TEST_F(ExtractTest, NamedPathsMatchInEveryWrittenForm) {
     const std::string out = dir / "named";
-    Result r = Qorvex({"extract", image, "--fs", "iso", "-o", out, "DOCS/README.TXT", "\\SIZE2049.BIN;1",
-                       "/docs/deep"});  // names are compared exactly: "docs" is not "DOCS"
+    // "docs" matches "DOCS" only because nothing matches it exactly.
+    Result r = Qorvex({"extract", image, "--fs", "iso", "-o", out, "DOCS/README.TXT", "\\SIZE2049.BIN;1", "/docs/deep",
+                       "/docs/nothing"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("/docs/deep: not found"), std::string::npos) << r.err;
-    EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"DOCS/README.TXT", "SIZE2049.BIN"}));
+    EXPECT_NE(r.err.find("/docs/nothing: not found"), std::string::npos) << r.err;
+    EXPECT_EQ(FilesBelow(out),
+              (std::vector<std::string>{"DOCS/DEEP/DEEPER/LEAF.TXT", "DOCS/README.TXT", "SIZE2049.BIN"}));
 
     // A folder takes everything below it; Joliet names keep their case.
     const std::string out2 = dir / "folder";
@@ -258,8 +294,8 @@ TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
     EXPECT_EQ(FilesBelow(dir / "out"), (std::vector<std::string>{"D/E.TXT", "SPLIT.BIN"}));
     EXPECT_EQ(ReadText(dir / "out/SPLIT.BIN"), data);
 
-    // The same file asked for by name.
-    ASSERT_EQ(Qorvex({"extract", dir / "u.img", "-o", dir / "one", "split.bin", "/SPLIT.BIN"}).status, 1);
+    // The same file asked for by name (in lower case it matches only because nothing matches exactly).
+    ASSERT_EQ(Qorvex({"extract", dir / "u.img", "-o", dir / "one", "split.bin", "/SPLIT.BIN"}).status, 0);
     EXPECT_EQ(ReadText(dir / "one/SPLIT.BIN"), data);
 }
 
