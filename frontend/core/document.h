@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine_binding.h"
+#include "extract_plan.h"
 #include "file_list_model.h"
 #include "ini_profile.h"
 #include "output_tree.h"
@@ -145,8 +146,6 @@ private:
     int32_t OpenTree(const std::string &folder);
     int32_t CreateTarget(const std::vector<std::string> &components, const std::string &shown,
                          const std::string &image_name, mode_t mode = 0666, host::OutputFile *into = nullptr);
-    int32_t MakeTarget(const std::vector<std::string> &components, const std::string &shown,
-                       const std::string &image_name, mode_t mode = 0666, host::OutputFile *into = nullptr);
     int32_t Deliver(const std::string &shown, int32_t result);
     int32_t FinishTarget(const std::string &shown, int64_t modified);
     uint32_t CurrentEntryFlags() const;
@@ -157,8 +156,11 @@ private:
     void BeginFile(const std::string &target, uint64_t size, uint64_t total);
     void AdvanceProgress(uint64_t bytes);
     void CloseProgress();
-    int32_t ExtractFileRow(const std::string &destination, const FileRow &row);
-    int32_t ExtractPartRow(const std::string &destination, const FileRow &row);
+    // Runs an extraction plan into the open tree through the shared job, the overwrite prompt answering its
+    // questions; the operation's result code (*last_skipped: the plan's last item was skipped).
+    int32_t RunJob(const host::Disc &disc, const host::ExtractPlan &plan, const std::string &destination,
+                   bool *last_skipped = nullptr);
+    void NotePlan(const host::ExtractPlan &plan);
     std::string VolumeLabelFolder(int kind);
 
     UiServices &ui_;

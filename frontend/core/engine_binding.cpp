@@ -54,28 +54,7 @@ bool EngineBinding::Bind(void *module) {
     EngineTable &t = table_;
     if (!Resolve(module, "QorvexGetDllVersion", &t.GetDllVersion)) return false;
     if (t.GetDllVersion() < kMinimumEngineVersion) return false;
-    // Every name is tried, also after a missing one.
-    bool ok = true;
-    ok &= Resolve(module, "Qorvex", &t.Qorvex);
-    ok &= Resolve(module, "QorvexOpen", &t.Open);
-    ok &= Resolve(module, "QorvexClose", &t.Close);
-    ok &= Resolve(module, "QorvexSetCallback", &t.SetCallback);
-    ok &= Resolve(module, "QorvexGetFileCount", &t.GetFileCount);
-    ok &= Resolve(module, "QorvexGetFileStart", &t.GetFileStart);
-    ok &= Resolve(module, "QorvexGetNextFile", &t.GetNextFile);
-    ok &= Resolve(module, "QorvexExtractCurrentFile2", &t.ExtractCurrentFile2);
-    ok &= Resolve(module, "QorvexGetImageInformation", &t.GetImageInformation);
-    ok &= Resolve(module, "QorvexGetModuleStart", &t.GetModuleStart);
-    ok &= Resolve(module, "QorvexGetNextModule", &t.GetNextModule);
-    ok &= Resolve(module, "QorvexExtractCurrentModule", &t.ExtractCurrentModule);
-    ok &= Resolve(module, "QorvexGetTrackCount", &t.GetTrackCount);
-    ok &= Resolve(module, "QorvexGetTrackInfo", &t.GetTrackInfo);
-    ok &= Resolve(module, "QorvexExtractTrack", &t.ExtractTrack);
-    Resolve(module, "QorvexExGetCurrentFile", &t.ExGetCurrentFile);
-    Resolve(module, "QorvexExGetSkippedFolders", &t.ExGetSkippedFolders);
-    Resolve(module, "QorvexExCopyFile", &t.ExCopyFile);
-    Resolve(module, "QorvexExCloseImageFiles", &t.ExCloseImageFiles);
-    return ok;
+    return host::BindEngineApi(&t, &platform::FindSymbol, module);
 }
 
 void EngineBinding::Unload() {

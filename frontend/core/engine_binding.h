@@ -4,34 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "engine_api.h"
 #include "qorvex_ext.h"
 
 namespace lumast {
 
-struct EngineTable {
-    int32_t(QORVEX_CALL *Qorvex)(int32_t, int32_t) = nullptr;
-    QorvexHandle(QORVEX_CALL *Open)(const char *, uint32_t, int32_t *) = nullptr;
-    int32_t(QORVEX_CALL *Close)(QorvexHandle) = nullptr;
-    int32_t(QORVEX_CALL *SetCallback)(QorvexHandle, ProgressCallback, void *) = nullptr;
-    int32_t(QORVEX_CALL *GetFileCount)(QorvexHandle, int32_t, int32_t) = nullptr;
-    int32_t(QORVEX_CALL *GetFileStart)(QorvexHandle, int32_t, int32_t) = nullptr;
-    int32_t(QORVEX_CALL *GetNextFile)(QorvexHandle, EntryInfo *) = nullptr;
-    int32_t(QORVEX_CALL *ExtractCurrentFile2)(QorvexHandle, const char *, int32_t) = nullptr;
-    int32_t(QORVEX_CALL *GetDllVersion)() = nullptr;
-    int32_t(QORVEX_CALL *GetImageInformation)(QorvexHandle, int32_t, int32_t, char *, int32_t *, int64_t *) = nullptr;
-    int32_t(QORVEX_CALL *GetModuleStart)(QorvexHandle, int32_t, int32_t) = nullptr;
-    int32_t(QORVEX_CALL *GetNextModule)(QorvexHandle, EntryInfo *) = nullptr;
-    int32_t(QORVEX_CALL *ExtractCurrentModule)(QorvexHandle, const char *) = nullptr;
-    int32_t(QORVEX_CALL *GetTrackCount)(QorvexHandle) = nullptr;
-    int32_t(QORVEX_CALL *GetTrackInfo)(QorvexHandle, int32_t, TrackInfo *) = nullptr;
-    int32_t(QORVEX_CALL *ExtractTrack)(QorvexHandle, int32_t, const char *, uint32_t) = nullptr;
-    // Optional extension exports: null when the engine lacks them, and what they tell is then not known.
-    int32_t(QORVEX_CALL *ExGetCurrentFile)(QorvexHandle, QorvexExEntry *) = nullptr;
-    int32_t(QORVEX_CALL *ExGetSkippedFolders)(QorvexHandle, int32_t, int32_t) = nullptr;
-    int32_t(QORVEX_CALL *ExCopyFile)(QorvexHandle, int32_t, int32_t, int32_t, intptr_t, uint64_t, uint32_t,
-                                     ProgressCallback, void *) = nullptr;
-    int32_t(QORVEX_CALL *ExCloseImageFiles)(QorvexHandle) = nullptr;
-};
+// The engine's exports, bound by name (the table both hosts share).
+using EngineTable = host::EngineApi;
 
 inline constexpr int32_t kMinimumEngineVersion = 40;
 

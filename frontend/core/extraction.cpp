@@ -2,10 +2,14 @@
 // safe output tree and filled from the engine's callback: the engine is never handed a target path, so nothing
 // planted in a destination can lead the data elsewhere.
 #include <cstring>
+#include <functional>
+#include <unordered_map>
 
 #include "copy_queue.h"
+#include "disc.h"
 #include "document.h"
 #include "extent_groups.h"
+#include "extract_job.h"
 #include "file_system_choice.h"
 #include "name_shaping.h"
 #include "platform.h"
@@ -166,23 +170,6 @@ int32_t CLumastDoc::OpenTree(const std::string &folder) {
     return ENGINE_OUTPUT_OPEN_FAILED;
 }
 
-// The overwrite check and the creation in one: where nothing is at the name the file is made at once (an
-// exclusive create, no look beforehand); else the question decides as in Overwrite. 0 when the file was made,
-// RESULT_SKIPPED or RESULT_CANCELLED by the answer, else what CreateTarget gives.
-int32_t CLumastDoc::MakeTarget(const std::vector<std::string> &components, const std::string &shown,
-                               const std::string &image_name, mode_t mode, host::OutputFile *into) {
-    if (overwrite_ != OVERWRITE_ALL) {
-        if (tree_.Create(components, false, into ? into : &output_, nullptr, mode)) {
-            overwrite_ = OVERWRITE_YES;
-            return 0;
-        }
-        const int decision = Overwrite(components, shown);
-        if (decision == OVERWRITE_ABORT) return RESULT_CANCELLED;
-        if (decision == OVERWRITE_SKIP) return RESULT_SKIPPED;
-    }
-    return CreateTarget(components, shown, image_name, mode, into);
-}
-
 // 0 when the file was made; RESULT_SKIPPED when something is in the way (noted, the operation goes on); else the
 // code that ends the operation.
 int32_t CLumastDoc::CreateTarget(const std::vector<std::string> &components, const std::string &shown,
@@ -246,229 +233,201 @@ std::string CLumastDoc::VolumeLabelFolder(int kind) {
     return host::SafeComponent(label);
 }
 
+namespace {
+
+// The desktop's answers to the shared extraction job: the overwrite prompt, the progress window, and what the
+// end message tells.
+class DesktopDecisions : public host::Decisions {
+public:
+    std::function<int(const std::string &)> ask;
+    std::function<void(const std::string &, uint64_t)> begin;
+    std::function<bool(uint64_t)> advance;
+    std::function<void(const host::ExtractItem &, const host::Outcome &)> finished;
+
+    Answer AtTarget(const host::ExtractItem &, const std::string &shown) override {
+        switch (ask(shown)) {
+            case OVERWRITE_ALL: return Answer::kReplaceAll;
+            case OVERWRITE_SKIP: return Answer::kSkip;
+            case OVERWRITE_ABORT: return Answer::kAbort;
+            default: return Answer::kReplace;
+        }
+    }
+    void Begin(const host::ExtractItem &item, const std::string &shown) override { begin(shown, item.size); }
+    bool Advance(uint64_t bytes) override { return advance(bytes); }
+    void Finished(const host::ExtractItem &item, const std::string &, const host::Outcome &outcome) override {
+        finished(item, outcome);
+    }
+};
+
+}  // namespace
+
+void CLumastDoc::NotePlan(const host::ExtractPlan &plan) {
+    for (const host::PlanNote &note : plan.notes) {
+        switch (note.what) {
+            case host::PlanNote::What::kNameCut: RefusedName(note.image_name, true, false); break;
+            case host::PlanNote::What::kUnsafeName: RefusedName(note.image_name, false, true); break;
+            case host::PlanNote::What::kLinkLeavesFolder:
+            case host::PlanNote::What::kNoLinks:
+                Note(Format(LoadString(IDS_LINK_LEAVES), note.image_name.c_str()));
+                break;
+            case host::PlanNote::What::kSpecialFile:
+                Note(Format(LoadString(IDS_SPECIAL_FILE), note.image_name.c_str()));
+                break;
+        }
+    }
+    if (plan.skipped_folders > 0)
+        Note(Format(LoadString(IDS_FOLDERS_TOO_DEEP), static_cast<int>(plan.skipped_folders)));
+}
+
+int32_t CLumastDoc::RunJob(const host::Disc &disc, const host::ExtractPlan &plan, const std::string &destination,
+                           bool *last_skipped) {
+    DesktopDecisions decisions;
+    decisions.ask = [this](const std::string &shown) {
+        overwrite_ = ui_.AskOverwrite(shown);
+        return overwrite_;
+    };
+    decisions.begin = [this](const std::string &shown, uint64_t size) { BeginFile(shown, size, byte_total_); };
+    decisions.advance = [this](uint64_t n) { return !(view_ && view_->ProgressOpen() && view_->Advance(n) != 0); };
+    const host::ExtractItem *skipped = nullptr;
+    decisions.finished = [&](const host::ExtractItem &item, const host::Outcome &outcome) {
+        if (outcome.kind != host::Outcome::Kind::kSkipped) return;
+        skipped = &item;
+        if (outcome.problem.refusal == host::Refusal::kInTheWay)
+            Note(Format(LoadString(IDS_IN_THE_WAY), item.image_name.c_str(), outcome.problem.where.c_str()));
+    };
+    host::JobOptions options;
+    options.shown_root = WithSeparator(destination);
+    options.stop_at_failure = true;  // the first failure ends the operation
+    const host::JobSummary summary = host::RunExtraction(disc, plan, tree_, decisions, options);
+    if (last_skipped) *last_skipped = !plan.items.empty() && skipped == &plan.items.back();
+    if (summary.aborted) return RESULT_CANCELLED;
+    if (summary.stopped) return ENGINE_ABORTED;
+    if (summary.failed == 0) return RESULT_FINISHED;
+    const host::Outcome &f = summary.first_failure;
+    failure_ = Format(LoadString(IDS_FAILED_FILE), summary.first_failed_shown.c_str());
+    if (f.problem.error) failure_ += std::string("\n") + std::strerror(f.problem.error);
+    if (f.result == ENGINE_ABORTED) failure_.clear();
+    if (f.result != 0) return f.result;
+    return f.problem.refusal == host::Refusal::kWriteFailed ? ENGINE_WRITE_FAILED : ENGINE_OUTPUT_OPEN_FAILED;
+}
+
 int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     if (!binding_.Loaded()) return RESULT_NO_ENGINE;
     overwrite_ = OVERWRITE_YES;
     ResetReport();
     if (const int32_t r = OpenOnDemand()) return r;
-    const EngineTable &e = binding_.Table();
-    e.SetCallback(handle_, &CLumastDoc::EngineOutputCallback, this);
+    const host::Disc disc(binding_.Table(), handle_, settings_.OpenOptions());
 
-    int kind = host::PreferredKind(e.GetFileCount(handle_, current_track_, KIND_ISO9660),
-                                   e.GetFileCount(handle_, current_track_, KIND_JOLIET),
-                                   e.GetFileCount(handle_, current_track_, KIND_UDF), settings_.prefer_udf != 0);
-    // Rock Ridge names are shown (and extracted) in place of the ISO 9660 ones.
-    const int32_t rockridge = settings_.extensions ? e.GetFileCount(handle_, current_track_, KIND_ROCKRIDGE) : 0;
-    if ((kind == KIND_ISO9660 || kind == 0) && rockridge > 0) kind = KIND_ROCKRIDGE;
-    if (kind == 0) return RESULT_NOT_FOUND;
+    // With the extensions read, the command line's choice (Rock Ridge first); else the one of the base window.
+    int kind =
+        host::PreferredKind(disc.FileCount(current_track_, KIND_ISO9660), disc.FileCount(current_track_, KIND_JOLIET),
+                            disc.FileCount(current_track_, KIND_UDF), settings_.prefer_udf != 0);
+    if (settings_.extensions && kind != 0) kind = disc.ChooseKind(current_track_, KIND_AUTO, settings_.prefer_udf != 0);
+    if (kind == 0 || disc.FileCount(current_track_, kind) == 0) return RESULT_NOT_FOUND;
 
-    const std::string label = VolumeLabelFolder(kind == KIND_ROCKRIDGE ? KIND_ISO9660 : kind);
-
-    // Listing pass: sizes, and which entries make one file (extents of one file are summed).
-    byte_total_ = 0;
-    std::vector<host::ListedEntry> listed;
-    std::vector<int32_t> times;
-    std::vector<bool> cut;
-    if (e.GetFileStart(handle_, current_track_, kind) == 0) return RESULT_NOT_FOUND;
-    int32_t more;
-    do {
-        EntryInfo entry{};
-        more = e.GetNextFile(handle_, &entry);
-        const uint32_t flags = CurrentEntryFlags();
-        listed.push_back({NameOf(entry), SizeOf(entry), entry.extent_count, entry.extent_index,
-                          (flags & QORVEX_EX_MULTI_EXTENT) != 0});
-        times.push_back(entry.time);
-        cut.push_back((flags & QORVEX_EX_NAME_CUT) != 0);
-        byte_total_ += SizeOf(entry);
-    } while (more != 0);
-    const std::vector<host::OutputGroup> groups = host::GroupExtents(listed, kind == KIND_UDF);
-    const std::vector<size_t> group_of = host::GroupOfEntries(groups, listed.size());
+    host::PathSelection everything;
+    host::PlanOptions options;
+    if (const std::string label = VolumeLabelFolder(kind == KIND_ROCKRIDGE ? KIND_ISO9660 : kind); !label.empty())
+        options.prefix = {label};
+    const host::ExtractPlan plan = host::PlanTree(disc, current_track_, kind, everything, options);
+    byte_total_ = plan.total;
+    NotePlan(plan);
     if (const int32_t r = OpenTree(destination)) return r;
-
-    if (e.GetFileStart(handle_, current_track_, kind) == 0) return RESULT_NOT_FOUND;
-    // With the engine's copy export, files are filled through the kernel, the large ones by the queue's workers
-    // while this thread makes the next files (the progress window hears of every run on this thread and can stop
-    // the copies part way); the first failure ends the operation as it would without it.
-    std::unique_ptr<host::CopyQueue> queue;
-    if (e.ExCopyFile)
-        queue = std::make_unique<host::CopyQueue>(
-            e.ExCopyFile, handle_, current_track_, kind, host::CopyQueue::DefaultWorkers(),
-            [this](uint64_t n) { return !(view_ && view_->ProgressOpen() && view_->Advance(n) != 0); });
-    std::vector<std::string> shown_of(queue ? groups.size() : 0);
-    auto settle = [&]() -> int32_t {
-        const std::vector<host::CopyFailure> failures = queue->TakeFailures();
-        if (failures.empty()) return queue->Cancelled() ? ENGINE_ABORTED : 0;
-        queue->Cancel();
-        const host::CopyFailure &f = failures.front();
-        if (f.result == ENGINE_ABORTED) return f.result;
-        failure_ = Format(LoadString(IDS_FAILED_FILE), shown_of[f.tag].c_str());
-        if (f.result != 0) return f.result;
-        failure_ += std::string("\n") + std::strerror(f.problem.error);
-        return ENGINE_WRITE_FAILED;
-    };
-    auto end_queue = [&](int32_t result) {
-        if (!queue) return result;
-        if (result != 0) queue->Cancel();
-        int32_t settled = 0;
-        queue->Finish([&] {
-            if (const int32_t r = settle(); r && !settled) settled = r;
-        });
-        if (e.ExCloseImageFiles) e.ExCloseImageFiles(handle_);
-        return result ? result : settled;
-    };
-    bool writing = false;  // the file of the current group is open
-    std::string shown;
-    size_t index = 0;
-    do {
-        EntryInfo entry{};
-        more = e.GetNextFile(handle_, &entry);
-        const size_t i = index++;
-        if (i >= group_of.size()) break;
-        const host::OutputGroup &group = groups[group_of[i]];
-        const host::ListedEntry &first = listed[group.entries.front()];
-        if (i == group.entries.front()) {
-            writing = false;
-            if (queue)
-                if (const int32_t r = settle()) return end_queue(r);
-            std::vector<std::string> components = host::TargetComponents(CutVersion(first.name), false);
-            bool any_cut = false;
-            for (size_t k : group.entries) any_cut = any_cut || cut[k];
-            if (RefusedName(first.name, any_cut, components.empty())) {
-                AdvanceProgress(group.size);
-                continue;
-            }
-            if (!label.empty()) components.insert(components.begin(), label);
-            shown = Shown(destination, components);
-            BeginFile(shown, group.size, byte_total_);
-            host::CopyJob job;
-            if (queue) job.file = std::make_unique<host::OutputFile>();
-            host::OutputFile &made = queue ? *job.file : output_;
-            const int32_t created = MakeTarget(components, shown, first.name, 0666, &made);
-            if (created == RESULT_CANCELLED) return end_queue(RESULT_CANCELLED);
-            if (created == RESULT_SKIPPED) {
-                AdvanceProgress(group.size);
-                continue;
-            }
-            if (created) return end_queue(created);
-            if (queue) {
-                job.joined = group.engine_joins;
-                for (size_t k : group.entries) {
-                    job.indexes.push_back(static_cast<int32_t>(k));
-                    job.sizes.push_back(listed[k].size);
-                    if (job.joined) break;
-                }
-                job.modified = times[group.entries.front()];
-                job.size = group.size;
-                job.tag = group_of[i];
-                shown_of[job.tag] = shown;
-                queue->Submit(std::move(job));
-                continue;
-            }
-            writing = true;
-        }
-        if (!writing || (group.engine_joins && i != group.entries.front())) continue;
-        if (const int32_t r = Deliver(shown, e.ExtractCurrentFile2(handle_, nullptr, group.engine_joins ? 0 : 1)))
-            return r;
-        if (group.engine_joins || i == group.entries.back()) {
-            writing = false;
-            if (const int32_t r = FinishTarget(shown, times[group.entries.front()])) return r;
-        }
-    } while (more != 0);
-    if (const int32_t r = end_queue(0)) return r;
-    output_.Discard();  // a run of extents that the catalogue ended early
-    NoteSkippedFolders(kind);
-    return RESULT_FINISHED;
+    return RunJob(disc, plan, destination);
 }
 
 int32_t CLumastDoc::ExtractRows(const std::string &destination, const std::vector<FileRow> &rows) {
     if (!binding_.Loaded()) return RESULT_NO_ENGINE;
     ResetReport();
     if (const int32_t r = OpenOnDemand()) return r;
-    binding_.Table().SetCallback(handle_, &CLumastDoc::EngineOutputCallback, this);
     overwrite_ = OVERWRITE_SKIP;
     byte_total_ = 0;
     for (const FileRow &row : rows) byte_total_ += row.size;
-    if (const int32_t r = OpenTree(destination)) return r;
-    int32_t result = RESULT_FINISHED;
+    const host::Disc disc(binding_.Table(), handle_, settings_.OpenOptions());
+
+    // Each row becomes one item, named by the row rules; a row that is not found ends the list there.
+    host::ExtractPlan plan;
+    plan.track = current_track_;
+    int32_t ended = 0;
+    bool parts_plan = false;
+    std::vector<host::Entry> entries;  // of the catalogue of the row in hand, listed once
+    std::unordered_map<std::string, size_t> first_of;
+    int listed_kind = -1;
+    bool listed_part = false;
     for (const FileRow &row : rows) {
-        if (IsFileListKind(row.list_kind))
-            result = ExtractFileRow(destination, row);
-        else if (row.list_kind >= LIST_ISO_SYSTEM && row.list_kind <= LIST_UDF_SYSTEM)
-            result = ExtractPartRow(destination, row);
-        else
-            return RESULT_BAD_KIND;
-        if (result != RESULT_FINISHED && result != RESULT_SKIPPED) return result;
+        const bool part = row.list_kind >= LIST_ISO_SYSTEM && row.list_kind <= LIST_UDF_SYSTEM;
+        if (!IsFileListKind(row.list_kind) && !part) {
+            ended = RESULT_BAD_KIND;
+            break;
+        }
+        const int kind = CatalogueKind(row.list_kind);
+        // One plan walks one catalogue: a row of another ends this plan, which runs before the next begins.
+        if (!plan.items.empty() && (plan.kind != kind || parts_plan != part)) {
+            const int32_t r = RunJob(disc, plan, destination);
+            if (r != RESULT_FINISHED && r != RESULT_SKIPPED) return r;
+            plan.items.clear();
+        }
+        if (plan.items.empty() && OpenTree(destination) != 0) return ENGINE_OUTPUT_OPEN_FAILED;
+        plan.kind = kind;
+        parts_plan = part;
+        if (listed_kind != kind || listed_part != part) {
+            entries = disc.List(current_track_, kind, part);
+            first_of.clear();
+            for (size_t i = entries.size(); i-- > 0;)  // the first entry of a name (and extent) is the one taken
+                first_of[entries[i].name + (part ? "" : "\n" + std::to_string(entries[i].extent_index))] = i;
+            listed_kind = kind;
+            listed_part = part;
+        }
+        const auto found = first_of.find(row.name + (part ? "" : "\n" + std::to_string(row.extent_index)));
+        if (found == first_of.end()) {
+            ended = part ? RESULT_PART_NOT_FOUND : RESULT_NOT_FOUND;
+            break;
+        }
+        const size_t index = found->second;
+        const host::Entry &e = entries[index];
+        host::ExtractItem item;
+        item.image_name = e.name;
+        if (part) {
+            // The shaped part name is one file name: no "\\" is left to split on.
+            if (std::string one = host::SafeComponent(ShapePartName(e.name)); !one.empty()) item.target = {one};
+        } else {
+            item.target = host::TargetComponents(
+                ShapeFileName(e.name, settings_.include_path != 0, e.extent_count, e.extent_index, true), false);
+        }
+        if (RefusedName(e.name, !part && e.name_cut, item.target.empty())) {
+            AdvanceProgress(e.size);
+            continue;
+        }
+        item.has_date = e.has_date;
+        item.date = e.date;
+        if (e.IsPosix()) item.has_mode = true, item.mode = e.mode & 0777u;
+        if (e.type == QORVEX_EX_TYPE_SYMLINK && (e.ex_flags & QORVEX_EX_SYMLINK)) {
+            const std::vector<std::string> folder(item.target.begin(), item.target.end() - 1);
+            if (!host::LinkStaysInside(folder, e.link_target)) {
+                Note(Format(LoadString(IDS_LINK_LEAVES), e.name.c_str()));
+                continue;
+            }
+            item.type = host::ItemType::kSymlink;
+            item.link_target = e.link_target;
+        } else if (e.type == QORVEX_EX_TYPE_SPECIAL) {
+            Note(Format(LoadString(IDS_SPECIAL_FILE), e.name.c_str()));
+            continue;
+        } else {
+            item.entries = {static_cast<int32_t>(index)};
+            item.sizes = {e.size};
+            item.size = e.size;
+            item.from_parts = part;
+        }
+        plan.items.push_back(std::move(item));
     }
+    int32_t result = RESULT_FINISHED;
+    if (!plan.items.empty()) {
+        bool last_skipped = false;
+        result = RunJob(disc, plan, destination, &last_skipped);
+        if (result == RESULT_FINISHED && last_skipped) result = RESULT_SKIPPED;
+    }
+    if (ended && (result == RESULT_FINISHED || result == RESULT_SKIPPED)) return ended;
     return result;
-}
-
-int32_t CLumastDoc::ExtractFileRow(const std::string &destination, const FileRow &row) {
-    const EngineTable &e = binding_.Table();
-    const int kind = CatalogueKind(row.list_kind);
-    if (e.GetFileStart(handle_, current_track_, kind) == 0) return RESULT_NOT_FOUND;
-    EntryInfo entry{};
-    bool found = false;
-    int32_t more;
-    do {
-        more = e.GetNextFile(handle_, &entry);
-        if (NameOf(entry) == row.name && entry.extent_index == row.extent_index) {
-            found = true;
-            break;
-        }
-    } while (more != 0);
-    if (!found) return RESULT_NOT_FOUND;
-    const std::string name = NameOf(entry);
-    const std::string shaped =
-        ShapeFileName(name, settings_.include_path != 0, entry.extent_count, entry.extent_index, true);
-    const std::vector<std::string> components = host::TargetComponents(shaped, false);
-    if (RefusedName(name, (CurrentEntryFlags() & QORVEX_EX_NAME_CUT) != 0, components.empty())) {
-        AdvanceProgress(SizeOf(entry));
-        return RESULT_SKIPPED;
-    }
-    const std::string shown = Shown(destination, components);
-    BeginFile(shown, SizeOf(entry), byte_total_);
-    const int32_t created = MakeTarget(components, shown, name);
-    if (created == RESULT_CANCELLED) return RESULT_CANCELLED;
-    if (created == RESULT_SKIPPED) {
-        AdvanceProgress(SizeOf(entry));
-        return RESULT_SKIPPED;
-    }
-    if (created) return created;
-    if (const int32_t r = Deliver(shown, e.ExtractCurrentFile2(handle_, nullptr, 1))) return r;
-    if (const int32_t r = FinishTarget(shown, entry.time)) return r;
-    return RESULT_FINISHED;
-}
-
-int32_t CLumastDoc::ExtractPartRow(const std::string &destination, const FileRow &row) {
-    const EngineTable &e = binding_.Table();
-    const int kind = CatalogueKind(row.list_kind);
-    if (kind == 0) return RESULT_BAD_KIND;
-    if (e.GetModuleStart(handle_, current_track_, kind) == 0) return RESULT_PART_NOT_FOUND;
-    EntryInfo entry{};
-    bool found = false;
-    int32_t more;
-    do {
-        more = e.GetNextModule(handle_, &entry);
-        if (NameOf(entry) == row.name) {
-            found = true;
-            break;
-        }
-    } while (more != 0);
-    if (!found) return RESULT_PART_NOT_FOUND;
-    const std::string name = NameOf(entry);
-    // The shaped part name is one file name: no "\" is left to split on.
-    const std::string part = host::SafeComponent(ShapePartName(name));
-    if (RefusedName(name, false, part.empty())) return RESULT_SKIPPED;
-    const std::vector<std::string> components = {part};
-    const std::string shown = Shown(destination, components);
-    const int decision = Overwrite(components, shown);
-    if (decision == OVERWRITE_ABORT) return RESULT_CANCELLED;
-    if (decision == OVERWRITE_SKIP) return RESULT_SKIPPED;
-    BeginFile(shown, SizeOf(entry), byte_total_);
-    if (const int32_t r = CreateTarget(components, shown, name)) return r;
-    if (const int32_t r = Deliver(shown, e.ExtractCurrentModule(handle_, nullptr))) return r;
-    if (const int32_t r = FinishTarget(shown, entry.time)) return r;
-    return RESULT_FINISHED;
 }
 
 int32_t CLumastDoc::ExtractWholeFile(const std::string &destination, const FileRow &row) {
@@ -513,7 +472,7 @@ int32_t CLumastDoc::ExtractWholeFile(const std::string &destination, const FileR
     BeginFile(shown, byte_total_, byte_total_);
     if (const int32_t r = CreateTarget(components, shown, name)) return r;
     if (const int32_t r = Deliver(shown, e.ExtractCurrentFile2(handle_, nullptr, 0))) return r;
-    if (const int32_t r = FinishTarget(shown, entry.time)) return r;
+    if (const int32_t r = FinishTarget(shown, entry.time ? entry.time : host::kKeepTime)) return r;
     return RESULT_FINISHED;
 }
 
@@ -550,7 +509,7 @@ int32_t CLumastDoc::ExtractCurrentTrack(const std::string &target, uint32_t flag
     BeginFile(target, byte_total_, byte_total_);
     if (const int32_t r = CreateTarget(components, target, target)) return r;
     if (const int32_t r = Deliver(target, e.ExtractTrack(handle_, current_track_, nullptr, flags))) return r;
-    if (const int32_t r = FinishTarget(target, 0)) return r;
+    if (const int32_t r = FinishTarget(target, host::kKeepTime)) return r;
     return RESULT_FINISHED;
 }
 
@@ -608,7 +567,7 @@ int32_t CLumastDoc::OpenFromImage(const FileRow &row, const std::string &verb, b
     const int32_t result = part ? e.ExtractCurrentModule(handle_, nullptr) : e.ExtractCurrentFile2(handle_, nullptr, 1);
     if (const int32_t r = Deliver(target, result)) return r;
     CloseProgress();
-    if (const int32_t r = FinishTarget(target, 0)) return r;
+    if (const int32_t r = FinishTarget(target, host::kKeepTime)) return r;
     LaunchFile(target, verb, open_with);
     last_temp_file_ = target;
     return RESULT_FINISHED;

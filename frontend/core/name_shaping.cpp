@@ -19,7 +19,11 @@ std::string Lower(std::string text) {
 
 std::string CutVersion(const std::string &name) {
     const size_t semicolon = name.rfind(';');
-    return semicolon == std::string::npos ? name : name.substr(0, semicolon);
+    if (semicolon == std::string::npos) return name;
+    std::string cut = name.substr(0, semicolon);
+    // The dot of an empty extension goes with the suffix ("B.;1" -> "B"), as other readers give the name.
+    if (cut.size() > 1 && cut.back() == '.' && cut[cut.size() - 2] != '\\') cut.pop_back();
+    return cut;
 }
 
 std::string ExtensionOf(const std::string &name) {

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "document.h"
 #include "name_shaping.h"
 #include "result.h"
 #include "support/harness/scripted_ui.h"
 #include "support/iso_builder.h"
+#include "support/peers.h"
+#include "support/planted.h"
 #include "support/temp_dir.h"
 #include "support/udf_builder.h"
 #include "view.h"
@@ -22,8 +25,10 @@ using qorvex::test::Dir;
 using qorvex::test::File;
 using qorvex::test::IsoNode;
 using qorvex::test::IsoOptions;
+using qorvex::test::Quote;
 using qorvex::test::ReadFile;
 using qorvex::test::ReadText;
+using qorvex::test::RunCommand;
 using qorvex::test::TempDir;
 using qorvex::test::WriteFile;
 
@@ -413,6 +418,51 @@ TEST(Document, RockRidgeNamesStandInForIsoNamesWhileTheExtendedFormatsAreOn) {
     // Switched off, the image is read as described: ISO 9660 names.
     s.doc->OnCommand(ID_EXTENSIONS);
     for (const FileRow &r : s.view->Model().Rows()) EXPECT_EQ(r.list_kind, LIST_ISO_FILES) << r.name;
+}
+
+}  // namespace
+}  // namespace lumast::test
+
+namespace lumast::test {
+namespace {
+
+// "f 5 @981173106" / "d" / "l -> target" for every name below a folder.
+std::map<std::string, std::string> TreeOf(const std::string &root) {
+    std::map<std::string, std::string> out;
+    for (const auto &[path, node] : qorvex::test::RecordTree(root)) {
+        struct stat st {};
+        lstat((root + "/" + path).c_str(), &st);
+        std::string text(1, node.type);
+        if (node.type == 'f') text += " " + std::to_string(node.size) + " @" + std::to_string(st.st_mtime);
+        if (node.type == 'l') text += " -> " + node.link_target;
+        out[path] = text;
+    }
+    return out;
+}
+
+// With default settings both hosts make the same tree of an image with links, an empty folder, hard links
+// and dates the 32-bit field cannot hold: they run one job.
+TEST(Extraction, BothHostsMakeTheSameTree) {
+    Desk d(false);
+    const std::string src = d.dir / "src";
+    ASSERT_EQ(RunCommand("mkdir -p " + Quote(src + "/docs/empty") + " && cd " + Quote(src) +
+                         " && printf text > docs/a.txt && ln -s docs/a.txt link && ln docs/a.txt hard"
+                         " && touch -d '2040-01-01 UTC' docs/a.txt && touch -d @0 docs"),
+              0);
+    ASSERT_EQ(RunCommand("xorriso -as mkisofs -quiet -R -J --hardlinks -o " + Quote(d.dir / "rr.iso") + " " +
+                         Quote(src) + " >/dev/null 2>&1"),
+              0);
+    ASSERT_TRUE(d.doc->OnOpenDocument(d.dir / "rr.iso"));
+    d.doc->GetSettings().add_volume_label = 0;
+    EXPECT_EQ(d.ExtractAllFromMenu(d.dir / "desktop"), "解凍が終了しました。");
+    ASSERT_EQ(RunCommand(Quote(QORVEX_CLI_PROGRAM) + " -q extract " + Quote(d.dir / "rr.iso") + " -o " +
+                         Quote(d.dir / "cli")),
+              0);
+    const std::map<std::string, std::string> desktop = TreeOf(d.dir / "desktop");
+    EXPECT_EQ(desktop, TreeOf(d.dir / "cli"));
+    EXPECT_EQ(desktop.at("link"), "l -> docs/a.txt");
+    EXPECT_EQ(desktop.at("docs/empty"), "d");
+    EXPECT_EQ(desktop.at("docs/a.txt"), "f 4 @2208988800");
 }
 
 }  // namespace

@@ -25,8 +25,10 @@ bool Contains(const std::string &text, const std::string &part) {
 
 // Extract all (from the menu) and the two rows with include path on, each after the user said yes to every
 // overwrite question.
+// The whole matrix of planted destinations is the extraction job's (tests/host); here one case of each kind
+// shows that the desktop goes through it.
 TEST(DesktopPlanted, NothingOutsideTheDestinationChanges) {
-    for (const qt::PlantedCase &c : qt::PlantedCases()) {
+    for (const qt::PlantedCase &c : {qt::PlantedCases()[0], qt::PlantedCases()[1]}) {
         for (const bool rows : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (rows ? " (rows)" : " (all)"));
             Desk d(false);
@@ -159,7 +161,9 @@ TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
                            " 以下の名前（記録できる長さを超えて途中で切れています）")
         << "one line for both files of the folder";
     EXPECT_TRUE(qt::IsRegularWith(d.dir / "cut/ok.txt", "ok"));
-    EXPECT_FALSE(fs::exists(d.dir / "cut/d1" + std::string(96, 'x'))) << "nothing is made under a cut name";
+    // The folders whose names fit are made (empty); no file is made under a cut name.
+    for (const auto &[name, node] : qt::RecordTree(d.dir / "cut"))
+        EXPECT_TRUE(node.type == 'd' || name == "ok.txt") << name;
 
     std::string deep;
     for (int i = 0; i < 260; ++i) deep += "d/";
