@@ -215,8 +215,16 @@ int CLumastDoc::AddCatalogueRows(CLumastView *view) {
             more = c.module ? e.GetNextModule(handle_, &entry) : e.GetNextFile(handle_, &entry);
             entry.name[sizeof entry.name - 1] = '\0';
             const uint64_t size = (uint64_t(entry.size_high) << 32) | entry.size_low;
+            // A date the 32-bit field cannot hold (from 2038 on) is shown from the extension record.
+            int64_t date = entry.time;
+            auto *details = c.module ? e.ExGetCurrentModule : e.ExGetCurrentFile;
+            if (date == 0 && details && settings_.extensions) {
+                QorvexExEntry ex{};
+                ex.struct_size = sizeof ex;
+                if (details(handle_, &ex) == 0 && (ex.flags & QORVEX_EX_HAS_DATE)) date = ex.modified;
+            }
             id = view->Model().AddRow(id, entry.name, c.list_kind, entry.start, entry.sectors, entry.offset, size,
-                                      entry.extent_count, entry.extent_index, entry.time);
+                                      entry.extent_count, entry.extent_index, date);
         } while (more != 0);
     }
     return id;

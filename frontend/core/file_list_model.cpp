@@ -33,7 +33,7 @@ const char *SystemName(int32_t list_kind) {
 
 int32_t FileListModel::AddRow(int32_t id, const std::string &name, int32_t list_kind, int32_t extent, int32_t sectors,
                               int32_t offset, uint64_t size, uint16_t extent_count, uint16_t extent_index,
-                              int32_t date) {
+                              int64_t date) {
     rows_.push_back({id, list_kind, extent, sectors, offset, size, extent_count, extent_index, date, name});
     selected_.push_back(false);
     return id + 1;

@@ -34,7 +34,7 @@ struct FileRow {
     uint64_t size = 0;
     uint16_t extent_count = 0;
     uint16_t extent_index = 0;
-    int32_t date = 0;
+    int64_t date = 0;  // seconds since 1970 UTC, any year; 0: none
     std::string name;
 };
 
@@ -54,7 +54,7 @@ class FileListModel {
 public:
     // Appends a row and returns id + 1.
     int32_t AddRow(int32_t id, const std::string &name, int32_t list_kind, int32_t extent, int32_t sectors,
-                   int32_t offset, uint64_t size, uint16_t extent_count, uint16_t extent_index, int32_t date);
+                   int32_t offset, uint64_t size, uint16_t extent_count, uint16_t extent_index, int64_t date);
     // Drops every row and resets the sort directions.
     void Clear();
     // Clears selection and focus (after the rows were refilled).

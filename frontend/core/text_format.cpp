@@ -25,9 +25,9 @@ std::string GroupedNumber(uint64_t value) {
     return GroupThousands(std::to_string(value));
 }
 
-std::string ListDate(int32_t seconds) {
+std::string ListDate(int64_t seconds) {
     if (seconds == 0) return "----/--/-- --:--:--";
-    const time_t t = seconds;
+    const time_t t = static_cast<time_t>(seconds);
     struct tm local {};
     if (!localtime_r(&t, &local)) return {};
     char text[64];

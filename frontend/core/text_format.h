@@ -18,7 +18,7 @@ inline std::string GroupedNumber(uint32_t value) {
 }
 
 // Seconds since 1970 as local "%Y/%m/%d %H:%M:%S"; 0 shows "----/--/-- --:--:--".
-std::string ListDate(int32_t seconds);
+std::string ListDate(int64_t seconds);
 
 // printf into a std::string.
 std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -454,6 +454,10 @@ TEST(Extraction, BothHostsMakeTheSameTree) {
               0);
     ASSERT_TRUE(d.doc->OnOpenDocument(d.dir / "rr.iso"));
     d.doc->GetSettings().add_volume_label = 0;
+    const std::vector<FileRow> &rows = d.view->Model().Rows();
+    const auto row = std::find_if(rows.begin(), rows.end(), [](const FileRow &r) { return r.name == "\\docs\\a.txt"; });
+    ASSERT_NE(row, rows.end());
+    EXPECT_EQ(row->date, 2208988800) << "a date past 2038 is listed";
     EXPECT_EQ(d.ExtractAllFromMenu(d.dir / "desktop"), "解凍が終了しました。");
     ASSERT_EQ(RunCommand(Quote(QORVEX_CLI_PROGRAM) + " -q extract " + Quote(d.dir / "rr.iso") + " -o " +
                          Quote(d.dir / "cli")),
