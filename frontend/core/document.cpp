@@ -4,6 +4,7 @@
 #include <ctime>
 #include <random>
 
+#include "disc.h"
 #include "name_shaping.h"
 #include "platform.h"
 #include "result.h"
@@ -204,28 +205,16 @@ int CLumastDoc::AddCatalogueRows(CLumastView *view) {
         {settings_.show_rockridge_files != 0 && settings_.extensions, false, KIND_ROCKRIDGE, LIST_ROCKRIDGE_FILES},
     };
     int32_t id = 0;
+    const host::Disc disc(e, handle_, settings_.OpenOptions());
     for (const Catalogue &c : catalogues) {
         if (!c.show) continue;
-        const int32_t start = c.module ? e.GetModuleStart(handle_, current_track_, c.kind)
-                                       : e.GetFileStart(handle_, current_track_, c.kind);
-        if (start == 0) continue;
-        int32_t more;
-        do {
-            EntryInfo entry{};
-            more = c.module ? e.GetNextModule(handle_, &entry) : e.GetNextFile(handle_, &entry);
-            entry.name[sizeof entry.name - 1] = '\0';
-            const uint64_t size = (uint64_t(entry.size_high) << 32) | entry.size_low;
+        disc.Visit(current_track_, c.kind, c.module, [&](const EntryInfo &entry) {
+            host::Entry row = host::ToEntry(entry);
             // A date the 32-bit field cannot hold (from 2038 on) is shown from the extension record.
-            int64_t date = entry.time;
-            auto *details = c.module ? e.ExGetCurrentModule : e.ExGetCurrentFile;
-            if (date == 0 && details && settings_.extensions) {
-                QorvexExEntry ex{};
-                ex.struct_size = sizeof ex;
-                if (details(handle_, &ex) == 0 && (ex.flags & QORVEX_EX_HAS_DATE)) date = ex.modified;
-            }
-            id = view->Model().AddRow(id, entry.name, c.list_kind, entry.start, entry.sectors, entry.offset, size,
-                                      entry.extent_count, entry.extent_index, date);
-        } while (more != 0);
+            if (entry.time == 0 && settings_.extensions) host::AddDetails(e, handle_, c.module, &row);
+            id = view->Model().AddRow(id, row.name, c.list_kind, entry.start, entry.sectors, entry.offset, row.size,
+                                      entry.extent_count, entry.extent_index, row.has_date ? row.date : 0);
+        });
     }
     return id;
 }
