@@ -219,7 +219,7 @@ TEST_F(RawDamage, CommandLineHostNamesTheFailureAndKeepsTheOtherFiles) {
          [&](const Entry &e) { return e.name != b.name; }},
         {{"extract", bad_edc}, 0, {}, all},
         // A lost sector: checked, the files from it on fail by name.
-        {{"--check-position", "extract", missing}, 1, failures_by_name, before},
+        {{"-v", "--check-position", "extract", missing}, 1, failures_by_name, before},
         // A sector ripped twice: checked, every file comes out whole; unchecked, those after it are shifted.
         {{"--check-position", "extract", inserted}, 0, {}, all},
         {{"extract", inserted}, 0, {}, before},

@@ -237,8 +237,8 @@ def members(objects, required, optional=()):
     assert isinstance(objects, list) and objects, objects
     for o in objects:
         assert set(required) <= o.keys() <= set(required) | set(optional), (sorted(o.keys()), required)
-entry = ["name", "kind", "size", "time", "date", "start", "sectors", "offset", "extent_index", "extent_count",
-         "attributes", "directory", "hidden"]
+entry = ["name", "type", "fs", "kind", "size", "time", "date", "start", "sectors", "offset", "extent_index",
+         "extent_count", "attributes", "directory", "hidden"]
 for listing in ("ls.json", "parts.json"):
     members(load(listing), entry, ["name_hex"])
 files = {e["name"]: e for e in load("ls.json")}
