@@ -426,20 +426,6 @@ TEST(Document, RockRidgeNamesStandInForIsoNamesWhileTheExtendedFormatsAreOn) {
 namespace lumast::test {
 namespace {
 
-// "f 5 @981173106" / "d" / "l -> target" for every name below a folder.
-std::map<std::string, std::string> TreeOf(const std::string &root) {
-    std::map<std::string, std::string> out;
-    for (const auto &[path, node] : qorvex::test::RecordTree(root)) {
-        struct stat st {};
-        lstat((root + "/" + path).c_str(), &st);
-        std::string text(1, node.type);
-        if (node.type == 'f') text += " " + std::to_string(node.size) + " @" + std::to_string(st.st_mtime);
-        if (node.type == 'l') text += " -> " + node.link_target;
-        out[path] = text;
-    }
-    return out;
-}
-
 // With default settings both hosts make the same tree of an image with links, an empty folder, hard links
 // and dates the 32-bit field cannot hold: they run one job.
 TEST(Extraction, BothHostsMakeTheSameTree) {
@@ -462,8 +448,8 @@ TEST(Extraction, BothHostsMakeTheSameTree) {
     ASSERT_EQ(RunCommand(Quote(QORVEX_CLI_PROGRAM) + " -q extract " + Quote(d.dir / "rr.iso") + " -o " +
                          Quote(d.dir / "cli")),
               0);
-    const std::map<std::string, std::string> desktop = TreeOf(d.dir / "desktop");
-    EXPECT_EQ(desktop, TreeOf(d.dir / "cli"));
+    const std::map<std::string, std::string> desktop = qorvex::test::TreeSummary(d.dir / "desktop");
+    EXPECT_EQ(desktop, qorvex::test::TreeSummary(d.dir / "cli"));
     EXPECT_EQ(desktop.at("link"), "l -> docs/a.txt");
     EXPECT_EQ(desktop.at("docs/empty"), "d");
     EXPECT_EQ(desktop.at("docs/a.txt"), "f 4 @2208988800");

@@ -57,20 +57,6 @@ Extraction Extract(const std::string &image, int32_t kind, const std::string &de
     return x;
 }
 
-// "f 5 2040-01-01" / "d" / "l -> target" for each name below a folder.
-std::map<std::string, std::string> Tree(const std::string &root) {
-    std::map<std::string, std::string> out;
-    for (const auto &[path, node] : qt::RecordTree(root)) {
-        struct stat st {};
-        lstat((root + "/" + path).c_str(), &st);
-        std::string text(1, node.type);
-        if (node.type == 'f') text += " " + std::to_string(node.size) + " @" + std::to_string(st.st_mtime);
-        if (node.type == 'l') text += " -> " + node.link_target;
-        out[path] = text;
-    }
-    return out;
-}
-
 class JobImage : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -111,7 +97,7 @@ TEST_F(JobImage, EveryEntryTypeInEveryView) {
         Script yes({host::Decisions::Answer::kReplace});
         const Extraction x = Extract(*dir / "job.iso", c.kind, out.path(), yes);
         EXPECT_EQ(x.summary.failed, 0u);
-        std::map<std::string, std::string> tree = Tree(out.path());
+        std::map<std::string, std::string> tree = qt::TreeSummary(out.path());
         for (auto &[path, text] : tree)  // the dates of the files made for this test are checked
             if (path.find("old") == std::string::npos && path.find("OLD") == std::string::npos &&
                 path.find("uture") == std::string::npos && path.find("UTURE") == std::string::npos)

@@ -138,4 +138,17 @@ bool IsRegularWith(const std::string &path, const std::string &text) {
     return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ReadText(path) == text;
 }
 
+std::map<std::string, std::string> TreeSummary(const std::string &root) {
+    std::map<std::string, std::string> out;
+    for (const auto &[path, node] : RecordTree(root)) {
+        struct stat st {};
+        lstat((root + "/" + path).c_str(), &st);
+        std::string text(1, node.type);
+        if (node.type == 'f') text += " " + std::to_string(node.size) + " @" + std::to_string(st.st_mtime);
+        if (node.type == 'l') text += " -> " + node.link_target;
+        out[path] = text;
+    }
+    return out;
+}
+
 }  // namespace qorvex::test

@@ -26,6 +26,9 @@ using TreeRecord = std::map<std::string, TreeNode>;  // relative path -> node
 // Everything below `root` (names, types, sizes, content hashes, link targets, inode numbers), leaving out the
 // subtree `skip` (a path relative to root, e.g. the destination); links are recorded, never followed.
 TreeRecord RecordTree(const std::string &root, const std::string &skip = {});
+// What an extraction made, comparable across two trees (no inode numbers): "f 5 @981173106" (size and
+// modification time), "d", or "l -> target" for every name below `root`.
+std::map<std::string, std::string> TreeSummary(const std::string &root);
 // Lines naming what differs, for a failure message.
 std::string TreeDifference(const TreeRecord &before, const TreeRecord &after);
 
