@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <filesystem>
+#include <fstream>
 
 #include "document.h"
 #include "file_list_model.h"
@@ -144,39 +145,27 @@ TEST(IniProfile, PrivateProfileSemantics) {
     EXPECT_EQ(IniLocation(dir / "my.tools/lumast.bin"), dir / "my.tools/lumast.INI");
 }
 
-// IniLocation as a user who cannot write a 0555 folder: root can, so the call runs in a child as nobody.
-std::string LocationAsOtherUser(const std::string &program) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) return "pipe failed";
+// IniLocation as a user who cannot write a 0555 folder (root can: the call runs in a child as nobody).
+std::string LocationAsOtherUser(const std::string &program, const std::string &answer) {
     const pid_t child = fork();
     if (child == 0) {
-        close(pipe_fds[0]);
         if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
-        const std::string path = IniLocation(program);
-        _exit(write(pipe_fds[1], path.data(), path.size()) == static_cast<ssize_t>(path.size()) ? 0 : 1);
+        std::ofstream(answer) << IniLocation(program);
+        _exit(0);
     }
-    close(pipe_fds[1]);
-    std::string path;
-    char buffer[512];
-    for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) path.append(buffer, static_cast<size_t>(n));
-    close(pipe_fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? path : "child failed";
+    waitpid(child, nullptr, 0);
+    return qorvex::test::ReadText(answer);
 }
 
 TEST(IniLocation, PortableBesideTheProgramElseTheUsersConfigSeededFromBeside) {
     qorvex::test::TempDir dir;
-    // Traversable by the other user of the unwritable-folder row.
-    fs::permissions(dir.path(), fs::perms::all);
-    const std::string home = dir / "home", xdg = dir / "xdg", ro = dir / "ro";
-    fs::create_directories(home);
-    fs::create_directories(xdg);
-    fs::permissions(xdg, fs::perms::all);
-    fs::create_directories(ro);
+    const std::string home = dir / "home", xdg = dir / "xdg", ro = dir / "ro", answer = dir / "answer";
+    for (const std::string &folder : {home, xdg, ro, dir / "tools"}) fs::create_directories(folder);
     qorvex::test::WriteFile(ro + "/lumast.INI", std::string("[ShowList]\nudf=1\n"));
-    fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
-                            fs::perms::others_read | fs::perms::others_exec);
+    // Open to the other user, but for the program's folder.
+    for (const std::string &folder : {dir.path(), xdg}) fs::permissions(folder, fs::perms::all);
+    fs::permissions(ro, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
     const std::string old_home = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", home.c_str(), 1);
 
@@ -184,32 +173,26 @@ TEST(IniLocation, PortableBesideTheProgramElseTheUsersConfigSeededFromBeside) {
         const char *layout;
         std::string program;
         const char *xdg;  // nullptr: unset
-        bool other_user;
         std::string expected;
-        int udf;  // the seeded value read back; 0 when nothing beside was read
+        int udf;  // read back: 1 when the INI beside the program was taken as the first settings
     } cases[] = {
-        {"portable", dir / "tools/lumast", xdg.c_str(), false, dir / "tools/lumast.INI", 0},
-        {"installed", "/usr/bin/lumast", xdg.c_str(), false, xdg + "/lumast/lumast.INI", 0},
-        {"installed, no XDG variable", "/usr/bin/lumast", nullptr, false, home + "/.config/lumast/lumast.INI", 0},
-        {"installed, relative XDG variable", "/usr/bin/lumast", "rel", false, home + "/.config/lumast/lumast.INI", 0},
-        {"unwritable folder", ro + "/lumast", xdg.c_str(), true, xdg + "/lumast/lumast.INI", 1},
+        {"portable", dir / "tools/lumast", xdg.c_str(), dir / "tools/lumast.INI", 0},
+        {"installed", "/usr/bin/lumast", xdg.c_str(), xdg + "/lumast/lumast.INI", 0},
+        {"installed, no XDG variable", "/usr/bin/lumast", nullptr, home + "/.config/lumast/lumast.INI", 0},
+        {"installed, relative XDG variable", "/usr/bin/lumast", "rel", home + "/.config/lumast/lumast.INI", 0},
+        {"unwritable folder", ro + "/lumast", xdg.c_str(), xdg + "/lumast/lumast.INI", 1},
     };
-    fs::create_directories(dir / "tools");
     for (const Case &c : cases) {
         fs::remove_all(xdg + "/lumast");
-        fs::remove_all(home + "/.config");
-        if (c.xdg)
-            setenv("XDG_CONFIG_HOME", c.xdg, 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        const std::string path = c.other_user ? LocationAsOtherUser(c.program) : IniLocation(c.program);
+        c.xdg ? setenv("XDG_CONFIG_HOME", c.xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+        const std::string path =
+            c.program.rfind(ro, 0) == 0 ? LocationAsOtherUser(c.program, answer) : IniLocation(c.program);
         EXPECT_EQ(path, c.expected) << c.layout;
         EXPECT_EQ(IniProfile(path).GetInt("ShowList", "udf", 0), c.udf) << c.layout;
     }
     // A user's own file is never replaced by the one beside the program.
     IniProfile(xdg + "/lumast/lumast.INI").WriteInt("ShowList", "udf", 5);
-    setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
-    EXPECT_EQ(IniProfile(LocationAsOtherUser(ro + "/lumast")).GetInt("ShowList", "udf", 0), 5);
+    EXPECT_EQ(IniProfile(LocationAsOtherUser(ro + "/lumast", answer)).GetInt("ShowList", "udf", 0), 5);
     unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", old_home.c_str(), 1);
     fs::permissions(ro, fs::perms::owner_all);
