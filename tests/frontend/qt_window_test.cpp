@@ -494,14 +494,14 @@ TEST(WindowFirstStart, FitsTheScreenMenusCarryTheirPromptsAndTheOpenDialogListsE
     // The open dialog lists every image under its default filter, the disc sheets only with the extended formats.
     const std::string folder = p.dir / "images";
     fs::create_directories(folder);
-    for (const char *name : {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "g.txt", "h.nrg", "README"})
+    for (const char *name : {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "g.txt", "h.nrg", "README", "I.BIN"})
         WriteFile(folder + "/" + name, std::string(976896, 'x'));
     struct Case {
         bool extensions;
         std::vector<std::string> listed;
     } cases[] = {
-        {true, {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "h.nrg"}},
-        {false, {"a.iso", "b.img", "c.bin"}},
+        {true, {"I.BIN", "a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "h.nrg"}},
+        {false, {"I.BIN", "a.iso", "b.img", "c.bin"}},
     };
     for (const Case &c : cases) {
         if (p.Doc().GetSettings().extensions != c.extensions) p.frame->OnCommand(ID_EXTENSIONS);
@@ -511,7 +511,7 @@ TEST(WindowFirstStart, FitsTheScreenMenusCarryTheirPromptsAndTheOpenDialogListsE
         EXPECT_EQ(ListedNames(*dialog, c.listed.size()), c.listed) << c.extensions;
         EXPECT_TRUE(dialog->selectedNameFilter().startsWith("イメージファイル ("));
         dialog->selectNameFilter(dialog->nameFilters().back());
-        EXPECT_EQ(ListedNames(*dialog, 9).size(), 9u) << "全てのファイル, also without an extension";
+        EXPECT_EQ(ListedNames(*dialog, 10).size(), 10u) << "全てのファイル, also without an extension";
         // In the detail view no size, type or date is cut.
         dialog->setViewMode(QFileDialog::Detail);
         auto *details = dialog->findChild<QTreeView *>("treeView");
