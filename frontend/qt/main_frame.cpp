@@ -546,6 +546,8 @@ void CMainFrame::FloatTrackBarCentred() {
 
 void CMainFrame::CyclePane(bool forward) {
     std::vector<QWidget *> panes{file_list_};
+    if (browse_->TreeShown()) panes.insert(panes.begin(), browse_->Tree());
+    if (browse_->FindShown()) panes.insert(panes.begin(), browse_->FindBox());
     if (!track_bar_->isHidden()) panes.push_back(track_bar_->List());
     if (!extract_bar_->isHidden()) panes.push_back(ExtractButton(ID_EXTRACT_SELECTED));
     size_t at = 0;
