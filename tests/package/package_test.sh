@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the packages, runs lintian on them, unpacks them into a scratch root (dpkg -x) and runs the command
-# line and a pkg-config consumer from there. Environment: SOURCE_DIR PACKAGE_BUILD VERSION.
+# The packages built, checked by lintian, unpacked (dpkg -x) to run the command line and a pkg-config consumer,
+# installed and purged. Environment: SOURCE_DIR PACKAGE_BUILD VERSION.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/qorvex-package-XXXXXX")
@@ -30,11 +30,9 @@ root=$scratch/root
 for deb in "${debs[@]}"; do dpkg -x "$deb" "$root"; done
 libdir=$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 sample=$SOURCE_DIR/samples/sample.iso
-out=$(LD_LIBRARY_PATH=$libdir "$root/usr/bin/qorvex" --version)
-[ "$out" = "qorvex $VERSION (engine version 100)" ] || fail "qorvex --version: $out"
+[ "$(LD_LIBRARY_PATH=$libdir "$root/usr/bin/qorvex" --version)" = "qorvex $VERSION (engine version 100)" ] || fail "qorvex"
 LD_LIBRARY_PATH=$libdir "$root/usr/bin/qorvex" ls "$sample" | grep -q 'README.TXT' || fail "qorvex ls"
-out=$(env -i "$root/usr/bin/lumast" --version)
-[ "$out" = "lumast $VERSION" ] || fail "lumast --version: $out"
+[ "$(env -i "$root/usr/bin/lumast" --version)" = "lumast $VERSION" ] || fail "lumast --version"
 
 export PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR=$libdir/pkgconfig
 [ "$(pkg-config --modversion qorvex)" = "$VERSION" ] || fail "pkg-config --modversion qorvex"
@@ -49,7 +47,6 @@ mkdir -p "$installed/var/lib/dpkg/info" "$installed/var/lib/dpkg/updates"
 touch "$installed/var/lib/dpkg/status" "$installed/var/lib/dpkg/available"
 dpkg_root=(dpkg --root="$installed" --force-depends --force-script-chrootless --log=/dev/null)
 "${dpkg_root[@]}" -i "${debs[@]}" >/dev/null 2>&1 || fail "dpkg -i into a scratch root"
-[ -x "$installed/usr/bin/qorvex" ] || fail "dpkg -i installed no qorvex"
 "${dpkg_root[@]}" --purge lumast qorvex libqorvex-dev libqorvex1 >/dev/null || fail "dpkg --purge"
 left=$(find "$installed" -mindepth 1 ! -path "$installed/var" ! -path "$installed/var/lib" ! -path "$installed/var/lib/dpkg*")
 [ -z "$left" ] || fail "left after dpkg --purge: $left"
