@@ -1,5 +1,8 @@
 #include "settings.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -62,7 +65,12 @@ std::string UserConfigFolder() {
     // The base directory specification ignores a relative value.
     if (xdg && *xdg == '/') return xdg;
     const char *home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config";
+    // Without HOME the account's own folder, never the file system's root.
+    if (!home || *home != '/') {
+        const passwd *account = getpwuid(getuid());
+        home = account && account->pw_dir ? account->pw_dir : "/nonexistent";
+    }
+    return std::string(home) + "/.config";
 }
 
 // The first run of an installed program starts from the settings an administrator left beside it.
