@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "qorvex_version.h"
 #include "settings.h"
+#include "string_table.h"
+#include "text_format.h"
 
 namespace lumast {
 
@@ -21,6 +24,18 @@ std::string FormatWindowPos(const WindowPlacement &w) {
     std::snprintf(text, sizeof text, "%u,%u,%d,%d,%d,%d,%d,%d,%d,%d", w.flags, w.show, w.min_x, w.min_y, w.max_x,
                   w.max_y, w.left, w.top, w.right, w.bottom);
     return text;
+}
+
+std::string PackageVersionText() {
+    return Format(LoadString(IDS_PACKAGE_VERSION), QORVEX_VERSION_STRING);
+}
+
+std::string CommandLineAnswer(const std::vector<std::string> &args) {
+    for (const std::string &arg : args) {
+        if (arg == "--help" || arg == "-h") return LoadString(IDS_COMMAND_LINE_HELP);
+        if (arg == "--version" || arg == "-v") return PackageVersionText() + "\n";
+    }
+    return {};
 }
 
 CLumastApp::CLumastApp(UiServices &ui, const std::string &ini_path)

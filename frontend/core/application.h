@@ -23,6 +23,12 @@ struct WindowPlacement {
 bool ParseWindowPos(const std::string &text, WindowPlacement *placement);
 std::string FormatWindowPos(const WindowPlacement &placement);
 
+// "lumast 0.1.0": the package's name and version, as the about box shows it.
+std::string PackageVersionText();
+// What --help or --version (-h, -v) among the program's arguments asks to print before any window opens;
+// empty when they are absent. The first such argument decides.
+std::string CommandLineAnswer(const std::vector<std::string> &args);
+
 class CLumastApp {
 public:
     // `ini_path` empty: IniLocation().

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "string_table.h"
 #include "text_format.h"
 
 namespace lumast {
@@ -29,11 +30,22 @@ std::vector<NameFilter> ParseFilterResource(const std::string &resource) {
             semicolon = std::min(list.find(';', at), list.size());
             if (semicolon == at) continue;
             if (!patterns.empty()) patterns += ' ';
-            patterns += list.substr(at, semicolon - at);
+            const std::string pattern = list.substr(at, semicolon - at);
+            patterns += pattern == "*.*" ? "*" : pattern;
         }
         filters.push_back({fields[i], patterns});
     }
     return filters;
+}
+
+std::string OpenFilterResource(bool extensions) {
+    if (!extensions) return LoadString(IDS_OPEN_FILTER);
+    std::string shown, patterns;
+    for (const char *extension : kImageExtensions) {
+        shown += std::string(shown.empty() ? "" : ", ") + "*." + extension;
+        patterns += std::string("*.") + extension + ";";
+    }
+    return Format(LoadString(IDS_OPEN_FILTER_EXTENDED), shown.c_str(), patterns.c_str());
 }
 
 int InitialVolumeKind(int present) {

@@ -22,7 +22,14 @@ struct NameFilter {
     std::string text;
     std::string patterns;
 };
+// A "*.*" pattern keeps its Windows meaning, every file, and becomes "*": a file without an extension has no dot.
 std::vector<NameFilter> ParseFilterResource(const std::string &resource);
+
+// The extensions of the files the engine opens with the extended formats on, as the open dialog offers them:
+// the described images, then the disc sheets. A format the engine learns to read is added here only.
+inline constexpr const char *kImageExtensions[] = {"iso", "img", "bin", "cue", "toc", "ccd", "nrg"};
+// The open dialog's filter resource: the described one, or with the extended formats every extension above.
+std::string OpenFilterResource(bool extensions);
 
 // Volume information dialog: the file system shown first among the present ones (bits 1, 2, 4): Joliet, else
 // UDF, else ISO 9660.

@@ -1,6 +1,10 @@
 #include "settings.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <fstream>
 
 #include "platform.h"
 #include "qorvex.h"
@@ -49,6 +53,36 @@ uint32_t Settings::OpenOptions() const {
     return extensions ? options | OPEN_EXTENSIONS : options;
 }
 
+namespace {
+
+// An installed program shares its folder with every user and every other program: its settings are the user's.
+bool PortableLayout(const std::string &folder) {
+    return folder.rfind("/usr/", 0) != 0 && platform::FolderWritable(folder);
+}
+
+std::string UserConfigFolder() {
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    // The base directory specification ignores a relative value.
+    if (xdg && *xdg == '/') return xdg;
+    const char *home = std::getenv("HOME");
+    // Without HOME the account's own folder, never the file system's root.
+    if (!home || *home != '/') {
+        const passwd *account = getpwuid(getuid());
+        home = account && account->pw_dir ? account->pw_dir : "/nonexistent";
+    }
+    return std::string(home) + "/.config";
+}
+
+// The first run of an installed program starts from the settings an administrator left beside it.
+void SeedFrom(const std::string &defaults, const std::string &path) {
+    if (platform::Exists(path) || !platform::Exists(defaults)) return;
+    std::ifstream in(defaults, std::ios::binary);
+    std::ofstream out(path, std::ios::binary);
+    out << in.rdbuf();
+}
+
+}  // namespace
+
 std::string IniLocation(const std::string &program_path) {
     const std::string program = program_path.empty() ? platform::ProgramPath() : program_path;
     const size_t slash = program.rfind('/');
@@ -58,19 +92,13 @@ std::string IniLocation(const std::string &program_path) {
     const size_t dot = file.rfind('.');
     if (dot != std::string::npos && dot > 0) file = file.substr(0, dot);
     const std::string beside = folder + file + ".INI";
-    if (!program.empty() && (platform::Exists(beside) || platform::FolderWritable(folder))) return beside;
+    if (!program.empty() && PortableLayout(folder)) return beside;
 
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.config";
-    }
-    const std::string dir = base + "/lumast";
+    const std::string dir = UserConfigFolder() + "/lumast";
     platform::MakeOutputFolders(dir);
-    return dir + "/lumast.INI";
+    const std::string path = dir + "/lumast.INI";
+    if (!program.empty()) SeedFrom(beside, path);
+    return path;
 }
 
 }  // namespace lumast

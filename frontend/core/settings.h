@@ -35,8 +35,9 @@ struct Settings {
     void Write(IniProfile &ini) const;
 };
 
-// "<program path without extension>.INI" when that file exists or its folder is writable, otherwise
-// $XDG_CONFIG_HOME/lumast/lumast.INI (~/.config when unset). `program_path` empty: this process's program.
+// Portable layout (the program's folder writable by the user and not under /usr): "<program path without
+// extension>.INI". Otherwise $XDG_CONFIG_HOME/lumast/lumast.INI (~/.config when unset); when that file is
+// missing, the INI beside the program gives its first contents. `program_path` empty: this process's program.
 std::string IniLocation(const std::string &program_path = {});
 
 }  // namespace lumast

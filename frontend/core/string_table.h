@@ -36,6 +36,14 @@ enum StringId : int {
     IDS_OPEN_FILTER_EXTENDED = 3480,  // with the disc sheets
     IDS_MENU_EXTENSIONS = 3481,
     IDS_MENU_SHOW_ROCKRIDGE = 3482,
+    IDS_PACKAGE_VERSION = 3483,  // the package's name and version: the about box and --version
+    IDS_COMMAND_LINE_HELP = 3484,
+    // The folder tree and the find box (beyond the described window).
+    IDS_MENU_FOLDER_TREE = 3485,
+    IDS_MENU_FIND_BOX = 3486,
+    IDS_FIND_PLACEHOLDER = 3487,
+    IDS_EXTRACT_FOLDER = 3488,
+    IDS_ROOT_FOLDER = 3489,
     IDS_NOT_EXTRACTED = 10070,
     IDS_UNSAFE_NAME = 10071,
     IDS_NAME_CUT = 10072,

@@ -19,8 +19,8 @@
 #include <QThread>
 #include <QTreeWidget>
 
+#include "application.h"
 #include "dialog_rules.h"
-#include "qorvex_version.h"
 #include "string_table.h"
 #include "ui_services.h"
 
@@ -418,8 +418,8 @@ AboutDialog::AboutDialog(const std::string &face, QWidget *parent) : QDialog(par
     icon->setPixmap(ProgramIcon().pixmap(32, 32));
     auto *name = new QLabel("ぽてりこ", this);
     auto *version = new QLabel("Version 0.100", this);
-    // The release this program and its engine were built as.
-    auto *release = new QLabel("qorvex " QORVEX_VERSION_STRING, this);
+    // The package this program came in, as its package manager and --version name it.
+    auto *release = new QLabel(Q(PackageVersionText()), this);
     auto *ok = new QPushButton("OK", this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

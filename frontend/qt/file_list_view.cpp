@@ -114,7 +114,34 @@ void FileListView::Published() {
     model_->Reset();
     selectionModel()->clear();
     syncing_ = false;
+    ApplyFilter();
     emit stateChanged();
+}
+
+QString FolderOfRow(const std::string &name) {
+    const QString path = QString::fromStdString(name);
+    const qsizetype slash = path.lastIndexOf('\\');
+    return slash <= 0 ? QString() : path.left(slash);
+}
+
+bool FileListView::RowShown(size_t row) const {
+    const std::string &name = view_.Model().Row(row).name;
+    if (folder_ && FolderOfRow(name) != *folder_) return false;
+    const QString path = QString::fromStdString(name);
+    return find_.isEmpty() || path.mid(path.lastIndexOf('\\') + 1).contains(find_, Qt::CaseInsensitive);
+}
+
+void FileListView::SetFilter(std::optional<QString> folder, const QString &find) {
+    folder_ = std::move(folder);
+    find_ = find;
+    ApplyFilter();
+    SyncSelectionFromCore();
+}
+
+// The hidden state lives in the widget and goes with every model reset (a refill, a sort).
+void FileListView::ApplyFilter() {
+    for (size_t i = 0; i < view_.Model().RowCount(); ++i)
+        setRowHidden(static_cast<int>(i), QModelIndex(), !RowShown(i));
 }
 
 void FileListView::SortColumn(int column) {
@@ -122,12 +149,16 @@ void FileListView::SortColumn(int column) {
     syncing_ = true;
     model_->Reset();
     syncing_ = false;
+    ApplyFilter();
     SyncSelectionFromCore();
     viewport()->update();
 }
 
 void FileListView::SyncSelectionFromCore() {
-    const FileListModel &rows = view_.Model();
+    FileListModel &rows = view_.Model();
+    // What cannot be seen is not operated on.
+    for (size_t i = 0; i < rows.RowCount(); ++i)
+        if (rows.IsSelected(i) && !RowShown(i)) rows.SetSelected(i, false);
     QItemSelection selection;
     int first = -1;
     for (size_t i = 0; i <= rows.RowCount(); ++i) {

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QTreeView>
+#include <optional>
 
 #include "ini_profile.h"
 #include "view.h"
@@ -38,8 +39,12 @@ public:
     void Published();
     // Header click: the core sorts and keeps the selected rows; the widget shows its result.
     void SortColumn(int column);
-    // Shows the core's selection (after select-all or sorting).
+    // Shows the core's selection (after select-all or sorting); rows the filter hides leave it.
     void SyncSelectionFromCore();
+    // Beyond the described list: shows only the rows directly in `folder` ("\docs", "" for the root; no
+    // folder: every row) whose file name contains `find`, without regard to case.
+    void SetFilter(std::optional<QString> folder, const QString &find);
+    bool RowShown(size_t row) const;
     // The context menu for `row` (-1: empty space); null when none is shown. The caller owns it.
     QMenu *BuildContextMenu(int row);
     void SaveColumnWidths();
@@ -59,11 +64,17 @@ protected:
 
 private:
     void ShowContextMenu(const QPoint &pos);
+    void ApplyFilter();
 
     CLumastView &view_;
     IniProfile &ini_;
     FileTableModel *model_;
     bool syncing_ = false;
+    std::optional<QString> folder_;
+    QString find_;
 };
+
+// "\docs\notes\first.txt" -> "\docs\notes"; a name in the root or without a path -> "".
+QString FolderOfRow(const std::string &name);
 
 }  // namespace lumast::qt

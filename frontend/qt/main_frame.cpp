@@ -11,7 +11,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
@@ -22,8 +24,11 @@
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
 #include <QTreeWidget>
 
+#include "browse_pane.h"
+#include "dialog_rules.h"
 #include "dialogs.h"
 #include "file_list_view.h"
 #include "qt_ui.h"
@@ -68,6 +73,10 @@ bool LedOn(const char *function) {
 }
 
 constexpr const char *kLayoutSection = "General";
+// The folder tree and the find box, each with a key of its own (0 or 1, off when absent).
+constexpr const char *kBrowseSection = "Browse";
+constexpr const char *kFolderTreeKey = "FolderTree";
+constexpr const char *kFindBoxKey = "FindBox";
 
 }  // namespace
 
@@ -79,7 +88,10 @@ CMainFrame::CMainFrame(CLumastApp &app, QtUi &ui)
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);
     RestorePlacement();
     file_list_ = new FileListView(view_, ini_, this);
-    setCentralWidget(file_list_);
+    browse_ = new BrowsePane(file_list_, this);
+    browse_->SetTreeShown(ini_.GetInt(kBrowseSection, kFolderTreeKey, 0) != 0);
+    browse_->SetFindShown(ini_.GetInt(kBrowseSection, kFindBoxKey, 0) != 0);
+    setCentralWidget(browse_);
     CreateStatusBar();
     CreateMenus();
     CreateBars();
@@ -89,6 +101,7 @@ CMainFrame::CMainFrame(CLumastApp &app, QtUi &ui)
     RebuildRecentMenu();
 
     connect(file_list_, &FileListView::commandRequested, this, &CMainFrame::OnCommand);
+    connect(browse_, &BrowsePane::extractFolderRequested, this, &CMainFrame::ExtractFolder);
     connect(file_list_, &FileListView::stateChanged, this, [this] {
         ShowIdlePrompt();
         UpdateCommandUi();
@@ -154,11 +167,11 @@ void CMainFrame::CreateMenus() {
             m->addAction(action);
         }
     }
-    const int checkable[] = {ID_SHOW_ISO_FILES,     ID_SHOW_JOLIET_FILES,   ID_SHOW_UDF_FILES, ID_SHOW_ISO_SYSTEM,
-                             ID_SHOW_JOLIET_SYSTEM, ID_SHOW_UDF_SYSTEM,     ID_CHECK_CRC,      ID_CHECK_POSITION,
-                             ID_INCLUDE_PATH,       ID_ADD_PREGAP,          ID_PREFER_UDF,     ID_VIEW_EXTRACT_BAR,
-                             ID_VIEW_INFO_BAR,      ID_VIEW_TRACK_BAR,      ID_VIEW_TOOLBAR,   ID_VIEW_STATUS_BAR,
-                             ID_EXTENSIONS,         ID_SHOW_ROCKRIDGE_FILES};
+    const int checkable[] = {ID_SHOW_ISO_FILES,     ID_SHOW_JOLIET_FILES,    ID_SHOW_UDF_FILES,   ID_SHOW_ISO_SYSTEM,
+                             ID_SHOW_JOLIET_SYSTEM, ID_SHOW_UDF_SYSTEM,      ID_CHECK_CRC,        ID_CHECK_POSITION,
+                             ID_INCLUDE_PATH,       ID_ADD_PREGAP,           ID_PREFER_UDF,       ID_VIEW_EXTRACT_BAR,
+                             ID_VIEW_INFO_BAR,      ID_VIEW_TRACK_BAR,       ID_VIEW_TOOLBAR,     ID_VIEW_STATUS_BAR,
+                             ID_EXTENSIONS,         ID_SHOW_ROCKRIDGE_FILES, ID_VIEW_FOLDER_TREE, ID_VIEW_FIND_BOX};
     for (int id : checkable) actions_[id]->setCheckable(true);
 
     // Accelerators without a menu item.
@@ -413,9 +426,12 @@ std::unique_ptr<QFileDialog> CMainFrame::MakeOpenDialog() {
     dialog->setObjectName("openDialog");
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setOption(QFileDialog::HideNameFilterDetails);
-    // The disc sheets are images too once the engine reads them.
-    dialog->setNameFilters(
-        NameFiltersOf(LoadString(doc_.GetSettings().extensions ? IDS_OPEN_FILTER_EXTENDED : IDS_OPEN_FILTER)));
+    dialog->setNameFilters(NameFiltersOf(OpenFilterResource(doc_.GetSettings().extensions)));
+    // Size, type and date take the width of their texts; the name column gets the rest.
+    if (auto *details = dialog->findChild<QTreeView *>("treeView")) {
+        details->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
     if (!doc_.ImagePath().empty()) dialog->setDirectory(QFileInfo(QString::fromStdString(doc_.ImagePath())).path());
     return dialog;
 }
@@ -461,6 +477,15 @@ void CMainFrame::OnCommand(int id) {
             case ID_VIEW_TRACK_BAR: track_bar_->setVisible(track_bar_->isHidden()); break;
             case ID_VIEW_TOOLBAR: tool_bar_->setVisible(tool_bar_->isHidden()); break;
             case ID_VIEW_STATUS_BAR: statusBar()->setVisible(statusBar()->isHidden()); break;
+            case ID_VIEW_FOLDER_TREE:
+                browse_->SetTreeShown(!browse_->TreeShown());
+                ini_.WriteInt(kBrowseSection, kFolderTreeKey, browse_->TreeShown() ? 1 : 0);
+                break;
+            case ID_VIEW_FIND_BOX:
+                browse_->SetFindShown(!browse_->FindShown());
+                ini_.WriteInt(kBrowseSection, kFindBoxKey, browse_->FindShown() ? 1 : 0);
+                if (browse_->FindShown()) browse_->FindBox()->setFocus();
+                break;
             case ID_NEXT_PANE: CyclePane(true); break;
             case ID_PREV_PANE: CyclePane(false); break;
             default: break;
@@ -482,14 +507,26 @@ void CMainFrame::UpdateCommandUi() {
     actions_[ID_VIEW_TRACK_BAR]->setChecked(!track_bar_->isHidden());
     actions_[ID_VIEW_TOOLBAR]->setChecked(!tool_bar_->isHidden());
     actions_[ID_VIEW_STATUS_BAR]->setChecked(!statusBar()->isHidden());
+    actions_[ID_VIEW_FOLDER_TREE]->setChecked(browse_->TreeShown());
+    actions_[ID_VIEW_FIND_BOX]->setChecked(browse_->FindShown());
     for (int id : {ID_EXTRACT_SELECTED, ID_EXTRACT_ALL})
         if (QPushButton *button = ExtractButton(id)) button->setEnabled(view_.IsEnabled(id));
 }
 
 void CMainFrame::OnFileListPublished() {
     file_list_->Published();
+    browse_->Refill(view_.Model());
     ShowIdlePrompt();
     UpdateCommandUi();
+}
+
+void CMainFrame::ExtractFolder(const QString &folder) {
+    FileListModel &rows = view_.Model();
+    rows.ClearSelection();
+    for (size_t i = 0; i < rows.RowCount(); ++i)
+        if (RowUnderFolder(rows.Row(i).name, folder)) rows.SetSelected(i, true);
+    OnCommand(ID_EXTRACT_SELECTED);
+    file_list_->SyncSelectionFromCore();
 }
 
 void CMainFrame::OnTrackListFilled(const std::vector<TrackInfo> &tracks, int select) {
@@ -509,6 +546,8 @@ void CMainFrame::FloatTrackBarCentred() {
 
 void CMainFrame::CyclePane(bool forward) {
     std::vector<QWidget *> panes{file_list_};
+    if (browse_->TreeShown()) panes.insert(panes.begin(), browse_->Tree());
+    if (browse_->FindShown()) panes.insert(panes.begin(), browse_->FindBox());
     if (!track_bar_->isHidden()) panes.push_back(track_bar_->List());
     if (!extract_bar_->isHidden()) panes.push_back(ExtractButton(ID_EXTRACT_SELECTED));
     size_t at = 0;

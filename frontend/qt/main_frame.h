@@ -21,6 +21,7 @@ class QToolBar;
 
 namespace lumast::qt {
 
+class BrowsePane;
 class FileListView;
 class QtUi;
 class TrackListBar;
@@ -61,6 +62,9 @@ public:
     void ShowIdlePrompt();
 
     FileListView *FileList() const { return file_list_; }
+    BrowsePane *Browse() const { return browse_; }
+    // Extracts every row under `folder` ("" for the root), as extract-selected would.
+    void ExtractFolder(const QString &folder);
     TrackListBar *TrackBar() const { return track_bar_; }
     QDockWidget *ExtractBar() const { return extract_bar_; }
     QDockWidget *InfoBar() const { return info_bar_; }
@@ -109,6 +113,7 @@ private:
     QLabel *info_text_ = nullptr;
     TrackListBar *track_bar_ = nullptr;
     FileListView *file_list_ = nullptr;
+    BrowsePane *browse_ = nullptr;
     std::vector<QLabel *> indicators_;
     RecentFileList recent_;
     bool maximise_ = false;

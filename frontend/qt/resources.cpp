@@ -30,6 +30,8 @@ const std::vector<Menu> &MainMenu() {
           {32795, "音楽トラックにプレギャップを加える(&W)"},
           {32797, "全解凍時にUDFを優先する(&U)"},
           {32799, LoadString(IDS_MENU_EXTENSIONS)},
+          {32810, LoadString(IDS_MENU_FOLDER_TREE)},
+          {32811, LoadString(IDS_MENU_FIND_BOX)},
           {0, nullptr},
           {32798, "解凍先フォルダの初期設定...(&D)"}}},
         {"ウィンドウ(&W)",

@@ -16,6 +16,8 @@ enum FrameCommand : int {
     ID_VIEW_TRACK_BAR = 32793,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
+    ID_VIEW_FOLDER_TREE = 32810,  // beyond the described menus
+    ID_VIEW_FIND_BOX = 32811,
     ID_NEXT_PANE = 59648,  // F6
     ID_PREV_PANE = 59649,  // Shift+F6
 };

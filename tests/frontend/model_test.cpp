@@ -1,8 +1,10 @@
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <filesystem>
+#include <fstream>
 
 #include "document.h"
 #include "file_list_model.h"
@@ -141,6 +143,59 @@ TEST(IniProfile, PrivateProfileSemantics) {
     fs::create_directories(dir / "my.tools");
     EXPECT_EQ(IniLocation(dir / "my.tools/lumast"), dir / "my.tools/lumast.INI") << "no cut inside a folder name";
     EXPECT_EQ(IniLocation(dir / "my.tools/lumast.bin"), dir / "my.tools/lumast.INI");
+}
+
+// IniLocation as a user who cannot write a 0555 folder (root can: the call runs in a child as nobody).
+std::string LocationAsOtherUser(const std::string &program, const std::string &answer) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+        std::ofstream(answer) << IniLocation(program);
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    return qorvex::test::ReadText(answer);
+}
+
+TEST(IniLocation, PortableBesideTheProgramElseTheUsersConfigSeededFromBeside) {
+    qorvex::test::TempDir dir;
+    const std::string home = dir / "home", xdg = dir / "xdg", ro = dir / "ro", answer = dir / "answer";
+    for (const std::string &folder : {home, xdg, ro, dir / "tools"}) fs::create_directories(folder);
+    qorvex::test::WriteFile(ro + "/lumast.INI", std::string("[ShowList]\nudf=1\n"));
+    // Open to the other user, but for the program's folder.
+    for (const std::string &folder : {dir.path(), xdg}) fs::permissions(folder, fs::perms::all);
+    fs::permissions(ro, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const std::string old_home = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+
+    struct Case {
+        const char *layout;
+        std::string program;
+        const char *xdg;  // nullptr: unset
+        std::string expected;
+        int udf;  // read back: 1 when the INI beside the program was taken as the first settings
+    } cases[] = {
+        {"portable", dir / "tools/lumast", xdg.c_str(), dir / "tools/lumast.INI", 0},
+        {"installed", "/usr/bin/lumast", xdg.c_str(), xdg + "/lumast/lumast.INI", 0},
+        {"installed, no XDG variable", "/usr/bin/lumast", nullptr, home + "/.config/lumast/lumast.INI", 0},
+        {"installed, relative XDG variable", "/usr/bin/lumast", "rel", home + "/.config/lumast/lumast.INI", 0},
+        {"unwritable folder", ro + "/lumast", xdg.c_str(), xdg + "/lumast/lumast.INI", 1},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(xdg + "/lumast");
+        c.xdg ? setenv("XDG_CONFIG_HOME", c.xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+        const std::string path =
+            c.program.rfind(ro, 0) == 0 ? LocationAsOtherUser(c.program, answer) : IniLocation(c.program);
+        EXPECT_EQ(path, c.expected) << c.layout;
+        EXPECT_EQ(IniProfile(path).GetInt("ShowList", "udf", 0), c.udf) << c.layout;
+    }
+    // A user's own file is never replaced by the one beside the program.
+    IniProfile(xdg + "/lumast/lumast.INI").WriteInt("ShowList", "udf", 5);
+    EXPECT_EQ(IniProfile(LocationAsOtherUser(ro + "/lumast", answer)).GetInt("ShowList", "udf", 0), 5);
+    unsetenv("XDG_CONFIG_HOME");
+    setenv("HOME", old_home.c_str(), 1);
+    fs::permissions(ro, fs::perms::owner_all);
 }
 
 TEST(TempFolder, PrivateFolderAndTheOldFolderRule) {

@@ -216,7 +216,7 @@ TEST(AboutDialogTest, NameAndVersion) {
     EXPECT_EQ(dialog.windowTitle().toStdString(), "ぽてりこについて");
     std::vector<std::string> texts;
     for (QLabel *label : dialog.findChildren<QLabel *>()) texts.push_back(label->text().toStdString());
-    for (const std::string want : {"ぽてりこ", "Version 0.100", "qorvex " QORVEX_VERSION_STRING})
+    for (const std::string want : {"ぽてりこ", "Version 0.100", "lumast " QORVEX_VERSION_STRING})
         EXPECT_NE(std::find(texts.begin(), texts.end(), want), texts.end()) << want;
     EXPECT_EQ(dialog.font().family().toStdString(), "Sans");
 }

@@ -62,7 +62,14 @@ TEST(FilterResourceTest, EveryChoiceKeepsItsTextAndItsOwnPatterns) {
     ASSERT_EQ(filters.size(), 2u);
     EXPECT_EQ(filters[0].text, "イメージファイル (*.img, *.iso)");
     EXPECT_EQ(filters[0].patterns, "*.iso *.img *.bin");
-    EXPECT_EQ(filters[1].patterns, "*.*");
+    EXPECT_EQ(filters[1].patterns, "*") << "*.* means every file, with or without an extension";
+
+    const std::vector<NameFilter> extended = ParseFilterResource(OpenFilterResource(true));
+    ASSERT_EQ(extended.size(), 2u);
+    EXPECT_EQ(extended[0].text, "イメージファイル (*.iso, *.img, *.bin, *.cue, *.toc, *.ccd, *.nrg)");
+    EXPECT_EQ(extended[0].patterns, "*.iso *.img *.bin *.cue *.toc *.ccd *.nrg");
+    EXPECT_EQ(extended[1].text, "全てのファイル (*)");
+    EXPECT_EQ(ParseFilterResource(OpenFilterResource(false))[0].text, "イメージファイル (*.img, *.iso)");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <set>
 
+#include "browse_pane.h"
 #include "file_list_view.h"
 #include "resources.h"
 #include "string_table.h"
@@ -387,6 +389,54 @@ TEST_F(Window, SettingsLayoutAndWidthsSurviveARestart) {
     EXPECT_FALSE(p.frame->isMaximized());
 }
 
+// Beyond the described window: the folder tree and the find box, off until switched on under 設定, each
+// remembered under a key of its own.
+TEST_F(Window, FolderTreeAndFindBoxFilterTheListExtractAFolderAndAreRemembered) {
+    const std::string out = p.dir / "out";
+    fs::create_directories(out);
+    watcher.folder = out;
+    ASSERT_TRUE(OpenSample());
+    BrowsePane *pane = p.frame->Browse();
+    EXPECT_TRUE(pane->Tree()->isHidden() && pane->FindBox()->isHidden());
+    const auto shown = [&] {
+        std::set<std::string> names;
+        for (size_t r = 0; r < p.Column(0).size(); ++r)
+            if (!p.frame->FileList()->isRowHidden(static_cast<int>(r), {})) names.insert(p.Column(0)[r]);
+        return names;
+    };
+    for (int id : {ID_VIEW_FOLDER_TREE, ID_VIEW_FIND_BOX}) {
+        EXPECT_TRUE(p.frame->MenuNamed("設定(&O)")->actions().contains(p.frame->Action(id)));
+        p.frame->Action(id)->trigger();
+        EXPECT_TRUE(p.frame->Action(id)->isChecked());
+    }
+
+    QTreeWidgetItem *root = pane->Tree()->topLevelItem(0);
+    ASSERT_TRUE(root && root->childCount() == 1);
+    EXPECT_EQ(root->child(0)->text(0).toStdString(), "Docs");
+    pane->Tree()->setCurrentItem(root->child(0));
+    EXPECT_EQ(shown(), (std::set<std::string>{"\\Docs\\Guide.txt", "\\Docs\\notes.txt"}));
+    QTest::keyClicks(pane->FindBox(), "NOTES");
+    EXPECT_EQ(shown(), (std::set<std::string>{"\\Docs\\notes.txt"}));
+    // Select-all takes only what is shown.
+    p.frame->OnCommand(ID_SELECT_ALL);
+    EXPECT_EQ(p.View().Model().SelectedRows().size(), 1u);
+    QTest::keyClick(pane->FindBox(), Qt::Key_Escape);
+    EXPECT_TRUE(pane->FindBox()->text().isEmpty());
+    pane->Tree()->setCurrentItem(root);
+    EXPECT_EQ(shown().size(), SourceFiles().size() - 2) << "the files in the root";
+
+    // A folder's contents, extracted from the tree.
+    p.frame->ExtractFolder("\\Docs");
+    ASSERT_EQ(watcher.messages.size(), 1u);
+    std::set<std::string> written;
+    for (const auto &e : fs::directory_iterator(out)) written.insert(e.path().filename());
+    EXPECT_EQ(written, (std::set<std::string>{"Guide.txt", "notes.txt"}));
+
+    p.Restart();
+    EXPECT_FALSE(p.frame->Browse()->Tree()->isHidden() || p.frame->Browse()->FindBox()->isHidden());
+    EXPECT_EQ(IniProfile(p.dir / "lumast.INI").GetInt("Browse", "FindBox", 0), 1);
+}
+
 std::vector<std::string> ListedNames(QFileDialog &dialog, size_t expected) {
     auto *list = dialog.findChild<QListView *>("listView");
     EXPECT_NE(list, nullptr);
@@ -442,14 +492,14 @@ TEST(WindowFirstStart, FitsTheScreenMenusCarryTheirPromptsAndTheOpenDialogListsE
     // The open dialog lists every image under its default filter, the disc sheets only with the extended formats.
     const std::string folder = p.dir / "images";
     fs::create_directories(folder);
-    for (const char *name : {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "g.txt"})
-        WriteFile(folder + "/" + name, std::string("x"));
+    for (const char *name : {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "g.txt", "h.nrg", "README", "I.BIN"})
+        WriteFile(folder + "/" + name, std::string(976896, 'x'));
     struct Case {
         bool extensions;
         std::vector<std::string> listed;
     } cases[] = {
-        {true, {"a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd"}},
-        {false, {"a.iso", "b.img", "c.bin"}},
+        {true, {"I.BIN", "a.iso", "b.img", "c.bin", "d.cue", "e.toc", "f.ccd", "h.nrg"}},
+        {false, {"I.BIN", "a.iso", "b.img", "c.bin"}},
     };
     for (const Case &c : cases) {
         if (p.Doc().GetSettings().extensions != c.extensions) p.frame->OnCommand(ID_EXTENSIONS);
@@ -459,7 +509,16 @@ TEST(WindowFirstStart, FitsTheScreenMenusCarryTheirPromptsAndTheOpenDialogListsE
         EXPECT_EQ(ListedNames(*dialog, c.listed.size()), c.listed) << c.extensions;
         EXPECT_TRUE(dialog->selectedNameFilter().startsWith("イメージファイル ("));
         dialog->selectNameFilter(dialog->nameFilters().back());
-        EXPECT_EQ(ListedNames(*dialog, 7).size(), 7u) << "全てのファイル";
+        EXPECT_EQ(ListedNames(*dialog, 10).size(), 10u) << "全てのファイル, also without an extension";
+        // In the detail view no size, type or date is cut.
+        dialog->setViewMode(QFileDialog::Detail);
+        auto *details = dialog->findChild<QTreeView *>("treeView");
+        ASSERT_NE(details, nullptr);
+        QApplication::processEvents();
+        for (int column = 1; column <= 3; ++column)
+            EXPECT_GE(details->columnWidth(column),
+                      static_cast<QAbstractItemView *>(details)->sizeHintForColumn(column))
+                << column;
         dialog->reject();
     }
 }

@@ -4,7 +4,7 @@
 # pages and shell completion checked by the desktop's own tools.
 #
 # install_test.sh CASE; the environment names the build (set by tests/install/CMakeLists.txt):
-#   BUILD_DIR SOURCE_DIR PREFIX LIBDIR BINDIR DATADIR MANDIR VERSION SONAME CLI HAVE_LUMAST
+#   BUILD_DIR SOURCE_DIR PREFIX LIBDIR BINDIR DATADIR MANDIR VERSION SONAME LIBRARY_VERSION CLI HAVE_LUMAST
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
@@ -25,7 +25,7 @@ case_prefix() {
   cmake --install "$BUILD_DIR" --prefix "$PREFIX" >/dev/null
   local lib=$PREFIX/$LIBDIR
   [ "$(readlink "$lib/libqorvex.so")" = "$SONAME" ] || fail "libqorvex.so does not link to $SONAME"
-  [ -f "$lib/libqorvex.so.$VERSION" ] || fail "no libqorvex.so.$VERSION"
+  [ -f "$lib/libqorvex.so.$LIBRARY_VERSION" ] || fail "no libqorvex.so.$LIBRARY_VERSION"
   readelf -d "$lib/$SONAME" | grep -q "Library soname: \[$SONAME\]" || fail "the library's soname is not $SONAME"
   for f in "$PREFIX"/include/qorvex.h "$PREFIX"/include/qorvex_ext.h "$lib/pkgconfig/qorvex.pc" \
     "$lib/cmake/qorvex/qorvexConfig.cmake" "$PREFIX/$BINDIR/qorvex"; do
@@ -80,6 +80,12 @@ case_programs() {
     fail "the installed qorvex did not load the installed library"
   [ "$HAVE_LUMAST" = 1 ] || return 0
 
+  # --version and --help answer without a display: a window would need one.
+  local -a no_display=(env -i PATH=/usr/bin:/bin HOME="$scratch")
+  out=$("${no_display[@]}" "$PREFIX/$BINDIR/lumast" --version)
+  [ "$out" = "lumast $VERSION" ] || fail "lumast --version printed \"$out\""
+  "${no_display[@]}" "$PREFIX/$BINDIR/lumast" --help | grep -q -- "--version" || fail "lumast --help"
+
   # lumast, started as the desktop starts it (the entry's Exec line), finds the installed engine.
   local exec
   exec=$(sed -n 's/^Exec=//p' "$PREFIX/$DATADIR/applications/lumast.desktop")
@@ -101,7 +107,7 @@ case_programs() {
 case_desktop() {
   local entry=$PREFIX/$DATADIR/applications/lumast.desktop
   desktop-file-validate "$entry"
-  expect_lines "$(cat "$entry")" "Name[ja]=ぽてりこ" "Exec=lumast %f" "Icon=lumast"
+  expect_lines "$(cat "$entry")" "Name=ぽてりこ" "Exec=lumast %f" "Icon=lumast"
   grep -q "^GenericName\[ja\]=" "$entry" || fail "no Japanese generic name"
   # The icon the entry names, in every size, as the file names say.
   local icons=$PREFIX/$DATADIR/icons/hicolor
