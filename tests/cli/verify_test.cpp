@@ -7,6 +7,7 @@
 
 #include <regex>
 
+#include "support/dat_builder.h"
 #include "support/disc_builder.h"
 #include "support/harness/cli_harness.h"
 #include "support/iso_builder.h"
@@ -98,72 +99,57 @@ TEST_F(VerifyCliTest, RepairNeverWritesOverItsInput) {
     EXPECT_EQ(ReadText(dir / "other.bin"), "keep");
 }
 
-// md5sum / sha1sum / zlib.crc32 of a file, as "size crc md5 sha1".
-std::string PeerHashes(const std::string &path) {
+// A file's size, zlib.crc32, md5sum and sha1sum, as a DAT entry of that name.
+qorvex::test::DatRomEntry PeerHashes(const std::string &path, const std::string &name) {
     const std::string crc = CaptureCommand(
         "python3 -c \"import sys,zlib; print('%08x' % zlib.crc32(open(sys.argv[1], "
         "'rb').read()))\" " +
         Quote(path));
-    const std::string md5 = CaptureCommand("md5sum < " + Quote(path)).substr(0, 32);
-    const std::string sha1 = CaptureCommand("sha1sum < " + Quote(path)).substr(0, 40);
-    return std::to_string(ReadFile(path).size()) + " " + crc.substr(0, 8) + " " + md5 + " " + sha1;
+    return {name, ReadFile(path).size(), crc.substr(0, 8), CaptureCommand("md5sum < " + Quote(path)).substr(0, 32),
+            CaptureCommand("sha1sum < " + Quote(path)).substr(0, 40)};
 }
 
-std::string RomXml(const std::string &name, const std::string &hashes) {
-    std::istringstream in(hashes);
-    std::string size, crc, md5, sha1;
-    in >> size >> crc >> md5 >> sha1;
-    return "    <rom name=\"" + name + "\" size=\"" + size + "\" crc=\"" + crc + "\" md5=\"" + md5 + "\" sha1=\"" +
-           sha1 + "\"/>\n";
+std::string HashJson(const qorvex::test::DatRomEntry &e) {
+    return "\"size\": " + std::to_string(e.size) + ", \"crc32\": \"" + e.crc32 + "\", \"md5\": \"" + e.md5 +
+           "\", \"sha1\": \"" + e.sha1 + "\"";
 }
 
 TEST_F(VerifyCliTest, HashesEqualThePeersOverTheSplitFilesAndMatchADat) {
-    const std::string peer[] = {PeerHashes(dir / "split/disc (Track 01).bin"),
-                                PeerHashes(dir / "split/disc (Track 02).bin")};
-    const std::string whole = PeerHashes(bin);
+    std::vector<qorvex::test::DatRomEntry> disc = {{"Disc & Co.cue", 200, "01234567", "", ""},
+                                                   PeerHashes(dir / "split/disc (Track 01).bin", "Disc (Track 1).bin"),
+                                                   PeerHashes(dir / "split/disc (Track 02).bin", "Disc (Track 2).bin")};
+    const std::string whole = HashJson(PeerHashes(bin, ""));
     // The same tracks whether the sheet names one file or one per track; the whole is the single file.
     for (const std::string &sheet : {single, split}) {
         Result r = Qorvex({"hash", "--json", sheet});
         ASSERT_EQ(r.status, 0) << r.err;
-        for (size_t t = 0; t < 2; ++t) {
-            std::istringstream in(peer[t]);
-            std::string size, crc, md5, sha1;
-            in >> size >> crc >> md5 >> sha1;
-            EXPECT_NE(r.out.find("\"size\": " + size + ", \"crc32\": \"" + crc + "\", \"md5\": \"" + md5 +
-                                 "\", \"sha1\": \"" + sha1 + "\"}"),
-                      std::string::npos)
-                << "track " << t + 1 << " of " << sheet << "\n"
-                << r.out << "\nexpected " << peer[t];
-        }
-        EXPECT_NE(r.out.find("\"md5\": \"" + whole.substr(whole.find(' ', 8) + 1, 32)), std::string::npos);
+        for (size_t t = 1; t <= 2; ++t)
+            EXPECT_NE(r.out.find(HashJson(disc[t]) + "}"), std::string::npos) << sheet << " track " << t << r.out;
+        EXPECT_NE(r.out.find("\"image\": {" + whole + "}"), std::string::npos) << r.out;
     }
 
-    // A DAT as the preservation groups write it: a decoy, the disc (with its sheet), entities in the names.
-    const std::string head =
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE datafile PUBLIC \"-//Logiqx//DTD ROM Management "
-        "Datafile//EN\" \"http://www.logiqx.com/dats/datafile.dtd\">\n<datafile>\n  <header>"
-        "<name>Test &amp; Discs</name></header>\n  <game name=\"Decoy\">\n" +
-        RomXml("Decoy (Track 1).bin", "2352 00000000 " + std::string(32, '0') + " " + std::string(40, '0')) +
-        "  </game>\n  <game name=\"Verify &amp; Repair (Track Test)\">\n"
-        "    <description>x</description>\n    <rom name=\"Disc.cue\" size=\"200\" crc=\"01234567\"/>\n";
-    const std::string track1 = RomXml("Disc (Track 1).bin", peer[0]);
-    WriteFile(dir / "good.dat", head + track1 + RomXml("Disc (Track 2).bin", peer[1]) + "  </game>\n</datafile>\n");
+    const qorvex::test::DatGameEntry decoy = {"Decoy", {{"Decoy (Track 1).bin", 2352, "00000000", "", ""}}};
+    WriteFile(dir / "good.dat", qorvex::test::DatXml("Test Discs", {decoy, {"Verify & Repair (Disc 1)", disc}}));
     Result match = Qorvex({"hash", split, "--dat", dir / "good.dat"});
     EXPECT_EQ(match.status, 0) << match.out << match.err;
-    EXPECT_NE(match.out.find("DAT match: Verify & Repair (Track Test)"), std::string::npos) << match.out;
+    EXPECT_NE(match.out.find("DAT match: Verify & Repair (Disc 1)"), std::string::npos) << match.out;
 
-    std::string changed = peer[1];
-    changed.replace(changed.size() - 4, 4, "0000");  // the last digits of SHA-1
-    WriteFile(dir / "bad.dat", head + track1 + RomXml("Disc (Track 2).bin", changed) + "  </game>\n</datafile>\n");
+    disc[2].sha1.replace(36, 4, "0000");
+    WriteFile(dir / "bad.dat", qorvex::test::DatXml("Test Discs", {decoy, {"Verify & Repair (Disc 1)", disc}}));
     Result mismatch = Qorvex({"hash", split, "--dat", dir / "bad.dat"});
     EXPECT_EQ(mismatch.status, 1);
     EXPECT_NE(mismatch.out.find("track 01: matches Disc (Track 1).bin"), std::string::npos) << mismatch.out;
-    EXPECT_NE(mismatch.out.find("track 02: does not match; nearest Disc (Track 2).bin"), std::string::npos);
+    EXPECT_NE(mismatch.out.find("track 02: does not match; nearest Disc (Track 2).bin (Verify & Repair (Disc 1)), "
+                                "size " +
+                                std::to_string(disc[2].size)),
+              std::string::npos);
 
-    WriteFile(dir / "broken.dat", head + "</datafile>\n");
-    Result broken = Qorvex({"hash", split, "--dat", dir / "broken.dat"});
-    EXPECT_EQ(broken.status, 1);
-    EXPECT_NE(broken.err.find("line 11: </datafile> closes <game>"), std::string::npos) << broken.err;
+    std::string broken = qorvex::test::DatXml("Test Discs", {decoy});
+    broken.erase(broken.find("\t</game>"), 8);
+    WriteFile(dir / "broken.dat", broken);
+    Result refused = Qorvex({"hash", split, "--dat", dir / "broken.dat"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("line 13: </datafile> closes <game>"), std::string::npos) << refused.err;
 }
 
 }  // namespace
