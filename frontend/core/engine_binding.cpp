@@ -75,6 +75,8 @@ bool EngineBinding::Bind(void *module) {
     Resolve(module, "QorvexExGetSkippedFolders", &t.ExGetSkippedFolders);
     Resolve(module, "QorvexExCopyFile", &t.ExCopyFile);
     Resolve(module, "QorvexExCloseImageFiles", &t.ExCloseImageFiles);
+    Resolve(module, "QorvexExGetRawSectorSize", &t.ExGetRawSectorSize);
+    Resolve(module, "QorvexExReadRawSectors", &t.ExReadRawSectors);
     return ok;
 }
 

@@ -31,6 +31,9 @@ struct EngineTable {
     int32_t(QORVEX_CALL *ExCopyFile)(QorvexHandle, int32_t, int32_t, int32_t, intptr_t, uint64_t, uint32_t,
                                      ProgressCallback, void *) = nullptr;
     int32_t(QORVEX_CALL *ExCloseImageFiles)(QorvexHandle) = nullptr;
+    int32_t(QORVEX_CALL *ExGetRawSectorSize)(QorvexHandle, int32_t) = nullptr;
+    int32_t(QORVEX_CALL *ExReadRawSectors)(QorvexHandle, int32_t, int32_t, int32_t, void *, int64_t, uint32_t,
+                                           uint32_t *) = nullptr;
 };
 
 inline constexpr int32_t kMinimumEngineVersion = 40;
