@@ -105,6 +105,17 @@ TEST(SectorVerifyTest, AWellFormedHeaderOfAnotherSectorIsAnAddressFault) {
     EXPECT_EQ(status & (QORVEX_EX_SECTOR_FAULTS | QORVEX_EX_SECTOR_CORRECTABLE), QORVEX_EX_SECTOR_ADDRESS);
 }
 
+TEST(SectorVerifyTest, SubchannelQChecksEitherLayout) {
+    const RawLayout layout = GetRawLayout(15);  // MODE1/2448
+    for (bool interleaved : {false, true}) {
+        std::vector<uint8_t> s = MakeSector(15, kLba, Pattern(2048, 3).data());
+        PutSubchannelQ(s.data() + 2352, kLba, interleaved);
+        EXPECT_EQ(CheckRawSector(layout, s.data(), kLba, false), 0u) << interleaved;
+        s[2352 + (interleaved ? 40 : 17)] ^= 0x40;
+        EXPECT_EQ(CheckRawSector(layout, s.data(), kLba, false), QORVEX_EX_SECTOR_SUBCHANNEL) << interleaved;
+    }
+}
+
 // Which errors one pass of P then Q corrects, reckoned from where the codewords run (ECMA-130 Annex A), not by
 // decoding: P fixes a column holding one wrong byte, then Q a diagonal holding one of those left.
 bool OnePassCorrects(const std::vector<size_t> &covered) {

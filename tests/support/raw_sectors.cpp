@@ -113,6 +113,29 @@ void PutEcc(uint8_t *sector, bool form1) {
     std::memcpy(sector + 12, header, 4);
 }
 
+void PutSubchannelQ(uint8_t *subchannel, int32_t lba, bool interleaved) {
+    uint8_t q[12] = {0x41, 0x01, 0x01};
+    PutHeaderAddress(q + 3, lba - 150);  // relative time: from the track start (MSF of lba)
+    PutHeaderAddress(q + 7, lba);        // absolute time (lba + 150)
+    uint16_t crc = 0;
+    for (int bit = 0; bit < 80; ++bit) {  // x^16 + x^12 + x^5 + 1, bit by bit
+        const bool in = (q[bit / 8] >> (7 - bit % 8)) & 1;
+        const bool top = (crc >> 15) & 1;
+        crc = static_cast<uint16_t>(crc << 1);
+        if (in != top) crc ^= 0x1021;
+    }
+    crc = static_cast<uint16_t>(~crc);
+    q[10] = static_cast<uint8_t>(crc >> 8);
+    q[11] = static_cast<uint8_t>(crc);
+    std::memset(subchannel, 0, 96);
+    if (!interleaved) {
+        std::memcpy(subchannel + 12, q, 12);
+        return;
+    }
+    for (int bit = 0; bit < 96; ++bit)
+        if ((q[bit / 8] >> (7 - bit % 8)) & 1) subchannel[bit] |= 0x40;
+}
+
 int32_t StoredSize(int32_t format) {
     return ShapeOf(format).stored;
 }

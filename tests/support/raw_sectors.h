@@ -36,6 +36,10 @@ uint32_t ReferenceEdc(const uint8_t *data, size_t n);
 // Writes the P and Q parity of a raw 2352-byte sector (Mode 1; `form1`: Mode 2 Form 1, its header coded as zeros),
 // computed codeword by codeword from the parity check matrices of ECMA-130 Annex A.
 void PutEcc(uint8_t *sector, bool form1);
+// Writes 96 subchannel bytes whose Q channel holds the position of logical sector lba (Mode 1 Q, track 1 index 1)
+// and its CRC-16, stored inverted: by channel (Q in bytes 12-23, as CloneCD's .sub) or interleaved (bit 6 of each
+// byte, as a drive's raw P-W). The other channels are zero.
+void PutSubchannelQ(uint8_t *subchannel, int32_t lba, bool interleaved);
 // Writes the header address of a logical sector (sector + 150) as BCD minutes, seconds, frames.
 void PutHeaderAddress(uint8_t *header3, int32_t lba);
 
