@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 
 namespace host {
@@ -338,7 +339,7 @@ TrackMatch Nearest(const Dat &dat, const DatGame *game, size_t track, const Disc
 DatMatch MatchDat(const Dat &dat, const std::vector<DiscHash> &tracks) {
     DatMatch result;
     const DatGame *best = nullptr;
-    size_t best_count = 0;
+    size_t best_count = 0, best_misfit = SIZE_MAX;
     std::vector<TrackMatch> matches;
     for (const DatGame &game : dat.games) {
         const size_t count = MatchIn(game, tracks, &matches);
@@ -349,7 +350,10 @@ DatMatch MatchDat(const Dat &dat, const std::vector<DiscHash> &tracks) {
             result.tracks = matches;
             return result;
         }
-        if (count > best_count) best = &game, best_count = count;
+        // The most tracks matched; among equals, the entry count nearest the disc's.
+        const size_t misfit = entries > tracks.size() ? entries - tracks.size() : tracks.size() - entries;
+        if (count > best_count || (count == best_count && count > 0 && misfit < best_misfit))
+            best = &game, best_count = count, best_misfit = misfit;
     }
     if (best)
         MatchIn(*best, tracks, &result.tracks);
