@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -142,9 +143,9 @@ int32_t TrackOption(const Args &args, const Image &image) {
 
 // ---- repair ----
 
-// The file every track's sectors lie in; empty (with a message) when there are several or none.
-std::string OnlyDataFile(const Image &image) {
-    std::set<std::string> files;
+// The files the tracks' sectors lie in, in the order the tracks use them.
+std::vector<std::string> DataFiles(const Image &image) {
+    std::vector<std::string> files;
     for (int32_t t = 0; t < image.TrackCount(); ++t) {
         TrackInfo info{};
         if (QorvexGetTrackInfo(image.handle(), t, &info) != 0 || info.end_held <= info.first_held) continue;
@@ -154,16 +155,15 @@ std::string OnlyDataFile(const Image &image) {
             std::string path(static_cast<size_t>(n) + 1, '\0');
             QorvexExGetSectorPlace(image.handle(), t, sector, path.data(), n + 1, nullptr);
             path.resize(static_cast<size_t>(n));
-            files.insert(path);
+            if (std::find(files.begin(), files.end(), path) == files.end()) files.push_back(path);
         }
     }
-    if (files.size() == 1) return *files.begin();
-    if (files.empty())
-        std::fprintf(stderr, "qorvex: the image holds no sectors\n");
-    else
-        std::fprintf(stderr, "qorvex: repair writes one file, and this image's sectors lie in %zu files\n",
-                     files.size());
-    return {};
+    return files;
+}
+
+std::string BaseName(const std::string &path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool SameFile(const struct stat &a, const struct stat &b) {
@@ -248,12 +248,47 @@ int RunRepair(const Args &args) {
     }
     Image image;
     if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
-    const std::string input = OnlyDataFile(image);
-    if (input.empty()) return kExitFailed;
-    const int out = CopyToNew(input, output, {input, args.positional[0]});
-    if (out < 0) return kExitFailed;
+    const std::vector<std::string> files = DataFiles(image);
+    if (files.empty()) {
+        std::fprintf(stderr, "qorvex: the image holds no sectors\n");
+        return kExitFailed;
+    }
+    std::vector<std::string> inputs = files;
+    inputs.push_back(args.positional[0]);
 
-    // The copy is made; each corrected sector is written over its place in it.
+    // One file: OUT is its corrected copy. Several (a sheet naming a file per track): OUT is a new folder with
+    // a copy of each and of the sheet.
+    std::vector<std::pair<std::string, int>> copies;  // input path, descriptor of its copy
+    std::vector<std::string> made;
+    const auto undo = [&] {
+        for (auto &[path, fd] : copies) close(fd);
+        for (auto it = made.rbegin(); it != made.rend(); ++it) remove(it->c_str());
+    };
+    struct stat st {};
+    if (files.size() > 1) {
+        const bool exists = lstat(output.c_str(), &st) == 0;
+        if (exists || mkdir(output.c_str(), 0777) != 0) {
+            std::fprintf(stderr, "qorvex: %s: %s; repair of an image in several files makes a new folder\n",
+                         output.c_str(), exists ? "exists" : std::strerror(errno));
+            return kExitFailed;
+        }
+        made.push_back(output);
+    }
+    std::vector<std::string> sources = files;
+    if (files.size() > 1 && std::find(files.begin(), files.end(), args.positional[0]) == files.end())
+        sources.push_back(args.positional[0]);
+    for (const std::string &source : sources) {
+        const std::string target = files.size() > 1 ? output + "/" + BaseName(source) : output;
+        const int fd = CopyToNew(source, target, inputs);
+        if (fd < 0) {
+            undo();
+            return kExitFailed;
+        }
+        made.push_back(target);
+        copies.emplace_back(source, fd);
+    }
+
+    // The copies are made; each corrected sector is written over its place in its copy.
     host::ScanOptions options;
     options.repair = true;
     int write_error = 0;
@@ -261,10 +296,11 @@ int RunRepair(const Args &args) {
         char path[4096];
         int64_t offset = 0;
         const int32_t n = QorvexExGetSectorPlace(image.handle(), track, sector, path, sizeof path, &offset);
+        const auto copy = std::find_if(copies.begin(), copies.end(), [&](const auto &c) { return c.first == path; });
         // The 2352 bytes parity covers; subchannel bytes stay as they were.
         const size_t length = static_cast<size_t>(std::min(size, 2352));
-        if (n <= 0 || input != path || lseek(out, static_cast<off_t>(offset), SEEK_SET) < 0 ||
-            write(out, bytes, length) != static_cast<ssize_t>(length)) {
+        if (n <= 0 || copy == copies.end() || lseek(copy->second, static_cast<off_t>(offset), SEEK_SET) < 0 ||
+            write(copy->second, bytes, length) != static_cast<ssize_t>(length)) {
             write_error = errno ? errno : EIO;
             return false;
         }
@@ -272,12 +308,14 @@ int RunRepair(const Args &args) {
     };
     host::DiscScan scan;
     const bool scanned = Scan(image, options, &scan);
-    const bool closed = close(out) == 0;
+    bool closed = true;
+    for (auto &[path, fd] : copies) closed = close(fd) == 0 && closed;
+    copies.clear();
     if (!scanned || write_error || !closed) {
         if (write_error || !closed)
             std::fprintf(stderr, "qorvex: writing %s: %s\n", output.c_str(),
                          std::strerror(write_error ? write_error : errno));
-        unlink(output.c_str());
+        undo();
         return kExitFailed;
     }
     int64_t corrected = 0, left = 0;

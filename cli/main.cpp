@@ -138,9 +138,11 @@ const std::vector<Command> &Commands() {
          1,
          {},
          {"-o"},
-         "Usage: qorvex repair IMAGE -o FILE\n"
+         "Usage: qorvex repair IMAGE -o FILE|FOLDER\n"
          "Write a copy of the image's file to FILE (a new file) in which every sector its P/Q parity can\n"
-         "correct is corrected; reports the corrected and the uncorrectable sectors. IMAGE is never changed.\n"
+         "correct is corrected; reports the corrected and the uncorrectable sectors. An image whose tracks lie\n"
+         "in several files (a sheet naming one per track) is copied into FILE as a new folder, the sheet with\n"
+         "them. IMAGE is never changed, and nothing that exists is written over.\n"
          "Exit status 0 only when no damaged sector is left.\n"},
         {"hash",
          cli::RunHash,

@@ -84,6 +84,19 @@ TEST_F(VerifyCliTest, ReportsDamageAndRepairsWhatParityCan) {
     for (size_t lba : {40, 50}) std::copy_n(Sector(damaged, lba), kRaw, Sector(expected, lba));
     EXPECT_TRUE(ReadFile(dir / "fixed.bin") == expected);
     EXPECT_TRUE(ReadFile(bin) == damaged);
+
+    // A file per track: a new folder with the sheet and each file, the damaged one mended.
+    const std::string one = dir / "split/disc (Track 01).bin", two = dir / "split/disc (Track 02).bin";
+    const std::vector<uint8_t> clean_one = ReadFile(one);
+    std::vector<uint8_t> damaged_one = clean_one;
+    Sector(damaged_one, 7)[1500] ^= 0x80;
+    WriteFile(one, damaged_one);
+    Result folder = Qorvex({"repair", split, "-o", dir / "fixed"});
+    EXPECT_EQ(folder.status, 0) << folder.out << folder.err;
+    EXPECT_TRUE(ReadFile(dir / "fixed/disc (Track 01).bin") == clean_one);
+    EXPECT_TRUE(ReadFile(dir / "fixed/disc (Track 02).bin") == ReadFile(two));
+    EXPECT_EQ(ReadText(dir / "fixed/disc.cue"), ReadText(split));
+    EXPECT_EQ(Qorvex({"verify", dir / "fixed/disc.cue"}).status, 0);
 }
 
 TEST_F(VerifyCliTest, RepairNeverWritesOverItsInput) {
