@@ -138,6 +138,7 @@ bool XmlReader::Doctype() {
 }
 
 bool XmlReader::Element(Tag *tag) {
+    if (at_ >= text_.size()) return Fail("a tag cut short at the end");
     const bool end = text_[at_] == '/';
     if (end) ++at_;
     tag->name = Name();

@@ -61,6 +61,7 @@ TEST(DatTest, ReadsWhatDatsHoldAndRefusesWhatIsNotXml) {
         {"size", "<datafile><game><rom name='a' size='-3'/></game></datafile>",
          "line 1: a size that is not a number: -3"},
         {"unquoted", "<datafile>\n<game name=G>", "line 2: an unquoted attribute value in <game>"},
+        {"cut short", "<datafile><", "line 1: a tag cut short at the end"},
         {"deep", Nested(70), "line 1: elements nested too deep"},
     };
     for (const auto &c : cases) {
