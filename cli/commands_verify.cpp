@@ -23,6 +23,11 @@
 #include "output.h"
 #include "qorvex_ext.h"
 
+#ifdef _WIN32
+#include <direct.h>
+// No symbolic links to keep apart from files here.
+#define lstat stat
+#endif
 #ifndef O_BINARY
 #define O_BINARY 0
 #endif
@@ -166,6 +171,14 @@ std::string BaseName(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+int MakeFolder(const std::string &path) {
+#ifdef _WIN32
+    return _mkdir(path.c_str());
+#else
+    return mkdir(path.c_str(), 0777);
+#endif
+}
+
 bool SameFile(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -267,7 +280,7 @@ int RunRepair(const Args &args) {
     struct stat st {};
     if (files.size() > 1) {
         const bool exists = lstat(output.c_str(), &st) == 0;
-        if (exists || mkdir(output.c_str(), 0777) != 0) {
+        if (exists || MakeFolder(output) != 0) {
             std::fprintf(stderr, "qorvex: %s: %s; repair of an image in several files makes a new folder\n",
                          output.c_str(), exists ? "exists" : std::strerror(errno));
             return kExitFailed;
