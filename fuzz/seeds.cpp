@@ -333,6 +333,12 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     seeds["fuzz_dat"] = {std::vector<uint8_t>(dat.begin(), dat.end()),
                          std::vector<uint8_t>(machine.begin(), machine.end())};
 
+    // Sectors of each checked kind, one with a byte its parity mends.
+    for (int32_t format : {3, 6, 13, 15}) seeds["fuzz_sector"].push_back(qorvex::test::MakeSector(format, 0, nullptr));
+    seeds["fuzz_sector"].push_back(qorvex::test::MakeSector(6, 0, nullptr, true));
+    seeds["fuzz_sector"].push_back(seeds["fuzz_sector"][0]);
+    seeds["fuzz_sector"].back()[1000] ^= 1;
+
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
         {16, 0x65, 0xE5, 0x67, 0x2C},

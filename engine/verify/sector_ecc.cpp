@@ -97,10 +97,10 @@ Syndromes<kQWords> QSyndromes(const Block &block) {
 }
 
 template <int kWords>
-bool AllZero(const Syndromes<kWords> &s, int lanes) {
-    uint8_t any = 0;
-    for (int lane = 0; lane < lanes; ++lane) any |= s.s0[lane] | s.s1[lane];
-    return any == 0;
+int Failing(const Syndromes<kWords> &s, int lanes) {
+    int failing = 0;
+    for (int lane = 0; lane < lanes; ++lane) failing += (s.s0[lane] | s.s1[lane]) != 0;
+    return failing;
 }
 
 // One wrong byte e at position i of a codeword of length n gives s0 = e and s1 = e a^(n-1-i). A codeword with
@@ -135,18 +135,19 @@ size_t QPlace(int i, int lane) {
 }  // namespace
 
 bool Holds(const Block &block) {
-    return AllZero(PSyndromes(block), kPLanes) && AllZero(QSyndromes(block), kQLanes);
+    return Failing(PSyndromes(block), kPLanes) == 0 && Failing(QSyndromes(block), kQLanes) == 0;
 }
 
 namespace {
 
 // Passes of one code then the other until the block holds or a pass fixes nothing.
 bool Iterate(Block &block, bool header_coded, bool q_first, bool check_plausible) {
+    auto p_before = PSyndromes(block);
+    auto q_before = QSyndromes(block);
+    int failing = Failing(p_before, kPLanes) + Failing(q_before, kQLanes);
     for (int pass = 0; pass < kPasses; ++pass) {
         // A fix is plausible where the other code failed before the pass (a false fix makes its own codeword
         // hold, so the syndromes after it tell nothing).
-        const auto p_before = PSyndromes(block);
-        const auto q_before = QSyndromes(block);
         const auto in_failed_q = [&](size_t at) {
             const uint8_t lane = kTables.q_lane[at];
             return !check_plausible || (q_before.s0[lane] | q_before.s1[lane]) != 0;
@@ -154,15 +155,19 @@ bool Iterate(Block &block, bool header_coded, bool q_first, bool check_plausible
         const auto in_failed_p = [&](size_t at) {
             return !check_plausible || at >= kQParity || (p_before.s0[at % kPLanes] | p_before.s1[at % kPLanes]) != 0;
         };
-        bool fixed = false;
         for (int half = 0; half < 2; ++half) {
             if ((half == 0) != q_first)
-                fixed |= FixLanes(block, PSyndromes(block), kPLanes, kPLength, header_coded, PPlace, in_failed_q);
+                FixLanes(block, PSyndromes(block), kPLanes, kPLength, header_coded, PPlace, in_failed_q);
             else
-                fixed |= FixLanes(block, QSyndromes(block), kQLanes, kQLength, header_coded, QPlace, in_failed_p);
+                FixLanes(block, QSyndromes(block), kQLanes, kQLength, header_coded, QPlace, in_failed_p);
         }
-        if (Holds(block)) return true;
-        if (!fixed) return false;
+        p_before = PSyndromes(block);
+        q_before = QSyndromes(block);
+        const int now = Failing(p_before, kPLanes) + Failing(q_before, kQLanes);
+        if (now == 0) return true;
+        // A pass that leaves as many codewords failing is making false fixes, not progress (a sector of noise).
+        if (now >= failing) return false;
+        failing = now;
     }
     return false;
 }
