@@ -10,6 +10,7 @@
 #include <map>
 
 #include "image/sector_format.h"
+#include "verify/sector_ecc.h"
 
 namespace bench {
 
@@ -107,6 +108,10 @@ void WriteMode1Raw(const std::string &iso, const std::string &raw) {
         sector[15] = 1;
         const uint32_t edc = qorvex::ComputeEdc(sector.data(), 2064);
         for (int k = 0; k < 4; ++k) sector[2064 + k] = static_cast<uint8_t>(edc >> (8 * k));
+        qorvex::ecc::Block block;
+        std::memcpy(block.bytes, sector.data() + 12, qorvex::ecc::kCovered);
+        qorvex::ecc::Encode(block);
+        std::memcpy(sector.data() + 12, block.bytes, qorvex::ecc::kCovered);
         out.write(reinterpret_cast<const char *>(sector.data()), 2352);
     }
 }

@@ -16,7 +16,7 @@ bool Exists(const std::string &path);
 void Run(const std::string &command);
 // A minimal ISO 9660 image of `sectors` 2048-byte sectors (an empty root), the rest filled with a pattern.
 void WriteIso(const std::string &path, int64_t sectors);
-// The same sectors stored as 2352-byte Mode 1 sectors with sync, header and a correct EDC.
+// The same sectors stored as 2352-byte Mode 1 sectors with sync, header, a correct EDC and P/Q parity.
 void WriteMode1Raw(const std::string &iso, const std::string &raw);
 // Drops the page cache's copy of nothing: reads a file once so every contender starts from a warm cache.
 void Warm(const std::string &path);

@@ -36,6 +36,9 @@ int RunInfo(const Args &args);
 int RunList(const Args &args);
 int RunExtract(const Args &args);
 int RunExtractPart(const Args &args);
+int RunVerify(const Args &args);
+int RunRepair(const Args &args);
+int RunHash(const Args &args);
 
 // Parses a "--fs" value into a kind (KIND_AUTO for "auto"); -1 when unknown.
 int32_t ParseKind(const std::string &text);

@@ -127,6 +127,42 @@ const std::vector<Command> &Commands() {
          "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|rockridge|joliet|udf|iso] [--track N]\n"
          "Write the system part with exactly the name NAME (as \"qorvex ls --system\" lists it) to FILE\n"
          "(\"-\" for standard output). With --fs auto the chosen file system is searched first, then the others.\n"},
+        {"verify",
+         cli::RunVerify,
+         1,
+         1,
+         {"--json"},
+         {"--track"},
+         "Usage: qorvex verify IMAGE [--json] [--track N]\n"
+         "Check every stored sector of every track (or of track N): sync, header address against the position,\n"
+         "mode, EDC and the ECMA-130 P/Q parity of Mode 1 and Mode 2 Form 1 sectors, the EDC of Form 2 sectors\n"
+         "that record one, and the subchannel Q CRC of 2448-byte sectors. Prints a summary per track and the\n"
+         "damaged sectors as ranges; exit status 0 only when every sector is good. 2048-byte sectors carry\n"
+         "nothing to check: they are only read.\n"
+         "  --json  one object with a \"tracks\" array\n"},
+        {"repair",
+         cli::RunRepair,
+         1,
+         1,
+         {},
+         {"-o"},
+         "Usage: qorvex repair IMAGE -o FILE|FOLDER\n"
+         "Write a copy of the image's file to FILE (a new file) in which every sector its P/Q parity can\n"
+         "correct is corrected; reports the corrected and the uncorrectable sectors. An image whose tracks lie\n"
+         "in several files (a sheet naming one per track) is copied into FILE as a new folder, the sheet with\n"
+         "them. IMAGE is never changed, and nothing that exists is written over.\n"
+         "Exit status 0 only when no damaged sector is left.\n"},
+        {"hash",
+         cli::RunHash,
+         1,
+         1,
+         {"--json"},
+         {"--dat"},
+         "Usage: qorvex hash IMAGE [--dat FILE.dat] [--json]\n"
+         "CRC-32, MD5 and SHA-1 of every track as a split image would hold it (one file per track with its\n"
+         "stored pregap, 2352 bytes a sector, audio as stored) and of all tracks together, without writing\n"
+         "the split. With --dat (Logiqx XML), the entry whose files match every track, or for each track that\n"
+         "does not match the nearest entry; exit status 1 when none matches.\n"},
     };
     return commands;
 }
@@ -142,7 +178,10 @@ void PrintProgramHelp(FILE *out) {
                  "  info           file systems, labels and sizes of every track\n"
                  "  ls             list files or system parts\n"
                  "  extract        extract files into a folder\n"
-                 "  extract-part   write one system part to a file\n\n"
+                 "  extract-part   write one system part to a file\n"
+                 "  verify         check every sector's EDC, ECC, header and subchannel\n"
+                 "  repair         write a copy with the sectors parity can correct corrected\n"
+                 "  hash           CRC-32, MD5 and SHA-1 of every track; match a DAT\n\n"
                  "%s\n"
                  "\"qorvex COMMAND --help\" describes a command. Exit status: 0 on success, 1 when an operation\n"
                  "failed or a file was refused, 2 for a command-line error.\n",

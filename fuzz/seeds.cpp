@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/dat_builder.h"
 #include "support/disc_builder.h"
 #include "support/eltorito_builder.h"
 #include "support/iso_builder.h"
@@ -317,6 +318,26 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
     AddCcdSeeds(iso.bytes, seeds["fuzz_ccd"]);
     AddNrgSeeds(iso.bytes, seeds["fuzz_nrg"]);
+
+    // DATs whose entries the target's two tracks match (the first whole, the second by CRC and size).
+    const std::string dat = qorvex::test::DatXml(
+        "Seeds & Co", {{"Other", {{"Other.bin", 2352, "ffffffff", "", ""}}},
+                       {"Disc (Track 1)",
+                        {{"Disc.cue", 90, "00000000", "", ""},
+                         {"Disc (Track 1).bin", 2352, "01234567", "0123456789abcdef0123456789abcdef",
+                          "0123456789abcdef0123456789abcdef01234567"},
+                         {"Disc (Track 2).bin", 4704, "89abcdef", "", ""}}}});
+    std::string machine = dat;
+    machine.replace(machine.find("<game"), 5, "<!-- --><machine");
+    machine.replace(machine.find("</game>"), 7, "<![CDATA[x]]></machine>");
+    seeds["fuzz_dat"] = {std::vector<uint8_t>(dat.begin(), dat.end()),
+                         std::vector<uint8_t>(machine.begin(), machine.end())};
+
+    // Sectors of each checked kind, one with a byte its parity mends.
+    for (int32_t format : {3, 6, 13, 15}) seeds["fuzz_sector"].push_back(qorvex::test::MakeSector(format, 0, nullptr));
+    seeds["fuzz_sector"].push_back(qorvex::test::MakeSector(6, 0, nullptr, true));
+    seeds["fuzz_sector"].push_back(seeds["fuzz_sector"][0]);
+    seeds["fuzz_sector"].back()[1000] ^= 1;
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},

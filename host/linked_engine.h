@@ -32,6 +32,8 @@ inline const EngineApi &LinkedEngineApi() {
         t.ExCloseImageFiles = QorvexExCloseImageFiles;
         t.ExGetTrackText = QorvexExGetTrackText;
         t.ExGetTrackIndexes = QorvexExGetTrackIndexes;
+        t.ExGetRawSectorSize = QorvexExGetRawSectorSize;
+        t.ExReadRawSectors = QorvexExReadRawSectors;
         return t;
     }();
     return api;

@@ -126,6 +126,38 @@ int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track, int32_t kind
 /* Closes the image files QorvexExCopyFile kept open. */
 int32_t QORVEX_CALL QorvexExCloseImageFiles(QorvexHandle h);
 
+/* Raw sectors, for verifying and repairing an image. QorvexExGetRawSectorSize answers the bytes of one stored sector
+ * of a track (2048 to 2448, subchannel bytes included), -1 for no such track. QorvexExReadRawSectors reads `count`
+ * stored sectors of `track` from logical sector `sector` on (FirstHeld .. EndHeld of TrackInfo) by their position in
+ * the files, without the address search of OPEN_CHECK_POSITION, into `buffer` (`size` bytes, at least count x the
+ * raw sector size), and when `status` is not null writes the QORVEX_EX_SECTOR_* bits of each sector there. It
+ * answers the sectors read (fewer when the files end early), or -1 for a bad track, position or buffer. With
+ * QORVEX_EX_RAW_REPAIR a sector its P/Q parity can correct is corrected in the buffer. Mode 1 and Mode 2 Form 1
+ * sectors are checked for sync, header address, mode, EDC and ECMA-130 P/Q parity; Form 2 for its EDC when it is
+ * not zero; a 2448-byte sector's subchannel Q for its CRC (the 96 bytes interleaved or by channel). */
+#define QORVEX_EX_RAW_CHECK 0x0001u          /* check every sector (status must not be null) */
+#define QORVEX_EX_RAW_REPAIR 0x0002u         /* and correct what P/Q parity can correct */
+#define QORVEX_EX_SECTOR_UNCHECKED 0x0001u   /* nothing to check: audio, or a format without sync, header or EDC */
+#define QORVEX_EX_SECTOR_SYNC 0x0002u        /* the sync pattern is wrong */
+#define QORVEX_EX_SECTOR_ADDRESS 0x0004u     /* the header address is not BCD or not the sector's position */
+#define QORVEX_EX_SECTOR_MODE 0x0008u        /* the mode byte is not the track's, or the subheader copies differ */
+#define QORVEX_EX_SECTOR_EDC 0x0010u         /* the EDC does not match */
+#define QORVEX_EX_SECTOR_ECC 0x0020u         /* a P or Q codeword does not hold */
+#define QORVEX_EX_SECTOR_CORRECTABLE 0x0040u /* P/Q parity (and the fixed sync pattern) correct every fault */
+#define QORVEX_EX_SECTOR_CORRECTED 0x0080u   /* and the buffer holds the corrected sector (QORVEX_EX_RAW_REPAIR) */
+#define QORVEX_EX_SECTOR_SUBCHANNEL 0x0100u  /* the subchannel Q CRC does not match */
+#define QORVEX_EX_SECTOR_FORM2 0x1000u       /* (not a fault) a Mode 2 Form 2 sector */
+#define QORVEX_EX_SECTOR_NO_EDC 0x2000u      /* (not a fault) a Form 2 sector that records no EDC */
+#define QORVEX_EX_SECTOR_FAULTS 0x013Eu      /* the bits that are faults */
+int32_t QORVEX_CALL QorvexExGetRawSectorSize(QorvexHandle h, int32_t track);
+int32_t QORVEX_CALL QorvexExReadRawSectors(QorvexHandle h, int32_t track, int32_t sector, int32_t count, void *buffer,
+                                           int64_t size, uint32_t flags, uint32_t *status);
+/* Where the first bytes of a stored sector lie: copies the file's path (NUL-terminated, at most size bytes) and
+ * sets *offset to its byte position there; answers the path's length, or -1. (A separate subchannel file is not
+ * told: it holds no bytes P/Q parity corrects.) */
+int32_t QORVEX_CALL QorvexExGetSectorPlace(QorvexHandle h, int32_t track, int32_t sector, char *path, int32_t size,
+                                           int64_t *offset);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -54,6 +54,8 @@ public:
     int32_t CopySectorRun(platform::File &out, int32_t n, int64_t bytes);
     // Reads the next whole stored sector (with the address check) into destination (StoredSize() bytes).
     bool ReadRawSector(uint8_t *destination);
+    // Where logical sector s begins in the files (before any address search): the file and the byte there.
+    bool Locate(int32_t s, const std::string **file, int64_t *offset) const;
 
     bool EdcError() const { return edc_error_; }
     // The code of a failed sector read: an EDC mismatch once the check has failed, else a plain read failure.

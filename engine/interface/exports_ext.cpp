@@ -7,6 +7,7 @@
 #include "interface/handle_registry.h"
 #include "platform/file.h"
 #include "qorvex_ext.h"
+#include "verify/sector_check.h"
 
 #ifdef _WIN32
 #define QORVEX_EXPORT extern "C" __declspec(dllexport)
@@ -138,4 +139,60 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCloseImageFiles(QorvexHandle h) {
     for (auto &[track, reader] : handle->idle_readers) ok = reader->Close() && ok;
     handle->idle_readers.clear();
     return ok ? 0 : ENGINE_IMAGE_CLOSE_FAILED;
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetRawSectorSize(QorvexHandle h, int32_t track) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    return volume ? volume->Reader().StoredSize() : -1;
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadRawSectors(QorvexHandle h, int32_t track, int32_t sector, int32_t count,
+                                                         void *buffer, int64_t size, uint32_t flags, uint32_t *status) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume || !buffer || count < 0 || (flags && !status)) return -1;
+    const TrackRecord &record = volume->Reader().Record();
+    const int32_t stored = volume->Reader().StoredSize();
+    if (sector < record.FirstHeld() || sector > record.EndHeld() || size / stored < count) return -1;
+    count = static_cast<int32_t>(std::min<int64_t>(count, int64_t(record.EndHeld()) - sector));
+    // One reader kept open for the calls that go on where the last stopped, as a whole-track scan makes them.
+    auto &reader = handle->raw_reader;
+    if (!reader || handle->raw_track != track) {
+        if (!reader) reader = std::make_unique<SectorReader>();
+        handle->raw_track = -1;
+        if (!reader->SetUp(record, 0) || !reader->Open()) return -1;
+        handle->raw_track = track;
+        handle->raw_next = -1;
+    }
+    if (handle->raw_next != sector && !reader->SeekSector(sector)) {
+        handle->raw_next = -1;
+        return 0;
+    }
+    const RawLayout layout = GetRawLayout(record.format);
+    auto *out = static_cast<uint8_t *>(buffer);
+    int32_t done = 0;
+    for (; done < count; ++done) {
+        uint8_t *s = out + int64_t(done) * stored;
+        if (!reader->ReadRawSector(s)) break;
+        if (flags) status[done] = CheckRawSector(layout, s, sector + done, (flags & QORVEX_EX_RAW_REPAIR) != 0);
+    }
+    handle->raw_next = done == count ? int64_t(sector) + done : -1;
+    return done;
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetSectorPlace(QorvexHandle h, int32_t track, int32_t sector, char *path,
+                                                         int32_t size, int64_t *offset) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    const std::string *file = nullptr;
+    int64_t at = 0;
+    if (!volume || !volume->Reader().Locate(sector, &file, &at)) return -1;
+    if (offset) *offset = at;
+    if (path && size > 0) {
+        const size_t n = std::min(file->size(), static_cast<size_t>(size) - 1);
+        std::memcpy(path, file->data(), n);
+        path[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(file->size(), INT32_MAX));
 }

@@ -21,6 +21,11 @@ struct ImageHandle {
     // Open readers QorvexExCopyFile keeps between its calls (QORVEX_EX_COPY_KEEP_OPEN), with their track. A copy
     // takes one (or makes one) while holding the lock and gives it back the same way.
     std::vector<std::pair<int32_t, std::unique_ptr<SectorReader>>> idle_readers;
+    // The reader of QorvexExReadRawSectors (by position, no address search), open between its calls, with the
+    // track it reads and the sector it stands before.
+    std::unique_ptr<SectorReader> raw_reader;
+    int32_t raw_track = -1;
+    int64_t raw_next = -1;
 
     TrackVolume *Track(int32_t index) {
         if (index < 0 || static_cast<size_t>(index) >= volumes.size()) return nullptr;

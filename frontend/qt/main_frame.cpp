@@ -35,6 +35,7 @@
 #include "resources.h"
 #include "string_table.h"
 #include "track_list_bar.h"
+#include "verify_summary.h"
 
 namespace lumast::qt {
 namespace {
@@ -488,6 +489,7 @@ void CMainFrame::OnCommand(int id) {
                 break;
             case ID_NEXT_PANE: CyclePane(true); break;
             case ID_PREV_PANE: CyclePane(false); break;
+            case ID_VERIFY: RunVerify(ui_, {}, doc_.ImagePath(), doc_.GetSettings().OpenOptions()); break;
             default: break;
         }
     }
@@ -500,6 +502,8 @@ void CMainFrame::UpdateCommandUi() {
             action->setEnabled(view_.IsEnabled(id));
         else if (id == ID_VOLUME_INFO || id == ID_SHOW_ROCKRIDGE_FILES)
             action->setEnabled(doc_.IsEnabled(id));
+        else if (id == ID_VERIFY)
+            action->setEnabled(!doc_.ImagePath().empty());
         if (IsDocumentCommand(id)) action->setChecked(doc_.IsChecked(id));
     }
     actions_[ID_VIEW_EXTRACT_BAR]->setChecked(!extract_bar_->isHidden());

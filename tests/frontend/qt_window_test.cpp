@@ -27,6 +27,7 @@
 #include "support/harness/qt_harness.h"
 #include "support/iso_builder.h"
 #include "track_list_bar.h"
+#include "verify_summary.h"
 
 namespace lumast::qt::test {
 
@@ -488,6 +489,14 @@ TEST(WindowFirstStart, FitsTheScreenMenusCarryTheirPromptsAndTheOpenDialogListsE
     extensions->trigger();
     EXPECT_FALSE(extensions->isChecked());
     EXPECT_FALSE(rockridge->isEnabled());
+
+    // 検証: the last item of 解凍, with an accelerator no other action has; nothing to verify without an image.
+    QAction *verify = p.frame->Action(ID_VERIFY);
+    EXPECT_EQ(p.frame->MenuNamed("解凍(&E)")->actions().back(), verify);
+    EXPECT_FALSE(verify->isEnabled());
+    int sharing = 0;
+    for (const QAction *a : p.frame->findChildren<QAction *>()) sharing += a->shortcut() == verify->shortcut();
+    EXPECT_EQ(sharing, 1);
 
     // The open dialog lists every image under its default filter, the disc sheets only with the extended formats.
     const std::string folder = p.dir / "images";

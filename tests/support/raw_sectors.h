@@ -7,7 +7,7 @@
 //
 // Every raw sector gets the sync pattern, a BCD header address (sector + 150), the mode byte, the doubled
 // XA subheader where the format has one, a correct ECMA-130 EDC, and for 2448-byte formats 96 subchannel
-// bytes (0xA5, so a test can see they are dropped). ECC bytes are left zero: the engine never checks them.
+// bytes (0xA5, so a test can see they are dropped). Mode 1 and Form 1 sectors get their ECMA-130 P/Q parity.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +33,13 @@ std::vector<uint8_t> WrapSectors(const std::vector<uint8_t> &user, int32_t forma
 
 // ECMA-130 CD-ROM EDC, computed bit by bit (independent of the engine's table).
 uint32_t ReferenceEdc(const uint8_t *data, size_t n);
+// Writes the P and Q parity of a raw 2352-byte sector (Mode 1; `form1`: Mode 2 Form 1, its header coded as zeros),
+// computed codeword by codeword from the parity check matrices of ECMA-130 Annex A.
+void PutEcc(uint8_t *sector, bool form1);
+// Writes 96 subchannel bytes whose Q channel holds the position of logical sector lba (Mode 1 Q, track 1 index 1)
+// and its CRC-16, stored inverted: by channel (Q in bytes 12-23, as CloneCD's .sub) or interleaved (bit 6 of each
+// byte, as a drive's raw P-W). The other channels are zero.
+void PutSubchannelQ(uint8_t *subchannel, int32_t lba, bool interleaved);
 // Writes the header address of a logical sector (sector + 150) as BCD minutes, seconds, frames.
 void PutHeaderAddress(uint8_t *header3, int32_t lba);
 
