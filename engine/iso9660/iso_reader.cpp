@@ -228,11 +228,11 @@ bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, std::st
     // A record needs its 33-byte head and at least one identifier byte; one that ends exactly at the end of
     // the data is still a record.
     for (size_t i = 0; i + kDirectoryRecordFixed + 1 <= data.size();) {
-        const DirectoryRecord r = DirectoryRecord::Parse(bytes.From(i));
-        if (r.length == 0) {  // the rest of this sector is padding
+        if (data[i] == 0) {  // a record length of 0: the rest of this sector is padding
             ++i;
             continue;
         }
+        const DirectoryRecord r = DirectoryRecord::Parse(bytes.From(i));
         if (r.identifier.Size() < r.identifier_length) break;  // the identifier runs past the directory's data
         if (!r.IsSelfOrParent()) {
             path_.assign(parent);
