@@ -138,6 +138,53 @@ void AddNrgSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
             out.push_back(qorvex::test::ReadFile(qorvex::test::WriteNrgDisc(dir.path(), "disc", disc, form)));
 }
 
+// The sheet text of a pipeline sheet input (everything before its first NUL): a parser-level input.
+std::vector<std::vector<uint8_t>> SheetTexts(const std::vector<std::vector<uint8_t>> &inputs) {
+    std::vector<std::vector<uint8_t>> texts;
+    for (const auto &input : inputs)
+        texts.emplace_back(input.begin(), std::find(input.begin(), input.end(), uint8_t{0}));
+    return texts;
+}
+
+// The chunk chain of a Nero image behind its footer's offset (64-bit, big-endian): a fuzz_nrg_chunks input.
+std::vector<uint8_t> NrgChain(const std::vector<uint8_t> &image) {
+    const bool v2 = image.size() >= 12 && std::equal(image.end() - 12, image.end() - 8, "NER5");
+    const size_t footer = image.size() - (v2 ? 12 : 8);
+    uint64_t offset = 0;
+    for (size_t i = footer + 4; i < image.size(); ++i) offset = offset << 8 | image[i];
+    std::vector<uint8_t> input(8);
+    for (size_t i = 0; i < 8; ++i) input[i] = static_cast<uint8_t>(offset >> (56 - 8 * i));
+    input.insert(input.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
+                 image.begin() + static_cast<std::ptrdiff_t>(footer));
+    return input;
+}
+
+// System use areas of fuzz_susp_entries: a flag byte (1: the root's "." record), then the area.
+std::vector<std::vector<uint8_t>> SuspAreas() {
+    namespace susp = qorvex::test::susp;
+    const std::vector<uint8_t> stamp = {120, 5, 6, 7, 8, 9, 0};
+    const std::vector<uint8_t> long_stamp = {'2', '0', '2', '0', '0', '1', '0', '2', '0',
+                                             '3', '0', '4', '0', '5', '0', '6', 4};
+    const std::vector<std::vector<uint8_t>> areas = {
+        susp::Join({{1}, susp::Sp(), susp::Px(040755, 3), susp::Ce(20, 0, 100), susp::Er()}),
+        susp::Join({{0},
+                    susp::Px(0100755, 1, 1000, 100, 7),
+                    susp::Nm("long name ", 1),
+                    susp::Nm("continued"),
+                    susp::Tf(0x0F, {stamp, stamp, stamp, stamp})}),
+        susp::Join({{0}, susp::Px(0100600), susp::Nm("b"), susp::Tf(0x86, {long_stamp, long_stamp})}),
+        susp::Join({{0}, susp::Px(0020644), susp::Nm("dev"), susp::Pn(0x0000000100000002ull), susp::Zf(40000)}),
+        susp::Join({{0},
+                    susp::Px(0120777),
+                    susp::Nm("link"),
+                    susp::Sl({{0x08, ""}, {0, "usr"}, {0x01, "li"}}, 0x01),
+                    susp::Sl({{0, "b"}, {0x04, ""}, {0x02, ""}})}),
+        susp::Join({{0}, susp::Nm("place"), susp::Cl(30), susp::Re(), susp::St(), susp::Nm("unread")}),
+        susp::Join({{0}, susp::Nm("", 0x02), susp::Nm("", 0x04), susp::Entry("PL", {30, 0, 0, 0, 0, 0, 0, 30})}),
+    };
+    return areas;
+}
+
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
     return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sector * 2048), image.end());
 }
@@ -317,6 +364,36 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
     AddCcdSeeds(iso.bytes, seeds["fuzz_ccd"]);
     AddNrgSeeds(iso.bytes, seeds["fuzz_nrg"]);
+
+    // The parser-level targets: the same structures without the pipeline around them.
+    seeds["fuzz_cue_sheet"] = SheetTexts(seeds["fuzz_cue"]);
+    seeds["fuzz_cue_sheet"].push_back(SheetTexts(
+        {SheetInput("CDTEXTFILE disc.cdt\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", {})})[0]);
+    seeds["fuzz_toc_sheet"] = SheetTexts(seeds["fuzz_toc"]);
+    seeds["fuzz_ccd_sheet"] = SheetTexts(seeds["fuzz_ccd"]);
+    for (const auto &image : seeds["fuzz_nrg"]) seeds["fuzz_nrg_chunks"].push_back(NrgChain(image));
+    seeds["fuzz_cd_text"] = {qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "\t"}, {"Two", "Other"}}, true),
+                             qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "Singer"}}, false)};
+    {
+        const std::vector<uint8_t> packs = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "Singer"}}, false);
+        std::string entries;
+        for (size_t at = 0; at < packs.size(); at += 18) {
+            for (size_t i = 0; i < 16; ++i) {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%02x ", packs[at + i]);
+                entries += hex;
+            }
+            entries += "\n";
+        }
+        seeds["fuzz_cd_text"].emplace_back(entries.begin(), entries.end());
+    }
+    seeds["fuzz_iso_volume"] = seeds["fuzz_iso"];
+    seeds["fuzz_rock_ridge"] = seeds["fuzz_susp"];
+    seeds["fuzz_boot_catalogue"] = seeds["fuzz_eltorito"];
+    seeds["fuzz_susp_entries"] = SuspAreas();
+    const auto &udf_seeds = seeds["fuzz_udf"];
+    seeds["fuzz_udf_volume"].assign(udf_seeds.begin(), udf_seeds.begin() + 3);
+    seeds["fuzz_udf_maps"].assign(udf_seeds.begin() + 3, udf_seeds.end());
 
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
