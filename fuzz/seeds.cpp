@@ -31,14 +31,14 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
     const std::vector<uint8_t> data = qorvex::test::WrapSectors(iso, 3);
     const int64_t data_sectors = static_cast<int64_t>(iso.size() / 2048);
     std::vector<uint8_t> mixed = data;
-    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 3);
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(3, 3);
     mixed.insert(mixed.end(), audio.begin(), audio.end());
     const std::string tracks = "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 " +
-                               Msf(data_sectors) + "\n    INDEX 01 " + Msf(data_sectors + 10) + "\n";
+                               Msf(data_sectors) + "\n    INDEX 01 " + Msf(data_sectors + 2) + "\n";
     out.push_back(SheetInput("CATALOG 0000000000000\r\nFILE \"disc.bin\" BINARY\r\n" + tracks, mixed));
     out.push_back(
         SheetInput("REM SESSION 01\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                   "REM SESSION 02\n  TRACK 02 MODE1/2352\n    INDEX 01 00:00:40\n",
+                   "REM SESSION 02\n  TRACK 02 MODE1/2352\n    INDEX 01 00:00:04\n",
                    [&] {
                        std::vector<uint8_t> extra = audio;
                        extra.insert(extra.end(), data.begin(), data.end());
@@ -46,7 +46,7 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
                    }()));
     // CD-TEXT: the file beside the sheet starts with the packs (the track reads past them).
     std::vector<uint8_t> text = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "\t"}}, true);
-    const std::vector<uint8_t> short_audio = qorvex::test::AudioPattern(8, 4);
+    const std::vector<uint8_t> short_audio = qorvex::test::AudioPattern(2, 4);
     text.insert(text.end(), short_audio.begin(), short_audio.end());
     out.push_back(
         SheetInput("CDTEXTFILE disc.wav\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", text));
@@ -54,7 +54,7 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
     wave.insert(wave.end(), audio.begin(), audio.end());
     out.push_back(
         SheetInput("FILE disc.wav WAVE\n  TRACK 01 AUDIO\n    ISRC XX0000000000\n    PREGAP 00:00:30\n"
-                   "    INDEX 01 00:00:00\n    INDEX 02 00:00:20\n    POSTGAP 00:00:05\n"
+                   "    INDEX 01 00:00:00\n    INDEX 02 00:00:02\n    POSTGAP 00:00:05\n"
                    "FILE disc.bin MOTOROLA\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
                    wave));
     out.push_back(
@@ -67,13 +67,13 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
 void AddTocSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
     std::vector<uint8_t> mixed = qorvex::test::WrapSectors(iso, 3);
     const std::string data_bytes = std::to_string(mixed.size());
-    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 4);
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(8, 4);
     mixed.insert(mixed.end(), audio.begin(), audio.end());
     out.push_back(SheetInput("CD_ROM\nCATALOG \"0000000000000\"\nTRACK MODE1_RAW\nDATAFILE \"disc.bin\" " + data_bytes +
                                  "\nTRACK AUDIO\nISRC \"XX0000000000\"\nFILE \"disc.bin\" #" + data_bytes +
-                                 " 0 00:00:20\nSTART 00:00:05\nINDEX 00:00:10\n"
+                                 " 0 00:00:04\nSTART 00:00:01\nINDEX 00:00:02\n"
                                  "TRACK AUDIO\nPREGAP 00:00:02\nFILE \"disc.bin\" #" +
-                                 data_bytes + " 00:00:20\n",
+                                 data_bytes + " 00:00:04\n",
                              mixed));
     std::vector<uint8_t> wave = qorvex::test::WavHeader(static_cast<uint32_t>(audio.size()));
     wave.insert(wave.end(), audio.begin(), audio.end());
@@ -93,8 +93,8 @@ void AddCcdSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
     const qorvex::test::TempDir dir;
     using qorvex::test::MakeTrack;
     const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
-        {MakeTrack(3, qorvex::test::WrapSectors(iso, 3)), MakeTrack(0, qorvex::test::AudioPattern(30, 5), 10)},
-        {MakeTrack(0, qorvex::test::AudioPattern(20, 6)), MakeTrack(6, qorvex::test::WrapSectors(iso, 6), 150)},
+        {MakeTrack(3, qorvex::test::WrapSectors(iso, 3)), MakeTrack(0, qorvex::test::AudioPattern(1, 5), 1)},
+        {MakeTrack(0, qorvex::test::AudioPattern(2, 6)), MakeTrack(6, qorvex::test::WrapSectors(iso, 6), 1)},
     };
     for (const auto &disc : discs) {
         const std::string ccd = qorvex::test::WriteCcdDisc(dir.path(), "disc", disc);
@@ -104,7 +104,7 @@ void AddCcdSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
     // Two sessions, and the disc's CD-TEXT as [CDText] entries.
     const std::string ccd = qorvex::test::WriteCcdDisc(
         dir.path(), "disc",
-        {MakeTrack(0, qorvex::test::AudioPattern(12, 7)), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 0, 2)});
+        {MakeTrack(0, qorvex::test::AudioPattern(2, 7)), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 0, 2)});
     const std::vector<uint8_t> bytes = qorvex::test::ReadFile(ccd);
     const std::vector<uint8_t> packs = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "Singer"}}, false);
     std::string text(bytes.begin(), bytes.end());
@@ -129,9 +129,9 @@ void AddNrgSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
     using qorvex::test::NrgForm;
     const std::vector<uint8_t> head(iso.begin(), iso.begin() + std::min<size_t>(iso.size(), 20 * 2048));
     const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
-        {MakeTrack(3, qorvex::test::WrapSectors(head, 3), 2), MakeTrack(0, qorvex::test::AudioPattern(8, 5), 3)},
+        {MakeTrack(3, qorvex::test::WrapSectors(head, 3), 2), MakeTrack(0, qorvex::test::AudioPattern(2, 5), 3)},
         {MakeTrack(9, iso, 4)},
-        {MakeTrack(0, qorvex::test::AudioPattern(6, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)},
+        {MakeTrack(0, qorvex::test::AudioPattern(2, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)},
     };
     for (const auto &disc : discs)
         for (NrgForm form : {NrgForm::kDaoV2, NrgForm::kDaoV1, NrgForm::kTaoV2})
@@ -247,15 +247,17 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         joliet);
     auto short_root = qorvex::test::BuildIso({Dir("A", {File("B.TXT;1", "b")})}, joliet);
     short_root.SetDataLength(short_root.iso.at("\\").record, 33);  // the path-table fallback
+    // The wrapped formats and the sheets' data tracks hold the smallest volume, so that their inputs stay small.
+    const std::vector<uint8_t> tiny = qorvex::test::BuildIso({File("A.TXT;1", "a")}).bytes;
     auto &image = seeds["fuzz_image"];
     image.push_back(iso.bytes);
     // Every stored format the probe recognises.
     for (int32_t format : {3, 5, 6, 7, 10, 12, 13, 15, 16, 17, 18})
-        image.push_back(qorvex::test::WrapSectors(iso.bytes, format));
+        image.push_back(qorvex::test::WrapSectors(tiny, format));
     qorvex::test::RawOptions shifted;
     shifted.pregap = true;
     shifted.duplicate_sector = 18;
-    image.push_back(qorvex::test::WrapSectors(iso.bytes, 3, shifted));
+    image.push_back(qorvex::test::WrapSectors(tiny, 3, shifted));
     // A file in three extents, a hidden file, a Joliet name outside ASCII, a Joliet root that falls back
     // to the path table.
     qorvex::test::IsoNode split_iso = qorvex::test::File("SPLIT.BIN;1", qorvex::test::Pattern(6000));
@@ -360,10 +362,10 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     image.push_back(rock_ridge);
     seeds["fuzz_susp"] = {From(rock_ridge, 16)};
 
-    AddSheetSeeds(iso.bytes, seeds["fuzz_cue"]);
-    AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
-    AddCcdSeeds(iso.bytes, seeds["fuzz_ccd"]);
-    AddNrgSeeds(iso.bytes, seeds["fuzz_nrg"]);
+    AddSheetSeeds(tiny, seeds["fuzz_cue"]);
+    AddTocSeeds(tiny, seeds["fuzz_toc"]);
+    AddCcdSeeds(tiny, seeds["fuzz_ccd"]);
+    AddNrgSeeds(tiny, seeds["fuzz_nrg"]);
 
     // The parser-level targets: the same structures without the pipeline around them.
     seeds["fuzz_cue_sheet"] = SheetTexts(seeds["fuzz_cue"]);
