@@ -40,7 +40,10 @@ fuzz_run() {
   cp -n build/fuzz/seeds/"$target"/* "$corpus"/ 2>/dev/null || true
   # Memory: an open of a 2 MiB input may keep about 96 MiB (the engine's budget) plus one 64 MiB read; a limit
   # well under the 1 GiB an amplifying image once took catches any structure the budget misses.
-  if ASAN_OPTIONS=quarantine_size_mb=64 nice -n 10 build/fuzz/bin/"$target" -max_total_time="$seconds" \
+  # The CPU time it took is kept beside the log: on a shared machine inputs per CPU second say more about the
+  # target than inputs per second of the clock.
+  if ASAN_OPTIONS=quarantine_size_mb=64 nice -n 10 /usr/bin/time -f '%U %S' -o "build/fuzz/$target.time" \
+      build/fuzz/bin/"$target" -max_total_time="$seconds" \
       -max_len=2097152 -rss_limit_mb=768 -malloc_limit_mb=256 -timeout=20 -dict=fuzz/qorvex.dict \
       -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" "$corpus" > "build/fuzz/$target.log" 2>&1; then
     return 0
@@ -64,23 +67,25 @@ fuzz_merge() {
   fi
 }
 
-# One row of the table from a target's log and corpus: inputs run, inputs a second, coverage (edges), corpus
-# files and bytes, findings.
+# One row of the table from a target's log and corpus: inputs run, inputs a second (of the clock, and of CPU
+# time), coverage (edges), corpus files and bytes, findings.
 fuzz_row() {
-  local target="$1" log="build/fuzz/$1.log" runs rate cov files bytes findings
+  local target="$1" log="build/fuzz/$1.log" runs rate cpu cov files bytes findings
   runs=$(grep -o '^stat::number_of_executed_units: [0-9]*' "$log" | grep -o '[0-9]*$' || true)
   rate=$(grep -o '^stat::average_exec_per_sec: [0-9]*' "$log" | grep -o '[0-9]*$' || true)
   # A run stopped by a finding prints no final stats: its last status line says how far it got.
   [ -n "$runs" ] || runs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
   [ -n "$rate" ] || rate=$(grep -o 'exec/s: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
+  cpu=$(awk -v n="${runs:-0}" 'NF == 2 && $1 + $2 > 0 { printf "%d", n / ($1 + $2) }' "build/fuzz/$target.time" \
+    2>/dev/null || true)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
   files=$(find "build/fuzz/corpus/$target" -type f | wc -l)
   bytes=$(du -sb "build/fuzz/corpus/$target" | cut -f1)
   findings=$(find "build/fuzz/artifacts/$target" -type f | wc -l)
-  printf '%-22s %10s %8s %7s %7s %10s %8s\n' "$target" "${runs:-?}" "${rate:-?}" "${cov:-?}" "$files" "$bytes" \
-    "$findings"
+  printf '%-22s %10s %8s %8s %7s %7s %10s %8s\n' "$target" "${runs:-?}" "${rate:-?}" "${cpu:-?}" "${cov:-?}" \
+    "$files" "$bytes" "$findings"
 }
 
 fuzz_table_head() {
-  printf '%-22s %10s %8s %7s %7s %10s %8s\n' target inputs 'inputs/s' cov files bytes findings
+  printf '%-22s %10s %8s %8s %7s %7s %10s %8s\n' target inputs 'inputs/s' '/cpu-s' cov files bytes findings
 }
