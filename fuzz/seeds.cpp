@@ -185,6 +185,33 @@ std::vector<std::vector<uint8_t>> SuspAreas() {
     return areas;
 }
 
+// The sector records of the parser-level volume targets (fuzz::LaySectors): the input of a pipeline target laid
+// from sector `first` of a track of at least `sectors` sectors, as one record per sector that holds anything
+// (its trailing zeros left out) and one for the last sector, which keeps the track's length.
+std::vector<uint8_t> SectorRecords(const std::vector<uint8_t> &input, size_t first, size_t sectors) {
+    const size_t end = std::max(sectors, first + (input.size() + 2047) / 2048);
+    std::vector<uint8_t> records;
+    for (size_t s = first; s < end; ++s) {
+        const size_t at = (s - first) * 2048;
+        size_t used = at < input.size() ? std::min<size_t>(2048, input.size() - at) : 0;
+        while (used > 0 && input[at + used - 1] == 0) --used;
+        if (used == 0 && s + 1 < end) continue;
+        const uint8_t head[4] = {static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(used),
+                                 static_cast<uint8_t>(used >> 8)};
+        records.insert(records.end(), head, head + 4);
+        records.insert(records.end(), input.begin() + static_cast<std::ptrdiff_t>(at),
+                       input.begin() + static_cast<std::ptrdiff_t>(at + used));
+    }
+    return records;
+}
+
+std::vector<std::vector<uint8_t>> AllSectorRecords(const std::vector<std::vector<uint8_t>> &inputs, size_t first,
+                                                   size_t sectors) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto &input : inputs) out.push_back(SectorRecords(input, first, sectors));
+    return out;
+}
+
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
     return std::vector<uint8_t>(image.begin() + static_cast<std::ptrdiff_t>(sector * 2048), image.end());
 }
@@ -389,11 +416,11 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         }
         seeds["fuzz_cd_text"].emplace_back(entries.begin(), entries.end());
     }
-    seeds["fuzz_iso_volume"] = seeds["fuzz_iso"];
-    seeds["fuzz_rock_ridge"] = seeds["fuzz_susp"];
-    seeds["fuzz_boot_catalogue"] = seeds["fuzz_eltorito"];
+    seeds["fuzz_iso_volume"] = AllSectorRecords(seeds["fuzz_iso"], 16, 24);
+    seeds["fuzz_rock_ridge"] = AllSectorRecords(seeds["fuzz_susp"], 16, 24);
+    seeds["fuzz_boot_catalogue"] = AllSectorRecords(seeds["fuzz_eltorito"], 16, 24);
     seeds["fuzz_susp_entries"] = SuspAreas();
-    const auto &udf_seeds = seeds["fuzz_udf"];
+    const auto udf_seeds = AllSectorRecords(seeds["fuzz_udf"], 19, 258);
     seeds["fuzz_udf_volume"].assign(udf_seeds.begin(), udf_seeds.begin() + 3);
     seeds["fuzz_udf_maps"].assign(udf_seeds.begin() + 3, udf_seeds.end());
 
