@@ -5,6 +5,6 @@
 #include "qorvex.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    fuzz::ReadVolumes(fuzz::LaySectors(data, size, 24), OPEN_BOOT_IMAGES, false);
+    fuzz::ReadVolumes(fuzz::LaySectors(data, size, 24, 128), OPEN_BOOT_IMAGES, false);
     return 0;
 }

@@ -4,6 +4,6 @@
 #include "in_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    fuzz::ReadVolumes(fuzz::LaySectors(data, size, 24), 0, false);
+    fuzz::ReadVolumes(fuzz::LaySectors(data, size, 24, 128), 0, false);
     return 0;
 }

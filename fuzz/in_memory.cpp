@@ -66,8 +66,8 @@ void Anchor(uint8_t *block, uint32_t location) {
 }
 
 // Writes the recognition sequence and the anchors over an image of at least 258 sectors and makes the CRC of
-// every tagged block from `first` on right.
-void FrameUdf(std::vector<uint8_t> &image, size_t first) {
+// every other tagged block right.
+void FrameUdf(std::vector<uint8_t> &image) {
     const char *ids[3] = {"BEA01", "NSR02", "TEA01"};
     for (int i = 0; i < 3; ++i) {
         std::memset(&image[(16 + i) * 2048], 0, 2048);
@@ -77,22 +77,22 @@ void FrameUdf(std::vector<uint8_t> &image, size_t first) {
     const size_t sectors = image.size() / 2048;
     Anchor(&image[256 * 2048], 256);
     Anchor(&image[(sectors - 1) * 2048], static_cast<uint32_t>(sectors - 1));
-    for (size_t s = std::max<size_t>(first, 19); s + 1 < sectors; ++s)
+    for (size_t s = 19; s + 1 < sectors; ++s)
         if (s != 256) FixCrc(&image[s * 2048], 2048);
 }
 }  // namespace
 
-std::vector<uint8_t> &LaySectors(const uint8_t *data, size_t size, size_t sectors) {
+std::vector<uint8_t> &LaySectors(const uint8_t *data, size_t size, size_t sectors, size_t most) {
     static std::vector<uint8_t> image;
     struct Record {
         size_t sector, at, length;
     };
     std::vector<Record> records;
-    size_t end = std::min(sectors, kMaxSectors);
+    size_t end = std::min(sectors, most);
     for (size_t at = 0; at + 4 <= size;) {
-        const size_t sector = (data[at] | data[at + 1] << 8) % kMaxSectors;
+        const size_t sector = (data[at] | data[at + 1] << 8) % most;
         const size_t length = std::min<size_t>(data[at + 2] | data[at + 3] << 8, size - at - 4);
-        records.push_back({sector, at + 4, std::min(length, (kMaxSectors - sector) * 2048)});
+        records.push_back({sector, at + 4, std::min(length, (most - sector) * 2048)});
         end = std::max(end, sector + (records.back().length + 2047) / 2048);
         end = std::max(end, sector + 1);
         at += 4 + length;
@@ -104,14 +104,14 @@ std::vector<uint8_t> &LaySectors(const uint8_t *data, size_t size, size_t sector
 
 std::vector<uint8_t> &LayUdf(const uint8_t *data, size_t size) {
     std::vector<uint8_t> &image = LayFrom(data, size, 19, 258);
-    // Only the input's sectors can hold a tag: the rest are zeros.
-    FrameUdf(image, 19);
+    FrameUdf(image);
     return image;
 }
 
 std::vector<uint8_t> &LayUdfSectors(const uint8_t *data, size_t size) {
-    std::vector<uint8_t> &image = LaySectors(data, size, 258);
-    FrameUdf(image, 19);
+    // The sparable seeds reach past sector 600.
+    std::vector<uint8_t> &image = LaySectors(data, size, 258, 1024);
+    FrameUdf(image);
     return image;
 }
 

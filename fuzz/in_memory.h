@@ -15,13 +15,12 @@ namespace fuzz {
 // in a buffer kept for the next input.
 std::vector<uint8_t> &LayFrom(const uint8_t *data, size_t size, size_t first, size_t sectors);
 
-// The input as sectors of a 2048-byte track of at least `sectors` sectors (at most kMaxSectors): records of a
-// sector number (16 bits, little-endian, taken modulo kMaxSectors), a length (16 bits) and that many bytes laid
-// from the start of the sector on (running into the next ones when longer); the rest is zeros. A volume's
-// structures fill a few bytes of a few sectors, so its input stays a few KiB however large the volume is, and
-// libFuzzer's own work per input (copies, hashes) stays small.
-constexpr size_t kMaxSectors = 1024;
-std::vector<uint8_t> &LaySectors(const uint8_t *data, size_t size, size_t sectors);
+// The input as sectors of a 2048-byte track of `sectors` to `most` sectors: records of a sector number (16 bits,
+// little-endian, taken modulo `most`), a length (16 bits) and that many bytes laid from the start of the sector
+// on (running into the next ones when longer); the rest is zeros. A volume's structures fill a few bytes of a
+// few sectors, so its input stays a few KiB however large the volume is, and libFuzzer's own work per input
+// (copies, hashes) stays small.
+std::vector<uint8_t> &LaySectors(const uint8_t *data, size_t size, size_t sectors, size_t most);
 
 // A UDF track around the input: a recognition sequence in sectors 16-18 and anchors at 256 and at the last
 // sector pointing to a main sequence at sector 32 and a reserve at 48; every other block whose tag names a
