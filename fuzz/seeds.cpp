@@ -32,14 +32,14 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
     const std::vector<uint8_t> data = qorvex::test::WrapSectors(iso, 3);
     const int64_t data_sectors = static_cast<int64_t>(iso.size() / 2048);
     std::vector<uint8_t> mixed = data;
-    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 3);
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(3, 3);
     mixed.insert(mixed.end(), audio.begin(), audio.end());
     const std::string tracks = "  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 00 " +
-                               Msf(data_sectors) + "\n    INDEX 01 " + Msf(data_sectors + 10) + "\n";
+                               Msf(data_sectors) + "\n    INDEX 01 " + Msf(data_sectors + 2) + "\n";
     out.push_back(SheetInput("CATALOG 0000000000000\r\nFILE \"disc.bin\" BINARY\r\n" + tracks, mixed));
     out.push_back(
         SheetInput("REM SESSION 01\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                   "REM SESSION 02\n  TRACK 02 MODE1/2352\n    INDEX 01 00:00:40\n",
+                   "REM SESSION 02\n  TRACK 02 MODE1/2352\n    INDEX 01 00:00:04\n",
                    [&] {
                        std::vector<uint8_t> extra = audio;
                        extra.insert(extra.end(), data.begin(), data.end());
@@ -47,7 +47,7 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
                    }()));
     // CD-TEXT: the file beside the sheet starts with the packs (the track reads past them).
     std::vector<uint8_t> text = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "\t"}}, true);
-    const std::vector<uint8_t> short_audio = qorvex::test::AudioPattern(8, 4);
+    const std::vector<uint8_t> short_audio = qorvex::test::AudioPattern(2, 4);
     text.insert(text.end(), short_audio.begin(), short_audio.end());
     out.push_back(
         SheetInput("CDTEXTFILE disc.wav\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", text));
@@ -55,7 +55,7 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
     wave.insert(wave.end(), audio.begin(), audio.end());
     out.push_back(
         SheetInput("FILE disc.wav WAVE\n  TRACK 01 AUDIO\n    ISRC XX0000000000\n    PREGAP 00:00:30\n"
-                   "    INDEX 01 00:00:00\n    INDEX 02 00:00:20\n    POSTGAP 00:00:05\n"
+                   "    INDEX 01 00:00:00\n    INDEX 02 00:00:02\n    POSTGAP 00:00:05\n"
                    "FILE disc.bin MOTOROLA\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n",
                    wave));
     out.push_back(
@@ -68,13 +68,13 @@ void AddSheetSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint
 void AddTocSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
     std::vector<uint8_t> mixed = qorvex::test::WrapSectors(iso, 3);
     const std::string data_bytes = std::to_string(mixed.size());
-    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(40, 4);
+    const std::vector<uint8_t> audio = qorvex::test::AudioPattern(8, 4);
     mixed.insert(mixed.end(), audio.begin(), audio.end());
     out.push_back(SheetInput("CD_ROM\nCATALOG \"0000000000000\"\nTRACK MODE1_RAW\nDATAFILE \"disc.bin\" " + data_bytes +
                                  "\nTRACK AUDIO\nISRC \"XX0000000000\"\nFILE \"disc.bin\" #" + data_bytes +
-                                 " 0 00:00:20\nSTART 00:00:05\nINDEX 00:00:10\n"
+                                 " 0 00:00:04\nSTART 00:00:01\nINDEX 00:00:02\n"
                                  "TRACK AUDIO\nPREGAP 00:00:02\nFILE \"disc.bin\" #" +
-                                 data_bytes + " 00:00:20\n",
+                                 data_bytes + " 00:00:04\n",
                              mixed));
     std::vector<uint8_t> wave = qorvex::test::WavHeader(static_cast<uint32_t>(audio.size()));
     wave.insert(wave.end(), audio.begin(), audio.end());
@@ -94,8 +94,8 @@ void AddCcdSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
     const qorvex::test::TempDir dir;
     using qorvex::test::MakeTrack;
     const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
-        {MakeTrack(3, qorvex::test::WrapSectors(iso, 3)), MakeTrack(0, qorvex::test::AudioPattern(30, 5), 10)},
-        {MakeTrack(0, qorvex::test::AudioPattern(20, 6)), MakeTrack(6, qorvex::test::WrapSectors(iso, 6), 150)},
+        {MakeTrack(3, qorvex::test::WrapSectors(iso, 3)), MakeTrack(0, qorvex::test::AudioPattern(1, 5), 1)},
+        {MakeTrack(0, qorvex::test::AudioPattern(2, 6)), MakeTrack(6, qorvex::test::WrapSectors(iso, 6), 1)},
     };
     for (const auto &disc : discs) {
         const std::string ccd = qorvex::test::WriteCcdDisc(dir.path(), "disc", disc);
@@ -105,7 +105,7 @@ void AddCcdSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
     // Two sessions, and the disc's CD-TEXT as [CDText] entries.
     const std::string ccd = qorvex::test::WriteCcdDisc(
         dir.path(), "disc",
-        {MakeTrack(0, qorvex::test::AudioPattern(12, 7)), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 0, 2)});
+        {MakeTrack(0, qorvex::test::AudioPattern(2, 7)), MakeTrack(3, qorvex::test::WrapSectors(iso, 3), 0, 2)});
     const std::vector<uint8_t> bytes = qorvex::test::ReadFile(ccd);
     const std::vector<uint8_t> packs = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "Singer"}}, false);
     std::string text(bytes.begin(), bytes.end());
@@ -130,13 +130,87 @@ void AddNrgSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
     using qorvex::test::NrgForm;
     const std::vector<uint8_t> head(iso.begin(), iso.begin() + std::min<size_t>(iso.size(), 20 * 2048));
     const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
-        {MakeTrack(3, qorvex::test::WrapSectors(head, 3), 2), MakeTrack(0, qorvex::test::AudioPattern(8, 5), 3)},
+        {MakeTrack(3, qorvex::test::WrapSectors(head, 3), 2), MakeTrack(0, qorvex::test::AudioPattern(2, 5), 3)},
         {MakeTrack(9, iso, 4)},
-        {MakeTrack(0, qorvex::test::AudioPattern(6, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)},
+        {MakeTrack(0, qorvex::test::AudioPattern(2, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)},
     };
     for (const auto &disc : discs)
         for (NrgForm form : {NrgForm::kDaoV2, NrgForm::kDaoV1, NrgForm::kTaoV2})
             out.push_back(qorvex::test::ReadFile(qorvex::test::WriteNrgDisc(dir.path(), "disc", disc, form)));
+}
+
+// The sheet text of a pipeline sheet input (everything before its first NUL): a parser-level input.
+std::vector<std::vector<uint8_t>> SheetTexts(const std::vector<std::vector<uint8_t>> &inputs) {
+    std::vector<std::vector<uint8_t>> texts;
+    for (const auto &input : inputs)
+        texts.emplace_back(input.begin(), std::find(input.begin(), input.end(), uint8_t{0}));
+    return texts;
+}
+
+// The chunk chain of a Nero image behind its footer's offset (64-bit, big-endian): a fuzz_nrg_chunks input.
+std::vector<uint8_t> NrgChain(const std::vector<uint8_t> &image) {
+    const bool v2 = image.size() >= 12 && std::equal(image.end() - 12, image.end() - 8, "NER5");
+    const size_t footer = image.size() - (v2 ? 12 : 8);
+    uint64_t offset = 0;
+    for (size_t i = footer + 4; i < image.size(); ++i) offset = offset << 8 | image[i];
+    std::vector<uint8_t> input(8);
+    for (size_t i = 0; i < 8; ++i) input[i] = static_cast<uint8_t>(offset >> (56 - 8 * i));
+    input.insert(input.end(), image.begin() + static_cast<std::ptrdiff_t>(offset),
+                 image.begin() + static_cast<std::ptrdiff_t>(footer));
+    return input;
+}
+
+// System use areas of fuzz_susp_entries: a flag byte (1: the root's "." record), then the area.
+std::vector<std::vector<uint8_t>> SuspAreas() {
+    namespace susp = qorvex::test::susp;
+    const std::vector<uint8_t> stamp = {120, 5, 6, 7, 8, 9, 0};
+    const std::vector<uint8_t> long_stamp = {'2', '0', '2', '0', '0', '1', '0', '2', '0',
+                                             '3', '0', '4', '0', '5', '0', '6', 4};
+    const std::vector<std::vector<uint8_t>> areas = {
+        susp::Join({{1}, susp::Sp(), susp::Px(040755, 3), susp::Ce(20, 0, 100), susp::Er()}),
+        susp::Join({{0},
+                    susp::Px(0100755, 1, 1000, 100, 7),
+                    susp::Nm("long name ", 1),
+                    susp::Nm("continued"),
+                    susp::Tf(0x0F, {stamp, stamp, stamp, stamp})}),
+        susp::Join({{0}, susp::Px(0100600), susp::Nm("b"), susp::Tf(0x86, {long_stamp, long_stamp})}),
+        susp::Join({{0}, susp::Px(0020644), susp::Nm("dev"), susp::Pn(0x0000000100000002ull), susp::Zf(40000)}),
+        susp::Join({{0},
+                    susp::Px(0120777),
+                    susp::Nm("link"),
+                    susp::Sl({{0x08, ""}, {0, "usr"}, {0x01, "li"}}, 0x01),
+                    susp::Sl({{0, "b"}, {0x04, ""}, {0x02, ""}})}),
+        susp::Join({{0}, susp::Nm("place"), susp::Cl(30), susp::Re(), susp::St(), susp::Nm("unread")}),
+        susp::Join({{0}, susp::Nm("", 0x02), susp::Nm("", 0x04), susp::Entry("PL", {30, 0, 0, 0, 0, 0, 0, 30})}),
+    };
+    return areas;
+}
+
+// The sector records of the parser-level volume targets (fuzz::LaySectors): the input of a pipeline target laid
+// from sector `first` of a track of at least `sectors` sectors, as one record per sector that holds anything
+// (its trailing zeros left out) and one for the last sector, which keeps the track's length.
+std::vector<uint8_t> SectorRecords(const std::vector<uint8_t> &input, size_t first, size_t sectors) {
+    const size_t end = std::max(sectors, first + (input.size() + 2047) / 2048);
+    std::vector<uint8_t> records;
+    for (size_t s = first; s < end; ++s) {
+        const size_t at = (s - first) * 2048;
+        size_t used = at < input.size() ? std::min<size_t>(2048, input.size() - at) : 0;
+        while (used > 0 && input[at + used - 1] == 0) --used;
+        if (used == 0 && s + 1 < end) continue;
+        const uint8_t head[4] = {static_cast<uint8_t>(s), static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(used),
+                                 static_cast<uint8_t>(used >> 8)};
+        records.insert(records.end(), head, head + 4);
+        records.insert(records.end(), input.begin() + static_cast<std::ptrdiff_t>(at),
+                       input.begin() + static_cast<std::ptrdiff_t>(at + used));
+    }
+    return records;
+}
+
+std::vector<std::vector<uint8_t>> AllSectorRecords(const std::vector<std::vector<uint8_t>> &inputs, size_t first,
+                                                   size_t sectors) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto &input : inputs) out.push_back(SectorRecords(input, first, sectors));
+    return out;
 }
 
 std::vector<uint8_t> From(const std::vector<uint8_t> &image, size_t sector) {
@@ -201,15 +275,17 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         joliet);
     auto short_root = qorvex::test::BuildIso({Dir("A", {File("B.TXT;1", "b")})}, joliet);
     short_root.SetDataLength(short_root.iso.at("\\").record, 33);  // the path-table fallback
+    // The wrapped formats and the sheets' data tracks hold the smallest volume, so that their inputs stay small.
+    const std::vector<uint8_t> tiny = qorvex::test::BuildIso({File("A.TXT;1", "a")}).bytes;
     auto &image = seeds["fuzz_image"];
     image.push_back(iso.bytes);
     // Every stored format the probe recognises.
     for (int32_t format : {3, 5, 6, 7, 10, 12, 13, 15, 16, 17, 18})
-        image.push_back(qorvex::test::WrapSectors(iso.bytes, format));
+        image.push_back(qorvex::test::WrapSectors(tiny, format));
     qorvex::test::RawOptions shifted;
     shifted.pregap = true;
     shifted.duplicate_sector = 18;
-    image.push_back(qorvex::test::WrapSectors(iso.bytes, 3, shifted));
+    image.push_back(qorvex::test::WrapSectors(tiny, 3, shifted));
     // A file in three extents, a hidden file, a Joliet name outside ASCII, a Joliet root that falls back
     // to the path table.
     qorvex::test::IsoNode split_iso = qorvex::test::File("SPLIT.BIN;1", qorvex::test::Pattern(6000));
@@ -314,10 +390,40 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     image.push_back(rock_ridge);
     seeds["fuzz_susp"] = {From(rock_ridge, 16)};
 
-    AddSheetSeeds(iso.bytes, seeds["fuzz_cue"]);
-    AddTocSeeds(iso.bytes, seeds["fuzz_toc"]);
-    AddCcdSeeds(iso.bytes, seeds["fuzz_ccd"]);
-    AddNrgSeeds(iso.bytes, seeds["fuzz_nrg"]);
+    AddSheetSeeds(tiny, seeds["fuzz_cue"]);
+    AddTocSeeds(tiny, seeds["fuzz_toc"]);
+    AddCcdSeeds(tiny, seeds["fuzz_ccd"]);
+    AddNrgSeeds(tiny, seeds["fuzz_nrg"]);
+
+    // The parser-level targets: the same structures without the pipeline around them.
+    seeds["fuzz_cue_sheet"] = SheetTexts(seeds["fuzz_cue"]);
+    seeds["fuzz_cue_sheet"].push_back(SheetTexts(
+        {SheetInput("CDTEXTFILE disc.cdt\nFILE disc.bin BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", {})})[0]);
+    seeds["fuzz_toc_sheet"] = SheetTexts(seeds["fuzz_toc"]);
+    seeds["fuzz_ccd_sheet"] = SheetTexts(seeds["fuzz_ccd"]);
+    for (const auto &image : seeds["fuzz_nrg"]) seeds["fuzz_nrg_chunks"].push_back(NrgChain(image));
+    seeds["fuzz_cd_text"] = {qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "\t"}, {"Two", "Other"}}, true),
+                             qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "Singer"}}, false)};
+    {
+        const std::vector<uint8_t> packs = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "Singer"}}, false);
+        std::string entries;
+        for (size_t at = 0; at < packs.size(); at += 18) {
+            for (size_t i = 0; i < 16; ++i) {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%02x ", packs[at + i]);
+                entries += hex;
+            }
+            entries += "\n";
+        }
+        seeds["fuzz_cd_text"].emplace_back(entries.begin(), entries.end());
+    }
+    seeds["fuzz_iso_volume"] = AllSectorRecords(seeds["fuzz_iso"], 16, 24);
+    seeds["fuzz_rock_ridge"] = AllSectorRecords(seeds["fuzz_susp"], 16, 24);
+    seeds["fuzz_boot_catalogue"] = AllSectorRecords(seeds["fuzz_eltorito"], 16, 24);
+    seeds["fuzz_susp_entries"] = SuspAreas();
+    const auto udf_seeds = AllSectorRecords(seeds["fuzz_udf"], 19, 258);
+    seeds["fuzz_udf_volume"].assign(udf_seeds.begin(), udf_seeds.begin() + 3);
+    seeds["fuzz_udf_maps"].assign(udf_seeds.begin() + 3, udf_seeds.end());
 
     // DATs whose entries the target's two tracks match (the first whole, the second by CRC and size).
     const std::string dat = qorvex::test::DatXml(

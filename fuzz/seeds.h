@@ -8,8 +8,7 @@
 
 namespace fuzz {
 
-// Inputs by target name: fuzz_image, fuzz_iso, fuzz_udf, fuzz_eltorito, fuzz_decode, fuzz_susp, fuzz_cue,
-// fuzz_toc, fuzz_ccd, fuzz_nrg, fuzz_dat, fuzz_sector.
+// Inputs by target name (the name of the target's file): every target has seeds.
 std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds();
 
 }  // namespace fuzz

@@ -57,6 +57,7 @@ void SectorReader::Reset() {
     sub_file_.reset();
     sub_length_ = 0;
     files_.clear();
+    memory_ = ByteView();
     lengths_.clear();
     skips_.clear();
     current_file_ = -1;
@@ -99,6 +100,18 @@ bool SectorReader::SetUp(const TrackRecord &record, uint32_t position_check) {
     return true;
 }
 
+bool SectorReader::SetUpInMemory(const TrackRecord &record, ByteView bytes) {
+    TrackRecord in_memory = record;
+    in_memory.files.clear();
+    in_memory.windows.clear();
+    in_memory.subchannel.clear();
+    if (!SetUp(in_memory, 0)) return false;
+    memory_ = bytes;
+    lengths_ = {static_cast<int64_t>(bytes.Size())};
+    skips_ = {0};
+    return true;
+}
+
 void SectorReader::SetUserSize(int32_t n) {
     user_size_ = std::clamp(n, 0, MaxUserSize());
 }
@@ -115,13 +128,14 @@ void SectorReader::CopyFrom(const SectorReader &other) {
     if (other.sub_file_) sub_file_ = std::make_unique<platform::File>();
     sub_length_ = other.sub_length_;
     edc_check_ = other.edc_check_;
+    memory_ = other.memory_;
     for (size_t i = 0; i < other.files_.size(); ++i) files_.push_back(std::make_unique<platform::File>());
     lengths_ = other.lengths_;
     skips_ = other.skips_;
 }
 
 bool SectorReader::Open() {
-    if (files_.empty()) return false;
+    if (files_.empty() && !memory_.Data()) return false;
     for (auto &file : files_) {
         if (!file->OpenRead(record_.files[static_cast<size_t>(&file - files_.data())])) {
             for (auto &f : files_) f->Close();
@@ -212,6 +226,12 @@ bool SectorReader::SeekFromEnd(int32_t a) {
 int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
     const size_t index = static_cast<size_t>(current_file_);
     const int64_t length = lengths_[index];
+    if (memory_.Data()) {  // the bytes are at hand: no window to fill
+        const int64_t take = std::clamp<int64_t>(length - position_, 0, n);
+        if (take > 0) std::memcpy(destination, memory_.Data() + position_, static_cast<size_t>(take));
+        position_ += take;
+        return take;
+    }
     if (cache_file_ != current_file_ || position_ < cache_start_ || position_ >= cache_start_ + cache_length_) {
         if (position_ >= length) return 0;
         const bool sequential = cache_file_ == current_file_ && position_ == cache_start_ + cache_length_;
@@ -259,13 +279,13 @@ bool SectorReader::ReadStored(uint8_t *destination) {
     if (!open_ || current_file_ < 0) return false;
     int64_t done = 0;
     while (done < stride_) {
-        if (static_cast<size_t>(current_file_) >= files_.size()) return false;
+        if (static_cast<size_t>(current_file_) >= lengths_.size()) return false;
         int64_t got = ReadCached(destination + done, stride_ - done);
         if (got < 0) return false;
         done += got;
         if (done < stride_ && got == 0) {
             // The file ends inside the sector: go on with the next file of the track from its start.
-            if (static_cast<size_t>(current_file_) + 1 >= files_.size()) return false;
+            if (static_cast<size_t>(current_file_) + 1 >= lengths_.size()) return false;
             ++current_file_;
             position_ = 0;
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/sector_format.h"
+#include "model/byte_view.h"
 #include "model/status.h"
 #include "model/track_record.h"
 #include "platform/file.h"
@@ -23,6 +24,9 @@ public:
 
     void Reset();
     bool SetUp(const TrackRecord &record, uint32_t position_check);
+    // The same for a track whose stored sectors are `bytes` in memory (the record's files are not read): the
+    // fuzz targets hand their input to a reader this way. The bytes must outlive the reader's use of them.
+    bool SetUpInMemory(const TrackRecord &record, ByteView bytes);
     void SetEdcCheck(bool on) { edc_check_ = on; }
     // Replaces the user-data size; bounded to what a stored sector holds past the user offset.
     void SetUserSize(int32_t n);
@@ -46,7 +50,7 @@ public:
     // Whether runs of sectors can be copied as plain bytes: every stored byte is user data and no check applies.
     bool CanCopyDirectly() const {
         return open_ && user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_ &&
-               !record_.byte_swapped && !sub_file_;
+               !record_.byte_swapped && !sub_file_ && !memory_.Data();
     }
     // With CanCopyDirectly(): copies the first `bytes` (at most n x UserSize()) of the next n sectors to `out`
     // without passing them through memory, and moves past the sectors. Returns how many sectors were wholly
@@ -92,6 +96,7 @@ private:
     uint32_t position_check_ = 0;
     bool edc_check_ = false;
     std::vector<std::unique_ptr<platform::File>> files_;
+    ByteView memory_;               // the one "file" of a reader set up in memory (files_ is then empty)
     std::vector<int64_t> lengths_;  // bytes of each file's window
     std::vector<int64_t> skips_;    // where each file's window begins
     int32_t current_file_ = -1;

@@ -228,11 +228,11 @@ bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, std::st
     // A record needs its 33-byte head and at least one identifier byte; one that ends exactly at the end of
     // the data is still a record.
     for (size_t i = 0; i + kDirectoryRecordFixed + 1 <= data.size();) {
-        const DirectoryRecord r = DirectoryRecord::Parse(bytes.From(i));
-        if (r.length == 0) {  // the rest of this sector is padding
+        if (data[i] == 0) {  // a record length of 0: the rest of this sector is padding
             ++i;
             continue;
         }
+        const DirectoryRecord r = DirectoryRecord::Parse(bytes.From(i));
         if (r.identifier.Size() < r.identifier_length) break;  // the identifier runs past the directory's data
         if (!r.IsSelfOrParent()) {
             path_.assign(parent);
@@ -542,12 +542,17 @@ Status ReadDirectoryRun(SectorReader &reader, uint32_t sector, uint64_t n, int32
     if (u <= 0 || n > static_cast<uint64_t>(kMaxRunBytes) || static_cast<int64_t>(n) > budget) return Code::kReadFailed;
     budget -= static_cast<int64_t>(n);
     if (block == u) {
-        // Blocks are whole sectors: the run is read in one request and its tail dropped.
+        // Blocks are whole sectors: the run is read in large requests and its tail dropped. The buffer grows
+        // with what was read, so that a length the track cannot hold fails before all of it is taken.
         const uint64_t sectors = (n + static_cast<uint64_t>(u) - 1) / static_cast<uint64_t>(u);
-        out.resize(static_cast<size_t>(sectors * static_cast<uint64_t>(u)));
-        if (sectors > INT32_MAX || reader.ReadSectors(out.data(), static_cast<int32_t>(sectors)) == 0) {
-            out.clear();
-            return reader.ReadFailure();
+        for (uint64_t done = 0; done < sectors;) {
+            const uint64_t take = std::min<uint64_t>(sectors - done, kRunStepSectors);
+            out.resize(static_cast<size_t>((done + take) * static_cast<uint64_t>(u)));
+            if (reader.ReadSectors(out.data() + done * static_cast<uint64_t>(u), static_cast<int32_t>(take)) == 0) {
+                out.clear();
+                return reader.ReadFailure();
+            }
+            done += take;
         }
         out.resize(static_cast<size_t>(n));
         return Status::Ok();

@@ -24,6 +24,7 @@ Status ReadDirectoryRun(SectorReader &reader, uint32_t sector, uint64_t n, int32
 
 // Limits that keep hostile volumes bounded.
 constexpr int64_t kMaxRunBytes = 64ll << 20;         // one directory or path table
+constexpr uint64_t kRunStepSectors = 512;            // sectors of such a run read in one request
 constexpr int64_t kMaxDirectoryBytes = 512ll << 20;  // all directory data of one scan
 constexpr int32_t kMaxDepth = 256;                   // folders below the root that are walked
 constexpr size_t kMaxPathTableRecords = 65535;       // what a 16-bit parent number can address

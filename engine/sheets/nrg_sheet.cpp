@@ -182,9 +182,12 @@ Status ReadNrgImage(const std::string &path, SheetDisc *disc) {
     int64_t data_end = 0;  // the disc's sectors lie in front of the chain
     QORVEX_TRY(ReadChain(file, length, &bytes, &data_end));
     file.Close();
+    return ReadNrgChunks(ByteView(bytes.data(), bytes.size()), data_end, path, disc);
+}
 
+Status ReadNrgChunks(ByteView chain, int64_t data_end, const std::string &path, SheetDisc *disc) {
+    *disc = SheetDisc{};
     // The chunks: each DAO or TAO chunk holds the tracks of one session.
-    const ByteView chain(bytes.data(), bytes.size());
     std::vector<std::vector<NrgTrack>> sessions;
     CuePoints cues;
     for (size_t at = 0; at < chain.Size();) {

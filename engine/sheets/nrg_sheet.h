@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "model/byte_view.h"
 #include "model/status.h"
 #include "sheets/sheet_layout.h"
 
@@ -15,5 +16,9 @@ namespace qorvex::sheets {
 // whose chunks are not consistent (lengths past their region, offsets outside the sectors, tracks overlapping
 // or apart), kImageOpenFailed when it cannot be read.
 Status ReadNrgImage(const std::string &path, SheetDisc *disc);
+
+// The chunks of a chain already read (the image's sectors end at `data_end`, where the chain begins), as the
+// disc at `path` they describe.
+Status ReadNrgChunks(ByteView chain, int64_t data_end, const std::string &path, SheetDisc *disc);
 
 }  // namespace qorvex::sheets

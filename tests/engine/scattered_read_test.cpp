@@ -106,6 +106,36 @@ TEST(ScatteredRead, RunsDeliverTheStoredUserDataAndStopAtTheFirstBadSector) {
     EXPECT_FALSE(reader.EdcError());
 }
 
+// The fuzz targets read their input through a reader set up in memory: it delivers what the same bytes read
+// from a file deliver, up to the same failure (a bad EDC, the track's end).
+TEST(ScatteredRead, AReaderInMemoryDeliversWhatTheFileDoes) {
+    TempDir dir;
+    const std::string path = dir / "run.img";
+    for (int32_t format : {3, 6, 13, 15}) {
+        SCOPED_TRACE(format);
+        RawOptions bad;
+        bad.corrupt_edc_sector = 900;
+        const Wrapped w = Write(path, format, bad);
+        SectorReader file, memory;
+        Open(file, w, true);
+        ASSERT_TRUE(memory.SetUpInMemory(w.record, ByteView(w.raw.data(), w.raw.size())));
+        memory.SetEdcCheck(true);
+        ASSERT_TRUE(memory.Open());
+        EXPECT_FALSE(memory.CanCopyDirectly());
+        for (int32_t first : {0, 7, 880, kSectors - 3}) {
+            std::vector<uint8_t> from_file(size_t(file.UserSize()) * 40), from_memory(from_file.size());
+            ASSERT_TRUE(file.SeekSector(first));
+            ASSERT_TRUE(memory.SeekSector(first));
+            const int32_t n = file.ReadSectorRun(from_file.data(), 40);
+            ASSERT_EQ(memory.ReadSectorRun(from_memory.data(), 40), n) << first;
+            from_file.resize(size_t(file.UserSize()) * size_t(n));
+            from_memory.resize(from_file.size());
+            EXPECT_EQ(from_memory, from_file) << first;
+            EXPECT_EQ(memory.EdcError(), file.EdcError()) << first;
+        }
+    }
+}
+
 TEST(ScatteredRead, EdcGoesOnFromAnyPrefix) {
     const std::vector<uint8_t> data = Pattern(2336, 11);
     for (size_t split : {0, 3, 4, 16, 24, 100, 2048, 2064}) {

@@ -9,16 +9,9 @@
 
 #include "seeds.h"
 
-extern "C" int ReplayImage(const uint8_t *data, size_t size);
-extern "C" int ReplayIso(const uint8_t *data, size_t size);
-extern "C" int ReplayUdf(const uint8_t *data, size_t size);
-extern "C" int ReplayElTorito(const uint8_t *data, size_t size);
-extern "C" int ReplayDecode(const uint8_t *data, size_t size);
-extern "C" int ReplaySusp(const uint8_t *data, size_t size);
-extern "C" int ReplayCue(const uint8_t *data, size_t size);
-extern "C" int ReplayToc(const uint8_t *data, size_t size);
-extern "C" int ReplayCcd(const uint8_t *data, size_t size);
-extern "C" int ReplayNrg(const uint8_t *data, size_t size);
+#define REPLAY_TARGET(name) extern "C" int Replay_##name(const uint8_t *data, size_t size);
+#include "replay_targets.inc"
+#undef REPLAY_TARGET
 
 namespace {
 using Target = int (*)(const uint8_t *, size_t);
@@ -27,11 +20,11 @@ struct Case {
     const char *name;
     Target run;
 };
-const Case kTargets[] = {{"fuzz_image", ReplayImage},   {"fuzz_iso", ReplayIso},
-                         {"fuzz_udf", ReplayUdf},       {"fuzz_eltorito", ReplayElTorito},
-                         {"fuzz_decode", ReplayDecode}, {"fuzz_susp", ReplaySusp},
-                         {"fuzz_cue", ReplayCue},       {"fuzz_toc", ReplayToc},
-                         {"fuzz_ccd", ReplayCcd},       {"fuzz_nrg", ReplayNrg}};
+#define REPLAY_TARGET(name) {#name, Replay_##name},
+const Case kTargets[] = {
+#include "replay_targets.inc"
+};
+#undef REPLAY_TARGET
 
 std::vector<uint8_t> Read(const std::filesystem::path &path) {
     std::ifstream in(path, std::ios::binary);
