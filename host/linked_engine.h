@@ -32,6 +32,8 @@ inline const EngineApi &LinkedEngineApi() {
         t.ExCloseImageFiles = QorvexExCloseImageFiles;
         t.ExGetTrackText = QorvexExGetTrackText;
         t.ExGetTrackIndexes = QorvexExGetTrackIndexes;
+        t.ExReadFile = QorvexExReadFile;
+        t.ExReadTrack = QorvexExReadTrack;
         return t;
     }();
     return api;
