@@ -36,6 +36,8 @@ int RunInfo(const Args &args);
 int RunList(const Args &args);
 int RunExtract(const Args &args);
 int RunExtractPart(const Args &args);
+int RunMount(const Args &args);
+int RunUmount(const Args &args);
 
 // Parses a "--fs" value into a kind (KIND_AUTO for "auto"); -1 when unknown.
 int32_t ParseKind(const std::string &text);

@@ -127,6 +127,19 @@ const std::vector<Command> &Commands() {
          "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|rockridge|joliet|udf|iso] [--track N]\n"
          "Write the system part with exactly the name NAME (as \"qorvex ls --system\" lists it) to FILE\n"
          "(\"-\" for standard output). With --fs auto the chosen file system is searched first, then the others.\n"},
+        {"mount",
+         cli::RunMount,
+         2,
+         2,
+         {"-f"},
+         {"--fs", "--track"},
+         "Usage: qorvex mount IMAGE DIR [--fs auto|rockridge|joliet|udf|iso] [--track N] [-f]\n"
+         "Mount the image read-only on DIR (FUSE): the chosen file system of the track (default: the first that\n"
+         "has one, its file system chosen as by \"ls\") as the tree, every track as DIR/.tracks/NN.iso (user\n"
+         "data), NN.bin (raw sectors) or NN.wav (audio), and each file system of the track under\n"
+         "DIR/.fs/iso9660, joliet, udf or rockridge. \"qorvex umount DIR\" (or \"fusermount3 -u DIR\") ends it.\n"
+         "  -f  stay in the foreground until unmounted\n"},
+        {"umount", cli::RunUmount, 1, 1, {}, {}, "Usage: qorvex umount DIR\nUnmount an image mounted on DIR.\n"},
     };
     return commands;
 }
@@ -142,7 +155,8 @@ void PrintProgramHelp(FILE *out) {
                  "  info           file systems, labels and sizes of every track\n"
                  "  ls             list files or system parts\n"
                  "  extract        extract files into a folder\n"
-                 "  extract-part   write one system part to a file\n\n"
+                 "  extract-part   write one system part to a file\n"
+                 "  mount, umount  mount an image read-only as files (FUSE)\n\n"
                  "%s\n"
                  "\"qorvex COMMAND --help\" describes a command. Exit status: 0 on success, 1 when an operation\n"
                  "failed or a file was refused, 2 for a command-line error.\n",
