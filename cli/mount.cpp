@@ -21,6 +21,7 @@
 #include <map>
 #include <vector>
 
+#include "disc_text.h"
 #include "extract_plan.h"
 #include "image.h"
 #include "output_tree.h"
@@ -322,7 +323,7 @@ void AddTracks(Mounted &m, size_t folder) {
             m.tree.Add(folder, std::string(number) + extension, std::move(node));
             return total;
         };
-        if (info.user_size > 0) {
+        if (std::strncmp(host::FormatName(info.format), "AUDIO", 5) != 0) {
             const uint64_t user = add(".iso", 0, false);
             uint32_t got = 0;
             uint64_t raw = 0;
