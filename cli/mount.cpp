@@ -194,7 +194,7 @@ int ReadNode(const Node &node, char *buffer, size_t size, uint64_t offset) {
     // The entries follow one another: find the one `offset` falls in, read on through the next ones.
     uint64_t begins = 0;
     for (size_t i = 0; i < node.entries.size() && done < size; ++i) {
-        const uint64_t length = node.sizes[i];
+        const uint64_t length = node.joined ? node.size : node.sizes[i];  // the engine joins a UDF file's extents
         const uint64_t at = offset + done;
         if (at < begins + length) {
             const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(size - done, begins + length - at));

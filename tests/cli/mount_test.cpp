@@ -17,6 +17,7 @@
 #include "support/disc_builder.h"
 #include "support/harness/cli_harness.h"
 #include "support/raw_sectors.h"
+#include "support/udf_builder.h"
 
 namespace cli_test {
 namespace {
@@ -126,6 +127,26 @@ TEST_F(MountTest, TreeStatAndBytesAreThoseOfTheExtraction) {
         EXPECT_NE(RunCommand("touch " + Quote(mnt + "/new") + " 2>/dev/null"), 0);
         EXPECT_NE(RunCommand("sh -c 'echo x >> " + mnt + "/empty' 2>/dev/null"), 0);
         Unmount();
+    }
+}
+
+// UDF files in several extents and with their data inside their entry: every slice, across extent ends too.
+TEST_F(MountTest, UdfExtentsAndEmbeddedData) {
+    using namespace qorvex::test;
+    UdfOptions options;
+    const std::string split_data = PatternText(5 * 2048 + 100, 3), inline_data = PatternText(900, 4);
+    UdfNode split = UdfFileNode("SPLIT.BIN", split_data);
+    split.extents = 3;
+    options.root.children = {split, UdfFileNode("INLINE.TXT", inline_data, UdfAd::Embedded)};
+    WriteFile(dir / "u.img", BuildUdf(options).bytes);
+    Mount(dir / "u.img");
+    for (const auto &[name, data] : {std::pair{"SPLIT.BIN", split_data}, std::pair{"INLINE.TXT", inline_data}}) {
+        const int fd = open((dir / "mnt/" + name).c_str(), O_RDONLY);
+        for (size_t at = 0; at < data.size() + 10; at += 999) {
+            const std::vector<uint8_t> got = Pread(fd, at, 3000);
+            EXPECT_EQ(std::string(got.begin(), got.end()), data.substr(std::min(at, data.size()), 3000)) << name << at;
+        }
+        close(fd);
     }
 }
 

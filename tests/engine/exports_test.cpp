@@ -53,6 +53,8 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExGetTrackIndexes",
                                             "QorvexExCopyFile",
                                             "QorvexExCloseImageFiles",
+                                            "QorvexExReadFile",
+                                            "QorvexExReadTrack",
                                             "Qorvex",
                                             "QorvexOpen",
                                             "QorvexClose",
