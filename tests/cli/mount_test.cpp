@@ -16,6 +16,7 @@
 
 #include "support/disc_builder.h"
 #include "support/harness/cli_harness.h"
+#include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/udf_builder.h"
 
@@ -130,23 +131,33 @@ TEST_F(MountTest, TreeStatAndBytesAreThoseOfTheExtraction) {
     }
 }
 
-// UDF files in several extents and with their data inside their entry: every slice, across extent ends too.
-TEST_F(MountTest, UdfExtentsAndEmbeddedData) {
+// Files in several extents (UDF, ISO 9660 multi-extent) and with their data inside their entry (UDF): every
+// slice, across extent ends too.
+TEST_F(MountTest, FilesInSeveralExtentsAndEmbeddedData) {
     using namespace qorvex::test;
     UdfOptions options;
-    const std::string split_data = PatternText(5 * 2048 + 100, 3), inline_data = PatternText(900, 4);
-    UdfNode split = UdfFileNode("SPLIT.BIN", split_data);
-    split.extents = 3;
-    options.root.children = {split, UdfFileNode("INLINE.TXT", inline_data, UdfAd::Embedded)};
+    const std::string split = PatternText(5 * 2048 + 100, 3), embedded = PatternText(900, 4);
+    UdfNode node = UdfFileNode("SPLIT.BIN", split);
+    node.extents = 3;
+    options.root.children = {node, UdfFileNode("INLINE.TXT", embedded, UdfAd::Embedded)};
     WriteFile(dir / "u.img", BuildUdf(options).bytes);
-    Mount(dir / "u.img");
-    for (const auto &[name, data] : {std::pair{"SPLIT.BIN", split_data}, std::pair{"INLINE.TXT", inline_data}}) {
-        const int fd = open((dir / "mnt/" + name).c_str(), O_RDONLY);
-        for (size_t at = 0; at < data.size() + 10; at += 999) {
+    IsoNode multi = qorvex::test::File("MULTI.BIN;1", std::vector<uint8_t>(split.begin(), split.end()));
+    multi.extent_size = 4096;
+    WriteFile(dir / "m.iso", BuildIso({multi}, IsoOptions{}).bytes);
+    const struct {
+        const char *image, *name;
+        const std::string &data;
+    } cases[] = {{"u.img", "SPLIT.BIN", split}, {"u.img", "INLINE.TXT", embedded}, {"m.iso", "MULTI.BIN", split}};
+    for (const auto &c : cases) {
+        Mount(dir / c.image);
+        const int fd = open((dir / "mnt/" + c.name).c_str(), O_RDONLY);
+        for (size_t at = 0; at < c.data.size() + 10; at += 999) {
             const std::vector<uint8_t> got = Pread(fd, at, 3000);
-            EXPECT_EQ(std::string(got.begin(), got.end()), data.substr(std::min(at, data.size()), 3000)) << name << at;
+            EXPECT_EQ(std::string(got.begin(), got.end()), c.data.substr(std::min(at, c.data.size()), 3000))
+                << c.name << " at " << at;
         }
         close(fd);
+        Unmount();
     }
 }
 
