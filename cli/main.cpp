@@ -156,7 +156,8 @@ void PrintProgramHelp(FILE *out) {
                  "  ls             list files or system parts\n"
                  "  extract        extract files into a folder\n"
                  "  extract-part   write one system part to a file\n"
-                 "  mount, umount  mount an image read-only as files (FUSE)\n\n"
+                 "  mount          mount an image read-only as files (FUSE)\n"
+                 "  umount         end a mount\n\n"
                  "%s\n"
                  "\"qorvex COMMAND --help\" describes a command. Exit status: 0 on success, 1 when an operation\n"
                  "failed or a file was refused, 2 for a command-line error.\n",
