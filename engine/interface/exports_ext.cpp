@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 #include "interface/handle_registry.h"
 #include "platform/file.h"
@@ -31,12 +32,13 @@ int32_t FillCurrent(const TrackVolume *volume, const CatalogueEntry *entry, Qorv
 
 // A reader of the track for one call of its own, so that the volume's reader and cursors stay with the other
 // exports and several reads run at once: one the handle keeps open, else a fresh copy. Taken under the lock.
+// The one given back last is taken first: a run of reads keeps one reader and its read-ahead window.
 std::unique_ptr<SectorReader> TakeReader(ImageHandle &handle, int32_t track, TrackVolume &volume) {
     auto &idle = handle.idle_readers;
-    for (auto it = idle.begin(); it != idle.end(); ++it)
+    for (auto it = idle.rbegin(); it != idle.rend(); ++it)
         if (it->first == track) {
             std::unique_ptr<SectorReader> reader = std::move(it->second);
-            idle.erase(it);
+            idle.erase(std::next(it).base());
             return reader;
         }
     auto reader = std::make_unique<SectorReader>();
@@ -48,7 +50,7 @@ std::unique_ptr<SectorReader> TakeReader(ImageHandle &handle, int32_t track, Tra
 // QORVEX_EX_COPY_KEEP_OPEN, else closed.
 template <typename Read>
 int32_t WithReader(HeldHandle &handle, int32_t track, TrackVolume &volume, uint32_t flags, const Read &read) {
-    std::unique_ptr<SectorReader> reader = TakeReader(*handle.operator->(), track, volume);
+    std::unique_ptr<SectorReader> reader = TakeReader(*handle, track, volume);
     handle.Unlock();
     Status result = reader->IsOpen() || reader->Open() ? read(*reader) : Status(Code::kImageOpenFailed);
     const bool keep = (flags & QORVEX_EX_COPY_KEEP_OPEN) && reader->IsOpen();
@@ -131,19 +133,7 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return ENGINE_NO_CURRENT_ENTRY;
     if (!volume->Files(kind)) return ENGINE_BAD_KIND;
-    // A reader of its own: the volume's reader and cursors stay with the other exports.
-    std::unique_ptr<SectorReader> reader;
-    auto &idle = handle->idle_readers;
-    for (auto it = idle.begin(); it != idle.end(); ++it)
-        if (it->first == track) {
-            reader = std::move(it->second);
-            idle.erase(it);
-            break;
-        }
-    if (!reader) {
-        reader = std::make_unique<SectorReader>();
-        reader->CopyFrom(volume->Reader());
-    }
+    std::unique_ptr<SectorReader> reader = TakeReader(*handle, track, *volume);
     handle.Unlock();
     platform::File out;
     Status result = out.Adopt(output) && at <= INT64_MAX && out.Seek(static_cast<int64_t>(at))
