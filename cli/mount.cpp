@@ -184,8 +184,9 @@ int ReadNode(const Node &node, char *buffer, size_t size, uint64_t offset) {
         const uint64_t skip = node.wav ? kWavHeaderSize : 0;
         if (done < size) {
             uint32_t got = 0;
-            const int32_t r = api.ExReadTrack(h, node.track, offset + done - skip, buffer + done,
-                                              static_cast<uint32_t>(size - done), node.track_flags, &got, nullptr);
+            const int32_t r =
+                api.ExReadTrack(h, node.track, offset + done - skip, buffer + done, static_cast<uint32_t>(size - done),
+                                node.track_flags | QORVEX_EX_COPY_KEEP_OPEN, &got, nullptr);
             if (r != 0) return -EIO;
             done += got;
         }

@@ -135,8 +135,8 @@ int32_t QORVEX_CALL QorvexExCloseImageFiles(QorvexHandle h);
 int32_t QORVEX_CALL QorvexExReadFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index, uint64_t offset,
                                      void *buffer, uint32_t size, uint32_t flags, uint32_t *done);
 /* The same for a whole track as QorvexExtractTrack writes it with `flags` (TRACK_RAW, TRACK_PREGAP; the WAV
- * header of TRACK_WAV is never part of it: hosts put it in front themselves); *total (may be null) receives the
- * length of the whole, also for size 0. ENGINE_BAD_TRACK for no such track. */
+ * header of TRACK_WAV is never part of it: hosts put it in front themselves), and QORVEX_EX_COPY_KEEP_OPEN; *total
+ * (may be null) receives the length of the whole, also for size 0. ENGINE_BAD_TRACK for no such track. */
 int32_t QORVEX_CALL QorvexExReadTrack(QorvexHandle h, int32_t track, uint64_t offset, void *buffer, uint32_t size,
                                       uint32_t flags, uint32_t *done, uint64_t *total);
 
