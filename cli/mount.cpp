@@ -400,7 +400,8 @@ int RunMount(const Args &args) {
     }
     if (!Build(m, track, kind)) return kExitFailed;
 
-    std::vector<std::string> words = {"qorvex", folder, "-o", "ro,fsname=qorvex,subtype=qorvex"};
+    // max_idle_threads given: libfuse 3.14 warns of an unset one (its default is 10 as well).
+    std::vector<std::string> words = {"qorvex", folder, "-o", "ro,fsname=qorvex,subtype=qorvex,max_idle_threads=10"};
     if (args.Has("-f")) words.push_back("-f");
     std::vector<char *> argv;
     for (std::string &w : words) argv.push_back(w.data());
