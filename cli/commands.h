@@ -39,6 +39,8 @@ int RunExtractPart(const Args &args);
 int RunVerify(const Args &args);
 int RunRepair(const Args &args);
 int RunHash(const Args &args);
+int RunMount(const Args &args);
+int RunUmount(const Args &args);
 
 // Parses a "--fs" value into a kind (KIND_AUTO for "auto"); -1 when unknown.
 int32_t ParseKind(const std::string &text);

@@ -163,6 +163,19 @@ const std::vector<Command> &Commands() {
          "stored pregap, 2352 bytes a sector, audio as stored) and of all tracks together, without writing\n"
          "the split. With --dat (Logiqx XML), the entry whose files match every track, or for each track that\n"
          "does not match the nearest entry; exit status 1 when none matches.\n"},
+        {"mount",
+         cli::RunMount,
+         2,
+         2,
+         {"-f"},
+         {"--fs", "--track"},
+         "Usage: qorvex mount IMAGE DIR [--fs auto|rockridge|joliet|udf|iso] [--track N] [-f]\n"
+         "Mount the image read-only on DIR (FUSE): the chosen file system of the track (default: the first that\n"
+         "has one, its file system chosen as by \"ls\") as the tree, every track as DIR/.tracks/NN.iso (user\n"
+         "data), NN.bin (raw sectors) or NN.wav (audio), and each file system of the track under\n"
+         "DIR/.fs/iso9660, joliet, udf or rockridge. \"qorvex umount DIR\" (or \"fusermount3 -u DIR\") ends it.\n"
+         "  -f  stay in the foreground until unmounted\n"},
+        {"umount", cli::RunUmount, 1, 1, {}, {}, "Usage: qorvex umount DIR\nUnmount an image mounted on DIR.\n"},
     };
     return commands;
 }
@@ -182,6 +195,8 @@ void PrintProgramHelp(FILE *out) {
                  "  verify         check every sector's EDC, ECC, header and subchannel\n"
                  "  repair         write a copy with the sectors parity can correct corrected\n"
                  "  hash           CRC-32, MD5 and SHA-1 of every track; match a DAT\n\n"
+                 "  mount          mount an image read-only as files (FUSE)\n"
+                 "  umount         end a mount\n\n"
                  "%s\n"
                  "\"qorvex COMMAND --help\" describes a command. Exit status: 0 on success, 1 when an operation\n"
                  "failed or a file was refused, 2 for a command-line error.\n",

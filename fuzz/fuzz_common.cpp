@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "qorvex.h"
 #include "qorvex_ext.h"
@@ -57,6 +58,34 @@ std::string WriteImage(const uint8_t *data, size_t size) {
     return path;
 }
 
+namespace {
+
+// Ranged reads of every file and of the track, at its start, its middle and its end.
+void ReadRanges(QorvexHandle h, int32_t t) {
+    std::vector<uint8_t> buffer(70000);
+    uint32_t done = 0;
+    for (int32_t kind : {1, 2, 4, 8}) {
+        const int32_t count = QorvexGetFileCount(h, t, kind);
+        QorvexGetFileStart(h, t, kind);
+        EntryInfo entry;
+        for (int32_t i = 0; i < count; ++i) {
+            QorvexGetNextFile(h, &entry);
+            const uint64_t size = entry.size_low | uint64_t(entry.size_high) << 32;
+            for (uint64_t at : {uint64_t{0}, size / 2 + 1, size > 5000 ? size - 5000 : 0})
+                for (uint32_t flags : {0u, uint32_t(QORVEX_EX_COPY_JOINED)})
+                    QorvexExReadFile(h, t, kind, i, at, buffer.data(), static_cast<uint32_t>(buffer.size()), flags,
+                                     &done);
+        }
+    }
+    uint64_t total = 0;
+    for (uint32_t flags : {0u, TRACK_RAW, TRACK_RAW | TRACK_PREGAP}) {
+        QorvexExReadTrack(h, t, 0, buffer.data(), 5000, flags, &done, &total);
+        QorvexExReadTrack(h, t, total / 2 + 7, buffer.data(), 5000, flags, &done, &total);
+    }
+}
+
+}  // namespace
+
 void ExerciseImage(const std::string &path, uint32_t options) {
     int32_t error = 0;
     QorvexHandle h = QorvexOpen(path.c_str(), options, &error);
@@ -94,6 +123,7 @@ void ExerciseImage(const std::string &path, uint32_t options) {
         for (uint32_t flags :
              {0u, TRACK_RAW, TRACK_RAW | TRACK_WAV, TRACK_RAW | TRACK_PREGAP, TRACK_RAW | TRACK_WAV | TRACK_PREGAP})
             QorvexExtractTrack(h, t, nullptr, flags);
+        ReadRanges(h, t);
     }
     QorvexClose(h);
 }

@@ -40,6 +40,8 @@ bool BindEngineApi(EngineApi *api, void *(*find)(void *module, const char *name)
     Resolve(find, module, "QorvexExGetTrackIndexes", &t.ExGetTrackIndexes);
     Resolve(find, module, "QorvexExGetRawSectorSize", &t.ExGetRawSectorSize);
     Resolve(find, module, "QorvexExReadRawSectors", &t.ExReadRawSectors);
+    Resolve(find, module, "QorvexExReadFile", &t.ExReadFile);
+    Resolve(find, module, "QorvexExReadTrack", &t.ExReadTrack);
     return ok;
 }
 

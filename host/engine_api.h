@@ -37,6 +37,10 @@ struct EngineApi {
     int32_t(QORVEX_CALL *ExGetRawSectorSize)(QorvexHandle, int32_t) = nullptr;
     int32_t(QORVEX_CALL *ExReadRawSectors)(QorvexHandle, int32_t, int32_t, int32_t, void *, int64_t, uint32_t,
                                            uint32_t *) = nullptr;
+    int32_t(QORVEX_CALL *ExReadFile)(QorvexHandle, int32_t, int32_t, int32_t, uint64_t, void *, uint32_t, uint32_t,
+                                     uint32_t *) = nullptr;
+    int32_t(QORVEX_CALL *ExReadTrack)(QorvexHandle, int32_t, uint64_t, void *, uint32_t, uint32_t, uint32_t *,
+                                      uint64_t *) = nullptr;
 };
 
 // Binds every name of the table through `find` (a symbol look-up by export name); false when one of the base

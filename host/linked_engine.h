@@ -34,6 +34,8 @@ inline const EngineApi &LinkedEngineApi() {
         t.ExGetTrackIndexes = QorvexExGetTrackIndexes;
         t.ExGetRawSectorSize = QorvexExGetRawSectorSize;
         t.ExReadRawSectors = QorvexExReadRawSectors;
+        t.ExReadFile = QorvexExReadFile;
+        t.ExReadTrack = QorvexExReadTrack;
         return t;
     }();
     return api;

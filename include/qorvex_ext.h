@@ -157,6 +157,19 @@ int32_t QORVEX_CALL QorvexExReadRawSectors(QorvexHandle h, int32_t track, int32_
  * told: it holds no bytes P/Q parity corrects.) */
 int32_t QORVEX_CALL QorvexExGetSectorPlace(QorvexHandle h, int32_t track, int32_t sector, char *path, int32_t size,
                                            int64_t *offset);
+/* Ranged reads, for hosts that serve files on demand (a mount): `size` bytes of file `index` of the file walk of
+ * (track, kind) - of the bytes QorvexExCopyFile copies, with the same flags - from byte `offset` on into `buffer`.
+ * Only the sectors that hold them are read (a zisofs file has only the blocks that hold them decoded; a UDF file
+ * with QORVEX_EX_COPY_JOINED is read across its extents). *done is the bytes read, fewer than size only at the
+ * end of the file. 0 or a result code of QorvexExtractCurrentFile2 (ENGINE_READ_FAILED for an unreadable range,
+ * *done then 0). Several threads may read through one handle at once; QORVEX_EX_COPY_KEEP_OPEN as for the copy. */
+int32_t QORVEX_CALL QorvexExReadFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index, uint64_t offset,
+                                     void *buffer, uint32_t size, uint32_t flags, uint32_t *done);
+/* The same for a whole track as QorvexExtractTrack writes it with `flags` (TRACK_RAW, TRACK_PREGAP; the WAV
+ * header of TRACK_WAV is never part of it: hosts put it in front themselves), and QORVEX_EX_COPY_KEEP_OPEN; *total
+ * (may be null) receives the length of the whole, also for size 0. ENGINE_BAD_TRACK for no such track. */
+int32_t QORVEX_CALL QorvexExReadTrack(QorvexHandle h, int32_t track, uint64_t offset, void *buffer, uint32_t size,
+                                      uint32_t flags, uint32_t *done, uint64_t *total);
 
 #ifdef __cplusplus
 } /* extern "C" */

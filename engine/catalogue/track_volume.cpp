@@ -483,4 +483,91 @@ Status TrackVolume::CopyFile(int32_t kind, int32_t index, bool single, SectorRea
     return Status::Ok();
 }
 
+namespace {
+
+constexpr int32_t kReadRunSectors = 256;
+
+// Bytes [at, at + n) of data that begins `skip` bytes into sector `extent`: whole sectors go straight into
+// `out`, a sector cut at either end through one sector of its own.
+Status ReadRange(SectorReader &reader, uint32_t extent, uint64_t skip, uint64_t at, uint8_t *out, size_t n) {
+    const int64_t u = reader.UserSize();
+    if (u <= 0) return Code::kReadFailed;
+    std::vector<uint8_t> sector;
+    uint64_t position = skip + at;
+    while (n > 0) {
+        const uint64_t k = position / static_cast<uint64_t>(u);
+        const size_t within = static_cast<size_t>(position % static_cast<uint64_t>(u));
+        const uint64_t s = uint64_t(extent) + k;
+        if (s > INT32_MAX || !reader.SeekSector(static_cast<int32_t>(s))) return Code::kSeekFailed;
+        size_t took = 0;
+        if (within == 0 && n >= static_cast<size_t>(u)) {
+            const int32_t run = static_cast<int32_t>(std::min<uint64_t>(n / static_cast<uint64_t>(u), kReadRunSectors));
+            if (reader.ReadSectorRun(out, run) < run) return reader.ReadFailure();
+            took = static_cast<size_t>(run) * static_cast<size_t>(u);
+        } else {
+            sector.resize(static_cast<size_t>(u));
+            if (reader.ReadSectors(sector.data(), 1) == 0) return reader.ReadFailure();
+            took = std::min(n, sector.size() - within);
+            std::memcpy(out, sector.data() + within, took);
+        }
+        out += took, position += took, n -= took;
+    }
+    return Status::Ok();
+}
+
+// The decoded bytes [at, at + n) of a zisofs file; its stored sectors are read by byte range.
+Status ReadZisofsRange(SectorReader &reader, const CatalogueEntry &entry, uint64_t at, uint8_t *out, size_t n) {
+    const int64_t u = reader.UserSize();
+    if (u <= 0) return Code::kReadFailed;
+    Status read_failure = Code::kReadFailed;
+    bool failed = false;
+    auto read = [&](uint64_t offset, uint8_t *into, size_t count) {
+        const Status got = ReadRange(reader, entry.extent, 0, offset, into, count);
+        if (got.Failed()) read_failure = got, failed = true;
+        return got.IsOk();
+    };
+    auto sink = [&](const uint8_t *data, size_t count) -> Status {
+        std::memcpy(out, data, count);
+        out += count;
+        return Status::Ok();
+    };
+    const uint64_t stored = uint64_t(entry.sectors) * static_cast<uint64_t>(u);
+    const Status decoded = rockridge::DecodeZisofsRange(stored, entry.size, read, at, at + n, sink);
+    return decoded.Failed() && failed ? read_failure : decoded;
+}
+
+}  // namespace
+
+Status TrackVolume::ReadFile(int32_t kind, int32_t index, bool single, SectorReader &reader, uint64_t offset,
+                             uint8_t *out, size_t size, size_t *done) const {
+    *done = 0;
+    const Catalogue *list = Files(kind);
+    if (!list) return Code::kBadKind;
+    const CatalogueEntry *entry = At(list, index);
+    if (!entry) return Code::kNoCurrentEntry;
+    if (IsZisofs(catalogues_.Get(kind), *entry)) {
+        if (offset >= entry->size) return Status::Ok();
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(size, entry->size - offset));
+        QORVEX_TRY(ReadZisofsRange(reader, *entry, offset, out, n));
+        *done = n;
+        return Status::Ok();
+    }
+    const std::vector<const CatalogueEntry *> slots = single ? std::vector{entry} : JoinedSlots(*entry);
+    if (slots.empty()) return Code::kNoCurrentEntry;
+    // The slots follow one another: skip those wholly before `offset`, read on through the next ones.
+    uint64_t begins = 0;
+    for (const CatalogueEntry *slot : slots) {
+        if (size == 0) break;
+        const uint64_t ends = begins + slot->size;
+        if (offset < ends) {
+            const uint64_t at = offset - begins;
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(size, slot->size - at));
+            QORVEX_TRY(ReadRange(reader, slot->extent, slot->offset_bytes, at, out, n));
+            out += n, offset += n, size -= n, *done += n;
+        }
+        begins = ends;
+    }
+    return Status::Ok();
+}
+
 }  // namespace qorvex

@@ -57,6 +57,11 @@ public:
     // copied after each run and stops the copy when it answers 0.
     Status CopyFile(int32_t kind, int32_t index, bool single, SectorReader &reader, platform::File &out,
                     const Progress &counter) const;
+    // Reads `size` bytes of that file from byte `offset` on into `out` without reading what lies before them (the
+    // sectors are found from the entry's extents; a zisofs file has only the blocks decoded that hold them).
+    // `done` tells how many there were: fewer only at the end of the file. Touches no state of the volume.
+    Status ReadFile(int32_t kind, int32_t index, bool single, SectorReader &reader, uint64_t offset, uint8_t *out,
+                    size_t size, size_t *done) const;
 
 private:
     Status WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry, const char *path,

@@ -3,11 +3,13 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 #include "interface/handle_registry.h"
 #include "platform/file.h"
 #include "qorvex_ext.h"
 #include "verify/sector_check.h"
+#include "tracks/track_extract.h"
 
 #ifdef _WIN32
 #define QORVEX_EXPORT extern "C" __declspec(dllexport)
@@ -27,6 +29,36 @@ int32_t FillCurrent(const TrackVolume *volume, const CatalogueEntry *entry, Qorv
     if (!details || details->struct_size < kExEntrySizeBefore) return ENGINE_BAD_KIND;
     FillExEntry(*entry, volume->SelectedListing(), details);
     return 0;
+}
+
+// A reader of the track for one call of its own, so that the volume's reader and cursors stay with the other
+// exports and several reads run at once: one the handle keeps open, else a fresh copy. Taken under the lock.
+// The one given back last is taken first: a run of reads keeps one reader and its read-ahead window.
+std::unique_ptr<SectorReader> TakeReader(ImageHandle &handle, int32_t track, TrackVolume &volume) {
+    auto &idle = handle.idle_readers;
+    for (auto it = idle.rbegin(); it != idle.rend(); ++it)
+        if (it->first == track) {
+            std::unique_ptr<SectorReader> reader = std::move(it->second);
+            idle.erase(std::next(it).base());
+            return reader;
+        }
+    auto reader = std::make_unique<SectorReader>();
+    reader->CopyFrom(volume.Reader());
+    return reader;
+}
+
+// Runs `read` on a reader of the track with the handle unlocked; the reader is kept open for the next call with
+// QORVEX_EX_COPY_KEEP_OPEN, else closed.
+template <typename Read>
+int32_t WithReader(HeldHandle &handle, int32_t track, TrackVolume &volume, uint32_t flags, const Read &read) {
+    std::unique_ptr<SectorReader> reader = TakeReader(*handle, track, volume);
+    handle.Unlock();
+    Status result = reader->IsOpen() || reader->Open() ? read(*reader) : Status(Code::kImageOpenFailed);
+    const bool keep = (flags & QORVEX_EX_COPY_KEEP_OPEN) && reader->IsOpen();
+    if (!keep && reader->IsOpen() && !reader->Close() && result.IsOk()) result = Code::kImageCloseFailed;
+    handle.Relock();
+    if (keep) handle->idle_readers.emplace_back(track, std::move(reader));
+    return result.Value();
 }
 
 }  // namespace
@@ -102,19 +134,7 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track
     TrackVolume *volume = handle ? handle->Track(track) : nullptr;
     if (!volume) return ENGINE_NO_CURRENT_ENTRY;
     if (!volume->Files(kind)) return ENGINE_BAD_KIND;
-    // A reader of its own: the volume's reader and cursors stay with the other exports.
-    std::unique_ptr<SectorReader> reader;
-    auto &idle = handle->idle_readers;
-    for (auto it = idle.begin(); it != idle.end(); ++it)
-        if (it->first == track) {
-            reader = std::move(it->second);
-            idle.erase(it);
-            break;
-        }
-    if (!reader) {
-        reader = std::make_unique<SectorReader>();
-        reader->CopyFrom(volume->Reader());
-    }
+    std::unique_ptr<SectorReader> reader = TakeReader(*handle, track, *volume);
     handle.Unlock();
     platform::File out;
     Status result = out.Adopt(output) && at <= INT64_MAX && out.Seek(static_cast<int64_t>(at))
@@ -195,4 +215,38 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetSectorPlace(QorvexHandle h, int32_t
         path[n] = '\0';
     }
     return static_cast<int32_t>(std::min<size_t>(file->size(), INT32_MAX));
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
+                                                   uint64_t offset, void *buffer, uint32_t size, uint32_t flags,
+                                                   uint32_t *done) {
+    if (done) *done = 0;
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume) return ENGINE_NO_CURRENT_ENTRY;
+    if (!volume->Files(kind)) return ENGINE_BAD_KIND;
+    if ((!buffer && size > 0) || !done) return ENGINE_READ_FAILED;
+    return WithReader(handle, track, *volume, flags, [&](SectorReader &reader) {
+        size_t n = 0;
+        const Status result = volume->ReadFile(kind, index, (flags & QORVEX_EX_COPY_JOINED) == 0, reader, offset,
+                                               static_cast<uint8_t *>(buffer), size, &n);
+        *done = static_cast<uint32_t>(n);
+        return result;
+    });
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadTrack(QorvexHandle h, int32_t track, uint64_t offset, void *buffer,
+                                                    uint32_t size, uint32_t flags, uint32_t *done, uint64_t *total) {
+    if (done) *done = 0;
+    if (total) *total = 0;
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume) return ENGINE_BAD_TRACK;
+    if ((!buffer && size > 0) || !done) return ENGINE_READ_FAILED;
+    return WithReader(handle, track, *volume, flags, [&](SectorReader &reader) {
+        size_t n = 0;
+        uint64_t length = 0;
+        const Status result = ReadTrack(reader, flags, offset, static_cast<uint8_t *>(buffer), size, &n, &length);
+        *done = static_cast<uint32_t>(n);
+        if (total) *total = length;
+        return result;
+    });
 }

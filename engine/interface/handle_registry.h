@@ -40,6 +40,7 @@ class HeldHandle {
 public:
     explicit HeldHandle(QorvexHandle h);
     ImageHandle *operator->() const { return handle_.get(); }
+    ImageHandle &operator*() const { return *handle_; }
     explicit operator bool() const { return handle_ != nullptr; }
     // Lets other calls in while a long operation works on what stays fixed after the open (the catalogues);
     // the object stays alive. Relock before touching anything else.

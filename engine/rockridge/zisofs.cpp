@@ -36,6 +36,11 @@ Status Inflate(const std::vector<uint8_t> &in, std::vector<uint8_t> &out, size_t
 }  // namespace
 
 Status DecodeZisofs(uint64_t stored_size, uint64_t real_size, const StoredReader &read, const RealSink &sink) {
+    return DecodeZisofsRange(stored_size, real_size, read, 0, real_size, sink);
+}
+
+Status DecodeZisofsRange(uint64_t stored_size, uint64_t real_size, const StoredReader &read, uint64_t first,
+                         uint64_t end, const RealSink &sink) {
     std::array<uint8_t, kHeaderBytes> head{};
     if (stored_size < head.size() || !read(0, head.data(), head.size())) return Code::kReadFailed;
     const ByteView header(head.data(), head.size());
@@ -49,16 +54,21 @@ Status DecodeZisofs(uint64_t stored_size, uint64_t real_size, const StoredReader
     // The table must lie in the stored data before anything is allocated for it.
     const uint64_t table_bytes = (blocks + 1) * 4;
     if (table_at > stored_size || table_bytes > stored_size - table_at) return Code::kReadFailed;
-    std::vector<uint8_t> table(static_cast<size_t>(table_bytes));
-    if (!read(table_at, table.data(), table.size())) return Code::kReadFailed;
+    end = std::min(end, real_size);
+    if (first >= end) return Status::Ok();
+    // Only the pointers of the blocks asked for are read: a small read of a large file stays small.
+    const uint64_t first_block = first / block, end_block = (end + block - 1) / block;
+    std::vector<uint8_t> table(static_cast<size_t>((end_block - first_block + 1) * 4));
+    if (!read(table_at + first_block * 4, table.data(), table.size())) return Code::kReadFailed;
     const ByteView pointers(table.data(), table.size());
 
     std::vector<uint8_t> in, out(static_cast<size_t>(block));
-    uint64_t left = real_size;
-    for (uint64_t i = 0; i < blocks; ++i) {
-        const uint64_t from = pointers.U32le(static_cast<size_t>(i * 4));
-        const uint64_t to = pointers.U32le(static_cast<size_t>(i * 4 + 4));
-        const size_t expected = static_cast<size_t>(std::min(block, left));
+    for (uint64_t i = first_block; i < end_block; ++i) {
+        const size_t at = static_cast<size_t>((i - first_block) * 4);
+        const uint64_t from = pointers.U32le(at);
+        const uint64_t to = pointers.U32le(at + 4);
+        const uint64_t begins = i * block;
+        const size_t expected = static_cast<size_t>(std::min(block, real_size - begins));
         if (to < from || to > stored_size || to - from > CompressedBound(block)) return Code::kReadFailed;
         if (to == from) {
             std::fill(out.begin(), out.begin() + static_cast<ptrdiff_t>(expected), 0);  // a block of zeros
@@ -67,8 +77,9 @@ Status DecodeZisofs(uint64_t stored_size, uint64_t real_size, const StoredReader
             if (!read(from, in.data(), in.size())) return Code::kReadFailed;
             QORVEX_TRY(Inflate(in, out, expected));
         }
-        QORVEX_TRY(sink(out.data(), expected));
-        left -= expected;
+        const uint64_t skip = first > begins ? first - begins : 0;
+        const uint64_t stop = std::min<uint64_t>(expected, end - begins);
+        QORVEX_TRY(sink(out.data() + skip, static_cast<size_t>(stop - skip)));
     }
     return Status::Ok();
 }

@@ -17,5 +17,8 @@ using RealSink = std::function<Status(const uint8_t *data, size_t n)>;
 // Decodes a file of `real_size` bytes from `stored_size` stored bytes. kReadFailed for data that is not a
 // zisofs file of that size (or that its own table does not describe).
 Status DecodeZisofs(uint64_t stored_size, uint64_t real_size, const StoredReader &read, const RealSink &sink);
+// The same for the bytes [first, end) of the real file only: the blocks they lie in are decoded, no other.
+Status DecodeZisofsRange(uint64_t stored_size, uint64_t real_size, const StoredReader &read, uint64_t first,
+                         uint64_t end, const RealSink &sink);
 
 }  // namespace qorvex::rockridge

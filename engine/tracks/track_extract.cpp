@@ -100,6 +100,42 @@ Status ExtractUserData(SectorReader &reader, const Progress &progress, OutputFil
 
 }  // namespace
 
+Status ReadTrack(SectorReader &reader, uint32_t flags, uint64_t offset, uint8_t *out, size_t size, size_t *done,
+                 uint64_t *total) {
+    *done = 0;
+    *total = 0;
+    TrackInfo info{};
+    FillTrackInfo(reader, &info);
+    const bool user_data = reader.IsDataTrack() && !(flags & TRACK_RAW) && info.user_size > 0;
+    const int64_t per = user_data ? info.user_size : GetSectorFormat(info.format).raw_output;
+    const int32_t first = user_data || !(flags & TRACK_PREGAP) ? info.start : info.first_held;
+    if (per <= 0 || info.end_held <= first) return Status::Ok();
+    *total = static_cast<uint64_t>(int64_t(info.end_held) - first) * static_cast<uint64_t>(per);
+    if (offset >= *total) return Status::Ok();
+    size = static_cast<size_t>(std::min<uint64_t>(size, *total - offset));
+    std::vector<uint8_t> sector(kMaxStoredSize + 4);
+    while (*done < size) {
+        const int64_t k = static_cast<int64_t>(offset / static_cast<uint64_t>(per));
+        const size_t within = static_cast<size_t>(offset % static_cast<uint64_t>(per));
+        if (!reader.SeekSector(static_cast<int32_t>(first + k))) return Code::kSeekFailed;
+        const size_t left = size - *done;
+        size_t took = 0;
+        if (user_data && within == 0 && left >= static_cast<size_t>(per)) {  // whole sectors straight into out
+            const int32_t run = static_cast<int32_t>(std::min<uint64_t>(left / static_cast<uint64_t>(per), 256));
+            if (reader.ReadSectorRun(out, run) < run) return reader.ReadFailure();
+            took = static_cast<size_t>(run) * static_cast<size_t>(per);
+        } else {
+            const bool got =
+                user_data ? reader.ReadSectors(sector.data(), 1) != 0 : reader.ReadRawSector(sector.data());
+            if (!got) return reader.ReadFailure();
+            took = std::min(left, static_cast<size_t>(per) - within);
+            std::memcpy(out, sector.data() + within, took);
+        }
+        out += took, offset += took, *done += took;
+    }
+    return Status::Ok();
+}
+
 void BuildWavHeader(uint8_t header[44], uint64_t data_length) {
     const uint32_t length = static_cast<uint32_t>(data_length);
     std::memcpy(header, "RIFF", 4);

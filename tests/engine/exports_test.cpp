@@ -56,6 +56,8 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExGetRawSectorSize",
                                             "QorvexExReadRawSectors",
                                             "QorvexExGetSectorPlace",
+                                            "QorvexExReadFile",
+                                            "QorvexExReadTrack",
                                             "Qorvex",
                                             "QorvexOpen",
                                             "QorvexClose",
