@@ -36,6 +36,7 @@ int RunInfo(const Args &args);
 int RunList(const Args &args);
 int RunExtract(const Args &args);
 int RunExtractPart(const Args &args);
+int RunIndex(const Args &args);
 
 // Parses a "--fs" value into a kind (KIND_AUTO for "auto"); -1 when unknown.
 int32_t ParseKind(const std::string &text);

@@ -127,6 +127,22 @@ const std::vector<Command> &Commands() {
          "Usage: qorvex extract-part IMAGE NAME -o FILE [--fs auto|rockridge|joliet|udf|iso] [--track N]\n"
          "Write the system part with exactly the name NAME (as \"qorvex ls --system\" lists it) to FILE\n"
          "(\"-\" for standard output). With --fs auto the chosen file system is searched first, then the others.\n"},
+        {"index",
+         cli::RunIndex,
+         1,
+         -1,
+         {"--resume", "--dfxml"},
+         {"--jobs", "--hash", "--out"},
+         "Usage: qorvex index PATH... [--jobs N] [--hash sha256|md5|none] [--out FILE.jsonl] [--resume] [--dfxml]\n"
+         "Write an inventory of the images PATH names (folders: every file below them) to FILE (default: standard\n"
+         "output), one JSON line per image: its size and modification time, container, tracks, file systems and\n"
+         "their entries with type, size, date, mode, link target and the hash of each file's bytes. An image\n"
+         "that cannot be read gets a line with \"error\" (and the engine's \"code\"); the others go on, and the\n"
+         "exit status is 1.\n"
+         "  --jobs N    images indexed at once (default: the number of processors)\n"
+         "  --hash ALG  sha256 (default), md5 or none\n"
+         "  --resume    keep FILE's whole lines and index only images not in it with the same size and time\n"
+         "  --dfxml     write DFXML instead of JSON lines\n"},
     };
     return commands;
 }
@@ -142,7 +158,8 @@ void PrintProgramHelp(FILE *out) {
                  "  info           file systems, labels and sizes of every track\n"
                  "  ls             list files or system parts\n"
                  "  extract        extract files into a folder\n"
-                 "  extract-part   write one system part to a file\n\n"
+                 "  extract-part   write one system part to a file\n"
+                 "  index          inventory of many images as JSON lines\n\n"
                  "%s\n"
                  "\"qorvex COMMAND --help\" describes a command. Exit status: 0 on success, 1 when an operation\n"
                  "failed or a file was refused, 2 for a command-line error.\n",
