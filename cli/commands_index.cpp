@@ -346,7 +346,8 @@ int RunIndex(const Args &args) {
     std::mutex lock;  // the output and the counts
     size_t finished = 0, failed = 0, skipped = 0;
     bool write_failed = false;
-    const bool shown = Progress(0).Shown();
+    // Not between the lines themselves on one terminal.
+    const bool shown = Progress(0).Shown() && (out_path != "-" || !isatty(STDOUT_FILENO));
     if (dfxml)
         write_failed =
             !WriteAll(fd,

@@ -183,6 +183,11 @@ class Image:
         stream.seek(0)
         return stream
 
+    def hash(self, entry: Entry, algorithm: str = "sha256") -> str:
+        """The digest of an entry's bytes (any algorithm hashlib knows)."""
+        with self.open(entry) as stream:
+            return hashlib.file_digest(stream, algorithm).hexdigest()
+
     def extract(self, entry: Entry, folder: str) -> str:
         """Writes a file entry below `folder` under its image path. Folders are entered without following links
         and the file is created exclusively, so nothing is written outside `folder` or through a link."""

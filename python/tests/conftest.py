@@ -39,7 +39,7 @@ def make_tree(root: Path) -> dict[str, bytes]:
 
 @pytest.fixture(scope="session")
 def collection(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, dict[str, bytes]]:
-    """A folder of every kind: Joliet + Rock Ridge + UDF, xorriso Rock Ridge, a cue sheet, and hostile files."""
+    """A folder of every kind: Joliet + Rock Ridge + UDF, xorriso Rock Ridge, cue and toc sheets, and hostile files."""
     tree, out = tmp_path_factory.mktemp("tree"), tmp_path_factory.mktemp("images")
     files = make_tree(tree)
     run = lambda *cmd: subprocess.run(cmd, check=True, capture_output=True)  # noqa: E731
@@ -49,6 +49,7 @@ def collection(tmp_path_factory: pytest.TempPathFactory) -> tuple[Path, dict[str
     sheet.mkdir()
     shutil.copy(out / "mixed.iso", sheet / "disc.bin")
     (sheet / "disc.cue").write_text('FILE "disc.bin" BINARY\n  TRACK 01 MODE1/2048\n    INDEX 01 00:00:00\n')
+    (sheet / "disc.toc").write_text('CD_ROM\n\nTRACK MODE1\nDATAFILE "disc.bin"\n')
     (out / "random.img").write_bytes(random.Random(7).randbytes(70_000))
     (out / "truncated.iso").write_bytes((out / "mixed.iso").read_bytes()[:36_864])
     return out, files

@@ -14,7 +14,7 @@ from conftest import CLI
 import qorvex
 from qorvex import dask_index
 
-GOOD = {"mixed.iso", "xorriso.iso", "disc.cue", "disc.bin"}
+GOOD = {"mixed.iso", "xorriso.iso", "disc.cue", "disc.toc", "disc.bin"}
 
 
 def cli_index(*args: str) -> subprocess.CompletedProcess[str]:
@@ -33,7 +33,7 @@ def test_cli_index_names_every_file_with_its_hash(collection, algorithm: str) ->
     records = by_image(run.stdout.splitlines())
     assert set(records) == GOOD | {"random.img", "truncated.iso"}
     assert records["random.img"]["code"] == 0x8123
-    assert records["disc.cue"]["container"] == "cue" and records["mixed.iso"]["container"] == "plain"
+    assert [records[n]["container"] for n in ("disc.cue", "disc.toc", "mixed.iso")] == ["cue", "toc", "plain"]
     want = {hashlib.new(algorithm, data).hexdigest() for data in files.values()}
     for name in GOOD:
         systems = {fs["fs"]: fs for t in records[name]["tracks"] for fs in t["file_systems"]}
@@ -91,6 +91,7 @@ def test_image_walk_stream_and_extraction(collection, tmp_path: Path) -> None:
         assert rr["\\top.txt"].date is not None and rr["\\top.txt"].date.timestamp() == 1_000_000_000
         assert rr["\\link"].link_target == "dir/a55.bin"
         big = rr["\\dir\\big.bin"]
+        assert image.hash(big, "md5") == hashlib.md5(files["dir/big.bin"]).hexdigest()
         with image.open(big) as stream:
             stream.seek(50_000)
             assert stream.read(10) == files["dir/big.bin"][50_000:50_010]
