@@ -44,10 +44,7 @@ Stamp StatImage(const std::string &path) {
         s.error = errno;
         return s;
     }
-    if (!S_ISREG(st.st_mode)) {
-        s.error = EISDIR;
-        return s;
-    }
+    if (!S_ISREG(st.st_mode)) return s;  // a folder link, device or FIFO: nothing to open (a FIFO would block)
     s.ok = true;
     s.size = static_cast<uint64_t>(st.st_size);
     s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -161,7 +158,7 @@ IndexedImage IndexImage(const std::string &path, uint32_t options, const std::st
     image.path = path;
     image.stamp = StatImage(path);
     if (!image.stamp.ok) {
-        image.reason = std::strerror(image.stamp.error);
+        image.reason = image.stamp.error ? std::strerror(image.stamp.error) : "not a regular file";
         return image;
     }
     host::Disc disc(LinkedEngine());

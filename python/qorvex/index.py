@@ -77,10 +77,10 @@ def index_line(path: str, algorithm: Optional[str] = "sha256", options: int = _l
     """One image's JSON line (with its newline); an image that cannot be read gets a line saying why."""
     try:
         st = os.stat(path)
-        if not stat.S_ISREG(st.st_mode):
-            raise IsADirectoryError(21, os.strerror(21))
     except OSError as e:
         return '{"image":%s,"size":0,"mtime_ns":0,"error":%s}\n' % (_json(path), _json(os.strerror(e.errno or 0)))
+    if not stat.S_ISREG(st.st_mode):
+        return '{"image":%s,"size":0,"mtime_ns":0,"error":"not a regular file"}\n' % _json(path)
     head = '{"image":%s,"size":%d,"mtime_ns":%d' % (_json(path), st.st_size, st.st_mtime_ns)
     try:
         image = Image(path, options)

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import hashlib
+import io
 import json
 import subprocess
 import xml.etree.ElementTree as ET
@@ -47,18 +48,16 @@ def test_cli_index_names_every_file_with_its_hash(collection, algorithm: str) ->
 
 def test_python_and_dask_write_the_same_lines_as_the_cli(collection) -> None:
     folder, _ = collection
-    cli_lines = sorted(cli_index(str(folder), "--jobs", "2").stdout.splitlines(keepends=True))
-    assert sorted(qorvex.index_line(p) for p in qorvex.collect([str(folder)])) == cli_lines
+    paths = [str(folder), "/dev/null", str(folder / "missing.iso")]  # never opened: no FIFO or device is read
+    cli_lines = sorted(cli_index(*paths, "--jobs", "2").stdout.splitlines(keepends=True))
+    assert sorted(qorvex.index_line(p) for p in qorvex.collect(paths)) == cli_lines
+    assert sum('"error":"not a regular file"' in line or "No such file" in line for line in cli_lines) == 2
     from distributed import Client, LocalCluster
 
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, Client(cluster) as client:
-        lines: list[str] = []
-
-        class Out:
-            write = lines.append
-
-        assert dask_index.run([str(folder)], "sha256", 2, client, Out) == 2
-    assert sorted(lines) == cli_lines
+        out = io.StringIO()
+        assert dask_index.run(paths, "sha256", 2, client, out) == 4
+    assert sorted(out.getvalue().splitlines(keepends=True)) == cli_lines
 
 
 def test_resume_keeps_whole_lines_and_indexes_the_rest(collection, tmp_path: Path) -> None:
