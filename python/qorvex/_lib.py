@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import ctypes
 import os
-from typing import Optional
+from typing import Any, Optional
 
 OPEN_CHECK_EDC = 0x00000001
 OPEN_CHECK_POSITION = 0x80000000
@@ -100,25 +100,40 @@ def _candidates() -> list[str]:
     return found + ["libqorvex.so.1"]
 
 
-def _load() -> ctypes.CDLL:
+# Calls that only read the handle's listing keep the GIL: releasing and taking it back around each of thousands
+# of short calls costs more than the call whenever another thread (a Dask worker's event loop) wants it too.
+_QUICK = {"QorvexGetFileCount", "QorvexGetNextFile", "QorvexGetImageInformation", "QorvexGetTrackCount",
+          "QorvexGetTrackInfo", "QorvexExGetCurrentFile", "QorvexExGetTrackText", "QorvexSetCallback"}
+
+
+class Engine:
+    """The exports, each bound with its prototype."""
+
+    def __getattr__(self, name: str) -> Any:
+        raise AttributeError(name)
+
+
+def _load() -> Engine:
     errors = []
     for name in _candidates():
         try:
-            lib = ctypes.CDLL(name)
+            released, held = ctypes.CDLL(name), ctypes.PyDLL(name)
         except OSError as e:
             errors.append(str(e))
             continue
+        engine = Engine()
         for export, (restype, argtypes) in _PROTOTYPES.items():
-            function = getattr(lib, export)
+            function = getattr(held if export in _QUICK else released, export)
             function.restype, function.argtypes = restype, argtypes
-        return lib
+            setattr(engine, export, function)
+        return engine
     raise OSError("the qorvex engine library was not found: " + "; ".join(errors))
 
 
-_library: Optional[ctypes.CDLL] = None
+_library: Optional[Engine] = None
 
 
-def lib() -> ctypes.CDLL:
+def lib() -> Engine:
     global _library
     if _library is None:
         _library = _load()

@@ -60,6 +60,9 @@ class Entry:
         return datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc) + datetime.timedelta(seconds=self.seconds)
 
 
+_IN_MEMORY = 64 << 20
+
+
 def _text(raw: bytes) -> str:
     return raw.decode("utf-8", "replace")
 
@@ -173,8 +176,12 @@ class Image:
             raise QorvexError(f"copying {entry.path}", result)
 
     def open(self, entry: Entry) -> IO[bytes]:
-        """The entry's bytes as a seekable stream (copied into a private temporary file first)."""
-        stream = tempfile.TemporaryFile()
+        """The entry's bytes as a seekable stream, copied first into memory (small files) or a private temporary
+        file."""
+        if entry.size <= _IN_MEMORY:
+            stream: IO[bytes] = os.fdopen(os.memfd_create("qorvex", os.MFD_CLOEXEC), "w+b")
+        else:
+            stream = tempfile.TemporaryFile()
         try:
             self._copy(entry, stream.fileno())
         except BaseException:
