@@ -8,7 +8,7 @@ import hashlib
 import os
 import tempfile
 from dataclasses import dataclass
-from typing import IO, Callable, Iterator, Optional
+from typing import IO, Iterator, Optional
 
 from . import _lib
 from ._lib import lib
@@ -124,7 +124,7 @@ class Image:
             found.append(FileSystem(track, kind, keyword, _text(label.value), files))
         return found
 
-    def walk(self, track: int, kind: int, on_entry: Optional[Callable[[Entry], None]] = None) -> Iterator[Entry]:
+    def walk(self, track: int, kind: int) -> Iterator[Entry]:
         """The file walk of one file system; the cursor stands on each entry while it is yielded."""
         count = lib().QorvexGetFileStart(self._handle, track, kind)
         for i in range(max(count, 0)):
