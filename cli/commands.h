@@ -41,6 +41,7 @@ int RunRepair(const Args &args);
 int RunHash(const Args &args);
 int RunMount(const Args &args);
 int RunUmount(const Args &args);
+int RunIndex(const Args &args);
 
 // Parses a "--fs" value into a kind (KIND_AUTO for "auto"); -1 when unknown.
 int32_t ParseKind(const std::string &text);

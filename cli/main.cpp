@@ -176,6 +176,22 @@ const std::vector<Command> &Commands() {
          "DIR/.fs/iso9660, joliet, udf or rockridge. \"qorvex umount DIR\" (or \"fusermount3 -u DIR\") ends it.\n"
          "  -f  stay in the foreground until unmounted\n"},
         {"umount", cli::RunUmount, 1, 1, {}, {}, "Usage: qorvex umount DIR\nUnmount an image mounted on DIR.\n"},
+        {"index",
+         cli::RunIndex,
+         1,
+         -1,
+         {"--resume", "--dfxml"},
+         {"--jobs", "--hash", "--out"},
+         "Usage: qorvex index PATH... [--jobs N] [--hash sha256|md5|none] [--out FILE.jsonl] [--resume] [--dfxml]\n"
+         "Write an inventory of the images PATH names (folders: every file below them) to FILE (default: standard\n"
+         "output), one JSON line per image: its size and modification time, container, tracks, file systems and\n"
+         "their entries with type, size, date, mode, link target and the hash of each file's bytes. An image\n"
+         "that cannot be read gets a line with \"error\" (and the engine's \"code\"); the others go on, and the\n"
+         "exit status is 1.\n"
+         "  --jobs N    images indexed at once (default: the number of processors)\n"
+         "  --hash ALG  sha256 (default), md5 or none\n"
+         "  --resume    keep FILE's whole lines and index only images not in it with the same size and time\n"
+         "  --dfxml     write DFXML instead of JSON lines\n"},
     };
     return commands;
 }
@@ -194,9 +210,10 @@ void PrintProgramHelp(FILE *out) {
                  "  extract-part   write one system part to a file\n"
                  "  verify         check every sector's EDC, ECC, header and subchannel\n"
                  "  repair         write a copy with the sectors parity can correct corrected\n"
-                 "  hash           CRC-32, MD5 and SHA-1 of every track; match a DAT\n\n"
+                 "  hash           CRC-32, MD5 and SHA-1 of every track; match a DAT\n"
                  "  mount          mount an image read-only as files (FUSE)\n"
-                 "  umount         end a mount\n\n"
+                 "  umount         end a mount\n"
+                 "  index          inventory of many images as JSON lines\n\n"
                  "%s\n"
                  "\"qorvex COMMAND --help\" describes a command. Exit status: 0 on success, 1 when an operation\n"
                  "failed or a file was refused, 2 for a command-line error.\n",
