@@ -1,4 +1,4 @@
-// CRC-32, MD5 (RFC 1321) and SHA-1 (FIPS 180-4) of a byte stream fed in pieces, as disc databases list them.
+// CRC-32, MD5 (digest.h) and SHA-1 (FIPS 180-4) of a byte stream fed in pieces, as disc databases list them.
 #pragma once
 
 #include <array>
@@ -6,19 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "digest.h"
+
 namespace host {
-
-class Md5 {
-public:
-    void Update(const uint8_t *data, size_t n);
-    std::array<uint8_t, 16> Finish();
-
-private:
-    void Block(const uint8_t *block);
-    uint32_t state_[4] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u};
-    uint64_t length_ = 0;  // bytes fed
-    uint8_t buffer_[64] = {};
-};
 
 class Sha1 {
 public:

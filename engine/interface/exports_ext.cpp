@@ -8,8 +8,8 @@
 #include "interface/handle_registry.h"
 #include "platform/file.h"
 #include "qorvex_ext.h"
-#include "verify/sector_check.h"
 #include "tracks/track_extract.h"
+#include "verify/sector_check.h"
 
 #ifdef _WIN32
 #define QORVEX_EXPORT extern "C" __declspec(dllexport)
@@ -215,6 +215,8 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetSectorPlace(QorvexHandle h, int32_t
         path[n] = '\0';
     }
     return static_cast<int32_t>(std::min<size_t>(file->size(), INT32_MAX));
+}
+
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
                                                    uint64_t offset, void *buffer, uint32_t size, uint32_t flags,
                                                    uint32_t *done) {
