@@ -80,7 +80,9 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
         {"cue", "track past the end", two + "INDEX 01 00:03:00\n"},
         {"cue", "overlapping tracks", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:00:50\n"},
         {"cue", "empty track", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:01:00\n"},
-        {"cue", "tracks not from 1", "FILE disc.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n"},
+        {"cue", "track numbers going down",
+         "FILE disc.bin BINARY\nTRACK 05 AUDIO\nINDEX 01 00:00:00\nTRACK 04 AUDIO\n"
+         "INDEX 01 00:01:00\n"},
         {"cue", "session going down", "REM SESSION 02\n" + two + "REM SESSION 01\n"},
         {"cue", "a session skipped",
          "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 03\n"
@@ -145,6 +147,38 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
     const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
     EXPECT_EQ(Opened(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS).error(), ENGINE_UNKNOWN_FORMAT);
     EXPECT_TRUE(Opened(cue, kSheets));
+}
+
+// Forms other readers accept: a disc of a set numbered from 4; cdrdao's zero length (the rest of the file)
+// and its SWAP (little-endian samples, read as a BINARY file's).
+TEST_F(DiscSheetTest, SheetVariantsOfOtherToolsOpen) {
+    const struct {
+        const char *type, *text;
+        std::vector<int32_t> ends;  // end held of each track
+    } cases[] = {
+        {"cue",
+         "FILE disc.bin BINARY\nTRACK 04 AUDIO\nINDEX 01 00:00:00\nTRACK 05 AUDIO\nINDEX 01 00:01:00\n",
+         {75, 200}},
+        {"toc", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 00:00:00 00:00:00\n", {200}},
+        {"toc",
+         "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nTRACK AUDIO\nFILE \"disc.bin\" SWAP 00:01:00 0\n",
+         {75, 200}},
+    };
+    for (const auto &c : cases) {
+        const std::string sheet = dir / ("rip/disc." + std::string(c.type));
+        WriteFile(sheet, std::string(c.text));
+        Opened image(sheet, kSheets);
+        ASSERT_TRUE(image) << c.text << std::hex << " 0x" << image.error();
+        std::vector<int32_t> ends;
+        for (const TrackInfo &t : TrackTable(image.get())) ends.push_back(t.end_held);
+        EXPECT_EQ(ends, c.ends) << c.text;
+    }
+    // The SWAP track's samples are the file's as they are; the other track's are turned round.
+    Opened image(dir / "rip/disc.toc", kSheets);
+    ASSERT_EQ(QorvexExtractTrack(image.get(), 1, (dir / "two.raw").c_str(), TRACK_RAW), 0);
+    EXPECT_TRUE(ReadFile(dir / "two.raw") == std::vector<uint8_t>(audio.begin() + 75 * 2352, audio.end()));
+    ASSERT_EQ(QorvexExtractTrack(image.get(), 0, (dir / "one.raw").c_str(), TRACK_RAW), 0);
+    EXPECT_EQ(ReadFile(dir / "one.raw")[0], audio[1]);
 }
 
 TEST_F(DiscSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {
