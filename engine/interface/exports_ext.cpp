@@ -73,6 +73,27 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t t
     return static_cast<int32_t>(std::min<size_t>(value->size(), INT32_MAX));
 }
 
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetVolumeLabel(QorvexHandle h, int32_t track, int32_t kind, char *label,
+                                                         int32_t size) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume) return -1;
+    const FsListing *listing = nullptr;
+    // Chosen as QorvexGetImageInformation chooses, by the file systems found rather than their file counts.
+    for (int32_t candidate : {KIND_JOLIET, KIND_UDF, KIND_ISO9660})
+        if (kind == KIND_AUTO && !listing && volume->Catalogues().Get(candidate)->found)
+            listing = volume->Catalogues().Get(candidate);
+    if (kind != KIND_AUTO) listing = volume->Catalogues().Get(kind);
+    if (!listing || !listing->found) return -1;
+    const std::string &value = listing->label;
+    if (label && size > 0) {
+        const size_t n = std::min(value.size(), static_cast<size_t>(size) - 1);
+        std::memcpy(label, value.data(), n);
+        label[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(value.size(), INT32_MAX));
+}
+
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32_t *sectors,
                                                           int32_t count) {
     HeldHandle handle{h};

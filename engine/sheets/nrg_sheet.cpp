@@ -8,6 +8,7 @@
 #include "image/sector_format.h"
 #include "model/byte_view.h"
 #include "platform/file.h"
+#include "sheets/cd_text.h"
 
 namespace qorvex::sheets {
 
@@ -196,6 +197,7 @@ Status ReadNrgImage(const std::string &path, SheetDisc *disc) {
     const ByteView chain(bytes.data(), bytes.size());
     std::vector<std::vector<NrgTrack>> sessions;
     CuePoints cues;
+    ByteView cdtext;  // CDTX: the disc's CD-TEXT packs
     for (size_t at = 0; at < chain.Size();) {
         if (!chain.Has(at, kChunkHeader)) return Code::kUnknownFormat;
         const std::string_view id = chain.Text(at, 4);
@@ -204,6 +206,7 @@ Status ReadNrgImage(const std::string &path, SheetDisc *disc) {
         const ByteView data = chain.Sub(at + kChunkHeader, size);
         if (id == "END!") break;
         if (id == "CUEX" || id == "CUES") QORVEX_TRY(ReadCues(data, id == "CUES", &cues));
+        if (id == "CDTX") cdtext = data;
         if (id == "DAOX" || id == "DAOI") {
             sessions.emplace_back();
             QORVEX_TRY(ReadDao(data, id == "DAOX", &sessions.back(), &disc->details.catalog));
@@ -302,6 +305,7 @@ Status ReadNrgImage(const std::string &path, SheetDisc *disc) {
     image.window = {skip, next - skip};
     disc->files.push_back(std::move(image));
     disc->details.sheet = "nrg";
+    ApplyCdText(cdtext, disc);
     return Status::Ok();
 }
 

@@ -134,8 +134,8 @@ TEST(UdfInterop, MkudffsEveryBlockSize) {
     for (const int block : {512, 1024, 2048, 4096}) {
         SCOPED_TRACE(block);
         const std::string image = dir / ("hd" + std::to_string(block) + ".img");
-        ASSERT_EQ(RunCommand("mkudffs --media-type=hd --udfrev=0x0150 --blocksize=" + std::to_string(block) + " '" +
-                             image + "' 3000 > /dev/null 2>&1"),
+        ASSERT_EQ(RunCommand("mkudffs --media-type=hd --udfrev=0x0150 --label=HD" + std::to_string(block) +
+                             " --blocksize=" + std::to_string(block) + " '" + image + "' 3000 > /dev/null 2>&1"),
                   0);
         const Ours ours = ListOurs(image, dir.path());
         ASSERT_EQ(ours.listing.open_error, 0);
@@ -151,6 +151,15 @@ TEST(UdfInterop, MkudffsEveryBlockSize) {
         EXPECT_EQ(Starts(ours.parts, "PVD  (main)"), sectors(Starts(info.areas, "MVDS")));
 
         Opened opened(image, OPEN_UDF_2X);
+        // The label of the empty volume: not in the described information, through the extension.
+        char label[33] = {};
+        int32_t count = 0;
+        int64_t size = 0;
+        EXPECT_EQ(QorvexGetImageInformation(opened.get(), 0, KIND_UDF, label, &count, &size), 0);
+        const std::string expected = "HD" + std::to_string(block);
+        EXPECT_EQ(QorvexExGetVolumeLabel(opened.get(), 0, KIND_UDF, label, sizeof label), int32_t(expected.size()));
+        EXPECT_EQ(std::string(label), expected);
+        EXPECT_EQ(QorvexExGetVolumeLabel(opened.get(), 0, KIND_ISO9660, label, sizeof label), -1);
         const std::vector<uint8_t> bytes = ReadFile(image);
         int32_t left = QorvexGetModuleStart(opened.get(), 0, KIND_UDF);
         bool found = false;

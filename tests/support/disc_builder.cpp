@@ -224,7 +224,7 @@ uint8_t NeroMode(int32_t format) {
 }  // namespace
 
 std::string WriteNrgDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
-                         NrgForm form) {
+                         NrgForm form, const std::vector<uint8_t> &cdtext) {
     const bool tao = form == NrgForm::kTaoV2, v1 = form == NrgForm::kDaoV1;
     std::vector<uint8_t> image, chain;
     struct Placed {
@@ -312,6 +312,7 @@ std::string WriteNrgDisc(const std::string &dir, const std::string &name, const 
         Chunk(chain, "SINF", sinf);
         k = last + 1;
     }
+    if (!cdtext.empty()) Chunk(chain, "CDTX", cdtext);
     Chunk(chain, "MTYP", {0, 0, 0, 1});
     Chunk(chain, "END!", {});
     image.insert(image.end(), chain.begin(), chain.end());

@@ -59,8 +59,9 @@ enum class NrgForm {
 // footer. Sessions start where the CUE sheet's rule puts them. A track's absent pregap is in its cue points;
 // DAOX gives its index 0 that many sectors in front of the stored bytes, DAOI at the first stored byte (both
 // forms Nero writes); the first track's puts its index 1 that far from sector 0. Answers the image's path.
+// `cdtext` (packs, see CdTextPacks) becomes a CDTX chunk.
 std::string WriteNrgDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
-                         NrgForm form = NrgForm::kDaoV2);
+                         NrgForm form = NrgForm::kDaoV2, const std::vector<uint8_t> &cdtext = {});
 // CD-TEXT packs (18 bytes each, with their CRC) of block 0: TITLE and PERFORMER of the disc (texts[0]) and of
 // each track, in ISO 8859-1; "\t" stands for the text of the track before. With `header`, the 4-byte header
 // a drive returns goes in front.
