@@ -150,7 +150,7 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
 }
 
 // Forms other readers accept: a disc of a set numbered from 4; cdrdao's zero length (the rest of the file)
-// and its SWAP (little-endian samples, read as a BINARY file's).
+// and its SWAP (little-endian samples, read as a BINARY file's); a BIN opened without its sheet.
 TEST_F(DiscSheetTest, SheetVariantsOfOtherToolsOpen) {
     const struct {
         const char *type, *text;
@@ -173,6 +173,11 @@ TEST_F(DiscSheetTest, SheetVariantsOfOtherToolsOpen) {
         for (const TrackInfo &t : TrackTable(image.get())) ends.push_back(t.end_held);
         EXPECT_EQ(ends, c.ends) << c.text;
     }
+    // The audio file alone opens as the sheet of its name beside it (the first case's), with the bit only.
+    Opened bin(dir / "rip/disc.bin", kSheets);
+    ASSERT_TRUE(bin) << std::hex << bin.error();
+    EXPECT_EQ(TrackTable(bin.get()).size(), 2u);
+    EXPECT_EQ(Opened(dir / "rip/disc.bin", 0).error(), ENGINE_UNKNOWN_FORMAT);
     // The SWAP track's samples are the file's as they are; the other track's are turned round.
     Opened image(dir / "rip/disc.toc", kSheets);
     ASSERT_EQ(QorvexExtractTrack(image.get(), 1, (dir / "two.raw").c_str(), TRACK_RAW), 0);
