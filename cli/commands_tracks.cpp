@@ -88,7 +88,10 @@ struct DiscText {
     bool Empty() const { return title.empty() && performer.empty() && catalog.empty(); }
 };
 
+// The disc's text; what the sheet's reader had to guess goes to standard error at once.
 DiscText GetDiscText(QorvexHandle h) {
+    const std::string warning = ExText(h, -1, QORVEX_EX_TEXT_WARNING);
+    if (!warning.empty()) std::fprintf(stderr, "qorvex: warning: %s\n", DisplayName(warning).c_str());
     return {ExText(h, -1, QORVEX_EX_TEXT_TITLE), ExText(h, -1, QORVEX_EX_TEXT_PERFORMER),
             ExText(h, -1, QORVEX_EX_TEXT_CATALOG)};
 }

@@ -56,6 +56,7 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t t
         if (field == QORVEX_EX_TEXT_PERFORMER) value = &disc.performer;
         if (field == QORVEX_EX_TEXT_CATALOG) value = &disc.catalog;
         if (field == QORVEX_EX_TEXT_SHEET) value = &disc.sheet;
+        if (field == QORVEX_EX_TEXT_WARNING) value = &disc.warning;
     } else if (track >= 0 && static_cast<size_t>(track) < handle->details.size()) {
         const TrackDetails &details = handle->details[static_cast<size_t>(track)];
         if (field == QORVEX_EX_TEXT_TITLE) value = &details.title;

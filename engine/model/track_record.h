@@ -65,6 +65,7 @@ struct DiscDetails {
     std::string sheet;            // "cue", "toc", "ccd", "nrg"; empty for a plain image
     bool sessions_found = false;  // a plain image whose later sessions were found in its volume structures
     std::string title, performer, catalog;
+    std::string warning;  // what the reader had to guess (a file the sheet names read under another name)
 };
 
 struct SessionRecord {

@@ -121,6 +121,8 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
     };
     WriteFile(dir / "outside.bin", audio);
     WriteFile(dir / "rip/disc.img", audio);
+    WriteFile(dir / "rip/second.bin", audio);  // two BINs: a file not found is not guessed
+
     std::filesystem::create_directory(dir / "rip/sub");
     std::error_code no_links;  // where links cannot be made (Windows) the case is a missing file
     std::filesystem::create_symlink("../outside.bin", dir / "rip/link.bin", no_links);
@@ -173,7 +175,14 @@ TEST_F(DiscSheetTest, SheetVariantsOfOtherToolsOpen) {
         for (const TrackInfo &t : TrackTable(image.get())) ends.push_back(t.end_held);
         EXPECT_EQ(ends, c.ends) << c.text;
     }
+    // A sheet naming a file that is not there reads the one BIN beside it, and says so.
+    Opened renamed(Sheet("FILE \"Old Name.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"), kSheets);
+    ASSERT_TRUE(renamed) << std::hex << renamed.error();
+    EXPECT_EQ(TrackTable(renamed.get())[0].end_held, 200);
+    EXPECT_EQ(Text(renamed.get(), -1, QORVEX_EX_TEXT_WARNING),
+              "\"Old Name.bin\" is not there; read \"disc.bin\" instead");
     // The audio file alone opens as the sheet of its name beside it (the first case's), with the bit only.
+    WriteFile(dir / "rip/disc.cue", std::string(cases[0].text));
     Opened bin(dir / "rip/disc.bin", kSheets);
     ASSERT_TRUE(bin) << std::hex << bin.error();
     EXPECT_EQ(TrackTable(bin.get()).size(), 2u);
