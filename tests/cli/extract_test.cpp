@@ -216,14 +216,11 @@ TEST(ExtractBadInput, EveryBadImageGivesAClearMessage) {
     }
 }
 
-// An empty volume has its label too (the engine's described information leaves it out).
 TEST(UdfCli, InfoShowsTheLabelOfAnEmptyVolume) {
     if (!qorvex::test::HaveProgram("mkudffs")) GTEST_SKIP() << "mkudffs is not installed";
     TempDir dir;
     ASSERT_EQ(RunCommand("mkudffs --media-type=hd --label=EMPTYVOL " + Quote(dir / "e.img") + " 2000 >/dev/null"), 0);
-    Result info = Qorvex({"info", dir / "e.img"});
-    ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find("UDF       label \"EMPTYVOL\", 0 files"), std::string::npos) << info.out;
+    EXPECT_NE(Qorvex({"info", dir / "e.img"}).out.find("UDF       label \"EMPTYVOL\", 0 files"), std::string::npos);
 }
 
 TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
