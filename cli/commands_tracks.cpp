@@ -19,6 +19,7 @@
 // Optional: an engine without them shows no sheet details.
 #pragma weak QorvexExGetTrackText
 #pragma weak QorvexExGetTrackIndexes
+#pragma weak QorvexExGetVolumeLabel
 
 namespace cli {
 
@@ -81,8 +82,42 @@ SheetDetails GetSheetDetails(QorvexHandle h, int32_t track) {
     return d;
 }
 
+// What a sheet (or its CD-TEXT) says of the whole disc: title, performer, media catalogue number.
+struct DiscText {
+    std::string title, performer, catalog;
+    bool Empty() const { return title.empty() && performer.empty() && catalog.empty(); }
+};
+
+// The disc's text; what the sheet's reader had to guess goes to standard error at once.
+DiscText GetDiscText(QorvexHandle h) {
+    const std::string warning = ExText(h, -1, QORVEX_EX_TEXT_WARNING);
+    if (!warning.empty()) std::fprintf(stderr, "qorvex: warning: %s\n", DisplayName(warning).c_str());
+    return {ExText(h, -1, QORVEX_EX_TEXT_TITLE), ExText(h, -1, QORVEX_EX_TEXT_PERFORMER),
+            ExText(h, -1, QORVEX_EX_TEXT_CATALOG)};
+}
+
+// "Disc: title "...", performer "...", catalog N" for the text listings; nothing when the disc says nothing.
+void PrintDiscText(const DiscText &disc) {
+    if (disc.Empty()) return;
+    std::string line = "Disc:";
+    if (!disc.title.empty()) line += " title \"" + DisplayName(disc.title) + "\",";
+    if (!disc.performer.empty()) line += " performer \"" + DisplayName(disc.performer) + "\",";
+    if (!disc.catalog.empty()) line += " catalog " + DisplayName(disc.catalog) + ",";
+    line.pop_back();
+    std::printf("%s\n", line.c_str());
+}
+
+// The same as members of each JSON object ("disc_title", "disc_performer", "catalog").
+std::string DiscJson(const DiscText &disc) {
+    std::string out;
+    if (!disc.title.empty()) out += ", \"disc_title\": " + JsonString(disc.title.c_str(), nullptr);
+    if (!disc.performer.empty()) out += ", \"disc_performer\": " + JsonString(disc.performer.c_str(), nullptr);
+    if (!disc.catalog.empty()) out += ", \"catalog\": " + JsonString(disc.catalog.c_str(), nullptr);
+    return out;
+}
+
 // One object of "tracks --json"; positions and lengths in sectors.
-void PrintTrackJson(const TrackInfo &info, const SheetDetails &sheet, bool first) {
+void PrintTrackJson(const TrackInfo &info, const SheetDetails &sheet, const DiscText &disc, bool first) {
     std::printf("%s\n  {\"session\": %u, \"track\": %u, \"format\": \"%s\", \"format_code\": %" PRId32
                 ", \"first_held\": %" PRId32 ", \"start\": %" PRId32 ", \"end_held\": %" PRId32 ", \"length\": %" PRId64
                 ", \"user_size\": %" PRId32,
@@ -100,7 +135,23 @@ void PrintTrackJson(const TrackInfo &info, const SheetDetails &sheet, bool first
             std::printf(", \"performer\": %s", JsonString(sheet.performer.c_str(), nullptr).c_str());
         if (!sheet.isrc.empty()) std::printf(", \"isrc\": %s", JsonString(sheet.isrc.c_str(), nullptr).c_str());
     }
-    std::printf("}");
+    std::printf("%s}", DiscJson(disc).c_str());
+}
+
+// A file system's label, also of a volume without files (which the described information leaves empty).
+std::string VolumeLabel(QorvexHandle h, int32_t track, int32_t kind) {
+    if (QorvexExGetVolumeLabel) {
+        const int32_t n = QorvexExGetVolumeLabel(h, track, kind, nullptr, 0);
+        std::string label(static_cast<size_t>(std::max(n, 0)) + 1, '\0');
+        if (n > 0) QorvexExGetVolumeLabel(h, track, kind, label.data(), n + 1);
+        label.resize(static_cast<size_t>(std::max(n, 0)));
+        return label;
+    }
+    char label[33] = {};
+    int32_t sectors = 0;
+    int64_t bytes = 0;
+    QorvexGetImageInformation(h, track, kind, label, &sectors, &bytes);
+    return label;
 }
 
 // A label as JSON members: "label", and "label_hex" with the raw bytes when they are not UTF-8.
@@ -119,6 +170,8 @@ int RunTracks(const Args &args) {
     const bool json = args.Has("--json");
     // A sheet's tracks show index 00 (the pregap start, whether the files hold it or not) and their files too.
     const bool sheet = GetSheetDetails(image.handle(), 0).sheet;
+    const DiscText disc = GetDiscText(image.handle());
+    if (!json) PrintDiscText(disc);
     if (json)
         std::printf("[");
     else if (sheet)
@@ -135,7 +188,7 @@ int RunTracks(const Args &args) {
         }
         const SheetDetails details = GetSheetDetails(image.handle(), t);
         if (json) {
-            PrintTrackJson(info, details, t == 0);
+            PrintTrackJson(info, details, disc, t == 0);
             continue;
         }
         std::printf("%7u %5u %-16s %9s %9s %9s", info.session, info.track, host::FormatName(info.format),
@@ -210,7 +263,11 @@ int RunInfo(const Args &args) {
     Image image;
     if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
     const bool json = args.Has("--json");
-    if (json) std::printf("[");
+    const DiscText disc = GetDiscText(image.handle());
+    if (json)
+        std::printf("[");
+    else
+        PrintDiscText(disc);
     for (int32_t t = 0; t < image.TrackCount(); ++t) {
         TrackInfo track{};
         QorvexGetTrackInfo(image.handle(), t, &track);
@@ -233,21 +290,18 @@ int RunInfo(const Args &args) {
             int32_t files = QorvexGetFileCount(image.handle(), t, kind);
             int32_t parts = image.PartCount(t, kind);
             if (files == 0 && parts == 0) continue;
-            char kind_label[33] = {};
-            int32_t s = 0;
-            int64_t b = 0;
-            QorvexGetImageInformation(image.handle(), t, kind, kind_label, &s, &b);
+            const std::string kind_label = VolumeLabel(image.handle(), t, kind);
             if (json)
                 std::printf("%s{\"fs\": \"%s\", %s, \"files\": %" PRId32 ", \"system_parts\": %" PRId32 "}",
-                            any ? ", " : "", FsWord(kind), LabelJson(kind_label).c_str(), files, parts);
+                            any ? ", " : "", FsWord(kind), LabelJson(kind_label.c_str()).c_str(), files, parts);
             else
                 std::printf("  %-9s label \"%s\", %" PRId32 " files, %" PRId32 " system parts%s\n", KindName(kind),
-                            DisplayName(kind_label).c_str(), files, parts,
+                            DisplayName(kind_label.c_str()).c_str(), files, parts,
                             kind == preferred ? " (shown by default)" : "");
             any = true;
         }
         if (json)
-            std::printf("]}");
+            std::printf("]%s}", DiscJson(disc).c_str());
         else if (!any)
             std::printf("  no file system\n");
     }

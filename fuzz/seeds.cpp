@@ -133,10 +133,17 @@ void AddNrgSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
         {MakeTrack(3, qorvex::test::WrapSectors(head, 3), 2), MakeTrack(0, qorvex::test::AudioPattern(2, 5), 3)},
         {MakeTrack(9, iso, 4)},
         {MakeTrack(0, qorvex::test::AudioPattern(2, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)},
+        {MakeTrack(0, qorvex::test::AudioPattern(8, 7), 2), MakeTrack(0, qorvex::test::AudioPattern(6, 8))},
     };
-    for (const auto &disc : discs)
+    // The last disc: pregaps the image does not hold (track 1 at sector 150), and CD-TEXT.
+    std::vector<std::vector<qorvex::test::DiscTrack>> gapped = discs;
+    gapped.back()[0].absent_pregap = 150;
+    gapped.back()[1].absent_pregap = 3;
+    const std::vector<uint8_t> text = qorvex::test::CdTextPacks({{"Disc", "Band"}, {"One", "\t"}, {"Two", "\t"}}, true);
+    for (size_t d = 0; d < gapped.size(); ++d)
         for (NrgForm form : {NrgForm::kDaoV2, NrgForm::kDaoV1, NrgForm::kTaoV2})
-            out.push_back(qorvex::test::ReadFile(qorvex::test::WriteNrgDisc(dir.path(), "disc", disc, form)));
+            out.push_back(qorvex::test::ReadFile(qorvex::test::WriteNrgDisc(
+                dir.path(), "disc", gapped[d], form, d + 1 == gapped.size() ? text : std::vector<uint8_t>())));
 }
 
 // The sheet text of a pipeline sheet input (everything before its first NUL): a parser-level input.

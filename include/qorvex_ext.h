@@ -93,6 +93,12 @@ int32_t QORVEX_CALL QorvexExGetCurrentModule(QorvexHandle h, QorvexExEntry *entr
  * stops 256 folders below a root); their contents are missing from the file list. */
 int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int32_t track, int32_t kind);
 
+/* The label of a track's file system (kind KIND_ISO9660, KIND_JOLIET, KIND_UDF, KIND_ROCKRIDGE; 0 chooses as
+ * QorvexGetImageInformation does), whatever its file count: an empty volume has one too. Copies it with a NUL
+ * into label (at most size bytes) and answers its length without the NUL; -1 when the track has no such file
+ * system. */
+int32_t QORVEX_CALL QorvexExGetVolumeLabel(QorvexHandle h, int32_t track, int32_t kind, char *label, int32_t size);
+
 /* Disc sheets (OPEN_DISC_SHEETS): what a sheet says beyond the sectors. Fields of QorvexExGetTrackText; track -1
  * asks for the disc's. */
 #define QORVEX_EX_TEXT_TITLE 1
@@ -100,6 +106,7 @@ int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int32_t track, int
 #define QORVEX_EX_TEXT_ISRC 3    /* a track's */
 #define QORVEX_EX_TEXT_CATALOG 4 /* the disc's */
 #define QORVEX_EX_TEXT_SHEET 5   /* the disc's: "cue", "toc", "ccd" or "nrg"; empty for a plain image */
+#define QORVEX_EX_TEXT_WARNING 6 /* the disc's: what the sheet's reader had to guess; empty when nothing */
 #define QORVEX_EX_TEXT_FILE 16   /* + i: the i-th file holding the track's sectors, as found beside the sheet */
 
 /* Copies the field's text (UTF-8 as the sheet wrote it) with a NUL into text (at most size bytes) and answers its

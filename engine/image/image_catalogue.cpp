@@ -1,5 +1,6 @@
 #include "image/image_catalogue.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/raw_sector.h"
@@ -97,7 +98,31 @@ bool ImageCatalogue::Adopt(const std::string &path, std::vector<TrackRecord> tra
     }
     details_ = std::move(details);
     disc_ = std::move(disc);
+    AddLaterRuns();
     return true;
+}
+
+void ImageCatalogue::AddLaterRuns() {
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+        TrackRecord &t = tracks_[i];
+        const int64_t size = GetSectorFormat(t.format).stored;
+        if (!GetSectorFormat(t.format).data || !t.subchannel.empty()) continue;
+        std::vector<HeldRun> runs;
+        bool moved = false;  // some later track is not where reading on along the stream would find it
+        for (size_t j = i + 1; j < tracks_.size(); ++j) {
+            const TrackRecord &later = tracks_[j];
+            const bool same_windows = std::equal(
+                later.windows.begin(), later.windows.end(), t.windows.begin(), t.windows.end(),
+                [](const FileWindow &a, const FileWindow &b) { return a.skip == b.skip && a.length == b.length; });
+            if (later.files != t.files || !same_windows || GetSectorFormat(later.format).stored != size ||
+                !later.subchannel.empty())
+                break;
+            const int64_t along = t.file_offset + t.stored_pregap + (int64_t(later.FirstHeld()) - t.start) * size;
+            moved = moved || along != later.file_offset;
+            runs.push_back({later.FirstHeld(), later.EndHeld() - later.FirstHeld(), later.file_offset});
+        }
+        if (moved) t.later_runs = std::move(runs);
+    }
 }
 
 namespace {
@@ -160,6 +185,7 @@ bool ImageCatalogue::FindSessions(int64_t length) {
     const Descriptor top = ReadDescriptor(file, kDescriptorSector);
     if (!top.primary) return false;
     std::vector<TrackRecord> found;
+    bool packed = false;
 
     if (top.root >= sectors) {
         // Written for a later session (genisoimage -C): its extents count from the disc start. The root
@@ -188,7 +214,8 @@ bool ImageCatalogue::FindSessions(int64_t length) {
         found = {before, later};
     } else {
         // Sessions appended to one file (xorriso on a plain file): each from a 32-block boundary with its own
-        // descriptors; blocks 0-31 hold the newest ones, so the first track lists as the file always did.
+        // descriptors, one after the other without lead-in or lead-out. Blocks 0-31 hold the newest descriptors:
+        // the first session's track starts there, so it lists the newest tree as the file always did.
         std::vector<int64_t> starts;
         for (int64_t s = kSessionAlignment; s + kDescriptorSector < sectors && starts.size() < kMaxSessions;) {
             const Descriptor d = ReadDescriptor(file, s + kDescriptorSector);
@@ -200,17 +227,16 @@ bool ImageCatalogue::FindSessions(int64_t length) {
             s = next;
         }
         if (starts.size() < 2) return false;
-        TrackRecord first = HeldTrack(path_, 1, 1, 0, 0, starts[0]);
-        first.pregap_start = -150;
-        first.absent_pregap = 150;
-        found.push_back(first);
         for (size_t i = 0; i < starts.size(); ++i) {
-            const int64_t end = i + 1 < starts.size() ? starts[i + 1] : sectors;
-            found.push_back(HeldTrack(path_, 1, static_cast<uint8_t>(i + 2), static_cast<int32_t>(starts[i]), starts[i],
-                                      end - starts[i]));
+            const int64_t first = i == 0 ? 0 : starts[i], end = i + 1 < starts.size() ? starts[i + 1] : sectors;
+            const auto number = static_cast<uint8_t>(i + 1);
+            found.push_back(HeldTrack(path_, number, number, static_cast<int32_t>(first), first, end - first));
         }
+        found.front().pregap_start = -150;
+        found.front().absent_pregap = 150;
+        packed = true;
     }
-    std::vector<SessionRecord> sessions = BuildSessionList(found);
+    std::vector<SessionRecord> sessions = BuildSessionList(found, packed);
     if (!CheckTrackLayout(found, sessions)) return false;
     tracks_ = std::move(found);
     sessions_ = std::move(sessions);

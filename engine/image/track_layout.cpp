@@ -26,9 +26,10 @@ TrackRecord MakeProbedTrack(const std::string &path, int32_t format, int32_t shi
     return t;
 }
 
-std::vector<SessionRecord> BuildSessionList(const std::vector<TrackRecord> &tracks) {
+std::vector<SessionRecord> BuildSessionList(const std::vector<TrackRecord> &tracks, bool packed) {
     std::vector<SessionRecord> sessions;
     if (tracks.empty()) return sessions;
+    const int32_t first_lead_out = packed ? 0 : 6750, later_lead_out = packed ? 0 : 2250;
     auto open_with = [](const TrackRecord &t, int32_t session_start, int32_t lead_out) {
         SessionRecord s;
         s.disc_kind = GetSectorFormat(t.format).disc_kind;
@@ -42,16 +43,16 @@ std::vector<SessionRecord> BuildSessionList(const std::vector<TrackRecord> &trac
         s.last_track = t.track;
         return s;
     };
-    SessionRecord open = open_with(tracks[0], tracks[0].pregap_start, 6750);
+    SessionRecord open = open_with(tracks[0], tracks[0].pregap_start, first_lead_out);
     for (size_t i = 1; i < tracks.size(); ++i) {
         const TrackRecord &t = tracks[i];
         if (t.session == open.session) {
             open.last_track = t.track;
             open.end = t.end;
-            open.lead_out_end = t.end + (t.session == 1 ? 6750 : 2250);
+            open.lead_out_end = t.end + (t.session == 1 ? first_lead_out : later_lead_out);
         } else {
             sessions.push_back(open);
-            open = open_with(t, open.lead_out_end, 2250);
+            open = open_with(t, open.lead_out_end, later_lead_out);
         }
     }
     sessions.push_back(open);

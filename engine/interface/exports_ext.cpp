@@ -93,6 +93,7 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t t
         if (field == QORVEX_EX_TEXT_PERFORMER) value = &disc.performer;
         if (field == QORVEX_EX_TEXT_CATALOG) value = &disc.catalog;
         if (field == QORVEX_EX_TEXT_SHEET) value = &disc.sheet;
+        if (field == QORVEX_EX_TEXT_WARNING) value = &disc.warning;
     } else if (track >= 0 && static_cast<size_t>(track) < handle->details.size()) {
         const TrackDetails &details = handle->details[static_cast<size_t>(track)];
         if (field == QORVEX_EX_TEXT_TITLE) value = &details.title;
@@ -108,6 +109,27 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackText(QorvexHandle h, int32_t t
         text[n] = '\0';
     }
     return static_cast<int32_t>(std::min<size_t>(value->size(), INT32_MAX));
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetVolumeLabel(QorvexHandle h, int32_t track, int32_t kind, char *label,
+                                                         int32_t size) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume) return -1;
+    const FsListing *listing = nullptr;
+    // Chosen as QorvexGetImageInformation chooses, by the file systems found rather than their file counts.
+    for (int32_t candidate : {KIND_JOLIET, KIND_UDF, KIND_ISO9660})
+        if (kind == KIND_AUTO && !listing && volume->Catalogues().Get(candidate)->found)
+            listing = volume->Catalogues().Get(candidate);
+    if (kind != KIND_AUTO) listing = volume->Catalogues().Get(kind);
+    if (!listing || !listing->found) return -1;
+    const std::string &value = listing->label;
+    if (label && size > 0) {
+        const size_t n = std::min(value.size(), static_cast<size_t>(size) - 1);
+        std::memcpy(label, value.data(), n);
+        label[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(value.size(), INT32_MAX));
 }
 
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_t track, int32_t *sectors,

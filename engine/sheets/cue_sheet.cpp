@@ -137,11 +137,25 @@ Status ParseLines(std::string_view text, CueText *cue) {
     return Status::Ok();
 }
 
-// The files found in the sheet's folder, with the bytes that belong to the disc.
-Status FindFiles(const std::vector<CueFile> &files, const SheetFolder &folder, SheetDisc *disc) {
+// The files found in the sheet's folder, with the bytes that belong to the disc. A sheet of one BINARY file
+// that is not there (renamed after the rip) reads the one BIN beside it whose length is whole sectors of
+// its tracks, with a warning naming both.
+Status FindFiles(const CueText &cue, const SheetFolder &folder, SheetDisc *disc) {
+    const std::vector<CueFile> &files = cue.files;
     for (const CueFile &f : files) {
         SheetFile file;
         file.path = folder.Find(f.name);
+        if (file.path.empty() && files.size() == 1 && f.type == FileType::kBinary) {
+            const std::string other = folder.OnlyWithExtension("bin");
+            const int64_t length = other.empty() ? -1 : platform::FindFileLength(other);
+            bool whole = length > 0;
+            for (const SheetTrack &t : cue.tracks) whole = whole && length % GetSectorFormat(t.format).stored == 0;
+            if (whole) {
+                file.path = other;
+                disc->details.warning = "\"" + f.name + "\" is not there; read \"" +
+                                        other.substr(platform::LastSeparator(other) + 1) + "\" instead";
+            }
+        }
         if (file.path.empty()) return Code::kImageOpenFailed;
         file.named = file.path.substr(platform::LastSeparator(file.path) + 1);
         file.swapped = f.type == FileType::kMotorola;
@@ -197,9 +211,11 @@ Status ReadCueSheet(std::string_view text, const SheetFolder &folder, SheetDisc 
     *disc = SheetDisc{};
     CueText cue;
     QORVEX_TRY(ParseLines(text, &cue));
-    QORVEX_TRY(FindFiles(cue.files, folder, disc));
+    QORVEX_TRY(FindFiles(cue, folder, disc));
     disc->tracks = cue.tracks;
+    const std::string warning = disc->details.warning;
     disc->details = cue.details;
+    disc->details.warning = warning;
     disc->details.sheet = "cue";
     QORVEX_TRY(PlacePoints(cue, disc));
     // The CD-TEXT file is only text: a sheet whose file is missing still opens.

@@ -31,6 +31,18 @@ Status ReadText(const std::string &path, std::string *text) {
     return Status::Ok();
 }
 
+// The sheet beside an image file of the same name (x.cue, x.toc or x.ccd for x.bin or x.img); empty when none.
+std::string SheetBeside(const std::string &path) {
+    const size_t slash = platform::LastSeparator(path);
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    for (const char *extension : {".cue", ".CUE", ".toc", ".TOC", ".ccd", ".CCD"}) {
+        const std::string sheet = path.substr(0, dot) + extension;
+        if (platform::FindFileLength(sheet) >= 0) return sheet;
+    }
+    return {};
+}
+
 Status Adopt(const std::string &path, const SheetDisc &disc, ImageCatalogue *catalogue) {
     std::vector<TrackRecord> tracks;
     std::vector<TrackDetails> details;
@@ -53,7 +65,12 @@ Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *cat
     }
     if (catalogue->Probe(path, options)) return Status::Ok();
     if (extension == "NRG") return nrg;
-    if (!sheets || (extension != "CUE" && extension != "TOC" && extension != "CCD")) return Code::kUnknownFormat;
+    if (!sheets) return Code::kUnknownFormat;
+    // An image file the plain probe refuses (audio, several tracks) opened without its sheet: the sheet beside it.
+    if (extension != "CUE" && extension != "TOC" && extension != "CCD") {
+        const std::string sheet = SheetBeside(path);
+        return sheet.empty() ? Status(Code::kUnknownFormat) : ProbeImage(sheet, options, catalogue);
+    }
     std::string text;
     QORVEX_TRY(ReadText(path, &text));
     const size_t slash = platform::LastSeparator(path);

@@ -12,7 +12,8 @@ namespace qorvex::sheets {
 
 // Fills `catalogue` from the image at `path`. Whatever opens without the sheet bit opens the same with it
 // (only a path the plain probe refuses is read as a sheet, chosen by its extension), but for a Nero image
-// (.nrg): that is read through its chunks first, and by the plain probe only when they describe no disc.
+// (.nrg): that is read through its chunks first, and by the plain probe only when they describe no disc. A
+// file the plain probe refuses with a sheet of its name beside it (x.cue for x.bin) opens as that sheet.
 Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue);
 
 }  // namespace qorvex::sheets

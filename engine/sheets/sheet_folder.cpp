@@ -39,4 +39,17 @@ std::string SheetFolder::Find(const std::string &named) const {
     return {};
 }
 
+std::string SheetFolder::OnlyWithExtension(const std::string &extension) const {
+    std::string found;
+    for (const std::string &name : platform::ListFolder(folder_)) {
+        if (name.size() <= extension.size() + 1 || name[name.size() - extension.size() - 1] != '.' ||
+            !SameWithoutCase(name.substr(name.size() - extension.size()), extension) ||
+            !platform::IsPlainFile(folder_ + name))
+            continue;
+        if (!found.empty()) return {};
+        found = folder_ + name;
+    }
+    return found;
+}
+
 }  // namespace qorvex::sheets

@@ -14,6 +14,9 @@ public:
     // name's last component counts (either separator: rippers write absolute Windows paths); the exact name
     // is tried first, then the folder's names compared without ASCII case.
     std::string Find(const std::string &named) const;
+    // The one regular file of the folder whose name ends in `.extension` (without ASCII case); empty when
+    // there is none or more than one.
+    std::string OnlyWithExtension(const std::string &extension) const;
 
 private:
     std::string folder_;

@@ -86,7 +86,10 @@ Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vect
         const int32_t size = GetSectorFormat(t.format).stored;
         const int64_t end_byte = k + 1 < disc.tracks.size() ? disc.tracks[k + 1].begin : total;
         // Sanity check that the track lies inside the files and does not overlap the next one.
-        if (t.number != int32_t(k) + 1 || t.format == kFormatUnknown || t.session == 0) return Code::kUnknownFormat;
+        // A disc of a set may start at any number (TRACK 04); the numbers only rise. The table counts from 1.
+        if (t.number < 1 || t.number > 99 || (k > 0 && t.number <= disc.tracks[k - 1].number) ||
+            t.format == kFormatUnknown || t.session == 0)
+            return Code::kUnknownFormat;
         if (!(0 <= t.begin && t.begin <= t.index1 && t.index1 <= end_byte && end_byte <= total))
             return Code::kUnknownFormat;
         int64_t last_index = t.index1;
@@ -111,10 +114,12 @@ Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vect
         if (opens_session) {
             // The first track of a session has at least the standard pregap; what the files do not hold of it
             // is absent.
-            const int64_t pregap = std::max<int64_t>(kFirstPregap, absent_pregap + stored_pregap);
+            const int64_t first_start = k == 0 && !GetSectorFormat(t.format).data ? disc.first_start : 0;
+            if (first_start < 0 || first_start > kMaxSector) return Code::kUnknownFormat;
+            const int64_t pregap = std::max<int64_t>(kFirstPregap + first_start, absent_pregap + stored_pregap);
             absent_pregap = pregap - stored_pregap;
             if (k == 0) {
-                pregap_start = -pregap;
+                pregap_start = first_start - pregap;
             } else {
                 if (t.session < disc.tracks[k - 1].session) return Code::kUnknownFormat;
                 const TrackRecord &before = out.back();

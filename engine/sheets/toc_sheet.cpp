@@ -68,6 +68,7 @@ struct Piece {
     int64_t offset = 0;   // bytes into the file
     int64_t length = -1;  // bytes; -1: to the file's end
     int64_t sectors = 0;  // absent sectors
+    bool swap = false;    // SWAP: audio samples little-endian, the other way round from cdrdao's raw files
 };
 
 struct TocTrack {
@@ -191,12 +192,16 @@ private:
         return n;
     }
 
-    // FILE "name" [#offset] start [length] / DATAFILE "name" [#offset] [length]
+    // FILE "name" [SWAP] [#offset] start [length] / DATAFILE "name" [SWAP] [#offset] [length]
     Status FilePiece(TocTrack &t, bool data) {
         if (!Quoted()) return Code::kUnknownFormat;
         Piece p;
         p.stored = true;
         p.name = w_[i_++].substr(1);
+        if (i_ < w_.size() && Upper(w_[i_]) == "SWAP") {
+            p.swap = true;
+            ++i_;
+        }
         if (i_ < w_.size() && !w_[i_].empty() && w_[i_][0] == '#') {
             p.offset = ParseNumber(std::string_view(w_[i_]).substr(1));
             ++i_;
@@ -210,6 +215,7 @@ private:
         if (i_ < w_.size() && IsTime(w_[i_])) {
             p.length = Length(t, true);
             if (p.length < 0) return Code::kUnknownFormat;
+            if (p.length == 0) p.length = -1;  // cdrdao: a length of 0 is the rest of the file
         }
         t.pieces.push_back(std::move(p));
         return Status::Ok();
@@ -244,7 +250,7 @@ Status PlaceTracks(std::vector<TocTrack> &tracks, const SheetFolder &folder, She
             if (audio && Upper(file.named).ends_with(".WAV")) {
                 QORVEX_TRY(ReadWaveWindow(file.path, &whole));
             } else {
-                file.swapped = audio;
+                file.swapped = audio && !p.swap;
             }
             if (p.offset > whole.length || (p.length >= 0 && p.offset + p.length > whole.length))
                 return Code::kUnknownFormat;  // a piece beyond its file

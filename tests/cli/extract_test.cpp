@@ -252,6 +252,13 @@ TEST(ExtractBadInput, EveryBadImageGivesAClearMessage) {
     }
 }
 
+TEST(UdfCli, InfoShowsTheLabelOfAnEmptyVolume) {
+    if (!qorvex::test::HaveProgram("mkudffs")) GTEST_SKIP() << "mkudffs is not installed";
+    TempDir dir;
+    ASSERT_EQ(RunCommand("mkudffs --media-type=hd --label=EMPTYVOL " + Quote(dir / "e.img") + " 2000 >/dev/null"), 0);
+    EXPECT_NE(Qorvex({"info", dir / "e.img"}).out.find("UDF       label \"EMPTYVOL\", 0 files"), std::string::npos);
+}
+
 TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
     TempDir dir;
     const std::string src = dir / "src";

@@ -55,14 +55,27 @@ TEST_F(SheetCliTest, TracksShowsSessionsIndexesAndFiles) {
     EXPECT_NE(off.status, 0);
     EXPECT_NE(off.err.find("0x8123"), std::string::npos) << off.err;
 
-    // The same disc as a Nero image: the same table, only the files differ.
+    // The same disc as a Nero image: the same table, only the files (and the sheet's title) differ.
     Result nrg = Qorvex({"tracks", "--json", qorvex::test::WriteNrgDisc(dir / "disc", "disc", tracks)});
     ASSERT_EQ(nrg.status, 0) << nrg.err;
     const auto table = [](const std::string &json) {
-        return std::regex_replace(json, std::regex(R"("files": \[[^\]]*\])"), "");
+        return std::regex_replace(json, std::regex(R"("files": \[[^\]]*\]|, "disc_title": "[^"]*")"), "");
     };
     EXPECT_EQ(table(nrg.out), table(json.out));
     EXPECT_NE(nrg.out.find("\"files\": [\"disc.nrg\"]"), std::string::npos) << nrg.out;
+}
+
+// The disc's own text: the sheet's TITLE and CATALOG, a Nero image's CD-TEXT chunk.
+TEST_F(SheetCliTest, TracksAndInfoShowTheDiscsTitleAndCatalogue) {
+    const std::string sheet = qorvex::test::WriteCueDisc(dir / "disc", "mcn", tracks, CueForm::kSingleFile,
+                                                         "CATALOG 0123456789012\nTITLE \"Mixed\"\n");
+    const std::string nrg = qorvex::test::WriteNrgDisc(dir / "disc", "text", tracks, qorvex::test::NrgForm::kDaoV2,
+                                                       qorvex::test::CdTextPacks({{"Nero Disc", "A Band"}}, false));
+    EXPECT_EQ(Qorvex({"tracks", sheet}).out.rfind("Disc: title \"Mixed\", catalog 0123456789012\n", 0), 0u);
+    EXPECT_NE(Qorvex({"info", "--json", sheet}).out.find("\"disc_title\": \"Mixed\", \"catalog\": \"0123456789012\"}"),
+              std::string::npos);
+    EXPECT_EQ(Qorvex({"info", nrg}).out.rfind("Disc: title \"Nero Disc\", performer \"A Band\"\n", 0), 0u);
+    EXPECT_NE(Qorvex({"tracks", "--json", nrg}).out.find("\"disc_performer\": \"A Band\"}"), std::string::npos);
 }
 
 TEST_F(SheetCliTest, ExtractsTheDataTrackAndItsFiles) {

@@ -80,7 +80,9 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
         {"cue", "track past the end", two + "INDEX 01 00:03:00\n"},
         {"cue", "overlapping tracks", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:00:50\n"},
         {"cue", "empty track", two + "INDEX 01 00:01:00\nTRACK 03 AUDIO\nINDEX 01 00:01:00\n"},
-        {"cue", "tracks not from 1", "FILE disc.bin BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n"},
+        {"cue", "track numbers going down",
+         "FILE disc.bin BINARY\nTRACK 05 AUDIO\nINDEX 01 00:00:00\nTRACK 04 AUDIO\n"
+         "INDEX 01 00:01:00\n"},
         {"cue", "session going down", "REM SESSION 02\n" + two + "REM SESSION 01\n"},
         {"cue", "a session skipped",
          "FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nREM SESSION 03\n"
@@ -119,6 +121,8 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
     };
     WriteFile(dir / "outside.bin", audio);
     WriteFile(dir / "rip/disc.img", audio);
+    WriteFile(dir / "rip/second.bin", audio);  // two BINs: a file not found is not guessed
+
     std::filesystem::create_directory(dir / "rip/sub");
     std::error_code no_links;  // where links cannot be made (Windows) the case is a missing file
     std::filesystem::create_symlink("../outside.bin", dir / "rip/link.bin", no_links);
@@ -145,6 +149,28 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
     const std::string cue = Sheet("FILE disc.bin BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
     EXPECT_EQ(Opened(cue, OPEN_EXTENSIONS & ~OPEN_DISC_SHEETS).error(), ENGINE_UNKNOWN_FORMAT);
     EXPECT_TRUE(Opened(cue, kSheets));
+}
+
+// Forms other readers accept: a disc of a set numbered from 4; cdrdao's SWAP and zero length (the rest of the
+// file); a sheet naming a file that is not there, beside one BIN; a BIN opened without its sheet.
+TEST_F(DiscSheetTest, SheetVariantsOfOtherToolsOpen) {
+    const char *set = "FILE disc.bin BINARY\nTRACK 04 AUDIO\nINDEX 01 00:00:00\nTRACK 05 AUDIO\nINDEX 01 00:01:00\n";
+    const std::pair<const char *, const char *> cases[] = {
+        {"cue", set},
+        {"toc", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nTRACK AUDIO\nFILE \"disc.bin\" SWAP 00:01:00 0\n"},
+        {"cue", "FILE \"Old Name.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n"},
+        {"bin", nullptr}};
+    for (const auto &[type, text] : cases) {
+        if (text) WriteFile(dir / ("rip/disc." + std::string(type)), std::string(text));
+        Opened image(dir / ("rip/disc." + std::string(type)), kSheets);
+        ASSERT_TRUE(image) << type << std::hex << " 0x" << image.error();
+        const std::vector<TrackInfo> table = TrackTable(image.get());
+        EXPECT_EQ(std::make_tuple(table.size(), table[0].end_held, table[1].end_held), std::make_tuple(2u, 75, 200));
+    }
+    Opened renamed(dir / "rip/disc.cue", kSheets);
+    EXPECT_EQ(Text(renamed.get(), -1, QORVEX_EX_TEXT_WARNING),
+              "\"Old Name.bin\" is not there; read \"disc.bin\" instead");
+    EXPECT_EQ(Opened(dir / "rip/disc.bin", 0).error(), ENGINE_UNKNOWN_FORMAT);
 }
 
 TEST_F(DiscSheetTest, NamesAreFoundBesideTheSheetByTheirLastComponent) {

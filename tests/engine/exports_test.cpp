@@ -51,6 +51,7 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExGetSkippedFolders",
                                             "QorvexExGetTrackText",
                                             "QorvexExGetTrackIndexes",
+                                            "QorvexExGetVolumeLabel",
                                             "QorvexExCopyFile",
                                             "QorvexExCloseImageFiles",
                                             "QorvexExGetRawSectorSize",

@@ -178,7 +178,7 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
         "CD_ROM\n// made by hand, the way read-cd writes it\nCATALOG \"0123456789012\"\nTRACK MODE1_RAW\n"
         "DATAFILE \"disc.bin\" {1}\nTRACK AUDIO\nFILE \"disc.bin\" #{1} 0 00:06:00\nTRACK AUDIO\n"
         "ISRC \"QOX001234567\"\nFILE \"disc.bin\" #{2} 0 00:05:01\nSTART 00:01:00\nTRACK AUDIO\n"
-        "PREGAP 00:00:20\nFILE \"disc.bin\" #{3} 0 00:10:00\n";
+        "PREGAP 00:00:20\nFILE \"disc.bin\" SWAP #{3} 0 0\n";
     toc = Replace(Replace(Replace(toc, "{1}", std::to_string(data_bytes)), "{2}", std::to_string(s2)), "{3}",
                   std::to_string(s3));
     WriteFile(dir / "toc/disc.toc", toc);
@@ -195,6 +195,7 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
     std::vector<uint8_t> swapped = Extract(from_cue, dir / "b.raw", 2, TRACK_RAW | TRACK_PREGAP);
     for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
     EXPECT_TRUE(Extract(from_toc, dir / "a.raw", 2, TRACK_RAW | TRACK_PREGAP) == swapped);
+    EXPECT_TRUE(Extract(from_toc, dir / "a.raw", 3, TRACK_RAW) == Extract(from_cue, dir / "b.raw", 3, TRACK_RAW));
     char isrc[16] = {};
     QorvexExGetTrackText(from_toc.get(), 2, QORVEX_EX_TEXT_ISRC, isrc, sizeof isrc);
     EXPECT_STREQ(isrc, "QOX001234567");
@@ -243,6 +244,50 @@ TEST_F(SheetInteropTest, Nrg2isoReadsTheDataOfANeroImage) {
     ASSERT_TRUE(image.get()) << std::hex << image.error();
     EXPECT_TRUE(Extract(image, dir / "track.iso", 0, 0) == iso);
     EXPECT_EQ(QorvexGetFileCount(image.get(), 0, KIND_ISO9660), QorvexGetFileCount(plain.get(), 0, KIND_ISO9660));
+}
+
+// A Video CD as Nero writes it: four MPEG tracks whose pregaps the image does not hold (DAOX points index 0
+// in front of their bytes, DAOI at them). Its files lie where the volume's tree and cd-info put the tracks.
+TEST_F(SheetInteropTest, NeroPregapsTheImageDoesNotHoldArePlacedByItsCuePoints) {
+    std::vector<IsoNode> mpeg;
+    for (int i = 1; i <= 4; ++i) mpeg.push_back(File("AVSEQ0" + std::to_string(i) + ".DAT;1", Pattern(2048, 0)));
+    IsoImage volume = BuildIso({Dir("MPEGAV", mpeg), File("INFO.VCD;1", Pattern(200 * 2048, 9))});
+    std::vector<DiscTrack> vcd(1);
+    std::vector<int32_t> starts = {0, static_cast<int32_t>(volume.Sectors()) + 150};
+    for (int i = 1; i <= 4; ++i) {  // the MPEG files' extents are their tracks' starts
+        const IsoPlacement &p = volume.iso.at("\\MPEGAV\\AVSEQ0" + std::to_string(i) + ".DAT;1");
+        volume.SetExtent(p.record, static_cast<uint32_t>(starts[size_t(i)]));
+        volume.SetDataLength(p.record, 75 * 2048);
+        vcd.push_back(MakeTrack(6, WrapSectors(Pattern(75 * 2048, 40u + i), 6)));
+        vcd.back().absent_pregap = 150;
+        if (i < 4) starts.push_back(starts.back() + 75 + 150);
+    }
+    vcd[0] = MakeTrack(6, WrapSectors(volume.bytes, 6));
+    const std::string nrg = Folder(dir / "vcd");
+    Disc daox(WriteNrgDisc(nrg, "daox", vcd)), daoi(WriteNrgDisc(nrg, "daoi", vcd, NrgForm::kDaoV1));
+    ASSERT_TRUE(daox.get() && daoi.get()) << std::hex << daox.error() << " " << daoi.error();
+    const std::vector<TrackInfo> table = TrackTable(daox.get());
+    for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].start, starts.at(i)) << "track " << i + 1;
+    EXPECT_TRUE(SameTable(TrackTable(daoi.get()), table));
+    for (int32_t left = QorvexGetFileStart(daoi.get(), 0, KIND_ISO9660); left > 0;) {  // MPEG files: their tracks
+        EntryInfo e{};
+        left = QorvexGetNextFile(daoi.get(), &e);
+        const std::string name = e.name;
+        if (name.find("AVSEQ0") == std::string::npos) continue;
+        ASSERT_EQ(QorvexExtractCurrentFile(daoi.get(), (dir / "avseq.dat").c_str()), 0) << name;
+        EXPECT_TRUE(ReadFile(dir / "avseq.dat") == Pattern(75 * 2048, 40u + (name[14] - '0'))) << name;
+    }
+    std::vector<DiscTrack> audio = {MakeTrack(0, AudioPattern(75, 1), 150), MakeTrack(0, AudioPattern(100, 2), 10)};
+    audio[0].absent_pregap = 150;  // track 1 at sector 150, track 2's index 0 at 225
+    if (!HaveProgram("cd-info")) GTEST_SKIP() << "cd-info (libcdio-utils) is not installed";
+    for (const std::string &image : {nrg + "/daox.nrg", WriteNrgDisc(nrg, "late", audio)}) {
+        std::string out;
+        std::map<int, int> lsn = CdInfoStarts(image, &out);
+        const std::vector<TrackInfo> engine = TrackTable(Disc(image).get());
+        ASSERT_EQ(lsn.size(), engine.size() + 1) << out;
+        for (const TrackInfo &t : engine) EXPECT_EQ(+t.start, lsn[t.track]) << image << " track " << int(t.track);
+        EXPECT_EQ(+engine.back().end_held, lsn[170]) << image;
+    }
 }
 
 // Two data sessions (the second volume mastered for its address) and an audio track after it, as a CUE

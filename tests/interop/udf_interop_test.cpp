@@ -125,6 +125,35 @@ TEST(UdfInterop, MkudffsEveryMediaTypeAndRevision) {
     EXPECT_GE(made, 20) << "mkudffs wrote fewer combinations than expected";
 }
 
+// UDF 1.50 volumes for hard disks at every block size mkudffs writes: with the bit each opens, its structures at
+// udfinfo's blocks (as 2048-byte sectors and byte offsets, where the root's file entry tag lies), its label
+// given though it holds no file. Without the bit only the 2048-byte one opens, as before.
+TEST(UdfInterop, MkudffsEveryBlockSize) {
+    if (MissingAny({"mkudffs", "udfinfo"})) GTEST_SKIP() << "mkudffs and udfinfo are needed";
+    TempDir dir;
+    for (const int block : {512, 1024, 2048, 4096}) {
+        SCOPED_TRACE(block);
+        const std::string image = dir / ("hd" + std::to_string(block) + ".img"), label = "HD" + std::to_string(block);
+        ASSERT_EQ(RunCommand("mkudffs --media-type=hd --udfrev=0x0150 --label=" + label +
+                             " --blocksize=" + std::to_string(block) + " '" + image + "' 3000 > /dev/null 2>&1"),
+                  0);
+        const Ours ours = ListOurs(image, dir.path());
+        ASSERT_EQ(ours.listing.open_error, 0);
+        EXPECT_EQ(ListUdf(image, 0).open_error, block == 2048 ? 0 : ENGINE_UNKNOWN_FORMAT);
+        std::vector<int32_t> anchors = Starts(RunUdfInfo(image).areas, "ANCHOR");
+        for (int32_t &b : anchors) b = static_cast<int32_t>(int64_t(b) * block / 2048);
+        EXPECT_EQ(Starts(ours.parts, "AVDP", true), anchors);
+        const std::vector<uint8_t> bytes = ReadFile(image);
+        for (const EntryInfo &e : ours.listing.parts)
+            EXPECT_TRUE(std::string(e.name) != "udf entry  \\" || bytes.at(size_t(e.start) * 2048 + e.offset) == 5)
+                << "the root's file entry: tag 261";
+        Opened opened(image, OPEN_UDF_2X);
+        char text[33] = {};
+        EXPECT_EQ(QorvexExGetVolumeLabel(opened.get(), 0, KIND_UDF, text, sizeof text), int32_t(label.size()));
+        EXPECT_EQ(text, label);
+    }
+}
+
 struct Built {
     const char *name;
     UdfMapping mapping;
