@@ -1,5 +1,6 @@
 #include "image/image_catalogue.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/raw_sector.h"
@@ -97,7 +98,31 @@ bool ImageCatalogue::Adopt(const std::string &path, std::vector<TrackRecord> tra
     }
     details_ = std::move(details);
     disc_ = std::move(disc);
+    AddLaterRuns();
     return true;
+}
+
+void ImageCatalogue::AddLaterRuns() {
+    for (size_t i = 0; i < tracks_.size(); ++i) {
+        TrackRecord &t = tracks_[i];
+        const int64_t size = GetSectorFormat(t.format).stored;
+        if (!GetSectorFormat(t.format).data || !t.subchannel.empty()) continue;
+        std::vector<HeldRun> runs;
+        bool moved = false;  // some later track is not where reading on along the stream would find it
+        for (size_t j = i + 1; j < tracks_.size(); ++j) {
+            const TrackRecord &later = tracks_[j];
+            const bool same_windows = std::equal(
+                later.windows.begin(), later.windows.end(), t.windows.begin(), t.windows.end(),
+                [](const FileWindow &a, const FileWindow &b) { return a.skip == b.skip && a.length == b.length; });
+            if (later.files != t.files || !same_windows || GetSectorFormat(later.format).stored != size ||
+                !later.subchannel.empty())
+                break;
+            const int64_t along = t.file_offset + t.stored_pregap + (int64_t(later.FirstHeld()) - t.start) * size;
+            moved = moved || along != later.file_offset;
+            runs.push_back({later.FirstHeld(), later.EndHeld() - later.FirstHeld(), later.file_offset});
+        }
+        if (moved) t.later_runs = std::move(runs);
+    }
 }
 
 namespace {

@@ -39,6 +39,9 @@ private:
     // With OPEN_DISC_SHEETS, a plain 2048-byte image of several sessions: a volume written for a later
     // session's address, or sessions appended to one file. True when the table was rebuilt for them.
     bool FindSessions(int64_t length);
+    // A sheet's data track reads the later tracks of its files where the table puts them, when they are not
+    // simply next in the stream (gaps the files do not hold).
+    void AddLaterRuns();
 
     std::string path_;
     std::string folder_;

@@ -168,6 +168,14 @@ bool SectorReader::Close() {
 bool SectorReader::PlainSeek(int64_t relative) {
     if (!open_) return false;
     int64_t p = base_ + relative * stride_;
+    // Past the track's held sectors, a later track's sectors where its table places them; a sector no file
+    // holds cannot be read.
+    if (const int64_t s = record_.start + relative; !record_.later_runs.empty() && s >= record_.EndHeld()) {
+        const auto run = std::find_if(record_.later_runs.begin(), record_.later_runs.end(),
+                                      [s](const HeldRun &r) { return s >= r.first && s - r.first < r.sectors; });
+        if (run == record_.later_runs.end()) return false;
+        p = run->offset + (s - run->first) * stride_;
+    }
     if (p < 0) return false;
     sub_next_ = record_.stored_pregap / stored_size_ + relative;
     size_t index = 0;

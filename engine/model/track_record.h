@@ -15,6 +15,14 @@ struct FileWindow {
     int64_t length = -1;  // bytes of disc data; -1: up to the file's end
 };
 
+// Sectors of a later track that lie in the same files as a data track: a volume's extents may point into
+// them (a Video CD's MPEG files do), past gaps the files do not hold.
+struct HeldRun {
+    int32_t first = 0;  // logical sector of the first
+    int32_t sectors = 0;
+    int64_t offset = 0;  // byte position of the first in the files' stream
+};
+
 struct TrackRecord {
     uint8_t session = 1;
     uint8_t track = 1;
@@ -39,6 +47,7 @@ struct TrackRecord {
     // byte `subchannel_offset` on. Empty: the files hold whole stored sectors.
     std::string subchannel;
     int64_t subchannel_offset = 0;
+    std::vector<HeldRun> later_runs;  // empty: sectors past the track are read on along the stream
 
     int32_t FirstHeld() const { return pregap_start + absent_pregap; }
     int32_t EndHeld() const { return end - absent_trailing; }

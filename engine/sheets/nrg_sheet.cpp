@@ -90,6 +90,15 @@ const Mode *FindMode(uint32_t code) {
     return nullptr;
 }
 
+// The disc sector of index `index` of track `number`: a TAO block gives index 1 itself, else the cue points.
+int64_t CuePoint(const CuePoints &points, int number, int index, const NrgTrack &track) {
+    if (index == 1 && track.sector != kUnknown) return track.sector;
+    const auto found = points.find(number);
+    if (found == points.end()) return kUnknown;
+    const auto at = found->second.find(index);
+    return at == found->second.end() ? kUnknown : at->second;
+}
+
 Status ReadCues(const ByteView &chunk, bool msf, CuePoints *points) {
     for (size_t at = 0; at + kCueBlock <= chunk.Size(); at += kCueBlock) {
         const int track = chunk.U8(at + 1) == kLeadOutTrack ? -1 : Bcd(chunk.U8(at + 1));
@@ -213,13 +222,18 @@ Status ReadNrgImage(const std::string &path, SheetDisc *disc) {
     if (count == 0 || count > kMaxTracks || sessions.size() > kMaxTracks) return Code::kUnknownFormat;
 
     // One stream: the file from the first track's first stored sector to the last track's end, the tracks
-    // one after the other in it.
+    // one after the other in it. Where they lie on the disc the cue points (or a TAO block) say; the file
+    // offsets only say which sectors the file holds.
     SheetFile image;
     image.path = path;
     image.named = path.substr(path.find_last_of(platform::kPathSeparator) + 1);
     const int64_t skip = sessions.front().front().index0;
-    int64_t next = skip;   // file byte where the next track must begin
-    int64_t disc_end = 0;  // disc sector after the last track so far
+    // A data first track is at sector 0 whatever the chunks say: its volume counts from there.
+    const NrgTrack &first = sessions.front().front();
+    const int64_t base =
+        first.mode && GetSectorFormat(first.mode->format).data ? std::max<int64_t>(0, CuePoint(cues, 1, 1, first)) : 0;
+    int64_t next = skip;   // file byte where the next track's bytes begin
+    int64_t disc_end = 0;  // disc sector after the held sectors of the last track so far
     int32_t number = 0;
     for (size_t s = 0; s < sessions.size(); ++s) {
         for (size_t k = 0; k < sessions[s].size(); ++k) {
@@ -227,49 +241,60 @@ Status ReadNrgImage(const std::string &path, SheetDisc *disc) {
             ++number;
             if (!n.mode || n.sector_size != GetSectorFormat(n.mode->format).stored) return Code::kUnknownFormat;
             const int64_t size = n.sector_size;
-            // Sanity check that the track lies in the sectors, right after the one before.
-            if (n.index0 != next || !(n.index0 <= n.index1 && n.index1 <= n.end && n.end <= data_end) ||
+            // Sanity check that the track lies in the sectors, right after the one before. A block's index 0
+            // in front of that is a pregap the file does not hold.
+            if (n.index0 > next || n.index1 < next || !(n.index1 <= n.end && n.end <= data_end) ||
                 (n.index1 - n.index0) % size != 0 || (n.end - n.index1) % size != 0)
                 return Code::kUnknownFormat;
+            const int64_t begin = std::max(n.index0, next);
             next = n.end;
-            const int64_t stored = (n.index1 - n.index0) / size, held = (n.end - n.index1) / size;
+            const int64_t declared = (n.index1 - n.index0) / size;  // the pregap the block gives
+            const int64_t stored = (n.index1 - begin) / size, held = (n.end - n.index1) / size;
+            if ((n.index1 - begin) % size != 0) return Code::kUnknownFormat;
             SheetTrack t;
             t.number = number;
             t.session = static_cast<uint8_t>(s + 1);
             t.format = n.mode->format;
             t.probe = n.mode->probe;
-            t.begin = n.index0 - skip;
+            t.begin = begin - skip;
             t.index1 = n.index1 - skip;
-            t.has_index0 = stored > 0;
+            t.has_index0 = declared > 0;
             t.isrc = n.isrc;
 
-            // Where index 1 lies on the disc: where the chunks put it, else where the layout does.
-            const auto cue = cues.find(number);
-            int64_t sector = n.sector;
-            if (sector == kUnknown && cue != cues.end() && cue->second.count(1)) sector = cue->second.at(1);
+            const int64_t index1 = CuePoint(cues, number, 1, n), index0 = CuePoint(cues, number, 0, n);
+            const int64_t sector = index1 == kUnknown ? kUnknown : index1 - base;
             int64_t start = 0;
             if (number == 1) {
-                start = 0;
+                if (sector < 0 && sector != kUnknown) return Code::kUnknownFormat;
+                start = sector == kUnknown ? 0 : sector;
+                if (!GetSectorFormat(t.format).data) disc->first_start = static_cast<int32_t>(start);
             } else if (k == 0) {  // a later session: after the lead-out before it and its lead-in
                 const int64_t before = disc_end + (s == 1 ? kFirstLeadOut : kLaterLeadOut) + kLeadIn;
-                const int64_t pregap = sector == kUnknown ? std::max(kSessionPregap, stored) : sector - before;
+                const int64_t pregap = sector == kUnknown ? std::max(kSessionPregap, declared) : sector - before;
                 if (pregap < kSessionPregap || pregap < stored || pregap > kMaxSheetSectors)
                     return Code::kUnknownFormat;
                 t.absent_pregap = static_cast<int32_t>(pregap - stored);
                 start = before + pregap;
             } else {
-                const int64_t absent = sector == kUnknown ? 0 : sector - (disc_end + stored);
-                if (absent < 0 || absent > kMaxSheetSectors) return Code::kUnknownFormat;
-                t.absent_pregap = static_cast<int32_t>(absent);
-                start = disc_end + stored + absent;
+                // Index 0 where the cue points put it, never inside the sectors held on either side of it;
+                // what lies between the track before and it is that track's, the rest of the gap this one's.
+                const int64_t at = sector == kUnknown ? disc_end + declared : sector;
+                const int64_t held_from = at - stored;
+                if (held_from < disc_end || at - disc_end > kMaxSheetSectors) return Code::kUnknownFormat;
+                const int64_t pregap_start = index0 == kUnknown || sector == kUnknown
+                                                 ? disc_end
+                                                 : std::clamp(index0 - base, disc_end, held_from);
+                disc->tracks.back().absent_trailing = static_cast<int32_t>(pregap_start - disc_end);
+                t.absent_pregap = static_cast<int32_t>(held_from - pregap_start);
+                start = at;
             }
             disc_end = start + held;
             if (disc_end > kMaxSheetSectors) return Code::kUnknownFormat;
-            if (cue != cues.end())
+            if (const auto cue = cues.find(number); cue != cues.end())
                 for (const auto &[index, at] : cue->second) {
                     if (index < 2) continue;
-                    if (at < start || at > disc_end) return Code::kUnknownFormat;
-                    t.higher.push_back(t.index1 + (at - start) * size);
+                    if (at - base < start || at - base > disc_end) return Code::kUnknownFormat;
+                    t.higher.push_back(t.index1 + (at - base - start) * size);
                 }
             disc->tracks.push_back(std::move(t));
         }

@@ -114,10 +114,12 @@ Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vect
         if (opens_session) {
             // The first track of a session has at least the standard pregap; what the files do not hold of it
             // is absent.
-            const int64_t pregap = std::max<int64_t>(kFirstPregap, absent_pregap + stored_pregap);
+            const int64_t first_start = k == 0 && !GetSectorFormat(t.format).data ? disc.first_start : 0;
+            if (first_start < 0 || first_start > kMaxSector) return Code::kUnknownFormat;
+            const int64_t pregap = std::max<int64_t>(kFirstPregap + first_start, absent_pregap + stored_pregap);
             absent_pregap = pregap - stored_pregap;
             if (k == 0) {
-                pregap_start = -pregap;
+                pregap_start = first_start - pregap;
             } else {
                 if (t.session < disc.tracks[k - 1].session) return Code::kUnknownFormat;
                 const TrackRecord &before = out.back();

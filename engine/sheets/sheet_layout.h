@@ -49,11 +49,14 @@ struct SheetDisc {
     // A file of 96 subchannel bytes for each 2352-byte sector of the stream (CloneCD's .sub); the tracks are
     // then read as 2448-byte sectors. Empty: none.
     std::string subchannel;
+    // Where index 1 of an audio first track lies when a disc's own table says so (Nero's cue points); a
+    // data first track is always at 0.
+    int32_t first_start = 0;
 };
 
-// Lays the tracks out on the disc: sector 0 is index 1 of track 1; a track ends where the next one's first
-// stored sector begins (or the stream ends); a later session starts after the lead-out of the one before
-// and a 4500-sector lead-in. Fails with kUnknownFormat for a disc no table can hold (tracks out of order,
+// Lays the tracks out on the disc: sector 0 is index 1 of track 1 (or `first_start` for audio); a track ends where the
+// next one's first stored sector begins (or the stream ends); a later session starts after the lead-out of the one
+// before and a 4500-sector lead-in. Fails with kUnknownFormat for a disc no table can hold (tracks out of order,
 // overlapping, beyond the files, not whole sectors, a subchannel file beside sectors that are not 2352 bytes).
 Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vector<TrackDetails> *details);
 

@@ -168,7 +168,8 @@ TEST_F(SheetInteropTest, WavsEqualBchunks) {
 }
 
 // A cdrdao TOC of the disc (one BIN, as cdrdao read-cd lays it out) and toc2cue's conversion of it give the
-// same table; cdrdao's raw audio holds big-endian samples, its cue conversion names them BINARY.
+// same table; cdrdao's raw audio holds big-endian samples (little-endian with SWAP), its cue conversion names
+// them BINARY.
 TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
     if (!HaveProgram("toc2cue")) GTEST_SKIP() << "toc2cue (cdrdao) is not installed";
     RunCommand("cp " + Quote(dir / "single/disc.bin") + " " + Quote(Folder(dir / "toc") + "/disc.bin"));
@@ -178,7 +179,7 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
         "CD_ROM\n// made by hand, the way read-cd writes it\nCATALOG \"0123456789012\"\nTRACK MODE1_RAW\n"
         "DATAFILE \"disc.bin\" {1}\nTRACK AUDIO\nFILE \"disc.bin\" #{1} 0 00:06:00\nTRACK AUDIO\n"
         "ISRC \"QOX001234567\"\nFILE \"disc.bin\" #{2} 0 00:05:01\nSTART 00:01:00\nTRACK AUDIO\n"
-        "PREGAP 00:00:20\nFILE \"disc.bin\" #{3} 0 00:10:00\n";
+        "PREGAP 00:00:20\nFILE \"disc.bin\" SWAP #{3} 0 0\n";
     toc = Replace(Replace(Replace(toc, "{1}", std::to_string(data_bytes)), "{2}", std::to_string(s2)), "{3}",
                   std::to_string(s3));
     WriteFile(dir / "toc/disc.toc", toc);
@@ -195,6 +196,8 @@ TEST_F(SheetInteropTest, TocGivesTheTableOfItsToc2cueConversion) {
     std::vector<uint8_t> swapped = Extract(from_cue, dir / "b.raw", 2, TRACK_RAW | TRACK_PREGAP);
     for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
     EXPECT_TRUE(Extract(from_toc, dir / "a.raw", 2, TRACK_RAW | TRACK_PREGAP) == swapped);
+    // SWAP (little-endian samples) to the rest of the file (a length of 0): what the BINARY file holds.
+    EXPECT_TRUE(Extract(from_toc, dir / "a.raw", 3, TRACK_RAW) == Extract(from_cue, dir / "b.raw", 3, TRACK_RAW));
     char isrc[16] = {};
     QorvexExGetTrackText(from_toc.get(), 2, QORVEX_EX_TEXT_ISRC, isrc, sizeof isrc);
     EXPECT_STREQ(isrc, "QOX001234567");
@@ -243,6 +246,74 @@ TEST_F(SheetInteropTest, Nrg2isoReadsTheDataOfANeroImage) {
     ASSERT_TRUE(image.get()) << std::hex << image.error();
     EXPECT_TRUE(Extract(image, dir / "track.iso", 0, 0) == iso);
     EXPECT_EQ(QorvexGetFileCount(image.get(), 0, KIND_ISO9660), QorvexGetFileCount(plain.get(), 0, KIND_ISO9660));
+}
+
+// A Video CD as Nero writes it: a Mode 2 volume, then four tracks whose 150-sector pregaps the image does not
+// hold (DAOX points index 0 in front of their bytes, DAOI at them). The MPEG files lie where the volume's
+// tree and cd-info put the tracks, and the CUE sheet with PREGAP gives the same table. An audio disc whose
+// cue points put track 1 at 150 keeps it there.
+TEST_F(SheetInteropTest, NeroPregapsTheImageDoesNotHoldArePlacedByItsCuePoints) {
+    std::vector<IsoNode> mpeg;
+    for (int i = 1; i <= 4; ++i) mpeg.push_back(File("AVSEQ0" + std::to_string(i) + ".DAT;1", Pattern(2048, 0)));
+    IsoImage volume = BuildIso({Dir("MPEGAV", mpeg), File("INFO.VCD;1", Pattern(200 * 2048, 9))});
+    const int32_t first = static_cast<int32_t>(volume.Sectors());
+    std::vector<DiscTrack> vcd(1);
+    std::vector<int32_t> starts = {0};
+    for (int i = 1; i <= 4; ++i) {
+        const int32_t sectors = i == 4 ? 225 : 75;
+        starts.push_back(i == 1 ? first + 150 : starts.back() + 75 + 150);
+        const IsoPlacement &p = volume.iso.at("\\MPEGAV\\AVSEQ0" + std::to_string(i) + ".DAT;1");
+        volume.SetExtent(p.record, static_cast<uint32_t>(starts.back()));
+        volume.SetDataLength(p.record, static_cast<uint32_t>(sectors * 2048));
+        vcd.push_back(MakeTrack(6, WrapSectors(Pattern(size_t(sectors) * 2048, 40u + i), 6)));
+        vcd.back().absent_pregap = 150;
+    }
+    vcd[0] = MakeTrack(6, WrapSectors(volume.bytes, 6));
+    const std::string nrg = Folder(dir / "vcd");
+    Disc daox(WriteNrgDisc(nrg, "daox", vcd)), daoi(WriteNrgDisc(nrg, "daoi", vcd, NrgForm::kDaoV1));
+    Disc cue(WriteCueDisc(nrg, "vcd", vcd, CueForm::kSingleFile));
+    ASSERT_TRUE(daox.get() && daoi.get() && cue.get()) << std::hex << daox.error() << " " << daoi.error();
+    const std::vector<TrackInfo> table = TrackTable(daox.get());
+    ASSERT_EQ(table.size(), 5u);
+    for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].start, starts[i]) << "track " << i + 1;
+    EXPECT_EQ(table.back().end_held, starts.back() + 225);
+    EXPECT_TRUE(SameTable(TrackTable(daoi.get()), table));
+    EXPECT_TRUE(SameTable(TrackTable(cue.get()), table));
+    // Each MPEG file read through the volume's tree is its track's data.
+    for (const Disc *image : {&daox, &daoi}) {
+        int32_t left = QorvexGetFileStart(image->get(), 0, KIND_ISO9660), found = 0;
+        while (left > 0) {
+            EntryInfo e{};
+            left = QorvexGetNextFile(image->get(), &e);
+            const std::string name = e.name;
+            if (name.find("AVSEQ0") == std::string::npos) continue;
+            const int i = name[name.find("AVSEQ0") + 6] - '0';
+            ASSERT_EQ(QorvexExtractCurrentFile(image->get(), (dir / "avseq.dat").c_str()), 0) << name;
+            EXPECT_TRUE(ReadFile(dir / "avseq.dat") == Pattern(size_t(i == 4 ? 225 : 75) * 2048, 40u + i)) << name;
+            ++found;
+        }
+        EXPECT_EQ(found, 4);
+    }
+
+    std::vector<DiscTrack> audio = {MakeTrack(0, AudioPattern(75, 1), 150), MakeTrack(0, AudioPattern(100, 2), 10)};
+    audio[0].absent_pregap = 150;
+    const std::string late = WriteNrgDisc(nrg, "late", audio);
+    Disc late_disc(late);
+    ASSERT_TRUE(late_disc.get()) << std::hex << late_disc.error();
+    const std::vector<TrackInfo> late_table = TrackTable(late_disc.get());
+    EXPECT_EQ(late_table[0].start, 150);
+    EXPECT_EQ(late_table[1].first_held, 225);
+    EXPECT_EQ(late_table[1].start, 235);
+
+    if (!HaveProgram("cd-info")) GTEST_SKIP() << "cd-info (libcdio-utils) is not installed";
+    for (const std::string &image : {nrg + "/daox.nrg", late}) {
+        std::string out;
+        std::map<int, int> lsn = CdInfoStarts(image, &out);
+        const std::vector<TrackInfo> engine = TrackTable(Disc(image).get());
+        ASSERT_EQ(lsn.size(), engine.size() + 1) << out;
+        for (const TrackInfo &t : engine) EXPECT_EQ(+t.start, lsn[t.track]) << image << " track " << int(t.track);
+        EXPECT_EQ(+engine.back().end_held, lsn[170]) << image;
+    }
 }
 
 // Two data sessions (the second volume mastered for its address) and an audio track after it, as a CUE

@@ -101,6 +101,7 @@ std::string WriteCueDisc(const std::string &dir, const std::string &name, const 
             const int64_t at = frames;  // each stretch counted in the sectors of the track it belongs to
             frames += t.pregap + static_cast<int64_t>(t.data.size()) / StoredSize(t.format);
             cue += track + t.extra;
+            if (t.absent_pregap) cue += "    PREGAP " + Msf(t.absent_pregap) + "\n";
             if (t.pregap) cue += "    INDEX 00 " + Msf(at) + "\n";
             cue += "    INDEX 01 " + Msf(at + t.pregap) + "\n";
             single.insert(single.end(), pregap.begin(), pregap.end());
@@ -245,8 +246,9 @@ std::string WriteNrgDisc(const std::string &dir, const std::string &name, const 
         p.index1 = static_cast<int64_t>(image.size());
         image.insert(image.end(), t.data.begin(), t.data.end());
         p.end = static_cast<int64_t>(image.size());
-        const int64_t disc_pregap = opens ? std::max(150, pregap) : pregap;
-        p.sector1 = k == 0 ? 0 : disc_end + disc_pregap + (opens ? (t.session == 2 ? 6750 : 2250) + 4500 : 0);
+        const int64_t disc_pregap = opens ? std::max(150, pregap + t.absent_pregap) : pregap + t.absent_pregap;
+        p.sector1 =
+            k == 0 ? t.absent_pregap : disc_end + disc_pregap + (opens ? (t.session == 2 ? 6750 : 2250) + 4500 : 0);
         p.sector0 = p.sector1 - disc_pregap;
         disc_end = p.sector1 + static_cast<int64_t>(t.data.size()) / StoredSize(t.format);
         placed.push_back(p);
@@ -289,7 +291,8 @@ std::string WriteNrgDisc(const std::string &dir, const std::string &name, const 
             PutBe(dao, static_cast<uint32_t>(StoredSize(t.format)), 2);
             dao.push_back(NeroMode(t.format));
             dao.insert(dao.end(), 3, 0);
-            for (int64_t at : {p.index0, p.index1, p.end}) PutBe(dao, static_cast<uint64_t>(at), offset_bytes);
+            const int64_t index0 = p.index0 - (v1 || i == 0 ? 0 : int64_t(t.absent_pregap) * StoredSize(t.format));
+            for (int64_t at : {index0, p.index1, p.end}) PutBe(dao, static_cast<uint64_t>(at), offset_bytes);
             PutBe(etn, static_cast<uint64_t>(p.index1), 8);
             PutBe(etn, static_cast<uint64_t>(p.end - p.index1), 8);
             PutBe(etn, NeroMode(t.format), 4);

@@ -21,6 +21,7 @@ struct DiscTrack {
     int32_t pregap = 0;         // stored pregap sectors (INDEX 00) in front of them
     uint8_t session = 1;        // REM SESSION of the track
     std::string extra;          // lines added under the TRACK line (ISRC, TITLE, PREGAP, POSTGAP, ...)
+    int32_t absent_pregap = 0;  // pregap sectors in front of the stored ones that no file holds (PREGAP)
 };
 
 DiscTrack MakeTrack(int32_t format, std::vector<uint8_t> data, int32_t pregap = 0, uint8_t session = 1);
@@ -55,7 +56,9 @@ enum class NrgForm {
 };
 // The same disc as a Nero image <name>.nrg: the tracks' stored pregaps and sectors one after the other from
 // byte 0, then per session its chunks (CUEX/CUES + DAOX/DAOI, or ETN2) and SINF, then MTYP, END! and the
-// footer. Sessions start where the CUE sheet's rule puts them. Answers the image's path.
+// footer. Sessions start where the CUE sheet's rule puts them. A track's absent pregap is in its cue points;
+// DAOX gives its index 0 that many sectors in front of the stored bytes, DAOI at the first stored byte (both
+// forms Nero writes); the first track's puts its index 1 that far from sector 0. Answers the image's path.
 std::string WriteNrgDisc(const std::string &dir, const std::string &name, const std::vector<DiscTrack> &tracks,
                          NrgForm form = NrgForm::kDaoV2);
 // CD-TEXT packs (18 bytes each, with their CRC) of block 0: TITLE and PERFORMER of the disc (texts[0]) and of

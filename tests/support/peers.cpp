@@ -299,11 +299,13 @@ XorrisoBootReport XorrisoElTorito(const std::string &image) {
     return report;
 }
 
-std::map<int, int> CdInfoStarts(const std::string &cue, std::string *output) {
+std::map<int, int> CdInfoStarts(const std::string &image, std::string *output) {
     std::map<int, int> lsn;
     int status = 0;
-    *output =
-        CaptureCommand("cd-info --no-device-info --no-cddb --no-analyze --cue-file " + Quote(cue) + " 2>&1", &status);
+    const bool nrg = image.size() > 4 && image.compare(image.size() - 4, 4, ".nrg") == 0;
+    *output = CaptureCommand("cd-info --no-device-info --no-cddb --no-analyze " +
+                                 std::string(nrg ? "--nrg-file " : "--cue-file ") + Quote(image) + " 2>&1",
+                             &status);
     if (status != 0) return lsn;
     const std::regex row(R"(^\s*(\d+): \d\d:\d\d:\d\d\s+(\d+) )");
     std::istringstream lines(*output);

@@ -98,9 +98,9 @@ struct XorrisoBootReport {
 };
 XorrisoBootReport XorrisoElTorito(const std::string &image);
 
-// cd-info's reading of a CUE sheet: track (170 for the lead-out) -> LSN; empty when cd-info fails. `output`
-// receives what it wrote, for a failure message.
-std::map<int, int> CdInfoStarts(const std::string &cue, std::string *output);
+// cd-info's reading of a CUE sheet (or a Nero image, by its .nrg): track (170 for the lead-out) -> LSN; empty
+// when cd-info fails. `output` receives what it wrote, for a failure message.
+std::map<int, int> CdInfoStarts(const std::string &image, std::string *output);
 // The start of each session xorriso reads from an image ("-toc").
 std::vector<int> XorrisoSessionStarts(const std::string &image);
 
