@@ -93,7 +93,7 @@ void UdfScan::BuildList() {
         parts += volume->extents.size() + volume->entries.size() + volume->integrity.size() + volume->file_sets.size();
     if (!ReserveMore(listing.parts, parts, budget)) return;
 
-    PartList list(listing, budget, base, reader.UserSize(), reserve_read_);
+    PartList list(listing, budget, base, block_, reserve_read_);
     constexpr uint64_t kSector = 2048;
     if (bea01_) list.Add(EntryKind::kUdfBea01, kSector, 1, bea01_, "BEA01");
     if (nsr02_) list.Add(EntryKind::kUdfNsr02, kSector, 1, nsr02_, "NSR02");

@@ -26,7 +26,7 @@ LogicalVolume::LogicalVolume(UdfScan &scan, const LogicalVolumeDescriptor &descr
     : lvd(descriptor),
       reserve(from_reserve),
       scan_(scan),
-      block_size_(std::max(scan.reader.UserSize(), 1)),
+      block_size_(scan.BlockSize()),
       extended_(scan.limits.Has(OPEN_UDF_2X)) {}
 
 bool LogicalVolume::Keep(Catalogue &list, const CatalogueEntry &entry) {

@@ -11,39 +11,56 @@ namespace qorvex::udf {
 namespace {
 constexpr uint32_t kFirstRecognitionSector = 16;
 constexpr int32_t kAnchorSector = 256;
+// ECMA-167 2/8.4: the recognition sequence starts at byte 32768, each descriptor in a block of its own of at
+// least 2048 bytes. UDF 2.60 2.1.5: logical blocks other than 2048 bytes (hard disks, flash memory).
+constexpr uint32_t kRecognitionBytes = 32768;
+constexpr int32_t kOtherBlockSizes[] = {512, 1024, 4096};
 }  // namespace
 
 UdfScan::UdfScan(SectorReader &r, const Limits &limits_in, FsListing &l)
-    : reader(r), limits(limits_in), budget(*limits_in.budget), listing(l), base(r.Record().start) {}
+    : reader(r),
+      limits(limits_in),
+      budget(*limits_in.budget),
+      listing(l),
+      base(r.Record().start),
+      sector_size_(std::max(r.UserSize(), 1)),
+      block_(sector_size_) {}
 
 uint64_t UdfScan::BlocksFor(uint64_t bytes) const {
-    const uint64_t s = static_cast<uint64_t>(std::max(reader.UserSize(), 1));
+    const uint64_t s = static_cast<uint64_t>(block_);
     return (bytes + s - 1) / s;
 }
 
 Status UdfScan::ReadBlocks(uint64_t sector, uint64_t n, std::vector<uint8_t> &out) {
     // A buffer that already has the size is filled over without being cleared first.
-    auto fail = [&](Code code) {
+    auto fail = [&](Status code) {
         out.clear();
         return code;
     };
+    // Blocks of another size: the sectors that hold them, read whole, then cut.
+    const uint64_t b = static_cast<uint64_t>(block_), s = static_cast<uint64_t>(sector_size_);
+    const bool other = b != s;
+    const uint64_t blocks = TrackSectors();
+    if (other && (n == 0 || n > blocks || sector > blocks - n)) return fail(Code::kReadFailed);
+    const uint64_t first = other ? sector * b / s : sector, skip = other ? sector * b % s : 0;
+    const uint64_t count = other ? (skip + n * b + s - 1) / s : n;
+    std::vector<uint8_t> &into = other ? sectors_ : out;
+
     const TrackRecord &track = reader.Record();
-    const int64_t absolute = int64_t(track.start) + static_cast<int64_t>(std::min<uint64_t>(sector, INT32_MAX));
-    if (sector > INT32_MAX || absolute > INT32_MAX || !reader.SeekSector(static_cast<int32_t>(absolute)))
+    const int64_t absolute = int64_t(track.start) + static_cast<int64_t>(std::min<uint64_t>(first, INT32_MAX));
+    if (first > INT32_MAX || absolute > INT32_MAX || !reader.SeekSector(static_cast<int32_t>(absolute)))
         return fail(Code::kSeekFailed);
-    const int64_t s = reader.UserSize();
     const uint64_t track_sectors = static_cast<uint64_t>(std::max<int64_t>(int64_t(track.end) - track.start, 0));
     // Nothing is allocated for a request that cannot be met: past the track, over the caps, or empty.
-    if (s <= 0 || n == 0 || n > track_sectors || sector > track_sectors - n ||
-        n * static_cast<uint64_t>(s) > static_cast<uint64_t>(kMaxExtentBytes) ||
-        static_cast<int64_t>(n) * s > read_budget_)
+    if (count == 0 || count > track_sectors || first > track_sectors - count ||
+        count * s > static_cast<uint64_t>(kMaxExtentBytes) || static_cast<int64_t>(count * s) > read_budget_)
         return fail(Code::kReadFailed);
-    read_budget_ -= static_cast<int64_t>(n) * s;
-    out.resize(static_cast<size_t>(n * static_cast<uint64_t>(s)));
-    if (reader.ReadSectors(out.data(), static_cast<int32_t>(n)) == 0) {
-        out.clear();
-        return reader.ReadFailure();
-    }
+    read_budget_ -= static_cast<int64_t>(count * s);
+    into.resize(static_cast<size_t>(count * s));
+    if (reader.ReadSectors(into.data(), static_cast<int32_t>(count)) == 0) return fail(reader.ReadFailure());
+    if (other)
+        out.assign(sectors_.begin() + static_cast<ptrdiff_t>(skip),
+                   sectors_.begin() + static_cast<ptrdiff_t>(skip + n * b));
     return Status::Ok();
 }
 
@@ -56,7 +73,7 @@ Status UdfScan::WalkSequence(uint32_t length, uint32_t sector, uint64_t &sectors
 }
 
 bool UdfScan::WalkBlocks(uint32_t length, ByteView bytes, const BlockAction &action) const {
-    const size_t s = static_cast<size_t>(std::max(reader.UserSize(), 1));
+    const size_t s = static_cast<size_t>(block_);
     // Every block is visited; a terminator does not end the walk.
     for (size_t b = 0; b < length && b < bytes.Size(); b += s) {
         const ByteView d = bytes.From(b);
@@ -68,16 +85,21 @@ bool UdfScan::WalkBlocks(uint32_t length, ByteView bytes, const BlockAction &act
 
 uint64_t UdfScan::TrackSectors() const {
     const TrackRecord &track = reader.Record();
-    return static_cast<uint64_t>(std::max<int64_t>(int64_t(track.end) - track.start, 0));
+    const uint64_t sectors = static_cast<uint64_t>(std::max<int64_t>(int64_t(track.end) - track.start, 0));
+    return sectors * static_cast<uint64_t>(sector_size_) / static_cast<uint64_t>(block_);
 }
 
-// ECMA-167 2/8.3: the volume recognition sequence from sector 16; true when NSR02 or NSR03 was seen.
-bool UdfScan::ReadRecognition() {
+// ECMA-167 2/8.3: the volume recognition sequence from sector 16, a descriptor every `step` sectors; true when
+// NSR02 or NSR03 was seen.
+bool UdfScan::ReadRecognition(uint32_t step) {
     if (reader.UserSize() < 8 || reader.UserSize() > kMaxStoredSize) return false;
+    bea01_ = nsr02_ = nsr03_ = tea01_ = 0;
     if (!reader.SeekSector(reader.Record().start + static_cast<int32_t>(kFirstRecognitionSector)))
         return Fail(Code::kSeekFailed);
     sector_.resize(static_cast<size_t>(reader.MaxUserSize()));
-    for (uint32_t sector = kFirstRecognitionSector;; ++sector) {
+    for (uint32_t sector = kFirstRecognitionSector;; sector += step) {
+        if (step > 1 && !reader.SeekSector(reader.Record().start + static_cast<int32_t>(sector)))
+            return Fail(Code::kSeekFailed);
         if (reader.ReadSectors(sector_.data(), 1) == 0) return Fail(reader.ReadFailure());
         const ByteView d(sector_.data(), static_cast<size_t>(reader.UserSize()));
         if (d.Matches(1, "BEA01")) {
@@ -110,6 +132,56 @@ bool UdfScan::ReadAnchors() {
     if (!ReadAnchor(reader.SeekFromEnd(-1))) return false;
     if (!ReadAnchor(reader.SeekFromEnd(-1 - kAnchorSector))) return false;
     return !anchors_.empty();
+}
+
+// An anchor at `block` of the size being tried counts only when its tag names that block: the same bytes
+// read with another block size would name another.
+bool UdfScan::ReadAnchorBlock(uint64_t block) {
+    std::vector<uint8_t> data;
+    if (ReadBlocks(block, 1, data).Failed()) return false;
+    const ByteView d(data.data(), data.size());
+    if (TagIdentifier(d) != kTagAvdp || !DescriptorCrcOk(d)) return false;
+    const AnchorPointer anchor = AnchorPointer::Parse(d);
+    if (anchor.tag.location != block) return false;
+    anchors_.push_back(anchor);
+    return true;
+}
+
+bool UdfScan::FindBlockSize() {
+    if (sector_size_ != kRecognitionBytes / kFirstRecognitionSector) return false;  // 2048-byte sectors only
+    const uint32_t recognition[] = {bea01_, nsr02_, nsr03_, tea01_};
+    for (int32_t size : kOtherBlockSizes) {
+        block_ = size;
+        anchors_.clear();
+        const uint64_t blocks = TrackSectors();
+        if (blocks <= uint64_t(kAnchorSector)) continue;
+        ReadAnchorBlock(kAnchorSector);
+        ReadAnchorBlock(blocks - 1);
+        ReadAnchorBlock(blocks - 1 - kAnchorSector);
+        if (anchors_.empty()) continue;
+        // The recognition sequence is listed in blocks too.
+        uint32_t *ids[] = {&bea01_, &nsr02_, &nsr03_, &tea01_};
+        for (size_t i = 0; i < 4; ++i)
+            *ids[i] = static_cast<uint32_t>(uint64_t(recognition[i]) * uint64_t(sector_size_) / uint64_t(block_));
+        status_ = Status::Ok();
+        return true;
+    }
+    block_ = sector_size_;
+    anchors_.clear();
+    return false;
+}
+
+void UdfScan::ListInSectors() {
+    if (block_ == sector_size_) return;
+    const uint64_t b = static_cast<uint64_t>(block_), s = static_cast<uint64_t>(sector_size_);
+    for (Catalogue *list : {&listing.files, &listing.parts})
+        for (CatalogueEntry &e : *list) {
+            const uint64_t bytes = (uint64_t(e.extent) - uint64_t(base)) * b + e.offset_bytes;
+            const uint64_t span = e.offset_bytes + std::max<uint64_t>(uint64_t(e.sectors) * b, e.size);
+            e.extent = static_cast<uint32_t>(uint64_t(base) + bytes / s);
+            e.offset_bytes = static_cast<uint32_t>(bytes % s);
+            e.sectors = e.sectors == 0 ? 0 : static_cast<uint32_t>((bytes % s + span - e.offset_bytes + s - 1) / s);
+        }
 }
 
 bool UdfScan::ReadSequence(uint32_t length, uint32_t sector, int32_t depth, std::unordered_set<uint32_t> &seen) {
@@ -184,8 +256,10 @@ bool UdfScan::ReadSpaceTables() {
 }
 
 bool UdfScan::Run() {
-    if (!ReadRecognition()) return false;
-    if (!ReadAnchors()) return false;
+    // UDF 2.x: a volume of 4096-byte blocks keeps its recognition descriptors 4096 bytes apart.
+    const bool others = limits.Has(OPEN_UDF_2X);
+    if (!ReadRecognition(1) && !(others && status_.IsOk() && ReadRecognition(2))) return false;
+    if (!ReadAnchors() && !(others && FindBlockSize())) return false;
     const AnchorPointer &anchor = anchors_.front();
     std::unordered_set<uint32_t> seen;
     if (!ReadSequence(anchor.main.length, anchor.main.location, 0, seen)) return false;
@@ -210,6 +284,7 @@ Status ReadUdf(SectorReader &reader, const Limits &limits, FsListing *udf) {
     UdfScan scan(reader, limits, listing);
     if (scan.Run()) {
         scan.BuildList();
+        scan.ListInSectors();
         listing.found = !limits.budget->Exhausted();
         if (!listing.found) scan.status_ = Code::kTooLarge;
     } else if (limits.budget->Exhausted()) {

@@ -177,8 +177,13 @@ public:
     Status WalkSequence(uint32_t length, uint32_t sector, uint64_t &sectors, const BlockAction &action);
     // The same over bytes already read.
     bool WalkBlocks(uint32_t length, ByteView bytes, const BlockAction &action) const;
-    // Sectors of the track.
+    // Logical blocks of the track.
     uint64_t TrackSectors() const;
+    // The logical block size everything is counted in: the sector's user size, unless (UDF 2.x reading) the
+    // anchors were found at 256 blocks of another size (a volume for hard disks or memory sticks).
+    int32_t BlockSize() const { return block_; }
+    // Blocks of another size than the sector's become sectors and byte offsets in the listing.
+    void ListInSectors();
     // Every partition descriptor read, main and reserve, in the order read.
     const std::vector<Recorded<PartitionDescriptor>> &Partitions() const { return partitions_; }
     bool Fail(Status status) {
@@ -196,9 +201,12 @@ public:
     std::vector<uint32_t> terminators;  // tag locations as listed
 
 private:
-    bool ReadRecognition();
+    bool ReadRecognition(uint32_t step);
     bool ReadAnchor(bool seek_ok);
     bool ReadAnchors();
+    // UDF 2.x: the anchors at 256 blocks of 512, 1024 or 4096 bytes; sets the block size they were found with.
+    bool FindBlockSize();
+    bool ReadAnchorBlock(uint64_t block);
     bool ReadSequence(uint32_t length, uint32_t sector, int32_t depth, std::unordered_set<uint32_t> &seen);
     bool ReadSpaceTables();
     bool ReadSpaceTable(uint32_t start, const LongAd &table, uint16_t wanted);
@@ -218,6 +226,9 @@ private:
     std::vector<SpaceBitmap> space_bitmaps_;  // tag locations made absolute
     int64_t read_budget_ = kMaxScanBytes;
     std::vector<uint8_t> sector_;
+    int32_t sector_size_ = 2048;  // the reader's user size
+    int32_t block_ = 2048;
+    std::vector<uint8_t> sectors_;  // the sectors a run of smaller or larger blocks is cut from
 };
 
 }  // namespace qorvex::udf

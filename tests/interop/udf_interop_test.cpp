@@ -125,6 +125,51 @@ TEST(UdfInterop, MkudffsEveryMediaTypeAndRevision) {
     EXPECT_GE(made, 20) << "mkudffs wrote fewer combinations than expected";
 }
 
+// UDF 1.50 volumes for hard disks at every block size mkudffs writes: with the bit each opens, its structures at
+// udfinfo's blocks (in 2048-byte sectors and byte offsets), the root's file entry the bytes at its block.
+// Without the bit only the 2048-byte one opens, as before.
+TEST(UdfInterop, MkudffsEveryBlockSize) {
+    if (MissingAny({"mkudffs", "udfinfo"})) GTEST_SKIP() << "mkudffs and udfinfo are needed";
+    TempDir dir;
+    for (const int block : {512, 1024, 2048, 4096}) {
+        SCOPED_TRACE(block);
+        const std::string image = dir / ("hd" + std::to_string(block) + ".img");
+        ASSERT_EQ(RunCommand("mkudffs --media-type=hd --udfrev=0x0150 --blocksize=" + std::to_string(block) + " '" +
+                             image + "' 3000 > /dev/null 2>&1"),
+                  0);
+        const Ours ours = ListOurs(image, dir.path());
+        ASSERT_EQ(ours.listing.open_error, 0);
+        EXPECT_EQ(ListUdf(image, 0).open_error, block == 2048 ? 0 : ENGINE_UNKNOWN_FORMAT);
+        const UdfInfo info = RunUdfInfo(image);
+        ASSERT_EQ(info.values.at("blocksize"), std::to_string(block));
+        auto sectors = [&](std::vector<int32_t> blocks) {
+            for (int32_t &b : blocks) b = static_cast<int32_t>(int64_t(b) * block / 2048);
+            return blocks;
+        };
+        EXPECT_EQ(Starts(ours.parts, "AVDP", true), sectors(Starts(info.areas, "ANCHOR")));
+        EXPECT_EQ(Starts(ours.parts, "LVID"), sectors(Starts(info.areas, "LVID")));
+        EXPECT_EQ(Starts(ours.parts, "PVD  (main)"), sectors(Starts(info.areas, "MVDS")));
+
+        Opened opened(image, OPEN_UDF_2X);
+        const std::vector<uint8_t> bytes = ReadFile(image);
+        int32_t left = QorvexGetModuleStart(opened.get(), 0, KIND_UDF);
+        bool found = false;
+        while (left > 0) {
+            EntryInfo e{};
+            left = QorvexGetNextModule(opened.get(), &e);
+            if (std::string(e.name) != "udf entry  \\") continue;
+            found = true;
+            ASSERT_EQ(QorvexExtractCurrentModule(opened.get(), (dir / "root.fe").c_str()), 0);
+            const size_t at = size_t(e.start) * 2048 + size_t(e.offset);
+            ASSERT_LE(at + e.size_low, bytes.size());
+            EXPECT_TRUE(ReadFile(dir / "root.fe") ==
+                        std::vector<uint8_t>(bytes.begin() + long(at), bytes.begin() + long(at + e.size_low)));
+            EXPECT_EQ(bytes[at] | bytes[at + 1] << 8, 261) << "a file entry's tag";
+        }
+        EXPECT_TRUE(found);
+    }
+}
+
 struct Built {
     const char *name;
     UdfMapping mapping;
