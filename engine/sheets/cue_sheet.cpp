@@ -1,5 +1,6 @@
 #include "sheets/cue_sheet.h"
 
+#include "containers/ecm_source.h"
 #include "image/sector_format.h"
 #include "platform/file.h"
 #include "sheets/cd_text.h"
@@ -142,14 +143,20 @@ Status FindFiles(const std::vector<CueFile> &files, const SheetFolder &folder, S
     for (const CueFile &f : files) {
         SheetFile file;
         file.path = folder.Find(f.name);
-        if (file.path.empty()) return Code::kImageOpenFailed;
+        if (file.path.empty()) {
+            // A BIN kept as ECM beside the sheet is read as the BIN it stands for.
+            const std::string last = LastComponent(f.name);
+            if (!last.empty() && f.type != FileType::kWave) file.path = folder.Find(last + ".ecm");
+            if (file.path.empty()) return Code::kImageOpenFailed;
+            QORVEX_TRY(containers::OpenEcm(file.path, &file.source));
+        }
         file.named = file.path.substr(platform::LastSeparator(file.path) + 1);
         file.swapped = f.type == FileType::kMotorola;
         if (f.type == FileType::kWave) {
             QORVEX_TRY(ReadWaveWindow(file.path, &file.window));
         } else {
             file.window.skip = 0;
-            file.window.length = platform::FindFileLength(file.path);
+            file.window.length = file.source ? file.source->Length() : platform::FindFileLength(file.path);
             if (file.window.length < 0) return Code::kImageOpenFailed;
         }
         disc->files.push_back(std::move(file));
