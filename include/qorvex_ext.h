@@ -86,7 +86,7 @@ int32_t QORVEX_CALL QorvexExGetSkippedFolders(QorvexHandle h, int32_t track, int
 #define QORVEX_EX_TEXT_PERFORMER 2
 #define QORVEX_EX_TEXT_ISRC 3    /* a track's */
 #define QORVEX_EX_TEXT_CATALOG 4 /* the disc's */
-#define QORVEX_EX_TEXT_SHEET 5   /* the disc's: "cue", "toc", "ccd" or "nrg"; empty for a plain image */
+#define QORVEX_EX_TEXT_SHEET 5   /* the disc's: "cue", "toc", "ccd", "nrg", or the container "ecm", "isz"; empty for a plain image */
 #define QORVEX_EX_TEXT_FILE 16   /* + i: the i-th file holding the track's sectors, as found beside the sheet */
 
 /* Copies the field's text (UTF-8 as the sheet wrote it) with a NUL into text (at most size bytes) and answers its
