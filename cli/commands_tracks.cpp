@@ -268,6 +268,9 @@ int RunInfo(const Args &args) {
         std::printf("[");
     else
         PrintDiscText(disc);
+    // The sheet or container the tracks were read from (cue, nrg, ecm, isz, ...); a plain image names none.
+    if (const std::string container = ExText(image.handle(), -1, QORVEX_EX_TEXT_SHEET); !json && !container.empty())
+        std::printf("Image: %s\n", container.c_str());
     for (int32_t t = 0; t < image.TrackCount(); ++t) {
         TrackInfo track{};
         QorvexGetTrackInfo(image.handle(), t, &track);

@@ -50,18 +50,18 @@ int64_t CFileFindEx::GetLength(const std::string &path) {
     return platform::FindFileLength(path);
 }
 
-int32_t DetectFormat(const std::string &path, int64_t base, int32_t shift) {
-    const int64_t length = CFileFindEx::GetLength(path);
+namespace {
+// The detection over a stream of `length` bytes read through `read(at, destination)` (32 bytes).
+template <typename Read>
+int32_t DetectIn(int64_t length, int64_t base, int32_t shift, Read read) {
     if (length < base + int64_t(shift + 21) * 2048) return kFormatUnknown;
-    platform::File file;
-    if (!file.OpenRead(path)) return kFormatUnknown;
     const int32_t sizes[5] = {2048, 2324, 2336, 2352, 2448};
     uint8_t samples[5][32];
     for (int i = 0; i < 5; ++i) {
         std::memset(samples[i], 0, 32);
         const int64_t at = base + int64_t(shift + 16) * sizes[i];
         if (at + 32 > length) continue;  // a short file simply has no sample there
-        if (!file.Seek(at) || file.Read(samples[i], 32) != 32) return kFormatUnknown;
+        if (!read(at, samples[i])) return kFormatUnknown;
     }
     const uint8_t *s2048 = samples[0], *s2324 = samples[1], *s2336 = samples[2], *s2352 = samples[3],
                   *s2448 = samples[4];
@@ -73,6 +73,34 @@ int32_t DetectFormat(const std::string &path, int64_t base, int32_t shift) {
     if (std::memcmp(s2336, s2336 + 4, 4) == 0 && SignatureAt(s2336, 8)) return kFormatMode2_2336Xa;
     if (SignatureAt(s2324, 0)) return kFormatMode2_2324;
     return kFormatUnknown;
+}
+}  // namespace
+
+int32_t DetectFormat(const std::string &path, int64_t base, int32_t shift) {
+    platform::File file;
+    if (!file.OpenRead(path)) return kFormatUnknown;
+    return DetectIn(CFileFindEx::GetLength(path), base, shift,
+                    [&file](int64_t at, uint8_t *out) { return file.Seek(at) && file.Read(out, 32) == 32; });
+}
+
+bool ImageCatalogue::ProbeSource(const std::string &path, std::shared_ptr<StoredSource> source, DiscDetails disc) {
+    Reset();
+    StoredSource &s = *source;
+    const int64_t length = s.Length();
+    const auto read = [&s](int64_t at, uint8_t *out) { return s.ReadAt(at, out, 32) == 32; };
+    int32_t shift = 0;
+    int32_t format = DetectIn(length, 0, 0, read);
+    if (format == kFormatUnknown) {
+        shift = 150;
+        format = DetectIn(length, 0, 150, read);
+        if (format == kFormatUnknown) return false;
+    }
+    TrackRecord track = MakeProbedTrack(path, format, shift, length);
+    track.sources = {std::move(source)};
+    std::vector<TrackDetails> details(1);
+    const size_t slash = platform::LastSeparator(path);
+    details[0].files = {path.substr(slash == std::string::npos ? 0 : slash + 1)};
+    return Adopt(path, {std::move(track)}, std::move(details), std::move(disc));
 }
 
 void ImageCatalogue::Reset() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ public:
     // layout check; false, with nothing kept, when the check fails.
     bool Adopt(const std::string &path, std::vector<TrackRecord> tracks, std::vector<TrackDetails> details,
                DiscDetails disc);
+    // A container (named `disc.sheet`) whose decoded stream is a plain image: probed as one, its track read
+    // through the source.
+    bool ProbeSource(const std::string &path, std::shared_ptr<StoredSource> source, DiscDetails disc);
     int32_t TrackCount() const { return static_cast<int32_t>(tracks_.size()); }
     TrackRecord GetTrack(int32_t i) const { return tracks_[static_cast<size_t>(i)]; }
     const std::vector<SessionRecord> &Sessions() const { return sessions_; }

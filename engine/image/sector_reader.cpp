@@ -88,7 +88,8 @@ bool SectorReader::SetUp(const TrackRecord &record, uint32_t position_check) {
     if (!record.windows.empty() && record.windows.size() != record.files.size()) return false;
     for (size_t i = 0; i < record.files.size(); ++i) {
         files_.push_back(std::make_unique<platform::File>());
-        int64_t length = platform::FindFileLength(record.files[i]);
+        const StoredSource *source = record.SourceOf(i);
+        int64_t length = source ? source->Length() : platform::FindFileLength(record.files[i]);
         const FileWindow window = record.windows.empty() ? FileWindow{} : record.windows[i];
         if (length < 0 || window.skip < 0 || window.skip > length) return false;
         // Only the window's bytes belong to the track's stream.
@@ -137,7 +138,8 @@ void SectorReader::CopyFrom(const SectorReader &other) {
 bool SectorReader::Open() {
     if (files_.empty() && !memory_.Data()) return false;
     for (auto &file : files_) {
-        if (!file->OpenRead(record_.files[static_cast<size_t>(&file - files_.data())])) {
+        const size_t index = static_cast<size_t>(&file - files_.data());
+        if (!record_.SourceOf(index) && !file->OpenRead(record_.files[index])) {
             for (auto &f : files_) f->Close();
             return false;
         }
@@ -252,8 +254,11 @@ int64_t SectorReader::ReadCached(uint8_t *destination, int64_t n) {
             cache_capacity_ = kCacheBytes;
         }
         int64_t want = std::min<int64_t>(window_, length - position_);
-        if (!files_[index]->Seek(position_ + skips_[index])) return -1;
-        int64_t got = files_[index]->Read(cache_.get(), want);
+        int64_t got = -1;
+        if (StoredSource *source = record_.sources.empty() ? nullptr : record_.sources[index].get())
+            got = source->ReadAt(position_ + skips_[index], cache_.get(), want);
+        else if (files_[index]->Seek(position_ + skips_[index]))
+            got = files_[index]->Read(cache_.get(), want);
         if (got < 0) return -1;
         cache_file_ = current_file_;
         cache_start_ = position_;
@@ -371,8 +376,8 @@ int32_t SectorReader::ReadSectorRun(void *destination, int32_t n) {
 }
 
 int32_t SectorReader::ScatterRun(uint8_t *out, int32_t n, bool &failed) {
-    if (!platform::File::CanReadScattered() || sub_file_ || ChecksAddresses() || record_.byte_swapped ||
-        current_file_ < 0 || static_cast<size_t>(current_file_) >= files_.size())
+    if (!platform::File::CanReadScattered() || sub_file_ || !record_.sources.empty() || ChecksAddresses() ||
+        record_.byte_swapped || current_file_ < 0 || static_cast<size_t>(current_file_) >= files_.size())
         return 0;
     const size_t index = static_cast<size_t>(current_file_);
     const int64_t present = (lengths_[index] - position_) / stored_size_;

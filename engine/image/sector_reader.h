@@ -50,7 +50,8 @@ public:
     // Whether runs of sectors can be copied as plain bytes: every stored byte is user data and no check applies.
     bool CanCopyDirectly() const {
         return open_ && user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_ &&
-               !record_.byte_swapped && !sub_file_ && !memory_.Data();
+               !record_.byte_swapped && !sub_file_ && !memory_.Data() &&
+               record_.sources.empty();
     }
     // With CanCopyDirectly(): copies the first `bytes` (at most n x UserSize()) of the next n sectors to `out`
     // without passing them through memory, and moves past the sectors. Returns how many sectors were wholly

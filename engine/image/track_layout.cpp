@@ -95,7 +95,8 @@ bool CheckTrackLayout(const std::vector<TrackRecord> &tracks, const std::vector<
         int64_t total = 0;
         if (!t.windows.empty() && t.windows.size() != t.files.size()) return false;
         for (size_t i = 0; i < t.files.size(); ++i) {
-            int64_t length = CFileFindEx::GetLength(t.files[i]);
+            const StoredSource *source = t.SourceOf(i);
+            int64_t length = source ? source->Length() : CFileFindEx::GetLength(t.files[i]);
             if (length < 0) return false;
             if (!t.windows.empty()) {  // a sheet's file counts only with the bytes of its window
                 const FileWindow &w = t.windows[i];

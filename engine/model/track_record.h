@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "model/kinds.h"
+#include "model/stored_source.h"
 
 namespace qorvex {
 
@@ -48,6 +50,11 @@ struct TrackRecord {
     std::string subchannel;
     int64_t subchannel_offset = 0;
     std::vector<HeldRun> later_runs;  // empty: sectors past the track are read on along the stream
+    // One per file when a container stands for it (its decoded stream is read instead of the file's bytes,
+    // a null entry reads the file itself); empty: every file is read as it is.
+    std::vector<std::shared_ptr<StoredSource>> sources;
+
+    const StoredSource *SourceOf(size_t file) const { return file < sources.size() ? sources[file].get() : nullptr; }
 
     int32_t FirstHeld() const { return pregap_start + absent_pregap; }
     int32_t EndHeld() const { return end - absent_trailing; }
@@ -62,7 +69,7 @@ struct TrackDetails {
 };
 
 struct DiscDetails {
-    std::string sheet;            // "cue", "toc", "ccd", "nrg"; empty for a plain image
+    std::string sheet;            // "cue", "toc", "ccd", "nrg", "ecm", "isz"; empty for a plain image
     bool sessions_found = false;  // a plain image whose later sessions were found in its volume structures
     std::string title, performer, catalog;
     std::string warning;  // what the reader had to guess (a file the sheet names read under another name)

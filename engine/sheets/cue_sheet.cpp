@@ -1,5 +1,6 @@
 #include "sheets/cue_sheet.h"
 
+#include "containers/ecm_source.h"
 #include "image/sector_format.h"
 #include "platform/file.h"
 #include "sheets/cd_text.h"
@@ -145,6 +146,12 @@ Status FindFiles(const CueText &cue, const SheetFolder &folder, SheetDisc *disc)
     for (const CueFile &f : files) {
         SheetFile file;
         file.path = folder.Find(f.name);
+        if (file.path.empty()) {
+            // A BIN kept as ECM beside the sheet is read as the BIN it stands for.
+            const std::string last = LastComponent(f.name);
+            if (!last.empty() && f.type != FileType::kWave) file.path = folder.Find(last + ".ecm");
+            if (!file.path.empty()) QORVEX_TRY(containers::OpenEcm(file.path, &file.source));
+        }
         if (file.path.empty() && files.size() == 1 && f.type == FileType::kBinary) {
             const std::string other = folder.OnlyWithExtension("bin");
             const int64_t length = other.empty() ? -1 : platform::FindFileLength(other);
@@ -163,7 +170,7 @@ Status FindFiles(const CueText &cue, const SheetFolder &folder, SheetDisc *disc)
             QORVEX_TRY(ReadWaveWindow(file.path, &file.window));
         } else {
             file.window.skip = 0;
-            file.window.length = platform::FindFileLength(file.path);
+            file.window.length = file.source ? file.source->Length() : platform::FindFileLength(file.path);
             if (file.window.length < 0) return Code::kImageOpenFailed;
         }
         disc->files.push_back(std::move(file));

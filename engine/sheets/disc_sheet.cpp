@@ -1,5 +1,7 @@
 #include "sheets/disc_sheet.h"
 
+#include "containers/ecm_source.h"
+#include "containers/isz_source.h"
 #include "platform/file.h"
 #include "qorvex.h"
 #include "sheets/ccd_sheet.h"
@@ -50,6 +52,23 @@ Status Adopt(const std::string &path, const SheetDisc &disc, ImageCatalogue *cat
     if (!catalogue->Adopt(path, std::move(tracks), std::move(details), disc.details)) return Code::kUnknownFormat;
     return Status::Ok();
 }
+
+// A container whose decoded stream is a plain image, named by its extension.
+Status OpenContainer(const std::string &path, const std::string &extension, ImageCatalogue *catalogue) {
+    std::shared_ptr<StoredSource> source;
+    DiscDetails disc;
+    if (extension == "ECM") {
+        QORVEX_TRY(containers::OpenEcm(path, &source));
+        disc.sheet = "ecm";
+    } else if (extension == "ISZ") {
+        QORVEX_TRY(containers::OpenIsz(path, &source));
+        disc.sheet = "isz";
+    } else {
+        return Code::kUnknownFormat;
+    }
+    if (!catalogue->ProbeSource(path, std::move(source), std::move(disc))) return Code::kUnknownFormat;
+    return Status::Ok();
+}
 }  // namespace
 
 Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue) {
@@ -65,6 +84,7 @@ Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *cat
     }
     if (catalogue->Probe(path, options)) return Status::Ok();
     if (extension == "NRG") return nrg;
+    if (sheets && (extension == "ECM" || extension == "ISZ")) return OpenContainer(path, extension, catalogue);
     if (!sheets) return Code::kUnknownFormat;
     // An image file the plain probe refuses (audio, several tracks) opened without its sheet: the sheet beside it.
     if (extension != "CUE" && extension != "TOC" && extension != "CCD") {

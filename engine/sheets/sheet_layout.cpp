@@ -151,10 +151,13 @@ Status LayOut(const SheetDisc &disc, std::vector<TrackRecord> *tracks, std::vect
             const SheetFile &f = disc.files[i];
             r.files.push_back(f.path);
             r.windows.push_back(f.window);
+            r.sources.push_back(f.source);
             // Byte order is a property of audio samples; data sectors are read as they are.
             if (audio && f.swapped != disc.files[first].swapped) return Code::kUnknownFormat;
         }
         r.byte_swapped = audio && disc.files[first].swapped;
+        if (std::none_of(r.sources.begin(), r.sources.end(), [](const auto &p) { return p != nullptr; }))
+            r.sources.clear();
         if (t.probe != ModeProbe::kNone) r.format = ProbeMode2(r, t.probe);
         if (!disc.subchannel.empty()) QORVEX_TRY(AddSubchannel(disc.subchannel, t.begin, &r));
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,11 @@ constexpr size_t kMaxIndexes = 99;
 constexpr int64_t kMaxSheetSectors = int64_t(1) << 30;
 
 struct SheetFile {
-    std::string path;      // found in the sheet's folder
-    std::string named;     // its last component as found, for display
-    FileWindow window;     // length resolved (>= 0)
-    bool swapped = false;  // MOTOROLA: big-endian audio samples
+    std::string path;                      // found in the sheet's folder
+    std::string named;                     // its last component as found, for display
+    FileWindow window;                     // length resolved (>= 0)
+    bool swapped = false;                  // MOTOROLA: big-endian audio samples
+    std::shared_ptr<StoredSource> source;  // a container standing for the file (x.bin.ecm for x.bin); null: none
 };
 
 // How the format of a Mode 2 track is told apart: from its sectors.

@@ -1,0 +1,183 @@
+#include "support/container_writers.h"
+
+#include <zlib.h>
+#ifdef QORVEX_TEST_BZIP2  // set where libbz2 was found
+#include <bzlib.h>
+#endif
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/raw_sectors.h"
+
+namespace qorvex::test {
+
+namespace {
+constexpr size_t kRaw = 2352;
+constexpr uint8_t kSync[12] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+
+uint8_t TimesAlpha(uint8_t x) {
+    return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) ? 0x1D : 0));
+}
+
+// Syndromes of the code words of one byte plane: word w of vector v of data (i < length) is
+// (v * start + i * step) mod (vectors * length); its two parity words are v and v + vectors after the data.
+bool PlaneHolds(const uint8_t *from12, const uint8_t *parity, int plane, int vectors, int length, int start, int step) {
+    for (int v = 0; v < vectors; ++v) {
+        uint8_t s0 = 0, s1 = 0;
+        auto add = [&](uint8_t c) {
+            s0 ^= c;
+            s1 = static_cast<uint8_t>(TimesAlpha(s1) ^ c);
+        };
+        for (int i = 0; i < length; ++i) add(from12[((v * start + i * step) % (vectors * length)) * 2 + plane]);
+        add(parity[v * 2 + plane]);
+        add(parity[(v + vectors) * 2 + plane]);
+        if (s0 != 0 || s1 != 0) return false;
+    }
+    return true;
+}
+
+uint32_t StoredEdc(const uint8_t *at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+// The ECM type a raw sector can be stored as: 1 Mode 1, 2 Mode 2 Form 1, 3 Mode 2 Form 2; 0 none.
+int SectorType(const uint8_t *s) {
+    if (std::memcmp(s, kSync, 12) != 0) return 0;
+    if (s[15] == 1) {
+        static const uint8_t zero[8] = {};
+        const bool ok = ReferenceEdc(s, 0x810) == StoredEdc(s + 0x810) && std::memcmp(s + 0x814, zero, 8) == 0 &&
+                        ParityHolds(s, false);
+        return ok ? 1 : 0;
+    }
+    if (s[15] != 2 || std::memcmp(s + 16, s + 20, 4) != 0) return 0;
+    if (s[18] & 0x20) return ReferenceEdc(s + 16, 0x91C) == StoredEdc(s + 0x92C) ? 3 : 0;
+    return ReferenceEdc(s + 16, 0x808) == StoredEdc(s + 0x818) && ParityHolds(s, true) ? 2 : 0;
+}
+
+struct EcmWriter {
+    std::vector<uint8_t> out{'E', 'C', 'M', 0};
+    int type = -1;
+    uint64_t count = 0;
+    std::vector<uint8_t> payload;
+
+    void Header(int t, uint64_t n) {  // n: the count less one
+        out.push_back(static_cast<uint8_t>(t | (n & 0x1F) << 2 | (n > 0x1F ? 0x80 : 0)));
+        for (n >>= 5; n != 0; n >>= 7) out.push_back(static_cast<uint8_t>((n & 0x7F) | (n > 0x7F ? 0x80 : 0)));
+    }
+    void Flush() {
+        if (count == 0) return;
+        Header(type, count - 1);
+        out.insert(out.end(), payload.begin(), payload.end());
+        payload.clear();
+        count = 0;
+    }
+    void Item(int t, const uint8_t *data, size_t n, uint64_t items) {
+        if (t != type) Flush();
+        type = t;
+        payload.insert(payload.end(), data, data + n);
+        count += items;
+    }
+};
+}  // namespace
+
+bool ParityHolds(const uint8_t *sector, bool zero_header) {
+    uint8_t s[kRaw];
+    std::memcpy(s, sector, kRaw);
+    if (zero_header) std::memset(s + 12, 0, 4);
+    for (int plane = 0; plane < 2; ++plane)
+        if (!PlaneHolds(s + 12, s + 0x81C, plane, 43, 24, 1, 43) ||
+            !PlaneHolds(s + 12, s + 0x8C8, plane, 26, 43, 43, 44))
+            return false;
+    return true;
+}
+
+std::vector<uint8_t> EncodeEcm(const std::vector<uint8_t> &bin) {
+    EcmWriter w;
+    size_t at = 0;
+    for (; at + kRaw <= bin.size(); at += kRaw) {
+        const uint8_t *s = bin.data() + at;
+        switch (SectorType(s)) {
+            case 1:
+                w.Item(1, s + 12, 3, 1);
+                w.Item(1, s + 16, 2048, 0);
+                break;
+            case 2:
+            case 3: {
+                w.Item(0, s, 16, 16);  // sync and header as they are
+                const int t = SectorType(s);
+                w.Item(t, s + 16, 4, 1);
+                w.Item(t, s + 24, t == 2 ? 2048 : 2324, 0);
+                break;
+            }
+            default: w.Item(0, s, kRaw, kRaw);
+        }
+    }
+    if (at < bin.size()) w.Item(0, bin.data() + at, bin.size() - at, bin.size() - at);
+    w.Flush();
+    w.Header(0, 0xFFFFFFFFu);
+    const uint32_t edc = ReferenceEdc(bin.data(), bin.size());
+    for (int i = 0; i < 4; ++i) w.out.push_back(static_cast<uint8_t>(edc >> (8 * i)));
+    return w.out;
+}
+
+std::vector<uint8_t> EncodeIsz(const std::vector<uint8_t> &iso, uint32_t chunk_size, const std::vector<IszChunk> &kinds,
+                               uint8_t has_password) {
+    constexpr uint32_t kHeader = 64, kPointer = 3;
+    const uint32_t chunks = static_cast<uint32_t>((iso.size() + chunk_size - 1) / chunk_size);
+    std::vector<uint8_t> out(kHeader + size_t(chunks) * kPointer, 0);
+    auto put = [&](size_t at, uint64_t v, int n) {
+        for (int i = 0; i < n; ++i) out[at + size_t(i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    std::memcpy(out.data(), "IsZ!", 4);
+    put(4, kHeader, 1);
+    put(5, 1, 1);      // version
+    put(10, 2048, 2);  // sector size
+    put(12, iso.size() / 2048, 4);
+    put(16, has_password, 1);
+    put(25, chunks, 4);
+    put(29, chunk_size, 4);
+    put(33, kPointer, 1);
+    put(35, kHeader, 4);     // chunk table right after the header
+    put(43, out.size(), 4);  // data after the table
+    for (uint32_t i = 0; i < chunks; ++i) {
+        const size_t begin = size_t(i) * chunk_size, size = std::min<size_t>(chunk_size, iso.size() - begin);
+        const uint8_t *data = iso.data() + begin;
+        IszChunk kind = kinds[i % kinds.size()];
+        if (std::all_of(data, data + size, [](uint8_t b) { return b == 0; })) kind = IszChunk::kZeros;
+        std::vector<uint8_t> stored;
+#ifndef QORVEX_TEST_BZIP2
+        if (kind == IszChunk::kBzip2) kind = IszChunk::kZlib;  // a build without libbz2
+#endif
+        if (kind == IszChunk::kStored) stored.assign(data, data + size);
+        if (kind == IszChunk::kZlib) {
+            uLongf n = compressBound(size);
+            stored.resize(n);
+            compress2(stored.data(), &n, data, size, 9);
+            stored.resize(n);
+        }
+#ifdef QORVEX_TEST_BZIP2
+        if (kind == IszChunk::kBzip2) {
+            unsigned int n = static_cast<unsigned int>(size + size / 100 + 600);
+            stored.resize(n);
+            BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(stored.data()), &n,
+                                     const_cast<char *>(reinterpret_cast<const char *>(data)),
+                                     static_cast<unsigned>(size), 9, 0, 0);
+            stored.resize(n);
+        }
+#endif
+        if (kind != IszChunk::kZeros && kind != IszChunk::kStored && stored.size() >= size) {
+            kind = IszChunk::kStored;  // what does not compress is kept as it is
+            stored.assign(data, data + size);
+        }
+        const uint32_t length =
+            kind == IszChunk::kZeros ? static_cast<uint32_t>(size) : static_cast<uint32_t>(stored.size());
+        put(kHeader + size_t(i) * kPointer, uint32_t(kind) << 22 | length, kPointer);
+        out.insert(out.end(), stored.begin(), stored.end());
+    }
+    static const uint8_t key[4] = {0xB6, 0x8C, 0xA5, 0xDE};  // the table is kept XORed with ~"IsZ!"
+    for (size_t i = 0; i < size_t(chunks) * kPointer; ++i) out[kHeader + i] ^= key[i % 4];
+    return out;
+}
+
+}  // namespace qorvex::test

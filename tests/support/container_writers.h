@@ -1,0 +1,28 @@
+// Writers of the container files the engine reads besides plain images, following their published layouts,
+// and an ECMA-130 parity check independent of the engine's generator.
+//
+//   std::vector<uint8_t> ecm = EncodeEcm(bin);   // x.bin.ecm for x.bin
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qorvex::test {
+
+// Whether a 2352-byte sector's P and Q parity hold (ECMA-130 Annex A), by their syndromes: every P and Q
+// code word c of n bytes has sum(c_i) = 0 and sum(alpha^(n-1-i) c_i) = 0. A Mode 2 Form 1 sector's parity
+// counts its header as zero (`zero_header`).
+bool ParityHolds(const uint8_t *sector, bool zero_header);
+
+// An ECM file of a raw image: Mode 1 sectors and the 2336 bytes of Mode 2 Form 1 / Form 2 sectors whose sync,
+// EDC and parity can be made again are stored without them; everything else byte for byte.
+std::vector<uint8_t> EncodeEcm(const std::vector<uint8_t> &bin);
+
+// How an ISZ writer stores a chunk (the kinds of ISZ 1.00: zeros, as it is, zlib, bzip2).
+enum class IszChunk : uint8_t { kZeros = 0, kStored = 1, kZlib = 2, kBzip2 = 3 };
+// An ISZ file of a 2048-byte image in chunks of `chunk_size` bytes, chunk i stored as kinds[i % size] (an
+// all-zero chunk always as zeros), with 3-byte chunk pointers; `has_password` is written as given.
+std::vector<uint8_t> EncodeIsz(const std::vector<uint8_t> &iso, uint32_t chunk_size, const std::vector<IszChunk> &kinds,
+                               uint8_t has_password = 0);
+
+}  // namespace qorvex::test
