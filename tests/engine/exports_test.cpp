@@ -53,6 +53,8 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExGetTrackIndexes",
                                             "QorvexExCopyFile",
                                             "QorvexExCloseImageFiles",
+                                            "QorvexExGetDamage",
+                                            "QorvexExGetSalvage",
                                             "Qorvex",
                                             "QorvexOpen",
                                             "QorvexClose",
