@@ -41,6 +41,7 @@ public:
     const CatalogueEntry *CurrentFile() const;
     int32_t FileCursor() const { return file_cursor_; }
     int32_t SelectedKind() const { return selected_kind_; }
+    bool Salvaging() const { return salvage_; }
     const CatalogueEntry *CurrentPart() const;
 
     SectorReader &Reader() { return reader_; }

@@ -28,7 +28,7 @@ int32_t FillCurrent(const TrackVolume *volume, const CatalogueEntry *entry, Qorv
     if (!entry) return ENGINE_NO_CURRENT_ENTRY;
     if (!details || details->struct_size < kExEntrySizeBefore) return ENGINE_BAD_KIND;
     FillExEntry(*entry, volume->SelectedListing(), details);
-    if (volume->BeyondEnd(*entry)) details->flags |= QORVEX_EX_DAMAGED;
+    if (volume->Salvaging() && volume->BeyondEnd(*entry)) details->flags |= QORVEX_EX_DAMAGED;
     return 0;
 }
 
