@@ -38,6 +38,8 @@ bool BindEngineApi(EngineApi *api, void *(*find)(void *module, const char *name)
     Resolve(find, module, "QorvexExCloseImageFiles", &t.ExCloseImageFiles);
     Resolve(find, module, "QorvexExGetTrackText", &t.ExGetTrackText);
     Resolve(find, module, "QorvexExGetTrackIndexes", &t.ExGetTrackIndexes);
+    Resolve(find, module, "QorvexExGetDamage", &t.ExGetDamage);
+    Resolve(find, module, "QorvexExGetSalvage", &t.ExGetSalvage);
     return ok;
 }
 

@@ -34,6 +34,9 @@ struct EngineApi {
     int32_t(QORVEX_CALL *ExCloseImageFiles)(QorvexHandle) = nullptr;
     int32_t(QORVEX_CALL *ExGetTrackText)(QorvexHandle, int32_t, int32_t, char *, int32_t) = nullptr;
     int32_t(QORVEX_CALL *ExGetTrackIndexes)(QorvexHandle, int32_t, int32_t *, int32_t) = nullptr;
+    int32_t(QORVEX_CALL *ExGetDamage)(QorvexHandle, int32_t, int32_t, int32_t, uint32_t, QorvexExRange *,
+                                      int32_t) = nullptr;
+    int32_t(QORVEX_CALL *ExGetSalvage)(QorvexHandle, int32_t, QorvexExSalvage *) = nullptr;
 };
 
 // Binds every name of the table through `find` (a symbol look-up by export name); false when one of the base

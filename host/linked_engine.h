@@ -32,6 +32,8 @@ inline const EngineApi &LinkedEngineApi() {
         t.ExCloseImageFiles = QorvexExCloseImageFiles;
         t.ExGetTrackText = QorvexExGetTrackText;
         t.ExGetTrackIndexes = QorvexExGetTrackIndexes;
+        t.ExGetDamage = QorvexExGetDamage;
+        t.ExGetSalvage = QorvexExGetSalvage;
         return t;
     }();
     return api;
