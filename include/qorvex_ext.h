@@ -40,8 +40,7 @@ extern "C" {
     0x0040u                        /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction \
                                       gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
 #define QORVEX_EX_HAS_DATE 0x0080u /* `modified` holds a recorded date (any year; 0 is 1970-01-01 00:00:00) */
-#define QORVEX_EX_DAMAGED 0x0100u  /* OPEN_SALVAGE: bytes of the entry lie beyond the image's end (QorvexExGetDamage) \
-                                    */
+#define QORVEX_EX_DAMAGED 0x0100u  /* OPEN_SALVAGE: the image lacks bytes of the entry (QorvexExGetDamage) */
 
 /* QorvexExEntry.type: what the entry stands for on the file system. A system part that names a folder or a
  * file (ISO 9660 / Joliet / Rock Ridge folders, UDF file entries and folder extents) has the type of what it
