@@ -117,6 +117,13 @@ void PrintJson(const std::vector<Entry> &entries, int32_t kind) {
             std::printf(", \"mode\": %" PRIu32 ", \"links\": %" PRIu32 ", \"uid\": %" PRIu32 ", \"gid\": %" PRIu32,
                         e.mode, e.links, e.uid, e.gid);
         if (e.ex_flags & QORVEX_EX_SYMLINK) std::printf(", \"link_target\": %s", JsonString(e.link_target).c_str());
+        if (e.damaged) {
+            std::printf(", \"damaged\": {\"missing_bytes\": %" PRIu64 ", \"ranges\": [", host::MissingBytes(e.missing));
+            for (size_t r = 0; r < e.missing.size(); ++r)
+                std::printf("%s{\"offset\": %" PRIu64 ", \"length\": %" PRIu64 "}", r ? ", " : "", e.missing[r].offset,
+                            e.missing[r].length);
+            std::printf("]}");
+        }
         std::printf("}");
     }
     std::printf("%s]\n", entries.empty() ? "" : "\n");
@@ -194,17 +201,20 @@ struct ListLine {
     int32_t start, sectors;
     uint16_t extent_index, extent_count;
     std::string_view name;
+    bool damaged = false;
+    uint64_t missing = 0;  // bytes, with damaged
 };
 
 // The plain (names) or long listing, gathered into large blocks written to stdout.
 class ListWriter {
 public:
-    explicit ListWriter(bool long_form) : long_form_(long_form) {
+    // `salvaged`: a MISSING column (bytes the image lacks) and a "!" before a damaged entry's name.
+    ListWriter(bool long_form, bool salvaged) : long_form_(long_form), salvaged_(long_form && salvaged) {
         text_.reserve(kBlock + 4096);
         if (long_form_) {
-            char head[128];
-            std::snprintf(head, sizeof head, "%14s  %-20s  %10s  %10s  %-7s  %s\n", "SIZE", "DATE (UTC)", "START",
-                          "SECTORS", "EXTENT", "NAME");
+            char head[160];
+            std::snprintf(head, sizeof head, "%14s  %-20s  %10s  %10s  %-7s  %s%s\n", "SIZE", "DATE (UTC)", "START",
+                          "SECTORS", "EXTENT", salvaged_ ? "   MISSING  " : "", "NAME");
             text_ += head;
         }
     }
@@ -225,6 +235,11 @@ public:
                 std::snprintf(fields, sizeof fields, "%14" PRIu64 "  %-20s  %10" PRId32 "  %10" PRId32 "  %-7s  ",
                               e.size, date_.c_str(), e.start, e.sectors, extent);
             text_.append(fields, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof fields) - 1)));
+            if (salvaged_) {
+                const std::string missing = e.damaged ? std::to_string(e.missing) : "-";
+                std::snprintf(fields, sizeof fields, "%10s %c ", missing.c_str(), e.damaged ? '!' : ' ');
+                text_ += fields;
+            }
         }
         AppendDisplayName(text_, e.name);
         text_ += '\n';
@@ -239,6 +254,7 @@ private:
     }
 
     bool long_form_;
+    bool salvaged_;
     std::string text_;
     std::string date_;
     int64_t date_time_ = 0;
@@ -298,6 +314,12 @@ bool ReportNotes(const host::ExtractPlan &plan, CommandDecisions &decisions) {
             case host::PlanNote::What::kSpecialFile:
                 decisions.Report(note.shown, "a device, FIFO or socket; listed, not made");
                 break;
+            case host::PlanNote::What::kDamaged:
+                decisions.Report(note.shown, "damaged: the image lacks " +
+                                                 std::to_string(host::MissingBytes(note.missing)) + " byte(s) of it (" +
+                                                 host::DescribeRanges(note.missing) +
+                                                 "); not extracted (--keep-damaged writes it with zeros there)");
+                break;
         }
         failed = failed || note.failure;
     }
@@ -335,6 +357,15 @@ int ExtractToStdout(const Selection &s, const host::ExtractPlan &plan) {
     return kExitOk;
 }
 
+// ls on a salvaged track: what could not be read and how many files lack data (details in qorvex info).
+void ReportSalvage(const QorvexExSalvage *salvage, size_t damaged) {
+    if (!salvage) return;
+    if (salvage->failed > 0)
+        std::fprintf(stderr, "qorvex: %" PRId32 " structure(s) of the image could not be read:\n%s", salvage->failed,
+                     salvage->notes);
+    if (damaged > 0) std::fprintf(stderr, "qorvex: %zu entry(ies) lack data the image does not hold (!)\n", damaged);
+}
+
 }  // namespace
 
 int RunList(const Args &args) {
@@ -345,12 +376,15 @@ int RunList(const Args &args) {
     // Boot parts are ISO 9660 system parts; the automatic choice shows them beside another file system's.
     const bool boot = parts && s.requested == KIND_AUTO && kind != KIND_ISO9660;
     // The listing is printed either way; an incomplete one ends with status 1.
-    const int status =
+    int status =
         !parts && ReportSkippedFolders(s.image.SkippedFolders(s.track, kind), kind, "missing from this listing")
             ? kExitFailed
             : kExitOk;
     const bool long_form = args.Has("--long");
     const bool folders = !parts && !args.Has("--files-only");
+    QorvexExSalvage salvage;
+    const bool salvaged = s.image.Salvaged(s.track, &salvage);
+    if (salvaged && salvage.failed > 0) status = kExitFailed;  // parts of the catalogue could not be read
     if (args.Has("--json") || (long_form && kind == KIND_ROCKRIDGE)) {
         std::vector<Entry> entries = s.image.List(s.track, kind, parts);
         if (folders) entries = WithFolders(std::move(entries), Folders(s.image, s.track, kind));
@@ -360,28 +394,36 @@ int RunList(const Args &args) {
             PrintJson(entries, kind);
         else
             PrintPosixLong(entries);
+        ReportSalvage(salvaged ? &salvage : nullptr,
+                      static_cast<size_t>(
+                          std::count_if(entries.begin(), entries.end(), [](const Entry &e) { return e.damaged; })));
         return status;
     }
     // The plain and long listings are written as the walk goes, without gathering the files.
     const std::vector<Entry> folder_list = folders ? Folders(s.image, s.track, kind) : std::vector<Entry>{};
     size_t next_folder = 0;
-    ListWriter out(long_form);
+    ListWriter out(long_form, salvaged);
     auto add = [&](const Entry &e) {
-        out.Add({e.size, e.has_date, e.date, e.start, e.sectors, e.extent_index, e.extent_count, e.name});
+        out.Add({e.size, e.has_date, e.date, e.start, e.sectors, e.extent_index, e.extent_count, e.name, e.damaged,
+                 host::MissingBytes(e.missing)});
     };
     const host::EngineApi &api = s.image.Api();
+    size_t damaged = 0;
     s.image.Visit(s.track, kind, parts, [&](const EntryInfo &info) {
         const std::string_view name(info.name, strnlen(info.name, sizeof info.name));
         while (next_folder < folder_list.size() && folder_list[next_folder].path < name)
             add(folder_list[next_folder++]);
         Entry e = host::ToEntry(info);
-        // A date the 32-bit field cannot hold (none, or from 2038 on) is asked for in full.
-        if (long_form && info.time == 0) host::AddDetails(api, s.image.handle(), parts, &e);
+        // A date the 32-bit field cannot hold (none, or from 2038 on) is asked for in full; so is the damage of a
+        // salvaged image's entry.
+        if ((long_form && info.time == 0) || salvaged) host::AddDetails(api, s.image.handle(), parts, &e);
+        damaged += e.damaged ? 1 : 0;
         add(e);
     });
     while (next_folder < folder_list.size()) add(folder_list[next_folder++]);
     if (boot)
         for (const Entry &e : BootParts(s.image, s.track)) add(e);
+    ReportSalvage(salvaged ? &salvage : nullptr, damaged);
     return status;
 }
 
@@ -402,6 +444,7 @@ int RunExtract(const Args &args) {
     host::PlanOptions options;
     options.hard_links = args.Has("--hard-links");
     options.same_permissions = args.Has("--same-permissions");
+    options.keep_damaged = args.Has("--keep-damaged");
 #ifdef _WIN32
     options.symlinks = false;
 #endif
@@ -413,6 +456,11 @@ int RunExtract(const Args &args) {
         failed = true;
     }
     if (to_stdout) {
+        for (const host::PlanNote &note : plan.notes)
+            if (note.what == host::PlanNote::What::kDamaged) {
+                std::fprintf(stderr, "qorvex: %s: damaged; left out\n", DisplayName(note.image_name).c_str());
+                failed = true;
+            }
         const int status = ExtractToStdout(s, plan);
         return failed ? kExitFailed : status;
     }
@@ -435,6 +483,14 @@ int RunExtract(const Args &args) {
     if (args.Has("--boot") && !ExtractBootImages(s.image, s.track, tree, args.Has("--overwrite"), &refused))
         failed = true;
     if (refused) std::fprintf(stderr, "qorvex: %zu existing file(s) refused\n", refused);
+    // A damaged file kept is not whole: each is named with the bytes written as zeros.
+    for (const host::ExtractItem &item : plan.items) {
+        if (!item.damaged) continue;
+        std::fprintf(stderr, "qorvex: %s: damaged; written with %" PRIu64 " missing byte(s) as zeros (%s)\n",
+                     DisplayName(host::JoinComponents(item.target)).c_str(), host::MissingBytes(item.missing),
+                     host::DescribeRanges(item.missing).c_str());
+        failed = true;
+    }
     return failed ? kExitFailed : kExitOk;
 }
 

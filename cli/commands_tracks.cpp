@@ -259,6 +259,37 @@ int RunExtractTrack(const Args &args) {
     return kExitOk;
 }
 
+namespace {
+// What an open of a cut or damaged image salvaged on a track: its real end against the recorded one, the
+// incomplete last sector, and each structure that failed with the fallback used.
+void PrintSalvage(const QorvexExSalvage &s, bool json) {
+    std::vector<std::string> lines;
+    for (std::string_view text = s.notes; !text.empty();) {
+        const size_t end = text.find('\n');
+        if (end != 0) lines.emplace_back(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    if (json) {
+        std::printf(", \"salvaged\": {\"held_end\": %" PRId64 ", \"recorded_end\": %" PRId64
+                    ", \"part_bytes\": %" PRId64 ", \"failed\": %" PRId32 ", \"notes\": [",
+                    s.held_end, s.recorded_end, s.part_bytes, s.failed);
+        for (size_t i = 0; i < lines.size(); ++i) std::printf("%s%s", i ? ", " : "", JsonString(lines[i]).c_str());
+        std::printf("]}");
+        return;
+    }
+    std::printf("  salvaged:");
+    if (s.flags & QORVEX_EX_SALVAGE_CUT)
+        std::printf(" the image ends at sector %" PRId64 " of the %" PRId64 " its volume records (%" PRId64 " missing)",
+                    s.held_end, s.recorded_end, s.recorded_end - s.held_end);
+    else
+        std::printf(" the image holds sectors up to %" PRId64, s.held_end);
+    if (s.flags & QORVEX_EX_SALVAGE_PART) std::printf("; an incomplete last sector of %" PRId64 " bytes", s.part_bytes);
+    std::printf("\n");
+    for (const std::string &line : lines) std::printf("    %s\n", DisplayName(line).c_str());
+}
+}  // namespace
+
 int RunInfo(const Args &args) {
     Image image;
     if (!image.Open(args.positional[0], args.open_options)) return kExitFailed;
@@ -304,9 +335,11 @@ int RunInfo(const Args &args) {
             any = true;
         }
         if (json)
-            std::printf("]%s}", DiscJson(disc).c_str());
+            std::printf("]%s", DiscJson(disc).c_str());
         else if (!any)
             std::printf("  no file system\n");
+        if (QorvexExSalvage salvage; image.Salvaged(t, &salvage)) PrintSalvage(salvage, json);
+        if (json) std::printf("}");
     }
     if (json) std::printf("%s]\n", image.TrackCount() ? "\n" : "");
     return kExitOk;

@@ -71,7 +71,8 @@ const std::vector<Command> &Commands() {
          {},
          "Usage: qorvex info IMAGE [--json]\n"
          "Show, for every track, the file systems present with their labels, file and system-part counts,\n"
-         "and the track's size in sectors and bytes.\n"
+         "and the track's size in sectors and bytes; for a cut or damaged image, what was salvaged (where it\n"
+         "ends against the size its volume records, the structures that could not be read, the fallback used).\n"
          "  --json  a JSON array with one object per track\n"},
         {"ls",
          cli::RunList,
@@ -92,15 +93,17 @@ const std::vector<Command> &Commands() {
          "  --long      also size, date (UTC), start sector, sectors and extent index/count; for Rock Ridge\n"
          "              mode, owner (uid/gid), size, date (UTC) and \"-> target\" of a link\n"
          "  --json      a JSON array of objects with every field (\"type\": file, folder, link or special;\n"
-         "              \"fs\": the file system)\n"},
+         "              \"fs\": the file system; \"damaged\": the byte ranges a cut or damaged image lacks)\n"
+         "A cut or damaged image lists what its readable structures hold; with --long a damaged entry is marked\n"
+         "\"!\" beside the bytes it lacks (MISSING).\n"},
         {"extract",
          cli::RunExtract,
          1,
          -1,
-         {"--overwrite", "--boot", "--same-permissions", "--hard-links", "-O", "--stdout"},
+         {"--overwrite", "--boot", "--same-permissions", "--hard-links", "-O", "--stdout", "--keep-damaged"},
          {"-o", "--fs", "--track"},
          "Usage: qorvex extract IMAGE [-o DIR] [--fs auto|rockridge|joliet|udf|iso] [--track N] [--overwrite]\n"
-         "                      [--boot] [--same-permissions] [--hard-links] [-O] [PATH ...]\n"
+         "                      [--boot] [--same-permissions] [--hard-links] [--keep-damaged] [-O] [PATH ...]\n"
          "Extract all folders and files, or the named image paths (a folder path takes everything below it),\n"
          "into DIR (default: the current folder). Paths match as listed, with or without the \";1\" version\n"
          "suffix, with \"\\\" or \"/\" separators; \"*\" and \"?\" match within a name, \"**\" any number of folders\n"
@@ -116,6 +119,8 @@ const std::vector<Command> &Commands() {
          "  -O, --stdout        write the files' bytes to standard output, one after the other, in listing order\n"
          "  --same-permissions  keep the set-user-ID, set-group-ID and sticky bits as well (Rock Ridge)\n"
          "  --hard-links        make files with one recorded serial number hard links of one file (Rock Ridge)\n"
+         "  --keep-damaged      write a file of a cut or damaged image that lacks data, with zeros for what is\n"
+         "                      missing (each is reported; the run ends with status 1); otherwise it is not made\n"
          "  --boot              also write each El Torito boot image into DIR/[BOOT] (\"1-x86-no-emulation.img\",\n"
          "                      ...)\n"},
         {"extract-part",

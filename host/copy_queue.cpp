@@ -59,7 +59,8 @@ void CopyQueue::Run(CopyJob &job, bool worker) {
     CopyFailure failure;
     failure.tag = job.tag;
     uint64_t at = 0;
-    const uint32_t flags = QORVEX_EX_COPY_KEEP_OPEN | (job.joined ? QORVEX_EX_COPY_JOINED : 0u);
+    const uint32_t flags = QORVEX_EX_COPY_KEEP_OPEN | (job.joined ? QORVEX_EX_COPY_JOINED : 0u) |
+                           (job.zero_fill ? QORVEX_EX_COPY_ZERO_FILL : 0u);
     for (size_t k = 0; k < job.indexes.size(); ++k) {
         if (cancelled_) {
             failure.result = ENGINE_ABORTED;

@@ -35,6 +35,7 @@ struct CopyJob {
     std::vector<uint64_t> sizes;   // of each entry, to place the next one
     uint64_t size = 0;             // of the whole file
     bool joined = false;           // one UDF entry whose extents the engine joins
+    bool zero_fill = false;        // a damaged file kept: what cannot be read is written as zeros
     int64_t modified = kKeepTime;  // seconds since 1970 UTC; kKeepTime leaves the time of writing
     size_t tag = 0;                // the host's, handed back with a failure
 };

@@ -66,6 +66,35 @@ void AddDetails(const EngineApi &api, QorvexHandle handle, bool parts, Entry *en
     entry->serial = ex.serial;
     entry->device = ex.device;
     entry->link_target.assign(ex.link_target, strnlen(ex.link_target, sizeof ex.link_target));
+    entry->damaged = (ex.flags & QORVEX_EX_DAMAGED) != 0;
+    if (entry->damaged && !parts && api.ExGetDamage) {
+        // The walk stands on the entry: index -1 names it. Ranges past the few a listing shows are counted only.
+        QorvexExRange ranges[16];
+        const int32_t n = api.ExGetDamage(handle, 0, 0, -1, 0, ranges, 16);
+        if (n > 0) entry->missing.assign(ranges, ranges + std::min(n, 16));
+    }
+}
+
+uint64_t MissingBytes(const std::vector<QorvexExRange> &ranges) {
+    uint64_t n = 0;
+    for (const QorvexExRange &r : ranges) n += r.length;
+    return n;
+}
+
+std::string DescribeRanges(const std::vector<QorvexExRange> &ranges) {
+    std::string text;
+    for (const QorvexExRange &r : ranges) {
+        if (!text.empty()) text += ", ";
+        text += std::to_string(r.offset) + "-" + std::to_string(r.offset + r.length - 1);
+    }
+    return text;
+}
+
+bool Disc::Salvaged(int32_t track, QorvexExSalvage *salvage) const {
+    *salvage = QorvexExSalvage{};
+    salvage->struct_size = sizeof *salvage;
+    return api_->ExGetSalvage && api_->ExGetSalvage(handle_, track, salvage) == 0 &&
+           (salvage->flags & QORVEX_EX_SALVAGED) != 0;
 }
 
 Disc::~Disc() {

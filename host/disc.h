@@ -33,6 +33,8 @@ struct Entry {
     uint32_t mode = 0, uid = 0, gid = 0, links = 0;  // with QORVEX_EX_POSIX
     uint64_t serial = 0, device = 0;
     std::string link_target;
+    bool damaged = false;                // OPEN_SALVAGE: bytes of the entry lie beyond the image's end
+    std::vector<QorvexExRange> missing;  // which of its bytes, with damaged (empty when the engine cannot tell)
 
     bool IsPosix() const { return (ex_flags & QORVEX_EX_POSIX) != 0; }
 };
@@ -74,6 +76,10 @@ public:
     // catalogue is shorter.
     bool Seek(int32_t track, int32_t kind, bool parts, int32_t index) const;
 
+    // What an open with OPEN_SALVAGE made of a cut or damaged track; false when nothing was salvaged there (or the
+    // engine cannot tell).
+    bool Salvaged(int32_t track, QorvexExSalvage *salvage) const;
+
     // The first track that carries any file system; 0 when none does.
     int32_t DefaultTrack() const;
     // The kinds of the track that have files or system parts, in kKindOrder.
@@ -88,6 +94,11 @@ private:
     uint32_t options_ = 0;
     bool owned_ = false;
 };
+
+// The bytes the ranges leave out.
+uint64_t MissingBytes(const std::vector<QorvexExRange> &ranges);
+// "4096-8191, 12288-16383" (first and last byte of each range).
+std::string DescribeRanges(const std::vector<QorvexExRange> &ranges);
 
 // Fills what the extension export tells of the entry the walk stands on.
 void AddDetails(const EngineApi &api, QorvexHandle handle, bool parts, Entry *entry);

@@ -42,6 +42,8 @@ bool BindEngineApi(EngineApi *api, void *(*find)(void *module, const char *name)
     Resolve(find, module, "QorvexExReadRawSectors", &t.ExReadRawSectors);
     Resolve(find, module, "QorvexExReadFile", &t.ExReadFile);
     Resolve(find, module, "QorvexExReadTrack", &t.ExReadTrack);
+    Resolve(find, module, "QorvexExGetDamage", &t.ExGetDamage);
+    Resolve(find, module, "QorvexExGetSalvage", &t.ExGetSalvage);
     return ok;
 }
 

@@ -41,6 +41,9 @@ struct EngineApi {
                                      uint32_t *) = nullptr;
     int32_t(QORVEX_CALL *ExReadTrack)(QorvexHandle, int32_t, uint64_t, void *, uint32_t, uint32_t, uint32_t *,
                                       uint64_t *) = nullptr;
+    int32_t(QORVEX_CALL *ExGetDamage)(QorvexHandle, int32_t, int32_t, int32_t, uint32_t, QorvexExRange *,
+                                      int32_t) = nullptr;
+    int32_t(QORVEX_CALL *ExGetSalvage)(QorvexHandle, int32_t, QorvexExSalvage *) = nullptr;
 };
 
 // Binds every name of the table through `find` (a symbol look-up by export name); false when one of the base

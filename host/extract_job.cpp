@@ -160,6 +160,7 @@ private:
         job.indexes = item.entries;
         job.sizes = item.sizes;
         job.joined = item.joined;
+        job.zero_fill = item.damaged;
         job.size = item.size;
         job.modified = TimeOf(item);
         job.tag = index;

@@ -92,7 +92,7 @@ public:
 private:
     void Note(PlanNote::What what, const std::string &image_name, const std::string &shown, bool failure = true,
               const std::string &link_target = {}) {
-        plan_.notes.push_back({what, image_name, shown, link_target, failure});
+        plan_.notes.push_back({what, image_name, shown, link_target, failure, {}});
     }
     // A cut name is refused once per folder: every name below it may be cut the same way.
     void NoteCut(const std::string &name) {
@@ -186,6 +186,19 @@ private:
                     plan_.items.push_back(std::move(item));
                     continue;
                 }
+            }
+            // A damaged file is never made under its name as if whole: only on request, its gaps as zeros.
+            uint64_t base = 0;
+            for (size_t k : group.entries) {
+                const Entry &e = files_[k];
+                item.damaged = item.damaged || e.damaged;
+                for (const QorvexExRange &r : e.missing) item.missing.push_back({base + r.offset, r.length});
+                base += e.size;
+            }
+            if (item.damaged && !options_.keep_damaged) {
+                Note(PlanNote::What::kDamaged, first.name, shown);
+                plan_.notes.back().missing = std::move(item.missing);
+                continue;
             }
             item.joined = group.engine_joins;
             for (size_t k : group.entries) {

@@ -56,25 +56,29 @@ struct ExtractItem {
     bool has_date = false;
     int64_t date = 0;  // seconds since 1970 UTC
     bool has_mode = false;
-    uint32_t mode = 0;                 // permission bits
-    std::string link_target;           // kSymlink
-    std::vector<std::string> link_to;  // kHardLink: the target of the file it is another name of
+    uint32_t mode = 0;                   // permission bits
+    std::string link_target;             // kSymlink
+    std::vector<std::string> link_to;    // kHardLink: the target of the file it is another name of
+    bool damaged = false;                // kFile: written with its missing bytes as zeros (keep_damaged)
+    std::vector<QorvexExRange> missing;  // of the file's bytes
 };
 
 // An entry of the selection that is not made, and why (for the report).
 struct PlanNote {
-    enum class What { kNameCut, kUnsafeName, kLinkLeavesFolder, kSpecialFile, kNoLinks };
+    enum class What { kNameCut, kUnsafeName, kLinkLeavesFolder, kSpecialFile, kNoLinks, kDamaged };
     What what;
     std::string image_name;
     std::string shown;  // the target as far as it goes, or the folder for cut names
     std::string link_target;
-    bool failure = true;  // a special file is listed, never made: not a failure
+    bool failure = true;                 // a special file is listed, never made: not a failure
+    std::vector<QorvexExRange> missing;  // kDamaged: the bytes the image lacks
 };
 
 struct PlanOptions {
     bool hard_links = false;          // Rock Ridge: one serial number, one file; later names are hard links
     bool same_permissions = false;    // keep set-user-ID, set-group-ID and sticky bits
     bool symlinks = true;             // false where the platform makes none
+    bool keep_damaged = false;        // a damaged file is written with its missing bytes as zeros (else noted)
     std::vector<std::string> prefix;  // folders above every target (the desktop's label folder)
 };
 

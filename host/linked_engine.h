@@ -36,6 +36,8 @@ inline const EngineApi &LinkedEngineApi() {
         t.ExReadRawSectors = QorvexExReadRawSectors;
         t.ExReadFile = QorvexExReadFile;
         t.ExReadTrack = QorvexExReadTrack;
+        t.ExGetDamage = QorvexExGetDamage;
+        t.ExGetSalvage = QorvexExGetSalvage;
         return t;
     }();
     return api;

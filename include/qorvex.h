@@ -59,7 +59,8 @@ typedef struct TrackInfo { /* 38 bytes */
 #define OPEN_ROCK_RIDGE 0x00000200u  /* Rock Ridge catalogue, kind KIND_ROCKRIDGE */
 #define OPEN_BOOT_IMAGES 0x00000400u /* El Torito catalogue and boot images among the ISO 9660 system parts */
 #define OPEN_UDF_2X 0x00000800u      /* UDF 2.x: extended file entries, VAT, sparable and metadata partitions */
-#define OPEN_EXTENSIONS 0x00000F00u
+#define OPEN_SALVAGE 0x00001000u     /* cut-short and damaged images opened; damaged entries marked */
+#define OPEN_EXTENSIONS 0x00001F00u
 
 /* Track extraction flags. */
 #define TRACK_RAW 0x20000u

@@ -36,10 +36,11 @@ extern "C" {
 #define QORVEX_EX_SYMLINK 0x0008u         /* a symbolic link; link_target holds its target */
 #define QORVEX_EX_HARDLINK_SERIAL 0x0010u /* serial identifies the file among hard links */
 #define QORVEX_EX_DEVICE 0x0020u          /* a device node (listed, never created); device holds its number */
-#define QORVEX_EX_ZISOFS                                                                   \
-    0x0040u /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction \
-               gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
+#define QORVEX_EX_ZISOFS                                                                                          \
+    0x0040u                        /* zisofs-compressed (Rock Ridge ZF): the size is the real size and extraction \
+                                      gives the decoded bytes (ENGINE_READ_FAILED when they cannot be decoded) */
 #define QORVEX_EX_HAS_DATE 0x0080u /* `modified` holds a recorded date (any year; 0 is 1970-01-01 00:00:00) */
+#define QORVEX_EX_DAMAGED 0x0100u  /* OPEN_SALVAGE: the image lacks bytes of the entry (QorvexExGetDamage) */
 
 /* QorvexExEntry.type: what the entry stands for on the file system. A system part that names a folder or a
  * file (ISO 9660 / Joliet / Rock Ridge folders, UDF file entries and folder extents) has the type of what it
@@ -177,6 +178,42 @@ int32_t QORVEX_CALL QorvexExReadFile(QorvexHandle h, int32_t track, int32_t kind
  * (may be null) receives the length of the whole, also for size 0. ENGINE_BAD_TRACK for no such track. */
 int32_t QORVEX_CALL QorvexExReadTrack(QorvexHandle h, int32_t track, uint64_t offset, void *buffer, uint32_t size,
                                       uint32_t flags, uint32_t *done, uint64_t *total);
+/* Salvage (OPEN_SALVAGE). QorvexExCopyFile with QORVEX_EX_COPY_ZERO_FILL writes zeros for the sectors that cannot
+ * be read (beyond the image's end, or failing to read or their EDC check) and goes on; without it such a copy fails
+ * as before. */
+#define QORVEX_EX_COPY_ZERO_FILL 0x0004u
+
+/* A run of missing bytes of a file: [offset, offset + length). */
+typedef struct QorvexExRange {
+    uint64_t offset;
+    uint64_t length;
+} QorvexExRange;
+
+/* The byte ranges of file `index` of the file walk of (track, kind) that the image does not hold (index -1: the
+ * entry the file walk stands on), in order, counted in the bytes QorvexExCopyFile gives with the same
+ * QORVEX_EX_COPY_JOINED flag. Without QORVEX_EX_DAMAGE_READ only what the open found (data beyond the image's end)
+ * is told, at no cost; with it every sector of the file is read as well and those that fail (with OPEN_CHECK_EDC:
+ * their EDC) are added. Index -1 stands for the file the walk stands on (in the walk's track and kind). Fills at most
+ * `count` ranges and answers how many there are (0: the file is whole), or a negative result code. */
+#define QORVEX_EX_DAMAGE_READ 0x0100u
+int32_t QORVEX_CALL QorvexExGetDamage(QorvexHandle h, int32_t track, int32_t kind, int32_t index, uint32_t flags,
+                                      QorvexExRange *ranges, int32_t count);
+
+/* What an open with OPEN_SALVAGE made of a track that was cut short or damaged. */
+#define QORVEX_EX_SALVAGED 0x0001u     /* anything at all was salvaged on this track */
+#define QORVEX_EX_SALVAGE_CUT 0x0002u  /* the image ends before the end its structures record */
+#define QORVEX_EX_SALVAGE_PART 0x0004u /* an incomplete last sector was left out (part_bytes) */
+typedef struct QorvexExSalvage {
+    uint32_t struct_size; /* set by the caller to sizeof(QorvexExSalvage) */
+    uint32_t flags;
+    int64_t held_end;     /* logical sector just after the last one the image holds */
+    int64_t recorded_end; /* the end the structures record (ISO 9660 volume space, UDF partition); 0: none */
+    int64_t part_bytes;   /* bytes of an incomplete last sector */
+    int32_t failed;       /* structures (descriptors, folders, tables) that could not be read */
+    char notes[2048];     /* UTF-8 lines: what failed and the fallback used; NUL-terminated */
+} QorvexExSalvage;
+/* Fills `salvage` for a track; 0, ENGINE_BAD_TRACK or ENGINE_BAD_KIND for a record too small. */
+int32_t QORVEX_CALL QorvexExGetSalvage(QorvexHandle h, int32_t track, QorvexExSalvage *salvage);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -17,8 +17,11 @@ const FsListing *TrackCatalogues::Get(int32_t kind) const {
     }
 }
 
-Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogues &catalogues,
+Status ScanTrack(const TrackRecord &record, const Limits &given, TrackCatalogues &catalogues,
                  SectorReader &volume_reader, bool keep_bare) {
+    TrackCatalogues found;
+    Limits limits = given;
+    if (limits.Has(OPEN_SALVAGE)) limits.salvage = &found.salvage;
     SectorReader reader;
     if (!reader.SetUp(record, limits.options & OPEN_CHECK_POSITION)) return Code::kImageOpenFailed;
     reader.SetEdcCheck(limits.Has(OPEN_CHECK_EDC));
@@ -28,7 +31,6 @@ Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogue
     }
     if (!reader.Open()) return Code::kImageOpenFailed;
 
-    TrackCatalogues found;
     // A code left by a reader counts only when no file system is found; the last one left wins.
     Status last = iso9660::ReadIso(reader, limits, &found.iso, &found.joliet);
     // Boot parts join a found ISO 9660 listing, read while the reader still has its block size.
@@ -49,6 +51,7 @@ Status ScanTrack(const TrackRecord &record, const Limits &limits, TrackCatalogue
         if (!bare.SetUp(record, limits.options & OPEN_CHECK_POSITION)) return Code::kImageOpenFailed;
         bare.SetEdcCheck(limits.Has(OPEN_CHECK_EDC));
         volume_reader.CopyFrom(bare);
+        catalogues.salvage = std::move(found.salvage);
         return Status::Ok();
     }
 

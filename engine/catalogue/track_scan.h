@@ -12,7 +12,8 @@ namespace qorvex {
 // The catalogues of one track, filled once by the scan.
 struct TrackCatalogues {
     FsListing iso, joliet, udf;
-    FsListing rockridge;  // with OPEN_ROCK_RIDGE
+    FsListing rockridge;   // with OPEN_ROCK_RIDGE
+    SalvageNotes salvage;  // with OPEN_SALVAGE: what the readers could not read
 
     // The listing a file-system selector names, or null for any other value.
     const FsListing *Get(int32_t kind) const;

@@ -195,6 +195,7 @@ void FillExEntry(const CatalogueEntry &entry, const FsListing *listing, QorvexEx
 }
 
 Status TrackVolume::Scan(const TrackRecord &record, const Limits &limits, bool keep_bare) {
+    salvage_ = limits.Has(OPEN_SALVAGE);
     return ScanTrack(record, limits, catalogues_, reader_, keep_bare);
 }
 
@@ -479,6 +480,9 @@ Status TrackVolume::CopyFile(int32_t kind, int32_t index, bool single, SectorRea
     if (IsZisofs(catalogues_.Get(kind), *entry)) return copy.CopyZisofs(*entry, &out);
     const std::vector<const CatalogueEntry *> slots = single ? std::vector{entry} : JoinedSlots(*entry);
     if (slots.empty()) return Code::kNoCurrentEntry;
+    // An empty file needs no sector: in a cut image its extent may lie past the end.
+    if (salvage_ && std::all_of(slots.begin(), slots.end(), [](const CatalogueEntry *s) { return s->size == 0; }))
+        return Status::Ok();
     for (const CatalogueEntry *slot : slots) QORVEX_TRY(copy.Copy(*slot, &out));
     return Status::Ok();
 }

@@ -19,6 +19,12 @@ namespace platform {
 class File;
 }
 
+// Bytes [offset, offset + length) of a file.
+struct DamageRange {
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+
 class TrackVolume {
 public:
     // With keep_bare, a data track where no file system is found is kept with empty catalogues.
@@ -33,6 +39,9 @@ public:
     Status ExtractCurrentPart(const char *path);
     // The entry under the file or the part cursor, or null.
     const CatalogueEntry *CurrentFile() const;
+    int32_t FileCursor() const { return file_cursor_; }
+    int32_t SelectedKind() const { return selected_kind_; }
+    bool Salvaging() const { return salvage_; }
     const CatalogueEntry *CurrentPart() const;
 
     SectorReader &Reader() { return reader_; }
@@ -63,7 +72,20 @@ public:
     Status ReadFile(int32_t kind, int32_t index, bool single, SectorReader &reader, uint64_t offset, uint8_t *out,
                     size_t size, size_t *done) const;
 
+    // OPEN_SALVAGE: the byte ranges of file `index` of the kind's walk (all extents of its UDF file unless
+    // `single`) the image does not hold; with `read`, also those whose sectors fail to read through `reader`, an
+    // open copy of Reader(). A zisofs file with any stored sector missing is missing whole.
+    Status Damage(int32_t kind, int32_t index, bool single, bool read, SectorReader &reader,
+                  std::vector<DamageRange> &ranges) const;
+    // Whether any byte of the entry lies beyond the held end (no read).
+    bool BeyondEnd(const CatalogueEntry &entry) const;
+    // CopyFile with the sectors that cannot be read written as zeros.
+    Status CopyFilled(int32_t kind, int32_t index, bool single, SectorReader &reader, platform::File &out,
+                      const Progress &counter) const;
+
 private:
+    std::vector<const CatalogueEntry *> Slots(int32_t kind, int32_t index, bool single, bool &zisofs,
+                                              Status &status) const;
     Status WriteSlots(const std::vector<const CatalogueEntry *> &slots, const CatalogueEntry &entry, const char *path,
                       ImageFilesOpen &image);
     std::vector<const CatalogueEntry *> JoinedSlots(const CatalogueEntry &entry) const;
@@ -74,6 +96,7 @@ private:
     int32_t file_cursor_ = -1;
     int32_t part_cursor_ = -1;
     Progress progress_;
+    bool salvage_ = false;  // opened with OPEN_SALVAGE
 };
 
 // Fills an EntryInfo from a catalogue entry (names cut to fit, at a character boundary).

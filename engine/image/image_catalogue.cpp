@@ -286,7 +286,14 @@ bool ImageCatalogue::Probe(const std::string &path, uint32_t options) {
         format = DetectFormat(path, 0, 150);
         if (format == kFormatUnknown) return false;
     }
-    tracks_.push_back(MakeProbedTrack(path, format, shift, length));
+    int64_t held = length;
+    if (options & OPEN_SALVAGE) {
+        // A file cut inside a sector: the whole sectors make the track, the rest is told as damage.
+        const int64_t stored = GetSectorFormat(format).stored;
+        disc_.part_bytes = length % stored;
+        held -= disc_.part_bytes;
+    }
+    tracks_.push_back(MakeProbedTrack(path, format, shift, held));
     sessions_ = BuildSessionList(tracks_);
     if (!CheckTrackLayout(tracks_, sessions_)) {
         tracks_.clear();

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "interface/handle_registry.h"
 #include "platform/file.h"
@@ -28,6 +31,7 @@ int32_t FillCurrent(const TrackVolume *volume, const CatalogueEntry *entry, Qorv
     if (!entry) return ENGINE_NO_CURRENT_ENTRY;
     if (!details || details->struct_size < kExEntrySizeBefore) return ENGINE_BAD_KIND;
     FillExEntry(*entry, volume->SelectedListing(), details);
+    if (volume->Salvaging() && volume->BeyondEnd(*entry)) details->flags |= QORVEX_EX_DAMAGED;
     return 0;
 }
 
@@ -149,6 +153,7 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetTrackIndexes(QorvexHandle h, int32_
     return static_cast<int32_t>(indexes.size());
 }
 
+
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
                                                    intptr_t output, uint64_t at, uint32_t flags,
                                                    ProgressCallback progress, void *user) {
@@ -163,9 +168,11 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExCopyFile(QorvexHandle h, int32_t track
                         ? Status::Ok()
                         : Status(Code::kOutputOpenFailed);
     if (result.IsOk() && !reader->IsOpen() && !reader->Open()) result = Code::kImageOpenFailed;
-    if (result.IsOk())
-        result =
-            volume->CopyFile(kind, index, (flags & QORVEX_EX_COPY_JOINED) == 0, *reader, out, Progress{progress, user});
+    const bool single = (flags & QORVEX_EX_COPY_JOINED) == 0;
+    if (result.IsOk() && (flags & QORVEX_EX_COPY_ZERO_FILL))
+        result = volume->CopyFilled(kind, index, single, *reader, out, Progress{progress, user});
+    else if (result.IsOk())
+        result = volume->CopyFile(kind, index, single, *reader, out, Progress{progress, user});
     if (!out.Close() && result.IsOk()) result = Code::kWriteFailed;
     const bool keep = (flags & QORVEX_EX_COPY_KEEP_OPEN) && reader->IsOpen();
     if (!keep && reader->IsOpen() && !reader->Close() && result.IsOk()) result = Code::kImageCloseFailed;
@@ -273,4 +280,60 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadTrack(QorvexHandle h, int32_t trac
         if (total) *total = length;
         return result;
     });
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetDamage(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
+                                                    uint32_t flags, QorvexExRange *ranges, int32_t count) {
+    HeldHandle handle{h};
+    if (!handle) return ENGINE_NO_CURRENT_ENTRY;
+    if (index == -1) {
+        track = handle->selected_track;
+        TrackVolume *selected = handle->Selected();
+        if (!selected || selected->FileCursor() < 0) return ENGINE_NO_CURRENT_ENTRY;
+        kind = selected->SelectedKind();
+        index = selected->FileCursor();
+    }
+    TrackVolume *volume = handle->Track(track);
+    if (!volume) return ENGINE_BAD_TRACK;
+    std::vector<DamageRange> found;
+    const bool single = (flags & QORVEX_EX_COPY_JOINED) == 0;
+    Status result;
+    if (flags & QORVEX_EX_DAMAGE_READ) {
+        std::unique_ptr<SectorReader> reader = TakeReader(*handle, track, *volume);
+        result = reader->IsOpen() || reader->Open() ? volume->Damage(kind, index, single, true, *reader, found)
+                                                    : Status(Code::kImageOpenFailed);
+        if (reader->IsOpen() && !reader->Close() && result.IsOk()) result = Code::kImageCloseFailed;
+    } else {  // nothing is read: the volume's own reader only tells the layout
+        result = volume->Damage(kind, index, single, false, volume->Reader(), found);
+    }
+    if (result.Failed()) return result.Value();
+    for (size_t i = 0; ranges && i < found.size() && i < static_cast<size_t>(std::max(count, 0)); ++i)
+        ranges[i] = {found[i].offset, found[i].length};
+    return static_cast<int32_t>(std::min<size_t>(found.size(), INT32_MAX));
+}
+
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetSalvage(QorvexHandle h, int32_t track, QorvexExSalvage *salvage) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    if (!volume) return ENGINE_BAD_TRACK;
+    if (!salvage || salvage->struct_size < sizeof(QorvexExSalvage)) return ENGINE_BAD_KIND;
+    const SalvageNotes &notes = volume->Catalogues().salvage;
+    const TrackRecord &record = volume->Reader().Record();
+    *salvage = QorvexExSalvage{};
+    salvage->struct_size = sizeof(QorvexExSalvage);
+    salvage->held_end = record.EndHeld();
+    salvage->recorded_end = notes.recorded_end;
+    salvage->failed = notes.failed;
+    // The incomplete sector lies at the end of the last track.
+    if (static_cast<size_t>(track) + 1 == handle->volumes.size()) salvage->part_bytes = handle->disc.part_bytes;
+    if (salvage->recorded_end > salvage->held_end) salvage->flags |= QORVEX_EX_SALVAGE_CUT;
+    if (salvage->part_bytes > 0) salvage->flags |= QORVEX_EX_SALVAGE_PART;
+    std::string text = notes.text;
+    if (static_cast<size_t>(track) + 1 == handle->volumes.size() && handle->disc.tracks_cut > 0) {
+        text += std::to_string(handle->disc.tracks_cut) + " track(s) of the sheet begin past the end of its files\n";
+        salvage->flags |= QORVEX_EX_SALVAGE_CUT;
+    }
+    if (salvage->flags != 0 || notes.failed > 0) salvage->flags |= QORVEX_EX_SALVAGED;
+    const size_t n = std::min(text.size(), sizeof(salvage->notes) - 1);
+    std::memcpy(salvage->notes, text.data(), n);
+    salvage->notes[n] = '\0';
+    return 0;
 }

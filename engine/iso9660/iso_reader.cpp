@@ -1,7 +1,9 @@
 #include "iso9660/iso_reader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -12,6 +14,13 @@
 namespace qorvex::iso9660 {
 
 namespace {
+
+// " (0x8104)": the code a failure left, for a salvage note.
+std::string CodeText(const Status &status) {
+    char text[16];
+    std::snprintf(text, sizeof text, " (0x%04X)", static_cast<unsigned>(status.Value()));
+    return status.Failed() ? text : "";
+}
 
 uint64_t CeilDiv(uint64_t a, uint64_t b) {
     return b == 0 ? 0 : (a + b - 1) / b;
@@ -69,7 +78,8 @@ private:
 // State of one ISO 9660 / Joliet scan.
 class IsoScan {
 public:
-    IsoScan(SectorReader &reader, const Limits &limits) : reader_(reader), budget_(*limits.budget) {}
+    IsoScan(SectorReader &reader, const Limits &limits)
+        : reader_(reader), budget_(*limits.budget), salvage_(limits.salvage) {}
     // Returns the bits of what was found (1 ISO 9660, 2 Joliet); the last failure is in status().
     int32_t Run();
     void Finish(bool iso_found, bool joliet_found, FsListing *iso, FsListing *joliet);
@@ -109,9 +119,20 @@ private:
     bool FolderPath(const std::vector<Folder> &table, size_t k, std::vector<std::string> &memo,
                     std::vector<uint8_t> &state);
     bool ReadFallbackFolder(Side &side, const CatalogueEntry &folder, bool &found, uint32_t &lowest);
+    // With OPEN_SALVAGE, a part that could not be read is noted and skipped (true); a spent budget still stops.
+    bool Skipped(const Side &side, std::string_view what, std::string_view path) {
+        if (!salvage_ || budget_.Exhausted()) return false;
+        salvage_->Failed(std::string(side.fs == Fs::kJoliet ? "Joliet: " : "ISO 9660: ")
+                             .append(what)
+                             .append(path)
+                             .append(" could not be read")
+                             .append(CodeText(status_)));
+        return true;
+    }
 
     SectorReader &reader_;
     MemoryBudget &budget_;
+    SalvageNotes *salvage_;
     Status status_;
     int32_t block_ = 0;  // B
     int64_t directory_budget_ = kMaxDirectoryBytes;
@@ -179,7 +200,13 @@ bool IsoScan::WalkDescriptors() {
     std::vector<uint8_t> read(static_cast<size_t>(std::max(reader_.MaxUserSize(), 1)));
     std::array<uint8_t, kDescriptorSize> d{};
     for (;; ++sector) {
-        if (reader_.ReadSectors(read.data(), 1) == 0) return Fail(reader_.ReadFailure());
+        if (reader_.ReadSectors(read.data(), 1) == 0) {
+            Fail(reader_.ReadFailure());
+            // A cut inside the set still leaves the descriptors before it.
+            if (!salvage_ || !primary_.Found()) return false;
+            salvage_->Failed("ISO 9660: the volume descriptor set ends unreadable at sector " + std::to_string(sector));
+            return true;
+        }
         // The descriptor is the first 2048 bytes a read delivers; a shorter delivery leaves zeros behind it.
         d.fill(0);
         std::copy_n(read.begin(), std::min<size_t>(static_cast<size_t>(std::max(reader_.UserSize(), 0)), d.size()),
@@ -249,7 +276,15 @@ bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, std::st
 
 bool IsoScan::WalkDirectory(Side &side, const Walk &folder, int32_t depth) {
     std::vector<uint8_t> data;
-    if (!ReadRun(folder.extent, folder.data_length, data)) return false;
+    if (!ReadRun(folder.extent, folder.data_length, data)) {
+        if (depth == 0 && salvage_ && !budget_.Exhausted() && side.descriptor->path_table_size != 0) {
+            side.fallback = true;  // the root lies beyond the end: its folders may still be found by the path table
+            salvage_->Failed(std::string(side.fs == Fs::kJoliet ? "Joliet" : "ISO 9660") +
+                             ": the root folder could not be read" + CodeText(status_) + "; the path table was used");
+            return true;
+        }
+        return Skipped(side, "folder ", folder.path);
+    }
     return ParseRecords(side, data, folder.path, [&](const DirectoryRecord &record, std::string_view path) {
         Walk child;
         if (!Keep(side, record, path, &child)) return false;
@@ -412,7 +447,9 @@ bool IsoScan::Fallback(Side *iso, Side *joliet) {
         if (!is_folder(list[i])) continue;
         bool found;
         uint32_t lowest = 0;
-        if (!ReadFallbackFolder(side_of(list[i]), list[i], found, lowest)) return false;
+        if (!ReadFallbackFolder(side_of(list[i]), list[i], found, lowest) &&
+            !Skipped(side_of(list[i]), "folder ", list[i].name))
+            return false;
         if (found && (!have_m || lowest < m)) {
             m = lowest;
             have_m = true;
@@ -428,7 +465,8 @@ bool IsoScan::Fallback(Side *iso, Side *joliet) {
     if (is_folder(last)) {
         bool found;
         uint32_t lowest = 0;
-        if (!ReadFallbackFolder(side_of(last), last, found, lowest)) return false;
+        if (!ReadFallbackFolder(side_of(last), last, found, lowest) && !Skipped(side_of(last), "folder ", last.name))
+            return false;
     }
     return true;
 }
@@ -462,14 +500,22 @@ int32_t IsoScan::Run() {
         if (bj == 0 || bj != b) joliet_ = VolumeDescriptor{};  // Joliet is read only with the primary's block size
     }
 
+    if (salvage_ && primary_.Found())
+        salvage_->Recorded(primary_.volume_space_size);  // extents, and so the space, count from the disc start
     int32_t result = 0;
     if (primary_.Found()) {
-        if (!ScanSide(iso_)) return 0;
+        // With OPEN_SALVAGE a hierarchy that fails part way keeps what was read, and the other is read all the same.
+        if (!ScanSide(iso_) && !Skipped(iso_, "the hierarchy", "")) return 0;
         if (!iso_.fallback) result |= KIND_ISO9660;
     }
     if (joliet_.Found()) {
-        if (!ScanSide(joliet_side_)) return 0;
+        if (!ScanSide(joliet_side_) && !Skipped(joliet_side_, "the hierarchy", "")) return 0;
         if (!joliet_side_.fallback) result |= KIND_JOLIET;
+    }
+    if (salvage_ && (iso_.fallback || joliet_side_.fallback)) {
+        // Only the hierarchies whose root failed are read through the path table; the others stay as walked.
+        if (!Fallback(iso_.fallback ? &iso_ : nullptr, joliet_side_.fallback ? &joliet_side_ : nullptr)) return 0;
+        return result | (iso_.fallback ? KIND_ISO9660 : 0) | (joliet_side_.fallback ? KIND_JOLIET : 0);
     }
     if (iso_.fallback || joliet_side_.fallback) {
         if (!Fallback(primary_.Found() ? &iso_ : nullptr, joliet_.Found() ? &joliet_side_ : nullptr)) return 0;

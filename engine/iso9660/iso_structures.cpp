@@ -45,6 +45,7 @@ VolumeDescriptor VolumeDescriptor::Parse(ByteView bytes, uint32_t sector) {
     VolumeDescriptor d;
     d.type = bytes.U8(0);
     CopyField(bytes, 40, d.volume_id);
+    d.volume_space_size = bytes.U32le(80);
     CopyField(bytes, 88, d.escapes);
     d.block_size = bytes.U16le(128);
     d.path_table_size = bytes.U32le(132);

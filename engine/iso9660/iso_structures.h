@@ -64,6 +64,7 @@ struct PathTableRecord {
 struct VolumeDescriptor {
     uint8_t type = 0;                       // BP 1
     std::array<uint8_t, 32> volume_id{};    // BP 41-72
+    uint32_t volume_space_size = 0;         // BP 81-88 (the LE half)
     std::array<uint8_t, 32> escapes{};      // BP 89-120 (supplementary: Joliet's UCS-2 level)
     uint16_t block_size = 0;                // BP 129-132 (the LE half)
     uint32_t path_table_size = 0;           // BP 133-140 (the LE half)

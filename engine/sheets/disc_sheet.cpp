@@ -1,5 +1,7 @@
 #include "sheets/disc_sheet.h"
 
+#include <algorithm>
+
 #include "containers/ecm_source.h"
 #include "containers/isz_source.h"
 #include "platform/file.h"
@@ -45,10 +47,21 @@ std::string SheetBeside(const std::string &path) {
     return {};
 }
 
-Status Adopt(const std::string &path, const SheetDisc &disc, ImageCatalogue *catalogue) {
+Status Adopt(const std::string &path, SheetDisc disc, ImageCatalogue *catalogue, uint32_t options) {
     std::vector<TrackRecord> tracks;
     std::vector<TrackDetails> details;
-    QORVEX_TRY(LayOut(disc, &tracks, &details));
+    Status laid = LayOut(disc, &tracks, &details);
+    if (laid.Failed() && (options & OPEN_SALVAGE)) {
+        // Files shorter than the sheet says: the tracks that begin past their end are left out (and counted).
+        int64_t total = 0;
+        for (const SheetFile &f : disc.files) total += std::max<int64_t>(f.window.length, 0);
+        while (disc.tracks.size() > 1 && disc.tracks.back().begin >= total) {
+            disc.tracks.pop_back();
+            ++disc.details.tracks_cut;
+        }
+        if (disc.details.tracks_cut > 0) laid = LayOut(disc, &tracks, &details);
+    }
+    QORVEX_TRY(laid);
     if (!catalogue->Adopt(path, std::move(tracks), std::move(details), disc.details)) return Code::kUnknownFormat;
     return Status::Ok();
 }
@@ -79,7 +92,7 @@ Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *cat
     if (sheets && extension == "NRG") {
         SheetDisc disc;
         nrg = ReadNrgImage(path, &disc);
-        if (!nrg.Failed()) nrg = Adopt(path, disc, catalogue);
+        if (!nrg.Failed()) nrg = Adopt(path, disc, catalogue, options);
         if (!nrg.Failed()) return nrg;
     }
     if (catalogue->Probe(path, options)) return Status::Ok();
@@ -105,7 +118,7 @@ Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *cat
         const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
         QORVEX_TRY(ReadCcdSheet(text, name.substr(0, name.size() - 3) + "img", folder, &disc));
     }
-    return Adopt(path, disc, catalogue);
+    return Adopt(path, disc, catalogue, options);
 }
 
 }  // namespace qorvex::sheets

@@ -392,7 +392,12 @@ bool LogicalVolume::ProcessIdentifier(ByteView d, std::string_view path, int32_t
     const std::string_view child = scan_.listing.names.Add(path_, scan_.budget);
     if (child.empty()) return false;
     if (!AddIcbEntry(fid.icb, child)) return false;
-    return ReadIcb(fid.icb, fid.characteristics, child, depth + 1);
+    if (ReadIcb(fid.icb, fid.characteristics, child, depth + 1)) return true;
+    // With OPEN_SALVAGE an entry that cannot be read is noted and the folder goes on.
+    SalvageNotes *salvage = scan_.limits.salvage;
+    if (!salvage || scan_.budget.Exhausted()) return false;
+    salvage->Failed("UDF: " + std::string(child) + " could not be read");
+    return true;
 }
 
 }  // namespace qorvex::udf

@@ -262,15 +262,26 @@ bool UdfScan::Run() {
     if (!ReadAnchors() && !(others && FindBlockSize())) return false;
     const AnchorPointer &anchor = anchors_.front();
     std::unordered_set<uint32_t> seen;
-    if (!ReadSequence(anchor.main.length, anchor.main.location, 0, seen)) return false;
-    if (volumes_.empty()) return false;
+    bool reserve_as_main = false;
+    if (!ReadSequence(anchor.main.length, anchor.main.location, 0, seen) || volumes_.empty()) {
+        // With OPEN_SALVAGE the reserve sequence stands in for a main one that cannot be read.
+        const ExtentAd &reserve = anchor.reserve;
+        if (!limits.salvage || reserve.length == 0 || reserve.location == anchor.main.location) return false;
+        primaries_.clear(), implementation_uses_.clear(), partitions_.clear(), volumes_.clear();
+        unallocated_.clear(), free_extents_.clear(), terminators.clear(), pointers_.clear();
+        std::unordered_set<uint32_t> reserve_seen;
+        if (!ReadSequence(reserve.length, reserve.location, 0, reserve_seen) || volumes_.empty()) return false;
+        limits.salvage->Failed("UDF: the main volume descriptor sequence could not be read; the reserve one was used");
+        reserve_as_main = true;
+    }
     const size_t main_volumes = volumes_.size();
     for (size_t i = 0; i < main_volumes; ++i)
         if (!volumes_[i]->Read()) return false;
     (void)ReadSpaceTables();  // a failure leaves its code, but the volume stands
     reserve_read_ = false;
     const ExtentAd &reserve = anchor.reserve;
-    if (reserve.length != 0 && (reserve.length != anchor.main.length || reserve.location != anchor.main.location)) {
+    if (!reserve_as_main && reserve.length != 0 &&
+        (reserve.length != anchor.main.length || reserve.location != anchor.main.location)) {
         reading_reserve_ = true;
         std::unordered_set<uint32_t> reserve_seen;
         if (ReadSequence(reserve.length, reserve.location, 0, reserve_seen)) reserve_read_ = true;

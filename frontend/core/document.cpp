@@ -1,5 +1,6 @@
 #include "document.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <random>
@@ -206,14 +207,19 @@ int CLumastDoc::AddCatalogueRows(CLumastView *view) {
     };
     int32_t id = 0;
     const host::Disc disc(e, handle_, settings_.OpenOptions());
+    QorvexExSalvage salvage;
+    const bool salvaged = settings_.extensions && disc.Salvaged(current_track_, &salvage);
     for (const Catalogue &c : catalogues) {
         if (!c.show) continue;
         disc.Visit(current_track_, c.kind, c.module, [&](const EntryInfo &entry) {
             host::Entry row = host::ToEntry(entry);
-            // A date the 32-bit field cannot hold (from 2038 on) is shown from the extension record.
-            if (entry.time == 0 && settings_.extensions) host::AddDetails(e, handle_, c.module, &row);
+            // A date the 32-bit field cannot hold (from 2038 on) is shown from the extension record, and so is
+            // the damage of a file of a cut image.
+            if ((entry.time == 0 && settings_.extensions) || (salvaged && !c.module))
+                host::AddDetails(e, handle_, c.module, &row);
             id = view->Model().AddRow(id, row.name, c.list_kind, entry.start, entry.sectors, entry.offset, row.size,
                                       entry.extent_count, entry.extent_index, row.has_date ? row.date : 0);
+            if (row.damaged) view->Model().MarkDamaged(view->Model().RowCount() - 1);
         });
     }
     return id;
@@ -263,8 +269,15 @@ void CLumastDoc::UpdateSummaryLine() {
     int32_t files = e.GetFileCount(handle_, current_track_, KIND_JOLIET);
     if (files == 0) files = e.GetFileCount(handle_, current_track_, KIND_UDF);
     if (files == 0) files = e.GetFileCount(handle_, current_track_, KIND_ISO9660);
-    ui_.SummaryChanged(Format(LoadString(IDS_SUMMARY), label, GroupedNumber(sectors).c_str(),
-                              GroupedNumber(bytes).c_str(), GroupedNumber(files).c_str()));
+    std::string summary = Format(LoadString(IDS_SUMMARY), label, GroupedNumber(sectors).c_str(),
+                                 GroupedNumber(bytes).c_str(), GroupedNumber(files).c_str());
+    // A cut or damaged image: how far it reaches against what its volume records, and what could not be read.
+    QorvexExSalvage salvage;
+    if (settings_.extensions && host::Disc(e, handle_, settings_.OpenOptions()).Salvaged(current_track_, &salvage))
+        summary += Format(LoadString(IDS_SALVAGE_SUMMARY),
+                          static_cast<long long>(std::max(salvage.recorded_end, salvage.held_end)),
+                          static_cast<long long>(salvage.held_end), static_cast<int>(salvage.failed));
+    ui_.SummaryChanged(summary);
 }
 
 int CLumastDoc::GetPresentFileSystems() const {

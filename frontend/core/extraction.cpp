@@ -1,6 +1,7 @@
 // The document's operations that write parts of the image to disk or open them. Every file is made through the
 // safe output tree and filled from the engine's callback: the engine is never handed a target path, so nothing
 // planted in a destination can lead the data elsewhere.
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <unordered_map>
@@ -273,8 +274,21 @@ void CLumastDoc::NotePlan(const host::ExtractPlan &plan) {
             case host::PlanNote::What::kSpecialFile:
                 Note(Format(LoadString(IDS_SPECIAL_FILE), note.image_name.c_str()));
                 break;
+            case host::PlanNote::What::kDamaged:
+                Note(Format(LoadString(IDS_DAMAGED_NOT_EXTRACTED), note.image_name.c_str()));
+                break;
         }
     }
+    int damaged = 0;
+    for (const host::ExtractItem &item : plan.items)
+        if (item.damaged) {
+            Note(Format(LoadString(IDS_DAMAGED_KEPT), item.image_name.c_str()));
+            ++damaged;
+        }
+    damaged += static_cast<int>(std::count_if(plan.notes.begin(), plan.notes.end(), [](const host::PlanNote &n) {
+        return n.what == host::PlanNote::What::kDamaged;
+    }));
+    if (damaged > 0) Note(Format(LoadString(IDS_DAMAGED_COUNT), damaged));
     if (plan.skipped_folders > 0)
         Note(Format(LoadString(IDS_FOLDERS_TOO_DEEP), static_cast<int>(plan.skipped_folders)));
 }
@@ -329,7 +343,16 @@ int32_t CLumastDoc::ExtractAll(const std::string &destination) {
     host::PlanOptions options;
     if (const std::string label = VolumeLabelFolder(kind == KIND_ROCKRIDGE ? KIND_ISO9660 : kind); !label.empty())
         options.prefix = {label};
-    const host::ExtractPlan plan = host::PlanTree(disc, current_track_, kind, everything, options);
+    host::ExtractPlan plan = host::PlanTree(disc, current_track_, kind, everything, options);
+    // Files of a cut image that lack data: asked once whether they are wanted with zeros where data is missing.
+    const auto damaged = std::count_if(plan.notes.begin(), plan.notes.end(), [](const host::PlanNote &n) {
+        return n.what == host::PlanNote::What::kDamaged;
+    });
+    if (damaged > 0 && ui_.AskKeepDamaged(Format(LoadString(IDS_KEEP_DAMAGED_QUESTION), static_cast<int>(damaged)))) {
+        options.keep_damaged = true;
+        everything = host::PathSelection();
+        plan = host::PlanTree(disc, current_track_, kind, everything, options);
+    }
     byte_total_ = plan.total;
     NotePlan(plan);
     if (const int32_t r = OpenTree(destination)) return r;
@@ -344,6 +367,10 @@ int32_t CLumastDoc::ExtractRows(const std::string &destination, const std::vecto
     byte_total_ = 0;
     for (const FileRow &row : rows) byte_total_ += row.size;
     const host::Disc disc(binding_.Table(), handle_, settings_.OpenOptions());
+    // Rows of a cut image that lack data: asked once whether they are wanted with zeros where data is missing.
+    const int damaged =
+        static_cast<int>(std::count_if(rows.begin(), rows.end(), [](const FileRow &r) { return r.damaged; }));
+    const bool keep_damaged = damaged > 0 && ui_.AskKeepDamaged(Format(LoadString(IDS_KEEP_DAMAGED_QUESTION), damaged));
 
     // Each row becomes one item, named by the row rules; a row that is not found ends the list there.
     host::ExtractPlan plan;
@@ -412,14 +439,22 @@ int32_t CLumastDoc::ExtractRows(const std::string &destination, const std::vecto
         } else if (e.type == QORVEX_EX_TYPE_SPECIAL) {
             Note(Format(LoadString(IDS_SPECIAL_FILE), e.name.c_str()));
             continue;
+        } else if (e.damaged && !part && !keep_damaged) {
+            Note(Format(LoadString(IDS_DAMAGED_NOT_EXTRACTED), e.name.c_str()));
+            AdvanceProgress(e.size);
+            continue;
         } else {
             item.entries = {static_cast<int32_t>(index)};
             item.sizes = {e.size};
             item.size = e.size;
             item.from_parts = part;
+            item.damaged = e.damaged && !part;
+            item.missing = e.missing;
+            if (item.damaged) Note(Format(LoadString(IDS_DAMAGED_KEPT), e.name.c_str()));
         }
         plan.items.push_back(std::move(item));
     }
+    if (damaged > 0) Note(Format(LoadString(IDS_DAMAGED_COUNT), damaged));
     int32_t result = RESULT_FINISHED;
     if (!plan.items.empty()) {
         bool last_skipped = false;

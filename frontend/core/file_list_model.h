@@ -36,6 +36,7 @@ struct FileRow {
     uint16_t extent_index = 0;
     int64_t date = 0;  // seconds since 1970 UTC, any year; 0: none
     std::string name;
+    bool damaged = false;  // a cut image lacks some of its data: marked in the row, the columns stay
 };
 
 // Text of the "system" column for a list kind; empty for unknown kinds.
@@ -61,6 +62,7 @@ public:
     void Publish();
 
     size_t RowCount() const { return rows_.size(); }
+    void MarkDamaged(size_t index) { rows_[index].damaged = true; }
     const FileRow &Row(size_t index) const { return rows_[index]; }
     const std::vector<FileRow> &Rows() const { return rows_; }
 

@@ -54,6 +54,9 @@ public:
 
     // Asks whether `path` may be replaced; returns an OverwriteAnswer. (worker; blocks for the answer)
     virtual int AskOverwrite(const std::string &path) = 0;
+    // Asks a yes/no `question` (whether the damaged files of a cut image are to be written with zeros where
+    // data is missing); true for yes. (worker; blocks for the answer)
+    virtual bool AskKeepDamaged(const std::string &question) = 0;
 
     // Runs `body` on a worker thread behind the modal progress dialog and returns when the dialog has been
     // closed by ProgressClose. The body always ends with ProgressClose.

@@ -57,6 +57,11 @@ QVariant FileTableModel::data(const QModelIndex &index, int role) const {
         return QString::fromStdString(rows_.CellText(static_cast<size_t>(index.row()), index.column()));
     if (role == Qt::TextAlignmentRole && index.column() < kFileColumns)
         return QVariant::fromValue(AlignmentOf(kFileColumnSpecs[index.column()].align));
+    // A file a cut image lacks data of: a warning mark before its name and a tip that says why.
+    if (index.column() == 0 && rows_.Row(static_cast<size_t>(index.row())).damaged) {
+        if (role == Qt::DecorationRole) return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        if (role == Qt::ToolTipRole) return QString::fromUtf8(LoadString(IDS_DAMAGED_ROW));
+    }
     return {};
 }
 

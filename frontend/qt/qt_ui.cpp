@@ -119,6 +119,18 @@ int QtUi::AskOverwrite(const std::string &path) {
     return answer;
 }
 
+bool QtUi::AskKeepDamaged(const std::string &question) {
+    bool yes = false;
+    RunOnGui([&] {
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(kProgramName), Q(question),
+                        QMessageBox::Yes | QMessageBox::No, Parent());
+        box.setDefaultButton(QMessageBox::No);
+        ApplyInterfaceFont(&box, face_);
+        yes = box.exec() == QMessageBox::Yes;
+    });
+    return yes;
+}
+
 void QtUi::RunOperation(const std::function<void()> &body) {
     ProgressDialog dialog(body, face_, static_cast<QWidget *>(frame_));
     progress_ = &dialog;

@@ -31,6 +31,7 @@ public:
 
     void ShowMessage(const std::string &text, Beep beep, BoxIcon icon) override;
     int AskOverwrite(const std::string &path) override;
+    bool AskKeepDamaged(const std::string &question) override;
     void RunOperation(const std::function<void()> &body) override;
     void ProgressBeginFile(const std::string &description, uint64_t file_size, uint64_t total) override;
     int ProgressAdvance(uint64_t bytes) override;

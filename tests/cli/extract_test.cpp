@@ -6,6 +6,8 @@
 
 #include <iterator>
 #include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 
 #include "support/harness/cli_harness.h"
@@ -304,6 +306,48 @@ TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
     // The same file asked for by name (in lower case it matches only because nothing matches exactly).
     ASSERT_EQ(Qorvex({"extract", dir / "u.img", "-o", dir / "one", "split.bin", "/SPLIT.BIN"}).status, 0);
     EXPECT_EQ(ReadText(dir / "one/SPLIT.BIN"), data);
+}
+
+// An image cut inside a file: everything listed, that file and those after it marked, every other file extracted,
+// a cut one written only when asked and then with zeros for what is missing.
+TEST_F(ExtractTest, CutImageListsEverythingAndKeepsTheDamagedFileOnlyWhenAsked) {
+    const std::string intact = Qorvex({"ls", image, "--long"}).out;
+    const size_t start = std::stoul(LinesWith(intact, "readme.txt").at(0)[2]), held = 10;  // 20480 of 70000 bytes
+    std::set<std::string> lacking;  // files with data from the cut on
+    for (const auto &f : LinesWith(intact, "\\"))
+        if (f[0] != "0" && f.back().back() != '\\' && std::stoul(f[2]) >= start) lacking.insert(f.back());
+    std::vector<uint8_t> bytes = ReadFile(image);
+    bytes.resize((start + held) * 2048 + 1000);  // and part of the next sector
+    WriteFile(dir / "cut.iso", bytes);
+    EXPECT_NE(Qorvex({"--no-extensions", "ls", dir / "cut.iso"}).err.find("0x8123"), std::string::npos);
+
+    const Result ls = Qorvex({"ls", dir / "cut.iso", "--long"});
+    EXPECT_EQ(ls.status, 0) << ls.err;
+    std::set<std::string> marked;
+    for (const auto &f : LinesWith(ls.out, " ! ")) marked.insert(f.back());
+    EXPECT_EQ(marked, lacking) << ls.out;
+    EXPECT_EQ(LinesWith(ls.out, "readme.txt").at(0)[5], "49520");  // MISSING: 70000 - 20480
+    EXPECT_EQ(LinesWith(ls.out, "\\").size(), LinesWith(intact, "\\").size()) << ls.out;
+    EXPECT_NE(EachJsonEntry(Qorvex({"ls", dir / "cut.iso", "--json"}).out,
+                            "\"damaged\" in e and print(e[\"name\"], e[\"damaged\"][\"ranges\"][0][\"offset\"])")
+                  .find("\\DOCS\\readme.txt 20480\n"),
+              std::string::npos);
+
+    const Result plain = Qorvex({"extract", dir / "cut.iso", "-o", dir / "out"});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_NE(plain.err.find("readme.txt: damaged"), std::string::npos) << plain.err;
+    std::vector<std::string> whole;
+    for (const std::string &f : FilesBelow(src))
+        if (!lacking.count("\\" + std::regex_replace(f, std::regex("/"), "\\"))) whole.push_back(f);
+    EXPECT_EQ(FilesBelow(dir / "out"), whole);
+    for (const auto &f : whole) EXPECT_TRUE(ReadFile(dir / "out/" + f) == ReadFile(src + "/" + f)) << f;
+
+    const Result kept = Qorvex({"extract", dir / "cut.iso", "-o", dir / "kept", "--keep-damaged", "DOCS/readme.txt"});
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_NE(kept.err.find("written with 49520 missing byte(s) as zeros (20480-69999)"), std::string::npos);
+    std::string expected(70000, '\0');
+    std::fill_n(expected.begin(), 20480, 'r');
+    EXPECT_EQ(ReadText(dir / "kept/DOCS/readme.txt"), expected);
 }
 
 }  // namespace

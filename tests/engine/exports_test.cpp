@@ -59,6 +59,8 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExGetSectorPlace",
                                             "QorvexExReadFile",
                                             "QorvexExReadTrack",
+                                            "QorvexExGetDamage",
+                                            "QorvexExGetSalvage",
                                             "Qorvex",
                                             "QorvexOpen",
                                             "QorvexClose",

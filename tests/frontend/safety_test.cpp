@@ -3,6 +3,7 @@
 // and a file that fails is removed and named.
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <filesystem>
 
 #include "document.h"
@@ -107,6 +108,7 @@ TEST(DesktopFailure, AFailedOrStoppedFileIsRemovedAndNamed) {
     image.bytes.resize((size_t{image.iso.at("\\BIG.BIN;1").extent} + 24) * 2048);
     {
         Desk d(false);
+        d.doc->GetSettings().extensions = 0;  // with them the cut file is known damaged and left out (DesktopSalvage)
         ASSERT_TRUE(d.Open(image.bytes));
         const std::string message = d.ExtractAllFromMenu(d.dir / "out");
         EXPECT_EQ(message.rfind("イメージファイルの", 0), 0u) << message;
@@ -179,6 +181,33 @@ TEST(DesktopNames, CutNamesDeepFoldersAndFlaggedExtents) {
     EXPECT_EQ(d.ExtractAllFromMenu(d.dir / "multi"), "解凍が終了しました。");
     EXPECT_TRUE(d.ui.asked.empty()) << "the extents of one file are one target";
     EXPECT_TRUE(qt::ReadFile(d.dir / "multi/MOVIE.BIN") == qt::Pattern(3 * 4096 + 100, 7));
+}
+
+// A cut image: extract-all asks once about the files that lack data; "no" leaves them out, "yes" writes them with
+// zeros where data is missing; either way the end message says how many there were. The list marks their rows.
+TEST(DesktopSalvage, ExtractAllAsksOnceAndCountsTheDamaged) {
+    qt::IsoImage image = qt::BuildIso({qt::File("A.TXT;1", "first"), qt::File("BIG.BIN;1", qt::Pattern(300000, 3))});
+    const uint32_t big = image.iso.at("\\BIG.BIN;1").extent;
+    image.bytes.resize((big + 100) * size_t(2048) + 7);  // 204800 of its bytes held
+    for (const bool keep : {false, true}) {
+        Desk d(false);
+        d.ui.keep_damaged = keep;
+        ASSERT_TRUE(d.Open(image.bytes));
+        std::vector<std::string> marked;
+        for (const FileRow &r : d.view->Model().Rows())
+            if (r.damaged) marked.push_back(r.name);
+        EXPECT_EQ(marked, std::vector<std::string>{"\\BIG.BIN;1"});
+        const std::string message = d.ExtractAllFromMenu(d.dir / "out");
+        EXPECT_EQ(std::count_if(d.ui.log.begin(), d.ui.log.end(),
+                                [](const std::string &l) { return l.rfind("ask ", 0) == 0; }),
+                  1);
+        EXPECT_TRUE(Contains(message, "データが欠けていたファイル: 1 個")) << message;
+        EXPECT_EQ(fs::exists(d.dir / "out/BIG.BIN"), keep) << message;
+        EXPECT_TRUE(fs::exists(d.dir / "out/A.TXT"));
+        if (keep) {
+            EXPECT_EQ(fs::file_size(d.dir / "out/BIG.BIN"), 300000u);
+        }
+    }
 }
 
 }  // namespace

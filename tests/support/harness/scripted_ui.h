@@ -21,6 +21,7 @@ class ScriptedUi : public UiServices {
 public:
     // Script.
     std::deque<int> overwrite_answers;  // empty: "はい(&Y)"
+    bool keep_damaged = false;          // the answer to the question about a cut image's damaged files
     bool folder_ok = true;
     std::string folder_answer;  // empty: the proposed folder
     std::string track_file_answer;
@@ -56,6 +57,10 @@ public:
         messages.push_back(text);
         boxes_.push_back({text, beep, icon});
         log.push_back("message " + text);
+    }
+    bool AskKeepDamaged(const std::string &question) override {
+        log.push_back("ask " + question);
+        return keep_damaged;
     }
     int AskOverwrite(const std::string &path) override {
         asked.push_back(path);
