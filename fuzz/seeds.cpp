@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/container_writers.h"
 #include "support/dat_builder.h"
 #include "support/disc_builder.h"
 #include "support/eltorito_builder.h"
@@ -452,6 +453,14 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     seeds["fuzz_sector"].push_back(seeds["fuzz_sector"][0]);
     seeds["fuzz_sector"].back()[1000] ^= 1;
 
+    // The containers: an ECM of the smallest volume in Mode 1 and Mode 2 Form 1 sectors, an ISZ of it in every
+    // chunk kind; for salvage, a volume and the same cut short.
+    using qorvex::test::IszChunk;
+    seeds["fuzz_ecm"] = {qorvex::test::EncodeEcm(qorvex::test::WrapSectors(tiny, 3)),
+                         qorvex::test::EncodeEcm(qorvex::test::WrapSectors(tiny, 6))};
+    seeds["fuzz_isz"] = {qorvex::test::EncodeIsz(
+        tiny, 8 * 2048, {IszChunk::kZlib, IszChunk::kStored, IszChunk::kZeros, IszChunk::kBzip2})};
+    seeds["fuzz_salvage"] = {tiny, std::vector<uint8_t>(tiny.begin(), tiny.begin() + tiny.size() * 2 / 3)};
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
         {16, 0x65, 0xE5, 0x67, 0x2C},
