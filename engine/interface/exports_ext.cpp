@@ -280,6 +280,8 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadTrack(QorvexHandle h, int32_t trac
         if (total) *total = length;
         return result;
     });
+}
+
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetDamage(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
                                                     uint32_t flags, QorvexExRange *ranges, int32_t count) {
     HeldHandle handle{h};
