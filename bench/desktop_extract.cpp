@@ -15,6 +15,7 @@ class QuietUi : public lumast::UiServices {
 public:
     void ShowMessage(const std::string &text, lumast::Beep, lumast::BoxIcon) override { last_message = text; }
     int AskOverwrite(const std::string &) override { return lumast::OVERWRITE_YES; }
+    bool AskKeepDamaged(const std::string &) override { return false; }
     void RunOperation(const std::function<void()> &body) override { body(); }
     void ProgressBeginFile(const std::string &, uint64_t, uint64_t) override {}
     int ProgressAdvance(uint64_t) override { return 0; }
