@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "qorvex.h"
 #include "qorvex_ext.h"
 
@@ -178,6 +179,17 @@ void ExerciseNrg(const uint8_t *data, size_t size) {
     Put(path, data, size);
     for (uint32_t options : {uint32_t(OPEN_DISC_SHEETS), uint32_t(OPEN_DISC_SHEETS | OPEN_CHECK_POSITION)})
         ExerciseImage(path, options);
+}
+
+void ExerciseContainer(const uint8_t *data, size_t size, const std::string &extension,
+                       bool (*read_whole)(const std::string &path)) {
+    const std::string path = "/tmp/qorvex-fuzz-" + std::to_string(::getpid()) + "." + extension;
+    {
+        qorvex::platform::File file;
+        if (!file.Create(path) || !file.Write(data, size) || !file.Close()) return;
+    }
+    if (read_whole(path)) ExerciseImage(path, OPEN_DISC_SHEETS);
+    ::unlink(path.c_str());
 }
 
 }  // namespace fuzz

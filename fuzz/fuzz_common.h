@@ -20,5 +20,10 @@ void ExerciseImage(const std::string &path, uint32_t options);
 void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extension);
 // Writes the bytes as a Nero image (disc.nrg in the scratch folder) and exercises it with the sheet bit on.
 void ExerciseNrg(const uint8_t *data, size_t size);
+// Writes the bytes as a container file named *.<extension>, opens it with `open` (a container's reader) and reads
+// its whole decoded stream in blocks that straddle chunks and sectors (at most 64 MiB, so one input stays quick),
+// then exercises it as an image with the sheet bit on.
+void ExerciseContainer(const uint8_t *data, size_t size, const std::string &extension,
+                       bool (*read_whole)(const std::string &path));
 
 }  // namespace fuzz
