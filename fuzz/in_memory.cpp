@@ -137,7 +137,7 @@ constexpr uint32_t kDiscBytes = 2352 * 1200;  // room for every seed's tracks
 
 void Write(const std::string &path, const std::vector<uint8_t> &head, uint32_t length) {
     if (FILE *f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(head.data(), 1, head.size(), f);
+        if (!head.empty()) std::fwrite(head.data(), 1, head.size(), f);
         std::fclose(f);
     }
     (void)::truncate(path.c_str(), length);  // the rest reads as zeros without taking room

@@ -165,7 +165,7 @@ TEST_F(DiscSheetTest, SheetVariantsOfOtherToolsOpen) {
         Opened image(dir / ("rip/disc." + std::string(type)), kSheets);
         ASSERT_TRUE(image) << type << std::hex << " 0x" << image.error();
         const std::vector<TrackInfo> table = TrackTable(image.get());
-        EXPECT_EQ(std::make_tuple(table.size(), table[0].end_held, table[1].end_held), std::make_tuple(2u, 75, 200));
+        EXPECT_EQ(std::make_tuple(table.size(), int32_t(table[0].end_held), int32_t(table[1].end_held)), std::make_tuple(2u, 75, 200));
     }
     Opened renamed(dir / "rip/disc.cue", kSheets);
     EXPECT_EQ(Text(renamed.get(), -1, QORVEX_EX_TEXT_WARNING),

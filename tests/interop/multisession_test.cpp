@@ -66,7 +66,7 @@ TEST_F(MultiSessionTest, AppendedSessionsAreTracksAtXorrisosSessionStarts) {
     const std::vector<TrackInfo> table = TrackTable(opened.get());
     ASSERT_EQ(table.size(), 3u);
     for (size_t i = 0; i < starts.size(); ++i)  // the first from sector 0, where the newest descriptors are
-        EXPECT_EQ(std::make_pair(+table[i].session, table[i].start), std::make_pair(int(i) + 1, i ? starts[i] : 0));
+        EXPECT_EQ(std::make_pair(+table[i].session, +table[i].start), std::make_pair(int(i) + 1, i ? starts[i] : 0));
     // The first track still lists what the file always listed: the newest descriptors at its start.
     EXPECT_EQ(Names(ListEntries(opened.get(), 0, KIND_ISO9660)), Names(ListEntries(before.get(), 0, KIND_ISO9660)));
     for (int32_t t = 1; t <= 2; ++t) {

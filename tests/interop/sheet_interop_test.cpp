@@ -139,7 +139,7 @@ TEST_F(SheetInteropTest, EveryFormGivesTheTableAndBytesOfItsSheet) {
     // Index 00 and 01 where the sheet put them, whichever file holds the pregap.
     int32_t indexes[4] = {};
     ASSERT_EQ(QorvexExGetTrackIndexes(split_tail.get(), 3, indexes, 4), 2);
-    EXPECT_EQ(indexes[0], TrackTable(disc.get())[2].end_held);
+    EXPECT_EQ(indexes[0], +TrackTable(disc.get())[2].end_held);
     EXPECT_EQ(indexes[1] - indexes[0], 150);
     if (!HaveProgram("ccd2iso")) GTEST_SKIP() << "ccd2iso is not installed";
     // ccd2iso copies Mode 1 user data until the first sector that is not: the data track's ISO.
@@ -267,7 +267,7 @@ TEST_F(SheetInteropTest, NeroPregapsTheImageDoesNotHoldArePlacedByItsCuePoints) 
     Disc daox(WriteNrgDisc(nrg, "daox", vcd)), daoi(WriteNrgDisc(nrg, "daoi", vcd, NrgForm::kDaoV1));
     ASSERT_TRUE(daox.get() && daoi.get()) << std::hex << daox.error() << " " << daoi.error();
     const std::vector<TrackInfo> table = TrackTable(daox.get());
-    for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].start, starts.at(i)) << "track " << i + 1;
+    for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(+table[i].start, starts.at(i)) << "track " << i + 1;
     EXPECT_TRUE(SameTable(TrackTable(daoi.get()), table));
     for (int32_t left = QorvexGetFileStart(daoi.get(), 0, KIND_ISO9660); left > 0;) {  // MPEG files: their tracks
         EntryInfo e{};
@@ -313,8 +313,8 @@ TEST_F(SheetInteropTest, MultiSessionImagesAgreeWithTheSheet) {
     EXPECT_TRUE(SameTable(TrackTable(nero.get()), table));
     // With the subchannel the sectors are 2448 bytes: format 3 becomes 15, audio 0 becomes 14.
     std::vector<TrackInfo> sub_table = TrackTable(with_sub.get());
-    EXPECT_EQ(sub_table[0].format, 15);
-    EXPECT_EQ(sub_table[2].format, 14);
+    EXPECT_EQ(+sub_table[0].format, 15);
+    EXPECT_EQ(+sub_table[2].format, 14);
     for (TrackInfo &t : sub_table) t.format = t.format == 14 ? 0 : t.format - 12;
     EXPECT_TRUE(SameTable(sub_table, table));
     ExpectSameBytes(clone, sheet, dir / "ms/out", "ccd");
