@@ -62,7 +62,7 @@ bool PortableLayout(const std::string &folder) {
 
 std::string UserConfigFolder() {
     const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    // The base directory specification ignores a relative value.
+    // XDG_CONFIG_HOME counts only as an absolute path (the freedesktop base-directory rule); a relative one is ignored.
     if (xdg && *xdg == '/') return xdg;
     const char *home = std::getenv("HOME");
     // Without HOME the account's own folder, never the file system's root.
