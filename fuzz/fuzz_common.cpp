@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstdio>
 
 #include <cstdlib>
@@ -181,14 +182,27 @@ void ExerciseNrg(const uint8_t *data, size_t size) {
         ExerciseImage(path, options);
 }
 
-void ExerciseContainer(const uint8_t *data, size_t size, const std::string &extension,
-                       bool (*read_whole)(const std::string &path)) {
+namespace {
+
+bool ReadWhole(const std::string &path, OpenContainer open) {
+    std::shared_ptr<qorvex::StoredSource> source;
+    if (!open(path, &source).IsOk()) return false;
+    std::vector<uint8_t> block(40000);
+    const int64_t end = std::min<int64_t>(source->Length(), int64_t(64) << 20);
+    for (int64_t at = 0; at < end; at += int64_t(block.size()))
+        if (source->ReadAt(at, block.data(), int64_t(block.size())) < 0) break;
+    return true;
+}
+
+}  // namespace
+
+void ExerciseContainer(const uint8_t *data, size_t size, const std::string &extension, OpenContainer open) {
     const std::string path = "/tmp/qorvex-fuzz-" + std::to_string(::getpid()) + "." + extension;
     {
         qorvex::platform::File file;
         if (!file.Create(path) || !file.Write(data, size) || !file.Close()) return;
     }
-    if (read_whole(path)) ExerciseImage(path, OPEN_DISC_SHEETS);
+    if (ReadWhole(path, open)) ExerciseImage(path, OPEN_DISC_SHEETS);
     ::unlink(path.c_str());
 }
 

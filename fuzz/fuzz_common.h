@@ -4,8 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "model/status.h"
+#include "model/stored_source.h"
 
 namespace fuzz {
 
@@ -20,10 +24,11 @@ void ExerciseImage(const std::string &path, uint32_t options);
 void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extension);
 // Writes the bytes as a Nero image (disc.nrg in the scratch folder) and exercises it with the sheet bit on.
 void ExerciseNrg(const uint8_t *data, size_t size);
-// Writes the bytes as a container file named *.<extension>, opens it with `open` (a container's reader) and reads
-// its whole decoded stream in blocks that straddle chunks and sectors (at most 64 MiB, so one input stays quick),
-// then exercises it as an image with the sheet bit on.
-void ExerciseContainer(const uint8_t *data, size_t size, const std::string &extension,
-                       bool (*read_whole)(const std::string &path));
+// A container reader's open function (engine/containers/).
+using OpenContainer = qorvex::Status (*)(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source);
+// Writes the bytes as a container file named *.<extension>, opens it with `open` and reads its whole decoded
+// stream in blocks that straddle chunks and sectors (at most 64 MiB, so one input stays quick), then exercises it
+// as an image with the sheet bit on.
+void ExerciseContainer(const uint8_t *data, size_t size, const std::string &extension, OpenContainer open);
 
 }  // namespace fuzz
