@@ -1,6 +1,5 @@
 #include "digest.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace host {
@@ -18,44 +17,6 @@ uint32_t Be32(const uint8_t *p) {
 }
 uint32_t Le32(const uint8_t *p) {
     return uint32_t{p[3]} << 24 | uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
-}
-
-std::string Hex(const uint8_t *bytes, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
-// Both digests take 64-byte blocks and end with 0x80, zeros and the bit length in the last 8 bytes; only the
-// length's byte order differs.
-template <typename F>
-void Feed(std::array<uint8_t, 64> &buffer, size_t &used, uint64_t &total, const void *data, size_t size, F block) {
-    auto *p = static_cast<const uint8_t *>(data);
-    total += size;
-    while (size > 0) {
-        const size_t n = std::min(size, 64 - used);
-        std::memcpy(buffer.data() + used, p, n);
-        used += n, p += n, size -= n;
-        if (used == 64) block(buffer.data()), used = 0;
-    }
-}
-
-template <typename F>
-void Pad(std::array<uint8_t, 64> &buffer, size_t &used, uint64_t total, bool big_endian, F block) {
-    const uint64_t bits = total * 8;
-    buffer[used++] = 0x80;
-    if (used > 56) {
-        std::memset(buffer.data() + used, 0, 64 - used);
-        block(buffer.data());
-        used = 0;
-    }
-    std::memset(buffer.data() + used, 0, 56 - used);
-    for (int i = 0; i < 8; ++i) buffer[56 + i] = static_cast<uint8_t>(bits >> (big_endian ? 56 - 8 * i : 8 * i));
-    block(buffer.data());
 }
 
 constexpr uint32_t kSha256K[64] = {
@@ -81,6 +42,20 @@ constexpr uint32_t kMd5K[64] = {
 constexpr int kMd5Shift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
 }  // namespace
+
+std::string HexOf(const uint8_t *bytes, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < n; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+void BlockBuffer::Copy(size_t at, const uint8_t *p, size_t n) {
+    if (n) std::memcpy(buffer_.data() + at, p, n);
+}
 
 std::unique_ptr<Digest> MakeDigest(const std::string &name) {
     if (name == "sha256") return std::make_unique<Sha256>();
@@ -108,15 +83,15 @@ void Sha256::Block(const uint8_t *p) {
 }
 
 void Sha256::Update(const void *data, size_t size) {
-    Feed(buffer_, used_, total_, data, size, [this](const uint8_t *p) { Block(p); });
+    blocks_.Feed(data, size, [this](const uint8_t *p) { Block(p); });
 }
 
 std::string Sha256::Finish() {
-    Pad(buffer_, used_, total_, true, [this](const uint8_t *p) { Block(p); });
+    blocks_.Pad(true, [this](const uint8_t *p) { Block(p); });
     uint8_t out[32];
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j) out[4 * i + j] = static_cast<uint8_t>(h_[i] >> (24 - 8 * j));
-    return Hex(out, sizeof out);
+    return HexOf(out, sizeof out);
 }
 
 Md5::Md5() : h_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
@@ -143,15 +118,15 @@ void Md5::Block(const uint8_t *p) {
 }
 
 void Md5::Update(const void *data, size_t size) {
-    Feed(buffer_, used_, total_, data, size, [this](const uint8_t *p) { Block(p); });
+    blocks_.Feed(data, size, [this](const uint8_t *p) { Block(p); });
 }
 
 std::string Md5::Finish() {
-    Pad(buffer_, used_, total_, false, [this](const uint8_t *p) { Block(p); });
+    blocks_.Pad(false, [this](const uint8_t *p) { Block(p); });
     uint8_t out[16];
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) out[4 * i + j] = static_cast<uint8_t>(h_[i] >> (8 * j));
-    return Hex(out, sizeof out);
+    return HexOf(out, sizeof out);
 }
 
 }  // namespace host

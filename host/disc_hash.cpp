@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
 
 namespace host {
 
@@ -11,42 +10,6 @@ namespace {
 
 uint32_t RotateLeft(uint32_t x, int n) {
     return (x << n) | (x >> (32 - n));
-}
-
-// Both digests pad alike: a 1 bit, zeros to 56 bytes mod 64, then the bit length (little-endian for MD5).
-template <typename Hash>
-void Pad(Hash &hash, uint64_t length, bool big_endian) {
-    uint8_t tail[72] = {0x80};
-    const size_t zeros = (55 - length % 64 + 64) % 64;
-    const uint64_t bits = length * 8;
-    for (int i = 0; i < 8; ++i) tail[1 + zeros + i] = static_cast<uint8_t>(bits >> (big_endian ? 56 - 8 * i : 8 * i));
-    hash.Update(tail, 1 + zeros + 8);
-}
-
-std::string Hex(const uint8_t *bytes, size_t n) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 15];
-    }
-    return out;
-}
-
-// Feeds whole 64-byte blocks to `block`, keeping the rest in `buffer` for the next call.
-template <typename BlockFn>
-void Feed(uint8_t (&buffer)[64], uint64_t &length, const uint8_t *data, size_t n, BlockFn block) {
-    size_t held = static_cast<size_t>(length % 64);
-    length += n;
-    if (held) {
-        const size_t take = std::min(n, 64 - held);
-        std::memcpy(buffer + held, data, take);
-        data += take, n -= take, held += take;
-        if (held < 64) return;
-        block(buffer);
-    }
-    for (; n >= 64; data += 64, n -= 64) block(data);
-    std::memcpy(buffer, data, n);
 }
 
 }  // namespace
@@ -75,11 +38,11 @@ void Sha1::Block(const uint8_t *block) {
 }
 
 void Sha1::Update(const uint8_t *data, size_t n) {
-    Feed(buffer_, length_, data, n, [this](const uint8_t *block) { Block(block); });
+    blocks_.Feed(data, n, [this](const uint8_t *block) { Block(block); });
 }
 
 std::array<uint8_t, 20> Sha1::Finish() {
-    Pad(*this, length_, true);
+    blocks_.Pad(true, [this](const uint8_t *block) { Block(block); });
     std::array<uint8_t, 20> digest;
     for (int i = 0; i < 20; ++i)
         digest[static_cast<size_t>(i)] = static_cast<uint8_t>(state_[i / 4] >> (24 - 8 * (i % 4)));
@@ -103,10 +66,10 @@ DiscHash DiscHasher::Finish() {
     h.size = size_;
     const uint8_t crc[4] = {static_cast<uint8_t>(crc_ >> 24), static_cast<uint8_t>(crc_ >> 16),
                             static_cast<uint8_t>(crc_ >> 8), static_cast<uint8_t>(crc_)};
-    h.crc32 = Hex(crc, 4);
+    h.crc32 = HexOf(crc, 4);
     h.md5 = md5_.Finish();
     const auto sha1 = sha1_.Finish();
-    h.sha1 = Hex(sha1.data(), sha1.size());
+    h.sha1 = HexOf(sha1.data(), sha1.size());
     return h;
 }
 

@@ -18,8 +18,7 @@ public:
 private:
     void Block(const uint8_t *block);
     uint32_t state_[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
-    uint64_t length_ = 0;
-    uint8_t buffer_[64] = {};
+    BlockBuffer blocks_;
 };
 
 // The three digests of one stream, with its length; the results as lower-case hexadecimal.
