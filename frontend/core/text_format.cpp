@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "utf8.h"
+
 namespace lumast {
 
 std::string GroupThousands(const std::string &digits) {
@@ -64,21 +66,7 @@ std::string Utf16BeToUtf8(const uint8_t *data, size_t length) {
             }
         }
         if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;  // unpaired surrogate
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        host::AppendUtf8(out, c);
     }
     return out;
 }

@@ -5,6 +5,7 @@
 #include "document.h"
 #include "string_table.h"
 #include "text_format.h"
+#include "utf8.h"
 
 namespace lumast {
 namespace {
@@ -54,13 +55,7 @@ std::string Dstring(const uint8_t *p, size_t field) {
         std::string out;
         for (size_t i = 1; i < used; ++i) {
             if (p[i] == 0) break;
-            const uint8_t c = p[i];
-            if (c < 0x80) {
-                out += static_cast<char>(c);
-            } else {
-                out += static_cast<char>(0xC0 | (c >> 6));
-                out += static_cast<char>(0x80 | (c & 0x3F));
-            }
+            host::AppendUtf8(out, p[i]);
         }
         return TrimTrailingBlanks(out);
     }
