@@ -447,11 +447,16 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     seeds["fuzz_dat"] = {std::vector<uint8_t>(dat.begin(), dat.end()),
                          std::vector<uint8_t>(machine.begin(), machine.end())};
 
-    // Sectors of each checked kind, one with a byte its parity mends.
-    for (int32_t format : {3, 6, 13, 15}) seeds["fuzz_sector"].push_back(qorvex::test::MakeSector(format, 0, nullptr));
-    seeds["fuzz_sector"].push_back(qorvex::test::MakeSector(6, 0, nullptr, true));
+    // Sectors of each checked kind after their format's number, one with a byte its parity mends.
+    const auto sector_seed = [](int32_t format, bool form2 = false) {
+        std::vector<uint8_t> seed = qorvex::test::MakeSector(format, 0, nullptr, form2);
+        seed.insert(seed.begin(), static_cast<uint8_t>(format));
+        return seed;
+    };
+    for (int32_t format : {3, 6, 13, 15}) seeds["fuzz_sector"].push_back(sector_seed(format));
+    seeds["fuzz_sector"].push_back(sector_seed(6, true));
     seeds["fuzz_sector"].push_back(seeds["fuzz_sector"][0]);
-    seeds["fuzz_sector"].back()[1000] ^= 1;
+    seeds["fuzz_sector"].back()[1001] ^= 1;
 
     // The containers: an ECM of the smallest volume in Mode 1 and Mode 2 Form 1 sectors, an ISZ of it in every
     // chunk kind; for salvage, a volume and the same cut short.
