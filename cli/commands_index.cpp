@@ -294,8 +294,8 @@ std::string SalvageJson(const QorvexExSalvage &s) {
 
 // As `ls --json` tells it.
 std::string DamageJson(const IndexedEntry &ie) {
-    std::string out = ",\"damaged\":{\"missing_bytes\":" + std::to_string(host::MissingBytes(ie.missing)) +
-                      ",\"ranges\":[";
+    std::string out =
+        ",\"damaged\":{\"missing_bytes\":" + std::to_string(host::MissingBytes(ie.missing)) + ",\"ranges\":[";
     for (size_t r = 0; r < ie.missing.size(); ++r)
         out += std::string(r ? "," : "") + "{\"offset\":" + std::to_string(ie.missing[r].offset) +
                ",\"length\":" + std::to_string(ie.missing[r].length) + "}";

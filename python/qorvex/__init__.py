@@ -7,5 +7,6 @@ from .index import collect, index_line
 
 __all__ = [
     "Entry", "FileSystem", "Image", "QorvexError", "Salvage", "Track", "Verification", "collect", "index_line",
-    "KIND_ISO9660", "KIND_JOLIET", "KIND_UDF", "KIND_ROCKRIDGE", "OPEN_CHECK_EDC", "OPEN_CHECK_POSITION", "OPEN_EXTENSIONS", "OPEN_SALVAGE",
+    "KIND_ISO9660", "KIND_JOLIET", "KIND_UDF", "KIND_ROCKRIDGE", "OPEN_CHECK_EDC", "OPEN_CHECK_POSITION",
+    "OPEN_EXTENSIONS", "OPEN_SALVAGE",
 ]

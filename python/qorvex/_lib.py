@@ -128,8 +128,8 @@ def _candidates() -> list[str]:
 # Calls that only read the handle's listing keep the GIL: releasing and taking it back around each of thousands
 # of short calls costs more than the call whenever another thread (a Dask worker's event loop) wants it too.
 _QUICK = {"QorvexGetFileCount", "QorvexGetNextFile", "QorvexGetImageInformation", "QorvexGetTrackCount",
-          "QorvexGetTrackInfo", "QorvexExGetCurrentFile", "QorvexExGetTrackText", "QorvexSetCallback", "QorvexExGetDamage",
-          "QorvexExGetSalvage", "QorvexExGetRawSectorSize"}
+          "QorvexGetTrackInfo", "QorvexExGetCurrentFile", "QorvexExGetTrackText", "QorvexSetCallback",
+          "QorvexExGetDamage", "QorvexExGetSalvage", "QorvexExGetRawSectorSize"}
 
 
 class Engine:

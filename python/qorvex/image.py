@@ -207,7 +207,8 @@ class Image:
         if n <= 0:
             return []
         ranges = (_lib.ExRange * n)()
-        n = max(0, min(n, lib().QorvexExGetDamage(self._handle, entry.track, entry.kind, entry.index, flags, ranges, n)))
+        got = lib().QorvexExGetDamage(self._handle, entry.track, entry.kind, entry.index, flags, ranges, n)
+        n = max(0, min(n, got))
         return [(r.offset, r.length) for r in ranges[:n]]
 
     def update_digest(self, entry: Entry, digest: "hashlib._Hash", joined: bool = False) -> None:
