@@ -119,7 +119,7 @@ def _candidates() -> list[str]:
     try:
         from . import _location  # written by the install rule
 
-        found.append(os.path.join(os.path.dirname(__file__), _location.LIBRARY))
+        found.append(os.path.normpath(os.path.join(os.path.dirname(__file__), _location.LIBRARY)))
     except ImportError:
         pass
     return found + ["libqorvex.so.1"]
