@@ -62,11 +62,8 @@ def split_extent(iso: Path, name: bytes, first_size: int) -> None:
 def extents(iso: Path) -> dict[str, tuple[int, int]]:
     """isoinfo's ISO 9660 names with their first sector and size."""
     listing = subprocess.run(["isoinfo", "-l", "-i", str(iso)], check=True, capture_output=True, text=True).stdout
-    found = {}
-    for line in listing.splitlines():
-        if m := re.match(r"-\S+(?:\s+\d+){3}\s+(\d+) .*\[\s*(\d+) \S+\s+(\S+)\s*$", line):
-            found[m[3]] = (int(m[2]), int(m[1]))
-    return found
+    pattern = r"-\S+(?:\s+\d+){3}\s+(\d+) .*\[\s*(\d+) \S+\s+(\S+)\s*$"
+    return {m[3]: (int(m[2]), int(m[1])) for line in listing.splitlines() if (m := re.match(pattern, line))}
 
 
 @pytest.fixture(scope="session")

@@ -54,15 +54,14 @@ def test_joined_extents_salvage_and_sector_checks_against_peers(collection) -> N
                                  "--verify").stdout.splitlines())
     # One entry for the file of two extents, its bytes as bsdtar joins them.
     [multi] = records["multi.iso"]["tracks"][0]["file_systems"][0]["entries"]
-    peer = subprocess.run(["bsdtar", "-xOf", str(folder / "multi.iso"), "MULTI.BIN"], capture_output=True, check=True)
-    assert peer.stdout == MULTI
+    assert subprocess.run(["bsdtar", "-xOf", str(folder / "multi.iso"), "MULTI.BIN"], capture_output=True).stdout \
+        == MULTI
     assert (multi["path"], multi["size"]) == ("\\MULTI.BIN;1", len(MULTI))
     assert multi["sha256"] == hashlib.sha256(MULTI).hexdigest()
     # The cut image: its end against the volume size isoinfo reads, each file's missing bytes from its extent.
     cut = (folder / "cut.iso").stat().st_size
     info = subprocess.run(["isoinfo", "-d", "-i", str(folder / "mixed.iso")], capture_output=True, text=True).stdout
-    track = records["cut.iso"]["tracks"][0]
-    volume = int(re.findall(r"Volume size is: (\d+)", info)[0])
+    volume, track = int(re.findall(r"Volume size is: (\d+)", info)[0]), records["cut.iso"]["tracks"][0]
     assert track["salvaged"] == {"held_end": cut // 2048, "recorded_end": volume, "part_bytes": cut % 2048,
                                  "failed": 0, "notes": []}
     [iso] = [{e["path"].rsplit("\\", 1)[1]: e for e in fs["entries"]} for fs in track["file_systems"]
@@ -119,15 +118,15 @@ def test_dfxml_lists_the_files_with_digests_and_damage(collection) -> None:
     digests = {h.text for h in mixed[0].iter(ns + "hashdigest")}
     assert digests == {hashlib.md5(d).hexdigest() for d in files.values()}
     # The cut image's damage as its JSON line tells it.
-    [line] = cli_index(str(folder / "cut.iso")).stdout.splitlines()
-    [json_fs] = [fs for fs in json.loads(line)["tracks"][0]["file_systems"] if fs["fs"] == "joliet"]
+    cut_track = json.loads(cli_index(str(folder / "cut.iso")).stdout)["tracks"][0]
+    [json_fs] = [fs for fs in cut_track["file_systems"] if fs["fs"] == "joliet"]
     [cut] = [v for v in volumes if v.findtext(ns + "image_filename").endswith("cut.iso")
              and v.findtext(ns + "ftype_str") == "joliet"]
     assert {f.findtext(ns + "filename"): [{"offset": int(b.get("file_offset")), "length": int(b.get("len"))}
                                           for b in f.iter(ns + "byte_run")]
             for f in cut.iter(ns + "fileobject") if f.find(ns + "damaged") is not None} == \
         {e["path"]: e["damaged"]["ranges"] for e in json_fs["entries"] if "damaged" in e}
-    assert cut.find(ns + "salvaged").get("held_end") == str(json.loads(line)["tracks"][0]["salvaged"]["held_end"])
+    assert cut.find(ns + "salvaged").get("held_end") == str(cut_track["salvaged"]["held_end"])
 
 
 def test_image_walk_stream_and_extraction(collection, tmp_path: Path) -> None:

@@ -1,5 +1,4 @@
-// Wraps the 2048-byte sectors of an image into MODE1/2352 ones (sync, header, EDC, P/Q parity) for the Python
-// tests:  qorvex_wrap_raw ISO RAW
+// qorvex_wrap_raw ISO RAW: the image's 2048-byte sectors as MODE1/2352 ones, for the Python tests.
 #include <fstream>
 #include <iterator>
 
@@ -9,7 +8,6 @@ int main(int argc, char **argv) {
     if (argc != 3) return 2;
     std::ifstream in(argv[1], std::ios::binary);
     std::vector<uint8_t> user((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    user.resize((user.size() + 2047) / 2048 * 2048);
     const std::vector<uint8_t> raw = qorvex::test::WrapSectors(user, 3);
     std::ofstream out(argv[2], std::ios::binary);
     out.write(reinterpret_cast<const char *>(raw.data()), static_cast<std::streamsize>(raw.size()));
