@@ -22,6 +22,8 @@
 #include "commands.h"
 #include "digest.h"
 #include "disc_text.h"
+#include "disc_verify.h"
+#include "extent_groups.h"
 #include "image.h"
 #include "output.h"
 #include "qorvex_ext.h"
@@ -83,11 +85,14 @@ const char *TypeWord(uint32_t type) {
     }
 }
 
-// One entry as the index records it.
+// One file as the index records it: the records of a file kept in several extents joined, its size theirs
+// together.
 struct IndexedEntry {
-    Entry entry;
+    Entry entry;  // its first record
     std::string hash;
     int32_t error = 0;  // of reading its bytes
+    bool damaged = false;
+    std::vector<QorvexExRange> missing;  // the bytes of the joined file the image lacks
 };
 
 struct IndexedFs {
@@ -98,7 +103,17 @@ struct IndexedFs {
 
 struct IndexedTrack {
     TrackInfo info{};
+    bool salvaged = false;
+    QorvexExSalvage salvage{};
     std::vector<IndexedFs> file_systems;
+};
+
+// What a scan of every stored sector found (--verify), the tracks together.
+struct VerifySummary {
+    bool done = false;
+    std::string error;  // a track the engine would not scan
+    bool checked = false;
+    int64_t sectors = 0, good = 0, edc = 0, address = 0, unreadable = 0;
 };
 
 struct IndexedImage {
@@ -108,13 +123,8 @@ struct IndexedImage {
     std::string reason;  // why the image has no listing
     std::string container;
     std::vector<IndexedTrack> tracks;
+    VerifySummary verify;
 };
-
-int32_t QORVEX_CALL DigestBlock(int32_t kind, void *user, const void *data, int32_t length) {
-    if (kind == CALLBACK_DATA && length > 0)
-        static_cast<host::Digest *>(user)->Update(data, static_cast<size_t>(length));
-    return 1;
-}
 
 std::string ContainerOf(const host::Disc &disc) {
     const host::EngineApi &api = disc.Api();
@@ -123,7 +133,37 @@ std::string ContainerOf(const host::Disc &disc) {
     return api.ExGetTrackText(disc.handle(), -1, QORVEX_EX_TEXT_SHEET, text, sizeof text) > 0 ? text : "plain";
 }
 
-// The file walk of one file system, each file's bytes hashed while the walk stands on it.
+// Every missing range of file `index` (of the joined file with QORVEX_EX_COPY_JOINED).
+std::vector<QorvexExRange> MissingRanges(const host::Disc &disc, int32_t track, int32_t kind, int32_t index,
+                                         uint32_t flags) {
+    const host::EngineApi &api = disc.Api();
+    std::vector<QorvexExRange> ranges;
+    if (!api.ExGetDamage) return ranges;
+    const int32_t n = api.ExGetDamage(disc.handle(), track, kind, index, flags, nullptr, 0);
+    if (n <= 0) return ranges;
+    ranges.resize(static_cast<size_t>(n));
+    const int32_t got = api.ExGetDamage(disc.handle(), track, kind, index, flags, ranges.data(), n);
+    ranges.resize(static_cast<size_t>(std::clamp(got, 0, n)));
+    return ranges;
+}
+
+// Feeds the bytes of file `index` (the joined file with QORVEX_EX_COPY_JOINED) to the digest; 0 or the engine's code.
+int32_t DigestFile(const host::Disc &disc, int32_t track, int32_t kind, int32_t index, uint32_t flags,
+                   host::Digest *digest) {
+    constexpr uint32_t kChunk = 256 * 1024;
+    thread_local std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]);
+    for (uint64_t at = 0;;) {
+        uint32_t done = 0;
+        const int32_t result = disc.Api().ExReadFile(disc.handle(), track, kind, index, at, buffer.get(), kChunk,
+                                                     flags | QORVEX_EX_COPY_KEEP_OPEN, &done);
+        if (result) return result;
+        digest->Update(buffer.get(), done);
+        if (done < kChunk) return 0;
+        at += done;
+    }
+}
+
+// The files of one file system, a file kept in several extents as one, each with its hash and damage.
 IndexedFs IndexFs(const host::Disc &disc, int32_t track, int32_t kind, const std::string &hash) {
     const host::EngineApi &api = disc.Api();
     IndexedFs fs;
@@ -133,27 +173,68 @@ IndexedFs IndexFs(const host::Disc &disc, int32_t track, int32_t kind, const std
     int64_t bytes = 0;
     api.GetImageInformation(disc.handle(), track, kind, label, &sectors, &bytes);
     fs.label = label;
-    const int32_t count = api.GetFileStart(disc.handle(), track, kind);
-    for (int32_t i = 0; i < count; ++i) {
-        EntryInfo info{};
-        const int32_t left = api.GetNextFile(disc.handle(), &info);
-        IndexedEntry e;
-        e.entry = host::ToEntry(info);
-        host::AddDetails(api, disc.handle(), false, &e.entry);
-        if (e.entry.type == QORVEX_EX_TYPE_FILE && !hash.empty()) {
-            std::unique_ptr<host::Digest> digest = host::MakeDigest(hash);
-            api.SetCallback(disc.handle(), DigestBlock, digest.get());
-            e.error = api.ExtractCurrentFile2(disc.handle(), nullptr, 1);
-            api.SetCallback(disc.handle(), nullptr, nullptr);
-            if (!e.error) e.hash = digest->Finish();
+    const std::vector<Entry> list = disc.List(track, kind, false);
+    std::vector<host::ListedEntry> listed;
+    listed.reserve(list.size());
+    for (const Entry &e : list) listed.push_back({e.name, e.size, e.extent_count, e.extent_index, e.more_extents});
+    for (const host::OutputGroup &group : host::GroupExtents(listed, kind == KIND_UDF)) {
+        IndexedEntry ie;
+        const int32_t first = static_cast<int32_t>(group.entries.front());
+        ie.entry = list[group.entries.front()];
+        ie.entry.size = group.size;
+        // The engine joins a UDF file's extents itself; the records of an ISO 9660 file follow each other.
+        const uint32_t joined = group.engine_joins ? QORVEX_EX_COPY_JOINED : 0;
+        std::vector<int32_t> parts;
+        if (group.engine_joins)
+            parts.push_back(first);
+        else
+            for (size_t k : group.entries) parts.push_back(static_cast<int32_t>(k));
+        uint64_t base = 0;
+        for (size_t k : group.entries) {
+            ie.damaged = ie.damaged || list[k].damaged;
+            if (!group.engine_joins && list[k].damaged)
+                for (const QorvexExRange &r : MissingRanges(disc, track, kind, static_cast<int32_t>(k), 0))
+                    ie.missing.push_back({base + r.offset, r.length});
+            base += list[k].size;
         }
-        fs.entries.push_back(std::move(e));
-        if (left == 0) break;
+        if (ie.damaged && group.engine_joins) ie.missing = MissingRanges(disc, track, kind, first, joined);
+        if (ie.entry.type == QORVEX_EX_TYPE_FILE && !hash.empty()) {
+            std::unique_ptr<host::Digest> digest = host::MakeDigest(hash);
+            for (size_t p = 0; p < parts.size() && !ie.error; ++p)
+                ie.error = DigestFile(disc, track, kind, parts[p], joined, digest.get());
+            if (!ie.error) ie.hash = digest->Finish();
+        }
+        fs.entries.push_back(std::move(ie));
     }
     return fs;
 }
 
-IndexedImage IndexImage(const std::string &path, uint32_t options, const std::string &hash) {
+// Every stored sector read and checked: sync, header address, EDC as the track's format carries them.
+VerifySummary VerifyImage(const host::Disc &disc) {
+    const host::EngineApi &api = disc.Api();
+    VerifySummary v;
+    v.done = true;
+    if (!api.ExGetRawSectorSize || !api.ExReadRawSectors) {
+        v.error = "the engine cannot read raw sectors";
+        return v;
+    }
+    host::RawAccess access;
+    access.handle = disc.handle();
+    access.track_count = api.GetTrackCount;
+    access.track_info = api.GetTrackInfo;
+    access.raw_size = api.ExGetRawSectorSize;
+    access.read_raw = api.ExReadRawSectors;
+    const host::DiscScan scan = host::ScanDisc(access, host::ScanOptions{});
+    v.error = scan.error;
+    for (const host::TrackScan &t : scan.tracks) {
+        v.checked = v.checked || t.checked;
+        v.sectors += t.sectors, v.good += t.good, v.edc += t.edc, v.address += t.address;
+        v.unreadable += t.unreadable;
+    }
+    return v;
+}
+
+IndexedImage IndexImage(const std::string &path, uint32_t options, const std::string &hash, bool verify) {
     IndexedImage image;
     image.path = path;
     image.stamp = StatImage(path);
@@ -171,10 +252,12 @@ IndexedImage IndexImage(const std::string &path, uint32_t options, const std::st
     for (int32_t t = 0; t < disc.TrackCount(); ++t) {
         IndexedTrack track;
         disc.Api().GetTrackInfo(disc.handle(), t, &track.info);
+        track.salvaged = disc.Salvaged(t, &track.salvage);
         for (int32_t kind : {KIND_ISO9660, KIND_JOLIET, KIND_UDF, KIND_ROCKRIDGE})
             if (disc.FileCount(t, kind) > 0) track.file_systems.push_back(IndexFs(disc, t, kind, hash));
         image.tracks.push_back(std::move(track));
     }
+    if (verify) image.verify = VerifyImage(disc);
     return image;
 }
 
@@ -185,6 +268,50 @@ std::string JsonKey(const std::string &path, const Stamp &stamp) {
     return "{\"image\":" + JsonString(path) + numbers;
 }
 
+// The lines of a salvage record's notes.
+std::vector<std::string> NoteLines(const QorvexExSalvage &s) {
+    std::vector<std::string> lines;
+    std::string_view text(s.notes, strnlen(s.notes, sizeof s.notes));
+    for (size_t end; !text.empty(); text.remove_prefix(std::min(end + 1, text.size()))) {
+        end = std::min(text.find('\n'), text.size());
+        if (end) lines.emplace_back(text.substr(0, end));
+    }
+    return lines;
+}
+
+// As `info --json` tells it.
+std::string SalvageJson(const QorvexExSalvage &s) {
+    char buf[200];
+    std::snprintf(buf, sizeof buf,
+                  ",\"salvaged\":{\"held_end\":%" PRId64 ",\"recorded_end\":%" PRId64 ",\"part_bytes\":%" PRId64
+                  ",\"failed\":%" PRId32 ",\"notes\":[",
+                  s.held_end, s.recorded_end, s.part_bytes, s.failed);
+    std::string out = buf;
+    const std::vector<std::string> lines = NoteLines(s);
+    for (size_t i = 0; i < lines.size(); ++i) out += (i ? "," : "") + JsonString(lines[i]);
+    return out + "]}";
+}
+
+// As `ls --json` tells it.
+std::string DamageJson(const IndexedEntry &ie) {
+    std::string out =
+        ",\"damaged\":{\"missing_bytes\":" + std::to_string(host::MissingBytes(ie.missing)) + ",\"ranges\":[";
+    for (size_t r = 0; r < ie.missing.size(); ++r)
+        out += std::string(r ? "," : "") + "{\"offset\":" + std::to_string(ie.missing[r].offset) +
+               ",\"length\":" + std::to_string(ie.missing[r].length) + "}";
+    return out + "]}";
+}
+
+std::string VerifyJson(const VerifySummary &v) {
+    if (!v.error.empty()) return ",\"verify\":{\"error\":" + JsonString(v.error) + "}";
+    char buf[200];
+    std::snprintf(buf, sizeof buf,
+                  ",\"verify\":{\"checked\":%s,\"sectors\":%" PRId64 ",\"good\":%" PRId64 ",\"edc_errors\":%" PRId64
+                  ",\"address_errors\":%" PRId64 ",\"unreadable\":%" PRId64 "}",
+                  v.checked ? "true" : "false", v.sectors, v.good, v.edc, v.address, v.unreadable);
+    return buf;
+}
+
 std::string JsonLine(const IndexedImage &image, const std::string &hash) {
     std::string out = JsonKey(image.path, image.stamp);
     char buf[160];
@@ -193,15 +320,18 @@ std::string JsonLine(const IndexedImage &image, const std::string &hash) {
         if (image.code) out += ",\"code\":" + std::to_string(image.code);
         return out + "}\n";
     }
-    out += ",\"container\":" + JsonString(image.container) + ",\"tracks\":[";
+    out += ",\"container\":" + JsonString(image.container);
+    if (image.verify.done) out += VerifyJson(image.verify);
+    out += ",\"tracks\":[";
     for (size_t t = 0; t < image.tracks.size(); ++t) {
         const IndexedTrack &track = image.tracks[t];
         std::snprintf(buf, sizeof buf,
-                      "%s{\"track\":%u,\"session\":%u,\"format\":\"%s\",\"start\":%" PRId32 ",\"end\":%" PRId32
-                      ",\"file_systems\":[",
+                      "%s{\"track\":%u,\"session\":%u,\"format\":\"%s\",\"start\":%" PRId32 ",\"end\":%" PRId32,
                       t ? "," : "", track.info.track, track.info.session, host::FormatName(track.info.format),
                       track.info.start, track.info.end_held);
         out += buf;
+        if (track.salvaged) out += SalvageJson(track.salvage);
+        out += ",\"file_systems\":[";
         for (size_t f = 0; f < track.file_systems.size(); ++f) {
             const IndexedFs &fs = track.file_systems[f];
             out += std::string(f ? "," : "") + "{\"fs\":\"" + host::KindKeyword(fs.kind) +
@@ -215,6 +345,7 @@ std::string JsonLine(const IndexedImage &image, const std::string &hash) {
                 if (e.type == QORVEX_EX_TYPE_SYMLINK) out += ",\"link\":" + JsonString(e.link_target);
                 if (!fs.entries[i].hash.empty()) out += ",\"" + hash + "\":\"" + fs.entries[i].hash + "\"";
                 if (fs.entries[i].error) out += ",\"code\":" + std::to_string(fs.entries[i].error);
+                if (fs.entries[i].damaged) out += DamageJson(fs.entries[i]);
                 out += "}";
             }
             out += "]}";
@@ -239,6 +370,14 @@ std::string Xml(std::string_view text) {
     return out;
 }
 
+std::string VerifyXml(const VerifySummary &v) {
+    if (!v.error.empty()) return "    <verify error=\"" + Xml(v.error) + "\"/>\n";
+    return "    <verify checked=\"" + std::string(v.checked ? "true" : "false") + "\" sectors=\"" +
+           std::to_string(v.sectors) + "\" good=\"" + std::to_string(v.good) + "\" edc_errors=\"" +
+           std::to_string(v.edc) + "\" address_errors=\"" + std::to_string(v.address) + "\" unreadable=\"" +
+           std::to_string(v.unreadable) + "\"/>\n";
+}
+
 // DFXML: one <volume> per file system, its files as <fileobject>s, the image named in each.
 std::string DfxmlBlock(const IndexedImage &image, const std::string &hash) {
     std::string out;
@@ -250,6 +389,15 @@ std::string DfxmlBlock(const IndexedImage &image, const std::string &hash) {
             out += "  <volume>\n    <image_filename>" + Xml(image.path) + "</image_filename>\n    <partition>" +
                    std::to_string(track.info.track) + "</partition>\n    <ftype_str>" + host::KindKeyword(fs.kind) +
                    "</ftype_str>\n";
+            if (track.salvaged) {
+                const QorvexExSalvage &s = track.salvage;
+                out += "    <salvaged held_end=\"" + std::to_string(s.held_end) + "\" recorded_end=\"" +
+                       std::to_string(s.recorded_end) + "\" part_bytes=\"" + std::to_string(s.part_bytes) +
+                       "\" failed=\"" + std::to_string(s.failed) + "\">\n";
+                for (const std::string &line : NoteLines(s)) out += "      <note>" + Xml(line) + "</note>\n";
+                out += "    </salvaged>\n";
+            }
+            if (image.verify.done) out += VerifyXml(image.verify);
             for (const IndexedEntry &ie : fs.entries) {
                 const Entry &e = ie.entry;
                 const char *name_type = e.type == QORVEX_EX_TYPE_FOLDER    ? "d"
@@ -261,6 +409,14 @@ std::string DfxmlBlock(const IndexedImage &image, const std::string &hash) {
                 if (e.IsPosix()) out += "      <mode>" + std::to_string(e.mode & 07777) + "</mode>\n";
                 if (e.has_date) out += "      <mtime>" + FormatInstant(true, e.date) + "</mtime>\n";
                 if (!ie.hash.empty()) out += "      <hashdigest type=\"" + hash + "\">" + ie.hash + "</hashdigest>\n";
+                if (ie.damaged) {
+                    // DFXML's own byte runs, each naming a part of the file the image does not hold.
+                    out += "      <damaged missing_bytes=\"" + std::to_string(host::MissingBytes(ie.missing)) + "\">\n";
+                    for (const QorvexExRange &r : ie.missing)
+                        out += "        <byte_run file_offset=\"" + std::to_string(r.offset) + "\" len=\"" +
+                               std::to_string(r.length) + "\"/>\n";
+                    out += "      </damaged>\n";
+                }
                 out += "    </fileobject>\n";
             }
             out += "  </volume>\n";
@@ -317,7 +473,7 @@ int RunIndex(const Args &args) {
         std::fprintf(stderr, "qorvex: --jobs takes a number from 1 to 256\n");
         return kExitUsage;
     }
-    const bool dfxml = args.Has("--dfxml"), resume = args.Has("--resume");
+    const bool dfxml = args.Has("--dfxml"), resume = args.Has("--resume"), verify = args.Has("--verify");
     const std::string out_path = args.Value("--out", "-");
     if (resume && (dfxml || out_path == "-")) {
         std::fprintf(stderr, "qorvex: --resume needs --out FILE with JSON lines\n");
@@ -359,7 +515,7 @@ int RunIndex(const Args &args) {
                 ++skipped, ++finished;
                 continue;
             }
-            const IndexedImage image = IndexImage(images[i], args.open_options, digest);
+            const IndexedImage image = IndexImage(images[i], args.open_options, digest, verify);
             const std::string text = dfxml ? DfxmlBlock(image, hash) : JsonLine(image, hash);
             std::lock_guard<std::mutex> g(lock);
             write_failed = write_failed || !WriteAll(fd, text);

@@ -185,17 +185,22 @@ const std::vector<Command> &Commands() {
          cli::RunIndex,
          1,
          -1,
-         {"--resume", "--dfxml"},
+         {"--resume", "--dfxml", "--verify"},
          {"--jobs", "--hash", "--out"},
-         "Usage: qorvex index PATH... [--jobs N] [--hash sha256|md5|none] [--out FILE.jsonl] [--resume] [--dfxml]\n"
+         "Usage: qorvex index PATH... [--jobs N] [--hash sha256|md5|none] [--out FILE.jsonl] [--resume] [--verify]\n"
+         "                   [--dfxml]\n"
          "Write an inventory of the images PATH names (folders: every file below them) to FILE (default: standard\n"
          "output), one JSON line per image: its size and modification time, container, tracks, file systems and\n"
-         "their entries with type, size, date, mode, link target and the hash of each file's bytes. An image\n"
-         "that cannot be read gets a line with \"error\" (and the engine's \"code\"); the others go on, and the\n"
-         "exit status is 1.\n"
+         "their files with type, size, date, mode, link target and the hash of each file's bytes (a file kept in\n"
+         "several extents is one entry). A cut or damaged image is indexed as far as it can be read: its tracks\n"
+         "tell what was salvaged and its files the byte ranges the image lacks (\"damaged\"). An image that\n"
+         "cannot be read gets a line with \"error\" (and the engine's \"code\"); the others go on, and the exit\n"
+         "status is 1.\n"
          "  --jobs N    images indexed at once (default: the number of processors)\n"
          "  --hash ALG  sha256 (default), md5 or none\n"
          "  --resume    keep FILE's whole lines and index only images not in it with the same size and time\n"
+         "  --verify    also read and check every stored sector (sync, header address, EDC) and add the counts;\n"
+         "              this reads each image whole, so it is left out by default\n"
          "  --dfxml     write DFXML instead of JSON lines\n"},
     };
     return commands;

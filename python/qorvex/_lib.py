@@ -8,14 +8,19 @@ from typing import Any, Optional
 
 OPEN_CHECK_EDC = 0x00000001
 OPEN_CHECK_POSITION = 0x80000000
-OPEN_EXTENSIONS = 0x00000F00
+OPEN_SALVAGE = 0x00001000
+OPEN_EXTENSIONS = 0x00001F00
 
 KIND_AUTO, KIND_ISO9660, KIND_JOLIET, KIND_UDF, KIND_ROCKRIDGE = 0, 1, 2, 4, 8
 KIND_KEYWORDS = {KIND_ISO9660: "iso9660", KIND_JOLIET: "joliet", KIND_UDF: "udf", KIND_ROCKRIDGE: "rockridge"}
 
 TRACK_RAW, TRACK_WAV, TRACK_PREGAP = 0x20000, 0x40000, 0x80000
 CALLBACK_DATA = 1
-EX_POSIX, EX_HAS_DATE = 0x0004, 0x0080
+EX_MULTI_EXTENT, EX_POSIX, EX_HAS_DATE, EX_DAMAGED = 0x0002, 0x0004, 0x0080, 0x0100
+COPY_JOINED, COPY_KEEP_OPEN = 0x0001, 0x0002
+EX_SALVAGED = 0x0001
+RAW_CHECK = 0x0001
+SECTOR_UNCHECKED, SECTOR_ADDRESS, SECTOR_EDC, SECTOR_FAULTS = 0x0001, 0x0004, 0x0010, 0x013E
 EX_TEXT_SHEET = 5
 TYPE_WORDS = {1: "file", 2: "folder", 3: "link", 4: "special"}
 
@@ -63,7 +68,19 @@ class ExEntry(ctypes.Structure):
     ]
 
 
-assert ctypes.sizeof(EntryInfo) == 3108 and ctypes.sizeof(TrackInfo) == 38
+class ExRange(ctypes.Structure):
+    _fields_ = [("offset", ctypes.c_uint64), ("length", ctypes.c_uint64)]
+
+
+class ExSalvage(ctypes.Structure):
+    _fields_ = [
+        ("struct_size", ctypes.c_uint32), ("flags", ctypes.c_uint32), ("held_end", ctypes.c_int64),
+        ("recorded_end", ctypes.c_int64), ("part_bytes", ctypes.c_int64), ("failed", ctypes.c_int32),
+        ("notes", ctypes.c_char * 2048),
+    ]
+
+
+assert ctypes.sizeof(EntryInfo) == 3108 and ctypes.sizeof(TrackInfo) == 38 and ctypes.sizeof(ExSalvage) == 2088
 
 ProgressCallback = ctypes.CFUNCTYPE(ctypes.c_int32, ctypes.c_int32, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int32)
 
@@ -85,6 +102,14 @@ _PROTOTYPES = {
     "QorvexExGetTrackText": (_I32, [_P, _I32, _I32, ctypes.c_char_p, _I32]),
     "QorvexExCopyFile": (
         _I32, [_P, _I32, _I32, _I32, ctypes.c_ssize_t, ctypes.c_uint64, ctypes.c_uint32, ProgressCallback, _P]),
+    "QorvexExReadFile": (
+        _I32, [_P, _I32, _I32, _I32, ctypes.c_uint64, _P, ctypes.c_uint32, ctypes.c_uint32,
+               ctypes.POINTER(ctypes.c_uint32)]),
+    "QorvexExGetDamage": (_I32, [_P, _I32, _I32, _I32, ctypes.c_uint32, ctypes.POINTER(ExRange), _I32]),
+    "QorvexExGetSalvage": (_I32, [_P, _I32, ctypes.POINTER(ExSalvage)]),
+    "QorvexExGetRawSectorSize": (_I32, [_P, _I32]),
+    "QorvexExReadRawSectors": (
+        _I32, [_P, _I32, _I32, _I32, _P, ctypes.c_int64, ctypes.c_uint32, ctypes.POINTER(ctypes.c_uint32)]),
 }
 
 
@@ -94,7 +119,7 @@ def _candidates() -> list[str]:
     try:
         from . import _location  # written by the install rule
 
-        found.append(os.path.join(os.path.dirname(__file__), _location.LIBRARY))
+        found.append(os.path.normpath(os.path.join(os.path.dirname(__file__), _location.LIBRARY)))
     except ImportError:
         pass
     return found + ["libqorvex.so.1"]
@@ -103,7 +128,8 @@ def _candidates() -> list[str]:
 # Calls that only read the handle's listing keep the GIL: releasing and taking it back around each of thousands
 # of short calls costs more than the call whenever another thread (a Dask worker's event loop) wants it too.
 _QUICK = {"QorvexGetFileCount", "QorvexGetNextFile", "QorvexGetImageInformation", "QorvexGetTrackCount",
-          "QorvexGetTrackInfo", "QorvexExGetCurrentFile", "QorvexExGetTrackText", "QorvexSetCallback"}
+          "QorvexGetTrackInfo", "QorvexExGetCurrentFile", "QorvexExGetTrackText", "QorvexSetCallback",
+          "QorvexExGetDamage", "QorvexExGetSalvage", "QorvexExGetRawSectorSize"}
 
 
 class Engine:

@@ -37,24 +37,24 @@ def _keep_heap() -> None:
         _heap_kept = True
 
 
-def index_partition(paths: Iterable[str], algorithm: Optional[str]) -> list[str]:
+def index_partition(paths: Iterable[str], algorithm: Optional[str], verify: bool = False) -> list[str]:
     _keep_heap()
-    return [index_line(path, algorithm) for path in paths]
+    return [index_line(path, algorithm, verify=verify) for path in paths]
 
 
-def index_bag(paths: list[str], algorithm: Optional[str], partition_size: int) -> "dask.bag.Bag":
+def index_bag(paths: list[str], algorithm: Optional[str], partition_size: int, verify: bool = False) -> "dask.bag.Bag":
     import dask.bag as db
 
     partitions = max(1, -(-len(paths) // partition_size))
-    return db.from_sequence(paths, npartitions=partitions).map_partitions(index_partition, algorithm)
+    return db.from_sequence(paths, npartitions=partitions).map_partitions(index_partition, algorithm, verify)
 
 
 def run(paths: list[str], algorithm: Optional[str], partition_size: int, client: "distributed.Client",
-        out: Writer) -> int:
+        out: Writer, verify: bool = False) -> int:
     """Writes every line to `out` as its partition finishes; answers how many images failed."""
     from distributed import as_completed
 
-    bag = index_bag(collect(paths), algorithm, partition_size)
+    bag = index_bag(collect(paths), algorithm, partition_size, verify)
     failed = 0
     futures = client.compute(bag.to_delayed())
     for future in as_completed(futures):
@@ -73,6 +73,7 @@ def main(argv: Optional[list[str]] = None) -> int:
     parser.add_argument("--partition-size", type=int, default=16, help="images per task")
     parser.add_argument("--hash", choices=("sha256", "md5", "none"), default="sha256")
     parser.add_argument("--out", default="-", help="JSON lines file (default: standard output)")
+    parser.add_argument("--verify", action="store_true", help="also read and check every stored sector")
     args = parser.parse_args(argv)
     if args.partition_size < 1 or args.workers < 1:
         parser.error("--partition-size and --workers take a number from 1")
@@ -86,10 +87,10 @@ def main(argv: Optional[list[str]] = None) -> int:
         client = Client(cluster)
     try:
         if args.out == "-":
-            failed = run(args.paths, algorithm, args.partition_size, client, sys.stdout)
+            failed = run(args.paths, algorithm, args.partition_size, client, sys.stdout, args.verify)
         else:
             with open(args.out, "w", encoding="utf-8") as out:
-                failed = run(args.paths, algorithm, args.partition_size, client, out)
+                failed = run(args.paths, algorithm, args.partition_size, client, out, args.verify)
     finally:
         client.close()
         if cluster is not None:

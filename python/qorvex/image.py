@@ -7,6 +7,7 @@ import datetime
 import hashlib
 import os
 import tempfile
+import threading
 from dataclasses import dataclass
 from typing import IO, Iterator, Optional
 
@@ -33,6 +34,30 @@ class Track:
 
 
 @dataclass(frozen=True)
+class Salvage:
+    """What the open made of a track that was cut short or damaged."""
+
+    held_end: int  # the sector just after the last one the image holds
+    recorded_end: int  # the end its structures record (0: none)
+    part_bytes: int  # bytes of an incomplete last sector
+    failed: int  # structures that could not be read
+    notes: list[str]  # what failed and the fallback used
+
+
+@dataclass(frozen=True)
+class Verification:
+    """Every stored sector read and checked (the tracks together), as `qorvex verify` counts them."""
+
+    checked: bool  # some track's format carries a sync, header or EDC to check
+    sectors: int
+    good: int
+    edc_errors: int
+    address_errors: int
+    unreadable: int  # sectors the files end before
+    error: Optional[str] = None  # a track that could not be scanned (the counts are then 0)
+
+
+@dataclass(frozen=True)
 class FileSystem:
     track: int
     kind: int
@@ -52,6 +77,9 @@ class Entry:
     seconds: Optional[int]  # the recorded date, seconds since 1970 UTC
     mode: Optional[int]  # POSIX st_mode when recorded
     link_target: Optional[str]
+    extent_count: int = 1  # UDF: the extents its file is listed in, once each
+    more_extents: bool = False  # ISO 9660 / Joliet: the file goes on in the next record
+    damaged: bool = False  # the image lacks bytes of it (Image.missing tells which)
 
     @property
     def date(self) -> Optional[datetime.datetime]:
@@ -61,6 +89,16 @@ class Entry:
 
 
 _IN_MEMORY = 64 << 20
+
+
+class _Chunk(threading.local):
+    """One read buffer per thread."""
+
+    def __init__(self) -> None:
+        self.buffer = ctypes.create_string_buffer(256 * 1024)
+
+
+_CHUNK = _Chunk()
 
 
 def _text(raw: bytes) -> str:
@@ -140,7 +178,8 @@ class Image:
         name = info.name
         if lib().QorvexExGetCurrentFile(self._handle, ctypes.byref(ex)) != 0:
             seconds = info.time or None
-            return Entry(track, kind, index, _text(name), "other", _size(info), seconds, None, None)
+            return Entry(track, kind, index, _text(name), "other", _size(info), seconds, None, None,
+                         info.extent_count)
         path = name[ex.path_offset:] if ex.path_offset <= len(name) else name
         kind_word = _lib.TYPE_WORDS.get(ex.type, "other")
         return Entry(
@@ -148,7 +187,76 @@ class Image:
             ex.modified if ex.flags & _lib.EX_HAS_DATE else None,
             ex.mode if ex.flags & _lib.EX_POSIX else None,
             _text(ex.link_target) if kind_word == "link" else None,
+            info.extent_count, bool(ex.flags & _lib.EX_MULTI_EXTENT), bool(ex.flags & _lib.EX_DAMAGED),
         )
+
+    def salvage(self, track: int) -> Optional[Salvage]:
+        """What was salvaged of a cut or damaged track; None when the track is whole."""
+        s = _lib.ExSalvage()
+        s.struct_size = ctypes.sizeof(s)
+        if lib().QorvexExGetSalvage(self._handle, track, ctypes.byref(s)) != 0 or not s.flags & _lib.EX_SALVAGED:
+            return None
+        notes = [line for line in _text(s.notes).split("\n") if line]
+        return Salvage(s.held_end, s.recorded_end, s.part_bytes, s.failed, notes)
+
+    def missing(self, entry: Entry, joined: bool = False) -> list[tuple[int, int]]:
+        """The (offset, length) byte ranges of an entry the image lacks; with `joined`, of all the extents of a UDF
+        file together."""
+        flags = _lib.COPY_JOINED if joined else 0
+        n = lib().QorvexExGetDamage(self._handle, entry.track, entry.kind, entry.index, flags, None, 0)
+        if n <= 0:
+            return []
+        ranges = (_lib.ExRange * n)()
+        got = lib().QorvexExGetDamage(self._handle, entry.track, entry.kind, entry.index, flags, ranges, n)
+        n = max(0, min(n, got))
+        return [(r.offset, r.length) for r in ranges[:n]]
+
+    def update_digest(self, entry: Entry, digest: "hashlib._Hash", joined: bool = False) -> None:
+        """Feeds an entry's bytes (with `joined`, those of all the extents of a UDF file) to a hashlib digest."""
+        flags = _lib.COPY_KEEP_OPEN | (_lib.COPY_JOINED if joined else 0)
+        chunk = len(_CHUNK.buffer)
+        done, at = ctypes.c_uint32(), 0
+        while True:
+            result = lib().QorvexExReadFile(self._handle, entry.track, entry.kind, entry.index, at, _CHUNK.buffer,
+                                            chunk, flags, ctypes.byref(done))
+            if result:
+                raise QorvexError(f"reading {entry.path}", result)
+            digest.update(memoryview(_CHUNK.buffer)[:done.value])
+            if done.value < chunk:
+                return
+            at += done.value
+
+    def verify(self) -> Verification:
+        """Reads every stored sector and checks its sync, header address and EDC as its track's format carries them."""
+        run, largest = 512, 2448
+        buffer = ctypes.create_string_buffer(run * largest)
+        status = (ctypes.c_uint32 * run)()
+        tracks = []
+        for t in range(lib().QorvexGetTrackCount(self._handle)):
+            info = _lib.TrackInfo()
+            if lib().QorvexGetTrackInfo(self._handle, t, ctypes.byref(info)) != 0 or \
+                    lib().QorvexExGetRawSectorSize(self._handle, t) <= 0:
+                return Verification(False, 0, 0, 0, 0, 0, f"track {t + 1} cannot be read")
+            tracks.append((t, info.first_held, info.end_held))
+        checked, counts = False, [0, 0, 0, 0, 0]  # sectors, good, EDC, address, unreadable
+        for t, first, end in tracks:
+            counts[0] += max(0, end - first)
+            any_checked = False
+            for sector in range(first, end, run):
+                want = min(run, end - sector)
+                got = lib().QorvexExReadRawSectors(self._handle, t, sector, want, buffer, len(buffer), _lib.RAW_CHECK,
+                                                   status)
+                for bits in status[:max(got, 0)]:
+                    any_checked |= not bits & _lib.SECTOR_UNCHECKED
+                    faults = bits & _lib.SECTOR_FAULTS
+                    counts[1] += not faults
+                    counts[2] += bool(faults & _lib.SECTOR_EDC)
+                    counts[3] += bool(faults & _lib.SECTOR_ADDRESS)
+                if got < want:  # the files end early: the rest is unreadable
+                    counts[4] += end - (sector + max(got, 0))
+                    break
+            checked |= any_checked and end > first
+        return Verification(checked, *counts)
 
     def hash_current(self, algorithm: str) -> str:
         """The digest of the bytes of the entry the walk stands on."""

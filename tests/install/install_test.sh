@@ -4,7 +4,7 @@
 # pages and shell completion checked by the desktop's own tools.
 #
 # install_test.sh CASE; the environment names the build (set by tests/install/CMakeLists.txt):
-#   BUILD_DIR SOURCE_DIR PREFIX LIBDIR BINDIR DATADIR MANDIR VERSION SONAME LIBRARY_VERSION CLI HAVE_LUMAST
+#   BUILD_DIR SOURCE_DIR PREFIX LIBDIR BINDIR DATADIR MANDIR VERSION SONAME LIBRARY_VERSION CLI HAVE_LUMAST PYTHONDIR
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
@@ -102,6 +102,17 @@ case_programs() {
   cp "$BUILD_DIR/bin/$SONAME" "$scratch/beside/"
   [ "$(loaded_engine "${desktop_env[@]}" "$scratch/beside/lumast" "$sample")" = "$scratch/beside/$SONAME" ] ||
     fail "lumast did not load the library beside it"
+}
+
+case_python() {
+  # The module finds the library of its own prefix: no search path, no QORVEX_LIBRARY.
+  local site=$PREFIX/$PYTHONDIR
+  local -a python=(env -u LD_LIBRARY_PATH -u QORVEX_LIBRARY PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 python3 -c
+    'import sys, qorvex; sys.stdout.write(qorvex.index_line(sys.argv[1]))' "$sample")
+  [ -f "$site/qorvex/py.typed" ] || fail "the module's py.typed was not installed"
+  [ "$(loaded_engine "${python[@]}")" = "$(readlink -f "$PREFIX/$LIBDIR/$SONAME")" ] ||
+    fail "the installed module did not load the installed library"
+  [ "$("${python[@]}")" = "$("$PREFIX/$BINDIR/qorvex" index "$sample")" ] || fail "the module's index line"
 }
 
 case_desktop() {

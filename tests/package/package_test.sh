@@ -12,7 +12,8 @@ cmake -S "$SOURCE_DIR" -B "$PACKAGE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDe
 ninja -C "$PACKAGE_BUILD" -j"$(nproc)" qorvex qorvex_cli lumast qorvex_man_pages lumast_icons
 "$SOURCE_DIR/packaging/make_debs" "$PACKAGE_BUILD" "$scratch/debs" >/dev/null
 arch=$(dpkg --print-architecture)
-debs=("$scratch/debs/"{libqorvex1,libqorvex-dev,qorvex,lumast}"_${VERSION}_$arch.deb")
+debs=("$scratch/debs/"{libqorvex1,libqorvex-dev,qorvex,lumast}"_${VERSION}_$arch.deb"
+  "$scratch/debs/python3-qorvex_${VERSION}_all.deb")
 ls "${debs[@]}" >/dev/null || fail "packages missing"
 
 if command -v lintian >/dev/null; then
@@ -24,6 +25,8 @@ fi
 # The command line depends on the library package, not on Qt. (Files in two packages fail dpkg -i below.)
 depends=$(dpkg-deb -f "$scratch/debs/qorvex_${VERSION}_$arch.deb" Depends)
 [[ $depends == *"libqorvex1 (>= $VERSION)"* && $depends != *qt* ]] || fail "qorvex depends on $depends"
+depends=$(dpkg-deb -f "$scratch/debs/python3-qorvex_${VERSION}_all.deb" Depends)
+[ "$depends" = "libqorvex1 (= $VERSION), python3" ] || fail "python3-qorvex depends on $depends"
 
 # Unpacked into a scratch root: the command line and a pkg-config consumer run from there on its library.
 root=$scratch/root
@@ -33,6 +36,14 @@ sample=$SOURCE_DIR/samples/sample.iso
 [ "$(LD_LIBRARY_PATH=$libdir "$root/usr/bin/qorvex" --version)" = "qorvex $VERSION (engine version 100)" ] || fail "qorvex"
 LD_LIBRARY_PATH=$libdir "$root/usr/bin/qorvex" ls "$sample" | grep -q 'README.TXT' || fail "qorvex ls"
 [ "$(env -i "$root/usr/bin/lumast" --version)" = "lumast $VERSION" ] || fail "lumast --version"
+# The module from the root, on the library the loader finds there (the system's search, as installed), indexes
+# the sample as the command line does.
+python_root=$root/usr/lib/python3/dist-packages
+[ -f "$python_root/qorvex/py.typed" ] || fail "python3-qorvex has no py.typed"
+module_line=$(cd / && env -u QORVEX_LIBRARY LD_LIBRARY_PATH="$libdir" PYTHONPATH="$python_root" PYTHONDONTWRITEBYTECODE=1 \
+  python3 -c 'import sys, qorvex; sys.stdout.write(qorvex.index_line(sys.argv[1]))' "$sample") || fail "import qorvex"
+[ "$module_line" = "$(LD_LIBRARY_PATH=$libdir "$root/usr/bin/qorvex" index "$sample")" ] || fail "the module's index line"
+[[ $module_line == *'"path":"\\README.TXT"'* ]] || fail "the module's index line lists no README.TXT"
 
 export PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR=$libdir/pkgconfig
 [ "$(pkg-config --modversion qorvex)" = "$VERSION" ] || fail "pkg-config --modversion qorvex"
@@ -47,6 +58,6 @@ mkdir -p "$installed/var/lib/dpkg/info" "$installed/var/lib/dpkg/updates"
 touch "$installed/var/lib/dpkg/status" "$installed/var/lib/dpkg/available"
 dpkg_root=(dpkg --root="$installed" --force-depends --force-script-chrootless --log=/dev/null)
 "${dpkg_root[@]}" -i "${debs[@]}" >/dev/null 2>&1 || fail "dpkg -i into a scratch root"
-"${dpkg_root[@]}" --purge lumast qorvex libqorvex-dev libqorvex1 >/dev/null || fail "dpkg --purge"
+"${dpkg_root[@]}" --purge python3-qorvex lumast qorvex libqorvex-dev libqorvex1 >/dev/null || fail "dpkg --purge"
 left=$(find "$installed" -mindepth 1 ! -path "$installed/var" ! -path "$installed/var/lib" ! -path "$installed/var/lib/dpkg*")
 [ -z "$left" ] || fail "left after dpkg --purge: $left"
