@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QORVEX_SHA_INSTRUCTIONS 1
+#endif
+
 namespace host {
 namespace {
 
@@ -41,6 +46,58 @@ constexpr uint32_t kMd5K[64] = {
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 constexpr int kMd5Shift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
+#ifdef QORVEX_SHA_INSTRUCTIONS
+bool HasShaInstructions() {
+    static const bool has = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+    return has;
+}
+
+// One block through the SHA extensions. The state is kept as the two halves the round instruction takes,
+// (A, B, E, F) and (C, D, G, H); each round instruction does two rounds, each group of four message words
+// four, and the message schedule is made four words at a time.
+__attribute__((target("sha,sse4.1"))) void Sha256BlockSha(std::array<uint32_t, 8> &h, const uint8_t *p) {
+    const __m128i big_endian = _mm_set_epi64x(0x0c0d0e0f08090a0bll, 0x0405060700010203ll);
+    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h.data()));
+    __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h.data() + 4));
+    const __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+    const __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+    const __m128i abef_before = abef, cdgh_before = cdgh;
+
+    __m128i w[4];
+    for (int i = 0; i < 4; ++i)
+        w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i)), big_endian);
+    for (int group = 0; group < 16; ++group) {
+        __m128i &words = w[group % 4];
+        __m128i wk = _mm_add_epi32(words, _mm_loadu_si128(reinterpret_cast<const __m128i *>(kSha256K + 4 * group)));
+        cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
+        wk = _mm_shuffle_epi32(wk, 0x0E);
+        abef = _mm_sha256rnds2_epu32(abef, cdgh, wk);
+        if (group < 12) {
+            // Words 4 (group + 4) on: W[t-16] + s0(W[t-15]) + W[t-7], then + s1(W[t-2]).
+            const __m128i next = w[(group + 1) % 4], third = w[(group + 2) % 4], last = w[(group + 3) % 4];
+            const __m128i sum = _mm_add_epi32(_mm_sha256msg1_epu32(words, next), _mm_alignr_epi8(last, third, 4));
+            words = _mm_sha256msg2_epu32(sum, last);
+        }
+    }
+    abef = _mm_add_epi32(abef, abef_before);
+    cdgh = _mm_add_epi32(cdgh, cdgh_before);
+
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    dcba = _mm_blend_epi16(feba, dchg, 0xF0);
+    hgfe = _mm_alignr_epi8(dchg, feba, 8);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h.data()), dcba);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h.data() + 4), hgfe);
+}
+#else
+bool HasShaInstructions() {
+    return false;
+}
+void Sha256BlockSha(std::array<uint32_t, 8> &, const uint8_t *) {}
+#endif
+
 }  // namespace
 
 std::string HexOf(const uint8_t *bytes, size_t n) {
@@ -63,9 +120,12 @@ std::unique_ptr<Digest> MakeDigest(const std::string &name) {
     return nullptr;
 }
 
-Sha256::Sha256() : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+Sha256::Sha256(bool may_accelerate)
+    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19},
+      accelerated_(may_accelerate && HasShaInstructions()) {}
 
 void Sha256::Block(const uint8_t *p) {
+    if (accelerated_) return Sha256BlockSha(h_, p);
     uint32_t w[64];
     for (int i = 0; i < 16; ++i) w[i] = Be32(p + 4 * i);
     for (int i = 16; i < 64; ++i) {

@@ -58,10 +58,11 @@ public:
 // "sha256" or "md5"; nullptr for any other name.
 std::unique_ptr<Digest> MakeDigest(const std::string &name);
 
-// FIPS 180-4 SHA-256.
+// FIPS 180-4 SHA-256; on x86 processors with the SHA extensions the blocks go through them unless
+// `may_accelerate` is false.
 class Sha256 : public Digest {
 public:
-    Sha256();
+    explicit Sha256(bool may_accelerate = true);
     void Update(const void *data, size_t size) override;
     std::string Finish() override;
 
@@ -69,6 +70,7 @@ private:
     void Block(const uint8_t *p);
     std::array<uint32_t, 8> h_;
     BlockBuffer blocks_;
+    bool accelerated_;
 };
 
 // RFC 1321 MD5.

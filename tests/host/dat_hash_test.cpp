@@ -20,14 +20,21 @@ TEST(DiscHashTest, PiecesOfAnySizeGiveThePeersDigests) {
     const std::vector<uint8_t> bytes = qorvex::test::Pattern(300001, 9);
     qorvex::test::WriteFile(dir / "f", bytes);
     host::DiscHasher hasher;
+    // SHA-256 both through the processor's SHA instructions (where it has them) and without.
+    host::Sha256 sha256, plain_sha256(false);
     std::mt19937 random(5);
     for (size_t at = 0; at < bytes.size();) {
         const size_t n = std::min<size_t>(bytes.size() - at, random() % 200);
         hasher.Update(bytes.data() + at, n);
+        sha256.Update(bytes.data() + at, n);
+        plain_sha256.Update(bytes.data() + at, n);
         at += n;
     }
     const host::DiscHash h = hasher.Finish();
     const std::string f = qorvex::test::Quote(dir / "f");
+    const std::string peer_sha256 = CaptureCommand("sha256sum < " + f).substr(0, 64);
+    EXPECT_EQ(sha256.Finish(), peer_sha256);
+    EXPECT_EQ(plain_sha256.Finish(), peer_sha256);
     EXPECT_EQ(h.md5, CaptureCommand("md5sum < " + f).substr(0, 32));
     EXPECT_EQ(h.sha1, CaptureCommand("sha1sum < " + f).substr(0, 40));
     EXPECT_EQ(h.crc32 + "\n",
