@@ -27,6 +27,7 @@
 #include "image.h"
 #include "output.h"
 #include "qorvex_ext.h"
+#include "xml_text.h"
 
 namespace cli {
 namespace {
@@ -357,17 +358,7 @@ std::string JsonLine(const IndexedImage &image, const std::string &hash) {
 
 // Text for XML: names shown as on a terminal (control characters and bytes that are not UTF-8 as "?"), escaped.
 std::string Xml(std::string_view text) {
-    std::string out;
-    for (char c : DisplayName(text)) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
+    return host::XmlEscape(DisplayName(text));
 }
 
 std::string VerifyXml(const VerifySummary &v) {
