@@ -131,15 +131,18 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // With repetitions the median (reported after them) stands for the benchmark.
         for (const Run &run : runs)
             if (run.run_type == Run::RT_Iteration && run.iterations > 0)
                 seconds_[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+            else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" && run.iterations > 0)
+                seconds_[run.run_name.str()] = run.real_accumulated_time / static_cast<double>(run.iterations);
     }
     std::map<std::string, double> seconds_;
 };
 }  // namespace
 
-int RunWithRatios(int argc, char **argv, const std::string &baseline) {
+int RunWithRatios(int argc, char **argv, const std::string &baseline, std::map<std::string, double> *seconds) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -154,6 +157,7 @@ int RunWithRatios(int argc, char **argv, const std::string &baseline) {
         else
             std::printf("  %-60s %8.3f s\n", name.c_str(), s);
     }
+    if (seconds) *seconds = reporter.seconds_;
     return 0;
 }
 

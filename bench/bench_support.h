@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,8 @@ int64_t FileSize(const std::string &path);
 // write-back of another.
 void Settle(benchmark::State &state);
 
-// Runs the registered benchmarks, then prints each result's time relative to the named baseline.
-int RunWithRatios(int argc, char **argv, const std::string &baseline);
+// Runs the registered benchmarks, then prints each result's time relative to the named baseline (the median's
+// when repeated); `seconds`, when given, receives each benchmark's time by name.
+int RunWithRatios(int argc, char **argv, const std::string &baseline, std::map<std::string, double> *seconds = nullptr);
 
 }  // namespace bench

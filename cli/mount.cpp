@@ -1,6 +1,7 @@
 // qorvex mount / umount: an image as a read-only file system through FUSE. The tree is built once from the
 // extraction plans (what a whole extraction would make), and every read asks the engine for just the bytes it
-// needs, so that any offset of any file is served without reading the file from its start.
+// needs, so that any offset of any file is served without reading the file from its start. Bytes an image file
+// holds as they are (2048-byte sectors, nothing to decode) go from that file to the kernel directly.
 #include <cstdio>
 #include <string>
 
@@ -8,6 +9,7 @@
 
 #ifdef QORVEX_HAVE_FUSE
 #define FUSE_USE_VERSION 31
+#include <fcntl.h>
 #include <fuse.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "disc_text.h"
@@ -50,6 +53,15 @@ struct Node {
     bool is_track = false;
     uint32_t track_flags = 0;
     bool wav = false;
+    // The byte ranges of a file that lie in an image file as they are, found at its first open: read from there
+    // with no decoding (in the kernel, from the image's pages to the reader's, where it can splice).
+    struct Run {
+        uint64_t begins = 0, length = 0;  // in the file
+        int fd = -1;
+        uint64_t at = 0;  // in the image file
+    };
+    std::vector<Run> runs;
+    bool mapped = false;
 };
 
 void PutLe(uint8_t *p, uint32_t v, int bytes) {
@@ -161,38 +173,20 @@ struct Mounted {
     Image image;
     MountTree tree;
     struct stat image_stat {};
+    std::mutex mapping;                // guards Node::runs and `files` while a file is mapped
+    std::map<std::string, int> files;  // image files opened for the runs
 };
 
 Mounted *Context() {
     return static_cast<Mounted *>(fuse_get_context()->private_data);
 }
 
-// Bytes of one node from `offset` on; -errno on failure.
-int ReadNode(const Node &node, char *buffer, size_t size, uint64_t offset) {
+// Bytes of a file's entries through the engine from `offset` on; -errno on failure.
+int ReadEntries(const Node &node, char *buffer, size_t size, uint64_t offset) {
     const host::EngineApi &api = Context()->image.Api();
     const QorvexHandle h = Context()->image.handle();
-    if (offset >= node.size) return 0;
-    size = static_cast<size_t>(std::min<uint64_t>(size, node.size - offset));
-    size_t done = 0;
-    if (node.is_track) {
-        if (node.wav && offset < kWavHeaderSize) {
-            uint8_t header[kWavHeaderSize];
-            WavHeader(header, node.size - kWavHeaderSize);
-            done = std::min<size_t>(size, kWavHeaderSize - offset);
-            std::memcpy(buffer, header + offset, done);
-        }
-        const uint64_t skip = node.wav ? kWavHeaderSize : 0;
-        if (done < size) {
-            uint32_t got = 0;
-            const int32_t r =
-                api.ExReadTrack(h, node.track, offset + done - skip, buffer + done, static_cast<uint32_t>(size - done),
-                                node.track_flags | QORVEX_EX_COPY_KEEP_OPEN, &got, nullptr);
-            if (r != 0) return -EIO;
-            done += got;
-        }
-        return static_cast<int>(done);
-    }
     // The entries follow one another: find the one `offset` falls in, read on through the next ones.
+    size_t done = 0;
     uint64_t begins = 0;
     for (size_t i = 0; i < node.entries.size() && done < size; ++i) {
         const uint64_t length = node.joined ? node.size : node.sizes[i];  // the engine joins a UDF file's extents
@@ -208,6 +202,57 @@ int ReadNode(const Node &node, char *buffer, size_t size, uint64_t offset) {
             if (got < want) break;
         }
         begins += length;
+    }
+    return static_cast<int>(done);
+}
+
+// The run of a file that holds byte `at`, or null.
+const Node::Run *RunAt(const Node &node, uint64_t at) {
+    for (const Node::Run &run : node.runs)
+        if (at >= run.begins && at - run.begins < run.length) return &run;
+    return nullptr;
+}
+
+// Bytes of one node from `offset` on; -errno on failure.
+int ReadNode(const Node &node, char *buffer, size_t size, uint64_t offset) {
+    if (offset >= node.size) return 0;
+    size = static_cast<size_t>(std::min<uint64_t>(size, node.size - offset));
+    size_t done = 0;
+    if (node.is_track) {
+        if (node.wav && offset < kWavHeaderSize) {
+            uint8_t header[kWavHeaderSize];
+            WavHeader(header, node.size - kWavHeaderSize);
+            done = std::min<size_t>(size, kWavHeaderSize - offset);
+            std::memcpy(buffer, header + offset, done);
+        }
+        const uint64_t skip = node.wav ? kWavHeaderSize : 0;
+        if (done < size) {
+            uint32_t got = 0;
+            const int32_t r = Context()->image.Api().ExReadTrack(
+                Context()->image.handle(), node.track, offset + done - skip, buffer + done,
+                static_cast<uint32_t>(size - done), node.track_flags | QORVEX_EX_COPY_KEEP_OPEN, &got, nullptr);
+            if (r != 0) return -EIO;
+            done += got;
+        }
+        return static_cast<int>(done);
+    }
+    // Piece by piece: a run from the image file as it is, the bytes up to the next run through the engine.
+    while (done < size) {
+        const uint64_t at = offset + done;
+        size_t want = size - done;
+        ssize_t got = 0;
+        if (const Node::Run *run = RunAt(node, at)) {
+            want = static_cast<size_t>(std::min<uint64_t>(want, run->begins + run->length - at));
+            got = pread(run->fd, buffer + done, want, static_cast<off_t>(run->at + (at - run->begins)));
+            if (got < 0) return -EIO;
+        } else {
+            for (const Node::Run &next : node.runs)
+                if (next.begins > at) want = static_cast<size_t>(std::min<uint64_t>(want, next.begins - at));
+            got = ReadEntries(node, buffer + done, want, at);
+            if (got < 0) return static_cast<int>(got);
+        }
+        done += static_cast<size_t>(got);
+        if (static_cast<size_t>(got) < want) break;
     }
     return static_cast<int>(done);
 }
@@ -268,22 +313,92 @@ int ReadDir(const char *path, void *buffer, fuse_fill_dir_t fill, off_t, fuse_fi
     return 0;
 }
 
+// Finds the runs of a file (once, at its first open): each entry's bytes from its start on, as long as the engine
+// places them in an image file. What is left (a decoded file, bytes beyond the image's end, the fragments past
+// kMostRuns) is read through the engine.
+constexpr size_t kMostRuns = 256;
+
+void MapRuns(Node &node) {
+    Mounted &m = *Context();
+    std::lock_guard<std::mutex> lock(m.mapping);
+    if (node.mapped) return;
+    node.mapped = true;
+    const host::EngineApi &api = m.image.Api();
+    if (node.is_track || node.type != Node::Type::kFile || api.ExGetFilePlace == nullptr) return;
+    std::vector<Node::Run> runs;
+    const uint32_t flags = node.joined ? QORVEX_EX_COPY_JOINED : 0;
+    uint64_t begins = 0;
+    for (size_t i = 0; i < node.entries.size() && !(node.joined && i > 0); ++i) {
+        const uint64_t length = node.joined ? node.size : node.sizes[i];
+        for (uint64_t at = 0; at < length && runs.size() < kMostRuns;) {
+            char path[PATH_MAX];
+            int64_t place = 0;
+            uint64_t run = 0;
+            const int32_t n = api.ExGetFilePlace(m.image.handle(), node.track, node.kind, node.entries[i], at, flags,
+                                                 path, sizeof path, &place, &run);
+            if (n <= 0 || static_cast<size_t>(n) >= sizeof path || place < 0 || run == 0) break;
+            run = std::min(run, length - at);
+            auto file = m.files.find(path);
+            if (file == m.files.end()) file = m.files.emplace(path, open(path, O_RDONLY | O_CLOEXEC)).first;
+            if (file->second < 0) break;
+            const uint64_t from = begins + at;
+            Node::Run *last = runs.empty() ? nullptr : &runs.back();
+            if (last && last->fd == file->second && last->begins + last->length == from &&
+                last->at + last->length == static_cast<uint64_t>(place))
+                last->length += run;
+            else
+                runs.push_back({from, run, file->second, static_cast<uint64_t>(place)});
+            at += run;
+        }
+        begins += length;
+    }
+    node.runs = std::move(runs);
+}
+
 int Open(const char *path, fuse_file_info *fi) {
     size_t index = 0;
     const Node *node = Context()->tree.Find(path, &index);
     if (!node) return -ENOENT;
     if ((fi->flags & O_ACCMODE) != O_RDONLY) return -EROFS;
     if (node->type == Node::Type::kFolder) return -EISDIR;
+    MapRuns(Context()->tree.At(index));
     fi->fh = index;
     fi->keep_cache = 1;
     return 0;
 }
 
-int Read(const char *, char *buffer, size_t size, off_t offset, fuse_file_info *fi) {
+// A read that lies in one run is answered with the image file's range itself: libfuse splices it to the kernel
+// where it can, else reads it once into its reply. Any other read is assembled here.
+int ReadBuf(const char *, fuse_bufvec **out, size_t size, off_t offset, fuse_file_info *fi) {
     if (offset < 0) return -EINVAL;
     const size_t index = static_cast<size_t>(fi->fh);
     if (index >= Context()->tree.Count()) return -EBADF;
-    return ReadNode(Context()->tree.At(index), buffer, std::min<size_t>(size, INT_MAX), static_cast<uint64_t>(offset));
+    const Node &node = Context()->tree.At(index);
+    const uint64_t at = static_cast<uint64_t>(offset);
+    size = at >= node.size ? 0 : static_cast<size_t>(std::min<uint64_t>({size, node.size - at, INT_MAX}));
+    auto *vector = static_cast<fuse_bufvec *>(std::calloc(1, sizeof(fuse_bufvec)));
+    if (!vector) return -ENOMEM;
+    vector->count = 1;
+    fuse_buf &buf = vector->buf[0];
+    buf.size = size;
+    buf.fd = -1;
+    const Node::Run *run = size ? RunAt(node, at) : nullptr;
+    if (run && at - run->begins + size <= run->length) {
+        buf.flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        buf.fd = run->fd;
+        buf.pos = static_cast<off_t>(run->at + (at - run->begins));
+    } else if (size > 0) {
+        buf.mem = std::malloc(size);  // freed by libfuse with the vector
+        const int got = buf.mem ? ReadNode(node, static_cast<char *>(buf.mem), size, at) : -ENOMEM;
+        if (got < 0) {
+            std::free(buf.mem);
+            std::free(vector);
+            return got;
+        }
+        buf.size = static_cast<size_t>(got);
+    }
+    *out = vector;
+    return 0;
 }
 
 int StatFs(const char *, struct statvfs *st) {
@@ -296,7 +411,9 @@ int StatFs(const char *, struct statvfs *st) {
     return 0;
 }
 
-void *Init(fuse_conn_info *, fuse_config *config) {
+void *Init(fuse_conn_info *conn, fuse_config *config) {
+    // Replies of image bytes go to the kernel by splice, without passing through this process.
+    conn->want |= conn->capable & FUSE_CAP_SPLICE_WRITE;
     config->use_ino = 1;
     config->kernel_cache = 1;
     config->entry_timeout = config->attr_timeout = kCacheSeconds;
@@ -413,7 +530,7 @@ int RunMount(const Args &args) {
     operations.readlink = ReadLink;
     operations.readdir = ReadDir;
     operations.open = Open;
-    operations.read = Read;
+    operations.read_buf = ReadBuf;
     operations.statfs = StatFs;
     operations.init = Init;
     const int result = fuse_main(static_cast<int>(argv.size() - 1), argv.data(), &operations, &m);

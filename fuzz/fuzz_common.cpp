@@ -74,9 +74,13 @@ void ReadRanges(QorvexHandle h, int32_t t) {
             QorvexGetNextFile(h, &entry);
             const uint64_t size = entry.size_low | uint64_t(entry.size_high) << 32;
             for (uint64_t at : {uint64_t{0}, size / 2 + 1, size > 5000 ? size - 5000 : 0})
-                for (uint32_t flags : {0u, uint32_t(QORVEX_EX_COPY_JOINED)})
+                for (uint32_t flags : {0u, uint32_t(QORVEX_EX_COPY_JOINED)}) {
                     QorvexExReadFile(h, t, kind, i, at, buffer.data(), static_cast<uint32_t>(buffer.size()), flags,
                                      &done);
+                    int64_t place = 0;
+                    uint64_t run = 0;
+                    QorvexExGetFilePlace(h, t, kind, i, at, flags, nullptr, 0, &place, &run);
+                }
         }
     }
     uint64_t total = 0;

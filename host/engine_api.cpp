@@ -41,6 +41,7 @@ bool BindEngineApi(EngineApi *api, void *(*find)(void *module, const char *name)
     Resolve(find, module, "QorvexExGetRawSectorSize", &t.ExGetRawSectorSize);
     Resolve(find, module, "QorvexExReadRawSectors", &t.ExReadRawSectors);
     Resolve(find, module, "QorvexExReadFile", &t.ExReadFile);
+    Resolve(find, module, "QorvexExGetFilePlace", &t.ExGetFilePlace);
     Resolve(find, module, "QorvexExReadTrack", &t.ExReadTrack);
     Resolve(find, module, "QorvexExGetDamage", &t.ExGetDamage);
     Resolve(find, module, "QorvexExGetSalvage", &t.ExGetSalvage);

@@ -39,6 +39,8 @@ struct EngineApi {
                                            uint32_t *) = nullptr;
     int32_t(QORVEX_CALL *ExReadFile)(QorvexHandle, int32_t, int32_t, int32_t, uint64_t, void *, uint32_t, uint32_t,
                                      uint32_t *) = nullptr;
+    int32_t(QORVEX_CALL *ExGetFilePlace)(QorvexHandle, int32_t, int32_t, int32_t, uint64_t, uint32_t, char *, int32_t,
+                                         int64_t *, uint64_t *) = nullptr;
     int32_t(QORVEX_CALL *ExReadTrack)(QorvexHandle, int32_t, uint64_t, void *, uint32_t, uint32_t, uint32_t *,
                                       uint64_t *) = nullptr;
     int32_t(QORVEX_CALL *ExGetDamage)(QorvexHandle, int32_t, int32_t, int32_t, uint32_t, QorvexExRange *,

@@ -35,6 +35,7 @@ inline const EngineApi &LinkedEngineApi() {
         t.ExGetRawSectorSize = QorvexExGetRawSectorSize;
         t.ExReadRawSectors = QorvexExReadRawSectors;
         t.ExReadFile = QorvexExReadFile;
+        t.ExGetFilePlace = QorvexExGetFilePlace;
         t.ExReadTrack = QorvexExReadTrack;
         t.ExGetDamage = QorvexExGetDamage;
         t.ExGetSalvage = QorvexExGetSalvage;

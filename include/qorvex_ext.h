@@ -173,6 +173,15 @@ int32_t QORVEX_CALL QorvexExGetSectorPlace(QorvexHandle h, int32_t track, int32_
  * *done then 0). Several threads may read through one handle at once; QORVEX_EX_COPY_KEEP_OPEN as for the copy. */
 int32_t QORVEX_CALL QorvexExReadFile(QorvexHandle h, int32_t track, int32_t kind, int32_t index, uint64_t offset,
                                      void *buffer, uint32_t size, uint32_t flags, uint32_t *done);
+/* Where bytes of such a file lie as they are, for hosts that hand them on without reading them through the engine:
+ * when byte `offset` of file `index` of the file walk of (track, kind) (counted as QorvexExReadFile counts with the
+ * same flags) is stored byte for byte in an image file, copies that file's path (NUL-terminated, at most size
+ * bytes), sets *at to the byte there and *length to how many bytes of the file follow it there unchanged (to the
+ * end of its extent or of that image file), and answers the path's length. -1 when they are not stored so (sectors
+ * holding more than user data, a container, a check to apply, a zisofs file, bytes beyond the image's end, at or
+ * past the file's end): QorvexExReadFile reads them. */
+int32_t QORVEX_CALL QorvexExGetFilePlace(QorvexHandle h, int32_t track, int32_t kind, int32_t index, uint64_t offset,
+                                         uint32_t flags, char *path, int32_t size, int64_t *at, uint64_t *length);
 /* The same for a whole track as QorvexExtractTrack writes it with `flags` (TRACK_RAW, TRACK_PREGAP; the WAV
  * header of TRACK_WAV is never part of it: hosts put it in front themselves), and QORVEX_EX_COPY_KEEP_OPEN; *total
  * (may be null) receives the length of the whole, also for size 0. ENGINE_BAD_TRACK for no such track. */

@@ -574,4 +574,29 @@ Status TrackVolume::ReadFile(int32_t kind, int32_t index, bool single, SectorRea
     return Status::Ok();
 }
 
+bool TrackVolume::PlainPlace(int32_t kind, int32_t index, bool single, uint64_t offset, const std::string **file,
+                             int64_t *at, uint64_t *length) const {
+    const Catalogue *list = Files(kind);
+    const CatalogueEntry *entry = list ? At(list, index) : nullptr;
+    if (!entry || !reader_.StoresPlainly() || IsZisofs(catalogues_.Get(kind), *entry)) return false;
+    const uint64_t u = static_cast<uint64_t>(reader_.UserSize());
+    uint64_t begins = 0;
+    for (const CatalogueEntry *slot : single ? std::vector{entry} : JoinedSlots(*entry)) {
+        const uint64_t ends = begins + slot->size;
+        if (offset < ends) {
+            const uint64_t position = slot->offset_bytes + (offset - begins);
+            const uint64_t s = uint64_t(slot->extent) + position / u;
+            int64_t left = 0;
+            if (s > INT32_MAX || !reader_.Locate(static_cast<int32_t>(s), file, at, &left)) return false;
+            const uint64_t within = position % u;
+            if (left <= static_cast<int64_t>(within)) return false;
+            *at += static_cast<int64_t>(within);
+            *length = std::min<uint64_t>(ends - offset, static_cast<uint64_t>(left) - within);
+            return true;
+        }
+        begins = ends;
+    }
+    return false;
+}
+
 }  // namespace qorvex

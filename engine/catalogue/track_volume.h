@@ -72,6 +72,12 @@ public:
     Status ReadFile(int32_t kind, int32_t index, bool single, SectorReader &reader, uint64_t offset, uint8_t *out,
                     size_t size, size_t *done) const;
 
+    // Where byte `offset` of that file lies as it is stored, when the track stores its user data plainly and the
+    // file is not zisofs-compressed: the image file, the byte there and how many bytes of the file follow it
+    // there unchanged (up to the end of its extent or of the image file). False otherwise, and past the file's end.
+    bool PlainPlace(int32_t kind, int32_t index, bool single, uint64_t offset, const std::string **file, int64_t *at,
+                    uint64_t *length) const;
+
     // OPEN_SALVAGE: the byte ranges of file `index` of the kind's walk (all extents of its UDF file unless
     // `single`) the image does not hold; with `read`, also those whose sectors fail to read through `reader`, an
     // open copy of Reader(). A zisofs file with any stored sector missing is missing whole.

@@ -468,13 +468,14 @@ bool SectorReader::ReadRawSector(uint8_t *destination) {
     return ReadNextChecked(destination);
 }
 
-bool SectorReader::Locate(int32_t s, const std::string **file, int64_t *offset) const {
+bool SectorReader::Locate(int32_t s, const std::string **file, int64_t *offset, int64_t *left) const {
     int64_t p = base_ + (int64_t(s) - record_.start) * stride_;
     if (p < 0) return false;
     for (size_t index = 0; index < lengths_.size(); ++index) {
         if (p < lengths_[index]) {
             *file = &record_.files[index];
             *offset = p + skips_[index];
+            if (left) *left = lengths_[index] - p;
             return true;
         }
         p -= lengths_[index];

@@ -48,10 +48,12 @@ public:
     // The same, answering how many sectors were delivered before the first that failed (n when none did).
     int32_t ReadSectorRun(void *destination, int32_t n);
     // Whether runs of sectors can be copied as plain bytes: every stored byte is user data and no check applies.
-    bool CanCopyDirectly() const {
-        return open_ && user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_ &&
-               !record_.byte_swapped && !sub_file_ && !memory_.Data() &&
-               record_.sources.empty();
+    bool CanCopyDirectly() const { return open_ && StoresPlainly(); }
+    // Whether the track's user data lies in its files byte for byte: every stored byte is user data, in plain
+    // files (no container, no byte swap, no separate subchannel), and no check applies. Open or not.
+    bool StoresPlainly() const {
+        return user_offset_ == 0 && user_size_ == stored_size_ && !ChecksAddresses() && !edc_check_ &&
+               !record_.byte_swapped && !sub_file_ && !memory_.Data() && record_.sources.empty() && !files_.empty();
     }
     // With CanCopyDirectly(): copies the first `bytes` (at most n x UserSize()) of the next n sectors to `out`
     // without passing them through memory, and moves past the sectors. Returns how many sectors were wholly
@@ -59,8 +61,9 @@ public:
     int32_t CopySectorRun(platform::File &out, int32_t n, int64_t bytes);
     // Reads the next whole stored sector (with the address check) into destination (StoredSize() bytes).
     bool ReadRawSector(uint8_t *destination);
-    // Where logical sector s begins in the files (before any address search): the file and the byte there.
-    bool Locate(int32_t s, const std::string **file, int64_t *offset) const;
+    // Where logical sector s begins in the files (before any address search): the file and the byte there, and
+    // (when `left` is given) how many bytes of the track's stream that file holds from there on.
+    bool Locate(int32_t s, const std::string **file, int64_t *offset, int64_t *left = nullptr) const;
 
     bool EdcError() const { return edc_error_; }
     // The code of a failed sector read: an EDC mismatch once the check has failed, else a plain read failure.

@@ -264,6 +264,27 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadFile(QorvexHandle h, int32_t track
     });
 }
 
+QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetFilePlace(QorvexHandle h, int32_t track, int32_t kind, int32_t index,
+                                                       uint64_t offset, uint32_t flags, char *path, int32_t size,
+                                                       int64_t *at, uint64_t *length) {
+    HeldHandle handle{h};
+    TrackVolume *volume = handle ? handle->Track(track) : nullptr;
+    const std::string *file = nullptr;
+    int64_t place = 0;
+    uint64_t run = 0;
+    if (!volume || !at || !length ||
+        !volume->PlainPlace(kind, index, (flags & QORVEX_EX_COPY_JOINED) == 0, offset, &file, &place, &run))
+        return -1;
+    *at = place;
+    *length = run;
+    if (path && size > 0) {
+        const size_t n = std::min(file->size(), static_cast<size_t>(size) - 1);
+        std::memcpy(path, file->data(), n);
+        path[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(file->size(), INT32_MAX));
+}
+
 QORVEX_EXPORT int32_t QORVEX_CALL QorvexExReadTrack(QorvexHandle h, int32_t track, uint64_t offset, void *buffer,
                                                     uint32_t size, uint32_t flags, uint32_t *done, uint64_t *total) {
     if (done) *done = 0;

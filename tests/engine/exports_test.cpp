@@ -58,6 +58,7 @@ TEST(ExportsTest, SharedLibraryExportsTheSeventeenNamesAndExtensionsOnly) {
                                             "QorvexExReadRawSectors",
                                             "QorvexExGetSectorPlace",
                                             "QorvexExReadFile",
+                                            "QorvexExGetFilePlace",
                                             "QorvexExReadTrack",
                                             "QorvexExGetDamage",
                                             "QorvexExGetSalvage",
