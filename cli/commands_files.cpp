@@ -384,8 +384,9 @@ int RunList(const Args &args) {
     const bool folders = !parts && !args.Has("--files-only");
     QorvexExSalvage salvage;
     const bool salvaged = s.image.Salvaged(s.track, &salvage);
-    // With --check-edc each file is read for the sectors that fail their check (only a read finds them).
-    const uint32_t damage = host::DamageFlags(s.image.Options());
+    // With --check-edc the long listing reads each file for the sectors that fail their check (only a read finds
+    // them); --json does the same through the host's listing.
+    const uint32_t damage = long_form ? host::DamageFlags(s.image.Options()) : 0;
     if (salvaged && salvage.failed > 0) status = kExitFailed;  // parts of the catalogue could not be read
     if (args.Has("--json") || (long_form && kind == KIND_ROCKRIDGE)) {
         std::vector<Entry> entries = s.image.List(s.track, kind, parts);
