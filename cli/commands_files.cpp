@@ -384,6 +384,9 @@ int RunList(const Args &args) {
     const bool folders = !parts && !args.Has("--files-only");
     QorvexExSalvage salvage;
     const bool salvaged = s.image.Salvaged(s.track, &salvage);
+    // With --check-edc the long listing reads each file for the sectors that fail their check (only a read finds
+    // them); --json does the same through the host's listing.
+    const uint32_t damage = long_form ? host::DamageFlags(s.image.Options()) : 0;
     if (salvaged && salvage.failed > 0) status = kExitFailed;  // parts of the catalogue could not be read
     if (args.Has("--json") || (long_form && kind == KIND_ROCKRIDGE)) {
         std::vector<Entry> entries = s.image.List(s.track, kind, parts);
@@ -402,7 +405,7 @@ int RunList(const Args &args) {
     // The plain and long listings are written as the walk goes, without gathering the files.
     const std::vector<Entry> folder_list = folders ? Folders(s.image, s.track, kind) : std::vector<Entry>{};
     size_t next_folder = 0;
-    ListWriter out(long_form, salvaged);
+    ListWriter out(long_form, salvaged || damage != 0);
     auto add = [&](const Entry &e) {
         out.Add({e.size, e.has_date, e.date, e.start, e.sectors, e.extent_index, e.extent_count, e.name, e.damaged,
                  host::MissingBytes(e.missing)});
@@ -416,7 +419,8 @@ int RunList(const Args &args) {
         Entry e = host::ToEntry(info);
         // A date the 32-bit field cannot hold (none, or from 2038 on) is asked for in full; so is the damage of a
         // salvaged image's entry.
-        if ((long_form && info.time == 0) || salvaged) host::AddDetails(api, s.image.handle(), parts, &e);
+        if ((long_form && info.time == 0) || salvaged || damage != 0)
+            host::AddDetails(api, s.image.handle(), parts, &e, damage);
         damaged += e.damaged ? 1 : 0;
         add(e);
     });

@@ -29,7 +29,8 @@ struct Command {
 
 const char kGlobalHelp[] =
     "Global options (accepted by every command):\n"
-    "  --check-edc       check the error detection code (EDC) of every raw sector read\n"
+    "  --check-edc       check the error detection code (EDC) of every raw sector read; ls --long, ls --json\n"
+    "                    and extract read each file first and mark one over failing sectors as damaged\n"
     "  --check-position  check the address in each raw sector's header and skip to the matching sector\n"
     "  --no-extensions   read only ISO 9660, Joliet and UDF as the engine describes them (no Rock Ridge,\n"
     "                    boot images, UDF 2.x or disc sheets)\n"

@@ -465,7 +465,14 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
                          qorvex::test::EncodeEcm(qorvex::test::WrapSectors(tiny, 6))};
     seeds["fuzz_isz"] = {qorvex::test::EncodeIsz(
         tiny, 8 * 2048, {IszChunk::kZlib, IszChunk::kStored, IszChunk::kZeros, IszChunk::kBzip2})};
-    seeds["fuzz_salvage"] = {tiny, std::vector<uint8_t>(tiny.begin(), tiny.begin() + tiny.size() * 2 / 3)};
+    // A UDF volume cut a few blocks into its partition (its recorded end told against the held one), and a raw
+    // volume whose last sector fails its EDC.
+    qorvex::test::RawOptions bad_edc;
+    bad_edc.corrupt_edc_sector = static_cast<int32_t>(tiny.size() / 2048) - 1;
+    seeds["fuzz_salvage"] = {
+        tiny, std::vector<uint8_t>(tiny.begin(), tiny.begin() + tiny.size() * 2 / 3),
+        std::vector<uint8_t>(volume.bytes.begin(), volume.bytes.begin() + (volume.layout.partition_start + 3) * 2048),
+        qorvex::test::WrapSectors(tiny, 3, bad_edc)};
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
         {16, 0x65, 0xE5, 0x67, 0x2C},

@@ -46,7 +46,12 @@ Entry ToEntry(const EntryInfo &info) {
     return e;
 }
 
-void AddDetails(const EngineApi &api, QorvexHandle handle, bool parts, Entry *entry) {
+uint32_t DamageFlags(uint32_t open_options) {
+    const uint32_t both = OPEN_CHECK_EDC | OPEN_SALVAGE;
+    return (open_options & both) == both ? QORVEX_EX_DAMAGE_READ : 0;
+}
+
+void AddDetails(const EngineApi &api, QorvexHandle handle, bool parts, Entry *entry, uint32_t damage) {
     auto *current = parts ? api.ExGetCurrentModule : api.ExGetCurrentFile;
     if (!current) return;
     QorvexExEntry ex{};
@@ -67,11 +72,13 @@ void AddDetails(const EngineApi &api, QorvexHandle handle, bool parts, Entry *en
     entry->device = ex.device;
     entry->link_target.assign(ex.link_target, strnlen(ex.link_target, sizeof ex.link_target));
     entry->damaged = (ex.flags & QORVEX_EX_DAMAGED) != 0;
-    if (entry->damaged && !parts && api.ExGetDamage) {
+    const bool read = (damage & QORVEX_EX_DAMAGE_READ) && ex.type == QORVEX_EX_TYPE_FILE;
+    if ((entry->damaged || read) && !parts && api.ExGetDamage) {
         // The walk stands on the entry: index -1 names it. Ranges past the few a listing shows are counted only.
         QorvexExRange ranges[16];
-        const int32_t n = api.ExGetDamage(handle, 0, 0, -1, 0, ranges, 16);
+        const int32_t n = api.ExGetDamage(handle, 0, 0, -1, damage, ranges, 16);
         if (n > 0) entry->missing.assign(ranges, ranges + std::min(n, 16));
+        entry->damaged = entry->damaged || n > 0;
     }
 }
 
@@ -135,7 +142,7 @@ std::vector<Entry> Disc::List(int32_t track, int32_t kind, bool parts) const {
         EntryInfo info{};
         const int32_t left = parts ? api_->GetNextModule(handle_, &info) : api_->GetNextFile(handle_, &info);
         entries.push_back(ToEntry(info));
-        AddDetails(*api_, handle_, parts, &entries.back());
+        AddDetails(*api_, handle_, parts, &entries.back(), DamageFlags(options_));
         if (left == 0) break;
     }
     return entries;

@@ -100,8 +100,12 @@ uint64_t MissingBytes(const std::vector<QorvexExRange> &ranges);
 // "4096-8191, 12288-16383" (first and last byte of each range).
 std::string DescribeRanges(const std::vector<QorvexExRange> &ranges);
 
-// Fills what the extension export tells of the entry the walk stands on.
-void AddDetails(const EngineApi &api, QorvexHandle handle, bool parts, Entry *entry);
+// Fills what the extension export tells of the entry the walk stands on. `damage` is given to QorvexExGetDamage:
+// with QORVEX_EX_DAMAGE_READ every file's sectors are read for the ranges that fail, flagged or not.
+void AddDetails(const EngineApi &api, QorvexHandle handle, bool parts, Entry *entry, uint32_t damage = 0);
+// The damage flags a listing asks with under these open options: a read of each file when its sectors' EDC is
+// checked on a salvaging open (a failing sector is only found by reading it), else none.
+uint32_t DamageFlags(uint32_t open_options);
 Entry ToEntry(const EntryInfo &info);
 
 }  // namespace host

@@ -354,6 +354,10 @@ QORVEX_EXPORT int32_t QORVEX_CALL QorvexExGetSalvage(QorvexHandle h, int32_t tra
         text += std::to_string(handle->disc.tracks_cut) + " track(s) of the sheet begin past the end of its files\n";
         salvage->flags |= QORVEX_EX_SALVAGE_CUT;
     }
+    if (static_cast<size_t>(track) + 1 == handle->volumes.size() && handle->disc.short_bytes > 0) {
+        text += "the image files lack " + std::to_string(handle->disc.short_bytes) + " byte(s) the sheet records\n";
+        salvage->flags |= QORVEX_EX_SALVAGE_CUT;
+    }
     if (salvage->flags != 0 || notes.failed > 0) salvage->flags |= QORVEX_EX_SALVAGED;
     const size_t n = std::min(text.size(), sizeof(salvage->notes) - 1);
     std::memcpy(salvage->notes, text.data(), n);

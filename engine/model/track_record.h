@@ -73,6 +73,7 @@ struct DiscDetails {
     bool sessions_found = false;  // a plain image whose later sessions were found in its volume structures
     int64_t part_bytes = 0;       // OPEN_SALVAGE: bytes of an incomplete last sector left out of the table
     int32_t tracks_cut = 0;       // OPEN_SALVAGE: tracks of the sheet that begin past the end of its files
+    int64_t short_bytes = 0;      // bytes the files lack of what the sheet records (opened only with OPEN_SALVAGE)
     std::string title, performer, catalog;
     std::string warning;  // what the reader had to guess (a file the sheet names read under another name)
 };

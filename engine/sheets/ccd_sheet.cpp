@@ -192,8 +192,10 @@ Status ReadCcdSheet(std::string_view text, const std::string &image_name, const 
     image.named = image.path.substr(platform::LastSeparator(image.path) + 1);
     const int64_t length = platform::FindFileLength(image.path);
     if (length < 0) return Code::kImageOpenFailed;
-    if (image_sectors > kMaxSheetSectors || image_sectors * kSectorBytes > length) return Code::kUnknownFormat;
-    image.window = {0, image_sectors * kSectorBytes};  // what follows the last lead-out is not the disc's
+    if (image_sectors > kMaxSheetSectors) return Code::kUnknownFormat;
+    // What follows the last lead-out is not the disc's; what is missing of it is told (details.short_bytes).
+    const int64_t missing = std::max<int64_t>(image_sectors * kSectorBytes - length, 0);
+    image.window = {0, image_sectors * kSectorBytes - missing};
     disc->files.push_back(std::move(image));
     // The subchannel file beside it counts only when it holds every sector's 96 bytes.
     const std::string sub = folder.Find(image_name.substr(0, image_name.size() - 3) + "sub");
@@ -231,6 +233,7 @@ Status ReadCcdSheet(std::string_view text, const std::string &image_name, const 
     }
     disc->tracks.front().begin = 0;
     disc->details.sheet = "ccd";
+    disc->details.short_bytes = missing;
     ApplyCcdText(ini, folder, image_name, disc);
     return Status::Ok();
 }

@@ -1,5 +1,7 @@
 #include "sheets/cue_sheet.h"
 
+#include <algorithm>
+
 #include "containers/ecm_source.h"
 #include "image/sector_format.h"
 #include "platform/file.h"
@@ -185,7 +187,7 @@ Status PlacePoints(const CueText &cue, SheetDisc *disc) {
     for (size_t i = 0; i < disc->files.size(); ++i) file_start[i + 1] = file_start[i] + disc->files[i].window.length;
     size_t owner = cue.points.empty() ? 0 : cue.points.front().track;
     size_t file = SIZE_MAX;
-    int64_t frames = 0, byte = 0;
+    int64_t frames = 0, byte = 0, short_bytes = 0;
     std::vector<size_t> higher_seen(cue.tracks.size(), 0);
     for (const CuePoint &p : cue.points) {
         if (p.file != file) {
@@ -196,9 +198,11 @@ Status PlacePoints(const CueText &cue, SheetDisc *disc) {
         if (p.frames < frames) return Code::kUnknownFormat;  // an index before the one above it
         byte += (p.frames - frames) * GetSectorFormat(cue.tracks[owner].format).stored;
         frames = p.frames;
-        if (byte > disc->files[file].window.length) return Code::kUnknownFormat;  // beyond its file
+        // A point beyond its file is at the file's end: the file is shorter than the sheet records.
+        const int64_t length = disc->files[file].window.length;
+        short_bytes = std::max(short_bytes, byte - length);
         SheetTrack &t = disc->tracks[p.track];
-        const int64_t at = file_start[file] + byte;
+        const int64_t at = file_start[file] + std::min(byte, length);
         if (p.number == 0) t.begin = at;
         if (p.number == 1) {
             t.index1 = at;
@@ -209,6 +213,7 @@ Status PlacePoints(const CueText &cue, SheetDisc *disc) {
     }
     // Whatever the files hold in front of track 1's first index is its pregap.
     disc->tracks.front().begin = 0;
+    disc->details.short_bytes = short_bytes;
     return Status::Ok();
 }
 

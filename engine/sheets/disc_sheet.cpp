@@ -50,13 +50,21 @@ std::string SheetBeside(const std::string &path) {
 Status Adopt(const std::string &path, SheetDisc disc, ImageCatalogue *catalogue, uint32_t options) {
     std::vector<TrackRecord> tracks;
     std::vector<TrackDetails> details;
+    // A file shorter than its sheet records opens only to be salvaged.
+    if (disc.details.short_bytes > 0 && !(options & OPEN_SALVAGE)) return Code::kUnknownFormat;
     Status laid = LayOut(disc, &tracks, &details);
     if (laid.Failed() && (options & OPEN_SALVAGE)) {
-        // Files shorter than the sheet says: the tracks that begin past their end are left out (and counted).
+        // Files shorter than the sheet says: the tracks that hold no sector from their index 1 on are left out
+        // (and counted).
         int64_t total = 0;
         for (const SheetFile &f : disc.files) total += std::max<int64_t>(f.window.length, 0);
-        while (disc.tracks.size() > 1 && disc.tracks.back().begin >= total) {
-            disc.tracks.pop_back();
+        for (size_t k = 0; k < disc.tracks.size() && disc.tracks.size() > 1;) {
+            const int64_t end = k + 1 < disc.tracks.size() ? disc.tracks[k + 1].begin : total;
+            if (disc.tracks[k].index1 < end) {
+                ++k;
+                continue;
+            }
+            disc.tracks.erase(disc.tracks.begin() + static_cast<std::ptrdiff_t>(k));
             ++disc.details.tracks_cut;
         }
         if (disc.details.tracks_cut > 0) laid = LayOut(disc, &tracks, &details);

@@ -255,6 +255,26 @@ bool UdfScan::ReadSpaceTables() {
     return true;
 }
 
+// With OPEN_SALVAGE: the furthest end the volume records, for a cut image to be told against. The partitions
+// count, save one a virtual map stands on (a sequentially written disc's partition takes in the blank rest of
+// the medium), and so do the descriptor sequences (a UDF-only writer keeps the reserve one near the end).
+void UdfScan::RecordEnds(const AnchorPointer &anchor) {
+    auto record = [&](uint64_t blocks) {
+        const uint64_t bytes = blocks * static_cast<uint64_t>(block_), s = static_cast<uint64_t>(sector_size_);
+        limits.salvage->Recorded(base + static_cast<int64_t>(std::min<uint64_t>((bytes + s - 1) / s, INT32_MAX)));
+    };
+    for (const auto &pd : partitions_) {
+        bool virtual_map = false;
+        for (const auto &volume : volumes_)
+            for (const AnyPartitionMap &map : volume->lvd.all_maps)
+                virtual_map = virtual_map ||
+                              (map.kind == MapKind::kVirtual && map.partition_number == pd.descriptor.number);
+        if (!virtual_map) record(uint64_t(pd.descriptor.start) + pd.descriptor.length);
+    }
+    for (const ExtentAd &sequence : {anchor.main, anchor.reserve})
+        if (sequence.length != 0) record(sequence.location + BlocksFor(sequence.length));
+}
+
 bool UdfScan::Run() {
     // UDF 2.x: a volume of 4096-byte blocks keeps its recognition descriptors 4096 bytes apart.
     const bool others = limits.Has(OPEN_UDF_2X);
@@ -274,6 +294,7 @@ bool UdfScan::Run() {
         limits.salvage->Failed("UDF: the main volume descriptor sequence could not be read; the reserve one was used");
         reserve_as_main = true;
     }
+    if (limits.salvage) RecordEnds(anchor);
     const size_t main_volumes = volumes_.size();
     for (size_t i = 0; i < main_volumes; ++i)
         if (!volumes_[i]->Read()) return false;

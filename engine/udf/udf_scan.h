@@ -209,6 +209,7 @@ private:
     bool ReadAnchorBlock(uint64_t block);
     bool ReadSequence(uint32_t length, uint32_t sector, int32_t depth, std::unordered_set<uint32_t> &seen);
     bool ReadSpaceTables();
+    void RecordEnds(const AnchorPointer &anchor);
     bool ReadSpaceTable(uint32_t start, const LongAd &table, uint16_t wanted);
 
     uint32_t bea01_ = 0, nsr02_ = 0, nsr03_ = 0, tea01_ = 0;

@@ -213,10 +213,12 @@ TEST_F(RawDamage, CommandLineHostNamesTheFailureAndKeepsTheOtherFiles) {
         std::function<bool(const Entry &)> whole;  // the files it extracts whole; none for a listing
     };
     const Run runs[] = {
+        // The listing reads the files with the check: the one over the bad sector is left out as damaged.
         {{"--check-edc", "extract", bad_edc},
          1,
-         {"B.BIN", "0x8124", "EDC"},
+         {"B.BIN: damaged", "(2048-4095)"},
          [&](const Entry &e) { return e.name != b.name; }},
+        {{"--check-edc", "ls", "--long", bad_edc}, 0, {"2048 ! \\D\\B.BIN"}, nullptr},
         {{"extract", bad_edc}, 0, {}, all},
         // A lost sector: checked, the files from it on fail by name.
         {{"-v", "--check-position", "extract", missing}, 1, failures_by_name, before},
