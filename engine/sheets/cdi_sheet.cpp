@@ -69,9 +69,9 @@ struct CdiTrack {
     uint8_t session = 1;
     uint32_t mode = 0;
     int32_t size = 0;
-    int64_t start = 0;                // disc sector of index 0, counted from 00:00:00
-    int64_t pregap = 0, length = 0;   // sectors
-    std::vector<int64_t> indexes;     // sectors from index 1 to index 2, 3, ...
+    int64_t start = 0;               // disc sector of index 0, counted from 00:00:00
+    int64_t pregap = 0, length = 0;  // sectors
+    std::vector<int64_t> indexes;    // sectors from index 1 to index 2, 3, ...
 };
 
 Status ReadTrack(const ByteView &v, uint32_t version, size_t *at, CdiTrack *t) {
@@ -190,9 +190,12 @@ Status ReadCdiDescriptor(ByteView tail, int64_t data_end, const std::string &pat
         int64_t start = c.start + c.pregap - kMsfOffset;  // of index 1
         if (k == 0) {
             // A data first track is at sector 0 whatever the block says: its volume counts from there.
-            if (GetSectorFormat(t.format).data) start = 0;
-            else if (start < 0) return Code::kUnknownFormat;
-            else disc->first_start = static_cast<int32_t>(start);
+            if (GetSectorFormat(t.format).data)
+                start = 0;
+            else if (start < 0)
+                return Code::kUnknownFormat;
+            else
+                disc->first_start = static_cast<int32_t>(start);
         } else if (c.session != tracks[k - 1].session) {
             const int64_t before = disc_end + (tracks[k - 1].session == 1 ? kFirstLeadOut : kLaterLeadOut) + kLeadIn;
             const int64_t pregap = start - before;

@@ -235,7 +235,7 @@ Status ReadMdsDescriptor(ByteView mds, const std::string &mds_name, const SheetF
         if (k > 0 && m.number <= tracks[k - 1].number) return Code::kUnknownFormat;
         // Sanity check that the track lies in the files after the one before; what lies between is its
         // pregap (the image may hold it or not).
-        if (m.offset < next || (m.offset - next) % size != 0 || m.length == 0 || m.offset + m.length * size > total)
+        if (m.offset < next || (m.offset - next) % size != 0 || m.length <= 0 || m.offset + m.length * size > total)
             return Code::kUnknownFormat;
         const int64_t stored = (m.offset - next) / size;
         if (stored > std::max(m.pregap, k == 0 ? kSessionPregap : 0)) return Code::kUnknownFormat;
@@ -250,8 +250,10 @@ Status ReadMdsDescriptor(ByteView mds, const std::string &mds_name, const SheetF
         int64_t start = m.sector;
         if (k == 0) {
             // A data first track is at sector 0 whatever the block says: its volume counts from there.
-            if (GetSectorFormat(t.format).data) start = 0;
-            else disc->first_start = static_cast<int32_t>(start);
+            if (GetSectorFormat(t.format).data)
+                start = 0;
+            else
+                disc->first_start = static_cast<int32_t>(start);
             t.absent_pregap = static_cast<int32_t>(std::max<int64_t>(0, m.pregap - stored));
         } else if (m.session != tracks[k - 1].session) {
             // A later session: after the lead-out before it and its lead-in.
