@@ -1,6 +1,5 @@
-// Alcohol descriptors and DiscJuggler images damaged in their descriptors: every one fails to open with a
-// clear code, in a child process that neither crashes nor hangs. The discs start with audio, so that no plain
-// probe of their sectors stands in for the descriptor.
+// Damaged .mds and .cdi descriptors fail to open with a clear code, in a child process that neither crashes nor
+// hangs. The discs start with audio: no plain probe of their sectors stands in for the descriptor.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,7 +16,6 @@ namespace {
 
 using qorvex::test::AudioPattern;
 using qorvex::test::MakeTrack;
-using qorvex::test::TempDir;
 
 struct Case {
     const char *what;
@@ -25,6 +23,7 @@ struct Case {
     int32_t code = ENGINE_UNKNOWN_FORMAT;
 };
 
+// Each damage of the intact image gives its code; the intact image opens.
 void ExpectCodes(const std::string &path, const std::vector<Case> &cases) {
     const std::vector<uint8_t> intact = qorvex::test::ReadFile(path);
     for (const Case &c : cases) {
@@ -38,13 +37,12 @@ void ExpectCodes(const std::string &path, const std::vector<Case> &cases) {
 }
 
 TEST(DescriptorDamage, BrokenMdsDescriptorsFailWithAClearCode) {
-    TempDir dir;
+    qorvex::test::TempDir dir;
     qorvex::test::MdsForm parts;
     parts.parts = 2;
     const std::string mds = qorvex::test::WriteMdsDisc(
         dir.path(), "disc", {MakeTrack(0, AudioPattern(60, 1)), MakeTrack(0, AudioPattern(40, 2), 10)}, parts);
-    // One session: its block at 88, the lead-in entries and the two track blocks from 112, their extra blocks
-    // at 512 and 520, the file blocks at 528.
+    // The session block at 88, lead-in entries and track blocks from 112, extra blocks from 512, files at 528.
     constexpr size_t kTrack2 = 112 + 4 * 80, kExtra2 = 520, kFiles = 528;
     const std::vector<Case> cases = {
         {"cut inside the header", [](auto &b) { b.resize(60); }},
@@ -65,13 +63,12 @@ TEST(DescriptorDamage, BrokenMdsDescriptorsFailWithAClearCode) {
         {"tracks out of order", [](auto &b) { b[kTrack2 + 4] = 1; }},
     };
     ExpectCodes(mds, cases);
-    // A part of the image that is not there.
     std::remove((dir.path() + "/disc.md1").c_str());
     EXPECT_EQ(RunWatched([&] { return OpenResult(mds, OPEN_DISC_SHEETS); }), "open " + Code(ENGINE_IMAGE_OPEN_FAILED));
 }
 
 TEST(DescriptorDamage, BrokenCdiDescriptorsFailWithAClearCode) {
-    TempDir dir;
+    qorvex::test::TempDir dir;
     const std::string cdi = qorvex::test::WriteCdiDisc(
         dir.path(), "disc", {MakeTrack(0, AudioPattern(60, 1), 150), MakeTrack(0, AudioPattern(40, 2), 150, 2)});
     const std::vector<uint8_t> intact = qorvex::test::ReadFile(cdi);
@@ -86,10 +83,7 @@ TEST(DescriptorDamage, BrokenCdiDescriptorsFailWithAClearCode) {
         {"track count huge", [&](auto &b) { Put16Le(&b[header + 2], 0xFFFF); }},
         {"start mark broken", [&](auto &b) { b[t2 + 6] = 7; }},
         {"length past the sectors",
-         [&](auto &b) {
-             Put32Le(&b[t2 + 66], 0x00FFFFFF);
-             Put32Le(&b[t2 + 96], 150 + 0x00FFFFFF);
-         }},
+         [&](auto &b) { Put32Le(&b[t2 + 66], 0xFFFFFF), Put32Le(&b[t2 + 96], 150 + 0xFFFFFF); }},
         {"total not pregap and length", [&](auto &b) { Put32Le(&b[t1 + 96], 1); }},
         {"index count huge", [&](auto &b) { Put16Le(&b[t1 + 60], 0xFFFF); }},
         {"sector size with 16 subchannel bytes", [&](auto &b) { Put32Le(&b[t1 + 116], 3); }},
