@@ -262,12 +262,13 @@ Status ReadMdsDescriptor(ByteView mds, const std::string &mds_name, const SheetF
             if (pregap < kSessionPregap || pregap < stored || pregap > kMaxSheetSectors) return Code::kUnknownFormat;
             t.absent_pregap = static_cast<int32_t>(pregap - stored);
         } else {
-            // Index 0 where the pregap puts it, never inside the track before; a gap between them is that
-            // track's, not held by the image.
-            const int64_t index0 = start - std::max(m.pregap, stored);
-            if (index0 < disc_end || index0 - disc_end > kMaxSheetSectors) return Code::kUnknownFormat;
+            // Index 0 where the pregap puts it, but never inside the track before (whose length may count the
+            // pregap: it then starts where that track ends); a gap between them is that track's, not held by
+            // the image. The stored sectors never lie inside the track before.
+            if (start - stored < disc_end || start - disc_end > kMaxSheetSectors) return Code::kUnknownFormat;
+            const int64_t index0 = std::max(disc_end, start - std::max(m.pregap, stored));
             disc->tracks.back().absent_trailing = static_cast<int32_t>(index0 - disc_end);
-            t.absent_pregap = static_cast<int32_t>(std::max(m.pregap, stored) - stored);
+            t.absent_pregap = static_cast<int32_t>(start - index0 - stored);
         }
         disc_end = start + m.length;
         next = m.offset + m.length * size;
