@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/bytes.h"
 #include "support/container_writers.h"
 #include "support/dat_builder.h"
 #include "support/descriptor_writers.h"
@@ -194,11 +195,9 @@ void AddCdiSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
         for (CdiVersion version : {CdiVersion::k2, CdiVersion::k3, CdiVersion::k35}) {
             const std::vector<uint8_t> image =
                 qorvex::test::ReadFile(qorvex::test::WriteCdiDisc(dir.path(), "disc", disc, version));
-            size_t sectors = 0;  // the descriptor follows the tracks' sectors
-            for (size_t k = 0; k < disc.size(); ++k)
-                sectors += size_t(std::max(disc[k].pregap, k == 0 || disc[k].session != disc[k - 1].session ? 150 : 0)) *
-                               size_t(qorvex::test::StoredSize(disc[k].format)) +
-                           disc[k].data.size();
+            // The descriptor follows the sectors: where, the last word says (3.5: counted from the end).
+            const size_t word = qorvex::test::Get32Le(&image[image.size() - 4]);
+            const size_t sectors = version == CdiVersion::k35 ? image.size() - word : word;
             std::vector<uint8_t> input(8);
             for (size_t i = 0; i < 8; ++i) input[i] = static_cast<uint8_t>(sectors >> (8 * i));
             input.insert(input.end(), image.begin() + static_cast<std::ptrdiff_t>(sectors), image.end());
