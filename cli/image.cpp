@@ -70,6 +70,15 @@ std::string MissingSheetFile(const std::string &sheet) {
     return {};
 }
 
+// The version of a media descriptor at `path` that is not version 1 (encrypted, as MDX images are); 0 for any
+// other file.
+int DescriptorVersion(const std::string &path) {
+    char head[17] = {};
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(head, sizeof head) || std::memcmp(head, "MEDIA DESCRIPTOR", 16) != 0 || head[16] == 1) return 0;
+    return static_cast<unsigned char>(head[16]);
+}
+
 }  // namespace
 
 bool Image::Open(const std::string &path, uint32_t options) {
@@ -99,6 +108,12 @@ bool Image::Open(const std::string &path, uint32_t options) {
                          DisplayName(missing).c_str());
             return false;
         }
+    }
+    if (const int version = DescriptorVersion(path); error == ENGINE_UNKNOWN_FORMAT && version != 0) {
+        std::fprintf(stderr,
+                     "qorvex: cannot open %s: a media descriptor of version %d is encrypted; only version 1 is read\n",
+                     path.c_str(), version);
+        return false;
     }
     ReportEngineError("cannot open " + path, error);
     return false;

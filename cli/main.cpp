@@ -48,8 +48,8 @@ const std::vector<Command> &Commands() {
          {"--json"},
          {},
          "Usage: qorvex tracks IMAGE [--json]\n"
-         "List the CD tracks of IMAGE (an image file, a Nero .nrg image, or a .cue, .toc or .ccd sheet beside its\n"
-         "files): session, track number, sector format, pregap position, start and\n"
+         "List the CD tracks of IMAGE (an image file, a Nero .nrg or DiscJuggler .cdi image, or a .cue, .toc,\n"
+         ".ccd or .mds sheet beside its files): session, track number, sector format, pregap position, start and\n"
          "length, as MM:SS:FF (75 frames a second; a leading \"-\" marks a position before sector 0).\n"
          "  --json  a JSON array with one object per track (positions in sectors)\n"},
         {"extract-track",

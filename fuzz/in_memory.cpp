@@ -132,7 +132,7 @@ void ReadVolumes(const std::vector<uint8_t> &image, uint32_t options, bool udf) 
 }
 
 namespace {
-const char *const kSheetFiles[] = {"disc.bin", "disc.img", "disc.sub", "disc.wav", "disc.cdt"};
+const char *const kSheetFiles[] = {"disc.bin", "disc.img", "disc.sub", "disc.wav", "disc.cdt", "disc.mdf", "disc.md1"};
 constexpr uint32_t kDiscBytes = 2352 * 1200;  // room for every seed's tracks
 
 void Write(const std::string &path, const std::vector<uint8_t> &head, uint32_t length) {
@@ -168,6 +168,8 @@ const std::string &SheetFolderPath() {
         Write(f + "disc.bin", {}, kDiscBytes);
         Write(f + "disc.img", {}, kDiscBytes);
         Write(f + "disc.sub", {}, kDiscBytes / 2352 * 96);
+        Write(f + "disc.mdf", {}, kDiscBytes);
+        Write(f + "disc.md1", {}, kDiscBytes);
         Write(f + "disc.wav", wave, 44 + kDiscBytes);
         // Two CD-TEXT packs: the disc's title and track 1's.
         std::vector<uint8_t> cdt(36, 0);

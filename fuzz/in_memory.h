@@ -33,9 +33,9 @@ std::vector<uint8_t> &LayUdfSectors(const uint8_t *data, size_t size);
 // Rock Ridge and UDF as the bits and `udf` say) over a 2048-byte track held in `image`.
 void ReadVolumes(const std::vector<uint8_t> &image, uint32_t options, bool udf);
 
-// The folder a sheet's files are found in: disc.bin, disc.img, disc.sub, disc.wav and disc.cdt, made once per
-// process (removed when it exits normally), so that the sheet readers find what they name without a file
-// being written per input.
+// The folder a sheet's files are found in: disc.bin, disc.img, disc.sub, disc.wav, disc.cdt, disc.mdf and
+// disc.md1, made once per process (removed when it exits normally), so that the sheet readers find what they
+// name without a file being written per input.
 const qorvex::sheets::SheetFolder &SheetFiles();
 // Its path, ending with a separator.
 const std::string &SheetFolderPath();

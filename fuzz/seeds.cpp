@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/bytes.h"
 #include "support/container_writers.h"
 #include "support/dat_builder.h"
+#include "support/descriptor_writers.h"
 #include "support/disc_builder.h"
 #include "support/eltorito_builder.h"
 #include "support/iso_builder.h"
@@ -145,6 +147,62 @@ void AddNrgSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
         for (NrgForm form : {NrgForm::kDaoV2, NrgForm::kDaoV1, NrgForm::kTaoV2})
             out.push_back(qorvex::test::ReadFile(qorvex::test::WriteNrgDisc(
                 dir.path(), "disc", gapped[d], form, d + 1 == gapped.size() ? text : std::vector<uint8_t>())));
+}
+
+// The descriptors of fuzz_mds, written by the descriptor writer: a mixed disc with pregaps held and not, two
+// sessions, subchannel sectors, Mode 2 sectors, a DVD, an image in parts and UTF-16 names.
+void AddMdsSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    const qorvex::test::TempDir dir;
+    using qorvex::test::MakeTrack;
+    using qorvex::test::MdsForm;
+    const std::vector<uint8_t> head(iso.begin(), iso.begin() + std::min<size_t>(iso.size(), 20 * 2048));
+    const auto audio = [](int32_t sectors, uint32_t seed) { return qorvex::test::AudioPattern(sectors, seed); };
+    const std::vector<qorvex::test::DiscTrack> mixed = {MakeTrack(3, qorvex::test::WrapSectors(head, 3)),
+                                                        MakeTrack(0, audio(2, 5), 3)};
+    MdsForm apart, parts, wide, dvd;
+    apart.pregaps_held = false;
+    parts.parts = 2;
+    wide.wide_names = true;
+    dvd.dvd = true;
+    const struct {
+        std::vector<qorvex::test::DiscTrack> tracks;
+        MdsForm form;
+    } discs[] = {
+        {mixed, {}},
+        {mixed, apart},
+        {{MakeTrack(0, audio(2, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)}, wide},
+        {{MakeTrack(15, qorvex::test::WrapSectors(head, 15)), MakeTrack(14, qorvex::test::Pattern(2 * 2448, 7))}, parts},
+        {{MakeTrack(10, qorvex::test::WrapSectors(head, 10))}, {}},
+        {{MakeTrack(9, iso)}, dvd},
+    };
+    for (const auto &d : discs)
+        out.push_back(qorvex::test::ReadFile(qorvex::test::WriteMdsDisc(dir.path(), "disc", d.tracks, d.form)));
+}
+
+// The DiscJuggler descriptors of fuzz_cdi in each version, behind the offset where the sectors end: an audio
+// session and a Mode 2 data session, a Mode 1 disc, and a mixed disc with subchannel sectors.
+void AddCdiSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
+    const qorvex::test::TempDir dir;
+    using qorvex::test::MakeTrack;
+    using qorvex::test::CdiVersion;
+    const std::vector<uint8_t> head(iso.begin(), iso.begin() + std::min<size_t>(iso.size(), 20 * 2048));
+    const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
+        {MakeTrack(0, qorvex::test::AudioPattern(4, 5)), MakeTrack(13, qorvex::test::WrapSectors(head, 13), 0, 2)},
+        {MakeTrack(9, head)},
+        {MakeTrack(15, qorvex::test::WrapSectors(head, 15)), MakeTrack(14, qorvex::test::Pattern(2 * 2448, 7), 2)},
+    };
+    for (const auto &disc : discs)
+        for (CdiVersion version : {CdiVersion::k2, CdiVersion::k3, CdiVersion::k35}) {
+            const std::vector<uint8_t> image =
+                qorvex::test::ReadFile(qorvex::test::WriteCdiDisc(dir.path(), "disc", disc, version));
+            // The descriptor follows the sectors: where, the last word says (3.5: counted from the end).
+            const size_t word = qorvex::test::Get32Le(&image[image.size() - 4]);
+            const size_t sectors = version == CdiVersion::k35 ? image.size() - word : word;
+            std::vector<uint8_t> input(8);
+            for (size_t i = 0; i < 8; ++i) input[i] = static_cast<uint8_t>(sectors >> (8 * i));
+            input.insert(input.end(), image.begin() + static_cast<std::ptrdiff_t>(sectors), image.end());
+            out.push_back(std::move(input));
+        }
 }
 
 // The sheet text of a pipeline sheet input (everything before its first NUL): a parser-level input.
@@ -402,6 +460,8 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     AddTocSeeds(tiny, seeds["fuzz_toc"]);
     AddCcdSeeds(tiny, seeds["fuzz_ccd"]);
     AddNrgSeeds(tiny, seeds["fuzz_nrg"]);
+    AddMdsSeeds(tiny, seeds["fuzz_mds"]);
+    AddCdiSeeds(tiny, seeds["fuzz_cdi"]);
 
     // The parser-level targets: the same structures without the pipeline around them.
     seeds["fuzz_cue_sheet"] = SheetTexts(seeds["fuzz_cue"]);

@@ -106,7 +106,7 @@ int32_t QORVEX_CALL QorvexExGetVolumeLabel(QorvexHandle h, int32_t track, int32_
 #define QORVEX_EX_TEXT_PERFORMER 2
 #define QORVEX_EX_TEXT_ISRC 3    /* a track's */
 #define QORVEX_EX_TEXT_CATALOG 4 /* the disc's */
-#define QORVEX_EX_TEXT_SHEET 5   /* the disc's: "cue", "toc", "ccd", "nrg", or the container "ecm", "isz"; empty for a plain image */
+#define QORVEX_EX_TEXT_SHEET 5   /* the disc's sheet ("cue", "toc", "ccd", "mds", "nrg", "cdi") or container ("ecm", "isz"); empty: plain */
 #define QORVEX_EX_TEXT_WARNING 6 /* the disc's: what the sheet's reader had to guess; empty when nothing */
 #define QORVEX_EX_TEXT_FILE 16   /* + i: the i-th file holding the track's sectors, as found beside the sheet */
 

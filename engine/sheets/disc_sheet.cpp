@@ -7,7 +7,9 @@
 #include "platform/file.h"
 #include "qorvex.h"
 #include "sheets/ccd_sheet.h"
+#include "sheets/cdi_sheet.h"
 #include "sheets/cue_sheet.h"
+#include "sheets/mds_sheet.h"
 #include "sheets/nrg_sheet.h"
 #include "sheets/sheet_text.h"
 #include "sheets/toc_sheet.h"
@@ -25,22 +27,23 @@ std::string Extension(const std::string &path) {
     return Upper(path.substr(dot + 1));
 }
 
-Status ReadText(const std::string &path, std::string *text) {
+Status ReadText(const std::string &path, std::string *text, int64_t most) {
     const int64_t length = platform::FindFileLength(path);
     if (length < 0) return Code::kImageOpenFailed;
-    if (length > kMaxSheetBytes) return Code::kUnknownFormat;
+    if (length > most) return Code::kUnknownFormat;
     platform::File file;
     text->resize(static_cast<size_t>(length));
     if (!file.OpenRead(path) || file.Read(text->data(), length) != length) return Code::kImageOpenFailed;
     return Status::Ok();
 }
 
-// The sheet beside an image file of the same name (x.cue, x.toc or x.ccd for x.bin or x.img); empty when none.
+// The sheet beside an image file of the same name (x.cue, x.toc, x.ccd or x.mds for x.bin, x.img or x.mdf);
+// empty when none.
 std::string SheetBeside(const std::string &path) {
     const size_t slash = platform::LastSeparator(path);
     const size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    for (const char *extension : {".cue", ".CUE", ".toc", ".TOC", ".ccd", ".CCD"}) {
+    for (const char *extension : {".cue", ".CUE", ".toc", ".TOC", ".ccd", ".CCD", ".mds", ".MDS"}) {
         const std::string sheet = path.substr(0, dot) + extension;
         if (platform::FindFileLength(sheet) >= 0) return sheet;
     }
@@ -95,35 +98,39 @@ Status OpenContainer(const std::string &path, const std::string &extension, Imag
 Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *catalogue) {
     const std::string extension = Extension(path);
     const bool sheets = (options & OPEN_DISC_SHEETS) != 0;
-    // A Nero image is its own sheet: its chunks describe the disc better than the plain probe of its sectors.
-    Status nrg = Code::kUnknownFormat;
-    if (sheets && extension == "NRG") {
+    // Nero and DiscJuggler images are their own sheets: their descriptors describe the disc better than the
+    // plain probe of its sectors.
+    Status own = Code::kUnknownFormat;
+    if (sheets && (extension == "NRG" || extension == "CDI")) {
         SheetDisc disc;
-        nrg = ReadNrgImage(path, &disc);
-        if (!nrg.Failed()) nrg = Adopt(path, disc, catalogue, options);
-        if (!nrg.Failed()) return nrg;
+        own = extension == "NRG" ? ReadNrgImage(path, &disc) : ReadCdiImage(path, &disc);
+        if (!own.Failed()) own = Adopt(path, disc, catalogue, options);
+        if (!own.Failed()) return own;
     }
     if (catalogue->Probe(path, options)) return Status::Ok();
-    if (extension == "NRG") return nrg;
+    if (extension == "NRG" || extension == "CDI") return own;
     if (sheets && (extension == "ECM" || extension == "ISZ")) return OpenContainer(path, extension, catalogue);
     if (!sheets) return Code::kUnknownFormat;
     // An image file the plain probe refuses (audio, several tracks) opened without its sheet: the sheet beside it.
-    if (extension != "CUE" && extension != "TOC" && extension != "CCD") {
+    if (extension != "CUE" && extension != "TOC" && extension != "CCD" && extension != "MDS") {
         const std::string sheet = SheetBeside(path);
         return sheet.empty() ? Status(Code::kUnknownFormat) : ProbeImage(sheet, options, catalogue);
     }
     std::string text;
-    QORVEX_TRY(ReadText(path, &text));
+    QORVEX_TRY(ReadText(path, &text, extension == "MDS" ? kMaxMdsBytes : kMaxSheetBytes));
     const size_t slash = platform::LastSeparator(path);
     const SheetFolder folder(slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+    const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
     SheetDisc disc;
-    if (extension == "CUE") {
+    if (extension == "MDS") {
+        const ByteView bytes(reinterpret_cast<const uint8_t *>(text.data()), text.size());
+        QORVEX_TRY(ReadMdsDescriptor(bytes, name, folder, &disc));
+    } else if (extension == "CUE") {
         QORVEX_TRY(ReadCueSheet(text, folder, &disc));
     } else if (extension == "TOC") {
         QORVEX_TRY(ReadTocSheet(text, folder, &disc));
     } else {
         // CloneCD's image is the control file's name with .img.
-        const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
         QORVEX_TRY(ReadCcdSheet(text, name.substr(0, name.size() - 3) + "img", folder, &disc));
     }
     return Adopt(path, disc, catalogue, options);

@@ -5,6 +5,7 @@
 
 #include <regex>
 
+#include "support/descriptor_writers.h"
 #include "support/disc_builder.h"
 #include "support/harness/cli_harness.h"
 #include "support/raw_sectors.h"
@@ -76,6 +77,18 @@ TEST_F(SheetCliTest, TracksAndInfoShowTheDiscsTitleAndCatalogue) {
               std::string::npos);
     EXPECT_EQ(Qorvex({"info", nrg}).out.rfind("Disc: title \"Nero Disc\", performer \"A Band\"\n", 0), 0u);
     EXPECT_NE(Qorvex({"tracks", "--json", nrg}).out.find("\"disc_performer\": \"A Band\"}"), std::string::npos);
+}
+
+// info names an Alcohol descriptor and a DiscJuggler image; a descriptor of version 2 is refused by name.
+TEST_F(SheetCliTest, InfoNamesMdsAndCdiImages) {
+    const std::string mds = qorvex::test::WriteMdsDisc(dir / "disc", "disc", tracks);
+    EXPECT_NE(Qorvex({"info", mds}).out.find("Image: mds\n"), std::string::npos);
+    EXPECT_NE(Qorvex({"info", qorvex::test::WriteCdiDisc(dir / "disc", "disc", tracks)}).out.find("Image: cdi\n"),
+              std::string::npos);
+    std::vector<uint8_t> bytes = ReadFile(mds);
+    bytes[16] = 2;
+    WriteFile(mds, bytes);
+    EXPECT_NE(Qorvex({"info", mds}).err.find("a media descriptor of version 2 is encrypted"), std::string::npos);
 }
 
 TEST_F(SheetCliTest, ExtractsTheDataTrackAndItsFiles) {

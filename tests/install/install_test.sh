@@ -151,12 +151,10 @@ case_mime() {
   while read -r file expected; do
     type=$("${desktop_env[@]}" xdg-mime query filetype "$scratch/files/$file")
     [ "$type" = "$expected" ] || fail "$file is $type, not $expected"
-    if [ "$expected" != application/x-mds ]; then
-      # lumast opens it, and is what the desktop opens it with.
-      grep -qxF "$type" <<<"$opened" || fail "the desktop entry does not list $type"
-      [ "$("${desktop_env[@]}" xdg-mime query default "$type")" = lumast.desktop ] ||
-        fail "lumast is not the application for $type"
-    fi
+    # lumast opens it, and is what the desktop opens it with.
+    grep -qxF "$type" <<<"$opened" || fail "the desktop entry does not list $type"
+    [ "$("${desktop_env[@]}" xdg-mime query default "$type")" = lumast.desktop ] ||
+      fail "lumast is not the application for $type"
   done <<'TYPES'
 disc.iso application/x-cd-image
 disc.bin application/x-raw-cd-image
@@ -165,6 +163,8 @@ AUDIO.BIN application/x-raw-cd-image
 disc.nrg application/x-nrg
 disc.mds application/x-mds
 descriptor application/x-mds
+disc.mdf application/x-raw-cd-image
+disc.cdi application/x-discjuggler-cd-image
 disc.ccd application/x-ccd
 clonecd application/x-ccd
 disc.cue application/x-cue
@@ -196,7 +196,7 @@ case_completion() {
   # Images and folders, whatever the case of the extension.
   local images
   images=$(complete_words qorvex --check-edc info "" | tr '\n' ' ')
-  [ "$images" = "AUDIO.BIN disc.bin disc.ccd disc.cue disc.iso disc.nrg disc.toc folder " ] ||
+  [ "$images" = "AUDIO.BIN disc.bin disc.ccd disc.cdi disc.cue disc.iso disc.mdf disc.mds disc.nrg disc.toc folder " ] ||
     fail "image files: $images"
   # Any file after -o.
   complete_words qorvex extract-track disc.iso 1 -o "" | grep -qxF notes.txt || fail "-o FILE does not offer files"

@@ -46,6 +46,8 @@ make_typed_samples() {
   head -c 4096 /dev/zero >"$dir/disc.nrg"
   printf 'MEDIA DESCRIPTOR\1\5' >"$dir/disc.mds"
   cp "$dir/disc.mds" "$dir/descriptor"
+  head -c 4096 /dev/zero >"$dir/disc.mdf"
+  head -c 4096 /dev/zero >"$dir/disc.cdi"
   printf '[CloneCD]\r\nVersion=3\r\n' >"$dir/disc.ccd"
   cp "$dir/disc.ccd" "$dir/clonecd"
   printf 'FILE "disc.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n' >"$dir/disc.cue"
