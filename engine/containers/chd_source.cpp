@@ -313,10 +313,14 @@ bool ChdFile::Decode(const MapEntry &entry, uint8_t *out) {
 
 const uint8_t *ChdFile::Hunk(int64_t index) {
     if (index < 0 || size_t(index) >= map_.size()) return nullptr;
-    if (const uint8_t *held = cache_->Find(index)) return held;
-    uint8_t *out = cache_->Take(index);
-    if (!Decode(map_[size_t(index)], out)) return nullptr;
-    cache_->Keep(index);
+    // Hunks are held by where their bytes are stored: the repeats of one hunk (references to it, hunks of
+    // zeros) are decoded once.
+    const MapEntry &entry = map_[size_t(index)];
+    const int64_t key = entry.type == kZeros ? -2 : static_cast<int64_t>(entry.offset);
+    if (const uint8_t *held = cache_->Find(key)) return held;
+    uint8_t *out = cache_->Take(key);
+    if (!Decode(entry, out)) return nullptr;
+    cache_->Keep(key);
     return out;
 }
 
