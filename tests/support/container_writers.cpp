@@ -243,16 +243,22 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
     }
     for (uint64_t i = 0; i < hunks; ++i) {
         const ChdHunk &k = kinds[std::min<size_t>(i, kinds.size() - 1)];
+        if (k.kind == ChdHunk::kSelf) {
+            bits.Put(k.self, 32);
+            records.push_back(5);
+            PutBe(records, 0, 3);
+            PutBe(records, k.self, 6);
+            PutBe(records, 0, 2);
+            continue;
+        }
         std::vector<uint8_t> hunk(hb, 0);
         if (i * hb < image.size())
             std::copy_n(image.begin() + static_cast<ptrdiff_t>(i * hb), std::min<uint64_t>(hb, image.size() - i * hb),
                         hunk.begin());
         const uint16_t crc = ChdCrc16(hunk.data(), hunk.size());
-        uint64_t at = out.size(), length = 0;
-        if (k.kind == ChdHunk::kSelf) {
-            at = k.self;
-            bits.Put(k.self, 32);
-        } else if (k.kind == ChdHunk::kStored) {
+        const uint64_t at = out.size();
+        uint64_t length = 0;
+        if (k.kind == ChdHunk::kStored) {
             out.insert(out.end(), hunk.begin(), hunk.end());
             length = hb;
             bits.Put(crc, 16);
@@ -275,7 +281,7 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
         records.push_back(types[i]);
         PutBe(records, length, 3);
         PutBe(records, at, 6);
-        PutBe(records, k.kind == ChdHunk::kSelf ? 0 : crc, 2);
+        PutBe(records, crc, 2);
     }
     const uint64_t map_at = out.size();
     PutBe(out, bits.bytes.size(), 4);
