@@ -59,15 +59,16 @@ uint64_t U48be(const uint8_t *p) {
     return v;
 }
 
-// CRC-16/CCITT (polynomial 0x1021, from 0xFFFF), as the map and the hunks carry it.
+// CRC-16/CCITT (polynomial 0x1021, from 0xFFFF), as the map and the hunks carry it. Two bytes at a time: the
+// register is as wide as they are, so the next state is the register XOR the two bytes, times x^16.
 class Crc16 {
 public:
     Crc16() {
-        static const std::array<uint16_t, 256> table = [] {
-            std::array<uint16_t, 256> t{};
-            for (uint32_t i = 0; i < 256; ++i) {
-                uint32_t c = i << 8;
-                for (int b = 0; b < 8; ++b) c = (c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1;
+        static const std::vector<uint16_t> table = [] {
+            std::vector<uint16_t> t(65536);
+            for (uint32_t i = 0; i < 65536; ++i) {
+                uint32_t c = i;
+                for (int b = 0; b < 16; ++b) c = (c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1;
                 t[i] = static_cast<uint16_t>(c);
             }
             return t;
@@ -75,7 +76,14 @@ public:
         table_ = table.data();
     }
     void Add(const uint8_t *p, size_t n) {
-        for (size_t i = 0; i < n; ++i) value_ = static_cast<uint16_t>((value_ << 8) ^ table_[(value_ >> 8) ^ p[i]]);
+        size_t i = 0;
+        for (; i + 2 <= n; i += 2) value_ = table_[value_ ^ (uint32_t(p[i]) << 8 | p[i + 1])];
+        // A last odd byte: its 8 bits through the register.
+        if (i < n) {
+            uint32_t c = value_ ^ (uint32_t(p[i]) << 8);
+            for (int b = 0; b < 8; ++b) c = (c & 0x8000) ? (c << 1) ^ 0x1021 : c << 1;
+            value_ = static_cast<uint16_t>(c);
+        }
     }
     uint16_t Value() const { return value_; }
 
