@@ -3,12 +3,14 @@
 in turn, so that a slow moment of the machine falls on all of them; the table gives medians, the spread
 (fastest-slowest) and the peak resident memory of each contender.
 
-  bench/compare.py [--rounds N] [--scratch DIR] [--only extract,list,track] [--build DIR]
+  bench/compare.py [--rounds N] [--scratch DIR] [--only extract,list,track,chd] [--build DIR]
 
 Images are made once under the scratch folder (default /dev/shm/qorvex-bench: outputs go to tmpfs too):
   extract: ~1 GiB, 20 x 40 MiB + 20,000 x 4 KiB files with ISO 9660, Joliet and UDF, and each half alone
   list:    10,000 and 100,000 small files (ISO 9660, Joliet and UDF)
   track:   a 500 MiB ISO wrapped in MODE1/2352 sectors, with a cue sheet for bchunk
+  chd:     a CHD made by chdman createcd (its default codecs) of a 300 MiB MODE1/2352 track of text and
+           random files, read by qorvex extract-track and by chdman extractcd
 """
 import argparse
 import os
@@ -183,6 +185,36 @@ def bench_track(args, bin_dir):
     table.show()
 
 
+def bench_chd(args, bin_dir):
+    scratch = args.scratch
+    chd = f"{scratch}/track.chd"
+    if not os.path.exists(chd):
+        tree = f"{scratch}/chd-tree"
+        os.makedirs(tree, exist_ok=True)
+        # Half of it compresses (text), half does not (random bytes): hunks of both kinds.
+        sh(f"head -c {150 << 20} /dev/urandom > '{tree}/random.bin'")
+        sh(f"seq 1 30000000 | head -c {150 << 20} > '{tree}/text.txt'")
+        sh(f"genisoimage -quiet -o '{scratch}/chd.iso' '{tree}'")
+        shutil.rmtree(tree)
+        sh(f"'{bin_dir}/make_raw' '{scratch}/chd.iso' '{scratch}/chd.bin'")
+        os.remove(f"{scratch}/chd.iso")
+        with open(f"{scratch}/chd.cue", "w") as f:
+            f.write('FILE "chd.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n')
+        sh(f"chdman createcd -i '{scratch}/chd.cue' -o '{chd}' >/dev/null 2>&1")
+        os.remove(f"{scratch}/chd.bin")
+    out = f"{scratch}/chd-out"
+    os.makedirs(out, exist_ok=True)
+    table = Table("CHD data track (300 MiB, chdman's default codecs) to a file", "chdman extractcd")
+    rounds_of(table, args.rounds, [
+        ("qorvex extract-track", [f"{bin_dir}/qorvex", "-q", "extract-track", chd, "1", "-o", f"{out}/q.iso"]),
+        ("qorvex extract-track --raw", [f"{bin_dir}/qorvex", "-q", "extract-track", chd, "1", "--raw", "-o",
+                                        f"{out}/q.bin"]),
+        ("chdman extractcd", ["chdman", "extractcd", "-f", "-i", chd, "-o", f"{out}/c.cue", "-ob", f"{out}/c.bin"]),
+    ], lambda _: [os.remove(os.path.join(out, n)) for n in os.listdir(out)])
+    shutil.rmtree(out)
+    table.show()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rounds", type=int, default=5)
@@ -193,7 +225,7 @@ def main():
     os.makedirs(args.scratch, exist_ok=True)
     bin_dir = f"{args.build}/bin"
     for part in args.only.split(","):
-        {"extract": bench_extract, "list": bench_list, "track": bench_track}[part](args, bin_dir)
+        {"extract": bench_extract, "list": bench_list, "track": bench_track, "chd": bench_chd}[part](args, bin_dir)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "qorvex.h"
+#include "qorvex_ext.h"
 
 namespace cli {
 
@@ -38,6 +39,8 @@ constexpr ResultText kResults[] = {
     {ENGINE_EDC_MISMATCH, "ENGINE_EDC_MISMATCH", "a sector failed its error detection code (EDC) check"},
     {ENGINE_NO_DATA_TRACK, "ENGINE_NO_DATA_TRACK", "the image has no data track"},
     {ENGINE_BAD_TRACK, "ENGINE_BAD_TRACK", "there is no track with that number"},
+    {ENGINE_NEEDS_PARENT, "ENGINE_NEEDS_PARENT",
+     "the CHD holds only its differences from a parent CHD, which is not read (make it whole with chdman copy)"},
 };
 
 // Length of the valid UTF-8 sequence at text[i], or 0.

@@ -533,6 +533,24 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         tiny, std::vector<uint8_t>(tiny.begin(), tiny.begin() + tiny.size() * 2 / 3),
         std::vector<uint8_t>(volume.bytes.begin(), volume.bytes.begin() + (volume.layout.partition_start + 3) * 2048),
         qorvex::test::WrapSectors(tiny, 3, bad_edc)};
+    // CHD: the volume as a raw image (deflated, stored and repeated hunks), and as a CD of raw Mode 1 frames.
+    using qorvex::test::ChdHunk;
+    const std::vector<ChdHunk> chd_kinds = {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kSelf, 0}, {ChdHunk::kZlib}};
+    seeds["fuzz_chd"] = {qorvex::test::EncodeChd(tiny, chd_kinds, {})};
+    {
+        const std::vector<uint8_t> raw = qorvex::test::WrapSectors(tiny, 3);
+        std::vector<uint8_t> frames;
+        for (size_t at = 0; at < raw.size(); at += 2352) {
+            frames.insert(frames.end(), raw.begin() + static_cast<ptrdiff_t>(at), raw.begin() + static_cast<ptrdiff_t>(at + 2352));
+            frames.resize(frames.size() + 96);
+        }
+        qorvex::test::ChdLayout cd;
+        cd.hunk_bytes = 4 * 2448;
+        cd.unit_bytes = 2448;
+        cd.metadata = {{"CHT2", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352) +
+                                    " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
+        seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
+    }
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
         {16, 0x65, 0xE5, 0x67, 0x2C},

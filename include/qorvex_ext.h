@@ -13,6 +13,10 @@ extern "C" {
  * one open image allows (about 64 MiB plus 16 bytes per image byte, at most 2 GiB). */
 #define ENGINE_TOO_LARGE 0x8127
 
+/* A result code beside those of qorvex.h: the image is a CHD that holds only its differences from a parent CHD,
+ * and is not read without it. */
+#define ENGINE_NEEDS_PARENT 0x8128
+
 /* Kinds of the El Torito system parts listed among the ISO 9660 ones with OPEN_BOOT_IMAGES. A boot image is
  * listed with the size of what it emulates: a floppy's 1.2, 1.44 or 2.88 MB, a hard disk up to the end of its
  * last partition, else the sectors loaded (an EFI image recording 0 or 1 loaded sectors: its FAT size). */
@@ -106,7 +110,7 @@ int32_t QORVEX_CALL QorvexExGetVolumeLabel(QorvexHandle h, int32_t track, int32_
 #define QORVEX_EX_TEXT_PERFORMER 2
 #define QORVEX_EX_TEXT_ISRC 3    /* a track's */
 #define QORVEX_EX_TEXT_CATALOG 4 /* the disc's */
-#define QORVEX_EX_TEXT_SHEET 5   /* the disc's sheet ("cue", "toc", "ccd", "mds", "nrg", "cdi") or container ("ecm", "isz"); empty: plain */
+#define QORVEX_EX_TEXT_SHEET 5   /* the disc's sheet ("cue", "toc", "ccd", "mds", "nrg", "cdi") or container ("ecm", "isz", "chd"); empty: plain */
 #define QORVEX_EX_TEXT_WARNING 6 /* the disc's: what the sheet's reader had to guess; empty when nothing */
 #define QORVEX_EX_TEXT_FILE 16   /* + i: the i-th file holding the track's sectors, as found beside the sheet */
 

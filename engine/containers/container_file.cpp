@@ -16,6 +16,7 @@ bool ContainerFile::Open(const std::string &path) {
 
 bool ContainerFile::ReadExact(int64_t offset, void *destination, int64_t n) {
     if (offset < 0 || n < 0 || offset > length_ || n > length_ - offset) return false;
+    if (n == 0) return true;  // nothing to copy (the destination may be an empty buffer's null)
     auto *out = static_cast<uint8_t *>(destination);
     // A piece larger than the window goes straight to its place.
     if (n >= kWindowBytes) return file_.Seek(offset) && file_.Read(out, n) == n;

@@ -29,26 +29,32 @@ struct Field {
 };
 const Field kField;
 
-// The two parity bytes of each vector of one byte plane: `vectors` vectors of `length` data bytes; vector v
+// The two parity bytes of each vector of both byte planes: `vectors` vectors of `length` data words; vector v
 // starts at word v * `start_step` (as columns, P) and moves `step` words a byte, wrapping in the matrix.
 // With the syndromes S0 = sum(v_i) and S1 = sum(alpha^(n-1-i) v_i) both zero over data and parity:
-// the parity pair (p0, p1) satisfies p0 + p1 = a and alpha*p0 + p1 = b (a, b from the data).
-void PlaneParity(const uint8_t *data, int plane, int vectors, int length, int start_step, int step, uint8_t *out) {
+// the parity pair (p0, p1) satisfies p0 + p1 = a and alpha*p0 + p1 = b (a, b from the data). The two planes
+// are independent codes, worked on side by side.
+void PlaneParity(const uint8_t *data, int vectors, int length, int start_step, int step, uint8_t *out) {
     const int words = vectors * length;
     for (int v = 0; v < vectors; ++v) {
         int word = (v * start_step) % words;
-        uint8_t sum = 0, weighted = 0;
+        uint8_t sum0 = 0, weighted0 = 0, sum1 = 0, weighted1 = 0;
         for (int i = 0; i < length; ++i) {
-            const uint8_t byte = data[word * 2 + plane];
-            sum ^= byte;
-            weighted = kField.times_alpha[weighted ^ byte];
+            const uint8_t byte0 = data[word * 2], byte1 = data[word * 2 + 1];
+            sum0 ^= byte0;
+            sum1 ^= byte1;
+            weighted0 = kField.times_alpha[weighted0 ^ byte0];
+            weighted1 = kField.times_alpha[weighted1 ^ byte1];
             word += step;
             if (word >= words) word -= words;
         }
         // weighted = sum(alpha^(length-i) v_i); the parity bytes are the two last terms of the code word.
-        const uint8_t p0 = kField.solve[kField.times_alpha[weighted] ^ sum];
-        out[v * 2 + plane] = p0;
-        out[(v + vectors) * 2 + plane] = static_cast<uint8_t>(p0 ^ sum);
+        const uint8_t p0 = kField.solve[kField.times_alpha[weighted0] ^ sum0];
+        const uint8_t p1 = kField.solve[kField.times_alpha[weighted1] ^ sum1];
+        out[v * 2] = p0;
+        out[v * 2 + 1] = p1;
+        out[(v + vectors) * 2] = static_cast<uint8_t>(p0 ^ sum0);
+        out[(v + vectors) * 2 + 1] = static_cast<uint8_t>(p1 ^ sum1);
     }
 }
 }  // namespace
@@ -57,10 +63,8 @@ void WriteSectorEcc(uint8_t *sector, bool zero_header) {
     uint8_t saved[4];
     std::memcpy(saved, sector + kHeader, 4);
     if (zero_header) std::memset(sector + kHeader, 0, 4);
-    for (int plane = 0; plane < 2; ++plane)
-        PlaneParity(sector + kHeader, plane, kPVectors, kPLength, 1, kPVectors, sector + kPOffset);
-    for (int plane = 0; plane < 2; ++plane)
-        PlaneParity(sector + kHeader, plane, kQVectors, kQLength, kPVectors, kPVectors + 1, sector + kQOffset);
+    PlaneParity(sector + kHeader, kPVectors, kPLength, 1, kPVectors, sector + kPOffset);
+    PlaneParity(sector + kHeader, kQVectors, kQLength, kPVectors, kPVectors + 1, sector + kQOffset);
     std::memcpy(sector + kHeader, saved, 4);
 }
 

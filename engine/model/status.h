@@ -25,6 +25,7 @@ enum class Code : int32_t {
     kNoDataTrack = ENGINE_NO_DATA_TRACK,
     kBadTrack = ENGINE_BAD_TRACK,
     kTooLarge = ENGINE_TOO_LARGE,
+    kNeedsParent = ENGINE_NEEDS_PARENT,
 };
 
 class [[nodiscard]] Status {

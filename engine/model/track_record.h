@@ -69,7 +69,7 @@ struct TrackDetails {
 };
 
 struct DiscDetails {
-    std::string sheet;            // "cue", "toc", "ccd", "nrg", "ecm", "isz"; empty for a plain image
+    std::string sheet;            // "cue", "toc", "ccd", "nrg", "ecm", "isz", "chd"; empty for a plain image
     bool sessions_found = false;  // a plain image whose later sessions were found in its volume structures
     int64_t part_bytes = 0;       // OPEN_SALVAGE: bytes of an incomplete last sector left out of the table
     int32_t tracks_cut = 0;       // OPEN_SALVAGE: tracks of the sheet that begin past the end of its files

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "containers/chd_source.h"
 #include "containers/ecm_source.h"
 #include "containers/isz_source.h"
 #include "platform/file.h"
+#include "image/sector_format.h"
 #include "qorvex.h"
 #include "sheets/ccd_sheet.h"
 #include "sheets/cdi_sheet.h"
@@ -77,6 +79,41 @@ Status Adopt(const std::string &path, SheetDisc disc, ImageCatalogue *catalogue,
     return Status::Ok();
 }
 
+// A CHD: a CD's tracks as its metadata lays them out in the decoded stream, or a DVD's or raw image's bytes.
+Status OpenChd(const std::string &path, ImageCatalogue *catalogue, uint32_t options) {
+    containers::ChdImage image;
+    QORVEX_TRY(containers::OpenChd(path, &image));
+    if (image.tracks.empty()) {
+        DiscDetails disc;
+        disc.sheet = "chd";
+        if (!catalogue->ProbeSource(path, std::move(image.source), std::move(disc))) return Code::kUnknownFormat;
+        return Status::Ok();
+    }
+    SheetDisc disc;
+    disc.details.sheet = "chd";
+    const size_t slash = platform::LastSeparator(path);
+    SheetFile file;
+    file.path = path;
+    file.named = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    file.window = FileWindow{0, image.source->Length()};
+    file.source = image.source;
+    disc.files.push_back(std::move(file));
+    for (const containers::ChdTrack &t : image.tracks) {
+        SheetTrack track;
+        track.number = t.number;
+        track.format = t.format;
+        if (t.probe_mode2)
+            track.probe = GetSectorFormat(t.format).stored == 2352 ? ModeProbe::kMode2Raw : ModeProbe::kMode2_2336;
+        track.begin = t.begin;
+        track.index1 = t.begin + (t.pregap_stored ? int64_t(t.pregap) * t.sector_bytes : 0);
+        track.has_index0 = t.pregap > 0;
+        track.absent_pregap = t.pregap_stored ? 0 : t.pregap;
+        track.absent_trailing = t.postgap;
+        disc.tracks.push_back(std::move(track));
+    }
+    return Adopt(path, std::move(disc), catalogue, options);
+}
+
 // A container whose decoded stream is a plain image, named by its extension.
 Status OpenContainer(const std::string &path, const std::string &extension, ImageCatalogue *catalogue) {
     std::shared_ptr<StoredSource> source;
@@ -110,6 +147,7 @@ Status ProbeImage(const std::string &path, uint32_t options, ImageCatalogue *cat
     if (catalogue->Probe(path, options)) return Status::Ok();
     if (extension == "NRG" || extension == "CDI") return own;
     if (sheets && (extension == "ECM" || extension == "ISZ")) return OpenContainer(path, extension, catalogue);
+    if (sheets && extension == "CHD") return OpenChd(path, catalogue, options);
     if (!sheets) return Code::kUnknownFormat;
     // An image file the plain probe refuses (audio, several tracks) opened without its sheet: the sheet beside it.
     if (extension != "CUE" && extension != "TOC" && extension != "CCD" && extension != "MDS") {

@@ -27,8 +27,8 @@ std::vector<NameFilter> ParseFilterResource(const std::string &resource);
 
 // The extensions of the files the engine opens with the extended formats on, as the open dialog offers them:
 // the described images, then the disc sheets. A format the engine learns to read is added here only.
-inline constexpr const char *kImageExtensions[] = {"iso", "img", "bin", "cue", "toc", "ccd",
-                                                   "nrg", "mds", "mdf", "cdi", "ecm", "isz"};
+inline constexpr const char *kImageExtensions[] = {"iso", "img", "bin", "cue", "toc", "ccd", "nrg",
+                                                   "mds", "mdf", "cdi", "ecm", "isz", "chd"};
 // The open dialog's filter resource: the described one, or with the extended formats every extension above.
 std::string OpenFilterResource(bool extensions);
 

@@ -1,8 +1,10 @@
-// Containers that claim far more than they hold: a few KiB of ISZ said to be a 4 GiB image of 8 MiB chunks opens
-// and lists within the bounded memory, its chunks decoded a few at a time.
+// Containers that claim far more than they hold: a few KiB of ISZ said to be a 4 GiB image of 8 MiB chunks, or a
+// CHD of a 4 GiB image whose hunks all repeat the first, opens and lists within the bounded memory, its chunks
+// decoded a few at a time. Damaged CHD files fail with a clear code.
 #include <gtest/gtest.h>
 
 #include "qorvex.h"
+#include "qorvex_ext.h"
 #include "support/container_writers.h"
 #include "support/harness/damage_harness.h"
 #include "support/iso_builder.h"
@@ -45,6 +47,83 @@ TEST(ContainerDamage, IszClaimingGigabytesStaysInBoundedMemory) {
                   });
               }),
               "1 QORVEX");
+}
+
+using qorvex::test::ChdHunk;
+
+std::string ListReport(QorvexHandle h) {
+    char label[33] = {};
+    int32_t sectors = 0;
+    int64_t bytes = 0;
+    QorvexGetImageInformation(h, 0, KIND_ISO9660, label, &sectors, &bytes);
+    return std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660)) + " " + label;
+}
+
+std::vector<uint8_t> ChdIso() {
+    std::string text;
+    for (int i = 0; text.size() < 100000; ++i) text += "row " + std::to_string(i) + "\n";
+    return qorvex::test::BuildIso({qorvex::test::File("A.TXT;1", text)}).bytes;
+}
+
+void PutBe(std::vector<uint8_t> &bytes, size_t at, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) bytes[at + i] = static_cast<uint8_t>(v >> (8 * (n - 1 - i)));
+}
+
+uint64_t GetBe(const std::vector<uint8_t> &bytes, size_t at, int n) {
+    uint64_t v = 0;
+    for (int i = 0; i < n; ++i) v = v << 8 | bytes[at + i];
+    return v;
+}
+
+TEST(ContainerDamage, ChdClaimingGigabytesStaysInBoundedMemory) {
+    qorvex::test::TempDir dir;
+    qorvex::test::ChdLayout layout;
+    layout.logical = uint64_t(4) << 30;
+    layout.hunk_bytes = 1u << 20;
+    const std::vector<uint8_t> chd = qorvex::test::EncodeChd(ChdIso(), {{ChdHunk::kZlib}, {ChdHunk::kSelf, 0}}, layout);
+    ASSERT_LT(chd.size(), 64u * 1024);
+    qorvex::test::WriteFile(dir / "big.chd", chd);
+    const std::string path = dir / "big.chd";
+    EXPECT_EQ(RunWatched([&] { return WithOpen(path, OPEN_DISC_SHEETS, ListReport); }), "1 QORVEX");
+}
+
+TEST(ContainerDamage, DamagedChdFailsClearly) {
+    qorvex::test::TempDir dir;
+    const std::vector<uint8_t> iso = ChdIso();
+    const std::vector<ChdHunk> kinds = {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kZlib}};
+    const std::vector<uint8_t> good = qorvex::test::EncodeChd(iso, kinds, {});
+    const size_t map_at = static_cast<size_t>(GetBe(good, 40, 8));
+    const uint64_t first = GetBe(good, map_at + 4, 6);
+    qorvex::test::ChdLayout with_parent;
+    with_parent.parent = true;
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        std::string expected;
+    } cases[] = {
+        {"whole", good, "1 QORVEX"},
+        {"map cut short", std::vector<uint8_t>(good.begin(), good.end() - 3), "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"map CRC wrong", good, "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"hunks past the file", good, "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"deflate streams damaged", good, "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"a hunk the same as itself", qorvex::test::EncodeChd(iso, {{ChdHunk::kZlib}, {ChdHunk::kSelf, 1}}, {}),
+         "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"a hunk the same as a later one", qorvex::test::EncodeChd(iso, {{ChdHunk::kSelf, 1}, {ChdHunk::kZlib}}, {}),
+         "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"a parent CHD", qorvex::test::EncodeChd(iso, kinds, with_parent), "open " + Code(ENGINE_NEEDS_PARENT)},
+        {"hunks of 64 MiB", good, "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"an image of a petabyte", good, "open " + Code(ENGINE_TOO_LARGE)},
+    };
+    cases[2].bytes[map_at + 10] ^= 0x40;
+    PutBe(cases[3].bytes, map_at + 4, good.size() - 10, 6);
+    for (uint64_t at = first; at < map_at; ++at) cases[4].bytes[at] ^= 0x5A;
+    PutBe(cases[8].bytes, 56, 64u << 20, 4);
+    PutBe(cases[9].bytes, 32, uint64_t(1) << 50, 8);
+    for (const Case &c : cases) {
+        qorvex::test::WriteFile(dir / "x.chd", c.bytes);
+        const std::string path = dir / "x.chd";
+        EXPECT_EQ(RunWatched([&] { return WithOpen(path, OPEN_DISC_SHEETS, ListReport); }), c.expected) << c.what;
+    }
 }
 
 }  // namespace

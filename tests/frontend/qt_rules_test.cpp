@@ -66,8 +66,9 @@ TEST(FilterResourceTest, EveryChoiceKeepsItsTextAndItsOwnPatterns) {
 
     const std::vector<NameFilter> extended = ParseFilterResource(OpenFilterResource(true));
     ASSERT_EQ(extended.size(), 2u);
-    EXPECT_EQ(extended[0].text, "イメージファイル (*.iso, *.img, *.bin, *.cue, *.toc, *.ccd, *.nrg, *.mds, *.mdf, *.cdi, *.ecm, *.isz)");
-    EXPECT_EQ(extended[0].patterns, "*.iso *.img *.bin *.cue *.toc *.ccd *.nrg *.mds *.mdf *.cdi *.ecm *.isz");
+    EXPECT_EQ(extended[0].text,
+              "イメージファイル (*.iso, *.img, *.bin, *.cue, *.toc, *.ccd, *.nrg, *.mds, *.mdf, *.cdi, *.ecm, *.isz, *.chd)");
+    EXPECT_EQ(extended[0].patterns, "*.iso *.img *.bin *.cue *.toc *.ccd *.nrg *.mds *.mdf *.cdi *.ecm *.isz *.chd");
     EXPECT_EQ(extended[1].text, "全てのファイル (*)");
     EXPECT_EQ(ParseFilterResource(OpenFilterResource(false))[0].text, "イメージファイル (*.img, *.iso)");
 }

@@ -180,4 +180,123 @@ std::vector<uint8_t> EncodeIsz(const std::vector<uint8_t> &iso, uint32_t chunk_s
     return out;
 }
 
+namespace {
+uint16_t ChdCrc16(const uint8_t *p, size_t n) {
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= uint16_t(p[i] << 8);
+        for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
+    }
+    return crc;
+}
+
+void PutBe(std::vector<uint8_t> &out, uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+struct BitWriter {
+    std::vector<uint8_t> bytes;
+    int used = 8;
+    void Put(uint64_t v, int bits) {
+        for (int i = bits - 1; i >= 0; --i) {
+            if (used == 8) bytes.push_back(0), used = 0;
+            bytes.back() |= static_cast<uint8_t>(((v >> i) & 1) << (7 - used++));
+        }
+    }
+};
+}  // namespace
+
+std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vector<ChdHunk> &kinds,
+                               const ChdLayout &layout) {
+    const uint32_t hb = layout.hunk_bytes;
+    const uint64_t logical = layout.logical ? layout.logical : image.size();
+    const uint64_t hunks = (logical + hb - 1) / hb;
+    std::vector<uint8_t> out(124, 0);
+    std::memcpy(out.data(), "MComprHD", 8);
+    std::vector<uint8_t> fields;
+    PutBe(fields, 124, 4);
+    PutBe(fields, 5, 4);
+    PutBe(fields, uint32_t('z') << 24 | uint32_t('l') << 16 | uint32_t('i') << 8 | 'b', 4);
+    PutBe(fields, 0, 12);
+    PutBe(fields, logical, 8);
+    std::memcpy(out.data() + 8, fields.data(), fields.size());
+    // Metadata first, each entry pointing at the next.
+    const uint64_t meta_at = layout.metadata.empty() ? 0 : out.size();
+    for (size_t i = 0; i < layout.metadata.size(); ++i) {
+        const auto &[tag, text] = layout.metadata[i];
+        const uint64_t next = i + 1 < layout.metadata.size() ? out.size() + 16 + text.size() + 1 : 0;
+        for (char c : tag) out.push_back(static_cast<uint8_t>(c));
+        PutBe(out, uint32_t(text.size() + 1) | 0x01000000u, 4);
+        PutBe(out, next, 8);
+        out.insert(out.end(), text.begin(), text.end());
+        out.push_back(0);
+    }
+    const uint64_t first = out.size();
+    std::vector<uint8_t> records;
+    BitWriter bits;
+    for (int i = 0; i < 16; ++i) bits.Put(4, 4);  // every type's code 4 bits long: its own value
+    std::vector<uint8_t> types;
+    for (uint64_t i = 0; i < hunks; ++i) {
+        const ChdHunk &k = kinds[std::min<size_t>(i, kinds.size() - 1)];
+        types.push_back(k.kind == ChdHunk::kSelf ? 5 : k.kind == ChdHunk::kStored ? 4 : 0);
+        bits.Put(types.back(), 4);
+    }
+    for (uint64_t i = 0; i < hunks; ++i) {
+        const ChdHunk &k = kinds[std::min<size_t>(i, kinds.size() - 1)];
+        if (k.kind == ChdHunk::kSelf) {
+            bits.Put(k.self, 32);
+            records.push_back(5);
+            PutBe(records, 0, 3);
+            PutBe(records, k.self, 6);
+            PutBe(records, 0, 2);
+            continue;
+        }
+        std::vector<uint8_t> hunk(hb, 0);
+        if (i * hb < image.size())
+            std::copy_n(image.begin() + static_cast<ptrdiff_t>(i * hb), std::min<uint64_t>(hb, image.size() - i * hb),
+                        hunk.begin());
+        const uint16_t crc = ChdCrc16(hunk.data(), hunk.size());
+        const uint64_t at = out.size();
+        uint64_t length = 0;
+        if (k.kind == ChdHunk::kStored) {
+            out.insert(out.end(), hunk.begin(), hunk.end());
+            length = hb;
+            bits.Put(crc, 16);
+        } else {
+            z_stream z{};
+            deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+            std::vector<uint8_t> packed(deflateBound(&z, hb));
+            z.next_in = hunk.data();
+            z.avail_in = hb;
+            z.next_out = packed.data();
+            z.avail_out = static_cast<uInt>(packed.size());
+            deflate(&z, Z_FINISH);
+            packed.resize(z.total_out);
+            deflateEnd(&z);
+            out.insert(out.end(), packed.begin(), packed.end());
+            length = packed.size();
+            bits.Put(length, 24);
+            bits.Put(crc, 16);
+        }
+        records.push_back(types[i]);
+        PutBe(records, length, 3);
+        PutBe(records, at, 6);
+        PutBe(records, crc, 2);
+    }
+    const uint64_t map_at = out.size();
+    PutBe(out, bits.bytes.size(), 4);
+    PutBe(out, first, 6);
+    PutBe(out, ChdCrc16(records.data(), records.size()), 2);
+    out.insert(out.end(), {24, 32, 0, 0});
+    out.insert(out.end(), bits.bytes.begin(), bits.bytes.end());
+    fields.clear();
+    PutBe(fields, map_at, 8);
+    PutBe(fields, meta_at, 8);
+    PutBe(fields, hb, 4);
+    PutBe(fields, layout.unit_bytes, 4);
+    std::memcpy(out.data() + 40, fields.data(), fields.size());
+    if (layout.parent) out[110] = 0x5A;
+    return out;
+}
+
 }  // namespace qorvex::test

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace qorvex::test {
@@ -24,5 +26,23 @@ enum class IszChunk : uint8_t { kZeros = 0, kStored = 1, kZlib = 2, kBzip2 = 3 }
 // all-zero chunk always as zeros), with 3-byte chunk pointers; `has_password` is written as given.
 std::vector<uint8_t> EncodeIsz(const std::vector<uint8_t> &iso, uint32_t chunk_size, const std::vector<IszChunk> &kinds,
                                uint8_t has_password = 0);
+
+// How a CHD writer stores a hunk: as it is, raw deflate (the header's first codec, "zlib"), or the same as
+// hunk `self`.
+struct ChdHunk {
+    enum Kind : uint8_t { kStored, kZlib, kSelf } kind = kStored;
+    uint32_t self = 0;
+};
+struct ChdLayout {
+    uint64_t logical = 0;  // bytes of the image the header states; 0: the image's size
+    uint32_t hunk_bytes = 8192;
+    uint32_t unit_bytes = 2048;
+    std::vector<std::pair<std::string, std::string>> metadata;  // tag and text, in the chain's order
+    bool parent = false;                                        // a parent's SHA-1 in the header
+};
+// A CHD version 5 file of `image` in hunks (the last padded with zeros; hunks past the image are zeros),
+// hunk i stored as kinds[i] (past the list, as its last). The compressed map codes every type in 4 bits.
+std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vector<ChdHunk> &kinds,
+                               const ChdLayout &layout);
 
 }  // namespace qorvex::test
