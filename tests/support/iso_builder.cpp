@@ -5,6 +5,8 @@
 #include <deque>
 #include <stdexcept>
 
+#include "utf8.h"
+
 namespace qorvex::test {
 
 namespace {
@@ -44,21 +46,7 @@ std::string Utf8(const std::u16string &text) {
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
             c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(text[++i]) - 0xDC00);
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        host::AppendUtf8(out, static_cast<uint32_t>(c));
     }
     return out;
 }
