@@ -10,6 +10,7 @@
 #include "model/kinds.h"
 #include "qorvex.h"
 #include "qorvex_ext.h"
+#include "support/container_writers.h"
 #include "support/disc_builder.h"
 #include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
@@ -115,6 +116,13 @@ TEST(ChdInteropTest, RawImageReadsAsItsIsoInEveryCodec) {
                   0);
         EXPECT_TRUE(ReadFile(dir / "peer.iso") == iso);
     }
+    // zstd hunks from the project's writer, where this chdman cannot make them.
+    ChdLayout zstd;
+    zstd.zstd = true;
+    WriteFile(dir / "raw-zstd-writer.chd", EncodeChd(iso, {{ChdHunk::kZlib}, {ChdHunk::kStored}}, zstd));
+    Opened image(dir / "raw-zstd-writer.chd", OPEN_DISC_SHEETS);
+    ASSERT_TRUE(image) << image.error();
+    EXPECT_TRUE(Extract(image.get(), dir / "out.iso", 0, 0) == iso);
 }
 
 }  // namespace

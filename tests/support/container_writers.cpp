@@ -1,6 +1,9 @@
 #include "support/container_writers.h"
 
 #include <zlib.h>
+#ifdef QORVEX_TEST_ZSTD  // set where libzstd was found
+#include <zstd.h>
+#endif
 #ifdef QORVEX_TEST_BZIP2  // set where libbz2 was found
 #include <bzlib.h>
 #endif
@@ -216,7 +219,8 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
     std::vector<uint8_t> fields;
     PutBe(fields, 124, 4);
     PutBe(fields, 5, 4);
-    PutBe(fields, uint32_t('z') << 24 | uint32_t('l') << 16 | uint32_t('i') << 8 | 'b', 4);
+    const char *codec = layout.zstd ? "zstd" : "zlib";
+    PutBe(fields, uint32_t(codec[0]) << 24 | uint32_t(codec[1]) << 16 | uint32_t(codec[2]) << 8 | uint32_t(codec[3]), 4);
     PutBe(fields, 0, 12);
     PutBe(fields, logical, 8);
     std::memcpy(out.data() + 8, fields.data(), fields.size());
@@ -262,6 +266,15 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
             out.insert(out.end(), hunk.begin(), hunk.end());
             length = hb;
             bits.Put(crc, 16);
+        } else if (layout.zstd) {
+#ifdef QORVEX_TEST_ZSTD
+            std::vector<uint8_t> packed(ZSTD_compressBound(hb));
+            packed.resize(ZSTD_compress(packed.data(), packed.size(), hunk.data(), hb, 19));
+            out.insert(out.end(), packed.begin(), packed.end());
+            length = packed.size();
+            bits.Put(length, 24);
+            bits.Put(crc, 16);
+#endif
         } else {
             z_stream z{};
             deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);

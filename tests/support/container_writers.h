@@ -39,6 +39,7 @@ struct ChdLayout {
     uint32_t unit_bytes = 2048;
     std::vector<std::pair<std::string, std::string>> metadata;  // tag and text, in the chain's order
     bool parent = false;                                        // a parent's SHA-1 in the header
+    bool zstd = false;  // compressed hunks in zstd rather than deflate (where the writer has zstd)
 };
 // A CHD version 5 file of `image` in hunks (the last padded with zeros; hunks past the image are zeros),
 // hunk i stored as kinds[i] (past the list, as its last). The compressed map codes every type in 4 bits.
