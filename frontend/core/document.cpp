@@ -209,14 +209,16 @@ int CLumastDoc::AddCatalogueRows(CLumastView *view) {
     const host::Disc disc(e, handle_, settings_.OpenOptions());
     QorvexExSalvage salvage;
     const bool salvaged = settings_.extensions && disc.Salvaged(current_track_, &salvage);
+    // With the EDC check on a salvaging open every file is read, so that one over failing sectors is marked.
+    const uint32_t damage = host::DamageFlags(settings_.OpenOptions());
     for (const Catalogue &c : catalogues) {
         if (!c.show) continue;
         disc.Visit(current_track_, c.kind, c.module, [&](const EntryInfo &entry) {
             host::Entry row = host::ToEntry(entry);
             // A date the 32-bit field cannot hold (from 2038 on) is shown from the extension record, and so is
-            // the damage of a file of a cut image.
-            if ((entry.time == 0 && settings_.extensions) || (salvaged && !c.module))
-                host::AddDetails(e, handle_, c.module, &row);
+            // the damage of a file of a cut image or over sectors failing their EDC.
+            if ((entry.time == 0 && settings_.extensions) || ((salvaged || damage) && !c.module))
+                host::AddDetails(e, handle_, c.module, &row, damage);
             id = view->Model().AddRow(id, row.name, c.list_kind, entry.start, entry.sectors, entry.offset, row.size,
                                       entry.extent_count, entry.extent_index, row.has_date ? row.date : 0);
             if (row.damaged) view->Model().MarkDamaged(view->Model().RowCount() - 1);

@@ -11,6 +11,7 @@
 #include "support/harness/scripted_ui.h"
 #include "support/iso_builder.h"
 #include "support/planted.h"
+#include "support/raw_sectors.h"
 #include "support/temp_dir.h"
 #include "view.h"
 
@@ -207,6 +208,20 @@ TEST(DesktopSalvage, ExtractAllAsksOnceAndCountsTheDamaged) {
         if (keep) {
             EXPECT_EQ(fs::file_size(d.dir / "out/BIG.BIN"), 300000u);
         }
+    }
+    // A whole raw image with a sector failing its EDC: marked only when the EDC is checked.
+    const qt::IsoImage whole = qt::BuildIso({qt::File("BIG.BIN;1", qt::Pattern(300000, 3))});
+    qorvex::test::RawOptions bad;
+    bad.corrupt_edc_sector = static_cast<int32_t>(whole.iso.at("\\BIG.BIN;1").extent) + 1;
+    const std::vector<uint8_t> raw = qorvex::test::WrapSectors(whole.bytes, 3, bad);
+    for (const bool check : {false, true}) {
+        Desk d(false);
+        if (check) d.doc->GetSettings().options |= OPEN_CHECK_EDC;
+        ASSERT_TRUE(d.Open(raw));
+        std::vector<std::string> marked;
+        for (const FileRow &r : d.view->Model().Rows())
+            if (r.damaged) marked.push_back(r.name);
+        EXPECT_EQ(marked, check ? std::vector<std::string>{"\\BIG.BIN;1"} : std::vector<std::string>{}) << check;
     }
 }
 
