@@ -193,8 +193,9 @@ uint16_t ChdCrc16(const uint8_t *p, size_t n) {
     return crc;
 }
 
+// `bytes` may exceed 8: the bytes above the value are zeros.
 void PutBe(std::vector<uint8_t> &out, uint64_t v, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(i >= 8 ? 0 : static_cast<uint8_t>(v >> (8 * i)));
 }
 
 struct BitWriter {
