@@ -78,9 +78,7 @@ protected:
     }
     // genisoimage's volume of the source with `options` (-C 0,N: mastered for address N, as a later session).
     std::vector<uint8_t> Volume(const std::string &options, const std::string &name) {
-        EXPECT_EQ(RunCommand("genisoimage -quiet " + options + " -o " + Quote(dir / name) + " " + Quote(dir / "src")),
-                  0);
-        return ReadFile(dir / name);
+        return GenisoimageVolume(dir / "src", options, dir / name);
     }
     TempDir dir;
     std::vector<uint8_t> iso;

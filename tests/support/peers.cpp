@@ -1,5 +1,6 @@
 #include "support/peers.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -321,6 +322,14 @@ std::vector<int> XorrisoSessionStarts(const std::string &image) {
     for (std::string line; std::getline(toc, line);)
         if (std::smatch m; std::regex_search(line, m, row)) starts.push_back(std::stoi(m[1]));
     return starts;
+}
+
+std::vector<uint8_t> GenisoimageVolume(const std::string &source, const std::string &options, const std::string &out) {
+    if (RunCommand("genisoimage -quiet " + options + " -o " + Quote(out) + " " + Quote(source)) != 0) {
+        ADD_FAILURE() << "genisoimage " << options << " failed on " << source;
+        return {};
+    }
+    return ReadFile(out);
 }
 
 }  // namespace qorvex::test

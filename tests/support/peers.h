@@ -103,5 +103,8 @@ XorrisoBootReport XorrisoElTorito(const std::string &image);
 std::map<int, int> CdInfoStarts(const std::string &image, std::string *output);
 // The start of each session xorriso reads from an image ("-toc").
 std::vector<int> XorrisoSessionStarts(const std::string &image);
+// genisoimage's volume of the folder `source` with `options`, written to `out` and read back (empty on failure,
+// which the call also reports as a test failure).
+std::vector<uint8_t> GenisoimageVolume(const std::string &source, const std::string &options, const std::string &out);
 
 }  // namespace qorvex::test
