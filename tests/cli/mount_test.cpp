@@ -80,6 +80,9 @@ protected:
         WriteFile(dir / "src/docs/deep/leaf.txt", "leaf\n");
         WriteFile(dir / "src/docs/readme.txt", std::string(70000, 'r'));
         WriteFile(dir / "src/empty", "");
+        // Recorded dates well before the test's images, so that a date the mount takes from the image file
+        // itself is never mistaken for one the image records.
+        RunCommand("find " + Quote(dir / "src") + " -exec touch -h -d '2024-03-04 05:06:07 UTC' {} +");
         RunCommand("touch -d '2051-06-07 08:09:10 UTC' " + Quote(dir / "src/docs/readme.txt"));
     }
     void TearDown() override {
@@ -103,11 +106,11 @@ protected:
 // Every image kind: the tree, stat and bytes of the mount are those of the extraction, and each other file
 // system of the track is under /.fs.
 TEST_F(MountTest, TreeStatAndBytesAreThoseOfTheExtraction) {
-    RunCommand("cd " + Quote(dir / "src") + " && ln -s docs/readme.txt link");
+    RunCommand("cd " + Quote(dir / "src") + " && ln -s docs/readme.txt link && touch -h -d '2024-03-04 UTC' link");
     RunCommand("chmod 0750 " + Quote(dir / "src/docs") + " && mkzftree " + Quote(dir / "src") + " " +
                Quote(dir / "zsrc") + " && cp " + Quote(dir / "src/big.bin") + " " + Quote(dir / "zsrc/plain.bin"));
-    MakeIso(dir / "joliet.iso", "-J -udf", dir / "src");
     const time_t made = time(nullptr) - 1;
+    MakeIso(dir / "joliet.iso", "-J -udf", dir / "src");
     MakeIso(dir / "rr.iso", "-R -J -z", dir / "zsrc");
     const struct {
         const char *image, *fs, *view;
