@@ -88,7 +88,7 @@ void FillEntryInfo(const CatalogueEntry &entry, EntryInfo *record) {
     record->extent_count = entry.extent_count;
     record->extent_index = entry.extent_index;
     record->attributes = entry.attributes;
-    record->time = Time32(entry.date);
+    record->time = entry.kind == EntryKind::kUdfIcb ? 0 : Time32(entry.date);
 
     // A prefixed name is put together here; only its first kNameCapacity + 1 bytes decide where it is cut.
     std::array<char, kNameCapacity + 1> joined;

@@ -273,6 +273,9 @@ bool LogicalVolume::ProcessFileEntry(const std::vector<uint8_t> &fe, LongAd icb,
     if (fe.size() < FileEntry::kFixedSize) return false;
     const FileEntry entry = FileEntry::Parse(ByteView(fe.data(), fe.size()));
     const bool directory = entry.file_type == kFileTypeDirectory;
+    // Every ICB is listed right before it is read, so the last listed entry is this one: it takes the entry's
+    // date, which folders and files without data have nowhere else (the described record shows 0).
+    if (!entries.empty()) entries.back().date = entry.modified;
     if (entry.ad_length == 0 || entry.ad_type > kAdEmbedded) return true;  // no data, or descriptors of no defined size
     if (entry.extended) {
         // Attributes and descriptors that run past the entry leave it without data.

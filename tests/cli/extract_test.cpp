@@ -268,6 +268,7 @@ TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
     WriteFile(src + "/Docs/Sub/empty", "");
     WriteFile(src + "/Docs/long name with spaces.txt", std::string(4097, 'q'));
     WriteFile(src + "/top.bin", std::string(2048, 't'));
+    RunCommand("find " + Quote(src) + " -exec touch -d '2021-05-06 07:08:09 UTC' {} +");
     MakeIso(dir / "bridge.iso", "-udf -input-charset utf-8", src);
 
     Result info = Qorvex({"info", dir / "bridge.iso"});
@@ -280,6 +281,10 @@ TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
     EXPECT_EQ(files, FilesBelow(dir / "seven"));
     EXPECT_EQ(files, FilesBelow(src));
     for (const auto &f : files) EXPECT_TRUE(ReadFile(dir / "out/" + f) == ReadFile(src + "/" + f)) << f;
+    // Folders and the empty file take their entries' dates too.
+    const std::string times = "find . -mindepth 1 -printf '%P %TY-%Tm-%Td %TT\\n' | sort";
+    EXPECT_EQ(qorvex::test::CaptureCommand("cd " + Quote(dir / "out") + " && " + times),
+              qorvex::test::CaptureCommand("cd " + Quote(src) + " && " + times));
 }
 
 TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
