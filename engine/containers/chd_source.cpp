@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "containers/chd_codecs.h"
 #include "containers/chd_huffman.h"
@@ -24,6 +27,9 @@ constexpr uint32_t kVersion = 5;
 // No writer makes hunks of more than a megabyte; larger ones would let a small file take a large cache.
 constexpr uint32_t kMaxHunkBytes = 1u << 20;
 constexpr size_t kCacheSlots = 8;
+// Threads that decode hunks ahead of a reader going through the file in order, and hunks each keeps ahead.
+constexpr unsigned kMaxAheadThreads = 4;
+constexpr size_t kAheadPerThread = 3;
 // A metadata chain longer than this is a loop or no chain.
 constexpr int kMaxMetadata = 1024;
 constexpr uint32_t kMaxMetadataText = 4096;
@@ -92,8 +98,19 @@ private:
     uint16_t value_ = 0xFFFF;
 };
 
+class HunkAhead;
+
+// What one thread needs to decode hunks: its own view of the file and its own decoders.
+struct HunkReader {
+    ContainerFile file;
+    std::unique_ptr<chd::HunkDecoder> decoder;
+    std::vector<uint8_t> stored;
+};
+
 class ChdFile {
 public:
+    ChdFile();
+    ~ChdFile();
     Status Open(const std::string &path);
     int64_t Logical() const { return logical_; }
     uint32_t HunkBytes() const { return hunk_bytes_; }
@@ -109,24 +126,142 @@ public:
     std::vector<Metadata> metadata;
     std::mutex lock;
 
+    // Decodes hunk `index` into `out` (hunk-bytes long) with `reader`; safe from any thread.
+    bool Decode(int64_t index, HunkReader &reader, uint8_t *out) const;
+    // A reader of the file for another thread; false when the file cannot be opened again.
+    bool NewReader(HunkReader &reader) const;
+    // The key the cache holds a hunk under: where its bytes are stored, so that repeats are decoded once.
+    int64_t KeyOf(int64_t index) const;
+    int64_t Hunks() const { return static_cast<int64_t>(map_.size()); }
+    bool Holds(int64_t index) const { return cache_->Holds(KeyOf(index)); }
+
 private:
     Status ReadMap(const ByteView &header);
     Status ReadMetadata(uint64_t offset);
-    bool Decode(const MapEntry &entry, uint8_t *out);
+    // After hunk `index` was read: a step in order starts or moves the read-ahead.
+    void ReadOn(int64_t index);
 
-    ContainerFile file_;
+    std::string path_;
+    HunkReader reader_;  // the reading thread's
+    ContainerFile &file_ = reader_.file;
     int64_t logical_ = 0;
     uint32_t hunk_bytes_ = 0, unit_bytes_ = 0;
     Codec codecs_[4] = {};
     bool compressed_ = false;
     std::vector<MapEntry> map_;
-    std::vector<uint8_t> stored_;
-    std::unique_ptr<chd::HunkDecoder> decoder_;
     std::unique_ptr<ChunkCache> cache_;
     MemoryBudget budget_{0};
+    int64_t last_ = -1;         // the hunk read last
+    bool ahead_tried_ = false;  // threads were asked for once (they may not have been had)
+    std::unique_ptr<HunkAhead> ahead_;  // declared last: its threads stop before the rest goes
 };
 
+// Hunks decoded ahead of a reader going through the file in order, by threads of their own, into a window of
+// slots the reader copies them out of. A reader that jumps elsewhere leaves the slots to be reused.
+class HunkAhead {
+public:
+    HunkAhead(const ChdFile &file, unsigned threads, uint32_t hunk_bytes)
+        : file_(file), hunk_bytes_(hunk_bytes), slots_(threads * kAheadPerThread) {
+        for (Slot &slot : slots_) slot.bytes = std::make_unique<uint8_t[]>(hunk_bytes);
+    }
+    ~HunkAhead() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        work_.notify_all();
+        for (std::thread &t : threads_) t.join();
+    }
+    // Starts the threads; false when none could be had.
+    bool Start(unsigned threads) {
+        for (unsigned i = 0; i < threads; ++i) {
+            auto reader = std::make_unique<HunkReader>();
+            if (!file_.NewReader(*reader)) break;
+            try {
+                threads_.emplace_back([this, r = std::move(reader)] { Work(*r); });
+            } catch (const std::system_error &) {
+                break;
+            }
+        }
+        return !threads_.empty();
+    }
+    // After hunk `index` was read: the hunks after it are asked for, those before it let go.
+    void After(int64_t index) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            const int64_t end = std::min<int64_t>(index + 1 + int64_t(slots_.size()), file_.Hunks());
+            for (Slot &slot : slots_)
+                if (slot.state != State::kBusy && (slot.index <= index || slot.index >= end)) slot.state = State::kFree;
+            for (int64_t next = index + 1; next < end; ++next) {
+                if (file_.Holds(next) || Find(next)) continue;
+                Slot *free = nullptr;
+                for (Slot &slot : slots_)
+                    if (slot.state == State::kFree) free = &slot;
+                if (!free) break;
+                free->index = next;
+                free->state = State::kQueued;
+            }
+        }
+        work_.notify_all();
+    }
+    // Copies hunk `index` to `out` once decoded, when it was asked for; false when it was not or failed.
+    bool Take(int64_t index, uint8_t *out) {
+        std::unique_lock<std::mutex> hold(lock_);
+        Slot *slot = Find(index);
+        if (!slot) return false;
+        done_.wait(hold, [&] { return slot->state != State::kQueued && slot->state != State::kBusy; });
+        const bool ok = slot->state == State::kDone && slot->index == index;
+        if (ok) std::memcpy(out, slot->bytes.get(), hunk_bytes_);
+        slot->state = State::kFree;
+        return ok;
+    }
+
+private:
+    enum class State : uint8_t { kFree, kQueued, kBusy, kDone, kFailed };
+    struct Slot {
+        int64_t index = -1;
+        State state = State::kFree;
+        std::unique_ptr<uint8_t[]> bytes;
+    };
+    Slot *Find(int64_t index) {
+        for (Slot &slot : slots_)
+            if (slot.state != State::kFree && slot.index == index) return &slot;
+        return nullptr;
+    }
+    void Work(HunkReader &reader) {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            Slot *next = nullptr;
+            work_.wait(hold, [&] {
+                for (Slot &slot : slots_)
+                    if (slot.state == State::kQueued && (!next || slot.index < next->index)) next = &slot;
+                return stop_ || next;
+            });
+            if (stop_) return;
+            next->state = State::kBusy;
+            const int64_t index = next->index;
+            hold.unlock();
+            const bool ok = file_.Decode(index, reader, next->bytes.get());
+            hold.lock();
+            next->state = ok ? State::kDone : State::kFailed;
+            done_.notify_all();
+        }
+    }
+
+    const ChdFile &file_;
+    const uint32_t hunk_bytes_;
+    std::vector<Slot> slots_;
+    std::vector<std::thread> threads_;
+    std::mutex lock_;
+    std::condition_variable work_, done_;
+    bool stop_ = false;
+};
+
+ChdFile::ChdFile() = default;
+ChdFile::~ChdFile() = default;
+
 Status ChdFile::Open(const std::string &path) {
+    path_ = path;
     if (!file_.Open(path)) return Code::kImageOpenFailed;
     uint8_t raw[kHeaderBytes];
     if (!file_.ReadExact(0, raw, 16) || std::memcmp(raw, "MComprHD", 8) != 0) return Code::kUnknownFormat;
@@ -150,7 +285,7 @@ Status ChdFile::Open(const std::string &path) {
         return Code::kTooLarge;
     QORVEX_TRY(ReadMap(head));
     QORVEX_TRY(ReadMetadata(uint64_t(head.U32be(48)) << 32 | head.U32be(52)));
-    decoder_ = std::make_unique<chd::HunkDecoder>(hunk_bytes_);
+    reader_.decoder = std::make_unique<chd::HunkDecoder>(hunk_bytes_);
     cache_ = std::make_unique<ChunkCache>(kCacheSlots, hunk_bytes_);
     return Status::Ok();
 }
@@ -271,7 +406,7 @@ Status ChdFile::ReadMap(const ByteView &header) {
     if (bits.Overrun() || crc.Value() != map_crc) return Code::kUnknownFormat;
     uint32_t longest = 0;
     for (const MapEntry &e : map_) longest = std::max(longest, e.length);
-    stored_.resize(longest);
+    reader_.stored.resize(longest);
     return Status::Ok();
 }
 
@@ -297,18 +432,19 @@ Status ChdFile::ReadMetadata(uint64_t offset) {
     return Status::Ok();
 }
 
-bool ChdFile::Decode(const MapEntry &entry, uint8_t *out) {
+bool ChdFile::Decode(int64_t index, HunkReader &reader, uint8_t *out) const {
+    const MapEntry &entry = map_[size_t(index)];
     switch (entry.type) {
         case kZeros: std::memset(out, 0, hunk_bytes_); return true;
-        case kStoredRaw: return file_.ReadExact(int64_t(entry.offset), out, hunk_bytes_);
+        case kStoredRaw: return reader.file.ReadExact(int64_t(entry.offset), out, hunk_bytes_);
         case kStored:
         case 0: case 1: case 2: case 3: {
             bool ok = false;
             if (entry.type == kStored) {
-                ok = file_.ReadExact(int64_t(entry.offset), out, hunk_bytes_);
+                ok = reader.file.ReadExact(int64_t(entry.offset), out, hunk_bytes_);
             } else {
-                ok = file_.ReadExact(int64_t(entry.offset), stored_.data(), entry.length) &&
-                     decoder_->Decode(codecs_[entry.type], stored_.data(), entry.length, out);
+                ok = reader.file.ReadExact(int64_t(entry.offset), reader.stored.data(), entry.length) &&
+                     reader.decoder->Decode(codecs_[entry.type], reader.stored.data(), entry.length, out);
             }
             if (!ok) return false;
             Crc16 crc;
@@ -319,17 +455,47 @@ bool ChdFile::Decode(const MapEntry &entry, uint8_t *out) {
     }
 }
 
+bool ChdFile::NewReader(HunkReader &reader) const {
+    if (!reader.file.Open(path_) || reader.file.Length() != file_.Length()) return false;
+    reader.decoder = std::make_unique<chd::HunkDecoder>(hunk_bytes_);
+    reader.stored.resize(reader_.stored.size());
+    return true;
+}
+
+int64_t ChdFile::KeyOf(int64_t index) const {
+    const MapEntry &entry = map_[size_t(index)];
+    return entry.type == kZeros ? -2 : static_cast<int64_t>(entry.offset);
+}
+
 const uint8_t *ChdFile::Hunk(int64_t index) {
     if (index < 0 || size_t(index) >= map_.size()) return nullptr;
-    // Hunks are held by where their bytes are stored: the repeats of one hunk (references to it, hunks of
-    // zeros) are decoded once.
-    const MapEntry &entry = map_[size_t(index)];
-    const int64_t key = entry.type == kZeros ? -2 : static_cast<int64_t>(entry.offset);
-    if (const uint8_t *held = cache_->Find(key)) return held;
-    uint8_t *out = cache_->Take(key);
-    if (!Decode(entry, out)) return nullptr;
-    cache_->Keep(key);
-    return out;
+    const int64_t key = KeyOf(index);
+    const uint8_t *held = cache_->Find(key);
+    if (!held) {
+        uint8_t *out = cache_->Take(key);
+        if (!(ahead_ && ahead_->Take(index, out)) && !Decode(index, reader_, out)) return nullptr;
+        cache_->Keep(key);
+        held = out;
+    }
+    if (index != last_) ReadOn(index);
+    return held;
+}
+
+void ChdFile::ReadOn(int64_t index) {
+    const bool in_order = index == last_ + 1;
+    last_ = index;
+    if (!in_order) return;
+    if (!ahead_tried_) {
+        // Asked for on the first step in order, so that opening and reading a few sectors here and there starts
+        // no thread; none where the budget has no room for their hunks and decoders.
+        ahead_tried_ = true;
+        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxAheadThreads);
+        const uint64_t bytes = threads * (kAheadPerThread * uint64_t(hunk_bytes_) + 4 * uint64_t(hunk_bytes_));
+        if (!budget_.Charge(bytes)) return;
+        ahead_ = std::make_unique<HunkAhead>(*this, threads, hunk_bytes_);
+        if (!ahead_->Start(threads)) ahead_.reset();
+    }
+    if (ahead_) ahead_->After(index);
 }
 
 int64_t ChdFile::Read(int64_t offset, uint8_t *out, int64_t n) {

@@ -11,6 +11,12 @@ const uint8_t *ChunkCache::Find(int64_t index) {
     return nullptr;
 }
 
+bool ChunkCache::Holds(int64_t index) const {
+    for (const Slot &s : held_)
+        if (s.index == index) return true;
+    return false;
+}
+
 uint8_t *ChunkCache::Take(int64_t) {
     Slot *slot = nullptr;
     if (held_.size() < slots_) {

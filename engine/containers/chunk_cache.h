@@ -16,6 +16,8 @@ public:
 
     // The decoded bytes of chunk `index`, or null when it is not held.
     const uint8_t *Find(int64_t index);
+    // Whether chunk `index` is held (its place in the order of use unchanged).
+    bool Holds(int64_t index) const;
     // A buffer for chunk `index` to be decoded into (the slot used longest ago); Keep it once decoding
     // succeeded.
     uint8_t *Take(int64_t index);

@@ -13,6 +13,7 @@
 
 #include "qorvex_ext.h"
 #include "support/harness/api_helpers.h"
+#include "support/container_writers.h"
 #include "support/iso_builder.h"
 #include "support/raw_sectors.h"
 #include "support/temp_dir.h"
@@ -33,9 +34,9 @@ int32_t QORVEX_CALL Stop(int32_t, void *, const void *, int32_t) {
 
 // Opens the image, walks every catalogue and extracts every file to the callback; returns the bytes
 // delivered, or a negative open error.
-int64_t ReadWhole(const std::string &path) {
+int64_t ReadWhole(const std::string &path, uint32_t options = OPEN_CHECK_EDC | OPEN_CHECK_POSITION) {
     int32_t error = 0;
-    QorvexHandle h = QorvexOpen(path.c_str(), OPEN_CHECK_EDC | OPEN_CHECK_POSITION, &error);
+    QorvexHandle h = QorvexOpen(path.c_str(), options, &error);
     if (!h) return -error;
     uint64_t bytes = 0;
     QorvexSetCallback(h, Count, &bytes);
@@ -66,6 +67,8 @@ protected:
         UdfOptions u;
         u.root.children = {UdfFileNode("A.TXT", std::string(9000, 'a')), UdfDirNode("D", {UdfFileNode("B", "b")})};
         WriteFile(dir / "d.img", BuildUdf(u).bytes);
+        // The ISO in compressed hunks: read in order, later hunks are decoded ahead on threads of the engine's.
+        WriteFile(dir / "e.chd", EncodeChd(iso, {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kZlib}}, ChdLayout{}));
         paths = {dir / "a.iso", dir / "b.bin", dir / "c.bin", dir / "d.img"};
         for (const std::string &p : paths) expected.push_back(ReadWhole(p));
     }
@@ -85,6 +88,15 @@ TEST_F(Threads, FourImagesOnFourThreads) {
         });
     for (std::thread &t : threads) t.join();
     for (size_t t = 0; t < paths.size(); ++t) EXPECT_EQ(got[t], std::vector<int64_t>(5, expected[t])) << paths[t];
+}
+
+TEST_F(Threads, CompressedImageOnThreeThreadsWhileItsHunksAreDecodedAhead) {
+    std::vector<int64_t> got(3);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < got.size(); ++t)
+        threads.emplace_back([&, t] { got[t] = ReadWhole(dir / "e.chd", OPEN_CHECK_EDC | OPEN_DISC_SHEETS); });
+    for (std::thread &t : threads) t.join();
+    EXPECT_EQ(got, std::vector<int64_t>(3, expected[0]));
 }
 
 TEST_F(Threads, OneHandleUsedByTwoThreadsInTurn) {
