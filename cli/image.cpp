@@ -70,6 +70,18 @@ std::string MissingSheetFile(const std::string &sheet) {
     return {};
 }
 
+// For a media descriptor x.mds whose data file x.mdf (any case) is not beside it: that name; empty otherwise.
+std::string MissingDataFile(const std::string &path) {
+    const size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || Lower(path.substr(dot)) != ".mds")
+        return {};
+    struct stat st {};
+    for (const char *extension : {".mdf", ".MDF"})
+        if (stat((path.substr(0, dot) + extension).c_str(), &st) == 0) return {};
+    return path.substr(slash == std::string::npos ? 0 : slash + 1, dot - (slash == std::string::npos ? 0 : slash + 1)) +
+           ".mdf";
+}
+
 // The version of a media descriptor at `path` that is not version 1 (encrypted, as MDX images are); 0 for any
 // other file.
 int DescriptorVersion(const std::string &path) {
@@ -105,6 +117,11 @@ bool Image::Open(const std::string &path, uint32_t options) {
     if (error == ENGINE_IMAGE_OPEN_FAILED && (options & OPEN_DISC_SHEETS)) {
         if (const std::string missing = MissingSheetFile(path); !missing.empty()) {
             std::fprintf(stderr, "qorvex: cannot open %s: it names \"%s\", which is not in its folder\n", path.c_str(),
+                         DisplayName(missing).c_str());
+            return false;
+        }
+        if (const std::string missing = MissingDataFile(path); !missing.empty()) {
+            std::fprintf(stderr, "qorvex: cannot open %s: its data file \"%s\" is not in its folder\n", path.c_str(),
                          DisplayName(missing).c_str());
             return false;
         }

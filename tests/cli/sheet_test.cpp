@@ -85,6 +85,11 @@ TEST_F(SheetCliTest, InfoNamesMdsAndCdiImages) {
     EXPECT_NE(Qorvex({"info", mds}).out.find("Image: mds\n"), std::string::npos);
     EXPECT_NE(Qorvex({"info", qorvex::test::WriteCdiDisc(dir / "disc", "disc", tracks)}).out.find("Image: cdi\n"),
               std::string::npos);
+    // Its data file gone: named.
+    const std::string mdf = mds.substr(0, mds.size() - 4) + ".mdf";
+    ASSERT_EQ(rename(mdf.c_str(), (mdf + ".away").c_str()), 0);
+    EXPECT_NE(Qorvex({"info", mds}).err.find("its data file \"disc.mdf\" is not in its folder"), std::string::npos);
+    ASSERT_EQ(rename((mdf + ".away").c_str(), mdf.c_str()), 0);
     std::vector<uint8_t> bytes = ReadFile(mds);
     bytes[16] = 2;
     WriteFile(mds, bytes);
