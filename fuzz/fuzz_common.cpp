@@ -186,27 +186,9 @@ void ExerciseNrg(const uint8_t *data, size_t size) {
         ExerciseImage(path, options);
 }
 
-namespace {
-
-bool ReadWhole(const std::string &path, OpenContainer open) {
-    std::shared_ptr<qorvex::StoredSource> source;
-    if (!open(path, &source).IsOk()) return false;
-    std::vector<uint8_t> block(40000);
-    const int64_t end = std::min<int64_t>(source->Length(), int64_t(64) << 20);
-    for (int64_t at = 0; at < end; at += int64_t(block.size()))
-        if (source->ReadAt(at, block.data(), int64_t(block.size())) < 0) break;
-    return true;
-}
-
-}  // namespace
-
 void ExerciseContainer(const uint8_t *data, size_t size, const std::string &extension, OpenContainer open) {
-    const std::string path = "/tmp/qorvex-fuzz-" + std::to_string(::getpid()) + "." + extension;
-    {
-        qorvex::platform::File file;
-        if (!file.Create(path) || !file.Write(data, size) || !file.Close()) return;
-    }
-    if (ReadWhole(path, open)) ExerciseImage(path, OPEN_DISC_SHEETS);
+    const std::string path = ContainerPath(extension);
+    if (ReadContainer(data, size, path, open, int64_t(64) << 20)) ExerciseImage(path, OPEN_DISC_SHEETS);
     ::unlink(path.c_str());
 }
 

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/status.h"
-#include "model/stored_source.h"
+#include "in_memory.h"
 
 namespace fuzz {
 
@@ -24,8 +23,6 @@ void ExerciseImage(const std::string &path, uint32_t options);
 void ExerciseSheet(const uint8_t *data, size_t size, const std::string &extension);
 // Writes the bytes as a Nero image (disc.nrg in the scratch folder) and exercises it with the sheet bit on.
 void ExerciseNrg(const uint8_t *data, size_t size);
-// A container reader's open function (engine/containers/).
-using OpenContainer = qorvex::Status (*)(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source);
 // Writes the bytes as a container file named *.<extension>, opens it with `open` and reads its whole decoded
 // stream in blocks that straddle chunks and sectors (at most 64 MiB, so one input stays quick), then exercises it
 // as an image with the sheet bit on.

@@ -7,10 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "containers/chd_source.h"
+#include "containers/ecm_source.h"
+#include "containers/isz_source.h"
 #include "eltorito/boot_reader.h"
 #include "image/sector_reader.h"
 #include "iso9660/iso_reader.h"
 #include "model/memory_budget.h"
+#include "platform/file.h"
 #include "qorvex.h"
 #include "rockridge/rockridge_reader.h"
 #include "udf/udf_reader.h"
@@ -186,6 +190,39 @@ const std::string &SheetFolderPath() {
 const qorvex::sheets::SheetFolder &SheetFiles() {
     static const qorvex::sheets::SheetFolder folder(SheetFolderPath());
     return folder;
+}
+
+qorvex::Status OpenChdStream(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source) {
+    qorvex::containers::ChdImage image;
+    const qorvex::Status status = qorvex::containers::OpenChd(path, &image);
+    if (status.IsOk()) *source = image.source;
+    return status;
+}
+
+qorvex::Status OpenEcmStream(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source) {
+    return qorvex::containers::OpenEcm(path, source);
+}
+
+qorvex::Status OpenIszStream(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source) {
+    return qorvex::containers::OpenIsz(path, source);
+}
+
+std::string ContainerPath(const std::string &extension) {
+    return "/tmp/qorvex-fuzz-" + std::to_string(::getpid()) + "." + extension;
+}
+
+bool ReadContainer(const uint8_t *data, size_t size, const std::string &path, OpenContainer open, int64_t most) {
+    {
+        qorvex::platform::File file;
+        if (!file.Create(path) || !file.Write(data, size) || !file.Close()) return false;
+    }
+    std::shared_ptr<qorvex::StoredSource> source;
+    if (!open(path, &source).IsOk()) return false;
+    std::vector<uint8_t> block(40000);
+    const int64_t end = std::min<int64_t>(source->Length(), most);
+    for (int64_t at = 0; at < end; at += int64_t(block.size()))
+        if (source->ReadAt(at, block.data(), int64_t(block.size())) < 0) break;
+    return true;
 }
 
 }  // namespace fuzz

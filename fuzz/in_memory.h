@@ -4,9 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "model/status.h"
+#include "model/stored_source.h"
 #include "sheets/sheet_folder.h"
 
 namespace fuzz {
@@ -39,5 +42,17 @@ void ReadVolumes(const std::vector<uint8_t> &image, uint32_t options, bool udf);
 const qorvex::sheets::SheetFolder &SheetFiles();
 // Its path, ending with a separator.
 const std::string &SheetFolderPath();
+
+// A container reader's open function (engine/containers/), and those of the CHD reader (the decoded stream,
+// its tracks left out), the ECM reader and the ISZ reader.
+using OpenContainer = qorvex::Status (*)(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source);
+qorvex::Status OpenChdStream(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source);
+qorvex::Status OpenEcmStream(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source);
+qorvex::Status OpenIszStream(const std::string &path, std::shared_ptr<qorvex::StoredSource> *source);
+// This process's scratch container file *.<extension>.
+std::string ContainerPath(const std::string &extension);
+// Writes the bytes to `path`, opens it with `open` and reads its decoded stream in blocks that straddle chunks and
+// sectors, up to `most` bytes; false when it does not open. The caller removes the file.
+bool ReadContainer(const uint8_t *data, size_t size, const std::string &path, OpenContainer open, int64_t most);
 
 }  // namespace fuzz

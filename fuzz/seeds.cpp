@@ -551,6 +551,10 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
                                     " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
     }
+    // The readers alone start from the same files.
+    seeds["fuzz_chd_hunks"] = seeds["fuzz_chd"];
+    seeds["fuzz_ecm_records"] = seeds["fuzz_ecm"];
+    seeds["fuzz_isz_chunks"] = seeds["fuzz_isz"];
     seeds["fuzz_decode"] = {
         {8, 'N', 'A', 'M', 'E'},
         {16, 0x65, 0xE5, 0x67, 0x2C},
