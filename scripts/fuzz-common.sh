@@ -70,7 +70,7 @@ fuzz_merge() {
 # One row of the table from a target's log and corpus: inputs run, inputs a second (of the clock, and of CPU
 # time), coverage (edges), corpus files and bytes, findings.
 fuzz_row() {
-  local target="$1" log="build/fuzz/$1.log" runs rate cpu cov files bytes findings
+  local target="$1" log="build/fuzz/$1.log" runs rate cpu minutes cov files bytes findings
   runs=$(grep -o '^stat::number_of_executed_units: [0-9]*' "$log" | grep -o '[0-9]*$' || true)
   rate=$(grep -o '^stat::average_exec_per_sec: [0-9]*' "$log" | grep -o '[0-9]*$' || true)
   # A run stopped by a finding prints no final stats: its last status line says how far it got.
@@ -78,14 +78,16 @@ fuzz_row() {
   [ -n "$rate" ] || rate=$(grep -o 'exec/s: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
   cpu=$(awk -v n="${runs:-0}" 'NF == 2 && $1 + $2 > 0 { printf "%d", n / ($1 + $2) }' "build/fuzz/$target.time" \
     2>/dev/null || true)
+  minutes=$(awk 'NF == 2 { printf "%.1f", ($1 + $2) / 60 }' "build/fuzz/$target.time" 2>/dev/null || true)
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$')
   files=$(find "build/fuzz/corpus/$target" -type f | wc -l)
   bytes=$(du -sb "build/fuzz/corpus/$target" | cut -f1)
   findings=$(find "build/fuzz/artifacts/$target" -type f | wc -l)
-  printf '%-22s %10s %8s %8s %7s %7s %10s %8s\n' "$target" "${runs:-?}" "${rate:-?}" "${cpu:-?}" "${cov:-?}" \
-    "$files" "$bytes" "$findings"
+  printf '%-22s %10s %8s %8s %7s %7s %7s %10s %8s\n' "$target" "${runs:-?}" "${rate:-?}" "${cpu:-?}" \
+    "${minutes:-?}" "${cov:-?}" "$files" "$bytes" "$findings"
 }
 
 fuzz_table_head() {
-  printf '%-22s %10s %8s %8s %7s %7s %10s %8s\n' target inputs 'inputs/s' '/cpu-s' cov files bytes findings
+  printf '%-22s %10s %8s %8s %7s %7s %7s %10s %8s\n' target inputs 'inputs/s' '/cpu-s' cpu-min cov files bytes \
+    findings
 }
