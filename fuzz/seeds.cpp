@@ -550,6 +550,10 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         cd.metadata = {{"CHT2", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352) +
                                     " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
+        // The same frames as a GD-ROM track whose last four frames are padding.
+        cd.metadata = {{"CHGD", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352) +
+                                    " PAD:4 PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
+        seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
     }
     // The readers alone start from the same files.
     seeds["fuzz_chd_hunks"] = seeds["fuzz_chd"];

@@ -625,8 +625,8 @@ constexpr TrackType kTrackTypes[] = {
 
 Status ReadCdTracks(const std::vector<ChdFile::Metadata> &metadata, std::vector<ChdTrack> *tracks) {
     for (const ChdFile::Metadata &m : metadata) {
-        if (m.tag == chd::FourCc("CHGD")) return Code::kUnknownFormat;  // GD-ROM: its high-density area is not laid out
-        if (m.tag != chd::FourCc("CHT2") && m.tag != chd::FourCc("CHTR")) continue;
+        const bool gd = m.tag == chd::FourCc("CHGD");
+        if (!gd && m.tag != chd::FourCc("CHT2") && m.tag != chd::FourCc("CHTR")) continue;
         ChdTrack t;
         const std::string_view type = Field(m.text, "TYPE");
         const TrackType *found = nullptr;
@@ -634,7 +634,15 @@ Status ReadCdTracks(const std::vector<ChdFile::Metadata> &metadata, std::vector<
             if (k.name == type) found = &k;
         if (!found || !Number(Field(m.text, "TRACK"), &t.number) || !Number(Field(m.text, "FRAMES"), &t.frames))
             return Code::kUnknownFormat;
-        if (m.tag == chd::FourCc("CHT2")) {
+        if (gd) {
+            // A GD-ROM track's FRAMES runs to where the next one starts (the high-density area at 45000): its
+            // last PAD frames are not the track's.
+            int32_t pad = 0;
+            if (!Number(Field(m.text, "PAD"), &pad) || pad < 0 || pad >= t.frames) return Code::kUnknownFormat;
+            t.frames -= pad;
+            t.pad = pad;
+        }
+        if (m.tag != chd::FourCc("CHTR")) {
             const std::string_view pregap_type = Field(m.text, "PGTYPE");
             if (!Number(Field(m.text, "PREGAP"), &t.pregap) || !Number(Field(m.text, "POSTGAP"), &t.postgap))
                 return Code::kUnknownFormat;
@@ -677,7 +685,7 @@ Status OpenChd(const std::string &path, ChdImage *image) {
         runs.push_back(CdSource::Run{stream, frame, t.frames, data, t.sector_bytes != data, t.format == kFormatAudio ||
                                                                                               t.format == kFormatAudio2448});
         stream += int64_t(t.frames) * t.sector_bytes;
-        frame += (int64_t(t.frames) + kCdPadding - 1) / kCdPadding * kCdPadding;
+        frame += (int64_t(t.frames) + t.pad + kCdPadding - 1) / kCdPadding * kCdPadding;
     }
     // Sanity check that the tracks' frames lie in the image.
     if (frame * chd::kFrameBytes > file->Logical() + int64_t(kCdPadding) * chd::kFrameBytes)

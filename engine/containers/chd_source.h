@@ -24,6 +24,7 @@ struct ChdTrack {
     int32_t pregap = 0;
     bool pregap_stored = false;
     int32_t postgap = 0;
+    int32_t pad = 0;    // GD-ROM: frames stored after the track's own, up to where the next one starts on the disc
     int64_t begin = 0;  // stream byte of the first stored frame
 };
 
@@ -36,7 +37,7 @@ struct ChdImage {
 
 // Opens `path` and reads its header, map and metadata. kUnknownFormat for a file that is not a CHD of
 // version 5 or whose map, metadata or hunks do not hold together (a map failing its CRC, a hunk past the
-// file's end, a hunk the same as itself or a later one, an unknown codec, a GD-ROM); kNeedsParent for one
+// file's end, a hunk the same as itself or a later one, an unknown codec); kNeedsParent for one
 // that needs its parent; kTooLarge past the memory budget of the file's size.
 Status OpenChd(const std::string &path, ChdImage *image);
 

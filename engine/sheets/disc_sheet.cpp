@@ -108,7 +108,7 @@ Status OpenChd(const std::string &path, ImageCatalogue *catalogue, uint32_t opti
         track.index1 = t.begin + (t.pregap_stored ? int64_t(t.pregap) * t.sector_bytes : 0);
         track.has_index0 = t.pregap > 0;
         track.absent_pregap = t.pregap_stored ? 0 : t.pregap;
-        track.absent_trailing = t.postgap;
+        track.absent_trailing = t.postgap + t.pad;
         disc.tracks.push_back(std::move(track));
     }
     return Adopt(path, std::move(disc), catalogue, options);

@@ -96,6 +96,14 @@ TEST(ContainerDamage, DamagedChdFailsClearly) {
     const uint64_t first = GetBe(good, map_at + 4, 6);
     qorvex::test::ChdLayout with_parent;
     with_parent.parent = true;
+    // GD-ROM tracks whose padding is the whole track, or not given.
+    qorvex::test::ChdLayout all_pad, no_pad;
+    all_pad.hunk_bytes = no_pad.hunk_bytes = 4 * 2448;
+    all_pad.unit_bytes = no_pad.unit_bytes = 2448;
+    const std::string track = "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:8 PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0";
+    all_pad.metadata = {{"CHGD", track + " PAD:8"}};
+    no_pad.metadata = {{"CHGD", track}};
+    const std::vector<uint8_t> frames(8 * 2448);
     struct Case {
         const char *what;
         std::vector<uint8_t> bytes;
@@ -113,6 +121,10 @@ TEST(ContainerDamage, DamagedChdFailsClearly) {
         {"a parent CHD", qorvex::test::EncodeChd(iso, kinds, with_parent), "open " + Code(ENGINE_NEEDS_PARENT)},
         {"hunks of 64 MiB", good, "open " + Code(ENGINE_UNKNOWN_FORMAT)},
         {"an image of a petabyte", good, "open " + Code(ENGINE_TOO_LARGE)},
+        {"a GD-ROM track all padding", qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, all_pad),
+         "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"a GD-ROM track without its padding", qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, no_pad),
+         "open " + Code(ENGINE_UNKNOWN_FORMAT)},
     };
     cases[2].bytes[map_at + 10] ^= 0x40;
     PutBe(cases[3].bytes, map_at + 4, good.size() - 10, 6);

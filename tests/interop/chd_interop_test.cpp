@@ -1,7 +1,7 @@
 // CHDs made by chdman with each codec it offers: a mixed-mode CD from a cue (raw Mode 1 data with its true
 // parity, so the CD codecs drop and the reader makes it again; audio with and without a stored pregap) and an
-// ISO as a raw CHD. The engine reads the tracks, files and bytes the cue or ISO holds, and what chdman
-// extracts again.
+// ISO as a raw CHD, and a GD-ROM from its .gdi. The engine reads the tracks, files and bytes the cue or ISO
+// holds, and what chdman extracts again.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -90,6 +90,42 @@ TEST(ChdInteropTest, CdReadsAsItsCueAndAsChdmanExtractsIt) {
         ASSERT_TRUE(extracted) << extracted.error();
         ExpectSameTracks(image.get(), extracted.get(), dir / "y");
     }
+}
+
+// A GD-ROM as chdman keeps it from a .gdi: the tracks where the sheet puts them (the high-density area's data
+// track at 45000, its file system addressed from there), each holding the bytes of its file.
+TEST(ChdInteropTest, GdRomTracksLieWhereItsSheetPutsThem) {
+    if (MissingAny({"chdman", "genisoimage"})) GTEST_SKIP() << "chdman or genisoimage is not installed";
+    TempDir dir;
+    RunCommand("mkdir -p " + Quote(dir / "high"));
+    const std::vector<uint8_t> big = Pattern(300000, 7);
+    WriteFile(dir / "high/big.bin", big);
+    ASSERT_EQ(RunCommand("genisoimage -quiet -C 0,45000 -o " + Quote(dir / "high.iso") + " " + Quote(dir / "high") +
+                         " 2>/dev/null"),
+              0);
+    const std::vector<std::vector<uint8_t>> files = {WrapSectors(SourceIso(), kFormatMode1_2352),
+                                                     AudioPattern(400, 5),
+                                                     WrapSectors(ReadFile(dir / "high.iso"), kFormatMode1_2352)};
+    const int32_t second = static_cast<int32_t>(files[0].size() / 2352) + 150;
+    for (size_t t = 0; t < files.size(); ++t) WriteFile(dir / ("track0" + std::to_string(t + 1) + ".bin"), files[t]);
+    WriteFile(dir / "disc.gdi", "3\n1 0 4 2352 track01.bin 0\n2 " + std::to_string(second) +
+                                    " 0 2352 track02.bin 0\n3 45000 4 2352 track03.bin 0\n");
+    ASSERT_EQ(RunCommand("chdman createcd -f -i " + Quote(dir / "disc.gdi") + " -o " + Quote(dir / "gd.chd") +
+                         " >/dev/null 2>&1"),
+              0);
+    Opened image(dir / "gd.chd", OPEN_DISC_SHEETS);
+    ASSERT_TRUE(image) << image.error();
+    const std::vector<TrackInfo> table = TrackTable(image.get());
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table[1].start, second);
+    EXPECT_EQ(table[2].start, 45000);
+    for (int32_t t = 0; t < 3; ++t)
+        EXPECT_TRUE(Extract(image.get(), dir / "raw", t, TRACK_RAW) == files[size_t(t)]) << "track " << t;
+    ASSERT_EQ(Names(ListEntries(image.get(), 2, KIND_ISO9660)), std::vector<std::string>{"\\BIG.BIN;1"});
+    QorvexGetFileStart(image.get(), 2, KIND_ISO9660);
+    QorvexGetNextFile(image.get(), nullptr);
+    ASSERT_EQ(QorvexExtractCurrentFile(image.get(), (dir / "BIG.BIN").c_str()), 0);
+    EXPECT_TRUE(ReadFile(dir / "BIG.BIN") == big);
 }
 
 TEST(ChdInteropTest, RawImageReadsAsItsIsoInEveryCodec) {
