@@ -72,9 +72,12 @@ def _program_lines(program: str, paths: list[str], algorithm: Optional[str], ver
         while end < len(paths) and (end == start or size + len(paths[end]) < _ARGUMENT_BYTES):
             size += len(paths[end]) + 1
             end += 1
-        run = subprocess.run(command + (["--verify"] if verify else []) + ["--"] + paths[start:end],
-                             capture_output=True, text=True, env=env)
-        got = run.stdout.splitlines(keepends=True)
+        try:
+            run = subprocess.run(command + (["--verify"] if verify else []) + ["--"] + paths[start:end],
+                                 capture_output=True, env=env)
+        except OSError:
+            return None
+        got = run.stdout.decode("utf-8", "replace").splitlines(keepends=True)
         if run.returncode not in (0, 1) or len(got) != end - start:
             return None
         lines += got
@@ -109,9 +112,8 @@ def index_bag(paths: list[str], algorithm: Optional[str], partition_size: int, v
 def run(paths: list[str], algorithm: Optional[str], partition_size: int, client: "distributed.Client",
         out: Writer, verify: bool = False, engine: str = "auto") -> int:
     """Writes every line to `out` as its partition finishes; answers how many images failed. A `partition_size` of
-    0 chooses one from the images and the cluster's threads. `engine` says who
-    indexes a partition: the `qorvex` program where there is one ("auto"), always ("program") or never
-    ("module")."""
+    0 chooses one from the images and the cluster's threads. `engine` says who indexes a partition: the `qorvex`
+    program where there is one ("auto"), always ("program") or never ("module")."""
     from distributed import as_completed
 
     images = collect(paths)

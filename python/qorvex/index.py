@@ -43,7 +43,9 @@ def _collect(path: str, top: bool, found: list[str]) -> None:
 
 
 def _json(text: str) -> str:
-    # The host escapes DEL as well.
+    # A name's bytes that are no UTF-8 (kept by Python as lone surrogates) become U+FFFD, as the host writes them;
+    # the host escapes DEL as well.
+    text = text.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
     return json.dumps(text, ensure_ascii=False).replace("\x7f", "\\u007f")
 
 

@@ -5,7 +5,9 @@ from __future__ import annotations
 import hashlib
 import io
 import json
+import os
 import re
+import shutil
 import subprocess
 import xml.etree.ElementTree as ET
 from pathlib import Path
@@ -82,12 +84,16 @@ def test_joined_extents_salvage_and_sector_checks_against_peers(collection) -> N
                                               "address_errors": 0, "unreadable": 0}
 
 
-def test_python_and_dask_write_the_same_lines_as_the_cli(collection) -> None:
+def test_python_and_dask_write_the_same_lines_as_the_cli(collection, tmp_path: Path) -> None:
     folder, _ = collection
-    paths = [str(folder), "/dev/null", str(folder / "missing.iso")]  # never opened: no FIFO or device is read
+    # A name that is no UTF-8 is written with U+FFFD by all three.
+    odd = tmp_path / os.fsdecode(b"\xff-mixed.iso")
+    shutil.copy(folder / "mixed.iso", odd)
+    paths = [str(folder), "/dev/null", str(folder / "missing.iso"), str(odd)]  # no FIFO or device is read
     cli_lines = sorted(cli_index(*paths, "--jobs", "2", "--verify").stdout.splitlines(keepends=True))
     assert sorted(qorvex.index_line(p, verify=True) for p in qorvex.collect(paths)) == cli_lines
     assert sum('"error":"not a regular file"' in line or "No such file" in line for line in cli_lines) == 2
+    assert sum('\ufffd-mixed.iso"' in line for line in cli_lines) == 1
     from distributed import Client, LocalCluster
 
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, Client(cluster) as client:
