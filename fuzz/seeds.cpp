@@ -536,7 +536,10 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     // CHD: the volume as a raw image (deflated, stored and repeated hunks), and as a CD of raw Mode 1 frames.
     using qorvex::test::ChdHunk;
     const std::vector<ChdHunk> chd_kinds = {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kSelf, 0}, {ChdHunk::kZlib}};
-    seeds["fuzz_chd"] = {qorvex::test::EncodeChd(tiny, chd_kinds, {})};
+    qorvex::test::ChdLayout v4;
+    v4.version = 4;
+    seeds["fuzz_chd"] = {qorvex::test::EncodeChd(tiny, chd_kinds, {}),
+                         qorvex::test::EncodeChd(tiny, {{ChdHunk::kMini}, {ChdHunk::kStored}, {ChdHunk::kZlib}}, v4)};
     {
         const std::vector<uint8_t> raw = qorvex::test::WrapSectors(tiny, 3);
         std::vector<uint8_t> frames;

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include <zlib.h>
+
 #include "containers/chd_codecs.h"
 #include "containers/chd_huffman.h"
 #include "containers/chunk_cache.h"
@@ -24,6 +26,9 @@ using chd::Codec;
 
 constexpr size_t kHeaderBytes = 124;
 constexpr uint32_t kVersion = 5;
+// Version 4: one codec for the whole file, a plain map of 16-byte entries right after the header, CRC-32.
+constexpr size_t kHeaderBytesV4 = 108;
+constexpr size_t kMapEntryBytesV4 = 16;
 // No writer makes hunks of more than a megabyte; larger ones would let a small file take a large cache.
 constexpr uint32_t kMaxHunkBytes = 1u << 20;
 constexpr size_t kCacheSlots = 8;
@@ -48,15 +53,17 @@ enum HunkType : uint8_t {
     kParentSelf = 11,
     kParent0 = 12,
     kParent1 = 13,
-    kZeros = 14,     // an uncompressed map's hunk that is not in the file
-    kStoredRaw = 15  // an uncompressed map's hunk: no CRC
+    kZeros = 14,      // an uncompressed map's hunk that is not in the file
+    kStoredRaw = 15,  // an uncompressed map's hunk: no CRC
+    kMini = 16        // version 4: the hunk is `offset`'s eight bytes over and over
 };
 
 struct MapEntry {
     uint64_t offset = 0;
     uint32_t length = 0;
-    uint16_t crc = 0;
+    uint32_t crc = 0;  // CRC-16 (version 5) or CRC-32 (version 4) of the decoded hunk
     uint8_t type = kZeros;
+    bool checked = true;  // version 4 may leave a hunk without its CRC
 };
 
 uint64_t U48be(const uint8_t *p) {
@@ -137,6 +144,7 @@ public:
 
 private:
     Status ReadMap(const ByteView &header);
+    Status ReadMapV4(uint32_t hunks);
     Status ReadMetadata(uint64_t offset);
     // After hunk `index` was read: a step in order starts or moves the read-ahead.
     void ReadOn(int64_t index);
@@ -148,6 +156,7 @@ private:
     uint32_t hunk_bytes_ = 0, unit_bytes_ = 0;
     Codec codecs_[4] = {};
     bool compressed_ = false;
+    bool v4_ = false;
     std::vector<MapEntry> map_;
     std::unique_ptr<ChunkCache> cache_;
     MemoryBudget budget_{0};
@@ -266,16 +275,30 @@ Status ChdFile::Open(const std::string &path) {
     uint8_t raw[kHeaderBytes];
     if (!file_.ReadExact(0, raw, 16) || std::memcmp(raw, "MComprHD", 8) != 0) return Code::kUnknownFormat;
     const ByteView head(raw, sizeof raw);
-    if (head.U32be(12) != kVersion || head.U32be(8) != kHeaderBytes || !file_.ReadExact(0, raw, kHeaderBytes))
-        return Code::kUnknownFormat;
-    // A parent's SHA-1: the file keeps only what differs from another CHD.
-    for (size_t i = 104; i < 124; ++i)
-        if (raw[i] != 0) return Code::kNeedsParent;
-    for (int c = 0; c < 4; ++c) codecs_[c] = chd::CodecOf(head.U32be(16 + 4 * size_t(c)));
+    v4_ = head.U32be(12) == 4 && head.U32be(8) == kHeaderBytesV4;
+    if (!v4_ && (head.U32be(12) != kVersion || head.U32be(8) != kHeaderBytes)) return Code::kUnknownFormat;
+    if (!file_.ReadExact(0, raw, v4_ ? kHeaderBytesV4 : kHeaderBytes)) return Code::kUnknownFormat;
+    uint64_t metadata_at = 0;
+    if (v4_) {
+        if (head.U32be(16) & 1) return Code::kNeedsParent;  // the flag of a file that needs its parent
+        // Compression 1 and 2 are both raw deflate; 3 (A/V) is no disc's.
+        const uint32_t compression = head.U32be(20);
+        if (compression > 2) return Code::kUnknownFormat;
+        codecs_[0] = compression == 0 ? Codec::kNone : Codec::kZlib;
+        logical_ = static_cast<int64_t>((uint64_t(head.U32be(28)) << 32 | head.U32be(32)) & (~uint64_t(0) >> 1));
+        metadata_at = uint64_t(head.U32be(36)) << 32 | head.U32be(40);
+        hunk_bytes_ = unit_bytes_ = head.U32be(44);
+    } else {
+        // A parent's SHA-1: the file keeps only what differs from another CHD.
+        for (size_t i = 104; i < 124; ++i)
+            if (raw[i] != 0) return Code::kNeedsParent;
+        for (int c = 0; c < 4; ++c) codecs_[c] = chd::CodecOf(head.U32be(16 + 4 * size_t(c)));
+        logical_ = static_cast<int64_t>((uint64_t(head.U32be(32)) << 32 | head.U32be(36)) & (~uint64_t(0) >> 1));
+        metadata_at = uint64_t(head.U32be(48)) << 32 | head.U32be(52);
+        hunk_bytes_ = head.U32be(56);
+        unit_bytes_ = head.U32be(60);
+    }
     compressed_ = codecs_[0] != Codec::kNone;
-    logical_ = static_cast<int64_t>((uint64_t(head.U32be(32)) << 32 | head.U32be(36)) & (~uint64_t(0) >> 1));
-    hunk_bytes_ = head.U32be(56);
-    unit_bytes_ = head.U32be(60);
     // Sanity checks that the hunks can make the image the header describes.
     if (hunk_bytes_ == 0 || hunk_bytes_ > kMaxHunkBytes || unit_bytes_ == 0 || hunk_bytes_ % unit_bytes_ != 0 ||
         logical_ <= 0)
@@ -283,8 +306,8 @@ Status ChdFile::Open(const std::string &path) {
     budget_ = MemoryBudget::ForImage(file_.Length());
     if (!budget_.Charge(ChunkCache::Footprint(kCacheSlots, hunk_bytes_) + 4 * uint64_t(hunk_bytes_)))
         return Code::kTooLarge;
-    QORVEX_TRY(ReadMap(head));
-    QORVEX_TRY(ReadMetadata(uint64_t(head.U32be(48)) << 32 | head.U32be(52)));
+    QORVEX_TRY(v4_ ? ReadMapV4(head.U32be(24)) : ReadMap(head));
+    QORVEX_TRY(ReadMetadata(metadata_at));
     reader_.decoder = std::make_unique<chd::HunkDecoder>(hunk_bytes_);
     cache_ = std::make_unique<ChunkCache>(kCacheSlots, hunk_bytes_);
     return Status::Ok();
@@ -410,6 +433,50 @@ Status ChdFile::ReadMap(const ByteView &header) {
     return Status::Ok();
 }
 
+Status ChdFile::ReadMapV4(uint32_t count) {
+    const uint64_t hunks = (uint64_t(logical_) + hunk_bytes_ - 1) / hunk_bytes_;
+    if (count < hunks) return Code::kUnknownFormat;  // sanity check that the map covers the image
+    if (hunks > UINT32_MAX || !budget_.Charge(hunks * sizeof(MapEntry))) return Code::kTooLarge;
+    map_.resize(static_cast<size_t>(hunks));
+    const uint64_t file_length = uint64_t(file_.Length());
+    const uint64_t stored_max = uint64_t(hunk_bytes_) * 2 + 1024;
+    std::vector<uint8_t> block;
+    uint32_t longest = 0;
+    for (size_t i = 0; i < map_.size(); ++i) {
+        if (i % 4096 == 0) {
+            block.resize(std::min<size_t>(4096, map_.size() - i) * kMapEntryBytesV4);
+            if (!file_.ReadExact(int64_t(kHeaderBytesV4 + i * kMapEntryBytesV4), block.data(), int64_t(block.size())))
+                return Code::kUnknownFormat;
+        }
+        const ByteView v(block.data() + (i % 4096) * kMapEntryBytesV4, kMapEntryBytesV4);
+        MapEntry &e = map_[i];
+        e.offset = uint64_t(v.U32be(0)) << 32 | v.U32be(4);
+        e.crc = v.U32be(8);
+        e.length = uint32_t(v.U8(12)) << 8 | v.U8(13) | uint32_t(v.U8(14)) << 16;
+        e.checked = (v.U8(15) & 0x10) == 0;
+        switch (v.U8(15) & 0x0F) {
+            case 1: e.type = kCodec0; break;
+            case 2: e.type = kStored; break;
+            case 3: e.type = kMini; continue;
+            case 4:
+                // Sanity check that a reference points back: to itself or forward it would never end.
+                if (e.offset >= i) return Code::kUnknownFormat;
+                e = map_[size_t(e.offset)];
+                continue;
+            case 5: return Code::kNeedsParent;
+            default: return Code::kUnknownFormat;
+        }
+        if ((e.type == kCodec0 && (!compressed_ || e.length > stored_max)) ||
+            (e.type == kStored && e.length != hunk_bytes_))
+            return Code::kUnknownFormat;
+        // Sanity check that every stored hunk lies in the file.
+        if (e.offset > file_length || e.length > file_length - e.offset) return Code::kUnknownFormat;
+        longest = std::max(longest, e.length);
+    }
+    reader_.stored.resize(longest);
+    return Status::Ok();
+}
+
 Status ChdFile::ReadMetadata(uint64_t offset) {
     const uint64_t file_length = uint64_t(file_.Length());
     for (int n = 0; offset != 0; ++n) {
@@ -436,6 +503,9 @@ bool ChdFile::Decode(int64_t index, HunkReader &reader, uint8_t *out) const {
     const MapEntry &entry = map_[size_t(index)];
     switch (entry.type) {
         case kZeros: std::memset(out, 0, hunk_bytes_); return true;
+        case kMini:
+            for (uint32_t i = 0; i < hunk_bytes_; ++i) out[i] = uint8_t(entry.offset >> (56 - 8 * (i % 8)));
+            return true;
         case kStoredRaw: return reader.file.ReadExact(int64_t(entry.offset), out, hunk_bytes_);
         case kStored:
         case 0: case 1: case 2: case 3: {
@@ -447,6 +517,8 @@ bool ChdFile::Decode(int64_t index, HunkReader &reader, uint8_t *out) const {
                      reader.decoder->Decode(codecs_[entry.type], reader.stored.data(), entry.length, out);
             }
             if (!ok) return false;
+            if (!entry.checked) return true;
+            if (v4_) return crc32(0, out, hunk_bytes_) == entry.crc;
             Crc16 crc;
             crc.Add(out, hunk_bytes_);
             return crc.Value() == entry.crc;
@@ -464,7 +536,9 @@ bool ChdFile::NewReader(HunkReader &reader) const {
 
 int64_t ChdFile::KeyOf(int64_t index) const {
     const MapEntry &entry = map_[size_t(index)];
-    return entry.type == kZeros ? -2 : static_cast<int64_t>(entry.offset);
+    if (entry.type == kZeros) return -2;
+    if (entry.type == kMini) return -3 - index;  // its offset is no place in the file
+    return static_cast<int64_t>(entry.offset);
 }
 
 const uint8_t *ChdFile::Hunk(int64_t index) {

@@ -1,6 +1,6 @@
-// MAME's CHD files (version 5): an image cut into hunks, each stored as it is, coded with one of four codecs
-// the header names, or the same as an earlier hunk, found through a compressed map; metadata says what the
-// image is. A CD's hunks hold 2448-byte frames (the sector, then its subcode), each track padded to four
+// MAME's CHD files (version 5, and version 4 before it): an image cut into hunks, each stored as it is, coded
+// with one of the codecs the header names, or the same as an earlier hunk, found through a map (compressed in
+// version 5); metadata says what the image is. A CD's hunks hold 2448-byte frames (the sector, then its subcode), each track padded to four
 // frames and audio kept big-endian; a DVD's or a raw image's hunks hold its bytes.
 #pragma once
 
@@ -36,7 +36,7 @@ struct ChdImage {
 };
 
 // Opens `path` and reads its header, map and metadata. kUnknownFormat for a file that is not a CHD of
-// version 5 or whose map, metadata or hunks do not hold together (a map failing its CRC, a hunk past the
+// version 4 or 5 or whose map, metadata or hunks do not hold together (a map failing its CRC, a hunk past the
 // file's end, a hunk the same as itself or a later one, an unknown codec); kNeedsParent for one
 // that needs its parent; kTooLarge past the memory budget of the file's size.
 Status OpenChd(const std::string &path, ChdImage *image);

@@ -104,6 +104,10 @@ TEST(ContainerDamage, DamagedChdFailsClearly) {
     all_pad.metadata = {{"CHGD", track + " PAD:8"}};
     no_pad.metadata = {{"CHGD", track}};
     const std::vector<uint8_t> frames(8 * 2448);
+    qorvex::test::ChdLayout v4, v4_parent;
+    v4.version = v4_parent.version = 4;
+    v4_parent.parent = true;
+    const std::vector<uint8_t> good4 = qorvex::test::EncodeChd(iso, kinds, v4);
     struct Case {
         const char *what;
         std::vector<uint8_t> bytes;
@@ -125,12 +129,20 @@ TEST(ContainerDamage, DamagedChdFailsClearly) {
          "open " + Code(ENGINE_UNKNOWN_FORMAT)},
         {"a GD-ROM track without its padding", qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, no_pad),
          "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"version 4 whole", good4, "1 QORVEX"},
+        {"version 4: a hunk the same as itself", qorvex::test::EncodeChd(iso, {{ChdHunk::kSelf, 0}}, v4),
+         "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"version 4: a parent CHD", qorvex::test::EncodeChd(iso, kinds, v4_parent), "open " + Code(ENGINE_NEEDS_PARENT)},
+        {"version 4: map cut short", std::vector<uint8_t>(good4.begin(), good4.begin() + 120),
+         "open " + Code(ENGINE_UNKNOWN_FORMAT)},
+        {"version 4: a hunk's CRC wrong", good4, "open " + Code(ENGINE_UNKNOWN_FORMAT)},
     };
     cases[2].bytes[map_at + 10] ^= 0x40;
     PutBe(cases[3].bytes, map_at + 4, good.size() - 10, 6);
     for (uint64_t at = first; at < map_at; ++at) cases[4].bytes[at] ^= 0x5A;
     PutBe(cases[8].bytes, 56, 64u << 20, 4);
     PutBe(cases[9].bytes, 32, uint64_t(1) << 50, 8);
+    cases[16].bytes[108 + 4 * 16 + 8] ^= 1;  // the hunk of the volume descriptors
     for (const Case &c : cases) {
         qorvex::test::WriteFile(dir / "x.chd", c.bytes);
         const std::string path = dir / "x.chd";

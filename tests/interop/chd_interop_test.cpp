@@ -1,6 +1,6 @@
 // CHDs made by chdman with each codec it offers: a mixed-mode CD from a cue (raw Mode 1 data with its true
 // parity, so the CD codecs drop and the reader makes it again; audio with and without a stored pregap) and an
-// ISO as a raw CHD, and a GD-ROM from its .gdi. The engine reads the tracks, files and bytes the cue or ISO
+// ISO as a raw CHD, a GD-ROM from its .gdi, and version 4 files from the project's writer. The engine reads the tracks, files and bytes the cue or ISO
 // holds, and what chdman extracts again.
 #include <gtest/gtest.h>
 
@@ -126,6 +126,42 @@ TEST(ChdInteropTest, GdRomTracksLieWhereItsSheetPutsThem) {
     QorvexGetNextFile(image.get(), nullptr);
     ASSERT_EQ(QorvexExtractCurrentFile(image.get(), (dir / "BIG.BIN").c_str()), 0);
     EXPECT_TRUE(ReadFile(dir / "BIG.BIN") == big);
+}
+
+// Version 4 from the project's writer (deflated, stored, repeated-value and back-referring hunks; a CD with its
+// track metadata): read as chdman reads it, and as chdman's copy of it in version 5.
+TEST(ChdInteropTest, VersionFourReadsAsChdmanReadsIt) {
+    if (MissingAny({"chdman"})) GTEST_SKIP() << "chdman is not installed";
+    TempDir dir;
+    const std::vector<uint8_t> iso = SourceIso();
+    ChdLayout v4;
+    v4.version = 4;
+    WriteFile(dir / "iso4.chd",
+              EncodeChd(iso, {{ChdHunk::kMini}, {ChdHunk::kSelf, 0}, {ChdHunk::kStored}, {ChdHunk::kZlib}}, v4));
+    ASSERT_EQ(RunCommand("chdman extractraw -f -i " + Quote(dir / "iso4.chd") + " -o " + Quote(dir / "peer.iso") +
+                         " >/dev/null 2>&1"),
+              0);
+    ASSERT_TRUE(ReadFile(dir / "peer.iso") == iso);
+    std::vector<uint8_t> bin = WrapSectors(iso, kFormatMode1_2352), frames;
+    for (size_t at = 0; at < bin.size(); at += 2352) {
+        frames.insert(frames.end(), bin.begin() + ptrdiff_t(at), bin.begin() + ptrdiff_t(at + 2352));
+        frames.resize(frames.size() + 96);
+    }
+    v4.hunk_bytes = 8 * 2448;
+    v4.metadata = {{"CHT2", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(bin.size() / 2352) +
+                                " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
+    WriteFile(dir / "cd4.chd", EncodeChd(frames, {{ChdHunk::kZlib}}, v4));
+    for (const char *name : {"iso4", "cd4"}) {
+        SCOPED_TRACE(name);
+        const std::string v4_file = dir / (std::string(name) + ".chd"), v5_file = dir / (std::string(name) + "-5.chd");
+        ASSERT_EQ(RunCommand("chdman copy -f -i " + Quote(v4_file) + " -o " + Quote(v5_file) + " >/dev/null 2>&1"), 0);
+        Opened image(v4_file, OPEN_DISC_SHEETS), copy(v5_file, OPEN_DISC_SHEETS);
+        ASSERT_TRUE(image) << image.error();
+        ASSERT_TRUE(copy) << copy.error();
+        EXPECT_EQ(Names(ListEntries(image.get(), 0, KIND_ISO9660)).size(), 2u);
+        EXPECT_TRUE(Extract(image.get(), dir / "user", 0, 0) == iso);
+        ExpectSameTracks(image.get(), copy.get(), dir / "x");
+    }
 }
 
 TEST(ChdInteropTest, RawImageReadsAsItsIsoInEveryCodec) {

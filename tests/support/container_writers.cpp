@@ -210,8 +210,91 @@ struct BitWriter {
 };
 }  // namespace
 
+namespace {
+
+std::vector<uint8_t> RawDeflate(const std::vector<uint8_t> &data) {
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> packed(deflateBound(&z, static_cast<uLong>(data.size())));
+    z.next_in = const_cast<uint8_t *>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = packed.data();
+    z.avail_out = static_cast<uInt>(packed.size());
+    deflate(&z, Z_FINISH);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    return packed;
+}
+
+// The metadata chain at the end of `out`, each entry pointing at the next; where it starts (0: none).
+uint64_t PutChdMetadata(std::vector<uint8_t> &out, const ChdLayout &layout) {
+    const uint64_t meta_at = layout.metadata.empty() ? 0 : out.size();
+    for (size_t i = 0; i < layout.metadata.size(); ++i) {
+        const auto &[tag, text] = layout.metadata[i];
+        const uint64_t next = i + 1 < layout.metadata.size() ? out.size() + 16 + text.size() + 1 : 0;
+        for (char c : tag) out.push_back(static_cast<uint8_t>(c));
+        PutBe(out, uint32_t(text.size() + 1) | 0x01000000u, 4);
+        PutBe(out, next, 8);
+        out.insert(out.end(), text.begin(), text.end());
+        out.push_back(0);
+    }
+    return meta_at;
+}
+
+// Version 4: header, the map of 16-byte entries, metadata, hunks.
+std::vector<uint8_t> EncodeChdV4(const std::vector<uint8_t> &image, const std::vector<ChdHunk> &kinds,
+                                 const ChdLayout &layout) {
+    const uint32_t hb = layout.hunk_bytes;
+    const uint64_t logical = layout.logical ? layout.logical : image.size();
+    const uint64_t hunks = (logical + hb - 1) / hb;
+    std::vector<uint8_t> out(108 + hunks * 16, 0);
+    const uint64_t meta_at = PutChdMetadata(out, layout);
+    std::vector<uint8_t> fields;
+    PutBe(fields, 108, 4);
+    PutBe(fields, 4, 4);
+    PutBe(fields, layout.parent ? 1 : 0, 4);  // flags
+    PutBe(fields, 1, 4);                      // zlib
+    PutBe(fields, hunks, 4);
+    PutBe(fields, logical, 8);
+    PutBe(fields, meta_at, 8);
+    PutBe(fields, hb, 4);
+    std::memcpy(out.data(), "MComprHD", 8);
+    std::memcpy(out.data() + 8, fields.data(), fields.size());
+    for (uint64_t i = 0; i < hunks; ++i) {
+        const ChdHunk &k = kinds[std::min<size_t>(i, kinds.size() - 1)];
+        std::vector<uint8_t> hunk(hb, 0);
+        if (i * hb < image.size())
+            std::copy_n(image.begin() + static_cast<ptrdiff_t>(i * hb), std::min<uint64_t>(hb, image.size() - i * hb),
+                        hunk.begin());
+        std::vector<uint8_t> entry;
+        uint64_t length = 0;
+        uint8_t type = 0;
+        if (k.kind == ChdHunk::kSelf || k.kind == ChdHunk::kMini) {
+            uint64_t value = 0;
+            for (size_t b = 0; b < 8; ++b) value = value << 8 | hunk[b];
+            PutBe(entry, k.kind == ChdHunk::kMini ? value : k.self, 8);
+            type = k.kind == ChdHunk::kMini ? 3 : 4;
+        } else {
+            const std::vector<uint8_t> stored = k.kind == ChdHunk::kStored ? hunk : RawDeflate(hunk);
+            PutBe(entry, out.size(), 8);
+            out.insert(out.end(), stored.begin(), stored.end());
+            length = stored.size();
+            type = k.kind == ChdHunk::kStored ? 2 : 1;
+        }
+        PutBe(entry, crc32(0, hunk.data(), hb), 4);
+        PutBe(entry, length & 0xFFFF, 2);
+        entry.push_back(static_cast<uint8_t>(length >> 16));
+        entry.push_back(type);
+        std::copy(entry.begin(), entry.end(), out.begin() + static_cast<ptrdiff_t>(108 + i * 16));
+    }
+    return out;
+}
+
+}  // namespace
+
 std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vector<ChdHunk> &kinds,
                                const ChdLayout &layout) {
+    if (layout.version == 4) return EncodeChdV4(image, kinds, layout);
     const uint32_t hb = layout.hunk_bytes;
     const uint64_t logical = layout.logical ? layout.logical : image.size();
     const uint64_t hunks = (logical + hb - 1) / hb;
@@ -226,16 +309,7 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
     PutBe(fields, logical, 8);
     std::memcpy(out.data() + 8, fields.data(), fields.size());
     // Metadata first, each entry pointing at the next.
-    const uint64_t meta_at = layout.metadata.empty() ? 0 : out.size();
-    for (size_t i = 0; i < layout.metadata.size(); ++i) {
-        const auto &[tag, text] = layout.metadata[i];
-        const uint64_t next = i + 1 < layout.metadata.size() ? out.size() + 16 + text.size() + 1 : 0;
-        for (char c : tag) out.push_back(static_cast<uint8_t>(c));
-        PutBe(out, uint32_t(text.size() + 1) | 0x01000000u, 4);
-        PutBe(out, next, 8);
-        out.insert(out.end(), text.begin(), text.end());
-        out.push_back(0);
-    }
+    const uint64_t meta_at = PutChdMetadata(out, layout);
     const uint64_t first = out.size();
     std::vector<uint8_t> records;
     BitWriter bits;
@@ -277,16 +351,7 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
             bits.Put(crc, 16);
 #endif
         } else {
-            z_stream z{};
-            deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-            std::vector<uint8_t> packed(deflateBound(&z, hb));
-            z.next_in = hunk.data();
-            z.avail_in = hb;
-            z.next_out = packed.data();
-            z.avail_out = static_cast<uInt>(packed.size());
-            deflate(&z, Z_FINISH);
-            packed.resize(z.total_out);
-            deflateEnd(&z);
+            const std::vector<uint8_t> packed = RawDeflate(hunk);
             out.insert(out.end(), packed.begin(), packed.end());
             length = packed.size();
             bits.Put(length, 24);

@@ -27,10 +27,10 @@ enum class IszChunk : uint8_t { kZeros = 0, kStored = 1, kZlib = 2, kBzip2 = 3 }
 std::vector<uint8_t> EncodeIsz(const std::vector<uint8_t> &iso, uint32_t chunk_size, const std::vector<IszChunk> &kinds,
                                uint8_t has_password = 0);
 
-// How a CHD writer stores a hunk: as it is, raw deflate (the header's first codec, "zlib"), or the same as
-// hunk `self`.
+// How a CHD writer stores a hunk: as it is, raw deflate (the header's first codec, "zlib"), the same as
+// hunk `self`, or (version 4) as its first eight bytes, which the hunk repeats.
 struct ChdHunk {
-    enum Kind : uint8_t { kStored, kZlib, kSelf } kind = kStored;
+    enum Kind : uint8_t { kStored, kZlib, kSelf, kMini } kind = kStored;
     uint32_t self = 0;
 };
 struct ChdLayout {
@@ -40,6 +40,7 @@ struct ChdLayout {
     std::vector<std::pair<std::string, std::string>> metadata;  // tag and text, in the chain's order
     bool parent = false;                                        // a parent's SHA-1 in the header
     bool zstd = false;  // compressed hunks in zstd rather than deflate (where the writer has zstd)
+    uint32_t version = 5;  // 4: the older header, a plain map of 16-byte entries and CRC-32 (no unit size)
 };
 // A CHD version 5 file of `image` in hunks (the last padded with zeros; hunks past the image are zeros),
 // hunk i stored as kinds[i] (past the list, as its last). The compressed map codes every type in 4 bits.
