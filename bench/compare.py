@@ -157,18 +157,24 @@ def bench_list(args, bin_dir):
         print(f"  {name:34} {medians[100000][name] / medians[10000][name]:9.2f}x")
 
 
+def make_raw_track(scratch, bin_dir, name, fill):
+    """scratch/name.bin: a MODE1/2352 track of an ISO of the files `fill` (shell lines run in the tree) writes."""
+    raw = f"{scratch}/{name}.bin"
+    if not os.path.exists(raw):
+        tree = f"{scratch}/{name}-tree"
+        os.makedirs(tree, exist_ok=True)
+        for line in fill:
+            sh(line.format(tree=tree))
+        sh(f"genisoimage -quiet -o '{scratch}/{name}.iso' '{tree}'")
+        shutil.rmtree(tree)
+        sh(f"'{bin_dir}/make_raw' '{scratch}/{name}.iso' '{raw}'")
+        os.remove(f"{scratch}/{name}.iso")
+    return raw
+
+
 def bench_track(args, bin_dir):
     scratch = args.scratch
-    iso = f"{scratch}/track.iso"
-    raw = f"{scratch}/track.bin"
-    if not os.path.exists(raw):
-        tree = f"{scratch}/track-tree"
-        os.makedirs(tree, exist_ok=True)
-        sh(f"head -c {500 << 20} /dev/urandom > '{tree}/data.bin'")
-        sh(f"genisoimage -quiet -o '{iso}' '{tree}'")
-        shutil.rmtree(tree)
-        sh(f"'{bin_dir}/make_raw' '{iso}' '{raw}'")
-        os.remove(iso)
+    raw = make_raw_track(scratch, bin_dir, "track", [f"head -c {500 << 20} /dev/urandom > '{{tree}}/data.bin'"])
     cue = f"{scratch}/track.cue"
     with open(cue, "w") as f:
         f.write('FILE "track.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n')
@@ -189,15 +195,9 @@ def bench_chd(args, bin_dir):
     scratch = args.scratch
     chd = f"{scratch}/track.chd"
     if not os.path.exists(chd):
-        tree = f"{scratch}/chd-tree"
-        os.makedirs(tree, exist_ok=True)
         # Half of it compresses (text), half does not (random bytes): hunks of both kinds.
-        sh(f"head -c {150 << 20} /dev/urandom > '{tree}/random.bin'")
-        sh(f"seq 1 30000000 | head -c {150 << 20} > '{tree}/text.txt'")
-        sh(f"genisoimage -quiet -o '{scratch}/chd.iso' '{tree}'")
-        shutil.rmtree(tree)
-        sh(f"'{bin_dir}/make_raw' '{scratch}/chd.iso' '{scratch}/chd.bin'")
-        os.remove(f"{scratch}/chd.iso")
+        make_raw_track(scratch, bin_dir, "chd", [f"head -c {150 << 20} /dev/urandom > '{{tree}}/random.bin'",
+                                                 f"seq 1 30000000 | head -c {150 << 20} > '{{tree}}/text.txt'"])
         with open(f"{scratch}/chd.cue", "w") as f:
             f.write('FILE "chd.bin" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n')
         sh(f"chdman createcd -i '{scratch}/chd.cue' -o '{chd}' >/dev/null 2>&1")
