@@ -32,6 +32,20 @@
 namespace cli {
 namespace {
 
+#ifdef _WIN32
+// No links to leave alone, no descriptors children could inherit; the lines' bytes as they are.
+#define lstat stat
+constexpr int kOutputFlags = O_BINARY;
+int64_t ModifiedNs(const struct stat &st) {
+    return static_cast<int64_t>(st.st_mtime) * 1000000000;
+}
+#else
+constexpr int kOutputFlags = O_CLOEXEC;
+int64_t ModifiedNs(const struct stat &st) {
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+#endif
+
 // What one image's stat says; the resume key.
 struct Stamp {
     bool ok = false;
@@ -50,7 +64,7 @@ Stamp StatImage(const std::string &path) {
     if (!S_ISREG(st.st_mode)) return s;  // a folder link, device or FIFO: nothing to open (a FIFO would block)
     s.ok = true;
     s.size = static_cast<uint64_t>(st.st_size);
-    s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.mtime_ns = ModifiedNs(st);
     return s;
 }
 
@@ -480,7 +494,7 @@ int RunIndex(const Args &args) {
     }
     int fd = STDOUT_FILENO;
     if (out_path != "-") {
-        fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (resume ? O_APPEND : O_TRUNC), 0666);
+        fd = open(out_path.c_str(), O_WRONLY | O_CREAT | kOutputFlags | (resume ? O_APPEND : O_TRUNC), 0666);
         if (fd < 0) {
             std::fprintf(stderr, "qorvex: cannot write %s: %s\n", out_path.c_str(), std::strerror(errno));
             return kExitFailed;

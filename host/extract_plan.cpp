@@ -1,5 +1,9 @@
 #include "extract_plan.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <set>
 #include <unordered_map>
@@ -266,7 +270,16 @@ std::vector<std::string> SplitImagePath(const std::string &path) {
         if (!part.empty()) parts.push_back(std::move(part));
         part.clear();
     };
-    for (char c : path) {
+    for (size_t i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+#ifdef _WIN32
+        // A double-byte character of the code page (names come in it here) may end in 0x5C: it is no separator.
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < path.size()) {
+            part += c;
+            part += path[++i];
+            continue;
+        }
+#endif
         if (c == '\\' || c == '/')
             flush();
         else

@@ -1,8 +1,7 @@
 // What the QorvexEx* exports tell beyond EntryInfo: cut names and multi-extent records.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -117,9 +116,10 @@ TEST(ExtensionExports, FilePlacesHoldWhatRangedReadsRead) {
                 // A joined read counts in the whole file: only a single extent's run is bounded by this record.
                 ASSERT_TRUE(length > 0 && (c.flags != 0 || length <= size - at)) << length;
                 std::vector<uint8_t> stored(std::min<uint64_t>(length, 3000)), read(stored.size());
-                const int fd = open(path, O_RDONLY);
-                EXPECT_EQ(pread(fd, stored.data(), stored.size(), place), static_cast<ssize_t>(stored.size()));
-                close(fd);
+                std::ifstream in(path, std::ios::binary);
+                in.seekg(place);
+                in.read(reinterpret_cast<char *>(stored.data()), static_cast<std::streamsize>(stored.size()));
+                EXPECT_EQ(in.gcount(), static_cast<std::streamsize>(stored.size()));
                 uint32_t done = 0;
                 ASSERT_EQ(QorvexExReadFile(image.get(), 0, c.kind, index, at, read.data(),
                                            static_cast<uint32_t>(read.size()), c.flags, &done),
