@@ -117,8 +117,9 @@ TEST(ChdInteropTest, GdRomTracksLieWhereItsSheetPutsThem) {
     ASSERT_TRUE(image) << image.error();
     const std::vector<TrackInfo> table = TrackTable(image.get());
     ASSERT_EQ(table.size(), 3u);
-    EXPECT_EQ(table[1].start, second);
-    EXPECT_EQ(table[2].start, 45000);
+    const int32_t starts[] = {table[1].start, table[2].start};  // copied out of the packed records
+    EXPECT_EQ(starts[0], second);
+    EXPECT_EQ(starts[1], 45000);
     for (int32_t t = 0; t < 3; ++t)
         EXPECT_TRUE(Extract(image.get(), dir / "raw", t, TRACK_RAW) == files[size_t(t)]) << "track " << t;
     ASSERT_EQ(Names(ListEntries(image.get(), 2, KIND_ISO9660)), std::vector<std::string>{"\\BIG.BIN;1"});
