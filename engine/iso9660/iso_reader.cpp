@@ -234,12 +234,13 @@ void IsoScan::ReadPathTable(Side &side) {
     std::vector<uint8_t> table;
     if (!ReadRun(d.path_table_l, d.path_table_size, table)) return;
     const ByteView bytes(table.data(), table.size());
-    for (size_t i = 0; i + kPathTableRecordFixed < table.size() && side.path_table.size() < kMaxPathTableRecords;) {
-        const PathTableRecord r = PathTableRecord::Parse(bytes.From(i));
-        if (r.identifier_length == 0) {
-            ++i;
+    const size_t end = table.size() > kPathTableRecordFixed ? table.size() - kPathTableRecordFixed : 0;
+    for (size_t i = 0; i < end && side.path_table.size() < kMaxPathTableRecords;) {
+        if (table[i] == 0) {  // an identifier length of 0 moves on by one byte: a run of them at once
+            i = bytes.SkipZeros(i, end);
             continue;
         }
+        const PathTableRecord r = PathTableRecord::Parse(bytes.From(i));
         Folder folder{r.extent, r.parent, Identifier(side.fs, r.identifier)};
         if (!budget_.Charge(folder.name.capacity()) || !Append(side.path_table, std::move(folder), budget_)) {
             Fail(Code::kTooLarge);
@@ -254,9 +255,10 @@ bool IsoScan::ParseRecords(Side &side, const std::vector<uint8_t> &data, std::st
     const ByteView bytes(data.data(), data.size());
     // A record needs its 33-byte head and at least one identifier byte; one that ends exactly at the end of
     // the data is still a record.
-    for (size_t i = 0; i + kDirectoryRecordFixed + 1 <= data.size();) {
-        if (data[i] == 0) {  // a record length of 0: the rest of this sector is padding
-            ++i;
+    const size_t end = data.size() > kDirectoryRecordFixed ? data.size() - kDirectoryRecordFixed : 0;
+    for (size_t i = 0; i < end;) {
+        if (data[i] == 0) {  // a record length of 0 moves on by one byte (sector padding): a run of them at once
+            i = bytes.SkipZeros(i, end);
             continue;
         }
         const DirectoryRecord r = DirectoryRecord::Parse(bytes.From(i));

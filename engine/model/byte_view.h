@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace qorvex {
@@ -51,6 +52,17 @@ public:
         return std::string_view(reinterpret_cast<const char *>(part.data_), part.size_);
     }
     bool Matches(size_t offset, std::string_view text) const { return Text(offset, text.size()) == text; }
+    // The first offset from `from` up to `end` (cut to what is held) whose byte is not 0, else that end: where
+    // a reader that steps over padding one zero byte at a time comes out.
+    size_t SkipZeros(size_t from, size_t end) const {
+        end = end < size_ ? end : size_;
+        for (uint64_t word = 0; from + 8 <= end; from += 8) {
+            std::memcpy(&word, data_ + from, 8);
+            if (word != 0) break;
+        }
+        while (from < end && data_[from] == 0) ++from;
+        return from;
+    }
 
 private:
     template <typename T>

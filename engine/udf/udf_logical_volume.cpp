@@ -352,10 +352,20 @@ bool LogicalVolume::AddPieces(const Extent &e, std::vector<Piece> &pieces) {
 }
 
 bool LogicalVolume::ParseIdentifiers(ByteView data, std::string_view path, int32_t depth) {
+    // A skipped identifier moves on by a few bytes, so a hostile folder can have a long CRC tested at every
+    // few bytes: the window CRCs keep that linear.
+    WindowCrc crcs(data);
     for (size_t at = 0; at < data.Size();) {
         const ByteView d = data.From(at);
         if (d.Size() < kTagSize) break;
-        if (!DescriptorCrcOk(d)) {
+        // Sixteen zero bytes are a block that passes its CRC with identifier 0 and moves on by one byte; a run
+        // of zeros is passed at once, up to the tag its last 15 bytes begin.
+        const size_t zeros = data.SkipZeros(at, data.Size()) - at;
+        if (zeros >= kTagSize) {
+            at += zeros - (kTagSize - 1);
+            continue;
+        }
+        if (!DescriptorCrcOk(crcs, at)) {
             // Skipped by its recorded length; one that cannot be measured ends the directory.
             if (d.Size() < FileIdentifier::kFixedSize) break;
             at += FileIdentifier::Parse(d).RecordedLength();

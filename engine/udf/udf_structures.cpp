@@ -31,6 +31,36 @@ struct CrcTables {
 };
 constexpr CrcTables kCrc;
 
+// a b mod the polynomial x^16 + x^12 + x^5 + 1, over GF(2).
+constexpr uint16_t MulMod(uint16_t a, uint16_t b) {
+    uint32_t p = 0;
+    for (int bit = 0; bit < 16; ++bit)
+        if ((b >> bit) & 1) p ^= uint32_t(a) << bit;
+    for (int bit = 30; bit >= 16; --bit)
+        if ((p >> bit) & 1) p ^= 0x11021u << (bit - 16);
+    return static_cast<uint16_t>(p);
+}
+
+// [j]: x^(8 2^j) mod the polynomial, what a CRC is multiplied by when 2^j zero bytes follow.
+struct ZeroPowers {
+    std::array<uint16_t, 48> p{};
+    constexpr ZeroPowers() {
+        p[0] = 0x100;
+        for (size_t j = 1; j < p.size(); ++j) p[j] = MulMod(p[j - 1], p[j - 1]);
+    }
+};
+constexpr ZeroPowers kZeroPowers;
+
+// The CRC `crc` carried on over n zero bytes.
+uint16_t OverZeros(uint16_t crc, uint64_t n) {
+    for (size_t j = 0; n != 0; ++j, n >>= 1)
+        if (n & 1) crc = MulMod(crc, kZeroPowers.p[j]);
+    return crc;
+}
+
+constexpr size_t kMarkStep = 256;
+constexpr size_t kLongWindow = 1024;
+
 }  // namespace
 
 uint16_t Crc16(const uint8_t *data, size_t n, uint16_t crc) {
@@ -61,6 +91,28 @@ bool DescriptorCrcOk(ByteView bytes) {
     const Tag tag = Tag::Parse(bytes);
     if (tag.crc_length > bytes.Size() - kTagSize) return false;
     return Crc16(bytes.Data() + kTagSize, tag.crc_length) == tag.crc;
+}
+
+uint16_t WindowCrc::Prefix(size_t end) const {
+    const size_t k = end / kMarkStep;
+    return Crc16(data_.Data() + k * kMarkStep, end - k * kMarkStep, marks_[k]);
+}
+
+uint16_t WindowCrc::Of(size_t from, size_t n) {
+    if (n < kLongWindow) return Crc16(data_.Data() + from, n);
+    // The marks are made as far as the windows reach, so a walk pays for the part of the buffer it tests.
+    if (marks_.empty()) marks_.push_back(0);
+    for (size_t end = (from + n) / kMarkStep; marks_.size() <= end;)
+        marks_.push_back(Crc16(data_.Data() + (marks_.size() - 1) * kMarkStep, kMarkStep, marks_.back()));
+    return static_cast<uint16_t>(Prefix(from + n) ^ OverZeros(Prefix(from), n));
+}
+
+bool DescriptorCrcOk(WindowCrc &crcs, size_t at) {
+    const ByteView bytes = crcs.Data().From(at);
+    if (bytes.Size() < kTagSize) return false;
+    const Tag tag = Tag::Parse(bytes);
+    if (tag.crc_length > bytes.Size() - kTagSize) return false;
+    return crcs.Of(at + kTagSize, tag.crc_length) == tag.crc;
 }
 
 int32_t TimestampToUnix(ByteView t) {

@@ -53,6 +53,28 @@ struct Tag {
 // The descriptor test: the CRC over the CRC-length bytes after the tag equals the stored one; a tag or CRC
 // range running past the bytes really read fails it.
 bool DescriptorCrcOk(ByteView bytes);
+
+// The CRCs of many windows of one buffer, as a walk that tests a descriptor at every few bytes needs: a window
+// of n bytes costs n bytes of CRC work when short, and at most 510 bytes and a few multiplications when long,
+// once one pass as far as the windows reach has kept the CRC of every 256th prefix. Then CRC(a..b) = CRC(0..b) xor
+// CRC(0..a) x^(8(b-a)) mod the polynomial, since the CRC starts at 0 and has no final XOR.
+class WindowCrc {
+public:
+    explicit WindowCrc(ByteView data) : data_(data) {}
+    ByteView Data() const { return data_; }
+    // Crc16 of the n bytes from `from`, which are held.
+    uint16_t Of(size_t from, size_t n);
+
+private:
+    uint16_t Prefix(size_t end) const;
+
+    ByteView data_;
+    std::vector<uint16_t> marks_;  // [k]: the CRC of the first 256 k bytes
+};
+
+// DescriptorCrcOk for the descriptor at `at` of the buffer.
+bool DescriptorCrcOk(WindowCrc &crcs, size_t at);
+
 inline uint16_t TagIdentifier(ByteView bytes) {
     return bytes.U16le(0);
 }

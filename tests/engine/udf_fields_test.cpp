@@ -4,8 +4,10 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
+#include "support/bytes.h"
 #include "support/udf_builder.h"
 #include "udf/udf_structures.h"
 
@@ -31,6 +33,28 @@ TEST(UdfTag, CrcIsCcittWithZeroStart) {
     const char *text = "123456789";
     EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t *>(text), 9), 0x31C3);
     EXPECT_EQ(Crc16(nullptr, 0), 0);
+}
+
+TEST(UdfTag, WindowCrcsAreThoseOfTheBytes) {
+    std::vector<uint8_t> bytes(70000);
+    uint32_t x = 12345;
+    for (uint8_t &b : bytes) b = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 16);
+    WindowCrc crcs(ByteView(bytes.data(), bytes.size()));
+    for (size_t from : {0, 1, 255, 256, 257, 1000, 4097})
+        for (size_t n : {0, 15, 1023, 1024, 1025, 4096, 4351, 65535}) {
+            ASSERT_EQ(crcs.Of(from, n), Crc16(bytes.data() + from, n)) << from << " " << n;
+            ASSERT_EQ(crcs.Of(bytes.size() - n, n), Crc16(bytes.data() + bytes.size() - n, n)) << n;
+        }
+    // Through the descriptor test: a long descriptor that passes, and one byte changed that fails.
+    const size_t at = 3001;
+    test::Put16Le(bytes.data() + at + 10, 5000);
+    const uint16_t crc = Crc16(bytes.data() + at + 16, 5000);
+    test::Put16Le(bytes.data() + at + 8, crc);
+    WindowCrc again(ByteView(bytes.data(), bytes.size()));
+    EXPECT_TRUE(DescriptorCrcOk(again, at));
+    bytes[at + 4000] ^= 1;
+    WindowCrc changed(ByteView(bytes.data(), bytes.size()));
+    EXPECT_FALSE(DescriptorCrcOk(changed, at));
 }
 
 TEST(UdfTag, DescriptorTestUsesOnlyTheCrc) {
