@@ -19,15 +19,21 @@ public:
     // A record at track sector `sector`.
     void Add(EntryKind kind, uint64_t size, uint32_t sectors, uint32_t sector, std::string_view name,
              int64_t date = kNoDate) {
+        AddNamed(kind, size, sectors, sector, listing_.names.Add(name, budget_), date);
+    }
+    // The same with a name the listing holds already (records of one name share it).
+    void AddNamed(EntryKind kind, uint64_t size, uint32_t sectors, uint32_t sector, std::string_view stored,
+                  int64_t date = kNoDate) {
         CatalogueEntry entry;
         entry.kind = kind;
         entry.size = size;
         entry.sectors = sectors;
         entry.extent = static_cast<uint32_t>(base_ + sector);
-        entry.name = listing_.names.Add(name, budget_);
+        entry.name = stored;
         entry.date = date;
         listing_.AddPart(entry, budget_);
     }
+    std::string_view Store(std::string_view name) { return listing_.names.Add(name, budget_); }
     // A part found while resolving a logical volume's maps.
     void Add(const VolumePart &part) {
         CatalogueEntry entry;
@@ -123,8 +129,10 @@ void UdfScan::BuildList() {
         else
             AddLogicalVolume(list, *volume, list.Suffix(volume->reserve), !volume->reserve);
     }
+    // A volume may list thousands of free extents: their records share one name.
+    const std::string_view free_name = free_extents_.empty() ? std::string_view() : list.Store("udf free sector");
     for (const ExtentAd &free : free_extents_)
-        list.Add(EntryKind::kUdfFreeExtent, free.length, list.Blocks(free.length), free.location, "udf free sector");
+        list.AddNamed(EntryKind::kUdfFreeExtent, free.length, list.Blocks(free.length), free.location, free_name);
     for (const SpaceEntry &use : space_entries_)
         list.Add(EntryKind::kUdfSpaceEntry, use.Size(), list.Blocks(use.Size()), use.tag.location, "USE");
     for (const SpaceBitmap &sbd : space_bitmaps_)

@@ -261,6 +261,7 @@ UnallocatedSpaceDescriptor UnallocatedSpaceDescriptor::Parse(ByteView bytes) {
     d.tag = Tag::Parse(bytes);
     d.count = bytes.Has(0, 24) ? bytes.U32le(20) : 0;
     // The count is bounded by the descriptors actually read.
+    d.extents.reserve(std::min<uint64_t>(d.count, bytes.Size() > 24 ? (bytes.Size() - 24) / 8 : 0));
     for (uint64_t i = 0; i < d.count && bytes.Has(24 + 8 * i, 8); ++i)
         d.extents.push_back(ExtentAd::Parse(bytes, 24 + 8 * static_cast<size_t>(i)));
     return d;
