@@ -74,11 +74,18 @@ Status UdfScan::WalkSequence(uint32_t length, uint32_t sector, uint64_t &sectors
 
 bool UdfScan::WalkBlocks(uint32_t length, ByteView bytes, const BlockAction &action) const {
     const size_t s = static_cast<size_t>(block_);
-    // Every block is visited; a terminator does not end the walk.
-    for (size_t b = 0; b < length && b < bytes.Size(); b += s) {
-        const ByteView d = bytes.From(b);
-        if (!DescriptorCrcOk(d)) continue;
-        if (!action(d)) return false;
+    const size_t end = std::min<size_t>(length, bytes.Size());
+    auto next_descriptor = [&](size_t b) {
+        while (b < end && !DescriptorCrcOk(bytes.From(b))) b += s;
+        return b;
+    };
+    // Every block is visited; a terminator does not end the walk. A descriptor's bytes end where the next
+    // descriptor begins: a count that runs on (a USD's extents, an LVD's maps) cannot read the descriptors after
+    // it, nor can each of a run of such descriptors read the whole rest of the sequence again.
+    for (size_t b = next_descriptor(0); b < end;) {
+        const size_t next = next_descriptor(b + s);
+        if (!action(next < end ? bytes.Sub(b, next - b) : bytes.From(b))) return false;
+        b = next;
     }
     return true;
 }

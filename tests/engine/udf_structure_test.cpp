@@ -331,16 +331,23 @@ TEST_F(UdfStructure, EntryVariants) {
 
 TEST_F(UdfStructure, HostileStructuresEndCleanly) {
     // (Folders that lead back to an ancestor: tests/damaged/corruption_test.cpp.)
-    // Counts past the descriptor: bounded by the bytes read.
+    // Counts past the descriptor end where the next descriptor begins, or at the end of the bytes read. The
+    // main sequence (32-47) becomes PVD, IUVD, PD, LVD, USD, TD and ten more USDs; every USD claims 2^32 - 1
+    // extents, so each of the last ten would read the rest of the sequence again, were it not cut.
     {
         UdfImage image = BuildUdf(o);
-        Put32Le(image.At(36) + 20, 0xFFFFFFFF);
         Put32Le(image.At(35) + 268, 0xFFFFFFFF);
-        RecomputeCrc(image.At(36));
         RecomputeCrc(image.At(35));
+        for (uint32_t sector : {36u, 38u, 39u, 40u, 41u, 42u, 43u, 44u, 45u, 46u, 47u}) {
+            if (sector != 36) std::memcpy(image.At(sector), image.At(36), 2048);
+            Put32Le(image.At(sector) + 12, sector);
+            Put32Le(image.At(sector) + 20, 0xFFFFFFFF);
+            RecomputeCrc(image.At(sector));
+        }
         const UdfRead read = ReadOnly(image);
         ASSERT_TRUE(read.Found());
-        EXPECT_LE(read.Count("udf free sector"), 16u * 2048 / 8);  // the sequence's extent
+        // One block of extents per USD of the main sequence, and the reserve copy's one extent.
+        EXPECT_EQ(read.Count("udf free sector"), 11u * (2048 - 24) / 8 + 1);
     }
     // References and lengths that cannot be met refuse the volume without a crash.
     auto refused = [&](const std::function<void(UdfImage &)> &damage) {
