@@ -232,13 +232,14 @@ Status RockRidgeScan::Walk(uint32_t extent, uint32_t length, const std::string &
     const ByteView bytes(data.data(), data.size());
     std::string previous_name;  // of a multi-extent file, whose later records may lack NM
     bool previous_continues = false;
-    for (size_t i = 0; i + iso9660::kDirectoryRecordFixed + 1 <= data.size();) {
-        Found f{DirectoryRecord::Parse(bytes.From(i)), {}};
-        const DirectoryRecord &r = f.record;
-        if (r.length == 0) {  // the rest of this sector is padding
-            ++i;
+    const size_t end = data.size() > iso9660::kDirectoryRecordFixed ? data.size() - iso9660::kDirectoryRecordFixed : 0;
+    for (size_t i = 0; i < end;) {
+        if (data[i] == 0) {  // a record length of 0 moves on by one byte (sector padding): a run of them at once
+            i = bytes.SkipZeros(i, end);
             continue;
         }
+        Found f{DirectoryRecord::Parse(bytes.From(i)), {}};
+        const DirectoryRecord &r = f.record;
         if (r.identifier.Size() < r.identifier_length) break;
         const size_t step = std::max<size_t>(r.length, iso9660::kDirectoryRecordFixed + r.identifier_length);
         i += step + (step & 1);
