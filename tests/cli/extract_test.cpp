@@ -1,6 +1,6 @@
 // qorvex info / ls / extract / extract-part on genisoimage images against the source and 7-Zip: listings, a whole
-// tree, named paths, overwrite refusal, names that try to leave the destination, bad input; a UDF
-// bridge disc, and a built UDF volume whose file is recorded in several extents.
+// tree, named paths, overwrite refusal, bad input; a UDF bridge disc, and a built UDF volume whose file is
+// recorded in several extents. What the patterns select and where names land is the extraction job's (tests/host).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -68,27 +68,18 @@ TEST_F(ExtractTest, JolietListingMatchesSevenZip) {
     ASSERT_EQ(theirs.size(), 9u);
     EXPECT_EQ(ours, theirs);
 
-    // The plain listing gives the same names (and the folders), one a line; auto chose Joliet.
+    // The plain listing gives the same names (and the folders), one a line.
     Result plain = Qorvex({"ls", image});
     EXPECT_NE(plain.out.find("\\写真\\夏.jpg\n"), std::string::npos) << plain.out;
-    EXPECT_EQ(plain.out, Qorvex({"ls", image, "--fs", "joliet"}).out);
 }
 
-// Folders in the listing, wildcards with the case folded where nothing matches exactly, files to standard
-// output, and errors that say what is wrong.
-TEST_F(ExtractTest, FoldersWildcardsStdoutAndClearErrors) {
+// Folders in the listing (auto chose Joliet), files to standard output, and errors that say what is wrong.
+TEST_F(ExtractTest, FoldersStdoutAndClearErrors) {
     const Result ls = Qorvex({"ls", image});
     EXPECT_NE(ls.out.find("\\DOCS\\deep\\\n"), std::string::npos) << ls.out;
     EXPECT_EQ(Qorvex({"ls", image, "--files-only"}).out.find("\\DOCS\\deep\\\n"), std::string::npos);
     EXPECT_EQ(EachJsonEntry(Qorvex({"ls", image, "--json"}).out, "e[\"type\"] == \"folder\" and print(e[\"fs\"])"),
               "joliet\njoliet\njoliet\njoliet\n");
-
-    const Result some = Qorvex({"extract", image, "-o", dir / "some", "docs/**/*.TXT", "A.TXT"});
-    EXPECT_EQ(some.status, 0) << some.err;
-    EXPECT_EQ(ReadText(dir / "some/a.txt"), "alpha\n");
-    EXPECT_EQ(ReadText(dir / "some/DOCS/deep/deeper/leaf.txt"), "leaf");
-    EXPECT_EQ(ReadFile(dir / "some/DOCS/readme.txt").size(), 70000u);
-    EXPECT_NE(RunCommand("test -e " + Quote(dir / "some/size2048.bin")), 0);
 
     // In listing order, whatever the order of the paths asked for.
     EXPECT_EQ(Qorvex({"extract", image, "-O", "a.txt", "DOCS/deep"}).out, "leafalpha\n");
@@ -149,7 +140,7 @@ TEST_F(ExtractTest, SystemPartsListAndExtractByName) {
 
 // The host sets the engine's times as they are; their reading in every zone is InteropTest's. One zone away from
 // UTC here catches a host that converts them again.
-TEST_F(ExtractTest, WholeTreeMatchesSourceAndSevenZip) {
+TEST_F(ExtractTest, WholeTreeMatchesSource) {
     const std::string out = dir / "out";
     const qorvex::test::ScopedZone zone("Asia/Tokyo");
     Result r = Qorvex({"extract", image, "-o", out});
@@ -158,9 +149,6 @@ TEST_F(ExtractTest, WholeTreeMatchesSourceAndSevenZip) {
     std::vector<std::string> files = FilesBelow(out);
     ASSERT_EQ(files, FilesBelow(src));
     for (const auto &f : files) EXPECT_TRUE(Extracted(out + "/" + f) == Extracted(src + "/" + f)) << f;
-    ASSERT_EQ(RunCommand("7z x -y -o" + Quote(dir / "seven") + " " + Quote(image) + " >/dev/null"), 0);
-    ASSERT_EQ(FilesBelow(dir / "seven"), files);
-    for (const auto &f : files) EXPECT_TRUE(ReadFile(dir / "seven/" + f) == ReadFile(out + "/" + f)) << f;
 }
 
 TEST_F(ExtractTest, NamedPathsMatchInEveryWrittenForm) {
@@ -172,50 +160,20 @@ TEST_F(ExtractTest, NamedPathsMatchInEveryWrittenForm) {
     EXPECT_NE(r.err.find("/docs/nothing: not found"), std::string::npos) << r.err;
     EXPECT_EQ(FilesBelow(out),
               (std::vector<std::string>{"DOCS/DEEP/DEEPER/LEAF.TXT", "DOCS/README.TXT", "SIZE2049.BIN"}));
-
-    // A folder takes everything below it; Joliet names keep their case.
-    const std::string out2 = dir / "folder";
-    ASSERT_EQ(Qorvex({"extract", image, "-o", out2, "\\DOCS\\deep\\"}).status, 0);
-    EXPECT_EQ(FilesBelow(out2), (std::vector<std::string>{"DOCS/deep/deeper/leaf.txt"}));
-    EXPECT_EQ(ReadText(out2 + "/DOCS/deep/deeper/leaf.txt"), "leaf");
 }
 
 TEST_F(ExtractTest, ExistingFilesAreRefusedUnlessOverwrite) {
     const std::string out = dir / "again";
-    ASSERT_EQ(Qorvex({"extract", image, "-o", out, "a.txt", "size2047.bin"}).status, 0);
+    ASSERT_EQ(Qorvex({"extract", image, "-o", out, "a.txt"}).status, 0);
     WriteFile(out + "/a.txt", "changed");
 
-    Result refused = Qorvex({"extract", image, "-o", out, "a.txt", "size2047.bin"});
+    Result refused = Qorvex({"extract", image, "-o", out, "a.txt"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("a.txt: exists"), std::string::npos) << refused.err;
-    EXPECT_NE(refused.err.find("size2047.bin: exists"), std::string::npos) << refused.err;
     EXPECT_EQ(ReadText(out + "/a.txt"), "changed");
-    Result replaced = Qorvex({"extract", image, "-o", out, "--overwrite", "a.txt", "size2047.bin"});
+    Result replaced = Qorvex({"extract", image, "-o", out, "--overwrite", "a.txt"});
     EXPECT_EQ(replaced.status, 0) << replaced.err;
     EXPECT_EQ(ReadText(out + "/a.txt"), "alpha\n");
-}
-
-TEST(ExtractHostile, NamesThatTryToLeaveTheDestinationStayInside) {
-    TempDir dir;
-    RunCommand("mkdir -p " + Quote(dir / "src/ZQ") + " " + Quote(dir / "a/b"));
-    WriteFile(dir / "src/FFFFFFFFFFFFFFFF", "one");
-    WriteFile(dir / "src/GGGGGGGGGGGGGGGG", "two");
-    WriteFile(dir / "src/ZQ/inner.txt", "three");
-    std::vector<uint8_t> image = MakeIso(dir / "plain.iso", "-iso-level 4", dir / "src");
-    ASSERT_EQ(Patch(&image, "FFFFFFFFFFFFFFFF", "..\\..\\..\\evil.tx"), 1);
-    ASSERT_EQ(Patch(&image, "GGGGGGGGGGGGGGGG", "/../../evil2.txt"), 1);
-    ASSERT_GE(Patch(&image, "ZQ", ".."), 1);
-    RunCommand("rm -rf " + Quote(dir / "src"));
-    WriteFile(dir / "hostile.iso", image);
-
-    const std::string out = dir / "a/b/out";
-    Result r = Qorvex({"extract", dir / "hostile.iso", "-o", out});
-    EXPECT_EQ(r.status, 0) << r.err;
-    // Every file written is below the destination.
-    EXPECT_EQ(FilesBelow(dir.path()), (std::vector<std::string>{"a/b/out/_.._.._evil2.txt", "a/b/out/evil.tx",
-                                                                "a/b/out/inner.txt", "hostile.iso", "plain.iso"}));
-    EXPECT_EQ(ReadText(out + "/evil.tx"), "one");
-    EXPECT_EQ(ReadText(out + "/inner.txt"), "three");
 }
 
 TEST(ExtractBadInput, EveryBadImageGivesAClearMessage) {
@@ -254,14 +212,7 @@ TEST(ExtractBadInput, EveryBadImageGivesAClearMessage) {
     }
 }
 
-TEST(UdfCli, InfoShowsTheLabelOfAnEmptyVolume) {
-    if (!qorvex::test::HaveProgram("mkudffs")) GTEST_SKIP() << "mkudffs is not installed";
-    TempDir dir;
-    ASSERT_EQ(RunCommand("mkudffs --media-type=hd --label=EMPTYVOL " + Quote(dir / "e.img") + " 2000 >/dev/null"), 0);
-    EXPECT_NE(Qorvex({"info", dir / "e.img"}).out.find("UDF       label \"EMPTYVOL\", 0 files"), std::string::npos);
-}
-
-TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
+TEST(UdfCli, BridgeDiscExtractsWholeIncludingEmptyFilesAndFolderDates) {
     TempDir dir;
     const std::string src = dir / "src";
     RunCommand("mkdir -p " + Quote(src + "/Docs/Sub"));
@@ -276,9 +227,7 @@ TEST(UdfCli, BridgeDiscExtractsLikeSevenZipIncludingEmptyFiles) {
 
     Result r = Qorvex({"extract", dir / "bridge.iso", "--fs", "udf", "-o", dir / "out"});
     ASSERT_EQ(r.status, 0) << r.err;
-    ASSERT_EQ(RunCommand("7z x -y -o" + Quote(dir / "seven") + " " + Quote(dir / "bridge.iso") + " >/dev/null"), 0);
     std::vector<std::string> files = FilesBelow(dir / "out");
-    EXPECT_EQ(files, FilesBelow(dir / "seven"));
     EXPECT_EQ(files, FilesBelow(src));
     for (const auto &f : files) EXPECT_TRUE(ReadFile(dir / "out/" + f) == ReadFile(src + "/" + f)) << f;
     // Folders and the empty file take their entries' dates too.
@@ -307,10 +256,6 @@ TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(FilesBelow(dir / "out"), (std::vector<std::string>{"D/E.TXT", "SPLIT.BIN"}));
     EXPECT_EQ(ReadText(dir / "out/SPLIT.BIN"), data);
-
-    // The same file asked for by name (in lower case it matches only because nothing matches exactly).
-    ASSERT_EQ(Qorvex({"extract", dir / "u.img", "-o", dir / "one", "split.bin", "/SPLIT.BIN"}).status, 0);
-    EXPECT_EQ(ReadText(dir / "one/SPLIT.BIN"), data);
 }
 
 // An image cut inside a file: everything listed, that file and those after it marked, every other file extracted,
