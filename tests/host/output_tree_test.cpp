@@ -1,5 +1,5 @@
-// The safe output tree against hostile names and hostile destinations, the buffered output file, and the
-// grouping of extents into output files.
+// The safe output tree against hostile names and what it finds at a target (every planted destination goes
+// through the job: JobPlanted), the buffered output file, and the grouping of extents into output files.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,7 +10,6 @@
 
 #include "extent_groups.h"
 #include "output_tree.h"
-#include "support/planted.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -20,9 +19,7 @@ using host::OutputProblem;
 using host::OutputTree;
 using host::Refusal;
 using qorvex::test::ReadText;
-using qorvex::test::RecordTree;
 using qorvex::test::TempDir;
-using qorvex::test::TreeDifference;
 
 TEST(TargetComponents, ImagePathsBecomeNamesThatStayInside) {
     struct Case {
@@ -89,50 +86,6 @@ TEST(GroupExtents, OnlyFlaggedRunsAndUdfExtentsMakeOneFile) {
             EXPECT_EQ(groups[g].size, c.sizes[g]);
             EXPECT_EQ(groups[g].engine_joins, c.udf && c.entries[c.groups[g][0]].extent_count > 1);
         }
-    }
-}
-
-// Every planted destination, straight against the tree: a replace (the user said yes) never reaches outside.
-TEST(OutputTree, PlantedDestinationsNeverLeadOutside) {
-    for (const auto &c : qorvex::test::PlantedCases()) {
-        SCOPED_TRACE(c.name);
-        TempDir root;
-        qorvex::test::PrepareRoot(root.path());
-        c.plant(root.path());
-        const auto before = RecordTree(root.path(), "dest");
-        OutputTree tree;
-        OutputProblem problem;
-        ASSERT_TRUE(tree.Open(root / "dest", &problem)) << problem.Describe();
-        for (const std::vector<std::string> &target :
-             {std::vector<std::string>{"SUB", "EVIL.TXT"}, std::vector<std::string>{"F.TXT"}}) {
-            const std::string joined = host::JoinComponents(target);
-            const bool blocked = c.blocked && joined.rfind(c.blocked, 0) == 0;
-            // Without replacing, a planted name at the file's own place is refused as existing.
-            OutputFile file;
-            if (c.needs_replace && joined == "F.TXT") {
-                EXPECT_FALSE(tree.Create(target, false, &file, &problem));
-                EXPECT_EQ(problem.refusal, blocked ? Refusal::kInTheWay : Refusal::kExists);
-                EXPECT_EQ(tree.Probe(target, &problem), OutputTree::Presence::kSomething);
-            }
-            const bool made = tree.Create(target, true, &file, &problem);
-            EXPECT_EQ(made, !blocked) << joined << ": " << problem.Describe();
-            if (blocked) {
-                EXPECT_EQ(problem.refusal, Refusal::kInTheWay);
-                EXPECT_EQ(problem.where, c.blocked);
-                EXPECT_NE(problem.Describe().find(std::string("\"") + c.blocked + "\" is in the way"),
-                          std::string::npos);
-                continue;
-            }
-            ASSERT_TRUE(file.Append("new", 3));
-            ASSERT_TRUE(file.Finish(host::kKeepTime, &problem)) << problem.Describe();
-            struct stat st {};
-            ASSERT_EQ(lstat((root / ("dest/" + joined)).c_str(), &st), 0);
-            EXPECT_TRUE(S_ISREG(st.st_mode));
-            EXPECT_EQ(st.st_nlink, 1u);
-            EXPECT_EQ(ReadText(root / ("dest/" + joined)), "new");
-        }
-        EXPECT_EQ(TreeDifference(before, RecordTree(root.path(), "dest")), "");
-        EXPECT_EQ(ReadText(root / "outside/victim.txt"), "keep me");
     }
 }
 
