@@ -172,9 +172,6 @@ const char kAlt[] = " -eltorito-alt-boot ";
 INSTANTIATE_TEST_SUITE_P(
     Images, ElToritoInterop,
     ::testing::Values(
-        Case{"bios",
-             "xorriso -as mkisofs -o {out} -b boot/boot.bin -no-emul-boot -boot-load-size 4 src",
-             {"boot/boot.bin"}},
         Case{"floppy", "genisoimage -quiet -o {out} -c boot.cat -b boot/floppy.img src", {"boot/floppy.img"}},
         Case{"disk", "xorriso -as mkisofs -o {out} -b boot/disk.img -hard-disk-boot src", {"boot/disk.img"}},
         Case{"bios_efi",
