@@ -6,8 +6,6 @@
 
 #include <iterator>
 #include <map>
-#include <regex>
-#include <set>
 #include <sstream>
 
 #include "support/harness/cli_harness.h"
@@ -236,14 +234,13 @@ TEST(UdfCli, BridgeDiscExtractsWholeIncludingEmptyFilesAndFolderDates) {
               qorvex::test::CaptureCommand("cd " + Quote(src) + " && " + times));
 }
 
-TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
+// Each extent has a line of its own (the file extracted whole: Extraction.MultiExtentFileAsRowsAndAsAWhole).
+TEST(UdfCli, FileInSeveralExtentsIsListedPerExtent) {
     TempDir dir;
     qorvex::test::UdfOptions options;
-    std::string data;
-    for (int i = 0; i < 3 * 2048 + 100; ++i) data += static_cast<char>('a' + i % 23);
-    qorvex::test::UdfNode split = qorvex::test::UdfFileNode("SPLIT.BIN", data);
+    qorvex::test::UdfNode split = qorvex::test::UdfFileNode("SPLIT.BIN", qorvex::test::PatternText(3 * 2048 + 100, 23));
     split.extents = 3;
-    options.root.children = {split, qorvex::test::UdfDirNode("D", {qorvex::test::UdfFileNode("E.TXT", "e")})};
+    options.root.children = {split};
     WriteFile(dir / "u.img", BuildUdf(options).bytes);
 
     Result list = Qorvex({"ls", dir / "u.img", "--long"});
@@ -251,21 +248,14 @@ TEST(UdfCli, FileInSeveralExtentsIsListedPerExtentAndExtractedWhole) {
     std::string extents;
     for (const auto &fields : LinesWith(list.out, "\\SPLIT.BIN")) extents += fields.at(4) + " ";
     EXPECT_EQ(extents, "0/3 1/3 2/3 ") << list.out;
-
-    Result r = Qorvex({"extract", dir / "u.img", "-o", dir / "out"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(FilesBelow(dir / "out"), (std::vector<std::string>{"D/E.TXT", "SPLIT.BIN"}));
-    EXPECT_EQ(ReadText(dir / "out/SPLIT.BIN"), data);
 }
 
-// An image cut inside a file: everything listed, that file and those after it marked, every other file extracted,
-// a cut one written only when asked and then with zeros for what is missing.
+// An image cut inside a file: everything listed, the cut file marked with what it lacks and written only when
+// asked, then with zeros for what is missing. (Which files a cut marks is Salvage's; that the others are still
+// extracted, RawDamage.CommandLineHostNamesTheFailureAndKeepsTheOtherFiles'.)
 TEST_F(ExtractTest, CutImageListsEverythingAndKeepsTheDamagedFileOnlyWhenAsked) {
     const std::string intact = Qorvex({"ls", image, "--long"}).out;
     const size_t start = std::stoul(LinesWith(intact, "readme.txt").at(0)[2]), held = 10;  // 20480 of 70000 bytes
-    std::set<std::string> lacking;  // files with data from the cut on
-    for (const auto &f : LinesWith(intact, "\\"))
-        if (f[0] != "0" && f.back().back() != '\\' && std::stoul(f[2]) >= start) lacking.insert(f.back());
     std::vector<uint8_t> bytes = ReadFile(image);
     bytes.resize((start + held) * 2048 + 1000);  // and part of the next sector
     WriteFile(dir / "cut.iso", bytes);
@@ -273,10 +263,8 @@ TEST_F(ExtractTest, CutImageListsEverythingAndKeepsTheDamagedFileOnlyWhenAsked) 
 
     const Result ls = Qorvex({"ls", dir / "cut.iso", "--long"});
     EXPECT_EQ(ls.status, 0) << ls.err;
-    std::set<std::string> marked;
-    for (const auto &f : LinesWith(ls.out, " ! ")) marked.insert(f.back());
-    EXPECT_EQ(marked, lacking) << ls.out;
-    EXPECT_EQ(LinesWith(ls.out, "readme.txt").at(0)[5], "49520");  // MISSING: 70000 - 20480
+    // MISSING (70000 - 20480) and the mark before the name.
+    EXPECT_NE(ls.out.find(" 49520 ! \\DOCS\\readme.txt\n"), std::string::npos) << ls.out;
     EXPECT_EQ(LinesWith(ls.out, "\\").size(), LinesWith(intact, "\\").size()) << ls.out;
     EXPECT_NE(EachJsonEntry(Qorvex({"ls", dir / "cut.iso", "--json"}).out,
                             "\"damaged\" in e and print(e[\"name\"], e[\"damaged\"][\"ranges\"][0][\"offset\"])")
@@ -286,11 +274,7 @@ TEST_F(ExtractTest, CutImageListsEverythingAndKeepsTheDamagedFileOnlyWhenAsked) 
     const Result plain = Qorvex({"extract", dir / "cut.iso", "-o", dir / "out"});
     EXPECT_EQ(plain.status, 1);
     EXPECT_NE(plain.err.find("readme.txt: damaged"), std::string::npos) << plain.err;
-    std::vector<std::string> whole;
-    for (const std::string &f : FilesBelow(src))
-        if (!lacking.count("\\" + std::regex_replace(f, std::regex("/"), "\\"))) whole.push_back(f);
-    EXPECT_EQ(FilesBelow(dir / "out"), whole);
-    for (const auto &f : whole) EXPECT_TRUE(ReadFile(dir / "out/" + f) == ReadFile(src + "/" + f)) << f;
+    EXPECT_FALSE(Exists(dir / "out/DOCS/readme.txt"));
 
     const Result kept = Qorvex({"extract", dir / "cut.iso", "-o", dir / "kept", "--keep-damaged", "DOCS/readme.txt"});
     EXPECT_EQ(kept.status, 1);
