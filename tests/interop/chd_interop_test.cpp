@@ -181,8 +181,6 @@ TEST(ChdInteropTest, RawImageReadsAsItsIsoInEveryCodec) {
         Opened image(chd, OPEN_DISC_SHEETS);
         ASSERT_TRUE(image) << image.error();
         EXPECT_EQ(SheetOf(image.get()), "chd");
-        EXPECT_EQ(Names(ListEntries(image.get(), 0, KIND_ISO9660)),
-                  (std::vector<std::string>{"\\A.TXT;1", "\\D\\B.BIN;1"}));
         EXPECT_TRUE(Extract(image.get(), dir / "out.iso", 0, 0) == iso);
         ASSERT_EQ(RunCommand("chdman extractraw -f -i " + Quote(chd) + " -o " + Quote(dir / "peer.iso") +
                              " >/dev/null 2>&1"),
