@@ -1,6 +1,6 @@
 // qorvex on a BIN/CUE disc: the track table with sessions, index 00 and files; a track by its number; the file
 // system of the data track listed and extracted by default; --no-extensions. That other image formats give the
-// sheet's table is the engine's (SheetInteropTest, DescriptorInteropTest); here their texts and names.
+// sheet's table is the engine's (SheetInteropTest); here their texts and names.
 #include <gtest/gtest.h>
 
 #include "support/descriptor_writers.h"
@@ -68,7 +68,7 @@ TEST_F(SheetCliTest, TracksAndInfoShowTheDiscsTitleAndCatalogue) {
     EXPECT_NE(Qorvex({"tracks", "--json", nrg}).out.find("\"disc_performer\": \"A Band\"}"), std::string::npos);
 }
 
-// info names an Alcohol descriptor (the engine's word for each format: DescriptorInteropTest); a descriptor of
+// info names an Alcohol descriptor (the engine's word for each format: SheetInteropTest); a descriptor of
 // version 2 is refused by name.
 TEST_F(SheetCliTest, InfoNamesMdsImages) {
     const std::string mds = qorvex::test::WriteMdsDisc(dir / "disc", "disc", tracks);

@@ -1,17 +1,19 @@
 // BIN/CUE discs read by the engine and by the peers that read them: libcdio's cd-info (track starts and
-// lead-out of single-FILE sheets), bchunk (data tracks and WAVs), ccd2iso and nrg2iso (the data of CloneCD
-// and Nero images), and the ISO a data track was made from. The same disc as CUE, CloneCD and Nero images
-// gives one table and the same bytes.
+// lead-out of single-FILE sheets), bchunk (data tracks and WAVs), ccd2iso, nrg2iso, mdf2iso and iat (the data of
+// CloneCD, Nero, Alcohol and DiscJuggler images), and the ISO a data track was made from. The same disc as CUE,
+// CloneCD, Nero, Alcohol (.mds + .mdf) and DiscJuggler (.cdi) images gives one table and the same bytes.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "image/image_catalogue.h"
 #include "image/sector_reader.h"
 #include "qorvex.h"
 #include "qorvex_ext.h"
 #include "sheets/disc_sheet.h"
+#include "support/descriptor_writers.h"
 #include "support/disc_builder.h"
 #include "support/harness/api_helpers.h"
 #include "support/iso_builder.h"
@@ -48,6 +50,19 @@ bool SameTable(const std::vector<TrackInfo> &a, const std::vector<TrackInfo> &b)
     for (size_t i = 0; i < a.size(); ++i)
         if (std::memcmp(&a[i], &b[i], sizeof(TrackInfo)) != 0) return false;
     return true;
+}
+
+// `image` (its sheet word `word`) and `sheet`: one table, every track's bytes alike; the first track is `first`.
+void ExpectSameDisc(const std::string &image, const std::string &sheet, const char *word,
+                    const std::vector<uint8_t> &first) {
+    Disc a(image), b(sheet);
+    ASSERT_TRUE(a.get() && b.get()) << image << std::hex << " 0x" << a.error() << " 0x" << b.error();
+    EXPECT_TRUE(SameTable(TrackTable(a.get()), TrackTable(b.get()))) << image;
+    ExpectSameBytes(a, b, image, image.c_str());
+    EXPECT_TRUE(Extract(a, image + ".iso", 0, 0) == first) << image;
+    char text[8] = {};
+    QorvexExGetTrackText(a.get(), -1, QORVEX_EX_TEXT_SHEET, text, sizeof text);
+    EXPECT_STREQ(text, word);
 }
 
 std::string Folder(const std::string &path) {
@@ -336,6 +351,70 @@ TEST_F(SheetInteropTest, MultiSessionImagesAgreeWithTheSheet) {
     std::vector<uint8_t> both = iso;
     both.insert(both.end(), later.begin(), later.end());
     ExpectPeerWritesFirst("ccd2iso " + Quote(dir / "ms/ccd/disc.img"), dir / "peer.iso", both);
+}
+
+// Alcohol descriptors in each form the writer knows (pregaps held or not, the data in parts, wide names, a DVD)
+// give their sheet's disc.
+TEST_F(SheetInteropTest, MdsFormsGiveTheirSheetsDisc) {
+    const int32_t next = static_cast<int32_t>(iso.size() / 2048) + 11400;
+    const std::vector<uint8_t> later = Volume("-C 0," + std::to_string(next), "later.iso");
+    const std::vector<DiscTrack> mixed = {MakeTrack(3, WrapSectors(iso, 3)), MakeTrack(0, AudioPattern(301, 3), 75)},
+                                 two = {MakeTrack(3, WrapSectors(iso, 3)), MakeTrack(6, WrapSectors(later, 6), 0, 2)};
+    std::vector<DiscTrack> unheld = mixed;
+    unheld[1].absent_pregap = std::exchange(unheld[1].pregap, 0);
+    MdsForm apart, parts, wide, dvd;
+    apart.pregaps_held = false, parts.parts = 3, wide.wide_names = true, wide.named = "M3.MDF";
+    dvd.dvd = true, dvd.parts = 2;
+    const struct {
+        std::vector<DiscTrack> tracks, sheet;
+        MdsForm form;
+    } cases[] = {{mixed, mixed, {}},
+                 {mixed, unheld, apart},
+                 {mixed, mixed, parts},
+                 {two, two, wide},
+                 {{MakeTrack(9, iso)}, {}, dvd}};
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "m" + std::to_string(i);
+        ExpectSameDisc(WriteMdsDisc(dir.path(), name, cases[i].tracks, cases[i].form),
+                       i == 4 ? dir / "data.iso" : WriteCueDisc(dir.path(), name, cases[i].sheet, CueForm::kSingleFile),
+                       "mds", iso);
+    }
+    EXPECT_TRUE(Extract(Disc(dir / "m3.mds"), dir / "later.out", 1, 0) == later);
+    EXPECT_FALSE(Disc(dir / "m0.mds", 0));  // without the sheets bit a descriptor is no image
+    // 2448-byte sectors; an .mdf the plain probe refuses (audio first) opens through the .mds beside it.
+    const std::string sub = WriteMdsDisc(
+        dir.path(), "sub", {MakeTrack(14, Pattern(200 * 2448, 9)), MakeTrack(15, WrapSectors(iso, 15), 0, 2)});
+    Disc by_mdf(dir / "sub.mdf");
+    EXPECT_TRUE(by_mdf && Extract(by_mdf, dir / "sub.iso", 1, 0) == iso && +TrackTable(by_mdf.get())[0].format == 14);
+}
+
+// A Dreamcast's layout: an audio session, then a Mode 2 data session mastered for sector 11702.
+TEST_F(SheetInteropTest, CdiVersionsGiveTheirSheetsDisc) {
+    const std::vector<uint8_t> game = Volume("-C 0,11702", "game.iso");
+    const std::vector<DiscTrack> disc = {MakeTrack(0, AudioPattern(302, 1), 150),
+                                         MakeTrack(13, WrapSectors(game, 13), 150, 2)},
+                                 data = {MakeTrack(9, game, 150)};
+    for (CdiVersion v : {CdiVersion::k2, CdiVersion::k3, CdiVersion::k35}) {
+        const std::string name = "c" + std::to_string(uint32_t(v) & 0xF);
+        ExpectSameDisc(WriteCdiDisc(dir.path(), name, data, v),
+                       WriteCueDisc(dir.path(), name, data, CueForm::kSingleFile), "cdi", game);
+        const std::string cdi = WriteCdiDisc(dir.path(), name + "dc", disc, v);
+        ExpectSameDisc(cdi, WriteCueDisc(dir.path(), name + "dc", disc, CueForm::kSingleFile), "cdi",
+                       AudioPattern(302, 1));
+        EXPECT_TRUE(Extract(Disc(cdi), dir / "game.out", 1, 0) == game);
+    }
+}
+
+// mdf2iso and iat read the data track of an Alcohol and a DiscJuggler image.
+TEST_F(SheetInteropTest, DescriptorPeersReadTheirData) {
+    const std::string mds = WriteMdsDisc(dir.path(), "peer", {MakeTrack(3, WrapSectors(iso, 3))});
+    const std::string cdi = WriteCdiDisc(dir.path(), "peer", {MakeTrack(9, iso, 150)});
+    for (const char *command : {"mdf2iso peer.mdf", "iat peer.mdf", "iat peer.cdi"}) {
+        if (!HaveProgram(std::string(command).substr(0, std::string(command).find(' ')))) continue;
+        RunCommand("cd " + Quote(dir.path()) + " && rm -f out.iso && " + command + " out.iso >/dev/null 2>&1");
+        const std::vector<uint8_t> out = ReadFile(dir / "out.iso");
+        EXPECT_TRUE(out.size() >= iso.size() && std::equal(iso.begin(), iso.end(), out.begin())) << command;
+    }
 }
 
 }  // namespace
