@@ -85,7 +85,8 @@ std::string Folder(const std::string &path) {
     return path;
 }
 
-// A converting peer (ccd2iso, nrg2iso) copies up to the image's end: what it writes starts with `expected`.
+// A converting peer (ccd2iso, nrg2iso, mdf2iso, iat) copies up to the image's end: what it writes starts with
+// `expected`.
 void ExpectPeerWritesFirst(const std::string &command, const std::string &out, const std::vector<uint8_t> &expected) {
     RunCommand(command + " " + Quote(out) + " >/dev/null 2>&1");
     const std::vector<uint8_t> peer = ReadFile(out);
