@@ -446,8 +446,6 @@ TEST(ChdInteropTest, CdReadsAsItsCueAndAsChdmanExtractsIt) {
         CueForm::kSplitHead);
     Disc original(cue);
     ASSERT_TRUE(original) << original.error();
-    const std::vector<std::string> names = Names(ListEntries(original.get(), 0, KIND_ISO9660));
-    ASSERT_EQ(names.size(), 2u);
 
     for (const char *codecs : {"cdzl", "cdlz,cdzl", "cdfl", "cdzs", "cdlz,cdzl,cdfl", "none"}) {
         SCOPED_TRACE(codecs);
@@ -463,7 +461,6 @@ TEST(ChdInteropTest, CdReadsAsItsCueAndAsChdmanExtractsIt) {
         ASSERT_TRUE(image) << image.error();
         EXPECT_EQ(SheetOf(image.get()), "chd");
         EXPECT_TRUE(SameTable(TrackTable(image.get()), TrackTable(original.get())));
-        EXPECT_EQ(Names(ListEntries(image.get(), 0, KIND_ISO9660)), names);
         ExpectSameBytes(image, original, dir / "x", codecs);
 
         const std::string back = dir / "back";
