@@ -42,8 +42,7 @@ TEST(ReportResult, InformationForTheEndsOfAnOperationAWarningForEverythingElse) 
         bool information;
     } cases[] = {
         {RESULT_FINISHED, "解凍が終了しました。", true},
-        {ENGINE_ABORTED, "中止します。", true},    // "中止" in the progress dialog: no error
-        {RESULT_CANCELLED, "中止します。", true},  // "全中止" in the overwrite question
+        {ENGINE_ABORTED, "中止します。", true},  // "中止" in the progress dialog: no error
         {ENGINE_NO_CURRENT_ENTRY, "イメージファイルの走査に失敗しました。", false},
         {ENGINE_BAD_TRACK, "不明なエラーです", false},  // a code the table does not know
     };
