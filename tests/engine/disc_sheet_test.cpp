@@ -131,19 +131,18 @@ TEST_F(DiscSheetTest, InconsistentSheetsFailWithAClearCode) {
         EXPECT_FALSE(image);
         EXPECT_EQ(image.error(), c.error) << std::hex << " got 0x" << image.error();
     }
-    // The control file without its image. (Consistent sessions open: SheetInteropTest.MultiSessionImages...)
+    // The control file without its image. (Consistent sessions open: MultiSessionImagesAgreeWithTheSheet.)
     std::filesystem::remove(dir / "rip/disc.img");
     WriteFile(dir / "rip/disc.ccd", head + entry1 + lead_out + track1);
     EXPECT_EQ(Opened(dir / "rip/disc.ccd", kSheets).error(), ENGINE_IMAGE_OPEN_FAILED);
 }
 
-// Forms other readers accept: a disc of a set numbered from 4; cdrdao's SWAP and zero length (the rest of the
-// file); a sheet naming a file that is not there, beside one BIN; a BIN opened without its sheet.
+// Forms other readers accept: a disc of a set numbered from 4; a sheet naming a file that is not there, beside one
+// BIN; a BIN opened without its sheet. (cdrdao's SWAP and zero length: TocGivesTheTableOfItsToc2cueConversion.)
 TEST_F(DiscSheetTest, SheetVariantsOfOtherToolsOpen) {
     const char *set = "FILE disc.bin BINARY\nTRACK 04 AUDIO\nINDEX 01 00:00:00\nTRACK 05 AUDIO\nINDEX 01 00:01:00\n";
     const std::pair<const char *, const char *> cases[] = {
         {"cue", set},
-        {"toc", "CD_DA\nTRACK AUDIO\nFILE \"disc.bin\" 0 00:01:00\nTRACK AUDIO\nFILE \"disc.bin\" SWAP 00:01:00 0\n"},
         {"cue", "FILE \"Old Name.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n"},
         {"bin", nullptr}};
     for (const auto &[type, text] : cases) {
