@@ -62,7 +62,7 @@ struct Layout {
 
 // Each map read and followed: a spared packet's original blocks hold rubbish, the VAT reverses the order of
 // blocks, the metadata file leaves a gap. The maps themselves are listed as system parts.
-TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
+TEST_F(Udf2x, EveryMappingListsItsEntriesWhereTheyAreRead) {
     const std::map<UdfMapping, std::vector<std::pair<std::string, int32_t>>> map_parts = {
         {UdfMapping::Virtual, {{"VAT ICB", KIND_UDF_VAT_ENTRY}, {"VAT", KIND_UDF_VAT}}},
         {UdfMapping::Sparable,
@@ -86,9 +86,7 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
 
         // The described reading does not know these maps: no UDF, and nothing else on the image.
         EXPECT_EQ(ListUdf(path).open_error, ENGINE_UNKNOWN_FORMAT);
-
-        ASSERT_EQ(ExtractsWholeTree(path, o), 0);
-
+        // (The tree each map leads to, and where the VAT's entry lies: UdfInterop against udfclient and udfinfo.)
         const UdfListing l = ListUdf(path, OPEN_UDF_2X);
         // Entries are listed where they are read: a spared packet's entries in the spare area (packet 0 holds
         // the file set and the root).
@@ -126,7 +124,6 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
             EXPECT_EQ(ReadFile(out), want) << e.name;
         }
         if (c.mapping == UdfMapping::Virtual) {
-            EXPECT_EQ(static_cast<uint32_t>(l.Part("VAT ICB")->start), image.layout.vat_icb);
             // A 2.x VAT: a 152-byte header, then the entries; a 1.50 one: the entries, then a 36-byte tail.
             EXPECT_EQ(l.Part("VAT")->size_low, (c.vat150 ? 36 : 152) + 4 * image.layout.vat.size());
             // A folder of several virtual blocks lies in as many places; a short_ad file in three pieces.
