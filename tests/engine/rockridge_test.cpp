@@ -26,9 +26,8 @@ TEST(RockRidgeEntries, LinkTargetsFromTheirComponents) {
         Bytes area;
         std::string target;
     };
+    // (Absolute targets and steps up, as xorriso records them: RockRidgeCli and RockRidgeInterop.)
     const Case cases[] = {
-        {Sl({{0x08, ""}, {0, "usr"}, {0, "bin"}}), "/usr/bin"},
-        {Sl({{0x04, ""}, {0x04, ""}, {0, "lib"}}), "../../lib"},
         {Sl({{0x02, ""}, {0, "x"}}), "./x"},
         // A component continued inside one SL and across two, and the link itself continued.
         {Join({Sl({{0x01, "lo"}, {0, "ng"}, {0x01, "na"}}, 0x01), Sl({{0, "me"}, {0, "end"}})}), "long/name/end"},
