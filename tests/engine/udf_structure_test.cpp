@@ -256,10 +256,7 @@ TEST_F(UdfStructure, DescriptorVariants) {
     EXPECT_EQ(static_cast<uint32_t>(l.parts.back().start), image.layout.space_bitmap);
     ASSERT_NE(l.Part("USE"), nullptr);
     EXPECT_EQ(l.Part("USE")->size_low, 48u);
-
-    // Extended File Entries refuse the volume.
-    o.root.extended_entry = true;
-    EXPECT_EQ(List(BuildUdf(o)).open_error, ENGINE_UNKNOWN_FORMAT);
+    // (A root recorded as an Extended File Entry refuses the volume: UdfInterop's mkudffs 2.01 volumes.)
 }
 
 TEST_F(UdfStructure, EntryVariants) {
