@@ -13,13 +13,26 @@
 namespace damaged {
 namespace {
 
+using qorvex::test::ChdHunk;
 using qorvex::test::IszChunk;
+
+std::string ListReport(QorvexHandle h) {
+    char label[33] = {};
+    int32_t sectors = 0;
+    int64_t bytes = 0;
+    QorvexGetImageInformation(h, 0, KIND_ISO9660, label, &sectors, &bytes);
+    return std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660)) + " " + label;
+}
+
+std::vector<uint8_t> TextIso() {
+    std::string text;
+    for (int i = 0; text.size() < 100000; ++i) text += "row " + std::to_string(i) + "\n";
+    return qorvex::test::BuildIso({qorvex::test::File("A.TXT;1", text)}).bytes;
+}
 
 TEST(ContainerDamage, IszClaimingGigabytesStaysInBoundedMemory) {
     qorvex::test::TempDir dir;
-    std::string text;
-    for (int i = 0; text.size() < 100000; ++i) text += "row " + std::to_string(i) + "\n";
-    std::vector<uint8_t> iso = qorvex::test::BuildIso({qorvex::test::File("A.TXT;1", text)}).bytes;
+    std::vector<uint8_t> iso = TextIso();
     constexpr uint32_t kChunk = 8u << 20, kChunks = 512;  // 4 GiB
     iso.resize(kChunk);
     const std::vector<uint8_t> one = qorvex::test::EncodeIsz(iso, kChunk, {IszChunk::kZlib});
@@ -37,32 +50,7 @@ TEST(ContainerDamage, IszClaimingGigabytesStaysInBoundedMemory) {
     ASSERT_LT(isz.size(), 64u * 1024);
     qorvex::test::WriteFile(dir / "big.isz", isz);
     const std::string path = dir / "big.isz";
-    EXPECT_EQ(RunWatched([&] {
-                  return WithOpen(path, OPEN_DISC_SHEETS, [](QorvexHandle h) {
-                      char label[33] = {};
-                      int32_t sectors = 0;
-                      int64_t bytes = 0;
-                      QorvexGetImageInformation(h, 0, KIND_ISO9660, label, &sectors, &bytes);
-                      return std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660)) + " " + label;
-                  });
-              }),
-              "1 QORVEX");
-}
-
-using qorvex::test::ChdHunk;
-
-std::string ListReport(QorvexHandle h) {
-    char label[33] = {};
-    int32_t sectors = 0;
-    int64_t bytes = 0;
-    QorvexGetImageInformation(h, 0, KIND_ISO9660, label, &sectors, &bytes);
-    return std::to_string(QorvexGetFileCount(h, 0, KIND_ISO9660)) + " " + label;
-}
-
-std::vector<uint8_t> ChdIso() {
-    std::string text;
-    for (int i = 0; text.size() < 100000; ++i) text += "row " + std::to_string(i) + "\n";
-    return qorvex::test::BuildIso({qorvex::test::File("A.TXT;1", text)}).bytes;
+    EXPECT_EQ(RunWatched([&] { return WithOpen(path, OPEN_DISC_SHEETS, ListReport); }), "1 QORVEX");
 }
 
 void PutBe(std::vector<uint8_t> &bytes, size_t at, uint64_t v, int n) {
@@ -80,7 +68,8 @@ TEST(ContainerDamage, ChdClaimingGigabytesStaysInBoundedMemory) {
     qorvex::test::ChdLayout layout;
     layout.logical = uint64_t(4) << 30;
     layout.hunk_bytes = 1u << 20;
-    const std::vector<uint8_t> chd = qorvex::test::EncodeChd(ChdIso(), {{ChdHunk::kZlib}, {ChdHunk::kSelf, 0}}, layout);
+    const std::vector<uint8_t> chd =
+        qorvex::test::EncodeChd(TextIso(), {{ChdHunk::kZlib}, {ChdHunk::kSelf, 0}}, layout);
     ASSERT_LT(chd.size(), 64u * 1024);
     qorvex::test::WriteFile(dir / "big.chd", chd);
     const std::string path = dir / "big.chd";
@@ -89,7 +78,7 @@ TEST(ContainerDamage, ChdClaimingGigabytesStaysInBoundedMemory) {
 
 TEST(ContainerDamage, DamagedChdFailsClearly) {
     qorvex::test::TempDir dir;
-    const std::vector<uint8_t> iso = ChdIso();
+    const std::vector<uint8_t> iso = TextIso();
     const std::vector<ChdHunk> kinds = {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kZlib}};
     const std::vector<uint8_t> good = qorvex::test::EncodeChd(iso, kinds, {});
     const size_t map_at = static_cast<size_t>(GetBe(good, 40, 8));

@@ -95,12 +95,6 @@ TEST(Udf2xHostile, EndsWithAClearResult) {
              WriteSparingTable(image.At(tables[1]), tables[1], 2, {{0, 8}});
          },
          "open 0 | SPARING TABLE (317) | SPARING TABLE (318)"},
-        {"sparing tables that agree on nothing: the later one, true", UdfMapping::Sparable,
-         [](UdfImage &image) {
-             const std::vector<uint32_t> &tables = image.layout.sparing_tables;
-             WriteSparingTable(image.At(tables[0]), tables[0], 0, {{0, 8}});
-         },
-         "open 0" + files + " | SPARING TABLE (317) | SPARING TABLE (318)"},
         {"sparing tables that map in a loop", UdfMapping::Sparable,
          [](UdfImage &image) {
              // Packet 0 to where packet 32 lies and packet 32 to where packet 0 lies, in both tables.

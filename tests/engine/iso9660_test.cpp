@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <set>
 
@@ -57,7 +56,6 @@ TEST_F(IsoScanTest, ListsNestedVolumeInRecordedDepthFirstOrder) {
                 << f.name();
             EXPECT_EQ(f.info.extent_count, 1) << f.name();
         }
-        EXPECT_EQ(std::u16string(files[1].info.wname), u"\\DIR\\SUB\\DEEP.BIN;1");
 
         auto parts = ListEntries(h.get(), 0, KIND_ISO9660, true);
         EXPECT_EQ(Names(parts),
@@ -180,18 +178,9 @@ TEST_F(IsoScanTest, RecordEndingExactlyAtTheEndOfTheDirectoryIsListed) {
     EXPECT_EQ(names.back(), "\\A\\IN.TXT;1");
 }
 
-TEST_F(IsoScanTest, LoopingAndDeepHierarchiesEndCleanly) {
-    // A folder whose record points back at the root, and one that points at itself.
-    IsoImage image = BuildIso({Dir("DIR", {Dir("BACK"), Dir("SELF"), File("F.TXT;1", "f")})});
-    image.SetExtent(image.iso.at("\\DIR\\BACK\\").record, image.iso.at("\\").extent);
-    image.SetExtent(image.iso.at("\\DIR\\SELF\\").record, image.iso.at("\\DIR\\").extent);
-    Opened h(Write(image));
-    ASSERT_TRUE(h);
-    EXPECT_EQ(Names(ListEntries(h.get(), 0, KIND_ISO9660)), (std::vector<std::string>{"\\DIR\\F.TXT;1"}));
-    EXPECT_EQ(QorvexGetFileCount(h.get(), 0, KIND_ISO9660), 1);
-
-    // 300 nested folders: listed down to 256 levels below the root; the 257th is listed but not entered, and
-    // counted as skipped.
+// 300 nested folders: listed down to 256 levels below the root; the 257th is listed but not entered, and counted
+// as skipped. (Folders that lead back to an ancestor: tests/damaged/corruption_test.cpp.)
+TEST_F(IsoScanTest, DeepHierarchiesEndCleanly) {
     IsoNode deep = File("BOTTOM.TXT;1", "b");
     for (int i = 0; i < 300; ++i) deep = Dir("D", {deep});
     Opened d(Write(BuildIso({deep, File("TOP.TXT;1", "top")}), "deep.iso"));
@@ -204,22 +193,6 @@ TEST_F(IsoScanTest, LoopingAndDeepHierarchiesEndCleanly) {
     EXPECT_EQ(QorvexExGetSkippedFolders(d.get(), 0, KIND_ISO9660), 1);
     EXPECT_EQ(QorvexExGetSkippedFolders(d.get(), 0, KIND_JOLIET), 0);
     EXPECT_EQ(QorvexExGetSkippedFolders(d.get(), 5, KIND_ISO9660), 0);
-}
-
-TEST_F(IsoScanTest, HostileLengthsGiveReadErrors) {
-    // A directory claiming 3 GiB and one whose extent lies past the image.
-    IsoImage image = BuildIso(SampleTree());
-    image.SetDataLength(image.iso.at("\\DIR\\").record, 0xC0000000u);
-    Opened huge(Write(image));
-    EXPECT_FALSE(huge);
-    EXPECT_EQ(huge.error(), ENGINE_READ_FAILED);
-
-    image = BuildIso(SampleTree());
-    image.SetExtent(image.iso.at("\\DIR\\").record, image.Sectors() + 5);
-    Opened outside(Write(image, "o.iso"));
-    EXPECT_FALSE(outside);
-    EXPECT_EQ(outside.error(), ENGINE_SEEK_FAILED);
-    // (Images cut short with their directories: tests/damaged/truncation_test.cpp.)
 }
 
 TEST_F(IsoScanTest, PathTableFallbackFindsTheSameFilesAndRefusesBadParents) {
@@ -276,7 +249,8 @@ TEST_F(IsoScanTest, PathTableFallbackFindsTheSameFilesAndRefusesBadParents) {
               (std::vector<std::string>{"PVD", "VDT", "iso9660 folder \\"}));
 }
 
-TEST_F(IsoScanTest, DatesLabelsAndNames) {
+// (Labels are copied without a terminator whatever the kind: CatalogueTest.WalksCursorsAndTheCopyLoop.)
+TEST_F(IsoScanTest, RecordingDatesAndTheirZones) {
     IsoNode zoned = File("ZONE.TXT;1", "z");
     zoned.date = MakeDate(2021, 3, 4, 5, 6, 7, 36);  // +09:00
     IsoNode west = File("WEST.TXT;1", "w");
@@ -290,9 +264,6 @@ TEST_F(IsoScanTest, DatesLabelsAndNames) {
     IsoNode late = File("LATE.TXT;1", "l");
     late.date = MakeDate(2040, 1, 1, 0, 0, 0);
     IsoOptions options;
-    options.volume_id = "X";
-    options.joliet = true;
-    options.joliet_volume_id = u"J";
     options.creation_date = "2001020304050600";
     options.creation_offset = -8;  // -02:00
     Opened h(Write(BuildIso({zoned, west, blank, future, future_dir, late}, options)));
@@ -308,20 +279,6 @@ TEST_F(IsoScanTest, DatesLabelsAndNames) {
     EXPECT_EQ(parts[0].info.time, 981173106 + 2 * 3600);  // PVD creation date
     EXPECT_EQ(parts.back().name(), "iso9660 folder \\FUTURE\\");
     EXPECT_EQ(parts.back().info.time, 0);
-
-    char label[40] = {};
-    EXPECT_EQ(QorvexGetImageInformation(h.get(), 0, KIND_JOLIET, label, nullptr, nullptr), 2);
-    EXPECT_STREQ(label, "J");
-
-    // ISO 9660 labels are written without a terminator: one byte of "X", all 32 of a full field.
-    for (const std::string &id : {std::string("X"), std::string(32, 'V')}) {
-        options.volume_id = id;
-        Opened labelled(Write(BuildIso(SampleTree(), options), "l.iso"));
-        ASSERT_TRUE(labelled);
-        std::memset(label, 'Z', sizeof label);
-        EXPECT_EQ(QorvexGetImageInformation(labelled.get(), 0, KIND_ISO9660, label, nullptr, nullptr), 1);
-        EXPECT_EQ(std::string(label, id.size() + 1), id + "Z");
-    }
 }
 
 }  // namespace

@@ -26,9 +26,8 @@ TEST(RockRidgeEntries, LinkTargetsFromTheirComponents) {
         Bytes area;
         std::string target;
     };
+    // (Absolute targets and steps up, as xorriso records them: RockRidgeCli and RockRidgeInterop.)
     const Case cases[] = {
-        {Sl({{0x08, ""}, {0, "usr"}, {0, "bin"}}), "/usr/bin"},
-        {Sl({{0x04, ""}, {0x04, ""}, {0, "lib"}}), "../../lib"},
         {Sl({{0x02, ""}, {0, "x"}}), "./x"},
         // A component continued inside one SL and across two, and the link itself continued.
         {Join({Sl({{0x01, "lo"}, {0, "ng"}, {0x01, "na"}}, 0x01), Sl({{0, "me"}, {0, "end"}})}), "long/name/end"},
@@ -93,10 +92,9 @@ TEST(RockRidgeCatalogue, EntriesAndTheirDetails) {
         Opened opened(dir / "rr.iso", OPEN_ROCK_RIDGE);
         ASSERT_TRUE(opened);
         const QorvexHandle h = opened.get();
+        // (Folders and their modes: RockRidgeInterop.EntriesEqualWhatBsdtarAndXorrisoRead.)
         const std::vector<Detailed> files = ListDetailed(h, 0, KIND_ROCKRIDGE);
-        const std::vector<Detailed> parts = ListDetailed(h, 0, KIND_ROCKRIDGE, true);
         for (const Detailed &e : files) EXPECT_EQ(e.details, 0) << e.name();
-        for (const Detailed &e : parts) EXPECT_EQ(e.details, 0) << e.name();
         struct Expected {
             std::string name;
             int32_t kind;
@@ -138,13 +136,6 @@ TEST(RockRidgeCatalogue, EntriesAndTheirDetails) {
         QorvexGetFileStart(h, 0, KIND_ROCKRIDGE);
         for (int i = 0; i < 4; ++i) QorvexGetNextFile(h, &e);
         EXPECT_EQ(QorvexExtractCurrentFile2(h, (dir / "z").c_str(), 1), ENGINE_READ_FAILED);
-
-        ASSERT_EQ(parts.size(), 3u);
-        EXPECT_EQ(parts[0].name(), "PVD");
-        EXPECT_EQ(parts[1].name(), "rockridge folder \\");
-        EXPECT_EQ(parts[1].ex.mode, 040755u);
-        EXPECT_EQ(parts[2].name(), "rockridge folder \\Sub Folder\\");
-        EXPECT_EQ(parts[2].ex.mode, 040750u);
     }
 }
 

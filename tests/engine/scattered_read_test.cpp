@@ -67,43 +67,33 @@ TEST(ScatteredRead, RunsDeliverTheStoredUserDataAndStopAtTheFirstBadSector) {
                 EXPECT_EQ(user, UserBytes(w, reader, 1407, 1));
             }
         }
-        if (edc != EdcCheck::kNone) {
-            RawOptions bad;
-            bad.corrupt_edc_sector = 900;
-            const Wrapped w = Write(path, format, bad);
+        // A bad EDC ends a checked run at the sector before it; a file that ends 1,000 bytes into its last sector
+        // ends the run at the whole sectors before it; a Form 2 sector of an XA image carries no Form 1 EDC, so a
+        // checked run reads through it.
+        RawOptions bad, cut, xa;
+        bad.corrupt_edc_sector = 900;
+        cut.tail_adjust = -(StoredSize(format) - 1000);
+        xa.form2_sector = 700;
+        const struct {
+            const RawOptions &options;
+            bool check;
+            int32_t first, n, delivered;
+            bool only_xa = false;
+        } runs[] = {
+            {bad, true, 7, 1400, 893}, {cut, false, kSectors - 600, 600, 599}, {xa, true, 100, 1000, 1000, true}};
+        for (const auto &r : runs) {
+            if ((r.check && edc == EdcCheck::kNone) || (r.only_xa && format != 13)) continue;
+            const Wrapped w = Write(path, format, r.options);
             SectorReader reader;
-            Open(reader, w, true);
-            std::vector<uint8_t> user(size_t(reader.UserSize()) * 1400);
-            ASSERT_TRUE(reader.SeekSector(7));
-            EXPECT_EQ(reader.ReadSectorRun(user.data(), 1400), 893);
-            EXPECT_TRUE(reader.EdcError());
-            user.resize(size_t(reader.UserSize()) * 893);
-            EXPECT_EQ(user, UserBytes(w, reader, 7, 893));
-        }
-        {
-            // The file ends 1,000 bytes into its last sector: the run delivers the whole sectors before it.
-            RawOptions cut;
-            cut.tail_adjust = -(StoredSize(format) - 1000);
-            const Wrapped w = Write(path, format, cut);
-            SectorReader reader;
-            Open(reader, w, false);
-            std::vector<uint8_t> user(size_t(reader.UserSize()) * 600);
-            ASSERT_TRUE(reader.SeekSector(kSectors - 600));
-            EXPECT_EQ(reader.ReadSectorRun(user.data(), 600), 599);
-            user.resize(size_t(reader.UserSize()) * 599);
-            EXPECT_EQ(user, UserBytes(w, reader, kSectors - 600, 599));
+            Open(reader, w, r.check);
+            std::vector<uint8_t> user(size_t(reader.UserSize()) * size_t(r.n));
+            ASSERT_TRUE(reader.SeekSector(r.first));
+            EXPECT_EQ(reader.ReadSectorRun(user.data(), r.n), r.delivered);
+            EXPECT_EQ(reader.EdcError(), r.delivered < r.n && r.check);
+            user.resize(size_t(reader.UserSize()) * size_t(r.delivered));
+            EXPECT_EQ(user, UserBytes(w, reader, r.first, r.delivered));
         }
     }
-    // A Form 2 sector of an XA image carries no Form 1 EDC: a checked run reads through it.
-    RawOptions xa;
-    xa.form2_sector = 700;
-    const Wrapped w = Write(path, 13, xa);
-    SectorReader reader;
-    Open(reader, w, true);
-    std::vector<uint8_t> user(2048 * 1000);
-    ASSERT_TRUE(reader.SeekSector(100));
-    EXPECT_EQ(reader.ReadSectorRun(user.data(), 1000), 1000);
-    EXPECT_FALSE(reader.EdcError());
 }
 
 // The fuzz targets read their input through a reader set up in memory: it delivers what the same bytes read

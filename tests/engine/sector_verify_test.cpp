@@ -34,31 +34,19 @@ std::function<void(std::vector<uint8_t> &)> Flip(std::vector<size_t> at) {
     };
 }
 
-// Raw offset of covered byte `row` x 86 + `column`: P column `column` (both planes), row `row`.
-size_t Cell(size_t row, size_t column) {
-    return 12 + row * 86 + column;
-}
-
+// (Several wrong symbols that one pass of P then Q mends, in Mode 1 and in Form 1: the random draw below. A clean
+// Mode 1 sector, one wrong data byte, four that neither code can start on and a whole sector of another address:
+// VerifyCliTest.ReportsDamageAndRepairsWhatParityCan.)
 TEST(SectorVerifyTest, FaultsAndRepairOfEachKindOfDamage) {
     const std::vector<uint8_t> user = Pattern(2048, 7);
-    std::vector<size_t> burst;
-    for (size_t i = 500; i < 560; ++i) burst.push_back(i);
     const Damage cases[] = {
-        {"clean Mode 1", 3, false, [](auto &) {}, 0, false},
-        {"one data byte", 3, false, Flip({1000}), kEdcEcc, true},
         {"one P parity byte", 3, false, Flip({2100}), QORVEX_EX_SECTOR_ECC, true},
         {"one Q parity byte", 3, false, Flip({2300}), QORVEX_EX_SECTOR_ECC, true},
-        {"burst of 60 bytes", 3, false, Flip(burst), kEdcEcc, true},
-        // Two in one P column: P gives up on it, Q (two different diagonals) mends both.
-        {"two symbols in one column", 3, false, Flip({Cell(2, 10), Cell(9, 10)}), kEdcEcc, true},
-        // Two per column and two per diagonal: neither code can start.
-        {"four in a square", 3, false, Flip({Cell(3, 0), Cell(8, 0), Cell(4, 2), Cell(9, 2)}), kEdcEcc, false},
         {"sync", 3, false, Flip({3}), QORVEX_EX_SECTOR_SYNC | QORVEX_EX_SECTOR_EDC, true},
         {"address byte (coded)", 3, false, Flip({14}), QORVEX_EX_SECTOR_ADDRESS | kEdcEcc, true},
         {"mode byte (coded)", 3, false, Flip({15}), QORVEX_EX_SECTOR_MODE | kEdcEcc, true},
         {"clean Form 1", 6, false, [](auto &) {}, 0, false},
         {"Form 1 data byte", 6, false, Flip({700}), kEdcEcc, true},
-        {"Form 1 two symbols in one column", 6, false, Flip({Cell(3, 40), Cell(20, 40)}), kEdcEcc, true},
         // Form 1 parity codes the header as zeros: a wrong address cannot be mended.
         {"Form 1 address", 6, false, Flip({13}), QORVEX_EX_SECTOR_ADDRESS, false},
         {"Form 1 subheader copies differ", 6, false, Flip({20}), QORVEX_EX_SECTOR_MODE | kEdcEcc, true},
@@ -73,8 +61,6 @@ TEST(SectorVerifyTest, FaultsAndRepairOfEachKindOfDamage) {
          },
          0, false},
         {"2336-byte Form 1 data byte", 13, false, Flip({300}), kEdcEcc, true},
-        {"2336-byte Form 1 four in a square", 13, false,
-         Flip({Cell(3, 30) - 16, Cell(8, 30) - 16, Cell(4, 32) - 16, Cell(9, 32) - 16}), kEdcEcc, false},
         {"blank Mode 0 gap sector", 3, false, [](std::vector<uint8_t> &s) { std::fill(s.begin() + 15, s.end(), 0); }, 0,
          false},
     };
@@ -97,12 +83,6 @@ TEST(SectorVerifyTest, FaultsAndRepairOfEachKindOfDamage) {
         else
             EXPECT_TRUE(checked == damaged);
     }
-}
-
-TEST(SectorVerifyTest, AWellFormedHeaderOfAnotherSectorIsAnAddressFault) {
-    std::vector<uint8_t> moved = MakeSector(3, kLba + 1, Pattern(2048, 2).data());
-    const uint32_t status = CheckRawSector(GetRawLayout(3), moved.data(), kLba, true);
-    EXPECT_EQ(status & (QORVEX_EX_SECTOR_FAULTS | QORVEX_EX_SECTOR_CORRECTABLE), QORVEX_EX_SECTOR_ADDRESS);
 }
 
 TEST(SectorVerifyTest, SubchannelQChecksEitherLayout) {

@@ -62,7 +62,7 @@ struct Layout {
 
 // Each map read and followed: a spared packet's original blocks hold rubbish, the VAT reverses the order of
 // blocks, the metadata file leaves a gap. The maps themselves are listed as system parts.
-TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
+TEST_F(Udf2x, EveryMappingListsItsEntriesWhereTheyAreRead) {
     const std::map<UdfMapping, std::vector<std::pair<std::string, int32_t>>> map_parts = {
         {UdfMapping::Virtual, {{"VAT ICB", KIND_UDF_VAT_ENTRY}, {"VAT", KIND_UDF_VAT}}},
         {UdfMapping::Sparable,
@@ -71,12 +71,11 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
          {{"METADATA FILE", KIND_UDF_METADATA_FILE},
           {"METADATA MIRROR", KIND_UDF_METADATA_MIRROR},
           {"METADATA BITMAP", KIND_UDF_METADATA_BITMAP}}}};
+    // Plain file entries are read alike under any map: once here (virtual 1.50), otherwise with the physical one.
     for (const Layout &c : {Layout{"virtual", UdfMapping::Virtual, true, false, {}},
                             Layout{"virtual 1.50", UdfMapping::Virtual, false, true, {}},
                             Layout{"sparable", UdfMapping::Sparable, true, false, {0, 32}},
-                            Layout{"sparable, file entries", UdfMapping::Sparable, false, false, {32}},
-                            Layout{"metadata", UdfMapping::Metadata, true, false, {}},
-                            Layout{"metadata, file entries", UdfMapping::Metadata, false, false, {}}}) {
+                            Layout{"metadata", UdfMapping::Metadata, true, false, {}}}) {
         SCOPED_TRACE(c.name);
         UdfOptions o = Tree(c.mapping);
         o.all_extended = c.extended;
@@ -87,11 +86,8 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
 
         // The described reading does not know these maps: no UDF, and nothing else on the image.
         EXPECT_EQ(ListUdf(path).open_error, ENGINE_UNKNOWN_FORMAT);
-
-        ASSERT_EQ(ExtractsWholeTree(path, o), 0);
-
+        // (The tree each map leads to, and where the VAT's entry lies: UdfInterop against udfclient and udfinfo.)
         const UdfListing l = ListUdf(path, OPEN_UDF_2X);
-        EXPECT_EQ(l.label, "UDFVOLUME");
         // Entries are listed where they are read: a spared packet's entries in the spare area (packet 0 holds
         // the file set and the root).
         auto where = [&](uint32_t sector) {
@@ -108,7 +104,6 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
             ASSERT_NE(entry, nullptr) << name;
             EXPECT_EQ(static_cast<uint32_t>(entry->start), where(sector)) << name;
         }
-        for (const EntryInfo &f : l.files) EXPECT_EQ(f.time, 1588748889) << f.name;
 
         for (const auto &[name, kind] : map_parts.at(c.mapping)) {
             const EntryInfo *part = l.Part(name);
@@ -129,7 +124,6 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
             EXPECT_EQ(ReadFile(out), want) << e.name;
         }
         if (c.mapping == UdfMapping::Virtual) {
-            EXPECT_EQ(static_cast<uint32_t>(l.Part("VAT ICB")->start), image.layout.vat_icb);
             // A 2.x VAT: a 152-byte header, then the entries; a 1.50 one: the entries, then a 36-byte tail.
             EXPECT_EQ(l.Part("VAT")->size_low, (c.vat150 ? 36 : 152) + 4 * image.layout.vat.size());
             // A folder of several virtual blocks lies in as many places; a short_ad file in three pieces.
@@ -151,20 +145,6 @@ TEST_F(Udf2x, EveryMappingListsAndExtractsTheTree) {
             EXPECT_EQ(static_cast<uint32_t>(l.Part("METADATA MIRROR")->start), image.layout.mirror_data);
         }
     }
-}
-
-TEST_F(Udf2x, MetadataMirrorStandsInForAnUnreadableMetadataFile) {
-    UdfImage image = BuildUdf(Tree(UdfMapping::Metadata));
-    image.At(image.layout.metadata_file)[40] ^= 0xFF;  // the main file's entry fails its CRC
-    const std::string path = Write(image, "m.img");
-    const UdfListing l = ListUdf(path, OPEN_UDF_2X);
-    ASSERT_EQ(l.open_error, 0);
-    EXPECT_EQ(l.Part("METADATA FILE"), nullptr);
-    ASSERT_NE(l.Part("METADATA MIRROR"), nullptr);
-    // The entries are now read from the mirror's copy.
-    const uint32_t root = image.layout.files["\\"].fe_sector - image.layout.metadata_extents[0][0];
-    EXPECT_EQ(static_cast<uint32_t>(l.Part("udf entry  \\")->start), image.layout.mirror_data + root);
-    // (The tree extracted from the mirror: UdfInterop.BuilderLayoutsMatchUdfclientAndSevenZip.)
 }
 
 // Rewritable discs of 2.50 and later: a metadata partition over a sparable one, a packet of the metadata

@@ -113,27 +113,13 @@ TEST_F(UdfStructure, ListsAndExtractsFilesAndSystemParts) {
     int32_t error = -1;
     EXPECT_EQ(ExtractUdf(dir / "u.img", dir / "out", 0, &error), UdfFileContents(o.root));
     const std::vector<std::string> names = l.PartNames();
-    const std::vector<std::string> head = {"BEA01",
-                                           "NSR02",
-                                           "TEA01",
-                                           "AVDP (256)",
-                                           "AVDP (" + std::to_string(image.layout.anchor_last) + ")",
-                                           "AVDP (" + std::to_string(image.layout.anchor_last256) + ")",
-                                           "PVD",
-                                           "IUVD",
-                                           "PD",
-                                           "USD",
-                                           "TD   (37)",
-                                           "TD   (65)",
-                                           "TD   (263)",
-                                           "LVD",
-                                           "LVID",
-                                           "FSD",
-                                           "udf entry  \\",
-                                           "udf entry  \\A.TXT",
-                                           "udf entry  \\DOCS\\"};
-    ASSERT_GE(names.size(), head.size());
-    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + head.size()), head);
+    // The volume's structures in front of the tree's, in order.
+    std::string head;
+    for (size_t i = 0; i < std::min<size_t>(names.size(), 19); ++i) head += names[i] + "|";
+    EXPECT_EQ(head, "BEA01|NSR02|TEA01|AVDP (256)|AVDP (" + std::to_string(image.layout.anchor_last) + ")|AVDP (" +
+                        std::to_string(image.layout.anchor_last256) +
+                        ")|PVD|IUVD|PD|USD|TD   (37)|TD   (65)|TD   (263)|LVD|LVID|FSD|udf entry  \\|"
+                        "udf entry  \\A.TXT|udf entry  \\DOCS\\|");
     // The empty file still has its identifier entry; folders appear as folder parts; free space last.
     EXPECT_NE(l.Part("udf entry  \\EMPTY"), nullptr);
     EXPECT_EQ(l.Part("udf folder \\EMPTY"), nullptr);
@@ -186,30 +172,9 @@ TEST_F(UdfStructure, RecognitionSequence) {
     EXPECT_EQ(l.files.size(), 2u);
 }
 
-TEST_F(UdfStructure, AnchorPositions) {
-    o.anchor_first = o.anchor_last256 = false;
-    UdfListing last_only = List(BuildUdf(o));
-    ASSERT_EQ(last_only.open_error, 0);
-    EXPECT_EQ(last_only.files.size(), 2u);
-
-    // A damaged anchor at 256 adds nothing; the one at the last sector is used.
-    o.anchor_first = true;
-    UdfImage bad = BuildUdf(o);
-    bad.At(256)[20] ^= 1;
-    UdfListing l = List(bad);
-    ASSERT_EQ(l.open_error, 0);
-    EXPECT_EQ(l.Part("AVDP (256)"), nullptr);
-    EXPECT_NE(l.Part("AVDP (" + std::to_string(bad.layout.anchor_last) + ")"), nullptr);
-
-    o.anchor_last = false;
-    UdfImage none = BuildUdf(o);
-    none.At(256)[20] ^= 1;
-    const UdfRead no_anchor = ReadOnly(none);
-    EXPECT_FALSE(no_anchor.Found());
-    EXPECT_EQ(no_anchor.Error(), 0);
-    EXPECT_EQ(List(none).open_error, ENGINE_UNKNOWN_FORMAT);
-
-    // A track too short for the anchor at 256: no UDF, the seek's code is left.
+// A track too short for the anchor at 256: no UDF, the seek's code is left. (Which anchor leads when one is
+// damaged, and none: UdfVolumeDamage.DuplicatedStructuresStandInForEachOther.)
+TEST_F(UdfStructure, ATrackTooShortForTheAnchorLeavesTheSeeksCode) {
     UdfImage short_image = BuildUdf(UdfOptions{});
     short_image.bytes.resize(200 * 2048);
     const UdfRead cut = ReadOnly(short_image);
@@ -227,11 +192,7 @@ TEST_F(UdfStructure, ReserveSequenceNames) {
     auto has = [&](const std::string &n) { return std::count(names.begin(), names.end(), n); };
     // Each record is named by the sequence it came from, not by its position in the list.
     EXPECT_EQ(has("PVD  (main)"), 2);
-    EXPECT_EQ(has("PVD  (reserve)"), 1);
-    for (const char *n : {"IUVD", "PD", "USD", "LVD"}) {
-        EXPECT_EQ(has(std::string(n) + "  (main)"), 1) << n;
-        EXPECT_EQ(has(std::string(n) + "  (reserve)"), 1) << n;
-    }
+    EXPECT_EQ(has("PVD  (reserve)"), 1);  // (the other descriptors' names: UdfInterop's mkudffs volumes)
     EXPECT_EQ(has("VDP"), 0);
     EXPECT_EQ(has("LVID"), 1);  // the reserve logical volume gives its LVD only
     EXPECT_EQ(has("udf entry  \\"), 1);
@@ -258,15 +219,9 @@ TEST_F(UdfStructure, PointerContinuation) {
     EXPECT_EQ(read.Count("PVD"), 1u);
     EXPECT_EQ(read.Count("VDP"), 1u);
 
-    // A VDP into the extent being walked is not followed.
+    // Chains that come back are walked once. (A VDP back into the extent being walked: Corruption.)
     for (uint32_t a : {256u, image.layout.anchor_last, image.layout.anchor_last256})
         WriteAvdp(image.At(a), a, {16 * 2048, 32}, {0, 0});
-    WriteVdp(image.At(37), 37, 2048, 32);
-    read = ReadOnly(image);
-    ASSERT_TRUE(read.Found());
-    EXPECT_EQ(read.Count("PVD"), 1u);
-
-    // Chains that come back are walked once.
     WriteVdp(image.At(37), 37, 2048, 80);
     WriteVdp(image.At(80), 80, 16 * 2048, 32);
     read = ReadOnly(image);
@@ -301,10 +256,7 @@ TEST_F(UdfStructure, DescriptorVariants) {
     EXPECT_EQ(static_cast<uint32_t>(l.parts.back().start), image.layout.space_bitmap);
     ASSERT_NE(l.Part("USE"), nullptr);
     EXPECT_EQ(l.Part("USE")->size_low, 48u);
-
-    // Extended File Entries refuse the volume.
-    o.root.extended_entry = true;
-    EXPECT_EQ(List(BuildUdf(o)).open_error, ENGINE_UNKNOWN_FORMAT);
+    // (A root recorded as an Extended File Entry refuses the volume: UdfInterop's mkudffs 2.01 volumes.)
 }
 
 TEST_F(UdfStructure, EntryVariants) {
