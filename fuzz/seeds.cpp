@@ -523,8 +523,11 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
     using qorvex::test::IszChunk;
     seeds["fuzz_ecm"] = {qorvex::test::EncodeEcm(qorvex::test::WrapSectors(tiny, 3)),
                          qorvex::test::EncodeEcm(qorvex::test::WrapSectors(tiny, 6))};
-    seeds["fuzz_isz"] = {qorvex::test::EncodeIsz(
-        tiny, 8 * 2048, {IszChunk::kZlib, IszChunk::kStored, IszChunk::kZeros, IszChunk::kBzip2})};
+    // The volume's first 16 sectors are zeros, so in chunks of one sector its descriptors and folders come out
+    // stored, deflated and bzip2'd (a kZeros kind would blank whatever chunk it falls on); in chunks of 8 sectors
+    // the last holds all of them, deflated.
+    seeds["fuzz_isz"] = {qorvex::test::EncodeIsz(tiny, 2048, {IszChunk::kZlib, IszChunk::kStored, IszChunk::kBzip2}),
+                         qorvex::test::EncodeIsz(tiny, 8 * 2048, {IszChunk::kZlib})};
     // A UDF volume cut a few blocks into its partition (its recorded end told against the held one), and a raw
     // volume whose last sector fails its EDC.
     qorvex::test::RawOptions bad_edc;
@@ -553,8 +556,9 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         cd.metadata = {{"CHT2", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352) +
                                     " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
-        // The same frames as a GD-ROM track whose last four frames are padding.
-        cd.metadata = {{"CHGD", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352) +
+        // The same frames as a GD-ROM track followed by four frames of padding.
+        frames.resize(frames.size() + 4 * 2448);
+        cd.metadata = {{"CHGD", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352 + 4) +
                                     " PAD:4 PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
     }

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "fuzz_common.h"
+#include "qorvex.h"
 #include "seeds.h"
 
 #define REPLAY_TARGET(name) extern "C" int Replay_##name(const uint8_t *data, size_t size);
@@ -39,6 +41,24 @@ TEST(FuzzReplay, SeedsOfEveryTargetRunClean) {
         ASSERT_NE(it, seeds.end()) << target.name;
         ASSERT_FALSE(it->second.empty()) << target.name;
         for (const auto &input : it->second) EXPECT_EQ(target.run(input.data(), input.size()), 0) << target.name;
+    }
+}
+
+// A container seed that opens as no volume leaves its fuzzer at the header: each must hold the file it wraps.
+TEST(FuzzReplay, ContainerSeedsOpenToTheirVolume) {
+    const auto seeds = fuzz::MakeSeeds();
+    for (const char *format : {"isz", "ecm", "chd"}) {
+        const std::string path = fuzz::ContainerPath(format);
+        for (const auto &input : seeds.at(std::string("fuzz_") + format)) {
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char *>(input.data()), static_cast<std::streamsize>(input.size()));
+            int32_t error = 0;
+            QorvexHandle h = QorvexOpen(path.c_str(), OPEN_DISC_SHEETS, &error);
+            ASSERT_NE(h, nullptr) << format << " error " << error;
+            EXPECT_EQ(QorvexGetFileCount(h, 0, KIND_ISO9660), 1) << format;
+            QorvexClose(h);
+        }
+        std::filesystem::remove(path);
     }
 }
 
