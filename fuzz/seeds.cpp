@@ -536,13 +536,16 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         tiny, std::vector<uint8_t>(tiny.begin(), tiny.begin() + tiny.size() * 2 / 3),
         std::vector<uint8_t>(volume.bytes.begin(), volume.bytes.begin() + (volume.layout.partition_start + 3) * 2048),
         qorvex::test::WrapSectors(tiny, 3, bad_edc)};
-    // CHD: the volume as a raw image (deflated, stored and repeated hunks), and as a CD of raw Mode 1 frames.
+    // CHD: the volume as a raw image (deflated or zstd, stored and repeated hunks), and as a CD of raw Mode 1 frames.
     using qorvex::test::ChdHunk;
     const std::vector<ChdHunk> chd_kinds = {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kSelf, 0}, {ChdHunk::kZlib}};
     qorvex::test::ChdLayout v4;
     v4.version = 4;
     seeds["fuzz_chd"] = {qorvex::test::EncodeChd(tiny, chd_kinds, {}),
                          qorvex::test::EncodeChd(tiny, {{ChdHunk::kMini}, {ChdHunk::kStored}, {ChdHunk::kZlib}}, v4)};
+    qorvex::test::ChdLayout zstd;
+    zstd.zstd = true;
+    seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(tiny, chd_kinds, zstd));
     {
         const std::vector<uint8_t> raw = qorvex::test::WrapSectors(tiny, 3);
         std::vector<uint8_t> frames;
