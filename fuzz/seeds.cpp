@@ -171,7 +171,8 @@ void AddMdsSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
         {mixed, {}},
         {mixed, apart},
         {{MakeTrack(0, audio(2, 6)), MakeTrack(6, qorvex::test::WrapSectors(head, 6), 0, 2)}, wide},
-        {{MakeTrack(15, qorvex::test::WrapSectors(head, 15)), MakeTrack(14, qorvex::test::Pattern(2 * 2448, 7))}, parts},
+        {{MakeTrack(15, qorvex::test::WrapSectors(head, 15)), MakeTrack(14, qorvex::test::Pattern(2 * 2448, 7))},
+         parts},
         {{MakeTrack(10, qorvex::test::WrapSectors(head, 10))}, {}},
         {{MakeTrack(9, iso)}, dvd},
     };
@@ -183,8 +184,8 @@ void AddMdsSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_
 // session and a Mode 2 data session, a Mode 1 disc, and a mixed disc with subchannel sectors.
 void AddCdiSeeds(const std::vector<uint8_t> &iso, std::vector<std::vector<uint8_t>> &out) {
     const qorvex::test::TempDir dir;
-    using qorvex::test::MakeTrack;
     using qorvex::test::CdiVersion;
+    using qorvex::test::MakeTrack;
     const std::vector<uint8_t> head(iso.begin(), iso.begin() + std::min<size_t>(iso.size(), 20 * 2048));
     const std::vector<std::vector<qorvex::test::DiscTrack>> discs = {
         {MakeTrack(0, qorvex::test::AudioPattern(4, 5)), MakeTrack(13, qorvex::test::WrapSectors(head, 13), 0, 2)},
@@ -538,7 +539,8 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         qorvex::test::WrapSectors(tiny, 3, bad_edc)};
     // CHD: the volume as a raw image (deflated or zstd, stored and repeated hunks), and as a CD of raw Mode 1 frames.
     using qorvex::test::ChdHunk;
-    const std::vector<ChdHunk> chd_kinds = {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kSelf, 0}, {ChdHunk::kZlib}};
+    const std::vector<ChdHunk> chd_kinds = {
+        {ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kSelf, 0}, {ChdHunk::kZlib}};
     qorvex::test::ChdLayout v4;
     v4.version = 4;
     seeds["fuzz_chd"] = {qorvex::test::EncodeChd(tiny, chd_kinds, {}),
@@ -550,7 +552,8 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         const std::vector<uint8_t> raw = qorvex::test::WrapSectors(tiny, 3);
         std::vector<uint8_t> frames;
         for (size_t at = 0; at < raw.size(); at += 2352) {
-            frames.insert(frames.end(), raw.begin() + static_cast<ptrdiff_t>(at), raw.begin() + static_cast<ptrdiff_t>(at + 2352));
+            frames.insert(frames.end(), raw.begin() + static_cast<ptrdiff_t>(at),
+                          raw.begin() + static_cast<ptrdiff_t>(at + 2352));
             frames.resize(frames.size() + 96);
         }
         qorvex::test::ChdLayout cd;
@@ -559,11 +562,40 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         cd.metadata = {{"CHT2", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352) +
                                     " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
+        // In the CD codecs of deflate and zstd, the sectors' sync and parity left out.
+        cd.cd_codec = true;
+        seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
+        cd.zstd = true;
+        seeds["fuzz_chd"].push_back(
+            qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kZlib}}, cd));
+        cd.zstd = cd.cd_codec = false;
         // The same frames as a GD-ROM track followed by four frames of padding.
         frames.resize(frames.size() + 4 * 2448);
         cd.metadata = {{"CHGD", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352 + 4) +
                                     " PAD:4 PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
+    }
+    // The codecs the writer lacks, from chdman where it is installed: the volume as a raw CHD in Huffman, FLAC
+    // and LZMA hunks, and as a CD track of the volume in Mode 1 sectors in cdlz and cdfl.
+    if (qorvex::test::HaveProgram("chdman")) {
+        qorvex::test::TempDir dir;
+        // The CD's last 40 frames are zeros, so its map holds copies too (chdman 0.251 makes files it cannot
+        // read again when every hunk of a CD is cdfl).
+        std::vector<uint8_t> bin = qorvex::test::WrapSectors(tiny, 3);
+        bin.resize(64 * 2352);
+        qorvex::test::WriteFile(dir / "v.iso", tiny);
+        qorvex::test::WriteFile(dir / "v.bin", bin);
+        qorvex::test::WriteFile(dir / "v.cue", "FILE \"v.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+        for (const char *command :
+             {"createraw -hs 8192 -us 2048 -c huff -i v.iso", "createraw -hs 8192 -us 2048 -c flac -i v.iso",
+              "createraw -hs 8192 -us 2048 -c lzma -i v.iso", "createcd -c cdlz -i v.cue",
+              "createcd -c cdfl -i v.cue"}) {
+            if (qorvex::test::RunCommand("cd '" + dir.path() + "' && chdman " + command +
+                                         " -f -o v.chd >/dev/null 2>&1") == 0)
+                seeds["fuzz_chd"].push_back(qorvex::test::ReadFile(dir / "v.chd"));
+            else
+                std::fprintf(stderr, "seeds: chdman %s failed\n", command);
+        }
     }
     // The readers alone start from the same files.
     seeds["fuzz_chd_hunks"] = seeds["fuzz_chd"];

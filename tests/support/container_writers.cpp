@@ -226,6 +226,42 @@ std::vector<uint8_t> RawDeflate(const std::vector<uint8_t> &data) {
     return packed;
 }
 
+std::vector<uint8_t> ChdCompress(const std::vector<uint8_t> &data, bool zstd) {
+    if (!zstd) return RawDeflate(data);
+    std::vector<uint8_t> packed;
+#ifdef QORVEX_TEST_ZSTD
+    packed.resize(ZSTD_compressBound(data.size()));
+    packed.resize(ZSTD_compress(packed.data(), packed.size(), data.data(), data.size(), 19));
+#endif
+    return packed;
+}
+
+// A hunk of 2448-byte frames as the CD codecs keep it: a bit per frame (lowest first) for sectors stored
+// without their sync and P/Q parity, the length of the compressed sectors (2 bytes, 3 from hunks of 64 KiB),
+// the compressed sectors and the compressed subcode.
+std::vector<uint8_t> ChdPackCdHunk(const std::vector<uint8_t> &hunk, bool zstd) {
+    static constexpr uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+    const size_t frames = hunk.size() / 2448;
+    std::vector<uint8_t> out((frames + 7) / 8, 0), sectors, subcode;
+    for (size_t f = 0; f < frames; ++f) {
+        const auto frame = hunk.begin() + static_cast<ptrdiff_t>(f * 2448);
+        std::vector<uint8_t> sector(frame, frame + 2352);
+        if (std::equal(kSync, kSync + 12, sector.begin()) && (sector[15] == 1 || sector[15] == 2) &&
+            ParityHolds(sector.data(), sector[15] == 2)) {
+            out[f / 8] |= static_cast<uint8_t>(1u << (f % 8));
+            std::fill_n(sector.begin(), 12, 0);
+            std::fill(sector.begin() + 2076, sector.end(), 0);
+        }
+        sectors.insert(sectors.end(), sector.begin(), sector.end());
+        subcode.insert(subcode.end(), frame + 2352, frame + 2448);
+    }
+    const std::vector<uint8_t> base = ChdCompress(sectors, zstd), rest = ChdCompress(subcode, zstd);
+    PutBe(out, base.size(), hunk.size() < 65536 ? 2 : 3);
+    out.insert(out.end(), base.begin(), base.end());
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
 // The metadata chain at the end of `out`, each entry pointing at the next; where it starts (0: none).
 uint64_t PutChdMetadata(std::vector<uint8_t> &out, const ChdLayout &layout) {
     const uint64_t meta_at = layout.metadata.empty() ? 0 : out.size();
@@ -303,8 +339,9 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
     std::vector<uint8_t> fields;
     PutBe(fields, 124, 4);
     PutBe(fields, 5, 4);
-    const char *codec = layout.zstd ? "zstd" : "zlib";
-    PutBe(fields, uint32_t(codec[0]) << 24 | uint32_t(codec[1]) << 16 | uint32_t(codec[2]) << 8 | uint32_t(codec[3]), 4);
+    const char *codec = layout.cd_codec ? (layout.zstd ? "cdzs" : "cdzl") : layout.zstd ? "zstd" : "zlib";
+    PutBe(fields, uint32_t(codec[0]) << 24 | uint32_t(codec[1]) << 16 | uint32_t(codec[2]) << 8 | uint32_t(codec[3]),
+          4);
     PutBe(fields, 0, 12);
     PutBe(fields, logical, 8);
     std::memcpy(out.data() + 8, fields.data(), fields.size());
@@ -341,17 +378,9 @@ std::vector<uint8_t> EncodeChd(const std::vector<uint8_t> &image, const std::vec
             out.insert(out.end(), hunk.begin(), hunk.end());
             length = hb;
             bits.Put(crc, 16);
-        } else if (layout.zstd) {
-#ifdef QORVEX_TEST_ZSTD
-            std::vector<uint8_t> packed(ZSTD_compressBound(hb));
-            packed.resize(ZSTD_compress(packed.data(), packed.size(), hunk.data(), hb, 19));
-            out.insert(out.end(), packed.begin(), packed.end());
-            length = packed.size();
-            bits.Put(length, 24);
-            bits.Put(crc, 16);
-#endif
         } else {
-            const std::vector<uint8_t> packed = RawDeflate(hunk);
+            const std::vector<uint8_t> packed =
+                layout.cd_codec ? ChdPackCdHunk(hunk, layout.zstd) : ChdCompress(hunk, layout.zstd);
             out.insert(out.end(), packed.begin(), packed.end());
             length = packed.size();
             bits.Put(length, 24);

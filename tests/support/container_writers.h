@@ -40,6 +40,9 @@ struct ChdLayout {
     std::vector<std::pair<std::string, std::string>> metadata;  // tag and text, in the chain's order
     bool parent = false;                                        // a parent's SHA-1 in the header
     bool zstd = false;  // compressed hunks in zstd rather than deflate (where the writer has zstd)
+    // Compressed hunks of 2448-byte frames in the CD codec of that compressor (cdzl, cdzs): sectors and subcode
+    // apart, the sync and parity of every sector whose parity holds left out (version 5).
+    bool cd_codec = false;
     uint32_t version = 5;  // 4: the older header, a plain map of 16-byte entries and CRC-32 (no unit size)
 };
 // A CHD version 5 file of `image` in hunks (the last padded with zeros; hunks past the image are zeros),
