@@ -4,12 +4,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "fuzz_common.h"
 #include "qorvex.h"
 #include "seeds.h"
+#include "support/temp_dir.h"
 
 #define REPLAY_TARGET(name) extern "C" int Replay_##name(const uint8_t *data, size_t size);
 #include "replay_targets.inc"
@@ -27,11 +26,6 @@ const Case kTargets[] = {
 #include "replay_targets.inc"
 };
 #undef REPLAY_TARGET
-
-std::vector<uint8_t> Read(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 }  // namespace
 
 TEST(FuzzReplay, SeedsOfEveryTargetRunClean) {
@@ -50,8 +44,7 @@ TEST(FuzzReplay, ContainerSeedsOpenToTheirVolume) {
     for (const char *format : {"isz", "ecm", "chd"}) {
         const std::string path = fuzz::ContainerPath(format);
         for (const auto &input : seeds.at(std::string("fuzz_") + format)) {
-            std::ofstream(path, std::ios::binary)
-                .write(reinterpret_cast<const char *>(input.data()), static_cast<std::streamsize>(input.size()));
+            qorvex::test::WriteFile(path, input);
             int32_t error = 0;
             QorvexHandle h = QorvexOpen(path.c_str(), OPEN_DISC_SHEETS, &error);
             ASSERT_NE(h, nullptr) << format << " error " << error;
@@ -71,7 +64,7 @@ TEST(FuzzReplay, KeptFindingsRunClean) {
         const auto folder = root / target.name;
         if (!std::filesystem::is_directory(folder)) continue;
         for (const auto &file : std::filesystem::directory_iterator(folder)) {
-            const auto input = Read(file.path());
+            const auto input = qorvex::test::ReadFile(file.path().string());
             EXPECT_EQ(target.run(input.data(), input.size()), 0) << file.path();
             ++replayed;
         }

@@ -43,6 +43,18 @@ public:
     DialogWatcher() {
         connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
         timer_.start(5);
+        // Progress dialogs are counted as they are shown: a quick job closes its dialog before a poll sees it.
+        qApp->installEventFilter(this);
+    }
+    ~DialogWatcher() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject *object, QEvent *event) override {
+        if (event->type() == QEvent::Show && dynamic_cast<ProgressDialog *>(object) &&
+            !shown_.contains(static_cast<QWidget *>(object))) {
+            shown_ << static_cast<QWidget *>(object);
+            ++progress_dialogs;
+        }
+        return false;
     }
 
 private:
@@ -72,14 +84,11 @@ private:
                 chooser->selectFile(QString::fromStdString(folder));
                 static_cast<QDialog *>(chooser)->accept();
             }
-        } else if (dynamic_cast<ProgressDialog *>(modal)) {
-            handled_ << modal;
-            ++progress_dialogs;
         }
     }
 
     QTimer timer_;
-    QList<QPointer<QWidget>> handled_;
+    QList<QPointer<QWidget>> handled_, shown_;
 };
 
 // The program's objects as main() makes them, over a private folder.
