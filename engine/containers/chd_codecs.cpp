@@ -109,10 +109,6 @@ Codec CodecOf(uint32_t fourcc) {
     return Codec::kUnknown;
 }
 
-bool IsCdCodec(Codec codec) {
-    return codec == Codec::kCdZlib || codec == Codec::kCdLzma || codec == Codec::kCdFlac || codec == Codec::kCdZstd;
-}
-
 struct HunkDecoder::State {
     z_stream zlib{};
     bool zlib_ready = false;

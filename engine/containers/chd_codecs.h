@@ -17,7 +17,6 @@ constexpr uint32_t FourCc(const char (&text)[5]) {
            uint8_t(text[3]);
 }
 Codec CodecOf(uint32_t fourcc);
-bool IsCdCodec(Codec codec);
 
 // CD frames as the CD codecs see them.
 constexpr uint32_t kFrameBytes = 2448;
