@@ -562,12 +562,18 @@ std::map<std::string, std::vector<std::vector<uint8_t>>> MakeSeeds() {
         cd.metadata = {{"CHT2", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(raw.size() / 2352) +
                                     " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
-        // In the CD codecs of deflate and zstd, the sectors' sync and parity left out.
+        // In the CD codecs of deflate and zstd, the sectors' sync and parity left out; the second followed by an
+        // audio track, the chain naming the tracks out of order.
         cd.cd_codec = true;
         seeds["fuzz_chd"].push_back(qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}}, cd));
         cd.zstd = true;
+        cd.metadata.insert(
+            cd.metadata.begin(),
+            {"CHT2", "TRACK:2 TYPE:AUDIO SUBTYPE:NONE FRAMES:4 PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"});
+        std::vector<uint8_t> with_audio = frames;
+        with_audio.resize(frames.size() + 4 * 2448, 0x11);
         seeds["fuzz_chd"].push_back(
-            qorvex::test::EncodeChd(frames, {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kZlib}}, cd));
+            qorvex::test::EncodeChd(with_audio, {{ChdHunk::kZlib}, {ChdHunk::kStored}, {ChdHunk::kZlib}}, cd));
         cd.zstd = cd.cd_codec = false;
         // The same frames as a GD-ROM track followed by four frames of padding.
         frames.resize(frames.size() + 4 * 2448);

@@ -511,8 +511,8 @@ TEST(ChdInteropTest, GdRomTracksLieWhereItsSheetPutsThem) {
 }
 
 // Version 4 from the project's writer (deflated, stored, repeated-value and back-referring hunks; a CD with its
-// track metadata): read as chdman reads it, and as chdman's copy of it in version 5.
-TEST(ChdInteropTest, VersionFourReadsAsChdmanReadsIt) {
+// track metadata) and the writer's cdzl CD: read as chdman reads it, and as chdman's copy of it in version 5.
+TEST(ChdInteropTest, WrittenFilesReadAsChdmanReadsThem) {
     if (MissingAny({"chdman"})) GTEST_SKIP() << "chdman is not installed";
     TempDir dir;
     const std::vector<uint8_t> iso = SourceIso();
@@ -533,11 +533,16 @@ TEST(ChdInteropTest, VersionFourReadsAsChdmanReadsIt) {
     v4.metadata = {{"CHT2", "TRACK:1 TYPE:MODE1_RAW SUBTYPE:NONE FRAMES:" + std::to_string(bin.size() / 2352) +
                                 " PREGAP:0 PGTYPE:MODE1 PGSUB:NONE POSTGAP:0"}};
     WriteFile(dir / "cd4.chd", EncodeChd(frames, {{ChdHunk::kZlib}}, v4));
-    for (const char *name : {"iso4", "cd4"}) {
+    ChdLayout cdzl = v4;
+    cdzl.version = 5;
+    cdzl.unit_bytes = 2448;
+    cdzl.cd_codec = true;
+    WriteFile(dir / "cdzl.chd", EncodeChd(frames, {{ChdHunk::kZlib}}, cdzl));
+    for (const char *name : {"iso4", "cd4", "cdzl"}) {
         SCOPED_TRACE(name);
-        const std::string v4_file = dir / (std::string(name) + ".chd"), v5_file = dir / (std::string(name) + "-5.chd");
-        ASSERT_EQ(RunCommand("chdman copy -f -i " + Quote(v4_file) + " -o " + Quote(v5_file) + " >/dev/null 2>&1"), 0);
-        Disc image(v4_file), copy(v5_file);
+        const std::string written = dir / (std::string(name) + ".chd"), copied = dir / (std::string(name) + "-5.chd");
+        ASSERT_EQ(RunCommand("chdman copy -f -i " + Quote(written) + " -o " + Quote(copied) + " >/dev/null 2>&1"), 0);
+        Disc image(written), copy(copied);
         ASSERT_TRUE(image) << image.error();
         ASSERT_TRUE(copy) << copy.error();
         EXPECT_EQ(Names(ListEntries(image.get(), 0, KIND_ISO9660)).size(), 2u);
