@@ -237,20 +237,19 @@ std::vector<uint8_t> ChdCompress(const std::vector<uint8_t> &data, bool zstd) {
 }
 
 // A hunk of 2448-byte frames as the CD codecs keep it: a bit per frame (lowest first) for sectors stored
-// without their sync and P/Q parity, the length of the compressed sectors (2 bytes, 3 from hunks of 64 KiB),
-// the compressed sectors and the compressed subcode.
+// without their sync and P/Q parity (the Mode 1 and Form 1 sectors ECM would shorten), the length of the
+// compressed sectors (2 bytes, 3 from hunks of 64 KiB), the compressed sectors and the compressed subcode.
 std::vector<uint8_t> ChdPackCdHunk(const std::vector<uint8_t> &hunk, bool zstd) {
-    static constexpr uint8_t kSync[12] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
     const size_t frames = hunk.size() / 2448;
     std::vector<uint8_t> out((frames + 7) / 8, 0), sectors, subcode;
     for (size_t f = 0; f < frames; ++f) {
         const auto frame = hunk.begin() + static_cast<ptrdiff_t>(f * 2448);
         std::vector<uint8_t> sector(frame, frame + 2352);
-        if (std::equal(kSync, kSync + 12, sector.begin()) && (sector[15] == 1 || sector[15] == 2) &&
-            ParityHolds(sector.data(), sector[15] == 2)) {
+        const int type = SectorType(sector.data());
+        if (type == 1 || type == 2) {  // Mode 1, Mode 2 Form 1: sync and parity made again by the reader
             out[f / 8] |= static_cast<uint8_t>(1u << (f % 8));
             std::fill_n(sector.begin(), 12, 0);
-            std::fill(sector.begin() + 2076, sector.end(), 0);
+            std::fill(sector.begin() + 0x81C, sector.end(), 0);
         }
         sectors.insert(sectors.end(), sector.begin(), sector.end());
         subcode.insert(subcode.end(), frame + 2352, frame + 2448);
